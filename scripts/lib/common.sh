@@ -1,0 +1,44 @@
+# Shared set-up for scripts/run and scripts/test: install what is missing, configure, build.
+# Source it; it defines functions only.
+
+keldra_root() { cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd; }
+
+# Prints the packages of scripts/deps.txt that dpkg does not report as installed.
+keldra_missing_packages() {
+  local root pkg
+  root=$(keldra_root)
+  while read -r pkg; do
+    pkg=${pkg%%#*}; pkg=${pkg//[[:space:]]/}
+    [ -n "$pkg" ] || continue
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
+  done < "$root/scripts/deps.txt"
+}
+
+keldra_install_dependencies() {
+  local missing
+  missing=$(keldra_missing_packages | tr '\n' ' ')
+  [ -n "${missing// /}" ] || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. Run as root:" >&2
+    echo "  apt-get update && apt-get install -y $missing" >&2
+    return 1
+  fi
+  echo "Installing: $missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+}
+
+# keldra_build BUILD_DIR [extra cmake args...]
+keldra_build() {
+  local root dir gen=()
+  root=$(keldra_root); dir=$1; shift
+  command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" "${gen[@]}" "$@"
+  elif [ $# -gt 0 ]; then
+    cmake -S "$root" -B "$dir" "$@" >/dev/null
+  fi
+  cmake --build "$dir" --parallel "$(nproc)"
+}
