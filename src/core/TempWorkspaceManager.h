@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+
+namespace Keldra::Core {
+
+// Owns the private folder on the local disk that holds the decrypted copies
+// of vault files opened for editing. Nothing is created before prepare().
+class TempWorkspaceManager {
+public:
+    TempWorkspaceManager();
+
+    // Creates the folder readable by its owner only (0700). When the shared
+    // "Keldra" parent belongs to someone else, a private folder directly in
+    // the temporary location is used instead.
+    [[nodiscard]] bool prepare();
+    QString workspacePath() const;
+    QString pathForVaultFile(const QString& vaultPath) const;
+    // Removes the folder and every copy in it; true when nothing is left.
+    [[nodiscard]] bool cleanup();
+
+private:
+    QString m_tempRoot;
+    QString m_id;
+    QDir m_dir;
+};
+
+} // namespace Keldra::Core
