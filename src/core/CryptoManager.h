@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace Keldra::Core {
+
+// Password-based key derivation settings; "Argon2id" selects Argon2id, anything else PBKDF2-HMAC-SHA-256.
+struct KeyDerivationParams
+{
+    QString algorithm;
+    QByteArray salt;
+    int iterations = 250000; // PBKDF2 only
+    int keyLength = 64;
+};
+
+// The single entry point to cryptography. Stateless; every failure is an empty result.
+class CryptoManager
+{
+public:
+    static constexpr int KeySize = 32;
+    static constexpr int NonceSize = 24;
+    static constexpr int TagSize = 16;
+
+    CryptoManager();
+
+    [[nodiscard]] QByteArray generateSalt(int length) const;
+    [[nodiscard]] QByteArray generateNonce(int length) const;
+
+    // XChaCha20-Poly1305-IETF, combined mode: ciphertext followed by the 16-byte tag.
+    [[nodiscard]] QByteArray encrypt(const QByteArray& plaintext, const QByteArray& key, const QByteArray& nonce,
+                                     const QByteArray& associatedData = QByteArray()) const;
+    [[nodiscard]] QByteArray decrypt(const QByteArray& ciphertext, const QByteArray& key, const QByteArray& nonce,
+                                     const QByteArray& associatedData = QByteArray()) const;
+
+    // Keyed with the first 32 bytes of key; empty when key is shorter.
+    [[nodiscard]] QByteArray hmacSha256(const QByteArray& data, const QByteArray& key) const;
+    [[nodiscard]] bool constantTimeEquals(const QByteArray& a, const QByteArray& b) const;
+
+    [[nodiscard]] QByteArray deriveKey(const QByteArray& password, const KeyDerivationParams& params) const;
+};
+
+} // namespace Keldra::Core
