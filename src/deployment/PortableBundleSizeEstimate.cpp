@@ -1,0 +1,134 @@
+#include "PortableBundleManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSet>
+#include <QStorageInfo>
+
+namespace Keldra::Deployment {
+
+namespace {
+
+const char* const kWindowsRuntimeFolders[] = {"platforms", "imageformats", "styles"};
+const char* const kLinuxPluginCategories[] = {"platforms", "imageformats", "xcbglintegrations", "tls"};
+
+QString sourceDirectoryOf(const QString& executable, const QString& directory)
+{
+    return directory.isEmpty() ? QFileInfo(executable).absolutePath() : directory;
+}
+
+QFileInfoList filesMatching(const QString& directory, const QString& pattern)
+{
+    return QDir(directory).entryInfoList({pattern}, QDir::Files | QDir::Readable, QDir::Unsorted);
+}
+
+} // namespace
+
+qint64 PortableBundleManager::fileSize(const QString& path) const
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() ? info.size() : 0;
+}
+
+qint64 PortableBundleManager::directorySize(const QString& path) const
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return 0;
+    if (info.isFile())
+        return info.size();
+
+    qint64 total = 0;
+    const QFileInfoList entries = QDir(path).entryInfoList(
+        QDir::Dirs | QDir::Files | QDir::Readable | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir())
+            total += directorySize(entry.absoluteFilePath());
+        else if (entry.isFile())
+            total += entry.size();
+    }
+    return total;
+}
+
+qint64 PortableBundleManager::estimateWindowsBundleSize(const PortableBundleOptions& options) const
+{
+    if (options.windowsExecutable.isEmpty())
+        return 0;
+    qint64 total = fileSize(options.windowsExecutable);
+    const QString sourceDirectory = sourceDirectoryOf(options.windowsExecutable, options.windowsSourceDirectory);
+    for (const QFileInfo& library : filesMatching(sourceDirectory, QStringLiteral("*.dll")))
+        total += library.size();
+    for (const char* folder : kWindowsRuntimeFolders)
+        total += directorySize(QDir(sourceDirectory).filePath(QString::fromLatin1(folder)));
+    return total;
+}
+
+qint64 PortableBundleManager::estimateLinuxBundleSize(const PortableBundleOptions& options) const
+{
+    if (options.linuxExecutable.isEmpty())
+        return 0;
+    const QString sourceDirectory = sourceDirectoryOf(options.linuxExecutable, options.linuxSourceDirectory);
+    const qint64 executableSize = fileSize(options.linuxExecutable);
+    if (QFileInfo(sourceDirectory).isDir()) {
+        const qint64 whole = directorySize(sourceDirectory);
+        if (whole > executableSize)
+            return whole;
+    }
+
+    qint64 total = executableSize;
+    const QStringList programLibraries = linuxLibraryDependencies(options.linuxExecutable);
+    QSet<QString> libraries(programLibraries.cbegin(), programLibraries.cend());
+
+    const QDir plugins(QLibraryInfo::path(QLibraryInfo::PluginsPath));
+    for (const char* category : kLinuxPluginCategories) {
+        const QString folder = plugins.filePath(QString::fromLatin1(category));
+        total += directorySize(folder);
+        for (const QFileInfo& module : filesMatching(folder, QStringLiteral("*.so"))) {
+            const QStringList needed = linuxLibraryDependencies(module.absoluteFilePath());
+            for (const QString& library : needed)
+                libraries.insert(library);
+        }
+    }
+    // Each library counts once, however many binaries need it.
+    for (const QString& library : std::as_const(libraries))
+        total += fileSize(library);
+    return total;
+}
+
+bool PortableBundleManager::validateBundleFitsUsb(const QString& usbRoot, const QString& bundleFolder,
+                                                  const PortableBundleOptions& options,
+                                                  PortableBundleResult* result) const
+{
+    const auto fail = [result](const QString& message) {
+        if (result)
+            result->message = message;
+        return false;
+    };
+
+    const QStorageInfo storage(usbRoot);
+    if (!storage.isValid() || !storage.isReady())
+        return fail(QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
+
+    const qint64 capacity = storage.bytesTotal();
+    const qint64 available = storage.bytesAvailable();
+    // An earlier bundle folder is overwritten by the copy, so its space is usable.
+    const qint64 existing = directorySize(bundleFolder);
+    const qint64 required = estimateWindowsBundleSize(options) + estimateLinuxBundleSize(options);
+    const qint64 usable = available + existing;
+
+    if (required < 1)
+        return fail(QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
+    if (required > usable)
+        return fail(QStringLiteral("Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes")
+                        .arg(required)
+                        .arg(usable));
+    if (capacity >= 1 && capacity / 4 < required)
+        return fail(QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
+                                   "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.")
+                        .arg(capacity)
+                        .arg(required));
+    return true;
+}
+
+} // namespace Keldra::Deployment

@@ -1,0 +1,76 @@
+#include "UpdateState.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace Keldra::Deployment {
+
+namespace {
+
+// The tool's own version when an application object names one.
+QString toolVersion()
+{
+    const QString version = QCoreApplication::applicationVersion();
+    return version.isEmpty() ? QStringLiteral("1.0.0") : version;
+}
+
+QJsonObject bundleEntry(const QString& path, const QString& entryPoint)
+{
+    return QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("entryPoint"), entryPoint}};
+}
+
+void setError(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+}
+
+} // namespace
+
+QString updateStatePath(const QString& root)
+{
+    return QDir(root).filePath(QStringLiteral("Keldra/update-state.json"));
+}
+
+bool writeUpdateState(const QString& root, const QString& installedVersion, const QString& packageSha256,
+                      QString* error)
+{
+    const QString path = updateStatePath(root);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        setError(error, QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
+        return false;
+    }
+
+    QJsonObject state;
+    state.insert(QStringLiteral("schemaVersion"), 1);
+    state.insert(QStringLiteral("app"), QStringLiteral("Keldra"));
+    state.insert(QStringLiteral("installedVersion"), installedVersion);
+    state.insert(QStringLiteral("installedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    state.insert(QStringLiteral("updatedByConfigVersion"), toolVersion());
+    if (!packageSha256.isEmpty())
+        state.insert(QStringLiteral("lastPackageSha256"), packageSha256);
+    state.insert(QStringLiteral("bundles"),
+                 QJsonObject{{QStringLiteral("windows-x64"),
+                              bundleEntry(QStringLiteral("Keldra/windows"), QStringLiteral("Keldra.exe"))},
+                             {QStringLiteral("linux-x64"),
+                              bundleEntry(QStringLiteral("Keldra/linux"), QStringLiteral("Keldra"))}});
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(path));
+        return false;
+    }
+    const QByteArray json = QJsonDocument(state).toJson(QJsonDocument::Indented);
+    if (file.write(json) != json.size() || !file.commit()) {
+        setError(error, QStringLiteral("Não foi possível salvar o arquivo de estado: %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+} // namespace Keldra::Deployment
