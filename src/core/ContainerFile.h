@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFile>
+#include <QIODevice>
+#include <QString>
+
+namespace Keldra::Core {
+
+// The one door through which the vault changes files on the drive: the
+// container, its header journal and the compacted copy that replaces it.
+// Unbuffered, so every write reaches the system at once; sync() puts the
+// bytes on the drive (fsync on Linux, FlushFileBuffers on Windows). Every
+// change is offered to ContainerFaultInjector first, which lets the tests
+// fail or "crash" any of them.
+class ContainerFile : public QIODevice
+{
+    Q_OBJECT
+public:
+    explicit ContainerFile(const QString& path);
+    ~ContainerFile() override;
+
+    QString path() const { return m_file.fileName(); }
+
+    // Unbuffered is always added. Opening for writing counts as a change
+    // (it may create or truncate the file).
+    bool open(OpenMode mode) override;
+    void close() override;
+    bool isSequential() const override { return false; }
+    qint64 size() const override;
+    bool seek(qint64 pos) override;
+
+    // Writes all of `bytes` at the current position; false on an error or a short write.
+    [[nodiscard]] bool writeAll(const QByteArray& bytes);
+    [[nodiscard]] bool writeAll(const char* data, qint64 length);
+    // Reads exactly `length` bytes at `offset`; empty when fewer are there.
+    [[nodiscard]] QByteArray readAt(qint64 offset, qint64 length);
+    [[nodiscard]] bool resize(qint64 size);
+    // Data and size on the drive before returning.
+    [[nodiscard]] bool sync();
+
+    // Folder entries (new, removed, renamed files) on the drive. No-op on Windows,
+    // where the file system orders them itself.
+    [[nodiscard]] static bool syncFolder(const QString& folderPath);
+    [[nodiscard]] static bool syncFolderOf(const QString& filePath);
+    // Removes a file; true when it is gone (also when it never existed). The folder is not synced.
+    [[nodiscard]] static bool removeFile(const QString& path);
+    // Renames `from` over `to` in one step, replacing `to`. The folder is not synced.
+    [[nodiscard]] static bool replaceFile(const QString& from, const QString& to);
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char* data, qint64 size) override;
+
+private:
+    QFile m_file;
+};
+
+} // namespace Keldra::Core

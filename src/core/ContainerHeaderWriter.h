@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace Keldra::Core {
+
+// Writes a new header into an existing container in place, safely:
+//  1. it refuses while an earlier change is unsettled (a journal is there:
+//     ContainerRecovery must run first);
+//  2. only the bytes of the length line and header region that differ from
+//     what is on the drive are written, so a rename costs about the size of
+//     the header, not the 8 MiB region;
+//  3. those old bytes go to the journal, which is synced before the container
+//     is touched; the container is synced before the journal is removed.
+// The region beyond the old and new header is already zero in every file this
+// system writes, so it is neither read nor rewritten.
+class ContainerHeaderWriter
+{
+public:
+    static constexpr qint64 MagicSize = 7;
+    static constexpr qint64 LengthLineSize = 21; // 20 digits and a line feed
+    static constexpr qint64 RegionStart = MagicSize + LengthLineSize;
+    static constexpr qint64 RegionSize = 8388608;
+
+    // `header` is the complete header JSON. `sizeToRestore` is the container
+    // size a rolled-back change returns to (import passes its size before the
+    // appended blocks); negative means the current size. On false the header
+    // on the drive is the old one, or a journal beside it brings it back at
+    // the next open.
+    [[nodiscard]] static bool rewriteHeader(const QString& containerPath, const QByteArray& header,
+                                            qint64 sizeToRestore = -1);
+
+    // The 20-digit length line with its line feed.
+    static QByteArray lengthLine(qint64 headerLength);
+};
+
+} // namespace Keldra::Core
