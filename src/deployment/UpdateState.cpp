@@ -1,6 +1,5 @@
 #include "UpdateState.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -11,13 +10,6 @@
 namespace Keldra::Deployment {
 
 namespace {
-
-// The tool's own version when an application object names one.
-QString toolVersion()
-{
-    const QString version = QCoreApplication::applicationVersion();
-    return version.isEmpty() ? QStringLiteral("1.0.0") : version;
-}
 
 QJsonObject bundleEntry(const QString& path, const QString& entryPoint)
 {
@@ -31,6 +23,11 @@ void setError(QString* error, const QString& message)
 }
 
 } // namespace
+
+QString configToolVersion()
+{
+    return QStringLiteral("1.0.0");
+}
 
 QString updateStatePath(const QString& root)
 {
@@ -51,7 +48,7 @@ bool writeUpdateState(const QString& root, const QString& installedVersion, cons
     state.insert(QStringLiteral("app"), QStringLiteral("Keldra"));
     state.insert(QStringLiteral("installedVersion"), installedVersion);
     state.insert(QStringLiteral("installedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    state.insert(QStringLiteral("updatedByConfigVersion"), toolVersion());
+    state.insert(QStringLiteral("updatedByConfigVersion"), configToolVersion());
     if (!packageSha256.isEmpty())
         state.insert(QStringLiteral("lastPackageSha256"), packageSha256);
     state.insert(QStringLiteral("bundles"),

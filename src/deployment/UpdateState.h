@@ -4,6 +4,9 @@
 
 namespace Keldra::Deployment {
 
+// Version of the preparation tool; recorded on every drive it prepares or updates.
+QString configToolVersion();
+
 // The drive's record of the installed bundle version: <root>/Keldra/update-state.json.
 QString updateStatePath(const QString& root);
 

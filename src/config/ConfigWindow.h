@@ -1,0 +1,92 @@
+#pragma once
+
+#include "BundleSourceLocator.h"
+#include "DeviceManager.h"
+#include "PortableBundleManager.h"
+#include "UsbDevice.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QSize>
+
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTextEdit;
+
+namespace Keldra::Config {
+
+class BackgroundWidget;
+
+// The preparation tool's only window: pick a mounted USB drive, then prepare it
+// (copy the portable bundles) or update the bundles already on it.
+class ConfigWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Detects drives with the platform's detector.
+    explicit ConfigWindow(QWidget* parent = nullptr);
+    // A null detector means detection is unavailable.
+    explicit ConfigWindow(std::unique_ptr<Platform::DeviceManager> deviceManager, QWidget* parent = nullptr);
+    ~ConfigWindow() override;
+
+    // Looks next to the tool, then in the build tree; fixed for the run.
+    void locateBundleSources();
+    void locateBundleSources(const QString& toolDirectory, const QString& buildTreeDirectory);
+    // Status labels and log lines for the two sources.
+    void reportBundleSources();
+
+    const Deployment::BundleSource& windowsBundleSource() const { return windowsSource; }
+    const Deployment::BundleSource& linuxBundleSource() const { return linuxSource; }
+    QString logText() const;
+
+    // Size of the painted background for a screen's available size (no screen: 960 x 540).
+    static QSize backgroundSizeFor(const QSize& availableScreenSize);
+
+public slots:
+    void refreshDevices();
+    void prepareSelectedDevice();
+    void updateSelectedDevice();
+
+private:
+    void buildMenus();
+    void buildContent();
+    void buildStatusBar();
+    void appendLog(const QString& line);
+    // The device picked in the combo box, or null when nothing valid is selected.
+    const Platform::UsbDevice* selectedDevice() const;
+
+    std::unique_ptr<Platform::DeviceManager> deviceManager;
+    QList<Platform::UsbDevice> devices;
+    Deployment::BundleSource windowsSource;
+    Deployment::BundleSource linuxSource;
+    Deployment::PortableBundleManager bundleManager;
+
+    BackgroundWidget* background = nullptr;
+    QComboBox* deviceCombo = nullptr;
+    QLabel* windowsSourceLabel = nullptr;
+    QLabel* linuxSourceLabel = nullptr;
+    QPushButton* refreshButton = nullptr;
+    QPushButton* prepareButton = nullptr;
+    QPushButton* updateButton = nullptr;
+    QTextEdit* log = nullptr;
+    QAction* refreshAction = nullptr;
+    QAction* prepareAction = nullptr;
+    QAction* quitAction = nullptr;
+    QAction* updateAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QLabel* versionStatusLabel = nullptr;
+    QLabel* publisherStatusLabel = nullptr;
+};
+
+// Makes the tool's pictures and icon available; safe to call more than once.
+void registerConfigResources();
+
+// Title of the window and of its message boxes.
+QString configWindowTitle();
+
+} // namespace Keldra::Config

@@ -1,0 +1,74 @@
+#include "ConfigWindow.h"
+
+#include "ConfigDialogs.h"
+#include "UpdateState.h"
+
+#include <QCoreApplication>
+#include <QProgressDialog>
+
+namespace Keldra::Config {
+
+void ConfigWindow::prepareSelectedDevice()
+{
+    const QString title = configWindowTitle();
+    if (!windowsSource.isAvailable() && !linuxSource.isAvailable()) {
+        showWarning(this, title, QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
+        return;
+    }
+    const Platform::UsbDevice* device = selectedDevice();
+    if (!device) {
+        showInformation(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
+        return;
+    }
+    if (!device->mounted || device->rootPath.isEmpty()) {
+        showInformation(this, title,
+                        QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista antes de "
+                                       "preparar."));
+        return;
+    }
+    // The device list may be refreshed while dialogs run; keep our own copy of the root.
+    const QString rootPath = device->rootPath;
+    if (!askYesNo(this, QStringLiteral("Preparar unidade USB"),
+                  QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. Arquivos "
+                                 "existentes do bundle Keldra podem ser substituídos.")
+                      .arg(rootPath)))
+        return;
+
+    QProgressDialog progress(QStringLiteral("Preparando unidade USB..."), QString(), 0, 7, this);
+    progress.setWindowTitle(title);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setCancelButton(nullptr);
+    progress.setMinimumDuration(0);
+    progress.show();
+
+    Deployment::PortableBundleOptions options;
+    options.windowsExecutable = windowsSource.executablePath;
+    options.windowsSourceDirectory = windowsSource.directory;
+    options.linuxExecutable = linuxSource.executablePath;
+    options.linuxSourceDirectory = linuxSource.directory;
+
+    const Deployment::PortableBundleResult result = bundleManager.preparePortableBundle(
+        rootPath, options, [&progress](int step, int total, const QString& text) {
+            progress.setMaximum(total);
+            progress.setValue(step);
+            progress.setLabelText(text);
+            QCoreApplication::processEvents();
+        });
+    progress.setValue(progress.maximum());
+
+    if (!result.success) {
+        appendLog(QStringLiteral("Falha: %1").arg(result.message));
+        showWarning(this, title, result.message);
+        return;
+    }
+
+    appendLog(QStringLiteral("Unidade preparada: %1").arg(rootPath));
+    QString error;
+    if (Deployment::writeUpdateState(rootPath, Deployment::configToolVersion(), QString(), &error))
+        appendLog(QStringLiteral("Estado de atualização registrado: %1").arg(Deployment::updateStatePath(rootPath)));
+    else
+        appendLog(QStringLiteral("Aviso: %1").arg(error));
+    showInformation(this, title, result.message);
+}
+
+} // namespace Keldra::Config

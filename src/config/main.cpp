@@ -1,0 +1,23 @@
+#include "ConfigWindow.h"
+#include "UpdateState.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KeldraConfig"));
+    QApplication::setApplicationVersion(Keldra::Deployment::configToolVersion());
+    QApplication::setOrganizationName(QStringLiteral("Keldra"));
+
+    Keldra::Config::registerConfigResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/Keldra.ico")));
+
+    Keldra::Config::ConfigWindow window;
+    window.locateBundleSources();
+    window.reportBundleSources();
+    window.refreshDevices();
+    window.show();
+    return app.exec();
+}
