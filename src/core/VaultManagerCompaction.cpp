@@ -1,0 +1,160 @@
+// Compaction: rebuild the container with only the live blocks (copied as
+// ciphertext, never decrypted) in a private temporary folder, check it, then
+// put it in place of the container on the drive.
+
+#include "VaultManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace Keldra::Core {
+
+namespace {
+
+const QString ReplaceText = QStringLiteral("Substituindo container no USB");
+constexpr qint64 ReplaceChunkSize = 8 * 1024 * 1024;
+
+// Copies the live blocks of every entry, back to back, into the new file and
+// records them with their new offsets in target.
+bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
+                    SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
+{
+    QByteArray buffer;
+    qint64 done = 0;
+    for (VaultFileEntry entry : entries) {
+        QList<VaultFileBlock> moved;
+        moved.reserve(entry.blocks.size());
+        for (VaultFileBlock block : entry.blocks) {
+            // One block in memory at a time, whatever the record claims.
+            if (block.encryptedSize < 0 || block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
+                return false;
+            if (!source.seek(block.offset))
+                return false;
+            buffer.resize(static_cast<int>(block.encryptedSize));
+            if (source.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
+                return false;
+            block.offset = output->pos();
+            if (output->write(buffer) != buffer.size())
+                return false;
+            moved.append(block);
+            done += block.plainSize;
+            if (progress)
+                progress(done, total, entry.vaultPath);
+        }
+        entry.blocks = moved;
+        if (!target->addOrReplace(entry))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool VaultManager::compactVault(const ProgressCallback& progress, QString* preservedCompactPath)
+{
+    if (preservedCompactPath)
+        preservedCompactPath->clear();
+    if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
+        return false;
+
+    ContainerDocument document;
+    if (!m_containerManager.readDocument(m_containerPath, &document))
+        return false;
+
+    QFile source(m_containerPath);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+
+    QTemporaryDir tempDir(QDir::tempPath() + QLatin1String("/Keldra-compact-XXXXXX"));
+    if (!tempDir.isValid())
+        return false;
+    tempDir.setAutoRemove(false);
+    const QString compactPath = tempDir.filePath(QLatin1String(ContainerManager::FileName));
+
+    document.fileIndex.clear();
+    const QList<VaultDirectoryEntry> directories = m_index.directories();
+    for (const VaultDirectoryEntry& directory : directories)
+        document.fileIndex.addDirectory(directory);
+    document.filePayloads.clear();
+    document.encryptedPayload.clear();
+    document.crypto.authTag.clear();
+    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+
+    const QList<VaultFileEntry> entries = m_index.entries();
+    qint64 total = 0;
+    for (const VaultFileEntry& entry : entries)
+        total += entry.sizeBytes;
+
+    // writeDocument builds the header after the writer ran, so the index
+    // encrypted here is the one that lands in the new header.
+    const PayloadWriter writer = [&](QIODevice* output) {
+        if (!copyLiveBlocks(source, output, entries, &document.fileIndex, total, progress))
+            return false;
+        document.encryptedIndex = encryptIndex(document, document.fileIndex);
+        return !document.encryptedIndex.isEmpty();
+    };
+    const bool written = m_containerManager.writeDocument(compactPath, document, writer);
+    source.close();
+    if (!written) {
+        tempDir.remove();
+        return false;
+    }
+
+    ContainerDocument check;
+    SecureFileIndex checkIndex;
+    if (!m_containerManager.readDocument(compactPath, &check) || !decryptIndex(check, &checkIndex)
+        || checkIndex.entries().size() != entries.size()
+        || checkIndex.directories().size() != directories.size()) {
+        tempDir.remove();
+        return false;
+    }
+
+    if (!QFile::remove(m_containerPath)) {
+        tempDir.remove();
+        return false;
+    }
+
+    // From here the drive holds no container: on failure the compacted one
+    // stays in the temporary folder for the user to recover.
+    const auto preserve = [&]() {
+        if (preservedCompactPath)
+            *preservedCompactPath = compactPath;
+        return false;
+    };
+    QFile compacted(compactPath);
+    if (!compacted.open(QIODevice::ReadOnly))
+        return preserve();
+    QFile target(m_containerPath);
+    if (!target.open(QIODevice::WriteOnly))
+        return preserve();
+
+    const qint64 compactedSize = compacted.size();
+    if (progress)
+        progress(0, compactedSize, ReplaceText);
+    const auto abandonTarget = [&]() {
+        target.close();
+        target.remove();
+        return preserve();
+    };
+    QByteArray chunk;
+    qint64 copied = 0;
+    while (!compacted.atEnd()) {
+        chunk = compacted.read(ReplaceChunkSize);
+        if (chunk.isEmpty() || target.write(chunk) != chunk.size())
+            return abandonTarget();
+        copied += chunk.size();
+        if (progress)
+            progress(copied, compactedSize, ReplaceText);
+    }
+    if (!target.flush())
+        return abandonTarget();
+
+    target.close();
+    compacted.close();
+    m_index = document.fileIndex;
+    tempDir.remove();
+    return true;
+}
+
+} // namespace Keldra::Core

@@ -1,0 +1,266 @@
+// File payloads: import into encrypted blocks appended to the container,
+// export and verification by streaming decryption, one block at a time.
+
+#include "VaultManager.h"
+#include "VaultManagerHelpers.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <QUuid>
+
+namespace Keldra::Core {
+
+using detail::normalizedVaultPath;
+
+namespace {
+
+const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
+
+// Sink that hashes and counts what is written, so a file can be checked
+// without keeping its plaintext anywhere.
+class HashingSink : public QIODevice {
+public:
+    HashingSink() : m_hash(QCryptographicHash::Sha256) {}
+    QByteArray digest() const { return m_hash.result(); }
+    qint64 bytesWritten() const { return m_count; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        m_hash.addData(QByteArrayView(data, length));
+        m_count += length;
+        return length;
+    }
+
+private:
+    QCryptographicHash m_hash;
+    qint64 m_count = 0;
+};
+
+bool sameFile(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
+// Puts the container back to its length before the import began.
+void rollBackContainer(QFile& container, const QString& path, qint64 sizeBeforeImport)
+{
+    if (container.isOpen()) {
+        container.resize(sizeBeforeImport);
+        container.flush();
+        container.close();
+        return;
+    }
+    QFile again(path);
+    if (again.open(QIODevice::ReadWrite)) {
+        again.resize(sizeBeforeImport);
+        again.flush();
+    }
+}
+
+} // namespace
+
+bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath)
+{
+    return importFile(sourcePath, vaultPath, ProgressCallback());
+}
+
+bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath,
+                              const ProgressCallback& progress)
+{
+    if (m_state != VaultState::Unlocked)
+        return false;
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (normalized.isEmpty())
+        return false;
+
+    const QFileInfo sourceInfo(sourcePath);
+    if (!sourceInfo.exists() || !sourceInfo.isFile())
+        return false;
+    // Reading the container while appending to it would never reach its end.
+    if (sameFile(sourcePath, m_containerPath))
+        return false;
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+
+    const SecureFileIndex previousIndex = m_index;
+
+    ContainerDocument document;
+    if (!m_containerManager.readDocument(m_containerPath, &document))
+        return false;
+
+    SecureFileIndex newIndex;
+    const QList<VaultDirectoryEntry> directories = m_index.directories();
+    for (const VaultDirectoryEntry& directory : directories)
+        newIndex.addDirectory(directory);
+    detail::ensureParentDirectories(&newIndex, normalized);
+    const QList<VaultFileEntry> entries = m_index.entries();
+    for (const VaultFileEntry& entry : entries) {
+        if (QString::compare(entry.vaultPath, normalized, Qt::CaseInsensitive) != 0)
+            newIndex.addOrReplace(entry);
+    }
+
+    VaultFileEntry entry;
+    entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    entry.vaultPath = normalized;
+    entry.lastModifiedUtc = sourceInfo.fileTime(QFileDevice::FileModificationTime).toUTC();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint64 bytesTotal = sourceInfo.size();
+
+    document.fileIndex.clear();
+    document.filePayloads.clear();
+    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+
+    QFile container(m_containerPath);
+    if (!container.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 sizeBeforeImport = container.size();
+    const auto fail = [&]() {
+        rollBackContainer(container, m_containerPath, sizeBeforeImport);
+        m_index = previousIndex;
+        return false;
+    };
+    if (!container.seek(sizeBeforeImport))
+        return fail();
+
+    const QByteArray key = cipherKey();
+    const QByteArray blockData = associatedData(document, PurposeFileBlock);
+    const int nonceLength = static_cast<int>(document.crypto.nonce.size());
+    QByteArray buffer(static_cast<int>(BlockSize), Qt::Uninitialized);
+    qint64 bytesDone = 0;
+    while (!source.atEnd()) {
+        const qint64 read = source.read(buffer.data(), BlockSize);
+        if (read <= 0)
+            return fail();
+        const QByteArray plain = QByteArray::fromRawData(buffer.constData(), static_cast<int>(read));
+        hash.addData(plain);
+
+        VaultFileBlock block;
+        block.nonce = m_cryptoManager.generateNonce(nonceLength);
+        const QByteArray cipher = m_cryptoManager.encrypt(plain, key, block.nonce, blockData);
+        if (cipher.isEmpty())
+            return fail();
+        block.offset = container.pos();
+        block.plainSize = read;
+        block.encryptedSize = cipher.size();
+        if (container.write(cipher) != cipher.size())
+            return fail();
+        entry.blocks.append(block);
+        bytesDone += read;
+        if (progress)
+            progress(bytesDone, bytesTotal, normalized);
+    }
+    if (!container.flush())
+        return fail();
+    container.close();
+
+    entry.sha256 = hash.result();
+    // What was stored, not what the file system said at the start: a source
+    // that changed size while being read still gives a consistent entry.
+    entry.sizeBytes = bytesDone;
+    if (!newIndex.addOrReplace(entry))
+        return fail();
+
+    document.fileIndex = newIndex;
+    document.encryptedIndex = encryptIndex(document, newIndex);
+    if (document.encryptedIndex.isEmpty())
+        return fail();
+    if (!m_containerManager.updateDocumentHeader(m_containerPath, document))
+        return fail();
+
+    m_index = newIndex;
+    return true;
+}
+
+bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
+{
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (m_state != VaultState::Unlocked || normalized.isEmpty())
+        return false;
+    // Through a save file: a failure leaves no partial plaintext and keeps an
+    // existing destination as it was.
+    QSaveFile file(destinationPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!writeVaultFileToDevice(normalized, &file)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
+{
+    if (!device || m_state != VaultState::Unlocked)
+        return false;
+
+    const QList<VaultFileEntry> entries = m_index.entries();
+    const VaultFileEntry* found = nullptr;
+    for (const VaultFileEntry& entry : entries) {
+        if (QString::compare(entry.vaultPath, vaultPath, Qt::CaseInsensitive) == 0) {
+            found = &entry;
+            break;
+        }
+    }
+    if (!found)
+        return false;
+
+    QFile container(m_containerPath);
+    if (!container.open(QIODevice::ReadOnly))
+        return false;
+
+    const QByteArray key = cipherKey();
+    const QByteArray blockData = associatedData(ContainerDocument(), PurposeFileBlock);
+    QByteArray buffer;
+    for (const VaultFileBlock& block : found->blocks) {
+        // Keeps memory bounded by one block even for a nonsensical record.
+        if (block.plainSize < 0 || block.plainSize > BlockSize
+            || block.encryptedSize != block.plainSize + CryptoManager::TagSize)
+            return false;
+        if (!container.seek(block.offset))
+            return false;
+        buffer.resize(static_cast<int>(block.encryptedSize));
+        if (container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
+            return false;
+        const QByteArray plain = m_cryptoManager.decrypt(buffer, key, block.nonce, blockData);
+        if (plain.size() != block.plainSize)
+            return false;
+        if (device->write(plain) != plain.size())
+            return false;
+    }
+    return true;
+}
+
+bool VaultManager::verifyFile(const QString& vaultPath) const
+{
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (normalized.isEmpty())
+        return false;
+    VaultFileEntry entry;
+    bool found = false;
+    const QList<VaultFileEntry> entries = m_index.entries();
+    for (const VaultFileEntry& candidate : entries) {
+        if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
+            entry = candidate;
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        return false;
+
+    HashingSink sink;
+    if (!sink.open(QIODevice::WriteOnly))
+        return false;
+    if (!writeVaultFileToDevice(entry.vaultPath, &sink))
+        return false;
+    return sink.bytesWritten() == entry.sizeBytes && sink.digest() == entry.sha256;
+}
+
+} // namespace Keldra::Core
