@@ -25,7 +25,7 @@ public:
     static constexpr unsigned DriveFixed = 3;     // DRIVE_FIXED
     static constexpr std::uint32_t BusTypeUsb = 7;
 
-    virtual ~Win32VolumeApi();
+    virtual ~Win32VolumeApi() = default;
 
     // GetLogicalDrives: bit 0 is A.
     virtual std::uint32_t logicalDrives() const = 0;
