@@ -1,0 +1,207 @@
+#include "AboutDialog.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QSysInfo>
+#include <QTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <sodium.h>
+
+namespace Keldra::UI {
+
+namespace {
+
+// Keeps the component rows tight: one text line plus a little air.
+class CompactListItemDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(),
+                     option.fontMetrics.height() + 3);
+    }
+};
+
+const QString kMakerUrl = QStringLiteral("https://keldra.com.br");
+
+QString qtDetails()
+{
+    const QString licensing = QStringLiteral(
+        "O Qt é oferecido pela The Qt Company sob licenças comerciais e sob a GNU LGPL versão 3 "
+        "(alguns módulos também sob a GNU GPL). Quando distribuído sob a LGPL, as bibliotecas Qt "
+        "devem permanecer substituíveis pelo usuário e os avisos de copyright e de licença do Qt "
+        "devem ser preservados junto com a aplicação.");
+    return QStringLiteral("Qt Framework\nMódulos usados pelo Keldra: Qt Core e Qt Widgets.\n%1\n"
+                          "Prefixo de instalação do Qt detectado em tempo de execução:\n%2")
+        .arg(licensing, QLibraryInfo::path(QLibraryInfo::PrefixPath));
+}
+
+QString sodiumDetails()
+{
+    return QStringLiteral(
+        "libsodium\n"
+        "Biblioteca de criptografia usada pelo Keldra para a derivação de chaves com Argon2id e "
+        "para a cifragem autenticada com XChaCha20-Poly1305.\n"
+        "Licença: ISC.\n"
+        "Copyright (c) 2013-2019 Frank Denis <j at pureftpd dot org>\n"
+        "Permission to use, copy, modify, and/or distribute this software for any purpose with or "
+        "without fee is hereby granted, provided that the above copyright notice and this "
+        "permission notice appear in all copies.\n"
+        "THE SOFTWARE IS PROVIDED \"AS IS\" AND THE AUTHOR DISCLAIMS ALL WARRANTIES WITH REGARD TO "
+        "THIS SOFTWARE INCLUDING ALL IMPLIED WARRANTIES OF MERCHANTABILITY AND FITNESS. IN NO EVENT "
+        "SHALL THE AUTHOR BE LIABLE FOR ANY SPECIAL, DIRECT, INDIRECT, OR CONSEQUENTIAL DAMAGES OR "
+        "ANY DAMAGES WHATSOEVER RESULTING FROM LOSS OF USE, DATA OR PROFITS, WHETHER IN AN ACTION "
+        "OF CONTRACT, NEGLIGENCE OR OTHER TORTIOUS ACTION, ARISING OUT OF OR IN CONNECTION WITH "
+        "THE USE OR PERFORMANCE OF THIS SOFTWARE.\n"
+        "Este aviso ISC deve acompanhar a biblioteca sempre que ela for distribuída com a "
+        "aplicação.");
+}
+
+} // namespace
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    buildUi();
+    populateComponents();
+}
+
+void AboutDialog::buildUi()
+{
+    setWindowTitle(QStringLiteral("Sobre o Keldra"));
+    setModal(true);
+    resize(760, 520);
+
+    auto* titleLabel = new QLabel(QStringLiteral("Keldra"), this);
+    QFont titleFont = font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() + 16);
+    titleFont.setWeight(QFont::DemiBold);
+    titleLabel->setFont(titleFont);
+    titleLabel->setStyleSheet(QStringLiteral("color: #0B4F8A;"));
+
+    const int iconSide = QFontMetrics(titleFont).height();
+    auto* iconLabel = new QLabel(this);
+    iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/Keldra.ico")).pixmap(iconSide, iconSide));
+    iconLabel->setFixedSize(iconSide, iconSide);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(0, 0, 0, 0);
+    header->setSpacing(8);
+    header->addWidget(iconLabel, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    header->addWidget(titleLabel, 0, Qt::AlignVCenter);
+    header->addStretch();
+
+    QString version = QCoreApplication::applicationVersion();
+    if (version.isEmpty())
+        version = QStringLiteral("1.0.0");
+    productInfoLabel = new QLabel(this);
+    productInfoLabel->setTextFormat(Qt::RichText);
+    productInfoLabel->setText(
+        QStringLiteral("<b>Keldra</b><br>Versão %1<br><br>Keldra é um produto da Keldra Tecnologia. "
+                       "Todos os direitos reservados.<br><a href=\"%2\">%2</a>")
+            .arg(version.toHtmlEscaped(), kMakerUrl));
+    productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
+                                              | Qt::LinksAccessibleByKeyboard);
+    productInfoLabel->setOpenExternalLinks(false);
+    connect(productInfoLabel, &QLabel::linkActivated, this,
+            [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
+
+    auto* runtimeLabel = new QLabel(QStringLiteral("Ambiente de execução\n%1\nQt %2\n%3")
+                                        .arg(QSysInfo::prettyProductName(),
+                                             QString::fromLatin1(qVersion()),
+                                             QSysInfo::currentCpuArchitecture()),
+                                    this);
+
+    auto* grid = new QGridLayout;
+    grid->addLayout(header, 0, 0);
+    grid->addWidget(productInfoLabel, 1, 0, Qt::AlignTop);
+    grid->addWidget(runtimeLabel, 1, 1, Qt::AlignTop);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+
+    componentsList = new QListWidget(this);
+    componentsList->setMinimumHeight(82);
+    componentsList->setSpacing(0);
+    componentsList->setUniformItemSizes(false);
+    componentsList->setItemDelegate(new CompactListItemDelegate(componentsList));
+    componentsList->setStyleSheet(QStringLiteral("QListWidget::item { padding: 0px; margin: 0px; }"));
+    connect(componentsList, &QListWidget::currentTextChanged, this, &AboutDialog::updateDetails);
+
+    detailsEdit = new QTextEdit(this);
+    detailsEdit->setReadOnly(true);
+    detailsEdit->setMinimumHeight(104);
+    detailsEdit->document()->setDocumentMargin(4);
+    detailsEdit->setStyleSheet(QStringLiteral("QTextEdit { padding: 0px; }"));
+
+    auto* legalLabel = new QLabel(
+        QStringLiteral("Aviso legal: este programa é protegido pelas leis de direitos autorais e por "
+                       "tratados internacionais. A reprodução ou distribuição não autorizada deste "
+                       "programa, ou de qualquer parte dele, pode resultar em sanções civis e "
+                       "criminais."),
+        this);
+    legalLabel->setWordWrap(true);
+
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("Fechar"), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(10);
+    layout->addWidget(new QLabel(QStringLiteral("Componentes e bibliotecas relevantes:"), this));
+    layout->addWidget(componentsList);
+    layout->addSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("Detalhes do componente:"), this));
+    layout->addWidget(detailsEdit);
+    layout->addWidget(legalLabel);
+    layout->addWidget(buttons);
+}
+
+void AboutDialog::populateComponents()
+{
+    componentDetails.insert(
+        QStringLiteral("Microsoft Visual C++ Runtime"),
+        QStringLiteral("Microsoft Visual C++ Runtime\nBibliotecas de runtime exigidas por builds "
+                       "produzidos com Microsoft Visual Studio/MSVC.\nA distribuição deve seguir os "
+                       "termos de licença aplicáveis do Microsoft Visual C++ Redistributable para a "
+                       "versão do runtime enviada com a aplicação."));
+    componentDetails.insert(
+        QStringLiteral("Microsoft Windows APIs"),
+        QStringLiteral("Microsoft Windows APIs\nO Keldra usa APIs do Windows para detecção de "
+                       "unidades removíveis e integração nativa com a área de trabalho no Windows. "
+                       "Essas APIs fazem parte da plataforma do sistema operacional."));
+    componentDetails.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
+                            qtDetails());
+    componentDetails.insert(
+        QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())),
+        sodiumDetails());
+
+    componentsList->addItems(componentDetails.keys());
+    if (componentsList->count() > 0)
+        componentsList->setCurrentRow(0);
+}
+
+void AboutDialog::updateDetails(const QString& componentText)
+{
+    const auto found = componentDetails.constFind(componentText);
+    if (found == componentDetails.constEnd()) {
+        detailsEdit->clear();
+        return;
+    }
+    detailsEdit->setPlainText(found.value());
+}
+
+} // namespace Keldra::UI

@@ -1,0 +1,81 @@
+#include "ChangePasswordDialog.h"
+
+#include "DialogHooks.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace Keldra::UI {
+
+namespace {
+
+QLineEdit* passwordField(QWidget* parent, const QString& objectName)
+{
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setEchoMode(QLineEdit::Password);
+    return field;
+}
+
+} // namespace
+
+ChangePasswordDialog::ChangePasswordDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Alterar senha do cofre"));
+    setModal(true);
+
+    currentPasswordEdit = passwordField(this, QStringLiteral("currentPasswordEdit"));
+    newPasswordEdit = passwordField(this, QStringLiteral("newPasswordEdit"));
+    confirmPasswordEdit = passwordField(this, QStringLiteral("confirmPasswordEdit"));
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Senha atual:"), currentPasswordEdit);
+    form->addRow(QStringLiteral("Nova senha:"), newPasswordEdit);
+    form->addRow(QStringLiteral("Confirmar nova senha:"), confirmPasswordEdit);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Alterar"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &ChangePasswordDialog::validateAndAccept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+QByteArray ChangePasswordDialog::currentPassword() const
+{
+    return currentPasswordEdit->text().toUtf8();
+}
+
+QByteArray ChangePasswordDialog::newPassword() const
+{
+    return newPasswordEdit->text().toUtf8();
+}
+
+void ChangePasswordDialog::validateAndAccept()
+{
+    const QString title = QStringLiteral("Alterar senha");
+    if (currentPasswordEdit->text().isEmpty()) {
+        DialogHooks::warning(this, title, QStringLiteral("Informe a senha atual."));
+        return;
+    }
+    if (newPasswordEdit->text().size() < 10) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+        return;
+    }
+    if (confirmPasswordEdit->text() != newPasswordEdit->text()) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("A confirmação não coincide com a nova senha."));
+        return;
+    }
+    accept();
+}
+
+} // namespace Keldra::UI

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDialog>
+
+class QTextBrowser;
+
+namespace Keldra::UI {
+
+// The user guide, read from the program's resources.
+class HelpDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit HelpDialog(QWidget* parent = nullptr);
+
+    QTextBrowser* browser() const { return textBrowser; }
+
+private:
+    void buildUi();
+    void loadHelpContent();
+
+    QTextBrowser* textBrowser = nullptr;
+};
+
+} // namespace Keldra::UI

@@ -1,0 +1,629 @@
+#include "MainWindow.h"
+
+#include "AboutDialog.h"
+#include "DialogHooks.h"
+#include "HelpDialog.h"
+#include "PlatformDeviceManager.h"
+#include "VaultBrowserUtils.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QStorageInfo>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace Keldra::UI {
+
+namespace {
+
+const QString kProductWebPage = QStringLiteral("https://keldra.com.br");
+const QString kApplicationVersion = QStringLiteral("1.0.0");
+const QString kSmallLabelStyle =
+    QStringLiteral("QLabel { font-size: 11px; padding-left: 4px; padding-right: 4px; }");
+// Kept on unmounted drives so the hint survives the container highlighting.
+constexpr int BaseToolTipRole = Qt::UserRole + 1;
+
+QAction* makeAction(QWidget* owner, const QString& text, const QString& objectName,
+                    const QKeySequence& shortcut = QKeySequence())
+{
+    auto* action = new QAction(text, owner);
+    action->setObjectName(objectName);
+    if (!shortcut.isEmpty())
+        action->setShortcut(shortcut);
+    return action;
+}
+
+QIcon padlockIcon(bool unlocked, bool enabled)
+{
+    const QColor outline(enabled ? QStringLiteral("#464646") : QStringLiteral("#a5a5a5"));
+    const QColor fill(enabled ? QStringLiteral("#eeeeee") : QStringLiteral("#e2e2e2"));
+
+    QPixmap pixmap(48, 48);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(outline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    if (unlocked) {
+        painter.drawArc(QRect(14, 7, 20, 26), 400, 3920);
+        painter.drawLine(35, 19, 40, 15);
+    } else {
+        painter.drawArc(QRect(13, 7, 22, 26), 0, 2880);
+    }
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRect(10, 22, 28, 20), 4, 4);
+    painter.setBrush(outline);
+    painter.drawEllipse(QRect(22, 30, 4, 4));
+    painter.drawLine(24, 34, 24, 37);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(Platform::createPlatformDeviceManager(), parent)
+{
+}
+
+MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget* parent)
+    : QMainWindow(parent)
+    , deviceManager(std::move(devices))
+{
+    buildUi();
+    buildMenus();
+    connectSignals();
+    refreshDevices();
+    updateActions();
+    setStatusMessage(QStringLiteral("Pronto"), 0);
+}
+
+MainWindow::~MainWindow() = default;
+
+QSize MainWindow::centralAreaSize(const QSize& available)
+{
+    const qint64 screenWidth = available.width();
+    const qint64 screenHeight = available.height();
+    qint64 width = std::clamp<qint64>(screenWidth * 6 / 10, 900, 1152);
+    qint64 height = width * 9 / 16;
+    if (height > screenHeight) {
+        height = screenHeight;
+        width = screenHeight * 16 / 9;
+    }
+    return QSize(int(width), int(height));
+}
+
+bool MainWindow::isUnlocked() const
+{
+    return vaultManager.state() == Core::VaultState::Unlocked;
+}
+
+void MainWindow::buildUi()
+{
+    setWindowTitle(QStringLiteral("Keldra"));
+
+    auto* central = new QWidget(this);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    central->setFixedSize(screen ? centralAreaSize(screen->availableGeometry().size())
+                                 : QSize(960, 540));
+    setCentralWidget(central);
+
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(new QLabel(QStringLiteral("Dispositivos USB"), central));
+
+    deviceList = new QListWidget(central);
+    deviceList->setObjectName(QStringLiteral("deviceList"));
+    const int side = 3 * QFontMetrics(deviceList->font()).height() + 24 + 2 * deviceList->frameWidth();
+    deviceList->setFixedHeight(side);
+
+    auto* iconLabel = new QLabel(central);
+    iconLabel->setFixedSize(side, side);
+    iconLabel->setAlignment(Qt::AlignCenter);
+    iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/Keldra.ico")).pixmap(side, side));
+
+    vaultToggleButton = new QToolButton(central);
+    vaultToggleButton->setObjectName(QStringLiteral("vaultToggleButton"));
+    vaultToggleButton->setFixedSize(side, side);
+    vaultToggleButton->setCheckable(true);
+    vaultToggleButton->setAutoRaise(false);
+    vaultToggleButton->setFocusPolicy(Qt::NoFocus);
+    vaultToggleButton->setIconSize(QSize(48, 48));
+    vaultToggleButton->setStyleSheet(QStringLiteral(
+        "QToolButton { border: 1px solid #d0d0d0; border-radius: 4px; background: #f7f7f7; }"
+        "QToolButton:hover:enabled { background: #eeeeee; border-color: #b8b8b8; }"
+        "QToolButton:pressed:enabled { background: #e2e2e2; }"
+        "QToolButton:disabled { background: #f1f1f1; border-color: #dedede; }"));
+
+    auto* deviceRow = new QHBoxLayout;
+    deviceRow->setContentsMargins(0, 0, 0, 0);
+    deviceRow->setSpacing(10);
+    deviceRow->addWidget(iconLabel);
+    deviceRow->addWidget(deviceList, 1);
+    deviceRow->addWidget(vaultToggleButton);
+    layout->addLayout(deviceRow);
+
+    protectedFilesLabel = new QLabel(central);
+    protectedFilesLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
+    layout->addWidget(protectedFilesLabel);
+
+    vaultTable = new QTableWidget(0, 5, central);
+    vaultTable->setObjectName(QStringLiteral("vaultTable"));
+    vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
+                                           QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
+                                           QStringLiteral("Modificado em")});
+    vaultTable->setMinimumHeight(220);
+    vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
+    vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    vaultTable->setFocusPolicy(Qt::NoFocus);
+    vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    vaultTable->setAlternatingRowColors(true);
+    vaultTable->setShowGrid(false);
+    vaultTable->setIconSize(QSize(18, 18));
+    vaultTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    vaultTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    vaultTable->verticalHeader()->setVisible(false);
+    QHeaderView* header = vaultTable->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(sortColumn, sortOrder);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::Fixed);
+    header->setSectionResizeMode(3, QHeaderView::Fixed);
+    header->setSectionResizeMode(4, QHeaderView::Fixed);
+    vaultTable->setColumnWidth(0, 28);
+    vaultTable->setColumnWidth(2, 110);
+    vaultTable->setColumnWidth(3, 70);
+    vaultTable->setColumnWidth(4, 140);
+    vaultTable->setStyleSheet(QStringLiteral(
+        "QTableWidget::item { border-bottom: 1px solid #d8d8d8; }"
+        "QTableWidget::item:focus { outline: none; }"
+        "QTableWidget::item:selected { background-color: palette(highlight); color: "
+        "palette(highlighted-text); }"));
+    layout->addWidget(vaultTable);
+
+    // Status bar: container, version, date and vault state, left to right.
+    auto* containerBox = new QWidget(this);
+    containerBox->setFixedWidth(140);
+    auto* boxLayout = new QHBoxLayout(containerBox);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    boxLayout->setSpacing(0);
+    auto* separator = new QFrame(containerBox);
+    separator->setFrameShape(QFrame::NoFrame);
+    separator->setFixedWidth(1);
+    separator->setStyleSheet(QStringLiteral("QFrame { background-color: #c8c8c8; }"));
+    containerLabel = new QLabel(QStringLiteral("Container: nenhum"), containerBox);
+    containerLabel->setObjectName(QStringLiteral("containerLabel"));
+    containerLabel->setAlignment(Qt::AlignCenter);
+    containerLabel->setStyleSheet(kSmallLabelStyle);
+    boxLayout->addWidget(separator);
+    boxLayout->addWidget(containerLabel, 1);
+    statusBar()->addPermanentWidget(containerBox);
+
+    versionLabel = new QLabel(QStringLiteral("Versão %1").arg(kApplicationVersion), this);
+    versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    versionLabel->setFixedWidth(180);
+    versionLabel->setAlignment(Qt::AlignCenter);
+    versionLabel->setStyleSheet(kSmallLabelStyle);
+    statusBar()->addPermanentWidget(versionLabel);
+
+    dateLabel = new QLabel(QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")), this);
+    dateLabel->setObjectName(QStringLiteral("dateLabel"));
+    dateLabel->setFixedWidth(78);
+    dateLabel->setAlignment(Qt::AlignCenter);
+    dateLabel->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
+    statusBar()->addPermanentWidget(dateLabel);
+
+    vaultStateLabel = new QLabel(this);
+    vaultStateLabel->setObjectName(QStringLiteral("vaultStateLabel"));
+    vaultStateLabel->setFixedWidth(50);
+    vaultStateLabel->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(vaultStateLabel);
+
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void MainWindow::buildMenus()
+{
+    exitAction = makeAction(this, QStringLiteral("Sair"), QStringLiteral("exitAction"),
+                            QKeySequence(QStringLiteral("Ctrl+Q")));
+    refreshDevicesAction = makeAction(this, QStringLiteral("Atualizar lista"),
+                                      QStringLiteral("refreshDevicesAction"),
+                                      QKeySequence(QStringLiteral("Ctrl+F5")));
+    chooseContainerAction = makeAction(this, QStringLiteral("Escolher container..."),
+                                       QStringLiteral("chooseContainerAction"),
+                                       QKeySequence(QStringLiteral("Ctrl+O")));
+    createVaultAction = makeAction(this, QStringLiteral("Criar novo cofre..."),
+                                   QStringLiteral("createVaultAction"),
+                                   QKeySequence(QStringLiteral("Ctrl+N")));
+    backupAction = makeAction(this, QStringLiteral("Fazer backup..."), QStringLiteral("backupAction"),
+                              QKeySequence(QStringLiteral("Ctrl+B")));
+    changePasswordAction = makeAction(this, QStringLiteral("Alterar senha..."),
+                                      QStringLiteral("changePasswordAction"),
+                                      QKeySequence(QStringLiteral("Ctrl+P")));
+    unlockAction = makeAction(this, QStringLiteral("Desbloquear"), QStringLiteral("unlockAction"),
+                              QKeySequence(QStringLiteral("Ctrl+L")));
+    lockAction = makeAction(this, QStringLiteral("Bloquear"), QStringLiteral("lockAction"),
+                            QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+    newFolderAction = makeAction(this, QStringLiteral("Nova pasta..."),
+                                 QStringLiteral("newFolderAction"),
+                                 QKeySequence(QStringLiteral("Ctrl+Shift+N")));
+    importAction = makeAction(this, QStringLiteral("Importar..."), QStringLiteral("importAction"),
+                              QKeySequence(QStringLiteral("Ctrl+I")));
+    exportAction = makeAction(this, QStringLiteral("Exportar..."), QStringLiteral("exportAction"),
+                              QKeySequence(QStringLiteral("Ctrl+E")));
+    openAction = makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"),
+                            QKeySequence(Qt::Key_Return));
+    moveFileAction = makeAction(this, QStringLiteral("Mover para pasta..."),
+                                QStringLiteral("moveFileAction"));
+    renameFileAction = makeAction(this, QStringLiteral("Renomear arquivo..."),
+                                  QStringLiteral("renameFileAction"));
+    renameFolderAction = makeAction(this, QStringLiteral("Renomear pasta..."),
+                                    QStringLiteral("renameFolderAction"));
+    deleteFolderAction = makeAction(this, QStringLiteral("Excluir pasta vazia"),
+                                    QStringLiteral("deleteFolderAction"));
+    deleteFileAction = makeAction(this, QStringLiteral("Excluir..."), QStringLiteral("deleteFileAction"),
+                                  QKeySequence(Qt::Key_Delete));
+    compactAction = makeAction(this, QStringLiteral("Compactar cofre..."),
+                               QStringLiteral("compactAction"), QKeySequence(Qt::Key_F6));
+    helpAction = makeAction(this, QStringLiteral("Ajuda"), QStringLiteral("helpAction"));
+    websiteAction = makeAction(this, QStringLiteral("Visitar a página oficial do Keldra"),
+                               QStringLiteral("websiteAction"));
+    aboutAction = makeAction(this, QStringLiteral("Sobre o Keldra"), QStringLiteral("aboutAction"));
+
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("Arquivo"));
+    fileMenu->addAction(exitAction);
+
+    QMenu* usbMenu = menuBar()->addMenu(QStringLiteral("USB"));
+    QMenu* devicesMenu = usbMenu->addMenu(QStringLiteral("Dispositivos"));
+    devicesMenu->addAction(refreshDevicesAction);
+    QMenu* containerMenu = usbMenu->addMenu(QStringLiteral("Container"));
+    containerMenu->addAction(chooseContainerAction);
+    containerMenu->addAction(createVaultAction);
+    containerMenu->addSeparator();
+    containerMenu->addAction(backupAction);
+    containerMenu->addSeparator();
+    containerMenu->addAction(changePasswordAction);
+    QMenu* accessMenu = usbMenu->addMenu(QStringLiteral("Acesso ao cofre"));
+    accessMenu->addAction(unlockAction);
+    accessMenu->addAction(lockAction);
+    accessMenu->addSeparator();
+    QMenu* protectedMenu = accessMenu->addMenu(QStringLiteral("Arquivos protegidos"));
+    protectedMenu->addAction(newFolderAction);
+    protectedMenu->addSeparator();
+    protectedMenu->addAction(importAction);
+    protectedMenu->addAction(exportAction);
+    protectedMenu->addAction(openAction);
+    protectedMenu->addSeparator();
+    protectedMenu->addAction(renameFolderAction);
+    protectedMenu->addAction(deleteFolderAction);
+    protectedMenu->addSeparator();
+    protectedMenu->addAction(deleteFileAction);
+    accessMenu->addSeparator();
+    accessMenu->addAction(compactAction);
+
+    QMenu* aboutMenu = menuBar()->addMenu(QStringLiteral("Sobre"));
+    aboutMenu->addAction(helpAction);
+    aboutMenu->addAction(websiteAction);
+    aboutMenu->addSeparator();
+    aboutMenu->addAction(aboutAction);
+}
+
+void MainWindow::connectSignals()
+{
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(refreshDevicesAction, &QAction::triggered, this, &MainWindow::refreshDevices);
+    connect(chooseContainerAction, &QAction::triggered, this, &MainWindow::chooseContainer);
+    connect(createVaultAction, &QAction::triggered, this, &MainWindow::createVault);
+    connect(backupAction, &QAction::triggered, this, &MainWindow::backupContainer);
+    connect(changePasswordAction, &QAction::triggered, this, &MainWindow::changeVaultPassword);
+    connect(unlockAction, &QAction::triggered, this, &MainWindow::unlockVault);
+    connect(lockAction, &QAction::triggered, this, &MainWindow::lockVault);
+    connect(newFolderAction, &QAction::triggered, this, &MainWindow::createDirectory);
+    connect(importAction, &QAction::triggered, this, &MainWindow::importFiles);
+    connect(exportAction, &QAction::triggered, this, &MainWindow::exportSelectedFile);
+    connect(openAction, &QAction::triggered, this, &MainWindow::openSelectedFile);
+    connect(moveFileAction, &QAction::triggered, this, &MainWindow::moveSelectedFile);
+    connect(renameFileAction, &QAction::triggered, this, &MainWindow::renameSelectedFile);
+    connect(renameFolderAction, &QAction::triggered, this, &MainWindow::renameSelectedDirectory);
+    connect(deleteFolderAction, &QAction::triggered, this, &MainWindow::deleteSelectedDirectory);
+    connect(deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelectedFile);
+    connect(compactAction, &QAction::triggered, this, &MainWindow::compactVault);
+    connect(helpAction, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(websiteAction, &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+
+    connect(vaultToggleButton, &QToolButton::clicked, this, &MainWindow::onPadlockClicked);
+    connect(deviceList, &QListWidget::currentItemChanged, this, [this] {
+        if (!containerPath.isEmpty())
+            selectDeviceForContainer(containerPath);
+        updateActions();
+    });
+    connect(deviceList, &QListWidget::itemDoubleClicked, this, &MainWindow::onDeviceDoubleClicked);
+
+    connect(vaultTable, &QTableWidget::itemSelectionChanged, this, &MainWindow::updateActions);
+    connect(vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &MainWindow::onHeaderSectionClicked);
+    connect(vaultTable, &QTableWidget::itemDoubleClicked, this, &MainWindow::onVaultItemDoubleClicked);
+    connect(vaultTable, &QTableWidget::customContextMenuRequested, this,
+            &MainWindow::showVaultContextMenu);
+}
+
+void MainWindow::updateActions()
+{
+    const bool unlocked = isUnlocked();
+    const bool hasContainer = !containerPath.isEmpty();
+    const bool fileSelected = !selectedVaultPath().isEmpty();
+    const bool folderSelected = selectedItemIsDirectory();
+    const bool hasFolders = unlocked && !vaultManager.fileIndex().directories().isEmpty();
+
+    refreshDevicesAction->setEnabled(!unlocked);
+    chooseContainerAction->setEnabled(!unlocked);
+    createVaultAction->setEnabled(!unlocked);
+    backupAction->setEnabled(!unlocked && hasContainer);
+    changePasswordAction->setEnabled(!unlocked && hasContainer);
+    unlockAction->setEnabled(!unlocked && hasContainer);
+    lockAction->setEnabled(unlocked);
+    newFolderAction->setEnabled(unlocked);
+    importAction->setEnabled(unlocked);
+    compactAction->setEnabled(unlocked);
+    renameFolderAction->setEnabled(unlocked && folderSelected);
+    deleteFolderAction->setEnabled(unlocked && folderSelected);
+    exportAction->setEnabled(unlocked && fileSelected);
+    openAction->setEnabled(unlocked && fileSelected);
+    renameFileAction->setEnabled(unlocked && fileSelected);
+    deleteFileAction->setEnabled(unlocked && fileSelected);
+    moveFileAction->setEnabled(unlocked && fileSelected && hasFolders);
+
+    updateVaultToggleButton();
+    updateStatusBar();
+    updateProtectedFilesLabel();
+}
+
+void MainWindow::updateStatusBar()
+{
+    if (!containerLabel || !vaultStateLabel)
+        return;
+
+    QString name = QStringLiteral("nenhum");
+    if (!containerPath.isEmpty()) {
+        name = QFileInfo(containerPath).fileName();
+        if (name.compare(QStringLiteral("keldra.kldr"), Qt::CaseInsensitive) == 0)
+            name = QStringLiteral("Keldra");
+    }
+    const QString text = QStringLiteral("Container: %1").arg(name);
+    containerLabel->setText(
+        containerLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, containerLabel->width() - 8));
+    containerLabel->setToolTip(text);
+
+    vaultStateLabel->setText(QStringLiteral("COFRE"));
+    vaultStateLabel->setStyleSheet(
+        QStringLiteral("QLabel { background-color: %1; color: #000000; font-size: 11px; "
+                       "font-weight: 600; padding-left: 4px; padding-right: 4px; }")
+            .arg(isUnlocked() ? QStringLiteral("#7bd88f") : QStringLiteral("#f06a6a")));
+}
+
+void MainWindow::updateVaultToggleButton()
+{
+    if (!vaultToggleButton)
+        return;
+    const QSignalBlocker blocker(vaultToggleButton);
+    const bool unlocked = isUnlocked();
+    const QAction* governing = unlocked ? lockAction : unlockAction;
+    const bool enabled = governing->isEnabled();
+    vaultToggleButton->setEnabled(enabled);
+    vaultToggleButton->setChecked(unlocked);
+    vaultToggleButton->setIcon(padlockIcon(unlocked, enabled));
+    if (unlocked)
+        vaultToggleButton->setToolTip(QStringLiteral("Bloquear cofre"));
+    else if (unlockAction->isEnabled())
+        vaultToggleButton->setToolTip(QStringLiteral("Desbloquear cofre"));
+    else
+        vaultToggleButton->setToolTip(QStringLiteral("Selecione um container para desbloquear o cofre."));
+}
+
+void MainWindow::setStatusMessage(const QString& text, int timeoutMs)
+{
+    statusBar()->showMessage(text, timeoutMs);
+}
+
+void MainWindow::onPadlockClicked()
+{
+    if (isUnlocked() && lockAction->isEnabled())
+        lockVault();
+    else if (!isUnlocked() && unlockAction->isEnabled())
+        unlockVault();
+    // A cancelled prompt changes nothing, but the click has already toggled
+    // the checkable button: bring it back in line with the vault.
+    updateVaultToggleButton();
+}
+
+void MainWindow::refreshDevices()
+{
+    deviceList->clear();
+    if (!deviceManager) {
+        deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+        selectDeviceForContainer(containerPath);
+        updateActions();
+        return;
+    }
+    const QList<Platform::UsbDevice> devices = deviceManager->detectUsbDevices();
+    if (devices.isEmpty()) {
+        deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
+        selectDeviceForContainer(containerPath);
+        updateActions();
+        return;
+    }
+
+    for (const Platform::UsbDevice& device : devices) {
+        QString location = device.rootPath;
+        if (!device.mounted)
+            location = device.devicePath.isEmpty() ? QStringLiteral("não montado") : device.devicePath;
+        const QString name = device.displayName.isEmpty() ? location : device.displayName;
+        QString text = QStringLiteral("%1 (%2)").arg(name, location);
+        if (!device.mounted) {
+            text += QStringLiteral(" | não montado");
+        } else {
+            const QStorageInfo storage(device.rootPath);
+            if (storage.isValid() && storage.isReady())
+                text += QStringLiteral(" | %1")
+                            .arg(QStringLiteral("%1 livres").arg(formatFileSize(storage.bytesAvailable())));
+        }
+
+        auto* item = new QListWidgetItem(text, deviceList);
+        item->setData(Qt::UserRole, device.mounted ? device.rootPath : QString());
+        if (!device.mounted) {
+            item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+            item->setForeground(QColor(QStringLiteral("#6e6e6e")));
+            const QString hint =
+                QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
+            item->setToolTip(hint);
+            item->setData(BaseToolTipRole, hint);
+        }
+    }
+
+    if (!containerPath.isEmpty())
+        selectDeviceForContainer(containerPath);
+    else
+        selectDefaultUsbAfterRefresh();
+    updateActions();
+}
+
+void MainWindow::selectDefaultUsbAfterRefresh()
+{
+    QListWidgetItem* onlyMounted = nullptr;
+    int mountedCount = 0;
+    for (int row = 0; row < deviceList->count(); ++row) {
+        QListWidgetItem* item = deviceList->item(row);
+        if (!item->data(Qt::UserRole).toString().isEmpty()) {
+            onlyMounted = item;
+            ++mountedCount;
+        }
+    }
+    if (mountedCount == 1) {
+        deviceList->setCurrentItem(onlyMounted);
+        return;
+    }
+    deviceList->clearSelection();
+    deviceList->setCurrentRow(-1);
+}
+
+void MainWindow::selectDeviceForContainer(const QString& containerFile)
+{
+    const QSignalBlocker blocker(deviceList);
+    const QString containerDir =
+        containerFile.isEmpty() ? QString() : normalizeDirectoryPath(QFileInfo(containerFile).absolutePath());
+
+    QListWidgetItem* match = nullptr;
+    for (int row = 0; row < deviceList->count(); ++row) {
+        QListWidgetItem* item = deviceList->item(row);
+        item->setBackground(QBrush());
+        // Only the highlight's own tooltip goes; the hint of an unmounted drive stays.
+        item->setToolTip(item->data(BaseToolTipRole).toString());
+        QFont font = item->font();
+        font.setWeight(QFont::Normal);
+        item->setFont(font);
+
+        const QString root = item->data(Qt::UserRole).toString();
+        if (!root.isEmpty() && !containerDir.isEmpty()
+            && containerDir.startsWith(normalizeDirectoryPath(root), Qt::CaseSensitive))
+            match = item;
+    }
+
+    if (!match) {
+        deviceList->clearSelection();
+        deviceList->setCurrentRow(-1);
+        return;
+    }
+    QFont font = match->font();
+    font.setWeight(QFont::Bold);
+    match->setFont(font);
+    match->setBackground(QColor(QStringLiteral("#deedff")));
+    match->setToolTip(QStringLiteral("Dispositivo associado ao container selecionado."));
+    deviceList->setCurrentItem(match);
+    deviceList->scrollToItem(match);
+}
+
+void MainWindow::onDeviceDoubleClicked(QListWidgetItem* item)
+{
+    const QString root = item ? item->data(Qt::UserRole).toString() : QString();
+    if (root.isEmpty())
+        return;
+    const QString candidate = Core::ContainerManager().containerPath(root);
+    if (QFileInfo::exists(candidate)) {
+        containerPath = candidate;
+        selectDeviceForContainer(containerPath);
+        updateActions();
+        return;
+    }
+    DialogHooks::information(
+        this, QStringLiteral("Keldra"),
+        QStringLiteral("Nenhum keldra.kldr foi encontrado em %1. Use Criar cofre para criar um novo "
+                       "container.")
+            .arg(root));
+}
+
+void MainWindow::chooseContainer()
+{
+    const QString chosen = DialogHooks::getOpenFileName(
+        this, QStringLiteral("Escolher container Keldra"), QString(),
+        QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)"));
+    if (chosen.isEmpty())
+        return;
+    containerPath = chosen;
+    currentDirectory.clear();
+    selectDeviceForContainer(containerPath);
+    updateActions();
+    setStatusMessage(QStringLiteral("Container selecionado."), 5000);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (isUnlocked() && !vaultManager.lockVault()) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("Não foi possível bloquear o cofre."));
+        // Locking may have gone half way (keys gone, workspace kept): show what is left.
+        refreshVaultFiles();
+        updateActions();
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void MainWindow::showHelp()
+{
+    HelpDialog dialog(this);
+    DialogHooks::exec(dialog);
+}
+
+void MainWindow::showAbout()
+{
+    AboutDialog dialog(this);
+    DialogHooks::exec(dialog);
+}
+
+} // namespace Keldra::UI

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "VaultBrowserUtils.h"
+#include "VaultManager.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class QAction;
+class QCloseEvent;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QProgressDialog;
+class QTableWidget;
+class QTableWidgetItem;
+class QToolButton;
+
+namespace Keldra::Platform {
+class DeviceManager;
+}
+
+namespace Keldra::UI {
+
+// The vault application's single window: USB drive list, padlock button,
+// vault browser, menus and status bar. Every vault command calls one
+// VaultManager operation and then refreshes the browser and the actions.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    // Uses the given detector (may be null: detection unavailable).
+    explicit MainWindow(std::unique_ptr<Platform::DeviceManager> deviceManager,
+                        QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Central area for a screen's available size: 60 % of the width within
+    // 900..1152, 16:9, never taller than the screen.
+    static QSize centralAreaSize(const QSize& available);
+
+    QString containerFilePath() const { return containerPath; }
+    QString currentVaultDirectory() const { return currentDirectory; }
+    const Core::VaultManager& vault() const { return vaultManager; }
+
+    // --- window shell ------------------------------------------------------
+    void updateActions();
+    void updateStatusBar();
+    void updateVaultToggleButton();
+    void setStatusMessage(const QString& text, int timeoutMs);
+    void refreshDevices();
+    void selectDefaultUsbAfterRefresh();
+    void selectDeviceForContainer(const QString& containerFile);
+    void chooseContainer();
+    void showHelp();
+    void showAbout();
+
+    // --- vault browser -------------------------------------------------------
+    void refreshVaultFiles();
+    void updateProtectedFilesLabel();
+    QString selectedVaultPath() const;
+    QString selectedDirectoryPath() const;
+    bool selectedItemIsDirectory() const;
+    bool selectedItemIsParentDirectory() const;
+    void enterSelectedDirectory();
+    void navigateToParentDirectory();
+
+    // --- vault access commands ----------------------------------------------
+    void createVault();
+    void unlockVault();
+    void lockVault();
+    void changeVaultPassword();
+    void backupContainer();
+
+    // --- file commands (MainWindowFileCommands.cpp) -------------------------
+    void importFiles();
+    void exportSelectedFile();
+    void openSelectedFile();
+    void renameSelectedFile();
+    void deleteSelectedFile();
+    void createDirectory();
+    void renameSelectedDirectory();
+    void deleteSelectedDirectory();
+    void moveSelectedFile();
+    void compactVault();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildUi();
+    void buildMenus();
+    void connectSignals();
+
+    // Password prompts; empty means cancelled (or refused).
+    QByteArray requestPassword(const QString& title) const;
+    QByteArray requestNewVaultPassword() const;
+
+    // Modal progress dialog (0..1000, no cancel button) shared by the long
+    // commands; shown at once.
+    std::unique_ptr<QProgressDialog> createProgressDialog(const QString& title,
+                                                          const QString& label);
+    static void finishProgressDialog(QProgressDialog& dialog);
+
+    bool isUnlocked() const;
+    void onDeviceDoubleClicked(QListWidgetItem* item);
+    void onPadlockClicked();
+    void onHeaderSectionClicked(int column);
+    void onVaultItemDoubleClicked(QTableWidgetItem* item);
+    void showVaultContextMenu(const QPoint& position);
+    VaultTableItemKind currentRowKind(bool* ok) const;
+    QString currentRowPath() const;
+    bool copyContainerTo(const QString& target);
+
+    // Members ----------------------------------------------------------------
+    Core::VaultManager vaultManager;
+    std::unique_ptr<Platform::DeviceManager> deviceManager;
+    QString containerPath;
+    QString currentDirectory;
+    int sortColumn = 1;
+    Qt::SortOrder sortOrder = Qt::AscendingOrder;
+
+    QListWidget* deviceList = nullptr;
+    QToolButton* vaultToggleButton = nullptr;
+    QTableWidget* vaultTable = nullptr;
+    QLabel* protectedFilesLabel = nullptr;
+    QLabel* containerLabel = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* dateLabel = nullptr;
+    QLabel* vaultStateLabel = nullptr;
+
+    QAction* exitAction = nullptr;
+    QAction* refreshDevicesAction = nullptr;
+    QAction* chooseContainerAction = nullptr;
+    QAction* createVaultAction = nullptr;
+    QAction* backupAction = nullptr;
+    QAction* changePasswordAction = nullptr;
+    QAction* unlockAction = nullptr;
+    QAction* lockAction = nullptr;
+    QAction* newFolderAction = nullptr;
+    QAction* importAction = nullptr;
+    QAction* exportAction = nullptr;
+    QAction* openAction = nullptr;
+    QAction* moveFileAction = nullptr;
+    QAction* renameFileAction = nullptr;
+    QAction* renameFolderAction = nullptr;
+    QAction* deleteFolderAction = nullptr;
+    QAction* deleteFileAction = nullptr;
+    QAction* compactAction = nullptr;
+    QAction* helpAction = nullptr;
+    QAction* websiteAction = nullptr;
+    QAction* aboutAction = nullptr;
+};
+
+} // namespace Keldra::UI

@@ -1,0 +1,271 @@
+// Commands on the vault as a whole: create, unlock, lock, change password, backup.
+#include "MainWindow.h"
+
+#include "ChangePasswordDialog.h"
+#include "DialogHooks.h"
+#include "VaultBrowserUtils.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QSaveFile>
+
+#include <sodium.h>
+
+namespace Keldra::UI {
+
+namespace {
+
+const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)");
+const QString kBackupTitle = QStringLiteral("Fazer backup");
+constexpr qint64 BackupChunkSize = 8 * 1024 * 1024;
+
+// Passwords live only as long as the command that needs them.
+void wipe(QByteArray& secret)
+{
+    if (!secret.isEmpty())
+        sodium_memzero(secret.data(), size_t(secret.size()));
+    secret.clear();
+}
+
+} // namespace
+
+QByteArray MainWindow::requestPassword(const QString& title) const
+{
+    bool ok = false;
+    QString text = DialogHooks::getText(nullptr, title, QStringLiteral("Senha:"), QLineEdit::Password,
+                                        QString(), &ok);
+    QByteArray password = ok ? text.toUtf8() : QByteArray();
+    text.fill(QLatin1Char(' '));
+    return password;
+}
+
+QByteArray MainWindow::requestNewVaultPassword() const
+{
+    QByteArray first = requestPassword(QStringLiteral("Definir senha do cofre"));
+    if (first.isEmpty())
+        return QByteArray();
+    QByteArray second = requestPassword(QStringLiteral("Confirmar senha do cofre"));
+    if (second.isEmpty()) {
+        wipe(first);
+        return QByteArray();
+    }
+    const bool same = first == second;
+    wipe(second);
+    if (!same) {
+        wipe(first);
+        DialogHooks::warning(nullptr, QStringLiteral("Keldra"),
+                             QStringLiteral("As senhas informadas não coincidem."));
+        return QByteArray();
+    }
+    if (first.size() < 10) {
+        wipe(first);
+        DialogHooks::warning(nullptr, QStringLiteral("Keldra"),
+                             QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
+        return QByteArray();
+    }
+    return first;
+}
+
+std::unique_ptr<QProgressDialog> MainWindow::createProgressDialog(const QString& title,
+                                                                  const QString& label)
+{
+    auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 1000, this);
+    dialog->setWindowTitle(title);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setCancelButton(nullptr);
+    dialog->setMinimumDuration(0);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setValue(0);
+    dialog->show();
+    QApplication::processEvents();
+    return dialog;
+}
+
+void MainWindow::finishProgressDialog(QProgressDialog& dialog)
+{
+    dialog.setValue(dialog.maximum());
+    dialog.close();
+}
+
+void MainWindow::createVault()
+{
+    const QString path = DialogHooks::getSaveFileName(this, QStringLiteral("Criar container Keldra"),
+                                                      QStringLiteral("keldra.kldr"), kContainerFilter);
+    if (path.isEmpty())
+        return;
+    QByteArray password = requestNewVaultPassword();
+    if (password.isEmpty())
+        return;
+    const bool created = vaultManager.createVault(path, password);
+    wipe(password);
+    if (!created) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
+        return;
+    }
+    containerPath = path;
+    currentDirectory.clear();
+    selectDeviceForContainer(containerPath);
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Cofre criado com sucesso."), 5000);
+}
+
+void MainWindow::unlockVault()
+{
+    QByteArray password = requestPassword(QStringLiteral("Senha do cofre"));
+    if (password.isEmpty())
+        return;
+    const bool unlocked = vaultManager.unlockVault(containerPath, password);
+    wipe(password);
+    if (!unlocked) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou "
+                                            "se o container foi alterado."));
+        return;
+    }
+    currentDirectory.clear();
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
+}
+
+void MainWindow::lockVault()
+{
+    if (!vaultManager.lockVault())
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("Não foi possível limpar a área temporária."));
+    currentDirectory.clear();
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
+}
+
+void MainWindow::changeVaultPassword()
+{
+    if (containerPath.isEmpty()) {
+        DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
+        return;
+    }
+    if (isUnlocked()) {
+        DialogHooks::information(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Bloqueie o cofre antes de alterar a senha."));
+        return;
+    }
+    ChangePasswordDialog dialog(this);
+    if (DialogHooks::exec(dialog) != QDialog::Accepted)
+        return;
+    QByteArray current = dialog.currentPassword();
+    QByteArray replacement = dialog.newPassword();
+    const bool changed = vaultManager.changePassword(containerPath, current, replacement);
+    wipe(current);
+    wipe(replacement);
+    if (changed) {
+        const QString text = QStringLiteral("Senha alterada com sucesso.");
+        setStatusMessage(text, 5000);
+        DialogHooks::information(this, QStringLiteral("Keldra"), text);
+        return;
+    }
+    DialogHooks::warning(this, QStringLiteral("Keldra"),
+                         QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e "
+                                        "tente novamente."));
+    setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
+}
+
+void MainWindow::backupContainer()
+{
+    if (containerPath.isEmpty()) {
+        DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
+        return;
+    }
+    if (isUnlocked()) {
+        DialogHooks::information(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Bloqueie o cofre antes de fazer o backup."));
+        return;
+    }
+    const QFileInfo container(containerPath);
+    if (!container.exists() || !container.isFile()) {
+        DialogHooks::warning(this, kBackupTitle, QStringLiteral("O arquivo do container não foi encontrado."));
+        return;
+    }
+
+    const QString proposed = QDir(QDir::homePath())
+                                 .filePath(QStringLiteral("keldra_backup_%1.kldr")
+                                               .arg(QDateTime::currentDateTime().toString(
+                                                   QStringLiteral("yyyy-MM-dd_HHmm"))));
+    const QString target = DialogHooks::getSaveFileName(
+        this, QStringLiteral("Fazer backup do container"), proposed, kContainerFilter);
+    if (target.isEmpty())
+        return;
+    if (QFileInfo(target).absoluteFilePath() == container.absoluteFilePath()) {
+        DialogHooks::warning(this, kBackupTitle,
+                             QStringLiteral("Escolha um destino diferente do container original."));
+        return;
+    }
+
+    if (copyContainerTo(target)) {
+        setStatusMessage(QStringLiteral("Backup do container concluído."), 5000);
+        DialogHooks::information(this, kBackupTitle,
+                                 QStringLiteral("Backup concluído com sucesso.\n\nO arquivo de backup é uma "
+                                                "cópia criptografada do container e permanece protegido "
+                                                "pela senha do cofre."));
+    }
+}
+
+// Byte-for-byte copy through a QSaveFile: the target only appears when the
+// copy is complete, so a failed backup never leaves a truncated file nor
+// destroys an earlier file of that name, and a target that is the container
+// under another spelling (case-insensitive drives, links) ends up as an
+// identical copy instead of being truncated while it is read.
+bool MainWindow::copyContainerTo(const QString& target)
+{
+    QFile source(containerPath);
+    if (!source.open(QIODevice::ReadOnly)) {
+        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível abrir o container para backup."));
+        return false;
+    }
+    QSaveFile output(target);
+    if (!output.open(QIODevice::WriteOnly)) {
+        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível criar o arquivo de backup."));
+        return false;
+    }
+
+    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+        kBackupTitle,
+        QStringLiteral("Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre."));
+    const qint64 total = source.size();
+    qint64 copied = 0;
+    bool succeeded = false;
+    while (true) {
+        if (source.atEnd()) {
+            succeeded = output.flush();
+            break;
+        }
+        const QByteArray chunk = source.read(BackupChunkSize);
+        if (chunk.isEmpty() || output.write(chunk) != chunk.size())
+            break;
+        copied += chunk.size();
+        progress->setValue(total > 0 ? int(copied * 1000 / total) : 1000);
+        progress->setLabelText(QStringLiteral("Copiando backup criptografado...\n%1 de %2")
+                                   .arg(formatFileSize(copied), formatFileSize(total)));
+        QApplication::processEvents();
+    }
+    source.close();
+    if (succeeded)
+        succeeded = output.commit();
+    else
+        output.cancelWriting();
+    finishProgressDialog(*progress);
+
+    if (!succeeded) {
+        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível concluir o backup."));
+        setStatusMessage(QStringLiteral("Falha ao fazer backup do container."), 5000);
+    }
+    return succeeded;
+}
+
+} // namespace Keldra::UI
