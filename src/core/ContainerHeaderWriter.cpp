@@ -52,7 +52,7 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
         return false;
 
     ContainerFile container(containerPath);
-    if (!container.open(QIODevice::ReadWrite))
+    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return false;
     const QByteArray prefix = container.readAt(0, RegionStart);
     qint64 oldLength = 0;

@@ -159,8 +159,10 @@ HeaderJournal::Recovery HeaderJournal::recover(const QString& containerPath)
         return discard(containerPath) ? Recovery::DiscardedTorn : Recovery::Failed;
     }
 
+    if (!QFileInfo::exists(containerPath)) // nothing left to repair; never create the container here
+        return discard(containerPath) ? Recovery::DiscardedForeign : Recovery::Failed;
     ContainerFile container(containerPath);
-    if (!container.open(QIODevice::ReadWrite))
+    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return Recovery::Failed;
     if (container.size() < sizeToRestore || !rangesMatch(&container, ranges)) {
         container.close();
