@@ -1,0 +1,251 @@
+// The copy rules of a preparation: which files are taken from which source,
+// how existing files are replaced, and how missing tools are reported.
+#include "BundleTestSupport.h"
+#include "PortableBundleManager.h"
+#include "UpdateState.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Keldra::Deployment;
+using namespace BundleTestSupport;
+
+namespace {
+
+void writeScript(const QString& path, const QByteArray& body)
+{
+    QVERIFY(writeFile(path, "#!/bin/sh\n" + body));
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+}
+
+} // namespace
+
+class PortableBundleCopyTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    PortableBundleManager m_manager;
+    QByteArray m_savedPath;
+
+    QString path(const QString& relative) const { return QDir(m_dir.path()).filePath(relative); }
+
+    // Puts fake ldd/ldconfig first on PATH for one test.
+    void useFakeTools(const QByteArray& ldd, const QByteArray& ldconfig)
+    {
+        const QString tools = path(QStringLiteral("tools"));
+        QDir(tools).removeRecursively();
+        writeScript(tools + QStringLiteral("/ldd"), ldd);
+        writeScript(tools + QStringLiteral("/ldconfig"), ldconfig);
+        qputenv("PATH", QFile::encodeName(tools) + ':' + m_savedPath);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_savedPath = qgetenv("PATH");
+    }
+
+    void cleanup() { qputenv("PATH", m_savedPath); }
+
+    void refusesMissingDriveRoot()
+    {
+        const QString root = path(QStringLiteral("no-such-drive"));
+        QList<int> steps;
+        const PortableBundleResult result = m_manager.preparePortableBundle(
+            root, {}, [&steps](int step, int, const QString&) { steps.append(step); });
+        QVERIFY(!result.success);
+        QCOMPARE(result.message, QStringLiteral("Unidade USB invalida."));
+        QCOMPARE(steps, QList<int>{0});
+        QVERIFY(!QFileInfo::exists(root));
+    }
+
+    void stopsWhenTheBundleFolderCannotBeCreated()
+    {
+        const QString root = path(QStringLiteral("blocked"));
+        QVERIFY(writeFile(root + QStringLiteral("/Keldra"), "a file where the folder belongs"));
+        const PortableBundleResult result = m_manager.preparePortableBundle(root, {}, {});
+        QVERIFY(!result.success);
+        QCOMPARE(result.message, QStringLiteral("Nao foi possivel criar a pasta: %1").arg(root + QStringLiteral("/Keldra")));
+    }
+
+    // Without platforms/qwindows.dll the folder is not a deployed runtime:
+    // only the program (renamed) and the DLLs beside it are taken.
+    void windowsOnlyPreparationTakesProgramAndDlls()
+    {
+        const QString source = path(QStringLiteral("win-partial"));
+        QVERIFY(writeFile(source + QStringLiteral("/MyApp.EXE"), "program"));
+        QVERIFY(writeFile(source + QStringLiteral("/Qt6Core.dll"), "core"));
+        QVERIFY(writeFile(source + QStringLiteral("/libcrypto-3-x64.dll"), "crypto"));
+        QVERIFY(writeFile(source + QStringLiteral("/notes.txt"), "not a library"));
+        QVERIFY(writeFile(source + QStringLiteral("/imageformats/qjpeg.dll"), "plugin"));
+        const QString root = path(QStringLiteral("drive-win"));
+        QVERIFY(QDir().mkpath(root));
+
+        PortableBundleOptions options;
+        options.windowsExecutable = source + QStringLiteral("/MyApp.EXE");
+        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.success, qPrintable(result.message));
+
+        QStringList copied = QDir(root + QStringLiteral("/Keldra/windows")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        copied.sort();
+        QCOMPARE(copied, (QStringList{QStringLiteral("Keldra.exe"), QStringLiteral("Qt6Core.dll"),
+                                      QStringLiteral("libcrypto-3-x64.dll")}));
+        QCOMPARE(readFile(root + QStringLiteral("/Keldra/windows/Keldra.exe")), QByteArray("program"));
+        QVERIFY(QDir(root + QStringLiteral("/Keldra/linux")).isEmpty());
+        for (const char* file : {"/Keldra-Windows.bat", "/Keldra-Linux.sh", "/Keldra/README.txt"})
+            QVERIFY2(QFileInfo(root + QString::fromLatin1(file)).isFile(), file);
+    }
+
+    // A Linux folder with qt.conf is a finished runtime: copied whole, no ldd.
+    void linuxDeployedRuntimeIsCopiedWhole()
+    {
+        useFakeTools("exit 1\n", "exit 1\n");
+        const QString source = path(QStringLiteral("linux-runtime"));
+        QVERIFY(writeFile(source + QStringLiteral("/Keldra"), "elf"));
+        QVERIFY(writeFile(source + QStringLiteral("/qt.conf"), "[Paths]\n"));
+        QVERIFY(writeFile(source + QStringLiteral("/translations/pt_BR.qm"), "qm"));
+        const QString root = path(QStringLiteral("drive-linux"));
+        QVERIFY(QDir().mkpath(root));
+
+        PortableBundleOptions options;
+        options.linuxExecutable = source + QStringLiteral("/Keldra");
+        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.success, qPrintable(result.message));
+        QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
+        QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/translations/pt_BR.qm")), QByteArray("qm"));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra/linux/lib")));
+    }
+
+    void copyFileReplacingRules()
+    {
+        const QString source = path(QStringLiteral("copy/source.bin"));
+        const QString destination = path(QStringLiteral("copy/out/destination.bin"));
+        QVERIFY(writeFile(source, QByteArray(3 * 1024 * 1024 + 17, 's')));
+        QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                          | QFileDevice::ReadGroup);
+        PortableBundleResult result;
+
+        // A missing destination folder is reported with the destination path.
+        QVERIFY(!m_manager.copyFileReplacing(source, destination, &result));
+        QCOMPARE(result.message, QStringLiteral("Nao foi possivel criar o arquivo: %1").arg(destination));
+
+        // Larger than one chunk, content and permissions carried over.
+        QVERIFY(QDir().mkpath(QFileInfo(destination).absolutePath()));
+        QVERIFY(writeFile(destination, "old"));
+        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QCOMPARE(readFile(destination), readFile(source));
+        QCOMPARE(QFile::permissions(destination), QFile::permissions(source));
+
+        // Equal size is taken as already copied, whatever the content.
+        QVERIFY(writeFile(destination, QByteArray(3 * 1024 * 1024 + 17, 'd')));
+        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QCOMPARE(readFile(destination), QByteArray(3 * 1024 * 1024 + 17, 'd'));
+
+        // Copying a file onto itself changes nothing.
+        QVERIFY(m_manager.copyFileReplacing(source, source, &result));
+
+        // An unreadable source (a directory) leaves the destination as it was.
+        QVERIFY(writeFile(destination, "keep me"));
+        QVERIFY(!m_manager.copyFileReplacing(path(QStringLiteral("copy/out")), destination, &result));
+        QCOMPARE(result.message, QStringLiteral("Nao foi possivel copiar o arquivo: out"));
+        QCOMPARE(readFile(destination), QByteArray("keep me"));
+    }
+
+    void copyExecutableNamesTheProgram()
+    {
+        const QString target = path(QStringLiteral("exe-target"));
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(writeFile(path(QStringLiteral("exe/MyApp.EXE")), "w"));
+        QVERIFY(writeFile(path(QStringLiteral("exe/vault-app")), "l"));
+        PortableBundleResult result;
+        QString copied;
+        QVERIFY(m_manager.copyExecutable(path(QStringLiteral("exe/MyApp.EXE")), target, &copied, &result));
+        QCOMPARE(copied, target + QStringLiteral("/Keldra.exe"));
+        QVERIFY(m_manager.copyExecutable(path(QStringLiteral("exe/vault-app")), target, &copied, &result));
+        QCOMPARE(copied, target + QStringLiteral("/Keldra"));
+        QCOMPARE(readFile(copied), QByteArray("l"));
+
+        const QString missing = path(QStringLiteral("exe/none.exe"));
+        QVERIFY(!m_manager.copyExecutable(missing, target, &copied, &result));
+        QCOMPARE(result.message, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(missing));
+        QVERIFY(!m_manager.copyDirectoryContents(path(QStringLiteral("nowhere")), target, &result));
+        QCOMPARE(result.message, QStringLiteral("Pasta de origem nao encontrada: %1").arg(path(QStringLiteral("nowhere"))));
+    }
+
+    void parsesLddOutput()
+    {
+        useFakeTools("cat <<'OUT'\n"
+                     "\tlinux-vdso.so.1 (0x00007ffd)\n"
+                     "\tlibfoo.so.1 => /opt/x/libfoo.so.1 (0x00007f01)\n"
+                     "\tlibbar.so.2 => /opt/x/libbar.so.2 (0x00007f02)\n"
+                     "\tlibfoo.so.1 => /opt/x/libfoo.so.1 (0x00007f03)\n"
+                     "\tlibgone.so.3 => not found\n"
+                     "\t/lib64/ld-linux-x86-64.so.2 (0x00007f04)\n"
+                     "OUT\n",
+                     "exit 0\n");
+        QStringList libraries = m_manager.linuxLibraryDependencies(QStringLiteral("/any/binary"));
+        libraries.sort();
+        QCOMPARE(libraries, (QStringList{QStringLiteral("/lib64/ld-linux-x86-64.so.2"),
+                                         QStringLiteral("/opt/x/libbar.so.2"), QStringLiteral("/opt/x/libfoo.so.1")}));
+
+        useFakeTools("echo '\tlibfoo.so.1 => /opt/x/libfoo.so.1'; exit 1\n", "exit 0\n");
+        QVERIFY(m_manager.linuxLibraryDependencies(QStringLiteral("/any/binary")).isEmpty());
+        PortableBundleResult result;
+        QVERIFY(!m_manager.copyLinuxLibraryDependencies(QStringLiteral("/any/binary"), path(QStringLiteral("lib")), &result));
+        QCOMPARE(result.message, QStringLiteral("Nao foi possivel identificar dependencias Linux para: /any/binary"));
+    }
+
+    void tlsLibrariesComeFromTheLoaderCache()
+    {
+        const QString lib = path(QStringLiteral("tls-lib"));
+        QVERIFY(QDir().mkpath(lib));
+        QVERIFY(writeFile(path(QStringLiteral("sys/libssl.so.3")), "ssl3"));
+        PortableBundleResult result;
+
+        useFakeTools("exit 0\n", "echo \"\tlibssl.so.3 (libc6,x86-64) => " + QFile::encodeName(path(QStringLiteral("sys/libssl.so.3")))
+                                     + "\"\necho '\tlibssl.so (libc6,x86-64) => /usr/lib/libssl.so'\n"
+                                       "echo '\tlibssl.so.1.1 (libc6,x86-64) => /nonexistent/libssl.so.1.1'\n");
+        QVERIFY2(m_manager.copyLinuxTlsLibraries(lib, &result), qPrintable(result.message));
+        QCOMPARE(QDir(lib).entryList(QDir::Files), QStringList{QStringLiteral("libssl.so.3")});
+
+        useFakeTools("exit 0\n", "echo '\tlibcrypto.so.3 (libc6,x86-64) => /usr/lib/libcrypto.so.3'\n");
+        QVERIFY(!m_manager.copyLinuxTlsLibraries(lib, &result));
+        QCOMPARE(result.message, QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux."));
+
+        useFakeTools("exit 0\n", "exit 3\n");
+        QVERIFY(!m_manager.copyLinuxTlsLibraries(lib, &result));
+        QCOMPARE(result.message, QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux."));
+    }
+
+    void stateFileRecordsPackageHashAndReportsFailures()
+    {
+        const QString root = path(QStringLiteral("state-drive"));
+        QVERIFY(QDir().mkpath(root));
+        QString error;
+        QVERIFY(writeUpdateState(root, QStringLiteral("1.2.0"), QStringLiteral("ab12"), &error));
+        const QByteArray json = readFile(updateStatePath(root));
+        QVERIFY(json.contains("\n    \"app\": \"Keldra\"")); // indented, not compact
+        const QJsonObject state = QJsonDocument::fromJson(json).object();
+        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.2.0"));
+        QCOMPARE(state.value(QStringLiteral("lastPackageSha256")).toString(), QStringLiteral("ab12"));
+        QCOMPARE(updateStatePath(root), root + QStringLiteral("/Keldra/update-state.json"));
+
+        const QString blocked = path(QStringLiteral("state-blocked"));
+        QVERIFY(writeFile(blocked + QStringLiteral("/Keldra"), "file"));
+        QVERIFY(!writeUpdateState(blocked, QStringLiteral("1.0.0"), QString(), &error));
+        QCOMPARE(error, QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
+
+        const QString occupied = path(QStringLiteral("state-occupied"));
+        QVERIFY(QDir().mkpath(occupied + QStringLiteral("/Keldra/update-state.json")));
+        QVERIFY(!writeUpdateState(occupied, QStringLiteral("1.0.0"), QString(), &error));
+        QCOMPARE(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(updateStatePath(occupied)));
+    }
+};
+
+QTEST_GUILESS_MAIN(PortableBundleCopyTest)
+#include "test_portable_bundle_copy.moc"

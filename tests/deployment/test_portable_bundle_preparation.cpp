@@ -1,0 +1,303 @@
+// Prepares a drive (a temporary folder) with a real Qt program as the Linux
+// bundle and a fake Windows runtime, then checks what lands on it.
+#include "BundleTestSupport.h"
+#include "PortableBundleManager.h"
+#include "UpdateState.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Keldra::Deployment;
+using namespace BundleTestSupport;
+
+namespace {
+
+const QByteArray kExpectedLinuxLauncher = R"SH(#!/bin/sh
+SCRIPT_DIR="$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)"
+APP_DIR="$SCRIPT_DIR/Keldra/linux"
+APP_BIN="$APP_DIR/Keldra"
+
+show_error() {
+    if command -v zenity >/dev/null 2>&1; then
+        zenity --error --title="Keldra" --text="$1"
+    elif command -v xmessage >/dev/null 2>&1; then
+        xmessage -center "Keldra: $1"
+    else
+        printf 'Keldra: %s\n' "$1" >&2
+    fi
+}
+
+if [ ! -f "$APP_BIN" ]; then
+    show_error "Executavel Linux nao encontrado em: $APP_BIN"
+    exit 1
+fi
+
+if [ ! -x "$APP_BIN" ]; then
+    chmod +x "$APP_BIN" 2>/dev/null || true
+fi
+
+export LD_LIBRARY_PATH="$APP_DIR/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+export QT_PLUGIN_PATH="$APP_DIR/plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}"
+cd "$APP_DIR" || exit 1
+"$APP_BIN" "$@"
+status=$?
+if [ "$status" -ne 0 ]; then
+    show_error "Nao foi possivel iniciar o Keldra. Codigo de saida: $status"
+fi
+exit "$status"
+)SH";
+
+const QByteArray kExpectedReadme = "Keldra portable bundle\n"
+                                   "\n"
+                                   "Raiz do pendrive:\n"
+                                   "- keldra.kldr: container criptografado\n"
+                                   "- Keldra-Windows.bat: inicializador Windows\n"
+                                   "- Keldra-Linux.sh: inicializador Linux\n"
+                                   "\n"
+                                   "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta "
+                                   "disponivel.\n"
+                                   "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste "
+                                   "ambiente.\n"
+                                   "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando "
+                                   "disponiveis.\n";
+
+const QByteArray kExpectedWindowsLauncher =
+    "@echo off\r\nsetlocal\r\ncd /d \"%~dp0Keldra\\windows\"\r\nstart \"Keldra\" \"Keldra.exe\"\r\n";
+
+constexpr mode_t kAllExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
+
+bool hasAllExecuteBits(const QString& path)
+{
+    struct stat info{};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & kAllExecuteBits) == kAllExecuteBits;
+}
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat info{};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+// "name => /path" lines of ldd, run with the launcher's library path.
+QStringList lddResolvedPaths(const QString& binary, const QString& libDirectory, QString* unresolved)
+{
+    QProcess ldd;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_LIBRARY_PATH"), libDirectory);
+    ldd.setProcessEnvironment(environment);
+    ldd.start(QStringLiteral("ldd"), {binary});
+    if (!ldd.waitForFinished(30000) || ldd.exitCode() != 0)
+        return {};
+    QStringList paths;
+    const QStringList lines = QString::fromLocal8Bit(ldd.readAllStandardOutput()).split(QLatin1Char('\n'));
+    static const QRegularExpression arrow(QStringLiteral("^\\s*(\\S+)\\s+=>\\s+(\\S+)"));
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = arrow.match(line);
+        if (!match.hasMatch())
+            continue; // vdso and the dynamic loader: always the running system's own
+        if (match.captured(2) == QLatin1String("not"))
+            unresolved->append(match.captured(1) + QLatin1Char(' '));
+        else
+            paths.append(match.captured(2));
+    }
+    return paths;
+}
+
+} // namespace
+
+class PortableBundlePreparationTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_workspace;
+    QString m_drive;
+    QString m_windowsSource;
+    QString m_linuxSource;
+    PortableBundleOptions m_options;
+    PortableBundleManager m_manager;
+    PortableBundleResult m_result;
+    QList<int> m_steps;
+    QList<int> m_totals;
+    QStringList m_texts;
+
+    QString drivePath(const QString& relative) const { return QDir(m_drive).filePath(relative); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_workspace.isValid());
+        const QDir workspace(m_workspace.path());
+        m_drive = workspace.filePath(QStringLiteral("drive"));
+        QVERIFY(QDir().mkpath(m_drive));
+
+        // A deployed Windows runtime: Qt6Core.dll plus platforms/qwindows.dll.
+        m_windowsSource = workspace.filePath(QStringLiteral("windows-x64"));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/Keldra.exe"), QByteArray(4096, 'x')));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/Qt6Core.dll"), QByteArray(2048, 'c')));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/platforms/qwindows.dll"), QByteArray(1024, 'p')));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/styles/qmodernwindowsstyle.dll"), "style"));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/.cache"), "hidden entries stay behind"));
+
+        // The real program alone in its folder, so the runtime is gathered with ldd.
+        m_linuxSource = workspace.filePath(QStringLiteral("linux-x64"));
+        QVERIFY(QDir().mkpath(m_linuxSource));
+        const QString program = linuxProgram();
+        QVERIFY2(QFileInfo::exists(program), qPrintable(program));
+        QVERIFY(QFile::copy(program, m_linuxSource + QStringLiteral("/Keldra")));
+
+        // A vault already on the drive must survive the preparation.
+        QVERIFY(writeFile(drivePath(QStringLiteral("keldra.kldr")), "container bytes"));
+
+        m_options.windowsExecutable = m_windowsSource + QStringLiteral("/Keldra.exe");
+        m_options.linuxExecutable = m_linuxSource + QStringLiteral("/Keldra");
+        m_result = m_manager.preparePortableBundle(m_drive, m_options, [this](int step, int total, const QString& text) {
+            m_steps.append(step);
+            m_totals.append(total);
+            m_texts.append(text);
+        });
+        QVERIFY2(m_result.success, qPrintable(m_result.message));
+    }
+
+    void reportsEveryStepButFour()
+    {
+        QCOMPARE(m_result.message, QStringLiteral("USB preparado com estrutura portatil Keldra."));
+        QCOMPARE(m_steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
+        QCOMPARE(m_totals, QList<int>(7, 7));
+        QCOMPARE(m_texts, (QStringList{QStringLiteral("Validando unidade USB..."),
+                                       QStringLiteral("Criando estrutura de pastas..."),
+                                       QStringLiteral("Copiando bundle Windows..."),
+                                       QStringLiteral("Copiando bundle Linux..."),
+                                       QStringLiteral("Criando inicializador Windows..."),
+                                       QStringLiteral("Criando arquivos auxiliares..."),
+                                       QStringLiteral("Preparacao concluida.")}));
+    }
+
+    void laysOutTheDrive()
+    {
+        for (const char* path : {"Keldra-Windows.bat", "Keldra-Linux.sh", "Keldra/README.txt",
+                                 "Keldra/windows/Keldra.exe", "Keldra/windows/Qt6Core.dll",
+                                 "Keldra/windows/platforms/qwindows.dll", "Keldra/windows/styles/qmodernwindowsstyle.dll",
+                                 "Keldra/linux/Keldra", "Keldra/linux/lib/libQt6Core.so.6",
+                                 "Keldra/linux/lib/libQt6Widgets.so.6", "Keldra/linux/lib/libssl.so.3",
+                                 "Keldra/linux/plugins/platforms/libqxcb.so"})
+            QVERIFY2(QFileInfo(drivePath(QString::fromLatin1(path))).isFile(), path);
+        QVERIFY(!QFileInfo::exists(drivePath(QStringLiteral("Keldra/windows/.cache"))));
+        QCOMPARE(readFile(drivePath(QStringLiteral("keldra.kldr"))), QByteArray("container bytes"));
+        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/linux/Keldra"))), readFile(m_options.linuxExecutable));
+        // Nothing is left behind by the atomic writes.
+        const QStringList rootEntries = QDir(m_drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(rootEntries, (QStringList{QStringLiteral("Keldra"), QStringLiteral("Keldra-Linux.sh"),
+                                           QStringLiteral("Keldra-Windows.bat"), QStringLiteral("keldra.kldr")}));
+    }
+
+    void writesLaunchersAndReadmeByteForByte()
+    {
+        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra-Windows.bat"))), kExpectedWindowsLauncher);
+        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra-Linux.sh"))), kExpectedLinuxLauncher);
+        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/README.txt"))), kExpectedReadme);
+        QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra-Linux.sh"))));
+        QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra/linux/Keldra"))));
+    }
+
+    void recordsTheInstalledVersion()
+    {
+        QString error;
+        QVERIFY2(writeUpdateState(m_drive, configToolVersion(), QString(), &error), qPrintable(error));
+        const QJsonObject state =
+            QJsonDocument::fromJson(readFile(drivePath(QStringLiteral("Keldra/update-state.json")))).object();
+        QCOMPARE(state.value(QStringLiteral("schemaVersion")).toInt(), 1);
+        QCOMPARE(state.value(QStringLiteral("app")).toString(), QStringLiteral("Keldra"));
+        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.0.0"));
+        QCOMPARE(state.value(QStringLiteral("updatedByConfigVersion")).toString(), QStringLiteral("1.0.0"));
+        QVERIFY(!state.contains(QStringLiteral("lastPackageSha256")));
+        const QDateTime installedAt =
+            QDateTime::fromString(state.value(QStringLiteral("installedAt")).toString(), Qt::ISODate);
+        QVERIFY(installedAt.isValid());
+        QVERIFY(qAbs(installedAt.secsTo(QDateTime::currentDateTimeUtc())) < 600);
+        const QJsonObject bundles = state.value(QStringLiteral("bundles")).toObject();
+        QCOMPARE(bundles.value(QStringLiteral("windows-x64")).toObject(),
+                 (QJsonObject{{QStringLiteral("path"), QStringLiteral("Keldra/windows")},
+                              {QStringLiteral("entryPoint"), QStringLiteral("Keldra.exe")}}));
+        QCOMPARE(bundles.value(QStringLiteral("linux-x64")).toObject(),
+                 (QJsonObject{{QStringLiteral("path"), QStringLiteral("Keldra/linux")},
+                              {QStringLiteral("entryPoint"), QStringLiteral("Keldra")}}));
+    }
+
+    // With the launcher's LD_LIBRARY_PATH, the program and its platform
+    // plug-ins load every library from the drive.
+    void driveIsSelfContained()
+    {
+        const QString lib = drivePath(QStringLiteral("Keldra/linux/lib"));
+        QStringList binaries{drivePath(QStringLiteral("Keldra/linux/Keldra"))};
+        const QDir platforms(drivePath(QStringLiteral("Keldra/linux/plugins/platforms")));
+        for (const QString& name : platforms.entryList({QStringLiteral("*.so")}, QDir::Files))
+            binaries.append(platforms.filePath(name));
+        QVERIFY(binaries.size() > 1);
+        for (const QString& binary : std::as_const(binaries)) {
+            QString unresolved;
+            const QStringList paths = lddResolvedPaths(binary, lib, &unresolved);
+            QVERIFY2(!paths.isEmpty(), qPrintable(binary));
+            QVERIFY2(unresolved.isEmpty(), qPrintable(binary + QStringLiteral(": ") + unresolved));
+            for (const QString& path : paths)
+                QVERIFY2(QFileInfo(path).absolutePath() == lib, qPrintable(binary + QStringLiteral(" -> ") + path));
+        }
+    }
+
+    // The launcher starts the copied program with an empty environment.
+    void launcherStartsTheProgram()
+    {
+        QProcess launcher;
+        QProcessEnvironment clean;
+        clean.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        clean.insert(QStringLiteral("HOME"), m_workspace.path());
+        clean.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        launcher.setProcessEnvironment(clean);
+        // Own session, so the program and the shell can be stopped together.
+        launcher.setChildProcessModifier([] { ::setsid(); });
+        launcher.start(drivePath(QStringLiteral("Keldra-Linux.sh")), {});
+        QVERIFY(launcher.waitForStarted());
+        const bool ended = launcher.waitForFinished(4000);
+        if (!ended) {
+            ::kill(-static_cast<pid_t>(launcher.processId()), SIGTERM);
+            launcher.waitForFinished(5000);
+        }
+        QVERIFY2(!ended, launcher.readAllStandardError().constData());
+    }
+
+    // Only files whose size changed are copied again; the texts are rewritten.
+    void repreparationCopiesOnlyChangedFiles()
+    {
+        const QString copiedExe = drivePath(QStringLiteral("Keldra/windows/Keldra.exe"));
+        const QString copiedCore = drivePath(QStringLiteral("Keldra/windows/Qt6Core.dll"));
+        const QString copiedQtLib = drivePath(QStringLiteral("Keldra/linux/lib/libQt6Core.so.6"));
+        const QString readme = drivePath(QStringLiteral("Keldra/README.txt"));
+        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/Keldra.exe"), QByteArray(5000, 'y')));
+        QVERIFY(writeFile(copiedCore, QByteArray(2048, 'Z'))); // same size, other content
+        QVERIFY(writeFile(readme, "stale"));
+        const ino_t qtLibInode = inodeOf(copiedQtLib);
+        QVERIFY(qtLibInode != 0);
+
+        QList<int> steps;
+        const PortableBundleResult again = m_manager.preparePortableBundle(
+            m_drive, m_options, [&steps](int step, int, const QString&) { steps.append(step); });
+        QVERIFY2(again.success, qPrintable(again.message));
+        QCOMPARE(steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
+        QCOMPARE(readFile(copiedExe), QByteArray(5000, 'y'));
+        QCOMPARE(readFile(copiedCore), QByteArray(2048, 'Z'));
+        QCOMPARE(inodeOf(copiedQtLib), qtLibInode);
+        QCOMPARE(readFile(readme), kExpectedReadme);
+    }
+};
+
+QTEST_GUILESS_MAIN(PortableBundlePreparationTest)
+#include "test_portable_bundle_preparation.moc"
