@@ -276,7 +276,7 @@ void TestContainerManager::updateHeaderKeepsPayload()
 {
     QByteArray payload;
     for (int i = 0; i < 300000; ++i)
-        payload.append(char((i * 7919) >> 3));
+        payload.append(char((quint32(i) * 7919u) >> 3));
     QVERIFY(m_manager.writeDocument(path(), sampleDocument(), [&](QIODevice* device) {
         return device->pos() == PayloadStart && device->write(payload) == payload.size();
     }));
