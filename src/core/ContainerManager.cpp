@@ -100,7 +100,6 @@ QJsonObject ContainerManager::cryptoMetadataToJson(const ContainerCryptoMetadata
 ContainerCryptoMetadata ContainerManager::cryptoMetadataFromJson(const QJsonObject& object) const
 {
     ContainerCryptoMetadata metadata;
-    metadata.kdfIterations = DefaultKdfIterations;
     metadata.kdf = object.value(QLatin1String("kdf")).toString();
     metadata.cipher = object.value(QLatin1String("cipher")).toString();
     metadata.kdfIterations = object.value(QLatin1String("kdfIterations")).toInt(DefaultKdfIterations);
