@@ -1,10 +1,83 @@
+#include "ConfigWindowUpdate.h"
+
+#include "BundleUpdater.h"
+#include "ConfigDialogs.h"
 #include "ConfigWindow.h"
+
+#include <QCoreApplication>
+#include <QProgressDialog>
+
+#include <memory>
+#include <utility>
 
 namespace Keldra::Config {
 
-// Placeholder until the online update lands.
+namespace {
+
+QUrl& manifestUrlSetting()
+{
+    static QUrl url(Deployment::kUpdateManifestUrl);
+    return url;
+}
+
+} // namespace
+
+QUrl updateManifestUrl()
+{
+    return manifestUrlSetting();
+}
+
+void setUpdateManifestUrl(const QUrl& url)
+{
+    manifestUrlSetting() = url;
+}
+
 void ConfigWindow::updateSelectedDevice()
 {
+    const QString title = configWindowTitle();
+    const Platform::UsbDevice* device = selectedDevice();
+    if (!device) {
+        showInformation(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
+        return;
+    }
+    if (!device->mounted || device->rootPath.isEmpty()) {
+        showInformation(this, title,
+                        QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
+        return;
+    }
+    // The procedure spins event loops; keep our own copy of the root.
+    const QString rootPath = device->rootPath;
+
+    // Opened by the first progress report, after the drive checks; closes on return.
+    std::unique_ptr<QProgressDialog> progress;
+    Deployment::BundleUpdater::Callbacks callbacks;
+    callbacks.log = [this](const QString& line) { appendLog(line); };
+    callbacks.message = [this, title](Deployment::BundleUpdater::MessageKind kind, const QString& text) {
+        if (kind == Deployment::BundleUpdater::MessageKind::Warning)
+            showWarning(this, title, text);
+        else
+            showInformation(this, title, text);
+    };
+    callbacks.progress = [this, title, &progress](int value, int maximum, const QString& label) {
+        if (!progress) {
+            progress = std::make_unique<QProgressDialog>(label, QString(), 0, maximum, this);
+            progress->setWindowTitle(title);
+            progress->setWindowModality(Qt::ApplicationModal);
+            progress->setCancelButton(nullptr);
+            progress->setMinimumDuration(0);
+            progress->show();
+        }
+        progress->setMaximum(maximum);
+        progress->setLabelText(label);
+        progress->setValue(value);
+        QCoreApplication::processEvents();
+    };
+    callbacks.confirm = [this](const QString& questionTitle, const QString& text) {
+        return askYesNo(this, questionTitle, text);
+    };
+
+    Deployment::BundleUpdater updater(std::move(callbacks));
+    (void)updater.updateDrive(rootPath, updateManifestUrl());
 }
 
 } // namespace Keldra::Config

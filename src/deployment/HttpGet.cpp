@@ -1,6 +1,7 @@
 #include "HttpGet.h"
 
-#include <QCoreApplication>
+#include "UpdateState.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -25,7 +26,7 @@ QByteArray httpGet(const QUrl& url, int timeoutMs, QString* error)
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setRawHeader("User-Agent",
-                         QStringLiteral("KeldraConfig/%1").arg(QCoreApplication::applicationVersion()).toLatin1());
+                         QStringLiteral("KeldraConfig/%1").arg(configToolVersion()).toLatin1());
     request.setRawHeader("Accept", "*/*");
 
     QNetworkReply* reply = manager.get(request);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -48,6 +49,7 @@ private slots:
     void unpreparedDriveIsRefused();
     void failedLinuxSwapRestoresBothBundles();
     void failedStateWriteKeepsNewBundlesAndBackups();
+    void removingALinkSparesItsTarget();
 
 private:
     UpdateOutcome run(UpdateRecorder& recorder);
@@ -450,6 +452,19 @@ void BundleUpdaterTest::failedStateWriteKeepsNewBundlesAndBackups()
     const QStringList left = leftovers();
     QCOMPARE(left.size(), 2); // both backups, no staging
     QVERIFY(left.filter(QStringLiteral(".update-")).isEmpty());
+}
+
+void BundleUpdaterTest::removingALinkSparesItsTarget()
+{
+    const QString bundles = QDir(m_root).filePath(QStringLiteral("Keldra/linux"));
+    const QString link = QDir(m_work->path()).filePath(QStringLiteral("linux.backup-link"));
+    QVERIFY(QFile::link(bundles, link));
+    const auto before = snapshot(m_root);
+
+    QVERIFY(removeDirectory(link, nullptr));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QCOMPARE(snapshot(m_root), before);
+    QVERIFY(removeDirectory(link, nullptr)); // already gone counts as removed
 }
 
 QTEST_GUILESS_MAIN(BundleUpdaterTest)
