@@ -1,0 +1,70 @@
+// keldra-bench: helpers of bench/run.sh that need the library itself.
+//   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
+//   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
+#include "IndexBench.h"
+#include "VaultGenerator.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace Keldra::Bench;
+
+namespace {
+
+QByteArray passwordFromStdin()
+{
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return {};
+    QByteArray line = in.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+int usage()
+{
+    std::fputs("usage: keldra-bench generate CONTAINER FILES FOLDERS FILESIZE\n"
+               "       keldra-bench index CONTAINER RUNS\n"
+               "The password is the first line of standard input.\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QTextStream out(stdout);
+    QString error;
+
+    if (args.size() == 6 && args.at(1) == QLatin1String("generate")) {
+        VaultGenerator::Layout layout;
+        layout.fileCount = args.at(3).toInt();
+        layout.folderCount = args.at(4).toInt();
+        layout.fileSize = args.at(5).toInt();
+        if (!VaultGenerator::generate(args.at(2), passwordFromStdin(), layout, &error)) {
+            std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
+    }
+    if (args.size() == 4 && args.at(1) == QLatin1String("index")) {
+        IndexBench bench(args.at(2), passwordFromStdin(), args.at(3).toInt());
+        const bool ok = bench.run(out, &error);
+        out.flush();
+        if (!ok) {
+            std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
+    }
+    return usage();
+}
