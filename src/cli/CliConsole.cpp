@@ -1,0 +1,175 @@
+#include "CliConsole.h"
+
+#include <QFile>
+
+#include <sodium.h>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace Keldra::Cli {
+
+namespace {
+
+void writeStderr(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+// Standard input without Qt buffering, so a later read sees the next line.
+QByteArray readLineFromStdin(bool* endOfInput)
+{
+    QByteArray line;
+    int c = 0;
+    while ((c = std::fgetc(stdin)) != EOF) {
+        if (c == '\n')
+            return line;
+        line.append(static_cast<char>(c));
+    }
+    if (endOfInput)
+        *endOfInput = line.isEmpty();
+    return line;
+}
+
+// Terminal echo off while a password is typed; restored on scope exit.
+class EchoOff {
+public:
+    EchoOff()
+    {
+#ifdef Q_OS_WIN
+        m_handle = GetStdHandle(STD_INPUT_HANDLE);
+        m_active = GetConsoleMode(m_handle, &m_mode)
+            && SetConsoleMode(m_handle, m_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+#else
+        if (tcgetattr(STDIN_FILENO, &m_saved) == 0) {
+            termios quiet = m_saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        }
+#endif
+    }
+    ~EchoOff()
+    {
+        if (!m_active)
+            return;
+#ifdef Q_OS_WIN
+        SetConsoleMode(m_handle, m_mode);
+#else
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+#endif
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    bool m_active = false;
+#ifdef Q_OS_WIN
+    HANDLE m_handle = nullptr;
+    DWORD m_mode = 0;
+#else
+    termios m_saved {};
+#endif
+};
+
+} // namespace
+
+bool stdinIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdin)) != 0;
+#else
+    return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void printError(const QString& message)
+{
+    writeStderr(message.toUtf8() + '\n');
+}
+
+int fail(const QString& message)
+{
+    printError(message);
+    return ExitFailed;
+}
+
+void printOut(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+}
+
+PasswordReader::PasswordReader() : m_interactive(stdinIsTerminal()) {}
+
+PasswordReader::~PasswordReader() = default;
+
+QByteArray PasswordReader::read(const QString& prompt)
+{
+    if (!m_interactive)
+        return readLineFromStdin(nullptr);
+    writeStderr(prompt.toUtf8());
+    QByteArray password;
+    {
+        const EchoOff quiet;
+        password = readLineFromStdin(nullptr);
+    }
+    writeStderr(QByteArrayLiteral("\n"));
+    if (password.endsWith('\r'))
+        password.chop(1);
+    return password;
+}
+
+void wipePassword(QByteArray& password)
+{
+    if (!password.isEmpty())
+        sodium_memzero(const_cast<char*>(password.constData()), static_cast<size_t>(password.size()));
+    password.clear();
+}
+
+ProgressPrinter::ProgressPrinter(const QString& label) : m_label(label), m_enabled(stderrIsTerminal()) {}
+
+ProgressPrinter::~ProgressPrinter()
+{
+    if (m_printed)
+        writeStderr(QByteArrayLiteral("\n"));
+}
+
+void ProgressPrinter::update(qint64 done, qint64 total, const QString& text)
+{
+    if (!m_enabled)
+        return;
+    const int percent = total > 0 ? static_cast<int>(qBound(qint64(0), done * 100 / total, qint64(100))) : 100;
+    if (percent == m_lastPercent && text == m_lastText)
+        return;
+    m_lastPercent = percent;
+    m_lastText = text;
+    m_printed = true;
+    // "\r" and the erase sequence keep the report on one line.
+    writeStderr(QStringLiteral("\r\x1b[2K%1 %2%  %3").arg(m_label).arg(percent).arg(text).toUtf8());
+}
+
+std::function<void(qint64, qint64, const QString&)> ProgressPrinter::callback()
+{
+    if (!m_enabled)
+        return {};
+    return [this](qint64 done, qint64 total, const QString& text) { update(done, total, text); };
+}
+
+} // namespace Keldra::Cli

@@ -1,0 +1,375 @@
+#include "VaultCommands.h"
+
+#include "CliConsole.h"
+
+#include "VaultManager.h"
+#include "VaultManagerHelpers.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <functional>
+
+using namespace Keldra::Cli;
+using Keldra::Core::VaultDirectoryEntry;
+using Keldra::Core::VaultFileEntry;
+using Keldra::Core::VaultManager;
+
+namespace {
+
+const QString UnlockFailed =
+    QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado.");
+constexpr int MinimumPasswordLength = 10;
+
+QString containerArgument(const QStringList& args)
+{
+    return QFileInfo(args.first()).absoluteFilePath();
+}
+
+// Unlocks the container, runs body on the open vault and locks it again.
+int withUnlockedVault(const QStringList& args, const std::function<int(VaultManager&)>& body)
+{
+    const QString container = containerArgument(args);
+    if (!QFileInfo(container).isFile())
+        return fail(QStringLiteral("Container não encontrado: %1").arg(args.first()));
+
+    PasswordReader reader;
+    QByteArray password = reader.read(QStringLiteral("Senha do cofre: "));
+    if (password.isEmpty())
+        return fail(QStringLiteral("Nenhuma senha foi informada."));
+    VaultManager vault;
+    const bool unlocked = vault.unlockVault(container, password);
+    wipePassword(password);
+    if (!unlocked)
+        return fail(UnlockFailed);
+
+    int code = body(vault);
+    if (!vault.lockVault() && code == ExitDone)
+        code = fail(QStringLiteral("Não foi possível limpar a área temporária."));
+    return code;
+}
+
+bool vaultHasFile(const VaultManager& vault, const QString& path)
+{
+    const QString normalized = Keldra::Core::detail::normalizedVaultPath(path);
+    return !normalized.isEmpty() && Keldra::Core::detail::indexContainsFilePath(vault.fileIndex(), normalized);
+}
+
+bool vaultHasDirectory(const VaultManager& vault, const QString& path)
+{
+    const QString normalized = Keldra::Core::detail::normalizedVaultPath(path);
+    return !normalized.isEmpty()
+        && Keldra::Core::detail::indexContainsDirectoryPath(vault.fileIndex(), normalized);
+}
+
+int fileNotFound(const QString& path)
+{
+    return fail(QStringLiteral("Arquivo não encontrado no cofre: %1").arg(path));
+}
+
+int directoryNotFound(const QString& path)
+{
+    return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(path));
+}
+
+// Forwards what is written to the real output and reports the progress.
+class ProgressSink : public QIODevice {
+public:
+    ProgressSink(QIODevice* target, qint64 total, const QString& text, ProgressPrinter* printer)
+        : m_target(target), m_total(total), m_text(text), m_printer(printer)
+    {
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        const qint64 written = m_target->write(data, length);
+        if (written > 0) {
+            m_done += written;
+            m_printer->update(m_done, m_total, m_text);
+        }
+        return written;
+    }
+
+private:
+    QIODevice* m_target;
+    qint64 m_total;
+    qint64 m_done = 0;
+    QString m_text;
+    ProgressPrinter* m_printer;
+};
+
+} // namespace
+
+int runCreateCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    const QString container = containerArgument(args);
+    // Creating replaces the file: never over an existing one.
+    if (QFileInfo::exists(container))
+        return fail(QStringLiteral("Já existe um arquivo em %1.").arg(args.first()));
+
+    PasswordReader reader;
+    QByteArray password = reader.read(QStringLiteral("Senha do novo cofre: "));
+    if (password.isEmpty())
+        return fail(QStringLiteral("Nenhuma senha foi informada."));
+    if (reader.interactive()) {
+        QByteArray confirmation = reader.read(QStringLiteral("Confirme a senha: "));
+        const bool same = confirmation == password;
+        wipePassword(confirmation);
+        if (!same) {
+            wipePassword(password);
+            return fail(QStringLiteral("As senhas informadas não coincidem."));
+        }
+    }
+    if (password.size() < MinimumPasswordLength) {
+        wipePassword(password);
+        return fail(QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
+    }
+    VaultManager vault;
+    const bool created = vault.createVault(container, password);
+    wipePassword(password);
+    if (!created)
+        return fail(QStringLiteral("Não foi possível criar o cofre."));
+    return ExitDone;
+}
+
+int runListCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    return withUnlockedVault(args, [](VaultManager& vault) {
+        const Keldra::Core::SecureFileIndex index = vault.fileIndex();
+        const QList<VaultDirectoryEntry> directories = index.directories();
+        for (const VaultDirectoryEntry& directory : directories)
+            printOut(QStringLiteral("d %1").arg(directory.path));
+        const QList<VaultFileEntry> entries = index.entries();
+        for (const VaultFileEntry& entry : entries) {
+            printOut(QStringLiteral("f %1 %2 %3")
+                         .arg(entry.sizeBytes)
+                         .arg(QString::fromLatin1(entry.sha256.toHex()), entry.vaultPath));
+        }
+        return int(ExitDone);
+    });
+}
+
+int runImportCommand(const QStringList& args)
+{
+    if (args.size() != 3)
+        return ExitUsage;
+    const QString source = args.at(1);
+    const QString vaultPath = args.at(2);
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists() || !sourceInfo.isFile())
+        return fail(QStringLiteral("O arquivo %1 não está disponível para importação.").arg(source));
+    if (Keldra::Core::detail::normalizedVaultPath(vaultPath).isEmpty())
+        return fail(QStringLiteral("Caminho inválido no cofre: %1").arg(vaultPath));
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        ProgressPrinter progress(QStringLiteral("Importando"));
+        if (!vault.importFile(source, vaultPath, progress.callback()))
+            return fail(QStringLiteral("Não foi possível importar %1.").arg(sourceInfo.fileName()));
+        return int(ExitDone);
+    });
+}
+
+int runExportCommand(const QStringList& args)
+{
+    if (args.size() != 3)
+        return ExitUsage;
+    const QString vaultPath = args.at(1);
+    const QString destination = args.at(2);
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        VaultFileEntry entry;
+        bool found = false;
+        const QString normalized = Keldra::Core::detail::normalizedVaultPath(vaultPath);
+        const QList<VaultFileEntry> entries = vault.fileIndex().entries();
+        for (const VaultFileEntry& candidate : entries) {
+            if (!normalized.isEmpty() && QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
+                entry = candidate;
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return fileNotFound(vaultPath);
+
+        // Same guarantees as VaultManager::exportFile (nothing partial is
+        // left behind), with progress on the way.
+        ProgressPrinter progress(QStringLiteral("Exportando"));
+        QSaveFile file(destination);
+        if (!file.open(QIODevice::WriteOnly))
+            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
+        ProgressSink sink(&file, entry.sizeBytes, entry.vaultPath, &progress);
+        if (!sink.open(QIODevice::WriteOnly) || !vault.writeVaultFileToDevice(entry.vaultPath, &sink)) {
+            file.cancelWriting();
+            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
+        }
+        if (!file.commit())
+            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
+        return int(ExitDone);
+    });
+}
+
+int runMakeDirectoryCommand(const QStringList& args)
+{
+    if (args.size() != 2)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vault.createDirectory(args.at(1)))
+            return fail(QStringLiteral("Não foi possível criar a pasta."));
+        return int(ExitDone);
+    });
+}
+
+int runRemoveDirectoryCommand(const QStringList& args)
+{
+    if (args.size() != 2)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vaultHasDirectory(vault, args.at(1)))
+            return directoryNotFound(args.at(1));
+        if (!vault.deleteDirectory(args.at(1)))
+            return fail(QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+        return int(ExitDone);
+    });
+}
+
+int runRenameFileCommand(const QStringList& args)
+{
+    if (args.size() != 3)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vaultHasFile(vault, args.at(1)))
+            return fileNotFound(args.at(1));
+        if (!vault.renameFile(args.at(1), args.at(2)))
+            return fail(QStringLiteral("Não foi possível renomear o arquivo."));
+        return int(ExitDone);
+    });
+}
+
+int runRenameDirectoryCommand(const QStringList& args)
+{
+    if (args.size() != 3)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vaultHasDirectory(vault, args.at(1)))
+            return directoryNotFound(args.at(1));
+        if (!vault.renameDirectory(args.at(1), args.at(2)))
+            return fail(QStringLiteral("Não foi possível renomear a pasta."));
+        return int(ExitDone);
+    });
+}
+
+int runMoveFileCommand(const QStringList& args)
+{
+    if (args.size() != 3)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vaultHasFile(vault, args.at(1)))
+            return fileNotFound(args.at(1));
+        if (!args.at(2).trimmed().isEmpty() && !vaultHasDirectory(vault, args.at(2)))
+            return directoryNotFound(args.at(2));
+        if (!vault.moveFile(args.at(1), args.at(2)))
+            return fail(QStringLiteral("Não foi possível mover o arquivo."));
+        return int(ExitDone);
+    });
+}
+
+int runRemoveFileCommand(const QStringList& args)
+{
+    if (args.size() != 2)
+        return ExitUsage;
+    return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!vaultHasFile(vault, args.at(1)))
+            return fileNotFound(args.at(1));
+        if (!vault.deleteFile(args.at(1)))
+            return fail(QStringLiteral("Não foi possível excluir o arquivo do cofre."));
+        return int(ExitDone);
+    });
+}
+
+int runCompactCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    return withUnlockedVault(args, [](VaultManager& vault) {
+        ProgressPrinter progress(QStringLiteral("Compactando"));
+        QString preserved;
+        if (vault.compactVault(progress.callback(), &preserved))
+            return int(ExitDone);
+        if (!preserved.isEmpty()) {
+            return fail(QStringLiteral("Não foi possível substituir o container no USB.\n\n"
+                                       "Um container compactado criptografado foi preservado em:\n%1")
+                            .arg(preserved));
+        }
+        return fail(QStringLiteral("Não foi possível compactar o cofre."));
+    });
+}
+
+int runChangePasswordCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    const QString container = containerArgument(args);
+    if (!QFileInfo(container).isFile())
+        return fail(QStringLiteral("Container não encontrado: %1").arg(args.first()));
+
+    PasswordReader reader;
+    QByteArray current = reader.read(QStringLiteral("Senha atual: "));
+    QByteArray next = current.isEmpty() ? QByteArray() : reader.read(QStringLiteral("Nova senha: "));
+    const auto wipeAll = [&]() {
+        wipePassword(current);
+        wipePassword(next);
+    };
+    if (current.isEmpty()) {
+        wipeAll();
+        return fail(QStringLiteral("Informe a senha atual."));
+    }
+    if (QString::fromUtf8(next).size() < MinimumPasswordLength) {
+        wipeAll();
+        return fail(QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+    }
+    if (reader.interactive()) {
+        QByteArray confirmation = reader.read(QStringLiteral("Confirme a nova senha: "));
+        const bool same = confirmation == next;
+        wipePassword(confirmation);
+        if (!same) {
+            wipeAll();
+            return fail(QStringLiteral("A confirmação não coincide com a nova senha."));
+        }
+    }
+    VaultManager vault;
+    const bool changed = vault.changePassword(container, current, next);
+    wipeAll();
+    if (!changed)
+        return fail(QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente."));
+    return ExitDone;
+}
+
+int runVerifyCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    return withUnlockedVault(args, [](VaultManager& vault) {
+        const QList<VaultFileEntry> entries = vault.fileIndex().entries();
+        qint64 total = 0;
+        for (const VaultFileEntry& entry : entries)
+            total += entry.sizeBytes;
+        ProgressPrinter progress(QStringLiteral("Verificando"));
+        qint64 done = 0;
+        int damaged = 0;
+        for (const VaultFileEntry& entry : entries) {
+            if (!vault.verifyFile(entry.vaultPath)) {
+                printOut(entry.vaultPath);
+                ++damaged;
+            }
+            done += entry.sizeBytes;
+            progress.update(done, total, entry.vaultPath);
+        }
+        if (damaged > 0)
+            return fail(QStringLiteral("Arquivos danificados no cofre: %1.").arg(damaged));
+        return int(ExitDone);
+    });
+}

@@ -1,0 +1,79 @@
+// keldra-cli: headless access to vault containers for scripts, recovery and
+// benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
+
+#include "CliConsole.h"
+#include "VaultCommands.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const QStringList& args); // args: the words after the command name
+    const char* arguments;
+    const char* description;
+};
+
+// One line per command; the usage text is built from this table.
+const Command Commands[] = {
+    {"create", runCreateCommand, "CONTAINER", "cria um cofre novo e vazio"},
+    {"ls", runListCommand, "CONTAINER", "lista as pastas (d CAMINHO) e os arquivos (f TAMANHO SHA256 CAMINHO)"},
+    {"import", runImportCommand, "CONTAINER ORIGEM CAMINHO", "importa um arquivo para o cofre"},
+    {"export", runExportCommand, "CONTAINER CAMINHO DESTINO", "exporta um arquivo do cofre"},
+    {"mkdir", runMakeDirectoryCommand, "CONTAINER PASTA", "cria uma pasta"},
+    {"rmdir", runRemoveDirectoryCommand, "CONTAINER PASTA", "exclui uma pasta vazia"},
+    {"rename", runRenameFileCommand, "CONTAINER CAMINHO NOVO_CAMINHO", "renomeia um arquivo"},
+    {"renamedir", runRenameDirectoryCommand, "CONTAINER PASTA NOVA_PASTA", "renomeia uma pasta"},
+    {"mv", runMoveFileCommand, "CONTAINER CAMINHO PASTA_DESTINO", "move um arquivo (\"\" = raiz do cofre)"},
+    {"rm", runRemoveFileCommand, "CONTAINER CAMINHO", "exclui um arquivo"},
+    {"compact", runCompactCommand, "CONTAINER", "remove do container os dados de arquivos excluídos"},
+    {"passwd", runChangePasswordCommand, "CONTAINER", "altera a senha do cofre"},
+    {"verify", runVerifyCommand, "CONTAINER", "confere o conteúdo de todos os arquivos"},
+};
+
+void printUsage()
+{
+    QString text = QStringLiteral("Uso: keldra-cli COMANDO CONTAINER [ARGUMENTOS]\n\nComandos:\n");
+    for (const Command& command : Commands) {
+        text += QStringLiteral("  %1 %2\n      %3\n")
+                    .arg(QString::fromUtf8(command.name), QString::fromUtf8(command.arguments),
+                         QString::fromUtf8(command.description));
+    }
+    text += QStringLiteral(
+        "\nSenha: quando a entrada padrão não é um terminal, a senha é a primeira linha dela\n"
+        "(sem a quebra de linha); em passwd, a senha atual vem na primeira linha e a nova\n"
+        "na seguinte. Em um terminal a senha é pedida sem eco, com confirmação em create e\n"
+        "passwd.\n"
+        "\nCódigos de saída: 0 concluído, 1 a operação falhou, 2 uso incorreto.\n");
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.isEmpty()) {
+        printUsage();
+        return Keldra::Cli::ExitUsage;
+    }
+    const QString name = args.takeFirst();
+    for (const Command& command : Commands) {
+        if (name == QLatin1String(command.name)) {
+            const int code = command.run(args);
+            if (code == Keldra::Cli::ExitUsage)
+                printUsage();
+            std::fflush(stdout);
+            return code;
+        }
+    }
+    printUsage();
+    return Keldra::Cli::ExitUsage;
+}
