@@ -1,0 +1,343 @@
+// keldra-cli as scripts use it: the built program, passwords on standard
+// input, exit statuses and output. The container it writes is also read
+// back here by hand (header JSON, key unwrap, index, blocks) so the format
+// is checked apart from VaultManager.
+
+#include "CryptoManager.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Keldra::Core::CryptoManager;
+using Keldra::Core::KeyDerivationParams;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+const QByteArray Password = QByteArrayLiteral("senha de teste longa");
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray sha256Hex(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+} // namespace
+
+class CliVaultTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void usageErrors();
+    void refusedCreationLeavesFilesAlone();
+    void commandsRoundTrip();
+    void containerReadableWithoutVaultManager();
+    void wrongPasswordAndPasswordChange();
+    void verifyReportsDamagedFiles();
+    void legacyContainerIsReadable();
+
+private:
+    Run cli(const QStringList& args, const QByteArray& input = QByteArray());
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+    QString m_program;
+    QString m_container;
+};
+
+Run CliVaultTest::cli(const QStringList& args, const QByteArray& input)
+{
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.start(m_program, args);
+    Run run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(300000))
+        return run;
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+void CliVaultTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_program = QStringLiteral(KELDRA_BIN_DIR) + QStringLiteral("/keldra-cli");
+    QVERIFY2(QFileInfo::exists(m_program), qPrintable(m_program));
+    m_container = path(QStringLiteral("keldra.kldr"));
+    const Run created = cli({QStringLiteral("create"), m_container}, Password + '\n');
+    QCOMPARE(created.code, 0);
+    QVERIFY(created.err.isEmpty());
+    QCOMPARE(QFileInfo(m_container).size(), qint64(8388636));
+}
+
+void CliVaultTest::usageErrors()
+{
+    const Run none = cli({});
+    QCOMPARE(none.code, 2);
+    QVERIFY(none.err.contains("Uso: keldra-cli"));
+    QCOMPARE(cli({QStringLiteral("unknown"), m_container}).code, 2);
+    QCOMPARE(cli({QStringLiteral("ls")}).code, 2);
+    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("only-source")}).code, 2);
+    QCOMPARE(cli({QStringLiteral("rm"), m_container, QStringLiteral("a"), QStringLiteral("b")}).code, 2);
+    // Nothing was asked for: a usage error never touches the container.
+    QCOMPARE(QFileInfo(m_container).size(), qint64(8388636));
+}
+
+void CliVaultTest::refusedCreationLeavesFilesAlone()
+{
+    const QString fresh = path(QStringLiteral("short.kldr"));
+    const Run tooShort = cli({QStringLiteral("create"), fresh}, "123456789\n");
+    QCOMPARE(tooShort.code, 1);
+    QCOMPARE(QString::fromUtf8(tooShort.err).trimmed(),
+             QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
+    QVERIFY(!QFileInfo::exists(fresh));
+    QCOMPARE(cli({QStringLiteral("create"), fresh}, QByteArray()).code, 1);
+    QVERIFY(!QFileInfo::exists(fresh));
+
+    // An existing file is never replaced by a new vault.
+    const QByteArray before = readFile(m_container);
+    const Run over = cli({QStringLiteral("create"), m_container}, Password + '\n');
+    QCOMPARE(over.code, 1);
+    QVERIFY(!over.err.isEmpty());
+    QCOMPARE(readFile(m_container), before);
+
+    const Run missing = cli({QStringLiteral("ls"), path(QStringLiteral("none.kldr"))}, Password + '\n');
+    QCOMPARE(missing.code, 1);
+    QCOMPARE(missing.err.count('\n'), 1); // one clear message
+}
+
+void CliVaultTest::commandsRoundTrip()
+{
+    const QByteArray small = "conteúdo pequeno\n";
+    QByteArray larger(300000, Qt::Uninitialized);
+    for (int i = 0; i < larger.size(); ++i)
+        larger[i] = static_cast<char>((i * 7919) >> 3);
+    QVERIFY(writeFile(path(QStringLiteral("small.txt")), small));
+    QVERIFY(writeFile(path(QStringLiteral("larger.bin")), larger));
+    const QByteArray pw = Password + '\n';
+
+    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("small.txt"), QStringLiteral("Docs/nota.txt")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("larger.bin"), QStringLiteral("dados.bin")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("mkdir"), m_container, QStringLiteral("Arquivo/2024")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("mv"), m_container, QStringLiteral("dados.bin"), QStringLiteral("Arquivo/2024")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("rename"), m_container, QStringLiteral("docs/NOTA.txt"), QStringLiteral("Docs/lembrete.txt")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("renamedir"), m_container, QStringLiteral("Arquivo"), QStringLiteral("Antigo")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("mkdir"), m_container, QStringLiteral("Vazia")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("rmdir"), m_container, QStringLiteral("Vazia")}, pw).code, 0);
+
+    const Run refusedRmdir = cli({QStringLiteral("rmdir"), m_container, QStringLiteral("Antigo")}, pw);
+    QCOMPARE(refusedRmdir.code, 1);
+    QCOMPARE(QString::fromUtf8(refusedRmdir.err).trimmed(),
+             QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+
+    const Run listed = cli({QStringLiteral("ls"), m_container}, pw);
+    QCOMPARE(listed.code, 0);
+    const QByteArray expected = "d Docs\n"
+                                "d Antigo\n"
+                                "d Antigo/2024\n"
+                                "f "
+        + QByteArray::number(small.size()) + ' ' + sha256Hex(small) + " Docs/lembrete.txt\n"
+        + "f " + QByteArray::number(larger.size()) + ' ' + sha256Hex(larger) + " Antigo/2024/dados.bin\n";
+    QCOMPARE(listed.out, expected);
+
+    const QString out = path(QStringLiteral("exported.bin"));
+    QCOMPARE(cli({QStringLiteral("export"), m_container, QStringLiteral("antigo/2024/DADOS.bin"), out}, pw).code, 0);
+    QCOMPARE(readFile(out), larger);
+    const Run missing = cli({QStringLiteral("export"), m_container, QStringLiteral("nada.txt"), path(QStringLiteral("nada"))}, pw);
+    QCOMPARE(missing.code, 1);
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("nada"))));
+
+    // Delete, compact: the container shrinks and what is left still verifies.
+    QCOMPARE(cli({QStringLiteral("rm"), m_container, QStringLiteral("Docs/lembrete.txt")}, pw).code, 0);
+    const qint64 before = QFileInfo(m_container).size();
+    QCOMPARE(cli({QStringLiteral("compact"), m_container}, pw).code, 0);
+    QCOMPARE(QFileInfo(m_container).size(), before - (small.size() + 16));
+    const Run verified = cli({QStringLiteral("verify"), m_container}, pw);
+    QCOMPARE(verified.code, 0);
+    QVERIFY(verified.out.isEmpty());
+}
+
+void CliVaultTest::containerReadableWithoutVaultManager()
+{
+    // Read the container kept by the previous case straight from its bytes.
+    const QByteArray bytes = readFile(m_container);
+    QVERIFY(bytes.startsWith("KELDRA3"));
+    QCOMPARE(bytes.at(27), '\n');
+    const qint64 headerLength = bytes.mid(7, 20).toLongLong();
+    QVERIFY(headerLength > 0);
+    const QJsonObject header = QJsonDocument::fromJson(bytes.mid(28, static_cast<int>(headerLength))).object();
+    QCOMPARE(header.value(QStringLiteral("magic")).toString(), QStringLiteral("KELDRA"));
+    QCOMPARE(header.value(QStringLiteral("formatVersion")).toInt(), 3);
+    const QJsonObject crypto = header.value(QStringLiteral("crypto")).toObject();
+    const auto bin = [&](const char* key) { return QByteArray::fromBase64(crypto.value(QLatin1String(key)).toString().toLatin1()); };
+    QCOMPARE(crypto.value(QStringLiteral("authTag")).toString(), QString());
+
+    CryptoManager cryptoManager;
+    KeyDerivationParams params;
+    params.algorithm = crypto.value(QStringLiteral("kdf")).toString();
+    params.salt = bin("salt");
+    params.iterations = crypto.value(QStringLiteral("kdfIterations")).toInt();
+    const QByteArray derived = cryptoManager.deriveKey(Password, params);
+    const QByteArray cipherName = crypto.value(QStringLiteral("cipher")).toString().toUtf8();
+    const QByteArray masterData = "KELDRA|master-key|3|" + cipherName + "|Argon2id|0|" + bin("salt") + '|' + bin("nonce");
+    const QByteArray master = cryptoManager.decrypt(bin("encryptedMasterKey"), derived.left(32), bin("nonce"), masterData);
+    QCOMPARE(master.size(), 64);
+
+    const QByteArray indexData = "KELDRA|index|3|" + cipherName + '|' + bin("payloadNonce");
+    const QByteArray indexJson = cryptoManager.decrypt(
+        QByteArray::fromBase64(header.value(QStringLiteral("encryptedIndex")).toString().toLatin1()), master.left(32),
+        bin("payloadNonce"), indexData);
+    const QJsonArray files = QJsonDocument::fromJson(indexJson).object().value(QStringLiteral("files")).toArray();
+    QCOMPARE(files.size(), 1);
+    const QJsonObject file = files.first().toObject();
+    QCOMPARE(file.value(QStringLiteral("vaultPath")).toString(), QStringLiteral("Antigo/2024/dados.bin"));
+
+    QByteArray plain;
+    qint64 offset = 8388636;
+    const QJsonArray blocks = file.value(QStringLiteral("blocks")).toArray();
+    for (const QJsonValue& value : blocks) {
+        const QJsonObject block = value.toObject();
+        QCOMPARE(block.value(QStringLiteral("offset")).toInteger(), offset); // packed by compaction
+        const qint64 size = block.value(QStringLiteral("encryptedSize")).toInteger();
+        plain += cryptoManager.decrypt(bytes.mid(static_cast<int>(offset), static_cast<int>(size)), master.left(32),
+                                       QByteArray::fromBase64(block.value(QStringLiteral("nonce")).toString().toLatin1()),
+                                       "KELDRA|file-block|3");
+        offset += size;
+    }
+    QCOMPARE(offset, qint64(bytes.size()));
+    QCOMPARE(plain, readFile(path(QStringLiteral("larger.bin"))));
+    QCOMPARE(file.value(QStringLiteral("sha256")).toString().toLatin1(), sha256Hex(plain));
+}
+
+void CliVaultTest::wrongPasswordAndPasswordChange()
+{
+    const QString copy = path(QStringLiteral("passwd.kldr"));
+    QVERIFY(QFile::copy(m_container, copy));
+
+    const Run wrong = cli({QStringLiteral("ls"), copy}, "senha errada demais\n");
+    QCOMPARE(wrong.code, 1);
+    QVERIFY(wrong.out.isEmpty());
+    QCOMPARE(QString::fromUtf8(wrong.err).trimmed(),
+             QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
+
+    const QByteArray before = readFile(copy);
+    const Run shortNew = cli({QStringLiteral("passwd"), copy}, Password + "\ncurta\n");
+    QCOMPARE(shortNew.code, 1);
+    QCOMPARE(QString::fromUtf8(shortNew.err).trimmed(), QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+    QCOMPARE(readFile(copy), before);
+
+    const QByteArray newPassword = "çãé nova senha";
+    QCOMPARE(cli({QStringLiteral("passwd"), copy}, Password + '\n' + newPassword + '\n').code, 0);
+    QCOMPARE(readFile(copy).mid(8388636), before.mid(8388636));
+    QCOMPARE(cli({QStringLiteral("ls"), copy}, Password + '\n').code, 1);
+    const Run listed = cli({QStringLiteral("ls"), copy}, newPassword + '\n');
+    QCOMPARE(listed.code, 0);
+    QVERIFY(listed.out.contains(" Antigo/2024/dados.bin\n"));
+}
+
+void CliVaultTest::verifyReportsDamagedFiles()
+{
+    const QString copy = path(QStringLiteral("damaged.kldr"));
+    QVERIFY(QFile::copy(m_container, copy));
+    QFile file(copy);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.seek(8388636 + 100));
+    char byte = 0;
+    QCOMPARE(file.read(&byte, 1), qint64(1));
+    byte = static_cast<char>(byte ^ 0x01);
+    QVERIFY(file.seek(8388636 + 100));
+    QCOMPARE(file.write(&byte, 1), qint64(1));
+    file.close();
+
+    const Run verified = cli({QStringLiteral("verify"), copy}, Password + '\n');
+    QCOMPARE(verified.code, 1);
+    QCOMPARE(verified.out, QByteArray("Antigo/2024/dados.bin\n"));
+    QCOMPARE(verified.err.count('\n'), 1);
+}
+
+void CliVaultTest::legacyContainerIsReadable()
+{
+    // A header of an older writer: PBKDF2 instead of Argon2id.
+    CryptoManager crypto;
+    const QByteArray salt = crypto.generateSalt(16);
+    const QByteArray nonce = crypto.generateNonce(24);
+    const QByteArray payloadNonce = crypto.generateNonce(24);
+    const QByteArray master = crypto.generateSalt(64);
+    const int iterations = 3000;
+    KeyDerivationParams params;
+    params.algorithm = QStringLiteral("PBKDF2");
+    params.salt = salt;
+    params.iterations = iterations;
+    const QByteArray derived = crypto.deriveKey(Password, params);
+    const QByteArray wrapped = crypto.encrypt(master, derived.left(32), nonce,
+                                              "KELDRA|master-key|3|XChaCha20-Poly1305|PBKDF2|3000|" + salt + '|' + nonce);
+    const QByteArray content = "arquivo antigo";
+    const QByteArray blockNonce = crypto.generateNonce(24);
+    const QByteArray block = crypto.encrypt(content, master.left(32), blockNonce, "KELDRA|file-block|3");
+    const QByteArray indexJson = QByteArrayLiteral("{\"directories\":[],\"files\":[{\"blocks\":[{\"encryptedSize\":")
+        + QByteArray::number(block.size()) + ",\"nonce\":\"" + blockNonce.toBase64() + "\",\"offset\":8388636,\"plainSize\":"
+        + QByteArray::number(content.size()) + "}],\"id\":\"4b8e2d9c-0a6f-4c39-9d0e-3c1f5a7b2e11\","
+        "\"lastModifiedUtc\":\"2020-01-02T03:04:05.006Z\",\"sha256\":\"" + sha256Hex(content) + "\",\"sizeBytes\":"
+        + QByteArray::number(content.size()) + ",\"vaultPath\":\"velho.txt\"}],\"formatVersion\":1}";
+    const QByteArray encryptedIndex = crypto.encrypt(indexJson, master.left(32), payloadNonce,
+                                                     "KELDRA|index|3|XChaCha20-Poly1305|" + payloadNonce);
+    QJsonObject cryptoObject{{QStringLiteral("kdf"), QStringLiteral("PBKDF2")},
+                             {QStringLiteral("cipher"), QStringLiteral("XChaCha20-Poly1305")},
+                             {QStringLiteral("kdfIterations"), iterations},
+                             {QStringLiteral("salt"), QString::fromLatin1(salt.toBase64())},
+                             {QStringLiteral("nonce"), QString::fromLatin1(nonce.toBase64())},
+                             {QStringLiteral("payloadNonce"), QString::fromLatin1(payloadNonce.toBase64())},
+                             {QStringLiteral("authTag"), QString()},
+                             {QStringLiteral("encryptedMasterKey"), QString::fromLatin1(wrapped.toBase64())}};
+    const QByteArray header = QJsonDocument(QJsonObject{{QStringLiteral("magic"), QStringLiteral("KELDRA")},
+                                                        {QStringLiteral("formatVersion"), 3},
+                                                        {QStringLiteral("crypto"), cryptoObject},
+                                                        {QStringLiteral("encryptedIndex"),
+                                                         QString::fromLatin1(encryptedIndex.toBase64())}})
+                                  .toJson(QJsonDocument::Compact);
+    QByteArray container = "KELDRA3" + QByteArray::number(header.size()).rightJustified(20, '0') + '\n' + header;
+    container += QByteArray(8388608 - header.size(), '\0');
+    container += block;
+    const QString legacy = path(QStringLiteral("legacy.kldr"));
+    QVERIFY(writeFile(legacy, container));
+
+    const Run listed = cli({QStringLiteral("ls"), legacy}, Password + '\n');
+    QCOMPARE(listed.code, 0);
+    QCOMPARE(listed.out, "f " + QByteArray::number(content.size()) + ' ' + sha256Hex(content) + " velho.txt\n");
+    QCOMPARE(cli({QStringLiteral("verify"), legacy}, Password + '\n').code, 0);
+    const QString out = path(QStringLiteral("velho.txt"));
+    QCOMPARE(cli({QStringLiteral("export"), legacy, QStringLiteral("velho.txt"), out}, Password + '\n').code, 0);
+    QCOMPARE(readFile(out), content);
+}
+
+QTEST_GUILESS_MAIN(CliVaultTest)
+#include "test_cli_vault.moc"
