@@ -126,7 +126,7 @@ qint64 ContainerFaultInjector::admitWrite(qint64 length)
         s.fired = true;
         s.crashed = true;
     }
-    s.writes.append({s.bytes, length});
+    s.writes.append({s.calls, s.bytes, length});
     s.bytes += allowed;
     return allowed;
 }

@@ -25,9 +25,10 @@ public:
         CrashByte,  // writing stops once N bytes were written; then everything is refused
     };
 
-    // One write seen while counting: where it started in the byte count and its length.
+    // One write seen: its call number, where it started in the byte count, and its length.
     struct WriteRecord
     {
+        int call = 0;
         qint64 firstByte = 0;
         qint64 length = 0;
     };

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace Keldra::Core {
+
+// Puts a rebuilt container (compaction) in place of the one on the drive
+// without ever leaving the drive without a complete container: the new file
+// is copied beside the old one ("keldra.kldr-compact"), synced, checked, and
+// renamed over it in one step. When the drive has no room for the copy the
+// caller falls back to removing the old container first.
+class ContainerReplacer
+{
+public:
+    enum class Result {
+        Replaced, // the drive's container is the new one, on the drive
+        NoRoom,   // nothing was written; not enough free space for a second container
+        Failed,   // nothing changed: the old container is in place; the copy is removed
+    };
+    using Progress = std::function<void(qint64 done, qint64 total)>;
+    // Checks the copy on the drive (reads and decrypts its index) before it replaces the container.
+    using Verifier = std::function<bool(const QString& path)>;
+
+    static constexpr qint64 ChunkSize = 8 * 1024 * 1024;
+    // Left free beyond the copy, so the drive does not fill up to its last block.
+    static constexpr qint64 Headroom = 1024 * 1024;
+
+    [[nodiscard]] static Result replace(const QString& newContainer, const QString& containerPath,
+                                        const Verifier& verify, const Progress& progress);
+    // Room for a copy of `bytes` beside the container.
+    static bool hasRoomFor(const QString& containerPath, qint64 bytes);
+};
+
+} // namespace Keldra::Core
