@@ -2,6 +2,7 @@
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
 #include "CliConsole.h"
+#include "UpdateDriveCommand.h"
 #include "VaultCommands.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,8 @@ const Command Commands[] = {
     {"compact", runCompactCommand, "CONTAINER", "remove do container os dados de arquivos excluídos"},
     {"passwd", runChangePasswordCommand, "CONTAINER", "altera a senha do cofre"},
     {"verify", runVerifyCommand, "CONTAINER", "confere o conteúdo de todos os arquivos"},
+    {"update-drive", runUpdateDriveCommand, "RAIZ_DA_UNIDADE [--manifest URL] [--yes]",
+     "atualiza os bundles Keldra de uma unidade preparada pelo manifesto online"},
 };
 
 void printUsage()

@@ -1,0 +1,120 @@
+#include "UpdateDriveCommand.h"
+
+#include "BundleUpdater.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTextStream>
+#include <QUrl>
+
+#include <memory>
+#include <unistd.h>
+
+using Keldra::Deployment::BundleUpdater;
+using Keldra::Deployment::UpdateOutcome;
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+// keldra-cli's status for a wrong command line.
+constexpr int kExitUsage = 2;
+
+int usage()
+{
+    err() << "uso: keldra-cli update-drive RAIZ_DA_UNIDADE [--manifest URL] [--yes]" << Qt::endl;
+    return kExitUsage;
+}
+
+// Asks on the terminal; anything but an explicit yes declines, as in the window.
+bool askOnTerminal(const QString& title, const QString& text)
+{
+    out() << title << Qt::endl << text << Qt::endl << "Continuar? [s/N] " << Qt::flush;
+    QTextStream in(stdin);
+    const QString answer = in.readLine().trimmed().toLower();
+    return answer == QLatin1String("s") || answer == QLatin1String("sim") || answer == QLatin1String("y")
+        || answer == QLatin1String("yes");
+}
+
+} // namespace
+
+int runUpdateDriveCommand(const QStringList& args)
+{
+    QString root;
+    QString manifestArgument = Keldra::Deployment::kUpdateManifestUrl;
+    bool assumeYes = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--manifest")) {
+            if (i + 1 >= args.size())
+                return usage();
+            manifestArgument = args.at(++i);
+        } else if (arg == QLatin1String("--yes")) {
+            assumeYes = true;
+        } else if (root.isEmpty() && !arg.startsWith(QLatin1String("--"))) {
+            root = arg;
+        } else {
+            return usage();
+        }
+    }
+    if (root.isEmpty())
+        return usage();
+    const QUrl manifestUrl(manifestArgument, QUrl::StrictMode);
+    if (!manifestUrl.isValid() || manifestUrl.isRelative()) {
+        err() << "Endereço de manifesto inválido: " << manifestArgument << Qt::endl;
+        return 1;
+    }
+    root = QDir::cleanPath(QFileInfo(root).absoluteFilePath());
+
+    // The downloads run event loops, which need an application object.
+    std::unique_ptr<QCoreApplication> ownApplication;
+    static int argc = 1;
+    static char programName[] = "keldra-cli";
+    static char* argv[] = {programName, nullptr};
+    if (!QCoreApplication::instance())
+        ownApplication = std::make_unique<QCoreApplication>(argc, argv);
+
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    QString lastLogLine;
+    QString lastLabel;
+    BundleUpdater::Callbacks callbacks;
+    callbacks.log = [&lastLogLine](const QString& line) {
+        out() << line << Qt::endl;
+        lastLogLine = line;
+    };
+    // The window shows many failures both in its log and in a box; print them once.
+    callbacks.message = [&lastLogLine](BundleUpdater::MessageKind kind, const QString& text) {
+        if (text == lastLogLine)
+            return;
+        (kind == BundleUpdater::MessageKind::Warning ? err() : out()) << text << Qt::endl;
+    };
+    callbacks.progress = [&lastLabel](int, int, const QString& label) {
+        if (label != lastLabel)
+            out() << label << Qt::endl;
+        lastLabel = label;
+    };
+    callbacks.confirm = [assumeYes, terminal](const QString& title, const QString& text) {
+        if (assumeYes)
+            return true;
+        if (terminal)
+            return askOnTerminal(title, text);
+        out() << text << Qt::endl;
+        err() << "Sem terminal para confirmar; use --yes para aplicar a atualização." << Qt::endl;
+        return false;
+    };
+
+    BundleUpdater updater(std::move(callbacks));
+    const UpdateOutcome outcome = updater.updateDrive(root, manifestUrl);
+    return outcome == UpdateOutcome::Updated || outcome == UpdateOutcome::UpToDate ? 0 : 1;
+}
