@@ -116,6 +116,7 @@ void AboutDialog::buildUi()
     productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
                                               | Qt::LinksAccessibleByKeyboard);
     productInfoLabel->setOpenExternalLinks(false);
+    productInfoLabel->setWordWrap(true);
     connect(productInfoLabel, &QLabel::linkActivated, this,
             [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
 

@@ -204,6 +204,8 @@ void MainWindow::buildUi()
     layout->addWidget(vaultTable);
 
     // Status bar: container, version, date and vault state, left to right.
+    // The window has a fixed size, so a resize grip would only mislead.
+    statusBar()->setSizeGripEnabled(false);
     auto* containerBox = new QWidget(this);
     containerBox->setFixedWidth(140);
     auto* boxLayout = new QHBoxLayout(containerBox);
@@ -220,6 +222,9 @@ void MainWindow::buildUi()
     boxLayout->addWidget(separator);
     boxLayout->addWidget(containerLabel, 1);
     statusBar()->addPermanentWidget(containerBox);
+    // The label's width is known before the window is first shown, so the
+    // first status text is not elided against a default width.
+    boxLayout->activate();
 
     versionLabel = new QLabel(QStringLiteral("Versão %1").arg(kApplicationVersion), this);
     versionLabel->setObjectName(QStringLiteral("versionLabel"));
@@ -370,6 +375,7 @@ void MainWindow::connectSignals()
     connect(vaultTable, &QTableWidget::itemDoubleClicked, this, &MainWindow::onVaultItemDoubleClicked);
     connect(vaultTable, &QTableWidget::customContextMenuRequested, this,
             &MainWindow::showVaultContextMenu);
+    installVaultTableDropTarget();
 }
 
 void MainWindow::updateActions()

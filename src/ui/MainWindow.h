@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -45,6 +46,7 @@ public:
     QString containerFilePath() const { return containerPath; }
     QString currentVaultDirectory() const { return currentDirectory; }
     const Core::VaultManager& vault() const { return vaultManager; }
+    Core::VaultManager& vault() { return vaultManager; }
 
     // --- window shell ------------------------------------------------------
     void updateActions();
@@ -87,6 +89,17 @@ public:
     void moveSelectedFile();
     void compactVault();
 
+    // Questions and the pre-import check of the file commands; true = go on.
+    bool confirmReplaceVaultFile(const QString& vaultPath) const;
+    bool confirmExportOutsideVault(const QString& vaultPath) const;
+    bool confirmDeleteVaultFile(const QString& vaultPath) const;
+    bool confirmCompactVault() const;
+    bool confirmImportFitsStorage(const QStringList& files) const;
+    // Imports into the folder shown; shared by "Importar..." and dropped files.
+    void importFileList(const QStringList& files);
+    // Files dropped on the vault table; folders are refused.
+    void importDroppedPaths(const QStringList& paths);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -114,6 +127,7 @@ private:
     VaultTableItemKind currentRowKind(bool* ok) const;
     QString currentRowPath() const;
     bool copyContainerTo(const QString& target);
+    void installVaultTableDropTarget();
 
     // Members ----------------------------------------------------------------
     Core::VaultManager vaultManager;

@@ -1,21 +1,346 @@
 // Commands on the files and folders of an unlocked vault. Each checks names
-// and clashes against the index, calls one VaultManager operation, then
-// refreshes the browser and the actions. Shared helpers: VaultBrowserUtils.h
-// (paths, names, formatting), DialogHooks.h (prompts, questionYesNo,
-// questionContinueCancel) and MainWindow::createProgressDialog.
+// and clashes against the index before the vault is touched, calls one
+// VaultManager operation, then refreshes the browser and the actions.
+// Import lives in MainWindowImport.cpp.
 #include "MainWindow.h"
+
+#include "DesktopLauncher.h"
+#include "DialogHooks.h"
+#include "VaultBrowserUtils.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace Keldra::UI {
 
-void MainWindow::importFiles() {}
-void MainWindow::exportSelectedFile() {}
-void MainWindow::openSelectedFile() {}
-void MainWindow::renameSelectedFile() {}
-void MainWindow::deleteSelectedFile() {}
-void MainWindow::createDirectory() {}
-void MainWindow::renameSelectedDirectory() {}
-void MainWindow::deleteSelectedDirectory() {}
-void MainWindow::moveSelectedFile() {}
-void MainWindow::compactVault() {}
+namespace {
+
+const QString kTitle = QStringLiteral("Keldra");
+const QString kClashInFolder = QStringLiteral("Já existe um item com esse nome nesta pasta.");
+const QString kBadFolderName =
+    QStringLiteral("Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo.");
+constexpr int StatusTimeout = 5000;
+
+bool indexHasItem(const Core::SecureFileIndex& index, const QString& path)
+{
+    return fileIndexContainsFilePath(index, path) || fileIndexContainsDirectoryPath(index, path);
+}
+
+struct Destination
+{
+    QString label;
+    QString directory; // empty = vault root
+};
+
+// Where a file in `from` can go: the root (unless it is there already), then
+// every other folder by path.
+QList<Destination> moveDestinations(const Core::SecureFileIndex& index, const QString& from)
+{
+    QList<Destination> destinations;
+    if (!from.isEmpty())
+        destinations.append({QStringLiteral("Raiz"), QString()});
+    QStringList folders;
+    const QList<Core::VaultDirectoryEntry> directories = index.directories();
+    for (const Core::VaultDirectoryEntry& directory : directories) {
+        if (directory.path.compare(from, Qt::CaseInsensitive) != 0)
+            folders.append(directory.path);
+    }
+    std::stable_sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    for (const QString& folder : folders)
+        destinations.append({folder, folder});
+    return destinations;
+}
+
+} // namespace
+
+bool MainWindow::confirmExportOutsideVault(const QString& vaultPath) const
+{
+    return questionContinueCancel(const_cast<MainWindow*>(this), QStringLiteral("Exportar arquivo"),
+                                  QStringLiteral("Exportar %1 criará uma cópia descriptografada fora do cofre. "
+                                                 "Alterações feitas nessa cópia não voltam automaticamente "
+                                                 "para o Keldra.")
+                                      .arg(vaultPath));
+}
+
+bool MainWindow::confirmDeleteVaultFile(const QString& vaultPath) const
+{
+    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Excluir arquivo"),
+                         QStringLiteral("Excluir %1 removerá o arquivo da lista do cofre.\n\nOs dados físicos "
+                                        "só serão liberados do container após executar Compactar cofre.")
+                             .arg(vaultPath));
+}
+
+bool MainWindow::confirmCompactVault() const
+{
+    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Compactar cofre"),
+                         QStringLiteral("A compactação reconstruirá o container removendo fisicamente dados de "
+                                        "arquivos já excluídos.\n\nDurante a operação, será criado "
+                                        "temporariamente um container criptografado no disco local. Nenhum "
+                                        "arquivo descriptografado será gravado fora do cofre.\n\n"
+                                        "Deseja continuar?"));
+}
+
+void MainWindow::exportSelectedFile()
+{
+    const QString vaultPath = selectedVaultPath();
+    if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
+        return;
+    const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"),
+                                                        vaultBaseName(vaultPath), QString());
+    if (target.isEmpty())
+        return;
+    if (vaultManager.exportFile(vaultPath, target)) {
+        setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
+        return;
+    }
+    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível exportar o arquivo."));
+    setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
+}
+
+void MainWindow::openSelectedFile()
+{
+    const QString vaultPath = selectedVaultPath();
+    if (vaultPath.isEmpty())
+        return;
+    QString localPath;
+    if (!vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
+        DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
+        return;
+    }
+    if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
+        setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
+        return;
+    }
+    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível abrir o arquivo no aplicativo padrão."));
+    setStatusMessage(QStringLiteral("Falha ao abrir o arquivo."), StatusTimeout);
+}
+
+void MainWindow::renameSelectedFile()
+{
+    const QString title = QStringLiteral("Renomear arquivo");
+    const QString vaultPath = selectedVaultPath();
+    if (vaultPath.isEmpty())
+        return;
+    const QString baseName = vaultBaseName(vaultPath);
+    bool ok = false;
+    const QString newName = DialogHooks::getText(this, title, QStringLiteral("Novo nome:"), QLineEdit::Normal,
+                                                 baseName, &ok)
+                                .trimmed();
+    if (!ok || newName.isEmpty() || newName == baseName)
+        return;
+    if (!isValidVaultName(newName)) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Use um nome de arquivo simples, sem barras, pontos isolados ou "
+                                            "caminho relativo."));
+        return;
+    }
+    const QString target = joinVaultPath(parentVaultPath(vaultPath), newName);
+    if (indexHasItem(vaultManager.fileIndex(), target)) {
+        DialogHooks::warning(this, title, kClashInFolder);
+        return;
+    }
+    if (!vaultManager.renameFile(vaultPath, target)) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Não foi possível renomear o arquivo. Feche o arquivo se ele "
+                                            "estiver aberto e tente novamente."));
+        return;
+    }
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Arquivo renomeado."), StatusTimeout);
+}
+
+void MainWindow::deleteSelectedFile()
+{
+    const QString vaultPath = selectedVaultPath();
+    if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
+        return;
+    if (vaultManager.deleteFile(vaultPath)) {
+        refreshVaultFiles();
+        updateActions();
+        setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
+        return;
+    }
+    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível excluir o arquivo do cofre."));
+    setStatusMessage(QStringLiteral("Falha ao excluir o arquivo."), StatusTimeout);
+}
+
+void MainWindow::createDirectory()
+{
+    const QString title = QStringLiteral("Nova pasta");
+    bool ok = false;
+    const QString name =
+        DialogHooks::getText(this, title, QStringLiteral("Nome da pasta:"), QLineEdit::Normal, QString(), &ok)
+            .trimmed();
+    if (!ok || name.isEmpty())
+        return;
+    if (!isValidVaultName(name)) {
+        DialogHooks::warning(this, title, kBadFolderName);
+        return;
+    }
+    const QString path = joinVaultPath(currentDirectory, name);
+    if (indexHasItem(vaultManager.fileIndex(), path)) {
+        DialogHooks::warning(this, title, kClashInFolder);
+        return;
+    }
+    if (!vaultManager.createDirectory(path)) {
+        DialogHooks::warning(this, title, QStringLiteral("Não foi possível criar a pasta."));
+        return;
+    }
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Pasta criada."), StatusTimeout);
+}
+
+void MainWindow::renameSelectedDirectory()
+{
+    const QString title = QStringLiteral("Renomear pasta");
+    const QString dirPath = selectedDirectoryPath();
+    if (dirPath.isEmpty() || selectedItemIsParentDirectory())
+        return;
+    const QString baseName = vaultBaseName(dirPath);
+    bool ok = false;
+    const QString newName = DialogHooks::getText(this, title, QStringLiteral("Novo nome:"), QLineEdit::Normal,
+                                                 baseName, &ok)
+                                .trimmed();
+    if (!ok || newName.isEmpty() || newName == baseName)
+        return;
+    if (!isValidVaultName(newName)) {
+        DialogHooks::warning(this, title, kBadFolderName);
+        return;
+    }
+    const QString target = joinVaultPath(parentVaultPath(dirPath), newName);
+    if (indexHasItem(vaultManager.fileIndex(), target)) {
+        DialogHooks::warning(this, title, kClashInFolder);
+        return;
+    }
+    if (!vaultManager.renameDirectory(dirPath, target)) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Não foi possível renomear a pasta. Feche arquivos abertos "
+                                            "dentro dela e tente novamente."));
+        return;
+    }
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Pasta renomeada."), StatusTimeout);
+}
+
+void MainWindow::deleteSelectedDirectory()
+{
+    const QString title = QStringLiteral("Excluir pasta");
+    const QString dirPath = selectedDirectoryPath();
+    if (dirPath.isEmpty() || selectedItemIsParentDirectory())
+        return;
+    if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
+        return;
+    if (!vaultManager.deleteDirectory(dirPath)) {
+        DialogHooks::warning(this, title, QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+        return;
+    }
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Pasta excluída."), StatusTimeout);
+}
+
+void MainWindow::moveSelectedFile()
+{
+    const QString title = QStringLiteral("Mover arquivo");
+    const QString vaultPath = selectedVaultPath();
+    if (vaultPath.isEmpty())
+        return;
+    const QString from = parentVaultPath(vaultPath);
+    const QString baseName = vaultBaseName(vaultPath);
+    const QList<Destination> destinations = moveDestinations(vaultManager.fileIndex(), from);
+    if (destinations.isEmpty()) {
+        DialogHooks::information(this, title,
+                                 QStringLiteral("Não há outra pasta disponível para receber este arquivo."));
+        return;
+    }
+
+    QDialog dialog(this);
+    dialog.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("Mover %1 para:").arg(baseName), &dialog));
+    auto* choice = new QComboBox(&dialog);
+    choice->setObjectName(QStringLiteral("moveDestinationCombo"));
+    for (const Destination& destination : destinations)
+        choice->addItem(destination.label, destination.directory);
+    choice->setCurrentIndex(0);
+    layout->addWidget(choice);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Mover"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (DialogHooks::exec(dialog) != QDialog::Accepted)
+        return;
+
+    const QString targetDirectory = choice->currentData().toString();
+    if (indexHasItem(vaultManager.fileIndex(), joinVaultPath(targetDirectory, baseName))) {
+        DialogHooks::warning(this, title, QStringLiteral("Já existe um item com esse nome na pasta de destino."));
+        return;
+    }
+    // The vault takes the destination folder, not the file's new full path.
+    if (!vaultManager.moveFile(vaultPath, targetDirectory)) {
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Não foi possível mover o arquivo. Feche o arquivo se ele estiver "
+                                            "aberto e tente novamente."));
+        return;
+    }
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Arquivo movido."), StatusTimeout);
+}
+
+void MainWindow::compactVault()
+{
+    const QString title = QStringLiteral("Compactar cofre");
+    if (!confirmCompactVault())
+        return;
+    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+        title, QStringLiteral("Compactando o cofre...\n\nSerá criado temporariamente um container "
+                              "criptografado no disco local."));
+    QProgressDialog* dialog = progress.get();
+    const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
+        dialog->setValue(total > 0 ? int(done * 1000 / total) : 1000);
+        dialog->setLabelText(
+            QStringLiteral("%1...\n%2 de %3").arg(text, formatFileSize(done), formatFileSize(total)));
+        QApplication::processEvents();
+    };
+    QString preservedPath;
+    const bool compacted = vaultManager.compactVault(onProgress, &preservedPath);
+    finishProgressDialog(*progress);
+    progress.reset();
+
+    if (compacted) {
+        refreshVaultFiles();
+        refreshDevices();
+        updateActions();
+        const QString text = QStringLiteral("Cofre compactado com sucesso.");
+        setStatusMessage(text, StatusTimeout);
+        DialogHooks::information(this, title, text);
+        return;
+    }
+    if (!preservedPath.isEmpty())
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Não foi possível substituir o container no USB.\n\nUm container "
+                                            "compactado criptografado foi preservado em:\n%1")
+                                 .arg(preservedPath));
+    else
+        DialogHooks::warning(this, title, QStringLiteral("Não foi possível compactar o cofre."));
+    setStatusMessage(QStringLiteral("Falha ao compactar o cofre."), StatusTimeout);
+}
 
 } // namespace Keldra::UI

@@ -148,8 +148,13 @@ QIcon vaultItemIcon(VaultTableItemKind kind, const QString& path)
     Badge badge{};
     if (badgeForSuffix(suffix, &badge))
         return badgeIcon(badge);
-    if (!suffix.isEmpty())
-        return iconProvider().icon(QFileInfo(QStringLiteral("keldra-placeholder.%1").arg(suffix)));
+    if (!suffix.isEmpty()) {
+        const QIcon typeIcon =
+            iconProvider().icon(QFileInfo(QStringLiteral("keldra-placeholder.%1").arg(suffix)));
+        // Desktops without an icon theme know no icon for most types.
+        if (!typeIcon.isNull())
+            return typeIcon;
+    }
     return iconProvider().icon(QAbstractFileIconProvider::File);
 }
 

@@ -1,0 +1,191 @@
+// Import into the folder shown: the file dialog, files dropped on the vault
+// table, the free-space and FAT checks before anything is written, and the
+// per-file progress.
+#include "MainWindow.h"
+
+#include "DialogHooks.h"
+#include "StorageQuery.h"
+#include "VaultBrowserUtils.h"
+#include "VaultTableDropTarget.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QProgressDialog>
+#include <QTableWidget>
+
+namespace Keldra::UI {
+
+namespace {
+
+const QString kImportTitle = QStringLiteral("Importar arquivos");
+const QString kSpeedNote = QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
+                                          "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
+constexpr qint64 ImportReserve = 16 * 1024 * 1024;
+constexpr qint64 LowSpaceMargin = 128 * 1024 * 1024 - 1;
+constexpr qint64 FatFileLimit = Q_INT64_C(4294967296);
+constexpr qint64 BlockTagSize = 16;
+
+bool isFatFileSystem(const QString& type)
+{
+    for (const char* name : {"vfat", "msdos", "fat32"}) {
+        if (type.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// What importing a file adds to the container: its bytes plus one tag per
+// started block.
+qint64 storedSize(qint64 fileSize)
+{
+    const qint64 blocks = (fileSize + Core::VaultManager::BlockSize - 1) / Core::VaultManager::BlockSize;
+    return fileSize + blocks * BlockTagSize;
+}
+
+} // namespace
+
+bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
+{
+    if (files.isEmpty() || containerPath.isEmpty())
+        return false;
+
+    qint64 total = 0;
+    qint64 containerGrowth = 0;
+    for (const QString& file : files) {
+        const QFileInfo info(file);
+        if (!info.exists() || !info.isFile()) {
+            DialogHooks::warning(nullptr, kImportTitle,
+                                 QStringLiteral("O arquivo %1 não está disponível para importação.")
+                                     .arg(info.fileName()));
+            return false;
+        }
+        total += info.size();
+        containerGrowth += storedSize(info.size());
+    }
+
+    const QFileInfo container(containerPath);
+    const StorageQuery::Volume volume = StorageQuery::volumeFor(container.absolutePath());
+    if (!volume.ready) {
+        DialogHooks::warning(nullptr, kImportTitle,
+                             QStringLiteral("Não foi possível verificar o espaço livre da unidade do container."));
+        return false;
+    }
+
+    // total × 1.05, truncated, in integers.
+    const qint64 required = total + total / 20 + ImportReserve;
+    const qint64 available = volume.bytesAvailable;
+    if (required > available) {
+        DialogHooks::warning(nullptr, QStringLiteral("Espaço insuficiente"),
+                             QStringLiteral("Não há espaço livre suficiente na unidade do container.\n\n"
+                                            "Arquivos selecionados: %1\nEspaço livre disponível: %2\n\n"
+                                            "Libere espaço na unidade USB ou selecione arquivos menores.")
+                                 .arg(formatFileSize(total), formatFileSize(available)));
+        return false;
+    }
+    const qint64 remaining = available - required;
+    if (remaining <= LowSpaceMargin
+        && !questionYesNo(nullptr, QStringLiteral("Espaço livre reduzido"),
+                          QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
+                                         "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
+                                         "Deseja continuar?")
+                              .arg(formatFileSize(total), formatFileSize(remaining)))) {
+        return false;
+    }
+
+    // FAT cannot hold a file of 4 GiB or more; the import would fail at the
+    // block that crosses the limit, after minutes of work.
+    if (isFatFileSystem(volume.fileSystemType) && container.size() + containerGrowth >= FatFileLimit) {
+        DialogHooks::warning(nullptr, QStringLiteral("Limite do FAT32"),
+                             QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de "
+                                            "arquivo do sistema FAT32 desta unidade.\n\n"
+                                            "Tamanho atual do container: %1\nArquivos selecionados: %2\n\n"
+                                            "Importe menos arquivos, compacte o cofre ou use uma unidade "
+                                            "formatada em exFAT ou NTFS.")
+                                 .arg(formatFileSize(container.size()), formatFileSize(total)));
+        return false;
+    }
+    return true;
+}
+
+bool MainWindow::confirmReplaceVaultFile(const QString& vaultPath) const
+{
+    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Substituir arquivo"),
+                         QStringLiteral("%1 já existe no cofre. Deseja substituir o arquivo protegido?")
+                             .arg(vaultPath));
+}
+
+void MainWindow::importFiles()
+{
+    const QStringList files = DialogHooks::getOpenFileNames(
+        this, QStringLiteral("Importar arquivos para o cofre"), QString(), QString());
+    if (files.isEmpty())
+        return;
+    importFileList(files);
+}
+
+void MainWindow::importFileList(const QStringList& files)
+{
+    if (!confirmImportFitsStorage(files))
+        return;
+
+    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+        kImportTitle, QStringLiteral("Importando arquivos para o cofre...\n\n%1").arg(kSpeedNote));
+    int imported = 0;
+    for (const QString& file : files) {
+        const QString fileName = QFileInfo(file).fileName();
+        const QString vaultPath = joinVaultPath(currentDirectory, fileName);
+        progress->setValue(0);
+        progress->setLabelText(
+            QStringLiteral("Importando %1...\n\n%2").arg(vaultBaseName(vaultPath), kSpeedNote));
+        QApplication::processEvents();
+
+        if (fileIndexContainsFilePath(vaultManager.fileIndex(), vaultPath)
+            && !confirmReplaceVaultFile(vaultPath))
+            continue;
+
+        QProgressDialog* dialog = progress.get();
+        const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
+            dialog->setValue(total > 0 ? int(done * 1000 / total) : 0);
+            dialog->setLabelText(QStringLiteral("Importando %1...\n%2 de %3\n\n%4")
+                                     .arg(text, formatFileSize(done), formatFileSize(total), kSpeedNote));
+            QApplication::processEvents();
+        };
+        if (vaultManager.importFile(file, vaultPath, onProgress))
+            ++imported;
+        else
+            DialogHooks::warning(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Não foi possível importar %1.").arg(fileName));
+    }
+    finishProgressDialog(*progress);
+    progress.reset();
+
+    refreshVaultFiles();
+    refreshDevices();
+    setStatusMessage(imported == 1 ? QStringLiteral("Arquivo importado com sucesso.")
+                                   : QStringLiteral("%1 arquivos importados com sucesso.").arg(imported),
+                     5000);
+}
+
+void MainWindow::installVaultTableDropTarget()
+{
+    new VaultTableDropTarget(
+        vaultTable, [this] { return isUnlocked(); },
+        [this](const QStringList& paths) { importDroppedPaths(paths); });
+}
+
+void MainWindow::importDroppedPaths(const QStringList& paths)
+{
+    // The vault may have been locked between the drop and this call.
+    if (!isUnlocked() || paths.isEmpty())
+        return;
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isDir()) {
+            DialogHooks::warning(this, kImportTitle,
+                                 QStringLiteral("Arraste apenas arquivos; pastas não são importadas."));
+            return;
+        }
+    }
+    importFileList(paths);
+}
+
+} // namespace Keldra::UI

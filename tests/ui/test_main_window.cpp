@@ -1,0 +1,433 @@
+#include "DialogHooks.h"
+#include "FakeDeviceManager.h"
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace Keldra;
+using namespace Keldra::UI;
+
+namespace {
+
+const QByteArray kPassword = QByteArrayLiteral("senha-de-teste-1");
+
+struct Window
+{
+    FakeDeviceManager* devices = nullptr;
+    std::unique_ptr<MainWindow> window;
+
+    explicit Window(const QList<Platform::UsbDevice>& initial = {})
+    {
+        auto fake = std::make_unique<FakeDeviceManager>();
+        fake->devices = initial;
+        devices = fake.get();
+        window = std::make_unique<MainWindow>(std::move(fake));
+    }
+    MainWindow* operator->() const { return window.get(); }
+
+    QAction* action(const char* name) const
+    {
+        return window->findChild<QAction*>(QString::fromLatin1(name));
+    }
+    QListWidget* deviceList() const { return window->findChild<QListWidget*>(QStringLiteral("deviceList")); }
+    QTableWidget* table() const { return window->findChild<QTableWidget*>(QStringLiteral("vaultTable")); }
+    QLabel* label(const char* name) const
+    {
+        return window->findChild<QLabel*>(QString::fromLatin1(name));
+    }
+    void choose(const QString& container) const
+    {
+        DialogHooks::queueFileName(container);
+        action("chooseContainerAction")->trigger();
+    }
+    void unlock(const QByteArray& password = kPassword) const
+    {
+        DialogHooks::queueText(QString::fromUtf8(password));
+        action("unlockAction")->trigger();
+    }
+    QStringList names() const
+    {
+        QStringList result;
+        for (int row = 0; row < table()->rowCount(); ++row)
+            result << table()->item(row, 1)->text();
+        return result;
+    }
+    int rowOf(const QString& name) const { return names().indexOf(name); }
+    void clickHeader(int column) const { emit table()->horizontalHeader()->sectionClicked(column); }
+};
+
+QStringList enabledActions(const Window& window)
+{
+    QStringList enabled;
+    for (const char* name :
+         {"exitAction", "refreshDevicesAction", "chooseContainerAction", "createVaultAction",
+          "backupAction", "changePasswordAction", "unlockAction", "lockAction", "newFolderAction",
+          "importAction", "exportAction", "openAction", "moveFileAction", "renameFileAction",
+          "renameFolderAction", "deleteFolderAction", "deleteFileAction", "compactAction",
+          "helpAction", "websiteAction", "aboutAction"}) {
+        QAction* action = window.action(name);
+        if (!action)
+            return {QStringLiteral("missing ") + QString::fromLatin1(name)};
+        if (action->isEnabled())
+            enabled << QString::fromLatin1(name);
+    }
+    return enabled;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+    QString vaultPath; // a vault with folders and files, built once
+
+private slots:
+    void initTestCase()
+    {
+        DialogHooks::setTestMode(true);
+        QVERIFY(workDir.isValid());
+        vaultPath = workDir.filePath(QStringLiteral("drive/keldra.kldr"));
+        QVERIFY(QDir().mkpath(workDir.filePath(QStringLiteral("drive"))));
+
+        // Folders and files built straight through the vault, so the browser
+        // has something to show; the window only unlocks it.
+        Core::VaultManager vault;
+        QVERIFY(vault.createVault(vaultPath, kPassword));
+        QVERIFY(vault.unlockVault(vaultPath, kPassword));
+        const QString source = workDir.filePath(QStringLiteral("source"));
+        QVERIFY(QDir().mkpath(source));
+        const QList<QPair<QString, QByteArray>> files = {
+            {QStringLiteral("b.txt"), QByteArray(300, 'b')},
+            {QStringLiteral("a.txt"), QByteArray(100, 'a')},
+            {QStringLiteral("C.txt"), QByteArray(100, 'c')},
+            {QStringLiteral("foto.JPG"), QByteArray(200, 'j')},
+            {QStringLiteral("DOCS/nota.md"), QByteArray(10, 'n')},
+            {QStringLiteral("docs/2024/fundo.txt"), QByteArray(1, 'f')},
+        };
+        for (const auto& [path, content] : files) {
+            const QString local = QDir(source).filePath(QString(path).replace(QLatin1Char('/'), QLatin1Char('_')));
+            writeFile(local, content);
+            QVERIFY2(vault.importFile(local, path), qPrintable(path));
+        }
+        QVERIFY(vault.createDirectory(QStringLiteral("Zeta")));
+        QVERIFY(vault.lockVault());
+    }
+
+    void init() { DialogHooks::reset(); }
+
+    void windowSizeFollowsTheScreen_data()
+    {
+        QTest::addColumn<QSize>("available");
+        QTest::addColumn<QSize>("expected");
+        QTest::newRow("wide screen is capped") << QSize(1920, 1040) << QSize(1152, 648);
+        QTest::newRow("minimum width") << QSize(1280, 720) << QSize(900, 506);
+        QTest::newRow("height-limited") << QSize(1024, 500) << QSize(888, 500);
+        QTest::newRow("cap reached exactly") << QSize(1921, 2000) << QSize(1152, 648);
+    }
+    void windowSizeFollowsTheScreen()
+    {
+        QFETCH(QSize, available);
+        QFETCH(QSize, expected);
+        QCOMPARE(MainWindow::centralAreaSize(available), expected);
+    }
+
+    void windowShellIsFixedAndTitled()
+    {
+        Window window;
+        QCOMPARE(window->windowTitle(), QStringLiteral("Keldra"));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Pronto"));
+        QCOMPARE(window.label("versionLabel")->text(), QStringLiteral("Versão 1.0.0"));
+        QCOMPARE(window.label("dateLabel")->text(), QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")));
+        QCOMPARE(window.deviceList()->count(), 1);
+        QCOMPARE(window.deviceList()->item(0)->text(), QStringLiteral("Nenhum dispositivo USB detectado."));
+        QCOMPARE(window.action("openAction")->shortcut(), QKeySequence(Qt::Key_Return));
+        QCOMPARE(window.action("lockAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+
+        MainWindow withoutDetection{std::unique_ptr<Platform::DeviceManager>()};
+        auto* list = withoutDetection.findChild<QListWidget*>(QStringLiteral("deviceList"));
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+    }
+
+    void defaultDriveIsTheOnlyMountedOne()
+    {
+        const QString a = workDir.filePath(QStringLiteral("drive"));
+        Window one({FakeDeviceManager::unmounted(QStringLiteral("SEM"), QStringLiteral("/dev/sdz1")),
+                    FakeDeviceManager::mounted(QStringLiteral("PENDRIVE"), a)});
+        QCOMPARE(one.deviceList()->currentRow(), 1);
+        QVERIFY(one.deviceList()->item(1)->text().startsWith(QStringLiteral("PENDRIVE (%1) | ").arg(a)));
+        QVERIFY(one.deviceList()->item(1)->text().endsWith(QStringLiteral(" livres")));
+
+        Window two({FakeDeviceManager::mounted(QStringLiteral("A"), a),
+                    FakeDeviceManager::mounted(QStringLiteral("B"), workDir.path())});
+        QCOMPARE(two.deviceList()->currentRow(), -1);
+        QVERIFY(two.deviceList()->selectedItems().isEmpty());
+
+        // A refresh that leaves one drive selects it.
+        two.devices->devices.removeLast();
+        two.action("refreshDevicesAction")->trigger();
+        QCOMPARE(two.deviceList()->currentRow(), 0);
+    }
+
+    void unmountedDrivesAreGreyAndUnselectable()
+    {
+        Platform::UsbDevice noNode = FakeDeviceManager::unmounted(QString(), QString());
+        Window window({FakeDeviceManager::unmounted(QStringLiteral("DADOS"), QStringLiteral("/dev/sdz1")), noNode});
+        QListWidgetItem* item = window.deviceList()->item(0);
+        QCOMPARE(item->text(), QStringLiteral("DADOS (/dev/sdz1) | não montado"));
+        QCOMPARE(window.deviceList()->item(1)->text(), QStringLiteral("não montado (não montado) | não montado"));
+        QVERIFY(!(item->flags() & Qt::ItemIsSelectable));
+        QCOMPARE(item->foreground().color().name(), QStringLiteral("#6e6e6e"));
+        QCOMPARE(item->data(Qt::UserRole).toString(), QString());
+        const QString hint = QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
+        QCOMPARE(item->toolTip(), hint);
+        window.deviceList()->setCurrentRow(0);
+        QVERIFY(window.deviceList()->selectedItems().isEmpty());
+        // Double-clicking a drive without a mount point does nothing.
+        emit window.deviceList()->itemDoubleClicked(item);
+        QVERIFY(DialogHooks::records().isEmpty());
+        // Choosing a container elsewhere keeps the hint of the greyed drive.
+        window.choose(QStringLiteral("/elsewhere/keldra.kldr"));
+        QCOMPARE(item->toolTip(), hint);
+    }
+
+    void containerDriveSnapsBack()
+    {
+        const QString a = workDir.filePath(QStringLiteral("drive"));
+        const QString b = workDir.path();
+        // B's root is a prefix of A's path, and B is listed last: only a
+        // trailing-slash match on A's directory may win, and the later match wins.
+        Window window({FakeDeviceManager::mounted(QStringLiteral("A"), a + QLatin1Char('/')),
+                       FakeDeviceManager::mounted(QStringLiteral("C"), workDir.filePath(QStringLiteral("dr"))),
+                       FakeDeviceManager::mounted(QStringLiteral("B"), b)});
+        window.choose(vaultPath);
+        QCOMPARE(window->containerFilePath(), vaultPath);
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Container selecionado."));
+        QCOMPARE(window.deviceList()->currentRow(), 2);
+
+        window.devices->devices = {FakeDeviceManager::mounted(QStringLiteral("B"), b),
+                                   FakeDeviceManager::mounted(QStringLiteral("A"), a)};
+        window.action("refreshDevicesAction")->trigger();
+        QCOMPARE(window.deviceList()->currentRow(), 1);
+
+        window.deviceList()->setCurrentRow(0);
+        QCOMPARE(window.deviceList()->currentRow(), 1);
+        QListWidgetItem* item = window.deviceList()->item(1);
+        QCOMPARE(item->font().weight(), int(QFont::Bold));
+        QCOMPARE(item->background().color().name(), QStringLiteral("#deedff"));
+        QCOMPARE(item->toolTip(), QStringLiteral("Dispositivo associado ao container selecionado."));
+        QCOMPARE(window.deviceList()->item(0)->font().weight(), int(QFont::Normal));
+    }
+
+    void similarMountPointsDoNotMatch()
+    {
+        Window window({FakeDeviceManager::mounted(QStringLiteral("USB1"), QStringLiteral("/media/u/USB1"))});
+        QCOMPARE(window.deviceList()->currentRow(), 0);
+        window.choose(QStringLiteral("/media/u/USB10/keldra.kldr"));
+        QCOMPARE(window.deviceList()->currentRow(), -1);
+        QCOMPARE(window.deviceList()->item(0)->font().weight(), int(QFont::Normal));
+
+        window.devices->devices.append(
+            FakeDeviceManager::mounted(QStringLiteral("USB10"), QStringLiteral("/media/u/USB10")));
+        window.action("refreshDevicesAction")->trigger();
+        QCOMPARE(window.deviceList()->currentRow(), 1);
+    }
+
+    void statusBarNamesTheContainer_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("none") << QString() << "Container: nenhum";
+        QTest::newRow("default name in capitals") << "/x/KELDRA.KLDR" << "Container: Keldra";
+        QTest::newRow("other name") << "/x/copia.kldr" << "Container: copia.kldr";
+        QTest::newRow("long name") << "/x/um-nome-de-container-bem-comprido-demais.kldr"
+                                   << "Container: um-nome-de-container-bem-comprido-demais.kldr";
+    }
+    void statusBarNamesTheContainer()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, text);
+        Window window;
+        window->show();
+        if (!path.isEmpty())
+            window.choose(path);
+        QLabel* label = window.label("containerLabel");
+        QCOMPARE(label->toolTip(), text);
+        // The visible text fits the label, elided in the middle when needed.
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width() - 8);
+        if (label->fontMetrics().horizontalAdvance(text) <= label->width() - 8)
+            QCOMPARE(label->text(), text);
+        else
+            QVERIFY(label->text().contains(QChar(0x2026)));
+        QCOMPARE(window.label("vaultStateLabel")->text(), QStringLiteral("COFRE"));
+        QVERIFY(window.label("vaultStateLabel")->styleSheet().contains(QStringLiteral("#f06a6a")));
+    }
+
+    void doubleClickingADriveFindsItsContainer()
+    {
+        const QString empty = workDir.filePath(QStringLiteral("empty-drive"));
+        QVERIFY(QDir().mkpath(empty));
+        Window window({FakeDeviceManager::mounted(QStringLiteral("VAZIO"), empty),
+                       FakeDeviceManager::mounted(QStringLiteral("COFRE"), workDir.filePath(QStringLiteral("drive")))});
+        emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(0));
+        QCOMPARE(window->containerFilePath(), QString());
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].title, QStringLiteral("Keldra"));
+        QCOMPARE(records[0].text, QStringLiteral("Nenhum keldra.kldr foi encontrado em %1. Use Criar cofre "
+                                                 "para criar um novo container.").arg(empty));
+
+        emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(1));
+        QCOMPARE(window->containerFilePath(), vaultPath);
+        QVERIFY(window.action("unlockAction")->isEnabled());
+        QCOMPARE(window.deviceList()->currentRow(), 1);
+    }
+
+    // One unlock covers the action states, the browser and closing.
+    void actionsBrowserAndClosingWithAnUnlockedVault()
+    {
+        Window window;
+        auto* padlock = window->findChild<QToolButton*>(QStringLiteral("vaultToggleButton"));
+        window->show();
+
+        QCOMPARE(enabledActions(window), QStringList({"exitAction", "refreshDevicesAction",
+                                                      "chooseContainerAction", "createVaultAction",
+                                                      "helpAction", "websiteAction", "aboutAction"}));
+        QVERIFY(!padlock->isEnabled());
+        QCOMPARE(padlock->toolTip(), QStringLiteral("Selecione um container para desbloquear o cofre."));
+        QCOMPARE(window.label("protectedFilesLabel")->text(), QStringLiteral("Nenhum cofre em uso (aberto)"));
+
+        window.choose(vaultPath);
+        QCOMPARE(enabledActions(window),
+                 QStringList({"exitAction", "refreshDevicesAction", "chooseContainerAction",
+                              "createVaultAction", "backupAction", "changePasswordAction", "unlockAction",
+                              "helpAction", "websiteAction", "aboutAction"}));
+        QVERIFY(padlock->isEnabled());
+        QVERIFY(!padlock->isChecked());
+        QCOMPARE(padlock->toolTip(), QStringLiteral("Desbloquear cofre"));
+
+        // A cancelled password prompt from the padlock leaves it unchecked.
+        padlock->click();
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QVERIFY(!padlock->isChecked());
+
+        DialogHooks::queueText(QString::fromUtf8(kPassword));
+        padlock->click();
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(padlock->isChecked());
+        QCOMPARE(padlock->toolTip(), QStringLiteral("Bloquear cofre"));
+        QVERIFY(window.label("vaultStateLabel")->styleSheet().contains(QStringLiteral("#7bd88f")));
+        QCOMPARE(window.label("protectedFilesLabel")->text(),
+                 QStringLiteral("Arquivos protegidos | Pasta: Raiz | 6 arquivos no cofre."));
+        QCOMPARE(enabledActions(window), QStringList({"exitAction", "lockAction", "newFolderAction",
+                                                      "importAction", "compactAction", "helpAction",
+                                                      "websiteAction", "aboutAction"}));
+
+        // Root: folders first (by name), then files; no ".." row; nothing selected.
+        QTableWidget* table = window.table();
+        QCOMPARE(window.names(), QStringList({"DOCS", "Zeta", "a.txt", "b.txt", "C.txt", "foto.JPG"}));
+        QCOMPARE(table->currentRow(), -1);
+        QCOMPARE(table->item(0, 3)->text(), QStringLiteral("Pasta"));
+        QCOMPARE(table->item(5, 3)->text(), QStringLiteral("JPG"));
+        QVERIFY(table->item(5, 2)->textAlignment() & Qt::AlignRight);
+
+        // Selection-dependent actions.
+        table->selectRow(window.rowOf(QStringLiteral("b.txt")));
+        QCOMPARE(window->selectedVaultPath(), QStringLiteral("b.txt"));
+        QCOMPARE(enabledActions(window),
+                 QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "exportAction",
+                              "openAction", "moveFileAction", "renameFileAction", "deleteFileAction",
+                              "compactAction", "helpAction", "websiteAction", "aboutAction"}));
+        table->selectRow(window.rowOf(QStringLiteral("Zeta")));
+        QVERIFY(window->selectedItemIsDirectory());
+        QCOMPARE(window->selectedVaultPath(), QString());
+        QCOMPARE(enabledActions(window),
+                 QStringList({"exitAction", "lockAction", "newFolderAction", "importAction",
+                              "renameFolderAction", "deleteFolderAction", "compactAction", "helpAction",
+                              "websiteAction", "aboutAction"}));
+
+        // Sorting: size descending keeps folders on top, sorted by name.
+        window.clickHeader(2);
+        window.clickHeader(2);
+        QCOMPARE(window.names(), QStringList({"Zeta", "DOCS", "b.txt", "foto.JPG", "C.txt", "a.txt"}));
+        QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 2);
+        QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        window.clickHeader(3); // another column starts ascending
+        QCOMPARE(window.names(), QStringList({"DOCS", "Zeta", "foto.JPG", "a.txt", "b.txt", "C.txt"}));
+        QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+        window.clickHeader(0); // the icon column does not sort
+        QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), 3);
+        window.clickHeader(1);
+
+        // Into "DOCS": the parent match ignores letter case ("docs/2024" was
+        // created under "DOCS"), and ".." leads back to the root.
+        table->selectRow(window.rowOf(QStringLiteral("DOCS")));
+        emit table->itemDoubleClicked(table->item(table->currentRow(), 1));
+        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("DOCS"));
+        QCOMPARE(window.names(), QStringList({"..", "2024", "nota.md"}));
+        QCOMPARE(table->item(0, 1)->data(Qt::UserRole).toString(), QString());
+        QCOMPARE(table->item(0, 3)->text(), QStringLiteral("Pasta"));
+        QCOMPARE(window.label("protectedFilesLabel")->text(),
+                 QStringLiteral("Arquivos protegidos | Pasta: DOCS | 6 arquivos no cofre."));
+        table->selectRow(0);
+        QVERIFY(window->selectedItemIsParentDirectory());
+        QVERIFY(!window.action("renameFolderAction")->isEnabled());
+
+        table->selectRow(window.rowOf(QStringLiteral("2024")));
+        window->enterSelectedDirectory();
+        QCOMPARE(window.names(), QStringList({"..", "fundo.txt"}));
+        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("docs/2024"));
+        QCOMPARE(table->item(0, 1)->data(Qt::UserRole).toString(), QStringLiteral("docs"));
+        table->selectRow(0);
+        emit table->itemDoubleClicked(table->item(0, 1));
+        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("docs"));
+        window->navigateToParentDirectory();
+        QCOMPARE(window->currentVaultDirectory(), QString());
+        QCOMPARE(window.names().first(), QStringLiteral("DOCS"));
+
+        // Closing locks the vault.
+        QVERIFY(window->close());
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+    }
+
+    void helpWithoutItsResourceSaysSo()
+    {
+        // This test program is built without the resources.
+        Window window;
+        QString shown;
+        DialogHooks::queueDialogHandler([&](QDialog& dialog) {
+            shown = dialog.findChild<QTextBrowser*>()->toPlainText();
+            return int(QDialog::Rejected);
+        });
+        window.action("helpAction")->trigger();
+        QVERIFY(shown.startsWith(QStringLiteral("Ajuda indisponível")));
+        QVERIFY(shown.contains(QStringLiteral("Não foi possível carregar o arquivo de ajuda do Keldra.")));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -1,0 +1,154 @@
+#include "AboutDialog.h"
+#include "ChangePasswordDialog.h"
+#include "DialogHooks.h"
+#include "HelpDialog.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTextEdit>
+
+using namespace Keldra::UI;
+
+namespace {
+
+void fill(ChangePasswordDialog& dialog, const QString& current, const QString& replacement,
+          const QString& confirmation)
+{
+    dialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordEdit"))->setText(current);
+    dialog.findChild<QLineEdit*>(QStringLiteral("newPasswordEdit"))->setText(replacement);
+    dialog.findChild<QLineEdit*>(QStringLiteral("confirmPasswordEdit"))->setText(confirmation);
+}
+
+QStringList warnings()
+{
+    QStringList texts;
+    for (const DialogHooks::Record& record : DialogHooks::takeRecords()) {
+        if (record.kind == DialogHooks::Kind::Warning) {
+            texts << record.text;
+            if (record.title != QLatin1String("Alterar senha"))
+                texts << QStringLiteral("wrong title: ") + record.title;
+        }
+    }
+    return texts;
+}
+
+} // namespace
+
+class TestUiDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        DialogHooks::setTestMode(true);
+        DialogHooks::reset();
+    }
+
+    void changePasswordChecksInOrder_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QString>("confirmation");
+        QTest::addColumn<QString>("warning"); // empty = accepted
+        QTest::newRow("empty current before short new") << "" << "short" << "short" << "Informe a senha atual.";
+        QTest::newRow("nine characters") << "old" << "123456789" << "123456789"
+                                         << "Use uma nova senha com pelo menos 10 caracteres.";
+        QTest::newRow("confirmation differs in case") << "old" << "Senha-Nova-1" << "senha-nova-1"
+                                                      << "A confirmação não coincide com a nova senha.";
+        QTest::newRow("exactly ten") << "old" << "0123456789" << "0123456789" << "";
+        // Ten UTF-16 code units, even though they are 20 UTF-8 bytes.
+        QTest::newRow("ten accented") << "old" << "ááááááááéé" << "ááááááááéé" << "";
+        QTest::newRow("blanks are kept") << " old " << " 0123456789 " << " 0123456789 " << "";
+    }
+    void changePasswordChecksInOrder()
+    {
+        QFETCH(QString, current);
+        QFETCH(QString, replacement);
+        QFETCH(QString, confirmation);
+        QFETCH(QString, warning);
+
+        ChangePasswordDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Alterar senha do cofre"));
+        fill(dialog, current, replacement, confirmation);
+        dialog.validateAndAccept();
+        if (warning.isEmpty()) {
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QVERIFY(warnings().isEmpty());
+            QCOMPARE(dialog.currentPassword(), current.toUtf8());
+            QCOMPARE(dialog.newPassword(), replacement.toUtf8());
+        } else {
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(warnings(), QStringList{warning});
+            // The fields stay as typed.
+            QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("newPasswordEdit"))->text(), replacement);
+        }
+    }
+
+    void passwordFieldsHideWhatIsTyped()
+    {
+        ChangePasswordDialog dialog;
+        const QList<QLineEdit*> fields = dialog.findChildren<QLineEdit*>();
+        QCOMPARE(fields.size(), 3);
+        for (const QLineEdit* field : fields)
+            QCOMPARE(field->echoMode(), QLineEdit::Password);
+    }
+
+    void helpShowsTheUserGuideWithItsImages()
+    {
+        HelpDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Ajuda do Keldra"));
+        QCOMPARE(dialog.size(), QSize(760, 560));
+        const QString html = dialog.browser()->toHtml();
+        QVERIFY(!html.contains(QStringLiteral("Ajuda indisponível")));
+        QVERIFY(dialog.browser()->toPlainText().contains(QStringLiteral("Boas práticas")));
+        // Every picture the guide shows must be in the resources.
+        QFile file(QStringLiteral(":/help/pt_BR/index.html"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString source = QString::fromUtf8(file.readAll());
+        const QRegularExpression image(QStringLiteral("src=\"qrc(:[^\"]+)\""));
+        int images = 0;
+        for (auto match = image.globalMatch(source); match.hasNext();) {
+            const QString path = match.next().captured(1);
+            QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+            ++images;
+        }
+        QVERIFY(images >= 3);
+    }
+
+    void iconHasEverySize()
+    {
+        const QIcon icon(QStringLiteral(":/icons/Keldra.ico"));
+        const QList<QSize> sizes = icon.availableSizes();
+        for (const QSize& size : {QSize(16, 16), QSize(32, 32), QSize(48, 48)})
+            QVERIFY2(sizes.contains(size), qPrintable(QString::number(size.width())));
+    }
+
+    void aboutSelectsTheFirstComponentAndFollowsTheList()
+    {
+        AboutDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra"));
+        QListWidget* list = dialog.componentList();
+        QCOMPARE(list->count(), 4);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("Microsoft Visual C++ Runtime"));
+        QVERIFY(dialog.detailsView()->toPlainText().startsWith(
+            QStringLiteral("Microsoft Visual C++ Runtime\nBibliotecas de runtime")));
+        // Capital letters sort first: Microsoft, Microsoft, Qt, libsodium.
+        QCOMPARE(list->item(1)->text(), QStringLiteral("Microsoft Windows APIs"));
+        QVERIFY(list->item(2)->text().startsWith(QStringLiteral("Qt 6 Core/Widgets - ")));
+        QVERIFY(list->item(3)->text().startsWith(QStringLiteral("libsodium - ")));
+
+        list->setCurrentRow(3);
+        const QString details = dialog.detailsView()->toPlainText();
+        QVERIFY(details.contains(QStringLiteral("Argon2id")));
+        QVERIFY(details.contains(QStringLiteral("ISC")));
+        dialog.updateDetails(QStringLiteral("not a component"));
+        QVERIFY(dialog.detailsView()->toPlainText().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestUiDialogs)
+#include "test_ui_dialogs.moc"

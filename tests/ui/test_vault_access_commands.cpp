@@ -1,0 +1,330 @@
+#include "DialogHooks.h"
+#include "FakeDeviceManager.h"
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ChangePasswordDialog.h"
+
+#include <memory>
+
+using namespace Keldra;
+using namespace Keldra::UI;
+using Kind = DialogHooks::Kind;
+
+namespace {
+
+// Five two-byte characters: ten UTF-8 bytes, the shortest accepted password.
+const QString kPassword = QStringLiteral("ááááá");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList texts(const QList<DialogHooks::Record>& records, Kind kind)
+{
+    QStringList result;
+    for (const DialogHooks::Record& record : records) {
+        if (record.kind == kind)
+            result << record.text;
+    }
+    return result;
+}
+
+std::unique_ptr<MainWindow> makeWindow()
+{
+    return std::make_unique<MainWindow>(std::make_unique<FakeDeviceManager>());
+}
+
+void trigger(MainWindow& window, const char* action)
+{
+    window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+}
+
+void answerChangePassword(const QString& current, const QString& replacement)
+{
+    DialogHooks::queueDialogHandler([=](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordEdit"))->setText(current);
+        dialog.findChild<QLineEdit*>(QStringLiteral("newPasswordEdit"))->setText(replacement);
+        dialog.findChild<QLineEdit*>(QStringLiteral("confirmPasswordEdit"))->setText(replacement);
+        static_cast<ChangePasswordDialog&>(dialog).validateAndAccept();
+        return dialog.result();
+    });
+}
+
+} // namespace
+
+class TestVaultAccessCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+    QString containerPath; // created by the first test, used by the others
+
+private slots:
+    void initTestCase()
+    {
+        DialogHooks::setTestMode(true);
+        QVERIFY(workDir.isValid());
+        containerPath = workDir.filePath(QStringLiteral("keldra.kldr"));
+    }
+
+    void init() { DialogHooks::reset(); }
+
+    void newPasswordsAreCheckedBeforeAnythingIsWritten()
+    {
+        auto window = makeWindow();
+        // Cancelled file dialog, cancelled first and second prompts.
+        trigger(*window, "createVaultAction");
+        DialogHooks::queueFileName(containerPath);
+        trigger(*window, "createVaultAction");
+        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueText(QStringLiteral("0123456789"));
+        trigger(*window, "createVaultAction");
+        QVERIFY(texts(DialogHooks::records(), Kind::Warning).isEmpty());
+
+        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueText(QStringLiteral("0123456789"));
+        DialogHooks::queueText(QStringLiteral("0123456780"));
+        trigger(*window, "createVaultAction");
+        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueText(QStringLiteral("123456789"));
+        DialogHooks::queueText(QStringLiteral("123456789"));
+        trigger(*window, "createVaultAction");
+
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList({"As senhas informadas não coincidem.",
+                              "Use uma senha com pelo menos 10 caracteres para criar o cofre."}));
+        QStringList prompts;
+        for (const DialogHooks::Record& record : records) {
+            if (record.kind == Kind::Text)
+                prompts << record.title + QLatin1Char('|') + record.text;
+            if (record.kind == Kind::SaveFile)
+                QCOMPARE(record.title + QLatin1Char('|') + record.text,
+                         QStringLiteral("Criar container Keldra|keldra.kldr"));
+        }
+        QCOMPARE(prompts.mid(0, 3), QStringList({"Definir senha do cofre|Senha:",
+                                                 "Definir senha do cofre|Senha:",
+                                                 "Confirmar senha do cofre|Senha:"}));
+        QVERIFY(!QFile::exists(containerPath));
+        QCOMPARE(window->containerFilePath(), QString());
+    }
+
+    void createThenUnlockShowsAnEmptyRoot()
+    {
+        auto window = makeWindow();
+        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("missing-folder/keldra.kldr")));
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueText(kPassword);
+        trigger(*window, "createVaultAction");
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível criar o cofre."});
+        QCOMPARE(window->containerFilePath(), QString());
+
+        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueText(kPassword);
+        trigger(*window, "createVaultAction");
+        QVERIFY(QFile::exists(containerPath));
+        QCOMPARE(window->containerFilePath(), containerPath);
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cofre criado com sucesso."));
+        QVERIFY(window->findChild<QAction*>(QStringLiteral("unlockAction"))->isEnabled());
+
+        DialogHooks::queueText(kPassword);
+        trigger(*window, "unlockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cofre desbloqueado."));
+        QCOMPARE(window->findChild<QTableWidget*>()->rowCount(), 0);
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("protectedFilesLabel"))->text(),
+                 QStringLiteral("Arquivos protegidos | Pasta: Raiz | O cofre está vazio."));
+
+        // Backup and password change refuse to run while unlocked.
+        window->backupContainer();
+        window->changeVaultPassword();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
+                 QStringList({"Bloqueie o cofre antes de fazer o backup.",
+                              "Bloqueie o cofre antes de alterar a senha."}));
+
+        trigger(*window, "lockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cofre bloqueado."));
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("protectedFilesLabel"))->text(),
+                 QStringLiteral("Nenhum cofre em uso (aberto)"));
+    }
+
+    void wrongPasswordLeavesTheVaultLocked()
+    {
+        auto window = makeWindow();
+        DialogHooks::queueFileName(containerPath);
+        trigger(*window, "chooseContainerAction");
+        DialogHooks::queueText(QStringLiteral("senha-errada-123"));
+        trigger(*window, "unlockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível desbloquear o cofre. Verifique a senha ou se o container "
+                             "foi alterado."});
+        QVERIFY(window->findChild<QAction*>(QStringLiteral("unlockAction"))->isEnabled());
+    }
+
+    void backupCopiesTheContainerExactly()
+    {
+        auto window = makeWindow();
+        window->backupContainer();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
+                 QStringList{"Selecione um container primeiro."});
+
+        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("nao-existe.kldr")));
+        trigger(*window, "chooseContainerAction");
+        trigger(*window, "backupAction");
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.last().title, QStringLiteral("Fazer backup"));
+        QCOMPARE(records.last().text, QStringLiteral("O arquivo do container não foi encontrado."));
+
+        DialogHooks::queueFileName(containerPath);
+        trigger(*window, "chooseContainerAction");
+        const QByteArray original = readAll(containerPath);
+        QVERIFY(!original.isEmpty());
+
+        // The proposal sits in the home folder; cancelling does nothing.
+        DialogHooks::takeRecords();
+        trigger(*window, "backupAction");
+        records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].title, QStringLiteral("Fazer backup do container"));
+        QVERIFY(records[0].text.startsWith(QDir(QDir::homePath()).filePath(QStringLiteral("keldra_backup_"))));
+        QVERIFY(records[0].text.endsWith(QStringLiteral(".kldr")));
+
+        // The container itself is refused, also spelled with "..".
+        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("sub/../keldra.kldr")));
+        trigger(*window, "backupAction");
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Escolha um destino diferente do container original."});
+
+        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("missing-folder/backup.kldr")));
+        trigger(*window, "backupAction");
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível criar o arquivo de backup."});
+
+        // An older file of the same name is replaced by the exact copy.
+        const QString target = workDir.filePath(QStringLiteral("backup.kldr"));
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(original.size() + 100, 'x'));
+        old.close();
+        DialogHooks::queueFileName(target);
+        trigger(*window, "backupAction");
+        QCOMPARE(readAll(target), original);
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Information),
+                 QStringList{"Backup concluído com sucesso.\n\nO arquivo de backup é uma cópia criptografada "
+                             "do container e permanece protegido pela senha do cofre."});
+        QCOMPARE(records.last().title, QStringLiteral("Fazer backup"));
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Backup do container concluído."));
+
+        // A link to the container passes the path check; the copy must not
+        // truncate the container it is reading.
+        const QString alias = workDir.filePath(QStringLiteral("alias.kldr"));
+        QVERIFY(QFile::link(containerPath, alias));
+        DialogHooks::queueFileName(alias);
+        trigger(*window, "backupAction");
+        QCOMPARE(readAll(containerPath), original);
+    }
+
+    void changePasswordFlow()
+    {
+        auto window = makeWindow();
+        window->changeVaultPassword();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
+                 QStringList{"Selecione um container primeiro."});
+
+        DialogHooks::queueFileName(containerPath);
+        trigger(*window, "chooseContainerAction");
+        const QByteArray before = readAll(containerPath);
+
+        // Dialog cancelled: nothing happens.
+        trigger(*window, "changePasswordAction");
+        QCOMPARE(readAll(containerPath), before);
+
+        answerChangePassword(QStringLiteral("nao-e-a-senha"), QStringLiteral("nova-senha-123"));
+        trigger(*window, "changePasswordAction");
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível alterar a senha. Verifique a senha atual e tente novamente."});
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Falha ao alterar a senha."));
+        QCOMPARE(readAll(containerPath), before);
+
+        answerChangePassword(kPassword, QStringLiteral("nova-senha-123"));
+        trigger(*window, "changePasswordAction");
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
+                 QStringList{"Senha alterada com sucesso."});
+        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Senha alterada com sucesso."));
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+
+        DialogHooks::queueText(QStringLiteral("nova-senha-123"));
+        trigger(*window, "unlockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(window->close());
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+    }
+
+    void closingStaysOpenWhenTheVaultCannotBeLocked()
+    {
+        // Its own copy of the container (password "nova-senha-123" by now).
+        const QString copy = workDir.filePath(QStringLiteral("close/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
+        QVERIFY(QFile::copy(containerPath, copy));
+        const QString source = workDir.filePath(QStringLiteral("nota.txt"));
+        QFile note(source);
+        QVERIFY(note.open(QIODevice::WriteOnly));
+        note.write("nota");
+        note.close();
+
+        auto window = makeWindow();
+        window->show();
+        DialogHooks::queueFileName(copy);
+        trigger(*window, "chooseContainerAction");
+        DialogHooks::queueText(QStringLiteral("nova-senha-123"));
+        trigger(*window, "unlockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(window->vault().importFile(source, QStringLiteral("nota.txt")));
+
+        // An edited copy that cannot be written back keeps the vault unlocked.
+        QString tempPath;
+        QVERIFY(window->vault().prepareFileForEditing(QStringLiteral("nota.txt"), &tempPath));
+        QFile edited(tempPath);
+        QVERIFY(edited.open(QIODevice::WriteOnly | QIODevice::Append));
+        edited.write(" editada");
+        QVERIFY(edited.flush());
+        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        edited.close();
+        const QString aside = copy + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(copy, aside));
+
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning), QStringList{"Não foi possível bloquear o cofre."});
+        QCOMPARE(records.last().title, QStringLiteral("Keldra"));
+
+        // With the container back the edit is stored and the window closes.
+        QVERIFY(QFile::rename(aside, copy));
+        QVERIFY(window->close());
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+    }
+};
+
+QTEST_MAIN(TestVaultAccessCommands)
+#include "test_vault_access_commands.moc"

@@ -1,0 +1,196 @@
+#include "VaultBrowserUtils.h"
+
+#include <QTest>
+
+using namespace Keldra::UI;
+using Keldra::Core::VaultDirectoryEntry;
+using Keldra::Core::VaultFileEntry;
+
+namespace {
+
+VaultFileEntry file(const QString& path, qint64 size = 0, const QDateTime& modified = QDateTime())
+{
+    VaultFileEntry entry;
+    entry.vaultPath = path;
+    entry.sizeBytes = size;
+    entry.lastModifiedUtc = modified;
+    return entry;
+}
+
+VaultDirectoryEntry folder(const QString& path, const QDateTime& modified = QDateTime())
+{
+    VaultDirectoryEntry entry;
+    entry.path = path;
+    entry.modifiedUtc = modified;
+    return entry;
+}
+
+QStringList paths(const QList<VaultFileEntry>& rows)
+{
+    QStringList result;
+    for (const VaultFileEntry& row : rows)
+        result << row.vaultPath;
+    return result;
+}
+
+QStringList paths(const QList<VaultDirectoryEntry>& rows)
+{
+    QStringList result;
+    for (const VaultDirectoryEntry& row : rows)
+        result << row.path;
+    return result;
+}
+
+QDateTime at(int day)
+{
+    return QDateTime(QDate(2024, 3, day), QTime(12, 0), Qt::UTC);
+}
+
+} // namespace
+
+class TestVaultBrowserUtils : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void vaultPathsAreNormalisedOrRejected_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("blanks and doubled slashes") << " /docs//2024/ " << "docs/2024";
+        QTest::newRow("backslashes") << "docs\\a.txt" << "docs/a.txt";
+        QTest::newRow("dot-dot component") << "docs/../x" << "";
+        QTest::newRow("dot component") << "a/./b" << "";
+        QTest::newRow("blank component") << "docs/ /x" << "";
+        QTest::newRow("blanks only") << "   " << "";
+        QTest::newRow("component blanks trimmed") << "a / b" << "a/b";
+    }
+    void vaultPathsAreNormalisedOrRejected()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(normalizedVaultPath(input), expected);
+    }
+
+    void pathArithmetic()
+    {
+        QCOMPARE(parentVaultPath(QStringLiteral("docs/2024/a.txt")), QStringLiteral("docs/2024"));
+        QCOMPARE(parentVaultPath(QStringLiteral("a.txt")), QString());
+        QCOMPARE(parentVaultPath(QStringLiteral("/a.txt")), QString());
+        QCOMPARE(vaultBaseName(QStringLiteral("docs/2024/a.txt")), QStringLiteral("a.txt"));
+        QCOMPARE(vaultBaseName(QStringLiteral("a.txt")), QStringLiteral("a.txt"));
+        QCOMPARE(joinVaultPath(QString(), QStringLiteral(" a.txt ")), QStringLiteral("a.txt"));
+        QCOMPARE(joinVaultPath(QStringLiteral("docs"), QStringLiteral("a.txt")), QStringLiteral("docs/a.txt"));
+        QCOMPARE(joinVaultPath(QStringLiteral("docs"), QStringLiteral("..")), QString());
+    }
+
+    void directoryPathsGetExactlyOneTrailingSlash()
+    {
+        QCOMPARE(normalizeDirectoryPath(QStringLiteral("/media/u/USB/")), QStringLiteral("/media/u/USB/"));
+        QCOMPARE(normalizeDirectoryPath(QStringLiteral(" /media/u/USB ")), QStringLiteral("/media/u/USB/"));
+        QCOMPARE(normalizeDirectoryPath(QStringLiteral("/media/u/USB///")), QStringLiteral("/media/u/USB/"));
+        QCOMPARE(normalizeDirectoryPath(QStringLiteral("E:\\")), QStringLiteral("E:/"));
+        QCOMPARE(normalizeDirectoryPath(QStringLiteral("/")), QStringLiteral("/"));
+        // The trailing slash is what keeps USB1 from matching a path on USB10.
+        QVERIFY(!normalizeDirectoryPath(QStringLiteral("/media/u/USB10"))
+                     .startsWith(normalizeDirectoryPath(QStringLiteral("/media/u/USB1"))));
+    }
+
+    void namesAndTypes()
+    {
+        QVERIFY(!isValidVaultName(QStringLiteral(" .. ")));
+        QVERIFY(!isValidVaultName(QStringLiteral(".")));
+        QVERIFY(!isValidVaultName(QStringLiteral("a/b")));
+        QVERIFY(!isValidVaultName(QStringLiteral("a\\b")));
+        QVERIFY(!isValidVaultName(QStringLiteral("   ")));
+        QVERIFY(isValidVaultName(QStringLiteral("a.b")));
+        QCOMPARE(fileTypeLabel(QStringLiteral("report.PDF")), QStringLiteral("PDF"));
+        QCOMPARE(fileTypeLabel(QStringLiteral("docs/archive.tar.gz")), QStringLiteral("GZ"));
+        QCOMPARE(fileTypeLabel(QStringLiteral("LEIAME")), QStringLiteral("Arquivo"));
+        QCOMPARE(formatFileDate(QDateTime()), QString());
+        QVERIFY(formatFileDate(at(5)).contains(QStringLiteral("/03/2024")));
+    }
+
+    void indexLookupsIgnoreLetterCase()
+    {
+        Keldra::Core::SecureFileIndex index;
+        QVERIFY(index.addOrReplace(file(QStringLiteral("Docs/Report.txt"))));
+        QVERIFY(index.addDirectory(folder(QStringLiteral("Docs"))));
+        QVERIFY(fileIndexContainsFilePath(index, QStringLiteral("docs/report.TXT")));
+        QVERIFY(!fileIndexContainsFilePath(index, QStringLiteral("docs")));
+        QVERIFY(fileIndexContainsDirectoryPath(index, QStringLiteral("DOCS")));
+        QVERIFY(!fileIndexContainsDirectoryPath(index, QStringLiteral("docs/report.txt")));
+    }
+
+    void filesSortByEveryColumnStably()
+    {
+        const QList<VaultFileEntry> rows = {
+            file(QStringLiteral("b.txt"), 30, at(3)),
+            file(QStringLiteral("A.txt"), 10, at(2)),
+            file(QStringLiteral("a.txt"), 10, at(2)),
+            file(QStringLiteral("c.PDF"), 20, at(1)),
+            file(QStringLiteral("LEIAME"), 5, at(4)),
+        };
+        auto sorted = [&](int column, Qt::SortOrder order) {
+            QList<VaultFileEntry> copy = rows;
+            sortVaultRows(copy, column, order);
+            return paths(copy);
+        };
+        // Equal names keep the index order in both directions.
+        QCOMPARE(sorted(1, Qt::AscendingOrder),
+                 QStringList({"A.txt", "a.txt", "b.txt", "c.PDF", "LEIAME"}));
+        QCOMPARE(sorted(1, Qt::DescendingOrder),
+                 QStringList({"LEIAME", "c.PDF", "b.txt", "A.txt", "a.txt"}));
+        QCOMPARE(sorted(2, Qt::AscendingOrder),
+                 QStringList({"LEIAME", "A.txt", "a.txt", "c.PDF", "b.txt"}));
+        QCOMPARE(sorted(2, Qt::DescendingOrder),
+                 QStringList({"b.txt", "c.PDF", "A.txt", "a.txt", "LEIAME"}));
+        // "Arquivo" < "PDF" < "TXT", ties broken by name.
+        QCOMPARE(sorted(3, Qt::AscendingOrder),
+                 QStringList({"LEIAME", "c.PDF", "A.txt", "a.txt", "b.txt"}));
+        QCOMPARE(sorted(4, Qt::AscendingOrder),
+                 QStringList({"c.PDF", "A.txt", "a.txt", "b.txt", "LEIAME"}));
+        QCOMPARE(sorted(4, Qt::DescendingOrder),
+                 QStringList({"LEIAME", "b.txt", "A.txt", "a.txt", "c.PDF"}));
+        // Unknown columns fall back to the name.
+        QCOMPARE(sorted(7, Qt::AscendingOrder), sorted(1, Qt::AscendingOrder));
+    }
+
+    void foldersSortByNameExceptByDate()
+    {
+        const QList<VaultDirectoryEntry> rows = {
+            folder(QStringLiteral("x/Beta"), at(1)),
+            folder(QStringLiteral("x/alpha"), at(3)),
+            folder(QStringLiteral("x/Gamma"), at(2)),
+        };
+        for (int column : {1, 2, 3}) {
+            QList<VaultDirectoryEntry> copy = rows;
+            sortVaultRows(copy, column, Qt::AscendingOrder);
+            QCOMPARE(paths(copy), QStringList({"x/alpha", "x/Beta", "x/Gamma"}));
+            sortVaultRows(copy, column, Qt::DescendingOrder);
+            QCOMPARE(paths(copy), QStringList({"x/Gamma", "x/Beta", "x/alpha"}));
+        }
+        QList<VaultDirectoryEntry> copy = rows;
+        sortVaultRows(copy, 4, Qt::AscendingOrder);
+        QCOMPARE(paths(copy), QStringList({"x/Beta", "x/Gamma", "x/alpha"}));
+    }
+
+    void fileIconsDistinguishBadgesFromDesktopIcons()
+    {
+        const QImage badge = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("photo.JPG"))
+                                 .pixmap(22, 22).toImage();
+        QCOMPARE(badge.size(), QSize(22, 22));
+        // The IMG badge colour fills the lower part of the sheet.
+        QCOMPARE(badge.pixelColor(4, 17).name(), QStringLiteral("#1f848d"));
+        const QImage key = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("id.KEY"))
+                               .pixmap(22, 22).toImage();
+        QCOMPARE(key.pixelColor(4, 17).name(), QStringLiteral("#1f735c"));
+        // Types without a badge use the desktop's icons; they are never the badge sheet.
+        const QIcon markdown = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("notes.md"));
+        QVERIFY(markdown.pixmap(22, 22).toImage() != badge);
+        QVERIFY(!vaultItemIcon(VaultTableItemKind::ParentDirectory, QString()).isNull());
+    }
+};
+
+QTEST_MAIN(TestVaultBrowserUtils)
+#include "test_vault_browser_utils.moc"
