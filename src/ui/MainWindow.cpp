@@ -206,6 +206,7 @@ void MainWindow::buildUi()
     // Status bar: container, version, date and vault state, left to right.
     // The window has a fixed size, so a resize grip would only mislead.
     statusBar()->setSizeGripEnabled(false);
+    statusBar()->setContentsMargins(0, 0, 4, 0);
     auto* containerBox = new QWidget(this);
     containerBox->setFixedWidth(140);
     auto* boxLayout = new QHBoxLayout(containerBox);

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -10,6 +12,13 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setOrganizationName(QStringLiteral("Keldra"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/Keldra.ico")));
+
+    // Every text of the window is Portuguese; Qt's own dialogs and buttons
+    // (file dialogs, "OK"/"Cancel") follow when the translation is installed.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_pt_BR"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
 
     Keldra::UI::MainWindow window;
     window.show();
