@@ -1,30 +1,20 @@
 #include "PrepareDriveCommand.h"
 
 #include "BundleSourceLocator.h"
+#include "CliConsole.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTextStream>
+
+#include <cstdio>
 
 using Keldra::Deployment::BundleSource;
 using Keldra::Deployment::BundleSourceLocator;
 
 namespace {
-
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
 
 QString programDirectory()
 {
@@ -45,12 +35,6 @@ bool sourceFromArgument(const QString& argument, const QString& programName, Bun
     return true;
 }
 
-int usage()
-{
-    err() << "uso: keldra-cli prepare-drive RAIZ_DA_UNIDADE [--linux CAMINHO] [--windows CAMINHO]" << Qt::endl;
-    return 1;
-}
-
 } // namespace
 
 int runPrepareDriveCommand(const QStringList& args)
@@ -62,40 +46,36 @@ int runPrepareDriveCommand(const QStringList& args)
         const QString& arg = args.at(i);
         if (arg == QLatin1String("--linux") || arg == QLatin1String("--windows")) {
             if (i + 1 >= args.size())
-                return usage();
+                return Keldra::Cli::ExitUsage;
             (arg == QLatin1String("--linux") ? linuxArgument : windowsArgument) = args.at(++i);
         } else if (root.isEmpty() && !arg.startsWith(QLatin1String("--"))) {
             root = arg;
         } else {
-            return usage();
+            return Keldra::Cli::ExitUsage;
         }
     }
     if (root.isEmpty())
-        return usage();
+        return Keldra::Cli::ExitUsage;
 
     const QString toolDirectory = programDirectory();
     const QString buildTree = BundleSourceLocator::defaultBuildTreeDirectory();
     BundleSource windows = BundleSourceLocator::locateWindowsSource(toolDirectory, buildTree);
     BundleSource linux = BundleSourceLocator::locateLinuxSource(toolDirectory, buildTree);
     if (!windowsArgument.isEmpty() && !sourceFromArgument(windowsArgument, QStringLiteral("Keldra.exe"), &windows)) {
-        err() << "Executavel do Keldra nao encontrado: " << windowsArgument << Qt::endl;
-        return 1;
+        return Keldra::Cli::fail(QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
     }
     if (!linuxArgument.isEmpty() && !sourceFromArgument(linuxArgument, QStringLiteral("Keldra"), &linux)) {
-        err() << "Executavel do Keldra nao encontrado: " << linuxArgument << Qt::endl;
-        return 1;
+        return Keldra::Cli::fail(QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
     }
 
-    out() << (windows.isAvailable() ? "Fonte Windows para preparação encontrada: " + windows.executablePath
-                                    : QStringLiteral("Fonte Windows para preparação ausente."))
-          << Qt::endl;
-    out() << (linux.isAvailable() ? "Fonte Linux para preparação encontrada: " + linux.executablePath
-                                  : QStringLiteral("Fonte Linux para preparação ausente."))
-          << Qt::endl;
-    if (!windows.isAvailable() && !linux.isAvailable()) {
-        err() << "Compile pelo menos um bundle do Keldra antes de preparar a unidade." << Qt::endl;
-        return 1;
-    }
+    Keldra::Cli::printOut(windows.isAvailable()
+                              ? QStringLiteral("Fonte Windows para preparação encontrada: %1").arg(windows.executablePath)
+                              : QStringLiteral("Fonte Windows para preparação ausente."));
+    Keldra::Cli::printOut(linux.isAvailable()
+                              ? QStringLiteral("Fonte Linux para preparação encontrada: %1").arg(linux.executablePath)
+                              : QStringLiteral("Fonte Linux para preparação ausente."));
+    if (!windows.isAvailable() && !linux.isAvailable())
+        return Keldra::Cli::fail(QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
 
     Keldra::Deployment::PortableBundleOptions options;
     options.windowsExecutable = windows.executablePath;
@@ -104,19 +84,22 @@ int runPrepareDriveCommand(const QStringList& args)
     options.linuxSourceDirectory = linux.directory;
 
     const Keldra::Deployment::PortableBundleManager manager;
-    const Keldra::Deployment::PortableBundleResult result =
-        manager.preparePortableBundle(root, options, [](int, int, const QString& text) { out() << text << Qt::endl; });
-    if (!result.success) {
-        err() << "Falha: " << result.message << Qt::endl;
-        return 1;
-    }
+    // Each step is shown at once, so a long copy is visibly alive.
+    const auto progress = [](int, int, const QString& text) {
+        Keldra::Cli::printOut(text);
+        std::fflush(stdout);
+    };
+    const Keldra::Deployment::PortableBundleResult result = manager.preparePortableBundle(root, options, progress);
+    if (!result.success)
+        return Keldra::Cli::fail(QStringLiteral("Falha: %1").arg(result.message));
 
-    out() << "Unidade preparada: " << root << Qt::endl;
+    Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
     QString error;
     if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::configToolVersion(), QString(), &error))
-        out() << "Estado de atualização registrado: " << Keldra::Deployment::updateStatePath(root) << Qt::endl;
+        Keldra::Cli::printOut(
+            QStringLiteral("Estado de atualização registrado: %1").arg(Keldra::Deployment::updateStatePath(root)));
     else
-        err() << "Aviso: " << error << Qt::endl;
-    out() << result.message << Qt::endl;
-    return 0;
+        Keldra::Cli::printError(QStringLiteral("Aviso: %1").arg(error));
+    Keldra::Cli::printOut(result.message);
+    return Keldra::Cli::ExitDone;
 }

@@ -2,6 +2,7 @@
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
 #include "CliConsole.h"
+#include "PrepareDriveCommand.h"
 #include "UpdateDriveCommand.h"
 #include "VaultCommands.h"
 
@@ -36,6 +37,8 @@ const Command Commands[] = {
     {"verify", runVerifyCommand, "CONTAINER", "confere o conteúdo de todos os arquivos"},
     {"update-drive", runUpdateDriveCommand, "RAIZ_DA_UNIDADE [--manifest URL] [--yes]",
      "atualiza os bundles Keldra de uma unidade preparada pelo manifesto online"},
+    {"prepare-drive", runPrepareDriveCommand, "RAIZ_DA_UNIDADE [--linux CAMINHO] [--windows CAMINHO]",
+     "prepara uma unidade com os bundles Keldra, os inicializadores e o README"},
 };
 
 void printUsage()
