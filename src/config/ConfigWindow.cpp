@@ -231,6 +231,8 @@ void ConfigWindow::buildStatusBar()
 {
     versionStatusLabel = makeStatusLabel(QStringLiteral("Versão %1").arg(QCoreApplication::applicationVersion()), this);
     publisherStatusLabel = makeStatusLabel(publisherName(), this);
+    // The window has a fixed size, so a resize grip would only mislead.
+    statusBar()->setSizeGripEnabled(false);
     statusBar()->addPermanentWidget(versionStatusLabel);
     statusBar()->addPermanentWidget(publisherStatusLabel);
 }
