@@ -34,10 +34,11 @@ private slots:
     void withoutTerminalOrYesStopsBeforeDownloading();
     void hashMismatchFailsAndLeavesDrive();
     void wrongCommandLines();
+    void withoutPgrepTheUpdateIsRefused();
 
 private:
     // Waits with the event loop running, since the server lives in this process.
-    CliRun runCli(const QStringList& arguments);
+    CliRun runCli(const QStringList& arguments, const QString& path = QString());
     QString manifestUrl() const { return m_server->baseUrl() + kManifestPath; }
 
     QString m_cli;
@@ -68,7 +69,7 @@ void UpdateDriveCliTest::init()
     m_server->serve(QStringLiteral("/pkg.zip"), m_package);
 }
 
-CliRun UpdateDriveCliTest::runCli(const QStringList& arguments)
+CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& path)
 {
     QProcess cli;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -76,6 +77,8 @@ CliRun UpdateDriveCliTest::runCli(const QStringList& arguments)
                                 QStringLiteral("HTTP_PROXY"), QStringLiteral("HTTPS_PROXY"),
                                 QStringLiteral("all_proxy"), QStringLiteral("ALL_PROXY")})
         environment.remove(name);
+    if (!path.isEmpty())
+        environment.insert(QStringLiteral("PATH"), path);
     cli.setProcessEnvironment(environment);
     cli.setStandardInputFile(QProcess::nullDevice());
     cli.start(m_cli, arguments);
@@ -147,6 +150,17 @@ void UpdateDriveCliTest::wrongCommandLines()
     const CliRun relative =
         runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), QStringLiteral("manifest.json")});
     QCOMPARE(relative.exitCode, 1);
+    QVERIFY(m_server->requestedPaths().isEmpty());
+}
+
+// Without pgrep nobody can tell whether Keldra runs from the drive, so nothing starts.
+void UpdateDriveCliTest::withoutPgrepTheUpdateIsRefused()
+{
+    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl(),
+                               QStringLiteral("--yes")},
+                              m_work->path());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB.\n"));
     QVERIFY(m_server->requestedPaths().isEmpty());
 }
 
