@@ -4,6 +4,10 @@
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
 
+#include "ContainerFile.h"
+#include "ContainerHeaderWriter.h"
+#include "ContainerRecovery.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -47,20 +51,18 @@ bool sameFile(const QString& a, const QString& b)
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
-// Puts the container back to its length before the import began.
-void rollBackContainer(QFile& container, const QString& path, qint64 sizeBeforeImport)
+// Puts the container back to its length before the import began. When this
+// fails too (drive gone), the header still points only at the old blocks.
+void rollBackContainer(ContainerFile& container, const QString& path, qint64 sizeBeforeImport)
 {
     if (container.isOpen()) {
-        container.resize(sizeBeforeImport);
-        container.flush();
+        (void)(container.resize(sizeBeforeImport) && container.sync());
         container.close();
         return;
     }
-    QFile again(path);
-    if (again.open(QIODevice::ReadWrite)) {
-        again.resize(sizeBeforeImport);
-        again.flush();
-    }
+    ContainerFile again(path);
+    if (again.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        (void)(again.resize(sizeBeforeImport) && again.sync());
 }
 
 } // namespace
@@ -91,6 +93,10 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 
     const SecureFileIndex previousIndex = m_index;
 
+    // An interrupted earlier change is settled before blocks are appended:
+    // its roll-back truncates the file.
+    if (!ContainerRecovery::recover(m_containerPath))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(m_containerPath, &document))
         return false;
@@ -117,8 +123,8 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     document.filePayloads.clear();
     document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
 
-    QFile container(m_containerPath);
-    if (!container.open(QIODevice::ReadWrite))
+    ContainerFile container(m_containerPath);
+    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return false;
     const qint64 sizeBeforeImport = container.size();
     const auto fail = [&]() {
@@ -149,14 +155,15 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
         block.offset = container.pos();
         block.plainSize = read;
         block.encryptedSize = cipher.size();
-        if (container.write(cipher) != cipher.size())
+        if (!container.writeAll(cipher))
             return fail();
         entry.blocks.append(block);
         bytesDone += read;
         if (progress)
             progress(bytesDone, bytesTotal, normalized);
     }
-    if (!container.flush())
+    // The blocks are on the drive before the header that points at them.
+    if (!container.sync())
         return fail();
     container.close();
 
@@ -171,7 +178,9 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     document.encryptedIndex = encryptIndex(document, newIndex);
     if (document.encryptedIndex.isEmpty())
         return fail();
-    if (!m_containerManager.updateDocumentHeader(m_containerPath, document))
+    // A roll-back of this header (now or at the next open) also cuts the appended blocks off.
+    if (!ContainerHeaderWriter::rewriteHeader(m_containerPath, m_containerManager.buildHeader(document),
+                                              sizeBeforeImport))
         return fail();
 
     m_index = newIndex;
@@ -182,6 +191,9 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
 {
     const QString normalized = normalizedVaultPath(vaultPath);
     if (m_state != VaultState::Unlocked || normalized.isEmpty())
+        return false;
+    // Writing plaintext over the container would destroy the vault.
+    if (sameFile(destinationPath, m_containerPath))
         return false;
     // Through a save file: a failure leaves no partial plaintext and keeps an
     // existing destination as it was.

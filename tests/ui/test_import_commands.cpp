@@ -1,0 +1,422 @@
+// Import through the file dialog and by dropping files on the vault table:
+// replace questions, failures in the middle, progress, the free-space and
+// FAT checks with a stubbed drive, and real full and read-only drives.
+#include "StorageQuery.h"
+#include "VaultBrowserUtils.h"
+#include "VaultWindowFixture.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QScopeGuard>
+#include <QUrl>
+
+#include <unistd.h>
+
+using namespace Keldra;
+using namespace Keldra::UI;
+using namespace VaultWindowFixture;
+using Kind = DialogHooks::Kind;
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+constexpr qint64 GiB = 1024 * MiB;
+
+void pretendDrive(qint64 bytesAvailable, const QString& fileSystem = QStringLiteral("ext4"))
+{
+    StorageQuery::setProvider([=](const QString&) {
+        StorageQuery::Volume volume;
+        volume.ready = true;
+        volume.bytesAvailable = bytesAvailable;
+        volume.fileSystemType = fileSystem;
+        return volume;
+    });
+}
+
+bool sparseFile(const QString& path, qint64 size)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.resize(size);
+}
+
+// Sends a drag-and-drop of `paths` to the vault table; true when the drop was accepted.
+bool dropOnTable(MainWindow& window, const QStringList& paths)
+{
+    QWidget* viewport = window.findChild<QTableWidget*>(QStringLiteral("vaultTable"))->viewport();
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << (path.contains(QLatin1String("://")) ? QUrl(path) : QUrl::fromLocalFile(path));
+    mime.setUrls(urls);
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+    QCoreApplication::processEvents(); // the import runs after the drop
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+bool run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
+}
+
+} // namespace
+
+class TestImportCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+    QString containerPath;
+    std::unique_ptr<MainWindow> window;
+
+    QString source(const QString& name, const QByteArray& content)
+    {
+        const QString path = workDir.filePath(QStringLiteral("src/") + name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        writeFile(path, content);
+        return path;
+    }
+
+    QByteArray content(const QString& vaultPath)
+    {
+        return vaultContent(*window, vaultPath, workDir.filePath(QStringLiteral("check.out")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        DialogHooks::setTestMode(true);
+        QVERIFY(workDir.isValid());
+        containerPath = workDir.filePath(QStringLiteral("usb/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(containerPath).absolutePath()));
+        window = makeWindow();
+        QVERIFY(createAndUnlock(*window, containerPath));
+    }
+
+    void init()
+    {
+        DialogHooks::reset();
+        pretendDrive(64 * GiB);
+        while (!window->currentVaultDirectory().isEmpty())
+            window->navigateToParentDirectory();
+    }
+
+    void cleanupTestCase()
+    {
+        StorageQuery::setProvider({});
+        window.reset();
+    }
+
+    void importsIntoTheFolderShownAndAsksBeforeReplacing()
+    {
+        QVERIFY(window->vault().createDirectory(QStringLiteral("Docs")));
+        window->refreshVaultFiles();
+        QVERIFY(selectRow(*window, QStringLiteral("Docs")));
+        window->enterSelectedDirectory();
+
+        const QString a = source(QStringLiteral("a.txt"), "a1");
+        const QString b = source(QStringLiteral("b.txt"), "b1");
+        DialogHooks::queueFileNames({a, b});
+        window->importFiles();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records[0].kind, Kind::OpenFiles);
+        QCOMPARE(records[0].title, QStringLiteral("Importar arquivos para o cofre"));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(filePaths(*window), QStringList({"Docs/a.txt", "Docs/b.txt"}));
+        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("Docs"));
+
+        // A big file reports its blocks in the progress dialog.
+        const QString big = workDir.filePath(QStringLiteral("src/grande.bin"));
+        QVERIFY(writeFile(big, QByteArray(int(17 * MiB), 'x')));
+        QStringList labels;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            if (auto* dialog = window->findChild<QProgressDialog*>(); dialog && dialog->isVisible()
+                && !labels.contains(dialog->labelText()))
+                labels << dialog->labelText();
+        });
+        watcher.start(0);
+
+        // "Não" for a.txt keeps the old one; "Sim" for b.txt replaces it.
+        QVERIFY(writeFile(a, "a2"));
+        QVERIFY(writeFile(b, "b2"));
+        DialogHooks::queueFileNames({a, big, b});
+        DialogHooks::queueQuestionAnswer(false);
+        DialogHooks::queueQuestionAnswer(true);
+        window->importFiles();
+        watcher.stop();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question),
+                 QStringList({"Docs/a.txt já existe no cofre. Deseja substituir o arquivo protegido?",
+                              "Docs/b.txt já existe no cofre. Deseja substituir o arquivo protegido?"}));
+        QCOMPARE(distinctTitles(records, Kind::Question), QStringList{"Substituir arquivo"});
+        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(content(QStringLiteral("Docs/a.txt")), QByteArray("a1"));
+        QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b2"));
+        QVERIFY(rowNames(*window).contains(QStringLiteral("grande.bin")));
+
+        const QString speed = QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
+                                             "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
+        QVERIFY(labels.contains(QStringLiteral("Importando grande.bin...\n\n") + speed));
+        QVERIFY(labels.contains(QStringLiteral("Importando Docs/grande.bin...\n%1 de %2\n\n%3")
+                                    .arg(formatFileSize(16 * MiB), formatFileSize(17 * MiB), speed)));
+        QVERIFY(window->findChild<QProgressDialog*>() == nullptr);
+
+        // One refused replacement alone counts zero.
+        DialogHooks::queueFileNames({a});
+        window->importFiles();
+        QCOMPARE(status(*window), QStringLiteral("0 arquivos importados com sucesso."));
+        DialogHooks::queueFileNames({source(QStringLiteral("c.txt"), "c")});
+        window->importFiles();
+        QCOMPARE(status(*window), QStringLiteral("Arquivo importado com sucesso."));
+    }
+
+    void aFailedFileLetsTheOthersGoOn()
+    {
+        // A missing file stops everything before the first write.
+        const QByteArray before = readAll(containerPath);
+        DialogHooks::queueFileNames({source(QStringLiteral("d.txt"), "d"), workDir.filePath(QStringLiteral("sumiu.txt"))});
+        window->importFiles();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"O arquivo sumiu.txt não está disponível para importação."});
+        QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
+        QCOMPARE(readAll(containerPath), before);
+
+        // The container itself cannot be imported; the files around it can.
+        DialogHooks::queueFileNames({source(QStringLiteral("e.txt"), "e"), containerPath,
+                                     source(QStringLiteral("f.txt"), "f")});
+        window->importFiles();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning), QStringList{"Não foi possível importar keldra.kldr."});
+        QCOMPARE(titles(records, Kind::Warning), QStringList{"Keldra"});
+        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
+        QVERIFY(filePaths(*window).contains(QStringLiteral("e.txt")));
+        QVERIFY(filePaths(*window).contains(QStringLiteral("f.txt")));
+        QVERIFY(!filePaths(*window).contains(QStringLiteral("keldra.kldr")));
+    }
+
+    void freeSpaceThresholds()
+    {
+        const QString gib = workDir.filePath(QStringLiteral("um-giga.bin"));
+        QVERIFY(sparseFile(gib, GiB));
+        const qint64 required = GiB + GiB / 20 + 16 * MiB;
+
+        pretendDrive(qint64(1.06 * GiB));
+        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
+        QCOMPARE(records[0].text,
+                 QStringLiteral("Não há espaço livre suficiente na unidade do container.\n\n"
+                                "Arquivos selecionados: %1\nEspaço livre disponível: %2\n\n"
+                                "Libere espaço na unidade USB ou selecione arquivos menores.")
+                     .arg(formatFileSize(GiB), formatFileSize(qint64(1.06 * GiB))));
+
+        // Enough, but little left: the answer decides.
+        pretendDrive(qint64(1.15 * GiB));
+        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        DialogHooks::queueQuestionAnswer(true);
+        QVERIFY(window->confirmImportFitsStorage({gib}));
+        records = DialogHooks::takeRecords();
+        QCOMPARE(titles(records, Kind::Question), QStringList({"Espaço livre reduzido", "Espaço livre reduzido"}));
+        QCOMPARE(records[0].text,
+                 QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
+                                "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
+                                "Deseja continuar?")
+                     .arg(formatFileSize(GiB), formatFileSize(qint64(1.15 * GiB) - required)));
+
+        pretendDrive(2 * GiB);
+        QVERIFY(window->confirmImportFitsStorage({gib}));
+        QVERIFY(DialogHooks::takeRecords().isEmpty());
+
+        // Edges: exactly enough asks; one byte short refuses; 128 MiB left does not ask.
+        pretendDrive(required);
+        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        pretendDrive(required - 1);
+        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        pretendDrive(required + 128 * MiB);
+        QVERIFY(window->confirmImportFitsStorage({gib}));
+        records = DialogHooks::takeRecords();
+        QCOMPARE(titles(records, Kind::Question), QStringList{"Espaço livre reduzido"});
+        QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
+
+        StorageQuery::setProvider([](const QString&) { return StorageQuery::Volume(); });
+        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível verificar o espaço livre da unidade do container."});
+    }
+
+    void fatDrivesRefuseAContainerOfFourGigabytes()
+    {
+        // The largest file that keeps the container below 4 GiB, tags included.
+        const qint64 container = QFileInfo(containerPath).size();
+        qint64 fits = Q_INT64_C(4294967296) - 1 - container;
+        while (fits + 16 * ((fits + 16 * MiB - 1) / (16 * MiB)) + container >= Q_INT64_C(4294967296))
+            --fits;
+        const QString largest = workDir.filePath(QStringLiteral("cabe.bin"));
+        const QString tooLarge = workDir.filePath(QStringLiteral("nao-cabe.bin"));
+        QVERIFY(sparseFile(largest, fits));
+        QVERIFY(sparseFile(tooLarge, fits + 1));
+
+        pretendDrive(64 * GiB, QStringLiteral("VFAT"));
+        QVERIFY(window->confirmImportFitsStorage({largest}));
+        QVERIFY(!window->confirmImportFitsStorage({tooLarge}));
+        pretendDrive(64 * GiB, QStringLiteral("msdos"));
+        QVERIFY(!window->confirmImportFitsStorage({tooLarge}));
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(titles(records, Kind::Warning), QStringList({"Limite do FAT32", "Limite do FAT32"}));
+        QCOMPARE(records[0].text,
+                 QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de arquivo do sistema "
+                                "FAT32 desta unidade.\n\nTamanho atual do container: %1\nArquivos "
+                                "selecionados: %2\n\nImporte menos arquivos, compacte o cofre ou use uma "
+                                "unidade formatada em exFAT ou NTFS.")
+                     .arg(formatFileSize(container), formatFileSize(fits + 1)));
+
+        // Split over two files the tags count per file.
+        const QString half = workDir.filePath(QStringLiteral("metade.bin"));
+        QVERIFY(sparseFile(half, fits / 2));
+        pretendDrive(64 * GiB, QStringLiteral("fat32"));
+        QCOMPARE(window->confirmImportFitsStorage({half, half}),
+                 container + 2 * (fits / 2 + 16 * ((fits / 2 + 16 * MiB - 1) / (16 * MiB)))
+                     < Q_INT64_C(4294967296));
+        DialogHooks::takeRecords();
+
+        pretendDrive(64 * GiB, QStringLiteral("exfat"));
+        QVERIFY(window->confirmImportFitsStorage({tooLarge}));
+        QVERIFY(DialogHooks::takeRecords().isEmpty());
+    }
+
+    void droppedFilesAreImportedAndFoldersRefused()
+    {
+        const QString g = source(QStringLiteral("g.txt"), "g");
+        const QString h = source(QStringLiteral("h.txt"), "h");
+        const QString folder = workDir.filePath(QStringLiteral("src"));
+        QVERIFY(selectRow(*window, QStringLiteral("Docs")));
+        window->enterSelectedDirectory();
+
+        // Remote links are not taken, nor is a folder among files.
+        QVERIFY(!dropOnTable(*window, {QStringLiteral("https://example.org/x.txt")}));
+        QVERIFY(dropOnTable(*window, {g, folder}));
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning), QStringList{"Arraste apenas arquivos; pastas não são importadas."});
+        QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
+        QVERIFY(!filePaths(*window).contains(QStringLiteral("Docs/g.txt")));
+
+        QVERIFY(dropOnTable(*window, {g, h}));
+        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
+        QVERIFY(filePaths(*window).contains(QStringLiteral("Docs/g.txt")));
+        QVERIFY(filePaths(*window).contains(QStringLiteral("Docs/h.txt")));
+
+        // Same checks as the menu command: a clash asks, the drive is checked.
+        QVERIFY(dropOnTable(*window, {g}));
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
+                 QStringList{"Docs/g.txt já existe no cofre. Deseja substituir o arquivo protegido?"});
+        pretendDrive(MiB);
+        QVERIFY(dropOnTable(*window, {source(QStringLiteral("i.txt"), "i")}));
+        QCOMPARE(titles(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Espaço insuficiente"});
+
+        // Nothing is taken while the vault is locked.
+        window->lockVault();
+        QVERIFY(!dropOnTable(*window, {h}));
+        DialogHooks::queueText(kPassword);
+        window->unlockVault();
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+    }
+
+    // Needs root for a small tmpfs: the drive really fills up and really
+    // turns read-only.
+    void realFullAndReadOnlyDrive()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root to mount a tmpfs");
+        const QString mountPoint = workDir.filePath(QStringLiteral("pequeno"));
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (!run(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=24m", "tmpfs", mountPoint}))
+            QSKIP("tmpfs cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { run(QStringLiteral("umount"), {"-l", mountPoint}); });
+
+        StorageQuery::setProvider({});
+        auto small = makeWindow();
+        const QString smallContainer = mountPoint + QStringLiteral("/keldra.kldr");
+        QVERIFY(createAndUnlock(*small, smallContainer));
+        QVERIFY(small->vault().importFile(source(QStringLiteral("k.txt"), "k"), QStringLiteral("k.txt")));
+        const QString big = source(QStringLiteral("vinte.bin"), QByteArray(int(20 * MiB), 'z'));
+
+        // The drive's own free space refuses the file before anything is written.
+        DialogHooks::queueFileNames({big});
+        small->importFiles();
+        QCOMPARE(titles(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Espaço insuficiente"});
+
+        // Past a check that is wrong, the drive fills up: the import fails
+        // and the container is as before.
+        const QByteArray before = readAll(smallContainer);
+        pretendDrive(64 * GiB);
+        DialogHooks::queueFileNames({big, source(QStringLiteral("l.txt"), "l")});
+        small->importFiles();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Não foi possível importar vinte.bin."});
+        QCOMPARE(status(*small), QStringLiteral("Arquivo importado com sucesso."));
+        QCOMPARE(filePaths(*small), QStringList({"k.txt", "l.txt"}));
+
+        // Compaction whose copy back to the full drive fails keeps the compacted container.
+        QVERIFY(small->vault().deleteFile(QStringLiteral("l.txt")));
+        QTimer filler;
+        QString fillerPath = mountPoint + QStringLiteral("/enche.bin");
+        connect(&filler, &QTimer::timeout, this, [&] {
+            auto* dialog = small->findChild<QProgressDialog*>();
+            if (dialog && dialog->labelText().startsWith(QStringLiteral("Substituindo container no USB"))
+                && !QFile::exists(fillerPath)) {
+                QFile fill(fillerPath);
+                if (fill.open(QIODevice::WriteOnly))
+                    while (fill.write(QByteArray(int(MiB), 'f')) > 0 && fill.flush()) {}
+            }
+        });
+        filler.start(0);
+        DialogHooks::queueQuestionAnswer(true);
+        small->compactVault();
+        filler.stop();
+        const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
+        QCOMPARE(warnings.size(), 1);
+        const QString prefix = QStringLiteral("Não foi possível substituir o container no USB.\n\nUm container "
+                                              "compactado criptografado foi preservado em:\n");
+        QVERIFY2(warnings[0].startsWith(prefix), qPrintable(warnings[0]));
+        const QString preserved = warnings[0].mid(prefix.size());
+        QVERIFY(QFileInfo(preserved).size() > 0);
+        QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
+        QVERIFY(QFile::remove(fillerPath));
+        QVERIFY(QFile::copy(preserved, smallContainer));
+        QDir(QFileInfo(preserved).absolutePath()).removeRecursively();
+
+        // A read-only drive: import and compaction fail and change nothing.
+        QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,ro", mountPoint}));
+        const QByteArray readOnly = readAll(smallContainer);
+        DialogHooks::queueFileNames({source(QStringLiteral("m.txt"), "m")});
+        small->importFiles();
+        DialogHooks::queueQuestionAnswer(true);
+        small->compactVault();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList({"Não foi possível importar m.txt.", "Não foi possível compactar o cofre."}));
+        QCOMPARE(readAll(smallContainer), readOnly);
+        QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}));
+        QVERIFY(small->close());
+    }
+};
+
+QTEST_MAIN(TestImportCommands)
+#include "test_import_commands.moc"
