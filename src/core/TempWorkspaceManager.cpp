@@ -1,5 +1,7 @@
 #include "TempWorkspaceManager.h"
 
+#include "StaleWorkspaceSweeper.h"
+
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUuid>
@@ -55,6 +57,8 @@ TempWorkspaceManager::TempWorkspaceManager()
     , m_id(QUuid::createUuid().toString(QUuid::WithoutBraces))
     , m_dir(m_tempRoot + QLatin1String("/Keldra/") + m_id)
 {
+    // Plain copies left by a run that crashed or was killed must not linger.
+    StaleWorkspaceSweeper::removeStaleWorkspaces(m_tempRoot);
 }
 
 bool TempWorkspaceManager::prepare()
@@ -67,7 +71,11 @@ bool TempWorkspaceManager::prepare()
         m_dir.setPath(sharedParent + QLatin1Char('/') + m_id);
     else
         m_dir.setPath(m_tempRoot + QLatin1String("/Keldra-") + m_id);
-    return makeOwnerOnlyFolder(m_dir.absolutePath());
+    if (!makeOwnerOnlyFolder(m_dir.absolutePath()))
+        return false;
+    // Without the mark a later run cannot clean up after a crash; the workspace itself still works.
+    (void)StaleWorkspaceSweeper::markOwner(m_dir.absolutePath());
+    return true;
 }
 
 QString TempWorkspaceManager::workspacePath() const
@@ -82,9 +90,10 @@ QString TempWorkspaceManager::pathForVaultFile(const QString& vaultPath) const
 
 bool TempWorkspaceManager::cleanup()
 {
-    if (!m_dir.exists())
-        return true;
-    return m_dir.removeRecursively();
+    if (m_dir.exists() && !m_dir.removeRecursively())
+        return false;
+    StaleWorkspaceSweeper::removeOwnerMark(m_dir.absolutePath());
+    return true;
 }
 
 } // namespace Keldra::Core

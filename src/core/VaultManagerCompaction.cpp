@@ -4,6 +4,10 @@
 
 #include "VaultManager.h"
 
+#include "ContainerFile.h"
+#include "ContainerRecovery.h"
+#include "ContainerReplacer.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -58,6 +62,8 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return false;
 
+    if (!ContainerRecovery::recover(m_containerPath))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(m_containerPath, &document))
         return false;
@@ -110,7 +116,35 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
         return false;
     }
 
-    if (!QFile::remove(m_containerPath)) {
+    // Normally the compacted container is copied beside the old one, checked
+    // there, and renamed over it: the drive never lacks a whole container.
+    const auto verifyCopy = [&](const QString& copyPath) {
+        ContainerDocument copied;
+        SecureFileIndex copiedIndex;
+        return m_containerManager.readDocument(copyPath, &copied) && decryptIndex(copied, &copiedIndex)
+               && copiedIndex.entries().size() == entries.size()
+               && copiedIndex.directories().size() == directories.size();
+    };
+    const auto replaceProgress = [&](qint64 done, qint64 size) {
+        if (progress)
+            progress(done, size, ReplaceText);
+    };
+    switch (ContainerReplacer::replace(compactPath, m_containerPath, verifyCopy, replaceProgress)) {
+    case ContainerReplacer::Result::Replaced:
+        m_index = document.fileIndex;
+        tempDir.remove();
+        return true;
+    case ContainerReplacer::Result::Failed:
+        tempDir.remove();
+        return false;
+    case ContainerReplacer::Result::NoRoom:
+        break;
+    }
+
+    // No room for both on the drive: the old container has to go first, and
+    // the compacted one in the temporary folder is the only copy until the
+    // copy below is complete.
+    if (!ContainerFile::removeFile(m_containerPath)) {
         tempDir.remove();
         return false;
     }
@@ -125,8 +159,8 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     QFile compacted(compactPath);
     if (!compacted.open(QIODevice::ReadOnly))
         return preserve();
-    QFile target(m_containerPath);
-    if (!target.open(QIODevice::WriteOnly))
+    ContainerFile target(m_containerPath);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return preserve();
 
     const qint64 compactedSize = compacted.size();
@@ -134,23 +168,26 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
         progress(0, compactedSize, ReplaceText);
     const auto abandonTarget = [&]() {
         target.close();
-        target.remove();
+        (void)ContainerFile::removeFile(m_containerPath);
         return preserve();
     };
     QByteArray chunk;
     qint64 copied = 0;
     while (!compacted.atEnd()) {
         chunk = compacted.read(ReplaceChunkSize);
-        if (chunk.isEmpty() || target.write(chunk) != chunk.size())
+        if (chunk.isEmpty() || !target.writeAll(chunk))
             return abandonTarget();
         copied += chunk.size();
         if (progress)
             progress(copied, compactedSize, ReplaceText);
     }
-    if (!target.flush())
+    if (!target.sync())
         return abandonTarget();
 
     target.close();
+    // The new container is complete on the drive; a failed folder sync only
+    // leaves open whether its name survives a power cut.
+    (void)ContainerFile::syncFolderOf(m_containerPath);
     compacted.close();
     m_index = document.fileIndex;
     tempDir.remove();

@@ -4,6 +4,8 @@
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
 
+#include "ContainerRecovery.h"
+
 namespace Keldra::Core {
 
 using detail::KeyWiper;
@@ -150,6 +152,8 @@ bool VaultManager::saveIndex(const SecureFileIndex& newIndex)
 {
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return false;
+    if (!ContainerRecovery::recover(m_containerPath))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(m_containerPath, &document))
         return false;
@@ -203,6 +207,10 @@ bool VaultManager::createVault(const QString& path, const QByteArray& password)
         return false;
 
     m_state = VaultState::Locked;
+    // A journal beside an earlier container at this path belongs to that one:
+    // settle it now so that it can never be applied to the new vault.
+    if (!ContainerRecovery::recover(path))
+        return false;
     return m_containerManager.writeDocument(path, document);
 }
 
@@ -212,6 +220,9 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
     if (password.isEmpty() || m_state == VaultState::Unlocked)
         return false;
 
+    // A change torn by a crash or a pulled drive is rolled back before anything is read.
+    if (!ContainerRecovery::recover(path))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(path, &document))
         return false;
@@ -258,6 +269,8 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     if (m_state != VaultState::Locked || oldPassword.isEmpty() || newPassword.isEmpty())
         return false;
 
+    if (!ContainerRecovery::recover(path))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(path, &document))
         return false;

@@ -4,6 +4,8 @@
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
 
+#include "ContainerRecovery.h"
+
 #include <QDateTime>
 
 namespace Keldra::Core {
@@ -127,6 +129,8 @@ bool VaultManager::deleteFile(const QString& vaultPath)
     if (!indexContainsFilePath(m_index, path))
         return false;
 
+    if (!ContainerRecovery::recover(m_containerPath))
+        return false;
     ContainerDocument document;
     if (!m_containerManager.readDocument(m_containerPath, &document))
         return false;
