@@ -142,7 +142,10 @@ void MainWindow::lockVault()
     currentDirectory.clear();
     refreshVaultFiles();
     updateActions();
-    setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
+    // When an edited copy could not be stored the vault stays unlocked: do
+    // not claim otherwise.
+    if (!isUnlocked())
+        setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
 }
 
 void MainWindow::changeVaultPassword()

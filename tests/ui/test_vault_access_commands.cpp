@@ -312,6 +312,15 @@ private slots:
         const QString aside = copy + QStringLiteral(".aside");
         QVERIFY(QFile::rename(copy, aside));
 
+        // Locking by hand fails the same way and does not claim success.
+        window->statusBar()->clearMessage();
+        trigger(*window, "lockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QCOMPARE(window->statusBar()->currentMessage(), QString());
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível limpar a área temporária."});
+        QVERIFY(window->findChild<QAction*>(QStringLiteral("lockAction"))->isEnabled());
+
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
