@@ -1,5 +1,7 @@
 #include "SecureFileIndex.h"
 
+#include "JsonTextWriter.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,16 +32,6 @@ qint64 integerFromJson(const QJsonValue& value)
     return value.toVariant().toLongLong();
 }
 
-QJsonObject blockToJson(const VaultFileBlock& block)
-{
-    QJsonObject object;
-    object.insert(QStringLiteral("offset"), block.offset);
-    object.insert(QStringLiteral("plainSize"), block.plainSize);
-    object.insert(QStringLiteral("encryptedSize"), block.encryptedSize);
-    object.insert(QStringLiteral("nonce"), QString::fromLatin1(block.nonce.toBase64()));
-    return object;
-}
-
 VaultFileBlock blockFromJson(const QJsonObject& object)
 {
     VaultFileBlock block;
@@ -48,21 +40,6 @@ VaultFileBlock blockFromJson(const QJsonObject& object)
     block.encryptedSize = integerFromJson(object.value(QLatin1String("encryptedSize")));
     block.nonce = QByteArray::fromBase64(object.value(QLatin1String("nonce")).toString().toLatin1());
     return block;
-}
-
-QJsonObject entryToJson(const VaultFileEntry& entry)
-{
-    QJsonArray blocks;
-    for (const VaultFileBlock& block : entry.blocks)
-        blocks.append(blockToJson(block));
-    QJsonObject object;
-    object.insert(QStringLiteral("id"), entry.id);
-    object.insert(QStringLiteral("vaultPath"), entry.vaultPath);
-    object.insert(QStringLiteral("sizeBytes"), entry.sizeBytes);
-    object.insert(QStringLiteral("lastModifiedUtc"), dateToJson(entry.lastModifiedUtc));
-    object.insert(QStringLiteral("sha256"), QString::fromLatin1(entry.sha256.toHex()));
-    object.insert(QStringLiteral("blocks"), blocks);
-    return object;
 }
 
 VaultFileEntry entryFromJson(const QJsonObject& object)
@@ -79,15 +56,6 @@ VaultFileEntry entryFromJson(const QJsonObject& object)
     return entry;
 }
 
-QJsonObject directoryToJson(const VaultDirectoryEntry& directory)
-{
-    QJsonObject object;
-    object.insert(QStringLiteral("path"), directory.path);
-    object.insert(QStringLiteral("createdUtc"), dateToJson(directory.createdUtc));
-    object.insert(QStringLiteral("modifiedUtc"), dateToJson(directory.modifiedUtc));
-    return object;
-}
-
 VaultDirectoryEntry directoryFromJson(const QJsonObject& object)
 {
     VaultDirectoryEntry directory;
@@ -95,6 +63,53 @@ VaultDirectoryEntry directoryFromJson(const QJsonObject& object)
     directory.createdUtc = dateFromJson(object.value(QLatin1String("createdUtc")));
     directory.modifiedUtc = dateFromJson(object.value(QLatin1String("modifiedUtc")));
     return directory;
+}
+
+void writeBlock(JsonTextWriter& json, const VaultFileBlock& block)
+{
+    json.beginObject();
+    json.key(QLatin1String("encryptedSize"));
+    json.value(block.encryptedSize);
+    json.key(QLatin1String("nonce"));
+    json.asciiValue(block.nonce.toBase64());
+    json.key(QLatin1String("offset"));
+    json.value(block.offset);
+    json.key(QLatin1String("plainSize"));
+    json.value(block.plainSize);
+    json.endObject();
+}
+
+void writeEntry(JsonTextWriter& json, const VaultFileEntry& entry)
+{
+    json.beginObject();
+    json.key(QLatin1String("blocks"));
+    json.beginArray();
+    for (const VaultFileBlock& block : entry.blocks)
+        writeBlock(json, block);
+    json.endArray();
+    json.key(QLatin1String("id"));
+    json.value(entry.id);
+    json.key(QLatin1String("lastModifiedUtc"));
+    json.value(dateToJson(entry.lastModifiedUtc));
+    json.key(QLatin1String("sha256"));
+    json.asciiValue(entry.sha256.toHex());
+    json.key(QLatin1String("sizeBytes"));
+    json.value(entry.sizeBytes);
+    json.key(QLatin1String("vaultPath"));
+    json.value(entry.vaultPath);
+    json.endObject();
+}
+
+void writeDirectory(JsonTextWriter& json, const VaultDirectoryEntry& directory)
+{
+    json.beginObject();
+    json.key(QLatin1String("createdUtc"));
+    json.value(dateToJson(directory.createdUtc));
+    json.key(QLatin1String("modifiedUtc"));
+    json.value(dateToJson(directory.modifiedUtc));
+    json.key(QLatin1String("path"));
+    json.value(directory.path);
+    json.endObject();
 }
 
 } // namespace
@@ -111,32 +126,24 @@ QList<VaultDirectoryEntry> SecureFileIndex::directories() const
 
 bool SecureFileIndex::contains(const QString& vaultPath) const
 {
-    for (const VaultFileEntry& entry : m_entries) {
-        if (entry.vaultPath == vaultPath)
-            return true;
-    }
-    return false;
+    return m_entryAt.contains(vaultPath);
 }
 
 bool SecureFileIndex::containsDirectory(const QString& path) const
 {
-    for (const VaultDirectoryEntry& directory : m_directories) {
-        if (directory.path == path)
-            return true;
-    }
-    return false;
+    return m_directoryAt.contains(path);
 }
 
 bool SecureFileIndex::addOrReplace(const VaultFileEntry& entry)
 {
     if (entry.vaultPath.isEmpty())
         return false;
-    for (VaultFileEntry& existing : m_entries) {
-        if (existing.vaultPath == entry.vaultPath) {
-            existing = entry;
-            return true;
-        }
+    const auto found = m_entryAt.constFind(entry.vaultPath);
+    if (found != m_entryAt.constEnd()) {
+        m_entries[*found] = entry;
+        return true;
     }
+    m_entryAt.insert(entry.vaultPath, m_entries.size());
     m_entries.append(entry);
     return true;
 }
@@ -145,57 +152,78 @@ bool SecureFileIndex::addDirectory(const VaultDirectoryEntry& directory)
 {
     if (directory.path.isEmpty())
         return false;
-    for (VaultDirectoryEntry& existing : m_directories) {
-        if (existing.path == directory.path) {
-            existing = directory;
-            return true;
-        }
+    const auto found = m_directoryAt.constFind(directory.path);
+    if (found != m_directoryAt.constEnd()) {
+        m_directories[*found] = directory;
+        return true;
     }
+    m_directoryAt.insert(directory.path, m_directories.size());
     m_directories.append(directory);
     return true;
 }
 
 bool SecureFileIndex::remove(const QString& vaultPath)
 {
-    for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (m_entries.at(i).vaultPath == vaultPath) {
-            m_entries.removeAt(i);
-            return true;
-        }
-    }
-    return false;
+    const auto found = m_entryAt.constFind(vaultPath);
+    if (found == m_entryAt.constEnd())
+        return false;
+    m_entries.removeAt(*found);
+    rebuildPositions();
+    return true;
 }
 
 bool SecureFileIndex::removeDirectory(const QString& path)
 {
-    for (qsizetype i = 0; i < m_directories.size(); ++i) {
-        if (m_directories.at(i).path == path) {
-            m_directories.removeAt(i);
-            return true;
-        }
-    }
-    return false;
+    const auto found = m_directoryAt.constFind(path);
+    if (found == m_directoryAt.constEnd())
+        return false;
+    m_directories.removeAt(*found);
+    rebuildPositions();
+    return true;
 }
 
 void SecureFileIndex::clear()
 {
     m_entries.clear();
     m_directories.clear();
+    m_entryAt.clear();
+    m_directoryAt.clear();
+}
+
+// Positions after a removal shift by one; recounting is linear and removals are rare.
+void SecureFileIndex::rebuildPositions()
+{
+    m_entryAt.clear();
+    m_entryAt.reserve(m_entries.size());
+    for (qsizetype i = 0; i < m_entries.size(); ++i)
+        m_entryAt.insert(m_entries.at(i).vaultPath, i);
+    m_directoryAt.clear();
+    m_directoryAt.reserve(m_directories.size());
+    for (qsizetype i = 0; i < m_directories.size(); ++i)
+        m_directoryAt.insert(m_directories.at(i).path, i);
 }
 
 QByteArray SecureFileIndex::toJson() const
 {
-    QJsonArray files;
-    for (const VaultFileEntry& entry : m_entries)
-        files.append(entryToJson(entry));
-    QJsonArray directories;
+    // Written directly as text: a QJsonObject tree of ten thousand entries
+    // costs many times more than the text itself. The bytes are those of
+    // QJsonDocument::toJson(Compact), keys in ascending order.
+    JsonTextWriter json(m_entries.size() * 360 + m_directories.size() * 120 + 64);
+    json.beginObject();
+    json.key(QLatin1String("directories"));
+    json.beginArray();
     for (const VaultDirectoryEntry& directory : m_directories)
-        directories.append(directoryToJson(directory));
-    QJsonObject root;
-    root.insert(QStringLiteral("formatVersion"), IndexFormatVersion);
-    root.insert(QStringLiteral("files"), files);
-    root.insert(QStringLiteral("directories"), directories);
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+        writeDirectory(json, directory);
+    json.endArray();
+    json.key(QLatin1String("files"));
+    json.beginArray();
+    for (const VaultFileEntry& entry : m_entries)
+        writeEntry(json, entry);
+    json.endArray();
+    json.key(QLatin1String("formatVersion"));
+    json.value(qint64(IndexFormatVersion));
+    json.endObject();
+    return json.take();
 }
 
 SecureFileIndex SecureFileIndex::fromJson(const QByteArray& json)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -54,8 +55,14 @@ public:
     [[nodiscard]] static SecureFileIndex fromJson(const QByteArray& json);
 
 private:
+    void rebuildPositions();
+
     QList<VaultFileEntry> m_entries;
     QList<VaultDirectoryEntry> m_directories;
+    // Key -> list position, so lookups stay constant-time with thousands of
+    // files; the lists stay the source of order.
+    QHash<QString, qsizetype> m_entryAt;
+    QHash<QString, qsizetype> m_directoryAt;
 };
 
 } // namespace Keldra::Core
