@@ -1,5 +1,7 @@
 #include "ContainerManager.h"
 
+#include "JsonStringLocator.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -117,8 +119,23 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     root.insert(QStringLiteral("magic"), HeaderMagic);
     root.insert(QStringLiteral("formatVersion"), document.formatVersion);
     root.insert(QStringLiteral("crypto"), cryptoMetadataToJson(document.crypto));
-    root.insert(QStringLiteral("encryptedIndex"), base64String(document.encryptedIndex));
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    root.insert(QStringLiteral("encryptedIndex"), QString());
+    const QByteArray small = QJsonDocument(root).toJson(QJsonDocument::Compact);
+
+    // The encrypted index is nearly all of the header: its Base64 text is
+    // spliced in rather than passed through QJsonDocument as a QString.
+    // Base64 needs no escaping, so the bytes are the same. The member is the
+    // last match: only "formatVersion" and "magic" follow it.
+    static const QByteArray EmptyIndex = QByteArrayLiteral("\"encryptedIndex\":\"\"");
+    const qsizetype at = small.lastIndexOf(EmptyIndex);
+    if (at < 0)
+        return small;
+    const qsizetype split = at + EmptyIndex.size() - 1;
+    const QByteArray index = document.encryptedIndex.toBase64();
+    QByteArray header;
+    header.reserve(small.size() + index.size());
+    header.append(small.constData(), split).append(index).append(small.constData() + split, small.size() - split);
+    return header;
 }
 
 QByteArray ContainerManager::readContainer(const QString& path) const
@@ -157,10 +174,32 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
     if (!ok || headerLength < 1 || headerLength > HeaderRegionSize)
         return false;
 
-    const QByteArray region = file.read(HeaderRegionSize);
-    if (region.size() < HeaderRegionSize)
+    // Only the header itself is read: the rest of the region is padding that
+    // nothing looks at (and need not be zero). It must still be there in full.
+    const qint64 payloadOffset = MagicSize + line.size() + HeaderRegionSize;
+    if (file.size() < payloadOffset)
         return false;
-    const QJsonDocument json = QJsonDocument::fromJson(region.left(headerLength));
+    const QByteArray header = file.read(headerLength);
+    if (header.size() < headerLength)
+        return false;
+
+    // The encrypted index is cut out before parsing and decoded straight from
+    // the bytes; QJsonDocument parses the small rest. Anything unusual about
+    // the member (escapes, duplicates) takes the ordinary path.
+    JsonStringLocator::Span indexSpan;
+    const bool indexLocated =
+        JsonStringLocator::findBase64Member(header, QLatin1String("encryptedIndex"), &indexSpan);
+    QJsonDocument json;
+    if (indexLocated) {
+        QByteArray rest;
+        rest.reserve(header.size() - indexSpan.length);
+        rest.append(header.constData(), indexSpan.begin)
+            .append(header.constData() + indexSpan.begin + indexSpan.length,
+                    header.size() - indexSpan.begin - indexSpan.length);
+        json = QJsonDocument::fromJson(rest);
+    } else {
+        json = QJsonDocument::fromJson(header);
+    }
     if (!json.isObject())
         return false;
     const QJsonObject root = json.object();
@@ -174,12 +213,15 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
     // Older writers kept the index in plain text; read it so such vaults still open.
     document.fileIndex = SecureFileIndex::fromJson(
         QJsonDocument(root.value(QLatin1String("fileIndex")).toObject()).toJson(QJsonDocument::Compact));
-    document.encryptedIndex = base64Field(root, "encryptedIndex");
+    document.encryptedIndex =
+        indexLocated ? QByteArray::fromBase64(QByteArray::fromRawData(header.constData() + indexSpan.begin,
+                                                                      indexSpan.length))
+                     : base64Field(root, "encryptedIndex");
     document.encryptedPayload = base64Field(root, "encryptedPayload");
     const QJsonObject payloads = root.value(QLatin1String("filePayloads")).toObject();
     for (auto it = payloads.constBegin(); it != payloads.constEnd(); ++it)
         document.filePayloads.insert(it.key(), QByteArray::fromBase64(it.value().toString().toLatin1()));
-    document.payloadOffset = MagicSize + line.size() + HeaderRegionSize;
+    document.payloadOffset = payloadOffset;
 
     *out = document;
     return true;
