@@ -23,6 +23,13 @@ unsigned char* bytes(QByteArray& data)
     return reinterpret_cast<unsigned char*>(data.data());
 }
 
+// Never null, also for an empty view: libsodium is given a valid pointer either way.
+const unsigned char* bytes(QByteArrayView data)
+{
+    static const unsigned char empty = 0;
+    return data.isEmpty() ? &empty : reinterpret_cast<const unsigned char*>(data.data());
+}
+
 QByteArray randomBytes(int length)
 {
     if (length <= 0)
@@ -101,39 +108,69 @@ QByteArray CryptoManager::generateNonce(int length) const
 QByteArray CryptoManager::encrypt(const QByteArray& plaintext, const QByteArray& key, const QByteArray& nonce,
                                   const QByteArray& associatedData) const
 {
-    if (key.size() != KeySize || nonce.size() != NonceSize)
+    QByteArray out;
+    if (!encryptInto(plaintext, key, nonce, associatedData, &out))
         return {};
-    QByteArray out(plaintext.size() + TagSize, Qt::Uninitialized);
-    unsigned long long outLength = 0;
-    const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt(
-        bytes(out), &outLength, bytes(plaintext), static_cast<unsigned long long>(plaintext.size()),
-        bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), nullptr, bytes(nonce),
-        bytes(key));
-    if (rc != 0)
-        return {};
-    out.resize(static_cast<qsizetype>(outLength));
     return out;
 }
 
 QByteArray CryptoManager::decrypt(const QByteArray& ciphertext, const QByteArray& key, const QByteArray& nonce,
                                   const QByteArray& associatedData) const
 {
-    if (key.size() != KeySize || nonce.size() != NonceSize || ciphertext.size() < TagSize)
+    QByteArray out;
+    if (!decryptInto(ciphertext, key, nonce, associatedData, &out))
         return {};
-    QByteArray out(ciphertext.size() - TagSize, Qt::Uninitialized);
+    return out;
+}
+
+bool CryptoManager::encryptInto(QByteArrayView plaintext, const QByteArray& key, const QByteArray& nonce,
+                                const QByteArray& associatedData, QByteArray* out) const
+{
+    if (!out)
+        return false;
+    if (key.size() != KeySize || nonce.size() != NonceSize) {
+        out->clear();
+        return false;
+    }
+    out->resize(plaintext.size() + TagSize);
+    unsigned long long outLength = 0;
+    const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt(
+        bytes(*out), &outLength, bytes(plaintext), static_cast<unsigned long long>(plaintext.size()),
+        bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), nullptr, bytes(nonce),
+        bytes(key));
+    if (rc != 0) {
+        out->clear();
+        return false;
+    }
+    out->resize(static_cast<qsizetype>(outLength));
+    return true;
+}
+
+bool CryptoManager::decryptInto(QByteArrayView ciphertext, const QByteArray& key, const QByteArray& nonce,
+                                const QByteArray& associatedData, QByteArray* out) const
+{
+    if (!out)
+        return false;
+    if (key.size() != KeySize || nonce.size() != NonceSize || ciphertext.size() < TagSize) {
+        out->clear();
+        return false;
+    }
+    out->resize(ciphertext.size() - TagSize);
     unsigned long long outLength = 0;
     // A zero-length buffer still needs a valid pointer for libsodium.
     unsigned char scratch = 0;
-    unsigned char* target = out.isEmpty() ? &scratch : bytes(out);
+    unsigned char* target = out->isEmpty() ? &scratch : bytes(*out);
     const int rc = crypto_aead_xchacha20poly1305_ietf_decrypt(
         target, &outLength, nullptr, bytes(ciphertext), static_cast<unsigned long long>(ciphertext.size()),
         bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), bytes(nonce), bytes(key));
     if (rc != 0) {
-        wipe(out);
-        return {};
+        // Whatever was decrypted before the tag check failed must not linger.
+        wipe(*out);
+        out->clear();
+        return false;
     }
-    out.resize(static_cast<qsizetype>(outLength));
-    return out;
+    out->resize(static_cast<qsizetype>(outLength));
+    return true;
 }
 
 QByteArray CryptoManager::hmacSha256(const QByteArray& data, const QByteArray& key) const
