@@ -140,7 +140,7 @@ void CliVaultTest::commandsRoundTrip()
     const QByteArray small = "conteúdo pequeno\n";
     QByteArray larger(300000, Qt::Uninitialized);
     for (int i = 0; i < larger.size(); ++i)
-        larger[i] = static_cast<char>((i * 7919) >> 3);
+        larger[i] = static_cast<char>((static_cast<quint32>(i) * 7919u) >> 3);
     QVERIFY(writeFile(path(QStringLiteral("small.txt")), small));
     QVERIFY(writeFile(path(QStringLiteral("larger.bin")), larger));
     const QByteArray pw = Password + '\n';

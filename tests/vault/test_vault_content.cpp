@@ -153,6 +153,7 @@ void VaultContentTest::replacementIgnoresLetterCase()
 void VaultContentTest::refusesPathsThatNormaliseToEmpty()
 {
     const QString path = source(QStringLiteral("x"), "x");
+    const QStringList filePathsBefore = filePaths(m_vault);
     const QByteArray indexBefore = m_vault.fileIndex().toJson();
     const qint64 sizeBefore = QFileInfo(m_container).size();
     const QStringList bad = {QString(), QStringLiteral("/"), QStringLiteral("."), QStringLiteral(".."),
@@ -172,9 +173,14 @@ void VaultContentTest::refusesPathsThatNormaliseToEmpty()
     QVERIFY(!m_vault.importFile(m_dir.filePath(QStringLiteral("missing")), QStringLiteral("m.txt")));
     QVERIFY(!m_vault.importFile(m_dir.path(), QStringLiteral("m.txt")));
     QVERIFY(!m_vault.importFile(m_container, QStringLiteral("self.kldr")));
-    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never"))));
     QCOMPARE(m_vault.fileIndex().toJson(), indexBefore);
     QCOMPARE(QFileInfo(m_container).size(), sizeBefore);
+    // Exporting over the container would replace the vault by one file.
+    QVERIFY(m_vault.importFile(path, QStringLiteral("x.txt")));
+    QVERIFY(!m_vault.exportFile(QStringLiteral("x.txt"), m_container));
+    QVERIFY(m_vault.deleteFile(QStringLiteral("x.txt")));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never"))));
+    QCOMPARE(filePaths(m_vault), filePathsBefore);
 
     // Blanks, backslashes and doubled slashes are tidied, letter case kept.
     QVERIFY(m_vault.createDirectory(QStringLiteral(" \\Norm\\ Work \\")));
