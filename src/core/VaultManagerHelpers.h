@@ -1,6 +1,7 @@
 #pragma once
 
-// Private helpers shared by the VaultManager sources; not part of the API.
+// Helpers shared by the VaultManager sources; keldra-cli uses the path rules
+// to tell "not found" from other refusals. Not part of the vault API.
 
 #include "SecureFileIndex.h"
 
