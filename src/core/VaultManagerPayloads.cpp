@@ -5,10 +5,9 @@
 #include "VaultManagerHelpers.h"
 
 #include "ContainerFile.h"
-#include "ContainerHeaderWriter.h"
 #include "ContainerRecovery.h"
+#include "Sha256.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -27,21 +26,20 @@ const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
 // without keeping its plaintext anywhere.
 class HashingSink : public QIODevice {
 public:
-    HashingSink() : m_hash(QCryptographicHash::Sha256) {}
-    QByteArray digest() const { return m_hash.result(); }
+    QByteArray digest() { return m_hash.result(); }
     qint64 bytesWritten() const { return m_count; }
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 length) override
     {
-        m_hash.addData(QByteArrayView(data, length));
+        m_hash.addData(data, length);
         m_count += length;
         return length;
     }
 
 private:
-    QCryptographicHash m_hash;
+    Sha256 m_hash;
     qint64 m_count = 0;
 };
 
@@ -116,7 +114,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     entry.vaultPath = normalized;
     entry.lastModifiedUtc = sourceInfo.fileTime(QFileDevice::FileModificationTime).toUTC();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     const qint64 bytesTotal = sourceInfo.size();
 
     document.fileIndex.clear();
@@ -138,19 +136,22 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(document, PurposeFileBlock);
     const int nonceLength = static_cast<int>(document.crypto.nonce.size());
+    // Both buffers live for the whole import: no 16 MiB allocation per block.
     QByteArray buffer(static_cast<int>(BlockSize), Qt::Uninitialized);
+    QByteArray cipher;
+    cipher.reserve(BlockSize + CryptoManager::TagSize);
     qint64 bytesDone = 0;
     while (!source.atEnd()) {
         const qint64 read = source.read(buffer.data(), BlockSize);
         if (read <= 0)
             return fail();
-        const QByteArray plain = QByteArray::fromRawData(buffer.constData(), static_cast<int>(read));
-        hash.addData(plain);
+        const QByteArrayView plain(buffer.constData(), read);
+        if (!hash.addData(plain))
+            return fail();
 
         VaultFileBlock block;
         block.nonce = m_cryptoManager.generateNonce(nonceLength);
-        const QByteArray cipher = m_cryptoManager.encrypt(plain, key, block.nonce, blockData);
-        if (cipher.isEmpty())
+        if (!m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher))
             return fail();
         block.offset = container.pos();
         block.plainSize = read;
@@ -168,6 +169,8 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     container.close();
 
     entry.sha256 = hash.result();
+    if (entry.sha256.isEmpty())
+        return fail();
     // What was stored, not what the file system said at the start: a source
     // that changed size while being read still gives a consistent entry.
     entry.sizeBytes = bytesDone;
@@ -179,8 +182,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     if (document.encryptedIndex.isEmpty())
         return fail();
     // A roll-back of this header (now or at the next open) also cuts the appended blocks off.
-    if (!ContainerHeaderWriter::rewriteHeader(m_containerPath, m_containerManager.buildHeader(document),
-                                              sizeBeforeImport))
+    if (!m_containerManager.updateDocumentHeader(m_containerPath, document, sizeBeforeImport))
         return fail();
 
     m_index = newIndex;
@@ -230,6 +232,7 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(ContainerDocument(), PurposeFileBlock);
     QByteArray buffer;
+    QByteArray plain;
     for (const VaultFileBlock& block : found->blocks) {
         // Keeps memory bounded by one block even for a nonsensical record.
         if (block.plainSize < 0 || block.plainSize > BlockSize
@@ -240,8 +243,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         buffer.resize(static_cast<int>(block.encryptedSize));
         if (container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
             return false;
-        const QByteArray plain = m_cryptoManager.decrypt(buffer, key, block.nonce, blockData);
-        if (plain.size() != block.plainSize)
+        if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
+            || plain.size() != block.plainSize)
             return false;
         if (device->write(plain) != plain.size())
             return false;
