@@ -4,6 +4,7 @@
 #include "HeaderJournal.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 namespace Keldra::Core {
 
@@ -25,6 +26,34 @@ bool parseLengthLine(const QByteArray& line, qint64* length)
     }
     *length = value;
     return true;
+}
+
+// Containers whose region this process has seen zero beyond the header; our
+// own rewrites keep it so. Saves reading the whole region at every change.
+QSet<QString>& cleanRegions()
+{
+    static QSet<QString> paths;
+    return paths;
+}
+
+// Position after the last non-zero byte of the region from `from` on (`from` when all zero).
+qint64 endOfPadding(ContainerFile* container, qint64 from)
+{
+    constexpr qint64 Chunk = 1024 * 1024;
+    const qint64 regionEnd = ContainerHeaderWriter::RegionStart + ContainerHeaderWriter::RegionSize;
+    qint64 end = from;
+    for (qint64 at = from; at < regionEnd; at += Chunk) {
+        const QByteArray bytes = container->readAt(at, qMin(Chunk, regionEnd - at));
+        if (bytes.isEmpty())
+            return -1;
+        for (qint64 i = bytes.size() - 1; i >= 0; --i) {
+            if (bytes[i] != '\0') {
+                end = at + i + 1;
+                break;
+            }
+        }
+    }
+    return end;
 }
 
 // Puts the old bytes back in place after a failed rewrite and drops the journal.
@@ -61,8 +90,17 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
         return false;
     oldLength = qMin(oldLength, RegionSize);
 
-    // Compare only as far as either header reaches; beyond it both are zero padding.
-    const qint64 reach = qMax<qint64>(header.size(), oldLength);
+    // Compare only as far as either header reaches; beyond it both are zero
+    // padding. A region we have not seen yet may carry other bytes there
+    // (another writer); they are cleared with the same journaled write.
+    qint64 reach = qMax<qint64>(header.size(), oldLength);
+    const QString key = QFileInfo(containerPath).absoluteFilePath();
+    if (!cleanRegions().contains(key)) {
+        const qint64 end = endOfPadding(&container, RegionStart + reach);
+        if (end < 0)
+            return false;
+        reach = end - RegionStart;
+    }
     const QByteArray oldBytes = container.readAt(MagicSize, LengthLineSize + reach);
     if (oldBytes.size() != LengthLineSize + reach)
         return false;
@@ -72,8 +110,10 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
     qint64 first = 0;
     while (first < newBytes.size() && newBytes[first] == oldBytes[first])
         ++first;
-    if (first == newBytes.size())
+    if (first == newBytes.size()) {
+        cleanRegions().insert(key);
         return true; // already on the drive as it should be
+    }
     qint64 last = newBytes.size() - 1;
     while (newBytes[last] == oldBytes[last])
         --last;
@@ -96,6 +136,7 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
         (void)rollBack(&container, containerPath, range);
         return false;
     }
+    cleanRegions().insert(key);
     return true;
 }
 

@@ -13,8 +13,9 @@ namespace Keldra::Core {
 //     the header, not the 8 MiB region;
 //  3. those old bytes go to the journal, which is synced before the container
 //     is touched; the container is synced before the journal is removed.
-// The region beyond the old and new header is already zero in every file this
-// system writes, so it is neither read nor rewritten.
+// The region beyond the old and new header is zero in every file this system
+// writes; it is read once per container and process to make sure (another
+// writer may have left bytes there, which are then cleared), and not again.
 class ContainerHeaderWriter
 {
 public:

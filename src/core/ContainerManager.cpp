@@ -1,5 +1,8 @@
 #include "ContainerManager.h"
 
+#include "ContainerFile.h"
+#include "ContainerHeaderWriter.h"
+
 #include "JsonStringLocator.h"
 
 #include <QDir>
@@ -50,17 +53,6 @@ bool writeHeaderRegion(QIODevice& device, const QByteArray& header)
 {
     return device.seek(ContainerManager::MagicSize) && writeAll(device, lengthLine(header.size()))
         && writeAll(device, header) && writeZeros(device, ContainerManager::HeaderRegionSize - header.size());
-}
-
-bool isStandardLengthLine(const QByteArray& line)
-{
-    if (line.size() != LengthDigits + 1 || line.at(LengthDigits) != '\n')
-        return false;
-    for (int i = 0; i < LengthDigits; ++i) {
-        if (line.at(i) < '0' || line.at(i) > '9')
-            return false;
-    }
-    return true;
 }
 
 QByteArray base64Field(const QJsonObject& object, const char* key)
@@ -245,7 +237,8 @@ bool ContainerManager::writeDocument(const QString& path, const ContainerDocumen
         return false;
     if (!writeHeaderRegion(file, header))
         return false;
-    return file.commit();
+    // The save file is synced before it is renamed; the folder makes the new name last.
+    return file.commit() && ContainerFile::syncFolderOf(path);
 }
 
 bool ContainerManager::writeDocument(const QString& path, const ContainerDocument& document) const
@@ -255,21 +248,20 @@ bool ContainerManager::writeDocument(const QString& path, const ContainerDocumen
 
 bool ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document) const
 {
-    // ExistingOnly: a missing container must not be created as an empty file.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return false;
-    if (file.read(MagicSize) != Magic)
-        return false;
-    // The in-place rewrite assumes the header region starts at offset 28.
-    if (!isStandardLengthLine(file.read(LengthLineSize)))
-        return false;
+    return updateDocumentHeader(path, document, -1);
+}
+
+bool ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document,
+                                            qint64 sizeToRestore) const
+{
     const QByteArray header = buildHeader(document);
     if (header.size() > HeaderRegionSize)
         return false;
-    if (!writeHeaderRegion(file, header))
-        return false;
-    return file.flush();
+    // In place but never torn: the bytes it overwrites are journaled beside
+    // the container first, and only the bytes that change are written. It
+    // refuses files without "KELDRA3" and the 20-digit length line (the
+    // region must start at offset 28) and never creates a missing file.
+    return ContainerHeaderWriter::rewriteHeader(path, header, sizeToRestore);
 }
 
 } // namespace Keldra::Core

@@ -66,6 +66,11 @@ public:
     [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document) const;
     // Rewrites the length line and header region in place; payload bytes stay untouched.
     [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document) const;
+    // The same; a roll-back of this rewrite (a failure now, or the journal at
+    // the next open) also truncates the container to sizeToRestore, so an
+    // import's appended blocks go with it.
+    [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document,
+                                            qint64 sizeToRestore) const;
 };
 
 } // namespace Keldra::Core
