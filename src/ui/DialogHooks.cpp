@@ -103,8 +103,22 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
                              QLineEdit::EchoMode echo, const QString& initialText, bool* ok)
 {
     record(Kind::Text, title, label);
-    if (!state().testMode)
-        return QInputDialog::getText(parent, title, label, echo, initialText, ok);
+    if (!state().testMode) {
+        // Like QInputDialog::getText, but wide enough that the title is not
+        // elided in the title bar.
+        QInputDialog dialog(parent);
+        dialog.setWindowTitle(title);
+        dialog.setLabelText(label);
+        dialog.setTextEchoMode(echo);
+        dialog.setTextValue(initialText);
+        // The dialog sizes itself to its layout, so the field sets the width.
+        if (auto* field = dialog.findChild<QLineEdit*>())
+            field->setMinimumWidth(320);
+        const bool accepted = dialog.exec() == QDialog::Accepted;
+        if (ok)
+            *ok = accepted;
+        return accepted ? dialog.textValue() : QString();
+    }
 
     std::optional<QString> answer;
     if (!state().texts.isEmpty())

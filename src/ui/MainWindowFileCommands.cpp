@@ -270,6 +270,8 @@ void MainWindow::moveSelectedFile()
 
     QDialog dialog(this);
     dialog.setWindowTitle(title);
+    // Room for the title bar and for folder paths of ordinary length.
+    dialog.setMinimumWidth(360);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(QStringLiteral("Mover %1 para:").arg(baseName), &dialog));
     auto* choice = new QComboBox(&dialog);
