@@ -1,0 +1,97 @@
+// keldra-cli prepare-drive as people preparing many drives run it.
+#include "BundleTestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace BundleTestSupport;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+Run runCli(const QStringList& arguments)
+{
+    QProcess cli;
+    cli.start(QStringLiteral(KELDRA_BIN_DIR "/keldra-cli"), arguments);
+    Run run;
+    if (!cli.waitForFinished(120000) || cli.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = cli.exitCode();
+    run.out = QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class PrepareDriveCliTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString path(const QString& relative) const { return QDir(m_dir.path()).filePath(relative); }
+
+private slots:
+    void preparesWithTheGivenBundles()
+    {
+        // Finished runtimes on both sides, so nothing depends on ldd.
+        QVERIFY(writeFile(path(QStringLiteral("win/Keldra.exe")), "exe"));
+        QVERIFY(writeFile(path(QStringLiteral("linux/Keldra")), "program"));
+        QVERIFY(writeFile(path(QStringLiteral("linux/qt.conf")), "[Paths]\n"));
+        const QString drive = path(QStringLiteral("drive"));
+        QVERIFY(QDir().mkpath(drive));
+
+        const Run run = runCli({QStringLiteral("prepare-drive"), drive, QStringLiteral("--windows"), path(QStringLiteral("win")),
+                                QStringLiteral("--linux"), path(QStringLiteral("linux/Keldra"))});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out,
+                 (QStringList{QStringLiteral("Fonte Windows para preparação encontrada: %1").arg(path(QStringLiteral("win/Keldra.exe"))),
+                              QStringLiteral("Fonte Linux para preparação encontrada: %1").arg(path(QStringLiteral("linux/Keldra"))),
+                              QStringLiteral("Validando unidade USB..."), QStringLiteral("Criando estrutura de pastas..."),
+                              QStringLiteral("Copiando bundle Windows..."), QStringLiteral("Copiando bundle Linux..."),
+                              QStringLiteral("Criando inicializador Windows..."), QStringLiteral("Criando arquivos auxiliares..."),
+                              QStringLiteral("Preparacao concluida."), QStringLiteral("Unidade preparada: %1").arg(drive),
+                              QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(drive),
+                              QStringLiteral("USB preparado com estrutura portatil Keldra.")}));
+        QCOMPARE(readFile(drive + QStringLiteral("/Keldra/windows/Keldra.exe")), QByteArray("exe"));
+        QCOMPARE(readFile(drive + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
+        const QJsonObject state =
+            QJsonDocument::fromJson(readFile(drive + QStringLiteral("/Keldra/update-state.json"))).object();
+        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.0.0"));
+    }
+
+    void failuresAndMisuseAreReported()
+    {
+        QVERIFY(writeFile(path(QStringLiteral("linux2/Keldra")), "program"));
+        QVERIFY(writeFile(path(QStringLiteral("linux2/qt.conf")), "x"));
+        Run run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("missing-drive")), QStringLiteral("--linux"),
+                          path(QStringLiteral("linux2"))});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("Falha: Unidade USB invalida.")), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("missing-drive"))));
+
+        run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")), QStringLiteral("--linux"),
+                      path(QStringLiteral("no-such-build"))});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(QStringLiteral("Executavel do Keldra nao encontrado:")));
+
+        run = runCli({QStringLiteral("prepare-drive")});
+        QCOMPARE(run.exitCode, 2);
+        run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")), QStringLiteral("--linux")});
+        QCOMPARE(run.exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(PrepareDriveCliTest)
+#include "test_prepare_drive_cli.moc"
