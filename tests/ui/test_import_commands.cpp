@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QUrl>
 
 #include <unistd.h>
@@ -64,6 +65,20 @@ bool dropOnTable(MainWindow& window, const QStringList& paths)
     QCoreApplication::sendEvent(viewport, &drop);
     QCoreApplication::processEvents(); // the import runs after the drop
     return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+// Writes `path` until the drive has at most `leave` bytes free.
+void fillDrive(const QString& path, qint64 leave)
+{
+    QFile fill(path);
+    if (!fill.open(QIODevice::WriteOnly))
+        return;
+    const QString folder = QFileInfo(path).absolutePath();
+    while (QStorageInfo(folder).bytesAvailable() > leave) {
+        const qint64 chunk = qMin<qint64>(MiB, QStorageInfo(folder).bytesAvailable() - leave);
+        if (fill.write(QByteArray(int(chunk), 'f')) <= 0 || !fill.flush())
+            break;
+    }
 }
 
 bool run(const QString& program, const QStringList& arguments)
@@ -374,20 +389,31 @@ private slots:
         QCOMPARE(status(*small), QStringLiteral("Arquivo importado com sucesso."));
         QCOMPARE(filePaths(*small), QStringList({"k.txt", "l.txt"}));
 
-        // Compaction whose copy back to the full drive fails keeps the compacted container.
+        // The drive fills up while the compacted container is copied back.
         QVERIFY(small->vault().deleteFile(QStringLiteral("l.txt")));
+        const QString fillerPath = mountPoint + QStringLiteral("/enche.bin");
+        const QString reservePath = mountPoint + QStringLiteral("/reserva.bin");
         QTimer filler;
-        QString fillerPath = mountPoint + QStringLiteral("/enche.bin");
         connect(&filler, &QTimer::timeout, this, [&] {
             auto* dialog = small->findChild<QProgressDialog*>();
             if (dialog && dialog->labelText().startsWith(QStringLiteral("Substituindo container no USB"))
-                && !QFile::exists(fillerPath)) {
-                QFile fill(fillerPath);
-                if (fill.open(QIODevice::WriteOnly))
-                    while (fill.write(QByteArray(int(MiB), 'f')) > 0 && fill.flush()) {}
-            }
+                && !QFile::exists(fillerPath))
+                fillDrive(fillerPath, 0);
         });
         filler.start(0);
+
+        // With room for the copy beside it, the old container stays whole.
+        const QByteArray beforeCompaction = readAll(smallContainer);
+        DialogHooks::queueQuestionAnswer(true);
+        small->compactVault();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Não foi possível compactar o cofre."});
+        QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
+        QCOMPARE(readAll(smallContainer), beforeCompaction);
+        QVERIFY(QFile::remove(fillerPath));
+
+        // Without that room the old one goes first; when the copy then fails
+        // the user learns where the compacted container was kept.
+        fillDrive(reservePath, 2 * MiB);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
         filler.stop();
@@ -400,6 +426,7 @@ private slots:
         QVERIFY(QFileInfo(preserved).size() > 0);
         QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
         QVERIFY(QFile::remove(fillerPath));
+        QVERIFY(QFile::remove(reservePath));
         QVERIFY(QFile::copy(preserved, smallContainer));
         QDir(QFileInfo(preserved).absolutePath()).removeRecursively();
 
