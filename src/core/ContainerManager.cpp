@@ -3,6 +3,7 @@
 #include "ContainerFile.h"
 #include "ContainerHeaderWriter.h"
 
+#include "Base64.h"
 #include "JsonStringLocator.h"
 
 #include <QDir>
@@ -123,7 +124,7 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     if (at < 0)
         return small;
     const qsizetype split = at + EmptyIndex.size() - 1;
-    const QByteArray index = document.encryptedIndex.toBase64();
+    const QByteArray index = Base64::encode(document.encryptedIndex);
     QByteArray header;
     header.reserve(small.size() + index.size());
     header.append(small.constData(), split).append(index).append(small.constData() + split, small.size() - split);
@@ -205,10 +206,13 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
     // Older writers kept the index in plain text; read it so such vaults still open.
     document.fileIndex = SecureFileIndex::fromJson(
         QJsonDocument(root.value(QLatin1String("fileIndex")).toObject()).toJson(QJsonDocument::Compact));
-    document.encryptedIndex =
-        indexLocated ? QByteArray::fromBase64(QByteArray::fromRawData(header.constData() + indexSpan.begin,
-                                                                      indexSpan.length))
-                     : base64Field(root, "encryptedIndex");
+    if (indexLocated) {
+        const QByteArrayView text(header.constData() + indexSpan.begin, indexSpan.length);
+        if (!Base64::decodeCanonical(text, &document.encryptedIndex))
+            document.encryptedIndex = QByteArray::fromBase64(text.toByteArray());
+    } else {
+        document.encryptedIndex = base64Field(root, "encryptedIndex");
+    }
     document.encryptedPayload = base64Field(root, "encryptedPayload");
     const QJsonObject payloads = root.value(QLatin1String("filePayloads")).toObject();
     for (auto it = payloads.constBegin(); it != payloads.constEnd(); ++it)

@@ -1,5 +1,8 @@
 #include "JsonStringLocator.h"
 
+#include <array>
+#include <cstring>
+
 namespace Keldra::Core {
 
 namespace {
@@ -9,11 +12,16 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool isBase64(char c)
+constexpr std::array<bool, 256> makeBase64Table()
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/'
-           || c == '=';
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+'
+                   || c == '/' || c == '=';
+    return table;
 }
+
+constexpr std::array<bool, 256> IsBase64 = makeBase64Table();
 
 class Cursor
 {
@@ -46,14 +54,20 @@ public:
         if (peek() != '"')
             return false;
         *escaped = false;
-        for (++m_pos; m_pos < m_size; ++m_pos) {
-            if (m_data[m_pos] == '\\') {
-                *escaped = true;
-                ++m_pos;
-            } else if (m_data[m_pos] == '"') {
-                ++m_pos;
+        ++m_pos;
+        // memchr rather than a byte loop: the string may be megabytes long.
+        while (m_pos < m_size) {
+            const char* start = m_data + m_pos;
+            const auto* quote = static_cast<const char*>(std::memchr(start, '"', size_t(m_size - m_pos)));
+            if (!quote)
+                return false;
+            const auto* backslash = static_cast<const char*>(std::memchr(start, '\\', size_t(quote - start)));
+            if (!backslash) {
+                m_pos = quote - m_data + 1;
                 return true;
             }
+            *escaped = true;
+            m_pos = backslash - m_data + 2; // past the escaped character, which may be a quote
         }
         return false;
     }
@@ -136,7 +150,7 @@ bool JsonStringLocator::findBase64Member(const QByteArray& json, QLatin1String k
             result.begin = valueStart;
             result.length = cursor.pos() - 1 - valueStart;
             for (qsizetype i = 0; i < result.length; ++i) {
-                if (!isBase64(cursor.data()[result.begin + i]))
+                if (!IsBase64[static_cast<unsigned char>(cursor.data()[result.begin + i])])
                     return false;
             }
             found = true;

@@ -1,5 +1,6 @@
 // The hand-written JSON paths must agree byte for byte with QJsonDocument:
 // the writer with its compact output, the locator with its parse.
+#include "Base64.h"
 #include "JsonStringLocator.h"
 #include "JsonTextWriter.h"
 
@@ -9,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+using Keldra::Core::Base64;
 using Keldra::Core::JsonStringLocator;
 using Keldra::Core::JsonTextWriter;
 
@@ -48,6 +50,8 @@ private slots:
     void documentMatchesQtCompactOutput();
     void locatorAgreesWithQtParse_data();
     void locatorAgreesWithQtParse();
+    void base64MatchesQt();
+    void base64RefusesWhatItCannotDecodeExactly();
 };
 
 void TestJsonFastPaths::stringsEscapeLikeQt_data()
@@ -194,6 +198,35 @@ void TestJsonFastPaths::locatorAgreesWithQtParse()
     fullObject.remove(QLatin1String("encryptedIndex"));
     cutObject.remove(QLatin1String("encryptedIndex"));
     QCOMPARE(cutObject, fullObject);
+}
+
+void TestJsonFastPaths::base64MatchesQt()
+{
+    QRandomGenerator generator(64);
+    QList<int> sizes;
+    for (int n = 0; n < 70; ++n)
+        sizes << n;
+    sizes << 1024 * 1024 + 1;
+    for (int size : sizes) {
+        QByteArray data(size, Qt::Uninitialized);
+        for (char& c : data)
+            c = char(generator.bounded(256));
+        const QByteArray text = Base64::encode(data);
+        QCOMPARE(text, data.toBase64());
+        QByteArray decoded("stale");
+        QVERIFY(Base64::decodeCanonical(text, &decoded));
+        QCOMPARE(decoded, data);
+    }
+}
+
+void TestJsonFastPaths::base64RefusesWhatItCannotDecodeExactly()
+{
+    // Qt reads these leniently; the fast decoder leaves them to it.
+    for (const char* text : {"QQ", "Q===", "QQ=A", "QQ Q", "=QQQ", "QQ==QQ==", "QUJD\n", "QU-D", "QUJ\x80"}) {
+        QByteArray out("kept");
+        QVERIFY2(!Base64::decodeCanonical(QByteArray(text), &out), text);
+        QCOMPARE(out, QByteArray("kept"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestJsonFastPaths)
