@@ -9,13 +9,6 @@ char hexDigit(uint value)
     return char(value < 10 ? '0' + value : 'a' + value - 10);
 }
 
-void appendUnicodeEscape(QByteArray* out, char16_t unit)
-{
-    const char escape[6] = {'\\', 'u', hexDigit((unit >> 12) & 0xf), hexDigit((unit >> 8) & 0xf),
-                            hexDigit((unit >> 4) & 0xf), hexDigit(unit & 0xf)};
-    out->append(escape, 6);
-}
-
 } // namespace
 
 JsonTextWriter::JsonTextWriter(qsizetype expectedSize)
@@ -72,13 +65,52 @@ void JsonTextWriter::value(const QString& text)
     m_needComma = true;
 }
 
-void JsonTextWriter::asciiValue(const QByteArray& text)
+void JsonTextWriter::asciiValue(QByteArrayView text)
 {
     separate();
     m_text.append('"');
     m_text.append(text);
     m_text.append('"');
     m_needComma = true;
+}
+
+void JsonTextWriter::dateValue(const QDateTime& date)
+{
+    if (!date.isValid()) {
+        asciiValue(QByteArrayView());
+        return;
+    }
+    const QDateTime utc = date.toUTC();
+    int year = 0, month = 0, day = 0;
+    utc.date().getDate(&year, &month, &day);
+    if (year < 1 || year > 9999) {
+        // Qt's own spelling of unusual years; never seen in practice.
+        value(utc.toString(Qt::ISODateWithMs));
+        return;
+    }
+    // Formatted by hand: QDateTime::toString takes several microseconds,
+    // which ten thousand files turn into most of an index save.
+    const QTime time = utc.time();
+    char text[24];
+    const auto put = [&text](int at, int number, int digits) {
+        for (int i = digits - 1; i >= 0; --i, number /= 10)
+            text[at + i] = char('0' + number % 10);
+    };
+    put(0, year, 4);
+    text[4] = '-';
+    put(5, month, 2);
+    text[7] = '-';
+    put(8, day, 2);
+    text[10] = 'T';
+    put(11, time.hour(), 2);
+    text[13] = ':';
+    put(14, time.minute(), 2);
+    text[16] = ':';
+    put(17, time.second(), 2);
+    text[19] = '.';
+    put(20, time.msec(), 3);
+    text[23] = 'Z';
+    asciiValue(QByteArrayView(text, 24));
 }
 
 void JsonTextWriter::value(qint64 number)
@@ -101,44 +133,63 @@ QByteArray JsonTextWriter::take()
 // a surrogate without its partner is written as a \uXXXX escape.
 void JsonTextWriter::appendEscaped(QByteArray* out, const QString& text)
 {
-    out->append('"');
+    // Written through a raw pointer into room for the worst case (six bytes
+    // per UTF-16 unit), then cut to size: appending byte by byte costs more
+    // than the escaping itself.
+    const qsizetype start = out->size();
+    out->resize(start + 2 + 6 * text.size());
+    char* o = out->data() + start;
+    const auto escape = [&o](char16_t unit) {
+        *o++ = '\\';
+        *o++ = 'u';
+        *o++ = hexDigit((unit >> 12) & 0xf);
+        *o++ = hexDigit((unit >> 8) & 0xf);
+        *o++ = hexDigit((unit >> 4) & 0xf);
+        *o++ = hexDigit(unit & 0xf);
+    };
+    *o++ = '"';
     const char16_t* unit = reinterpret_cast<const char16_t*>(text.constData());
     const char16_t* const end = unit + text.size();
     while (unit != end) {
         const char16_t u = *unit++;
         if (u < 0x80) {
             if (u >= 0x20 && u != '"' && u != '\\') {
-                out->append(char(u));
+                *o++ = char(u);
                 continue;
             }
+            *o++ = '\\';
             switch (u) {
-            case '"': out->append("\\\"", 2); break;
-            case '\\': out->append("\\\\", 2); break;
-            case '\b': out->append("\\b", 2); break;
-            case '\f': out->append("\\f", 2); break;
-            case '\n': out->append("\\n", 2); break;
-            case '\r': out->append("\\r", 2); break;
-            case '\t': out->append("\\t", 2); break;
-            default: appendUnicodeEscape(out, u); break;
+            case '"': *o++ = '"'; break;
+            case '\\': *o++ = '\\'; break;
+            case '\b': *o++ = 'b'; break;
+            case '\f': *o++ = 'f'; break;
+            case '\n': *o++ = 'n'; break;
+            case '\r': *o++ = 'r'; break;
+            case '\t': *o++ = 't'; break;
+            default:
+                --o;
+                escape(u);
+                break;
             }
         } else if (u < 0x800) {
-            out->append(char(0xc0 | (u >> 6)));
-            out->append(char(0x80 | (u & 0x3f)));
+            *o++ = char(0xc0 | (u >> 6));
+            *o++ = char(0x80 | (u & 0x3f));
         } else if (u < 0xd800 || u > 0xdfff) {
-            out->append(char(0xe0 | (u >> 12)));
-            out->append(char(0x80 | ((u >> 6) & 0x3f)));
-            out->append(char(0x80 | (u & 0x3f)));
+            *o++ = char(0xe0 | (u >> 12));
+            *o++ = char(0x80 | ((u >> 6) & 0x3f));
+            *o++ = char(0x80 | (u & 0x3f));
         } else if (u < 0xdc00 && unit != end && *unit >= 0xdc00 && *unit <= 0xdfff) {
             const char32_t code = 0x10000 + ((char32_t(u) - 0xd800) << 10) + (char32_t(*unit++) - 0xdc00);
-            out->append(char(0xf0 | (code >> 18)));
-            out->append(char(0x80 | ((code >> 12) & 0x3f)));
-            out->append(char(0x80 | ((code >> 6) & 0x3f)));
-            out->append(char(0x80 | (code & 0x3f)));
+            *o++ = char(0xf0 | (code >> 18));
+            *o++ = char(0x80 | ((code >> 12) & 0x3f));
+            *o++ = char(0x80 | ((code >> 6) & 0x3f));
+            *o++ = char(0x80 | (code & 0x3f));
         } else {
-            appendUnicodeEscape(out, u);
+            escape(u);
         }
     }
-    out->append('"');
+    *o++ = '"';
+    out->resize(o - out->constData());
 }
 
 } // namespace Keldra::Core

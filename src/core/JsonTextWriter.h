@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QDateTime>
 #include <QLatin1String>
 #include <QString>
 
@@ -23,8 +25,11 @@ public:
     // Starts a member of the current object; the value call follows.
     void key(QLatin1String name);
     void value(const QString& text);
-    // ASCII text that needs no escaping (digests, Base64).
-    void asciiValue(const QByteArray& text);
+    // ASCII text that needs no escaping (digests, Base64, dates).
+    void asciiValue(QByteArrayView text);
+    // A date as Qt::ISODateWithMs writes it in UTC ("2024-03-05T14:07:09.120Z");
+    // an invalid date is an empty string.
+    void dateValue(const QDateTime& date);
     void value(qint64 number);
 
     [[nodiscard]] const QByteArray& text() const { return m_text; }

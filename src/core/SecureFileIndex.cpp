@@ -14,13 +14,6 @@ namespace {
 
 constexpr int IndexFormatVersion = 1;
 
-QString dateToJson(const QDateTime& value)
-{
-    if (!value.isValid())
-        return QString();
-    return value.toUTC().toString(Qt::ISODateWithMs);
-}
-
 QDateTime dateFromJson(const QJsonValue& value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
@@ -90,7 +83,7 @@ void writeEntry(JsonTextWriter& json, const VaultFileEntry& entry)
     json.key(QLatin1String("id"));
     json.value(entry.id);
     json.key(QLatin1String("lastModifiedUtc"));
-    json.value(dateToJson(entry.lastModifiedUtc));
+    json.dateValue(entry.lastModifiedUtc);
     json.key(QLatin1String("sha256"));
     json.asciiValue(entry.sha256.toHex());
     json.key(QLatin1String("sizeBytes"));
@@ -104,9 +97,9 @@ void writeDirectory(JsonTextWriter& json, const VaultDirectoryEntry& directory)
 {
     json.beginObject();
     json.key(QLatin1String("createdUtc"));
-    json.value(dateToJson(directory.createdUtc));
+    json.dateValue(directory.createdUtc);
     json.key(QLatin1String("modifiedUtc"));
-    json.value(dateToJson(directory.modifiedUtc));
+    json.dateValue(directory.modifiedUtc);
     json.key(QLatin1String("path"));
     json.value(directory.path);
     json.endObject();

@@ -48,6 +48,7 @@ private slots:
     void stringsEscapeLikeQt();
     void randomUtf16EscapesLikeQt();
     void documentMatchesQtCompactOutput();
+    void datesMatchQtIsoWithMs();
     void locatorAgreesWithQtParse_data();
     void locatorAgreesWithQtParse();
     void base64MatchesQt();
@@ -146,6 +147,28 @@ void TestJsonFastPaths::documentMatchesQtCompactOutput()
     writer.value(qint64(1));
     writer.endObject();
     QCOMPARE(writer.take(), expected);
+}
+
+void TestJsonFastPaths::datesMatchQtIsoWithMs()
+{
+    QList<QDateTime> dates{QDateTime(),
+                           QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9, 120), Qt::UTC),
+                           QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC),
+                           QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC),
+                           QDateTime(QDate(0, 6, 1), QTime(1, 2), Qt::UTC), // not a year: Qt spells it
+                           QDateTime(QDate(-44, 3, 15), QTime(12, 0), Qt::UTC),
+                           QDateTime(QDate(12000, 1, 1), QTime(0, 0), Qt::UTC),
+                           QDateTime(QDate(2024, 1, 1), QTime(1, 30), Qt::OffsetFromUTC, 5 * 3600),
+                           QDateTime(QDate(2024, 7, 1), QTime(12, 0), Qt::LocalTime)};
+    QRandomGenerator generator(2024);
+    for (int i = 0; i < 500; ++i)
+        dates << QDateTime::fromMSecsSinceEpoch(qint64(generator.bounded(4e11)) - qint64(6e10), Qt::UTC);
+    for (const QDateTime& date : dates) {
+        JsonTextWriter writer;
+        writer.dateValue(date);
+        const QString expected = date.isValid() ? date.toUTC().toString(Qt::ISODateWithMs) : QString();
+        QCOMPARE(writer.take(), qtString(expected));
+    }
 }
 
 void TestJsonFastPaths::locatorAgreesWithQtParse_data()
