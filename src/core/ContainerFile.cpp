@@ -146,7 +146,11 @@ bool ContainerFile::syncFolder(const QString& folderPath)
     const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = syncDescriptor(fd);
+    bool ok = syncDescriptor(fd);
+    // Some file systems cannot sync a folder at all; their entries are as
+    // durable as they will ever be, and refusing every change there helps nobody.
+    if (!ok && (errno == EINVAL || errno == ENOTSUP || errno == ENOSYS))
+        ok = true;
     ::close(fd);
     if (!ok)
         return false;

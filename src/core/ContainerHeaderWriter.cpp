@@ -99,6 +99,8 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
         const qint64 end = endOfPadding(&container, RegionStart + reach);
         if (end < 0)
             return false;
+        if (end == RegionStart + reach)
+            cleanRegions().insert(key); // nothing to clear, whatever happens to this rewrite
         reach = end - RegionStart;
     }
     const QByteArray oldBytes = container.readAt(MagicSize, LengthLineSize + reach);

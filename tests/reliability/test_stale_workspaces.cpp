@@ -1,6 +1,7 @@
 // Plain copies of crashed runs are removed; live runs, unmarked folders and
 // preserved compacted containers are left alone.
 #include "StaleWorkspaceSweeper.h"
+#include "TempWorkspaceManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,6 +71,34 @@ private slots:
         }
         for (const QString& kept : {live, unmarked, halfWritten, compact})
             QVERIFY2(QFile::exists(kept + "/docs/secret.txt"), qPrintable(kept));
+    }
+
+    // The workspace of the vault marks itself, drops its mark when removed,
+    // and a new start clears what a dead run left.
+    void workspaceManagerSweepsAtStart()
+    {
+        QTemporaryDir root;
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        QProcess finished;
+        finished.start(QStringLiteral("true"));
+        QVERIFY(finished.waitForFinished());
+        const QString stale = makeWorkspace(root.path() + "/Keldra/" + uuid(),
+                                            QByteArray::number(finished.processId()) + "\n\n\n");
+        {
+            TempWorkspaceManager workspace;
+            QVERIFY(!QFile::exists(stale));
+            QVERIFY(workspace.prepare());
+            QVERIFY(QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(workspace.workspacePath())));
+            TempWorkspaceManager other; // a second run at the same time leaves ours alone
+            QVERIFY(QFile::exists(workspace.workspacePath()));
+            QVERIFY(workspace.cleanup());
+            QVERIFY(!QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(workspace.workspacePath())));
+        }
+        if (oldTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", oldTmp);
     }
 
     void markRoundTrip()
