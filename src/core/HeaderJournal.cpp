@@ -1,8 +1,8 @@
 #include "HeaderJournal.h"
 
 #include "ContainerFile.h"
+#include "Sha256.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -36,7 +36,8 @@ bool takeInt64(const QByteArray& bytes, qint64* cursor, qint64 end, qint64* valu
 
 QByteArray checksum(const char* data, qint64 length)
 {
-    return QCryptographicHash::hash(QByteArrayView(data, length), QCryptographicHash::Sha256);
+    // OpenSSL's SHA-256, same digest: a journal of a large index is megabytes.
+    return Sha256::hash(QByteArrayView(data, length));
 }
 
 // Every byte of each range is either its old or its new value: the journal was made for this file.
