@@ -113,8 +113,16 @@ void MainWindow::openSelectedFile()
     const QString vaultPath = selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
+    // A copy already changed in its application is opened again as it is:
+    // decrypting the vault's version over it would throw the saved edits away
+    // before the lock stores them.
     QString localPath;
-    if (!vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
+    const QList<Core::TrackedTempFile> changed = vaultManager.modifiedOpenFiles();
+    for (const Core::TrackedTempFile& copy : changed) {
+        if (copy.vaultPath.compare(vaultPath, Qt::CaseInsensitive) == 0)
+            localPath = copy.tempPath;
+    }
+    if (localPath.isEmpty() && !vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
         DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
         return;
     }

@@ -394,6 +394,12 @@ private slots:
         QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         edited.close();
 
+        // Opening it again shows the edited copy; the edit is not thrown away.
+        QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
+        window->openSelectedFile();
+        QCOMPARE(launched.last().toLocalFile(), copy);
+        QCOMPARE(readAll(copy), QByteArray("editado no aplicativo"));
+
         window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
         QVERIFY(!QFile::exists(copy));
