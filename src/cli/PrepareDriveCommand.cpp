@@ -61,21 +61,27 @@ int runPrepareDriveCommand(const QStringList& args)
     const QString buildTree = BundleSourceLocator::defaultBuildTreeDirectory();
     BundleSource windows = BundleSourceLocator::locateWindowsSource(toolDirectory, buildTree);
     BundleSource linux = BundleSourceLocator::locateLinuxSource(toolDirectory, buildTree);
-    if (!windowsArgument.isEmpty() && !sourceFromArgument(windowsArgument, QStringLiteral("Keldra.exe"), &windows)) {
-        return Keldra::Cli::fail(QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
+    if (!windowsArgument.isEmpty() &&
+        !sourceFromArgument(windowsArgument, QStringLiteral("Keldra.exe"), &windows)) {
+        return Keldra::Cli::fail(
+            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
     }
     if (!linuxArgument.isEmpty() && !sourceFromArgument(linuxArgument, QStringLiteral("Keldra"), &linux)) {
-        return Keldra::Cli::fail(QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
+        return Keldra::Cli::fail(
+            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
     }
 
-    Keldra::Cli::printOut(windows.isAvailable()
-                              ? QStringLiteral("Fonte Windows para preparação encontrada: %1").arg(windows.executablePath)
-                              : QStringLiteral("Fonte Windows para preparação ausente."));
-    Keldra::Cli::printOut(linux.isAvailable()
-                              ? QStringLiteral("Fonte Linux para preparação encontrada: %1").arg(linux.executablePath)
-                              : QStringLiteral("Fonte Linux para preparação ausente."));
+    Keldra::Cli::printOut(
+        windows.isAvailable()
+            ? QStringLiteral("Fonte Windows para preparação encontrada: %1").arg(windows.executablePath)
+            : QStringLiteral("Fonte Windows para preparação ausente."));
+    Keldra::Cli::printOut(
+        linux.isAvailable()
+            ? QStringLiteral("Fonte Linux para preparação encontrada: %1").arg(linux.executablePath)
+            : QStringLiteral("Fonte Linux para preparação ausente."));
     if (!windows.isAvailable() && !linux.isAvailable())
-        return Keldra::Cli::fail(QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
+        return Keldra::Cli::fail(
+            QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
 
     Keldra::Deployment::PortableBundleOptions options;
     options.windowsExecutable = windows.executablePath;
@@ -89,15 +95,17 @@ int runPrepareDriveCommand(const QStringList& args)
         Keldra::Cli::printOut(text);
         std::fflush(stdout);
     };
-    const Keldra::Deployment::PortableBundleResult result = manager.preparePortableBundle(root, options, progress);
+    const Keldra::Deployment::PortableBundleResult result =
+        manager.preparePortableBundle(root, options, progress);
     if (!result.success)
         return Keldra::Cli::fail(QStringLiteral("Falha: %1").arg(result.message));
 
     Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
     QString error;
-    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::configToolVersion(), QString(), &error))
-        Keldra::Cli::printOut(
-            QStringLiteral("Estado de atualização registrado: %1").arg(Keldra::Deployment::updateStatePath(root)));
+    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::configToolVersion(), QString(),
+                                             &error))
+        Keldra::Cli::printOut(QStringLiteral("Estado de atualização registrado: %1")
+                                  .arg(Keldra::Deployment::updateStatePath(root)));
     else
         Keldra::Cli::printError(QStringLiteral("Aviso: %1").arg(error));
     Keldra::Cli::printOut(result.message);

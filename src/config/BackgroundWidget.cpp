@@ -4,10 +4,7 @@
 
 namespace Keldra::Config {
 
-BackgroundWidget::BackgroundWidget(QWidget* parent)
-    : QWidget(parent)
-{
-}
+BackgroundWidget::BackgroundWidget(QWidget* parent) : QWidget(parent) {}
 
 void BackgroundWidget::setPixmap(const QPixmap& pixmap)
 {

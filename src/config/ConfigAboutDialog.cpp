@@ -18,8 +18,7 @@ QString publisherName()
     return QStringLiteral("Oficina Keldra");
 }
 
-ConfigAboutDialog::ConfigAboutDialog(QWidget* parent)
-    : QDialog(parent)
+ConfigAboutDialog::ConfigAboutDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Sobre o Keldra - Gerenciador"));
     resize(720, 430);
@@ -44,23 +43,23 @@ ConfigAboutDialog::ConfigAboutDialog(QWidget* parent)
     header->addStretch();
     grid->addLayout(header, 0, 0, 1, 2);
 
-    auto* productLabel = new QLabel(
-        QStringLiteral("Preparador e atualizador de unidades USB Keldra<br>Versão %1"
-                       "<br><br>Publicado por %2."
-                       "<br>Copyright © 2026 %2. Todos os direitos reservados."
-                       "<br>Suporte e atualizações: atualizacoes.keldra.com.br")
-            .arg(QCoreApplication::applicationVersion(), publisherName().toHtmlEscaped()),
-        this);
+    auto* productLabel =
+        new QLabel(QStringLiteral("Preparador e atualizador de unidades USB Keldra<br>Versão %1"
+                                  "<br><br>Publicado por %2."
+                                  "<br>Copyright © 2026 %2. Todos os direitos reservados."
+                                  "<br>Suporte e atualizações: atualizacoes.keldra.com.br")
+                       .arg(QCoreApplication::applicationVersion(), publisherName().toHtmlEscaped()),
+                   this);
     productLabel->setTextFormat(Qt::RichText);
     productLabel->setWordWrap(true);
     productLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     grid->addWidget(productLabel, 1, 0);
 
-    auto* environmentLabel = new QLabel(QStringLiteral("Ambiente de execução\n%1\nQt %2\n%3")
-                                            .arg(QSysInfo::prettyProductName(),
-                                                 QString::fromLatin1(qVersion()),
-                                                 QSysInfo::currentCpuArchitecture()),
-                                        this);
+    auto* environmentLabel =
+        new QLabel(QStringLiteral("Ambiente de execução\n%1\nQt %2\n%3")
+                       .arg(QSysInfo::prettyProductName(), QString::fromLatin1(qVersion()),
+                            QSysInfo::currentCpuArchitecture()),
+                   this);
     environmentLabel->setWordWrap(true);
     environmentLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     grid->addWidget(environmentLabel, 1, 1);
@@ -74,19 +73,21 @@ ConfigAboutDialog::ConfigAboutDialog(QWidget* parent)
     components->setReadOnly(true);
     components->setMinimumHeight(120);
     components->setPlainText(
-        QStringLiteral("Qt Core/Network/Widgets - %1\n"
-                       "Usado para interface gráfica, acesso HTTP, JSON, hash SHA-256 e operações de arquivo.\n\n"
-                       "Microsoft Visual C++ Runtime\n"
-                       "Runtime exigido por builds produzidos com Microsoft Visual Studio/MSVC.\n\n"
-                       "Microsoft Windows APIs\n"
-                       "Usadas para detecção de unidades removíveis e integração nativa com o sistema.")
+        QStringLiteral(
+            "Qt Core/Network/Widgets - %1\n"
+            "Usado para interface gráfica, acesso HTTP, JSON, hash SHA-256 e operações de arquivo.\n\n"
+            "Microsoft Visual C++ Runtime\n"
+            "Runtime exigido por builds produzidos com Microsoft Visual Studio/MSVC.\n\n"
+            "Microsoft Windows APIs\n"
+            "Usadas para detecção de unidades removíveis e integração nativa com o sistema.")
             .arg(QString::fromLatin1(qVersion())));
     layout->addWidget(components);
 
     auto* legal = new QLabel(
-        QStringLiteral("Este programa é fornecido \"como está\", sem garantias de qualquer tipo. A preparação "
-                       "copia arquivos para a unidade USB sem formatá-la; mantenha cópias de segurança dos seus "
-                       "dados. As marcas citadas pertencem aos seus respectivos titulares."),
+        QStringLiteral(
+            "Este programa é fornecido \"como está\", sem garantias de qualquer tipo. A preparação "
+            "copia arquivos para a unidade USB sem formatá-la; mantenha cópias de segurança dos seus "
+            "dados. As marcas citadas pertencem aos seus respectivos titulares."),
         this);
     legal->setWordWrap(true);
     layout->addWidget(legal);

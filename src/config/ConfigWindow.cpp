@@ -32,9 +32,12 @@ namespace Keldra::Config {
 namespace {
 
 const char* const kPanelStyleSheet =
-    "QFrame#contentPanel {  background-color: rgba(10, 16, 28, 0);  border: 1px solid rgba(255, 255, 255, 92);  "
-    "border-radius: 8px;}QFrame#contentPanel QLabel {  color: #ffffff;}QFrame#contentPanel QLabel#marketingLabel {  "
-    "font-size: 12px;}QFrame#contentPanel QLabel#subtitleLabel {  font-size: 12px;}QFrame#contentPanel QTextEdit {  "
+    "QFrame#contentPanel {  background-color: rgba(10, 16, 28, 0);  border: 1px solid rgba(255, 255, 255, "
+    "92);  "
+    "border-radius: 8px;}QFrame#contentPanel QLabel {  color: #ffffff;}QFrame#contentPanel "
+    "QLabel#marketingLabel {  "
+    "font-size: 12px;}QFrame#contentPanel QLabel#subtitleLabel {  font-size: 12px;}QFrame#contentPanel "
+    "QTextEdit {  "
     "background-color: rgba(255, 255, 255, 205);  color: #111827;  border: 1px solid rgba(31, 41, 55, 70);  "
     "border-radius: 4px;}QFrame#contentPanel QTextEdit {  padding: 8px;}QFrame#contentPanel QPushButton {  "
     "background-color: rgba(255, 255, 255, 255);  color: #111827;  border: 1px solid rgba(31, 41, 55, 85);  "
@@ -88,14 +91,10 @@ QString configWindowTitle()
     return QStringLiteral("Keldra - Gerenciador");
 }
 
-ConfigWindow::ConfigWindow(QWidget* parent)
-    : ConfigWindow(Platform::createPlatformDeviceManager(), parent)
-{
-}
+ConfigWindow::ConfigWindow(QWidget* parent) : ConfigWindow(Platform::createPlatformDeviceManager(), parent) {}
 
 ConfigWindow::ConfigWindow(std::unique_ptr<Platform::DeviceManager> manager, QWidget* parent)
-    : QMainWindow(parent)
-    , deviceManager(std::move(manager))
+    : QMainWindow(parent), deviceManager(std::move(manager))
 {
     registerConfigResources();
     setWindowTitle(configWindowTitle());
@@ -147,15 +146,18 @@ void ConfigWindow::buildMenus()
 void ConfigWindow::buildContent()
 {
     background = new BackgroundWidget(this);
-    const QString picture = QRandomGenerator::global()->bounded(2) == 0 ? QStringLiteral(":/backgrounds/Fundo01.png")
-                                                                         : QStringLiteral(":/backgrounds/Fundo02.png");
+    const QString picture = QRandomGenerator::global()->bounded(2) == 0
+                                ? QStringLiteral(":/backgrounds/Fundo01.png")
+                                : QStringLiteral(":/backgrounds/Fundo02.png");
     background->setPixmap(QPixmap(picture));
     const QScreen* screen = QGuiApplication::primaryScreen();
-    background->setFixedSize(screen ? backgroundSizeFor(screen->availableGeometry().size()) : QSize(960, 540));
+    background->setFixedSize(screen ? backgroundSizeFor(screen->availableGeometry().size())
+                                    : QSize(960, 540));
 
     auto* marketingLabel = new QLabel(
-        QStringLiteral("Suas informações merecem proteção.\nO Keldra - Gerenciador prepara sua unidade USB para "
-                       "armazenar e acessar arquivos\ncom segurança, em um ambiente portátil e pronto para uso."),
+        QStringLiteral(
+            "Suas informações merecem proteção.\nO Keldra - Gerenciador prepara sua unidade USB para "
+            "armazenar e acessar arquivos\ncom segurança, em um ambiente portátil e pronto para uso."),
         background);
     marketingLabel->setObjectName(QStringLiteral("marketingLabel"));
     marketingLabel->setWordWrap(true);
@@ -229,7 +231,8 @@ void ConfigWindow::buildContent()
 
 void ConfigWindow::buildStatusBar()
 {
-    versionStatusLabel = makeStatusLabel(QStringLiteral("Versão %1").arg(QCoreApplication::applicationVersion()), this);
+    versionStatusLabel =
+        makeStatusLabel(QStringLiteral("Versão %1").arg(QCoreApplication::applicationVersion()), this);
     publisherStatusLabel = makeStatusLabel(publisherName(), this);
     // The window has a fixed size, so a resize grip would only mislead.
     statusBar()->setSizeGripEnabled(false);

@@ -12,7 +12,8 @@ void ConfigWindow::prepareSelectedDevice()
 {
     const QString title = configWindowTitle();
     if (!windowsSource.isAvailable() && !linuxSource.isAvailable()) {
-        showWarning(this, title, QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
+        showWarning(this, title,
+                    QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
         return;
     }
     const Platform::UsbDevice* device = selectedDevice();
@@ -21,17 +22,19 @@ void ConfigWindow::prepareSelectedDevice()
         return;
     }
     if (!device->mounted || device->rootPath.isEmpty()) {
-        showInformation(this, title,
-                        QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista antes de "
-                                       "preparar."));
+        showInformation(
+            this, title,
+            QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista antes de "
+                           "preparar."));
         return;
     }
     // The device list may be refreshed while dialogs run; keep our own copy of the root.
     const QString rootPath = device->rootPath;
-    if (!askYesNo(this, QStringLiteral("Preparar unidade USB"),
-                  QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. Arquivos "
-                                 "existentes do bundle Keldra podem ser substituídos.")
-                      .arg(rootPath)))
+    if (!askYesNo(
+            this, QStringLiteral("Preparar unidade USB"),
+            QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. Arquivos "
+                           "existentes do bundle Keldra podem ser substituídos.")
+                .arg(rootPath)))
         return;
 
     QProgressDialog progress(QStringLiteral("Preparando unidade USB..."), QString(), 0, 7, this);
@@ -65,7 +68,8 @@ void ConfigWindow::prepareSelectedDevice()
     appendLog(QStringLiteral("Unidade preparada: %1").arg(rootPath));
     QString error;
     if (Deployment::writeUpdateState(rootPath, Deployment::configToolVersion(), QString(), &error))
-        appendLog(QStringLiteral("Estado de atualização registrado: %1").arg(Deployment::updateStatePath(rootPath)));
+        appendLog(QStringLiteral("Estado de atualização registrado: %1")
+                      .arg(Deployment::updateStatePath(rootPath)));
     else
         appendLog(QStringLiteral("Aviso: %1").arg(error));
     showInformation(this, title, result.message);

@@ -34,11 +34,12 @@ QString BundleSourceLocator::defaultBuildTreeDirectory()
     return QStringLiteral("/mnt/keldratools/KeldraConfig/../Keldra");
 }
 
-BundleSource BundleSourceLocator::locateWindowsSource(const QString& toolDirectory, const QString& buildTreeDirectory)
+BundleSource BundleSourceLocator::locateWindowsSource(const QString& toolDirectory,
+                                                      const QString& buildTreeDirectory)
 {
     return locate(toolDirectory,
-                  {QStringLiteral("bundles/windows-x64/Keldra.exe"), QStringLiteral("../windows-x64/Keldra.exe"),
-                   QStringLiteral("Keldra.exe")},
+                  {QStringLiteral("bundles/windows-x64/Keldra.exe"),
+                   QStringLiteral("../windows-x64/Keldra.exe"), QStringLiteral("Keldra.exe")},
                   buildTreeDirectory,
                   {QStringLiteral("bundles/windows-x64/Keldra.exe"),
                    QStringLiteral("../out/build/x64-release/Keldra/Keldra.exe"),
@@ -47,7 +48,8 @@ BundleSource BundleSourceLocator::locateWindowsSource(const QString& toolDirecto
                    QStringLiteral("out/install/x64-release/bin/Keldra.exe")});
 }
 
-BundleSource BundleSourceLocator::locateLinuxSource(const QString& toolDirectory, const QString& buildTreeDirectory)
+BundleSource BundleSourceLocator::locateLinuxSource(const QString& toolDirectory,
+                                                    const QString& buildTreeDirectory)
 {
     return locate(toolDirectory,
                   {QStringLiteral("bundles/linux-x64/Keldra"), QStringLiteral("../linux-x64/Keldra"),

@@ -29,7 +29,8 @@ bool runForLines(const QString& program, const QStringList& arguments, QStringLi
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return false;
-    *lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    *lines =
+        QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return true;
 }
 
@@ -46,9 +47,9 @@ bool PortableBundleManager::deployLinuxRuntime(const QString& executable, Portab
     const QDir directory = QFileInfo(executable).absoluteDir();
     const QString libDirectory = directory.filePath(QStringLiteral("lib"));
     const QString pluginsDirectory = directory.filePath(QStringLiteral("plugins"));
-    return ensureDirectory(libDirectory, result) && ensureDirectory(pluginsDirectory, result)
-        && copyLinuxLibraryDependencies(executable, libDirectory, result)
-        && copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result);
+    return ensureDirectory(libDirectory, result) && ensureDirectory(pluginsDirectory, result) &&
+           copyLinuxLibraryDependencies(executable, libDirectory, result) &&
+           copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result);
 }
 
 QStringList PortableBundleManager::linuxLibraryDependencies(const QString& path) const
@@ -82,7 +83,8 @@ bool PortableBundleManager::copyLinuxLibraryDependencies(const QString& path, co
 {
     const QStringList libraries = linuxLibraryDependencies(path);
     if (libraries.isEmpty()) {
-        setMessage(result, QStringLiteral("Nao foi possivel identificar dependencias Linux para: %1").arg(path));
+        setMessage(result,
+                   QStringLiteral("Nao foi possivel identificar dependencias Linux para: %1").arg(path));
         return false;
     }
     const QDir target(libDirectory);
@@ -97,7 +99,8 @@ bool PortableBundleManager::copyLinuxLibraryDependencies(const QString& path, co
     return true;
 }
 
-bool PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory, PortableBundleResult* result) const
+bool PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory,
+                                                  PortableBundleResult* result) const
 {
     QStringList lines;
     if (!runForLines(QStringLiteral("ldconfig"), {QStringLiteral("-p")}, &lines)) {
@@ -128,7 +131,8 @@ bool PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory, P
     return true;
 }
 
-bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory, PortableBundleResult* result) const
+bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory,
+                                               PortableBundleResult* result) const
 {
     const QDir source(QLibraryInfo::path(QLibraryInfo::PluginsPath));
     const QDir plugins(pluginsDirectory);
@@ -141,8 +145,9 @@ bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory, 
         const QString copiedFolder = plugins.filePath(name);
         if (!copyDirectoryContents(source.filePath(name), copiedFolder, result))
             return false;
-        const QFileInfoList modules = QDir(copiedFolder).entryInfoList({QStringLiteral("*.so")},
-                                                                       QDir::Files | QDir::Readable, QDir::Unsorted);
+        const QFileInfoList modules =
+            QDir(copiedFolder)
+                .entryInfoList({QStringLiteral("*.so")}, QDir::Files | QDir::Readable, QDir::Unsorted);
         for (const QFileInfo& module : modules) {
             if (!copyLinuxLibraryDependencies(module.absoluteFilePath(), libDirectory, result))
                 return false;

@@ -40,8 +40,8 @@ bool sameFile(const QString& a, const QString& b)
 
 void addExecuteBits(const QString& path)
 {
-    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser
-                                    | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser |
+                                    QFileDevice::ExeGroup | QFileDevice::ExeOther);
 }
 
 QString sourceDirectoryOf(const QString& executable, const QString& directory)
@@ -69,8 +69,8 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
     const QString linuxFolder = QDir(bundleFolder).filePath(QStringLiteral("linux"));
 
     report(progress, 1, QStringLiteral("Criando estrutura de pastas..."));
-    if (!ensureDirectory(bundleFolder, &result) || !ensureDirectory(windowsFolder, &result)
-        || !ensureDirectory(linuxFolder, &result))
+    if (!ensureDirectory(bundleFolder, &result) || !ensureDirectory(windowsFolder, &result) ||
+        !ensureDirectory(linuxFolder, &result))
         return result;
 
     if (!validateBundleFitsUsb(usbRoot, bundleFolder, options, &result))
@@ -78,26 +78,29 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
 
     report(progress, 2, QStringLiteral("Copiando bundle Windows..."));
     if (!options.windowsExecutable.isEmpty()) {
-        const QString sourceDirectory = sourceDirectoryOf(options.windowsExecutable, options.windowsSourceDirectory);
+        const QString sourceDirectory =
+            sourceDirectoryOf(options.windowsExecutable, options.windowsSourceDirectory);
         const QDir source(sourceDirectory);
-        const bool deployedRuntime = QFileInfo::exists(source.filePath(QStringLiteral("Qt6Core.dll")))
-            && QFileInfo::exists(source.filePath(QStringLiteral("platforms/qwindows.dll")));
+        const bool deployedRuntime =
+            QFileInfo::exists(source.filePath(QStringLiteral("Qt6Core.dll"))) &&
+            QFileInfo::exists(source.filePath(QStringLiteral("platforms/qwindows.dll")));
         if (deployedRuntime) {
             if (!copyDirectoryContents(sourceDirectory, windowsFolder, &result))
                 return result;
-        } else if (!copyExecutable(options.windowsExecutable, windowsFolder, nullptr, &result)
-                   || !copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory, &result)) {
+        } else if (!copyExecutable(options.windowsExecutable, windowsFolder, nullptr, &result) ||
+                   !copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory, &result)) {
             return result;
         }
     }
 
     report(progress, 3, QStringLiteral("Copiando bundle Linux..."));
     if (!options.linuxExecutable.isEmpty()) {
-        const QString sourceDirectory = sourceDirectoryOf(options.linuxExecutable, options.linuxSourceDirectory);
+        const QString sourceDirectory =
+            sourceDirectoryOf(options.linuxExecutable, options.linuxSourceDirectory);
         const QDir source(sourceDirectory);
-        const bool deployedRuntime = QFileInfo::exists(source.filePath(QStringLiteral("lib")))
-            || QFileInfo::exists(source.filePath(QStringLiteral("plugins")))
-            || QFileInfo::exists(source.filePath(QStringLiteral("qt.conf")));
+        const bool deployedRuntime = QFileInfo::exists(source.filePath(QStringLiteral("lib"))) ||
+                                     QFileInfo::exists(source.filePath(QStringLiteral("plugins"))) ||
+                                     QFileInfo::exists(source.filePath(QStringLiteral("qt.conf")));
         if (deployedRuntime) {
             if (!copyDirectoryContents(sourceDirectory, linuxFolder, &result))
                 return result;
@@ -146,13 +149,14 @@ bool PortableBundleManager::copyFileReplacing(const QString& source, const QStri
     const QFileInfo sourceInfo(source);
     const QFileInfo destinationInfo(destination);
     // Equal size counts as already copied, so a repeated preparation reads nothing it need not.
-    if (destinationInfo.exists() && destinationInfo.isFile() && sourceInfo.exists()
-        && sourceInfo.size() == destinationInfo.size())
+    if (destinationInfo.exists() && destinationInfo.isFile() && sourceInfo.exists() &&
+        sourceInfo.size() == destinationInfo.size())
         return true;
 
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly)) {
-        setMessage(result, QStringLiteral("Nao foi possivel copiar o arquivo: %1").arg(sourceInfo.fileName()));
+        setMessage(result,
+                   QStringLiteral("Nao foi possivel copiar o arquivo: %1").arg(sourceInfo.fileName()));
         return false;
     }
     QSaveFile output(destination);
@@ -166,7 +170,8 @@ bool PortableBundleManager::copyFileReplacing(const QString& source, const QStri
         // An empty read before the end is a failure too: committing then would
         // leave a truncated copy under the final name.
         if (chunk.isEmpty()) {
-            setMessage(result, QStringLiteral("Nao foi possivel ler o arquivo: %1").arg(sourceInfo.fileName()));
+            setMessage(result,
+                       QStringLiteral("Nao foi possivel ler o arquivo: %1").arg(sourceInfo.fileName()));
             output.cancelWriting();
             return false;
         }
@@ -189,8 +194,9 @@ bool PortableBundleManager::copyFileReplacing(const QString& source, const QStri
 bool PortableBundleManager::copyExecutable(const QString& source, const QString& targetDirectory,
                                            QString* copiedPath, PortableBundleResult* result) const
 {
-    const QString name = source.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive) ? QStringLiteral("Keldra.exe")
-                                                                                       : QStringLiteral("Keldra");
+    const QString name = source.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)
+                             ? QStringLiteral("Keldra.exe")
+                             : QStringLiteral("Keldra");
     const QString destination = QDir(targetDirectory).filePath(name);
     if (!QFileInfo::exists(source)) {
         setMessage(result, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(source));
@@ -238,21 +244,23 @@ bool PortableBundleManager::copyAdjacentRuntimeLibraries(const QString& targetDi
 {
     const QDir searched(sourceDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : sourceDirectory);
     const QDir target(targetDirectory);
-    const QFileInfoList libraries = searched.entryInfoList({QStringLiteral("*.dll")},
-                                                           QDir::Files | QDir::Readable, QDir::Unsorted);
+    const QFileInfoList libraries =
+        searched.entryInfoList({QStringLiteral("*.dll")}, QDir::Files | QDir::Readable, QDir::Unsorted);
     for (const QFileInfo& library : libraries) {
         const QString destination = target.filePath(library.fileName());
         if (sameFile(library.absoluteFilePath(), destination))
             continue;
         if (!copyFileReplacing(library.absoluteFilePath(), destination, result)) {
-            setMessage(result, QStringLiteral("Nao foi possivel copiar a biblioteca: %1").arg(library.fileName()));
+            setMessage(result,
+                       QStringLiteral("Nao foi possivel copiar a biblioteca: %1").arg(library.fileName()));
             return false;
         }
     }
     return true;
 }
 
-bool PortableBundleManager::writeTextFile(const QString& path, const QString& text, PortableBundleResult* result) const
+bool PortableBundleManager::writeTextFile(const QString& path, const QString& text,
+                                          PortableBundleResult* result) const
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {

@@ -40,8 +40,10 @@ public:
     [[nodiscard]] bool copyLinuxLibraryDependencies(const QString& path, const QString& libDirectory,
                                                     PortableBundleResult* result) const;
     [[nodiscard]] bool copyLinuxTlsLibraries(const QString& libDirectory, PortableBundleResult* result) const;
-    [[nodiscard]] bool copyQtLinuxPlugins(const QString& pluginsDirectory, PortableBundleResult* result) const;
-    [[nodiscard]] bool writeTextFile(const QString& path, const QString& text, PortableBundleResult* result) const;
+    [[nodiscard]] bool copyQtLinuxPlugins(const QString& pluginsDirectory,
+                                          PortableBundleResult* result) const;
+    [[nodiscard]] bool writeTextFile(const QString& path, const QString& text,
+                                     PortableBundleResult* result) const;
 
     // Size estimate and fit check, run before anything is copied.
     [[nodiscard]] qint64 fileSize(const QString& path) const;

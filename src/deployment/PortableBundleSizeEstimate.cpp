@@ -56,7 +56,8 @@ qint64 PortableBundleManager::estimateWindowsBundleSize(const PortableBundleOpti
     if (options.windowsExecutable.isEmpty())
         return 0;
     qint64 total = fileSize(options.windowsExecutable);
-    const QString sourceDirectory = sourceDirectoryOf(options.windowsExecutable, options.windowsSourceDirectory);
+    const QString sourceDirectory =
+        sourceDirectoryOf(options.windowsExecutable, options.windowsSourceDirectory);
     for (const QFileInfo& library : filesMatching(sourceDirectory, QStringLiteral("*.dll")))
         total += library.size();
     for (const char* folder : kWindowsRuntimeFolders)
@@ -120,7 +121,8 @@ bool PortableBundleManager::validateBundleFitsUsb(const QString& usbRoot, const 
     if (required < 1)
         return fail(QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
     if (required > usable)
-        return fail(QStringLiteral("Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes")
+        return fail(QStringLiteral(
+                        "Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes")
                         .arg(required)
                         .arg(usable));
     if (capacity >= 1 && capacity / 4 < required)

@@ -62,9 +62,12 @@ QString PortableBundleManager::readmeText()
         QStringLiteral("- Keldra-Windows.bat: inicializador Windows"),
         QStringLiteral("- Keldra-Linux.sh: inicializador Linux"),
         QString(),
-        QStringLiteral("A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta disponivel."),
-        QStringLiteral("A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste ambiente."),
-        QStringLiteral("Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando disponiveis."),
+        QStringLiteral(
+            "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta disponivel."),
+        QStringLiteral(
+            "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste ambiente."),
+        QStringLiteral(
+            "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando disponiveis."),
     };
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -29,10 +29,7 @@ namespace {
 class FakeDeviceManager : public DeviceManager
 {
 public:
-    explicit FakeDeviceManager(QList<UsbDevice>* devices)
-        : m_devices(devices)
-    {
-    }
+    explicit FakeDeviceManager(QList<UsbDevice>* devices) : m_devices(devices) {}
     QList<UsbDevice> detectUsbDevices() const override { return *m_devices; }
 
 private:
@@ -138,7 +135,8 @@ private slots:
         QCOMPARE(logLines().last(), QStringLiteral("4 unidade(s) USB detectada(s)."));
 
         // Two usable drives: the user must choose.
-        m_devices.append(device(QStringLiteral("PEN"), QStringLiteral("/dev/sde1"), QStringLiteral("/media/pen"), true));
+        m_devices.append(
+            device(QStringLiteral("PEN"), QStringLiteral("/dev/sde1"), QStringLiteral("/media/pen"), true));
         m_window->refreshDevices();
         QCOMPARE(combo()->count(), 5);
         QCOMPARE(combo()->currentIndex(), -1);
@@ -151,7 +149,8 @@ private slots:
 
     void menuAndButtonRefreshTheList()
     {
-        m_devices = {device(QStringLiteral("PEN"), QStringLiteral("/dev/sdb1"), QStringLiteral("/media/pen"), true)};
+        m_devices = {
+            device(QStringLiteral("PEN"), QStringLiteral("/dev/sdb1"), QStringLiteral("/media/pen"), true)};
         const QList<QAction*> menus = m_window->menuBar()->actions();
         QCOMPARE(menus.size(), 2);
         QCOMPARE(menus.at(0)->text(), QStringLiteral("Arquivo"));
@@ -163,8 +162,9 @@ private slots:
             if (action->text() == QLatin1String("Atualizar lista"))
                 refresh = action;
         }
-        QCOMPARE(fileEntries, (QStringList{QStringLiteral("Atualizar lista"), QStringLiteral("Preparar unidade USB"),
-                                           QStringLiteral("-"), QStringLiteral("Sair")}));
+        QCOMPARE(fileEntries,
+                 (QStringList{QStringLiteral("Atualizar lista"), QStringLiteral("Preparar unidade USB"),
+                              QStringLiteral("-"), QStringLiteral("Sair")}));
         QVERIFY(refresh);
         refresh->trigger();
         QCOMPARE(combo()->count(), 1);
@@ -192,25 +192,31 @@ private slots:
         QVERIFY(touch(tool + QStringLiteral("/Keldra")));
         QVERIFY(touch(tree + QStringLiteral("/bundles/windows-x64/Keldra.exe")));
         m_window->locateBundleSources(tool, tree);
-        QCOMPARE(m_window->windowsBundleSource().executablePath, tool + QStringLiteral("/bundles/windows-x64/Keldra.exe"));
+        QCOMPARE(m_window->windowsBundleSource().executablePath,
+                 tool + QStringLiteral("/bundles/windows-x64/Keldra.exe"));
         QCOMPARE(m_window->windowsBundleSource().directory, tool + QStringLiteral("/bundles/windows-x64"));
-        QCOMPARE(m_window->linuxBundleSource().executablePath, tool + QStringLiteral("/bundles/linux-x64/Keldra"));
+        QCOMPARE(m_window->linuxBundleSource().executablePath,
+                 tool + QStringLiteral("/bundles/linux-x64/Keldra"));
 
         // Each source falls back to the build tree on its own.
         QVERIFY(QDir(tool + QStringLiteral("/bundles/windows-x64")).removeRecursively());
         QVERIFY(touch(tree + QStringLiteral("/out/build/x64-release/Release/Keldra.exe")));
         m_window->locateBundleSources(tool, tree);
-        QCOMPARE(m_window->windowsBundleSource().executablePath, tree + QStringLiteral("/bundles/windows-x64/Keldra.exe"));
+        QCOMPARE(m_window->windowsBundleSource().executablePath,
+                 tree + QStringLiteral("/bundles/windows-x64/Keldra.exe"));
         m_window->reportBundleSources();
-        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("windowsSourceLabel"))->text(), QStringLiteral("Disponível"));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("windowsSourceLabel"))->text(),
+                 QStringLiteral("Disponível"));
         QCOMPARE(logLines(), (QStringList{QStringLiteral("Fonte Windows para preparação encontrada."),
                                           QStringLiteral("Fonte Linux para preparação encontrada.")}));
 
-        m_window->locateBundleSources(path(QStringLiteral("discovery/empty")), path(QStringLiteral("discovery/none")));
+        m_window->locateBundleSources(path(QStringLiteral("discovery/empty")),
+                                      path(QStringLiteral("discovery/none")));
         QVERIFY(!m_window->windowsBundleSource().isAvailable());
         QVERIFY(!m_window->linuxBundleSource().isAvailable());
         m_window->reportBundleSources();
-        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("linuxSourceLabel"))->text(), QStringLiteral("Ausente"));
+        QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("linuxSourceLabel"))->text(),
+                 QStringLiteral("Ausente"));
         QCOMPARE(logLines().mid(2), (QStringList{QStringLiteral("Fonte Windows para preparação ausente."),
                                                  QStringLiteral("Fonte Linux para preparação ausente.")}));
     }
@@ -237,12 +243,14 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().icon, QMessageBox::Warning);
         QCOMPARE(shown.first().title, title);
-        QCOMPARE(shown.first().text, QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
+        QCOMPARE(shown.first().text,
+                 QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
 
         useLinuxRuntimeSource();
-        m_devices = {device(QStringLiteral("A"), QStringLiteral("/dev/sdb1"), QStringLiteral("/media/a"), true),
-                     device(QStringLiteral("B"), QStringLiteral("/dev/sdc1"), QString(), false),
-                     device(QStringLiteral("C"), QStringLiteral("/dev/sdd1"), QStringLiteral("/media/c"), true)};
+        m_devices = {
+            device(QStringLiteral("A"), QStringLiteral("/dev/sdb1"), QStringLiteral("/media/a"), true),
+            device(QStringLiteral("B"), QStringLiteral("/dev/sdc1"), QString(), false),
+            device(QStringLiteral("C"), QStringLiteral("/dev/sdd1"), QStringLiteral("/media/c"), true)};
         m_window->refreshDevices();
         m_window->prepareSelectedDevice();
         shown = DialogHooks::takeShownDialogs();
@@ -254,8 +262,9 @@ private slots:
         m_window->prepareSelectedDevice();
         shown = DialogHooks::takeShownDialogs();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().text, QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista "
-                                                    "antes de preparar."));
+        QCOMPARE(shown.first().text,
+                 QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista "
+                                "antes de preparar."));
 
         // "Não" to the question leaves the drive alone.
         const QString root = path(QStringLiteral("declined-drive"));
@@ -268,9 +277,10 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().icon, QMessageBox::Question);
         QCOMPARE(shown.first().title, QStringLiteral("Preparar unidade USB"));
-        QCOMPARE(shown.first().text, QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. "
-                                                    "Arquivos existentes do bundle Keldra podem ser substituídos.")
-                                         .arg(root));
+        QCOMPARE(shown.first().text,
+                 QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. "
+                                "Arquivos existentes do bundle Keldra podem ser substituídos.")
+                     .arg(root));
         QVERIFY(QDir(root).isEmpty());
     }
 
@@ -290,9 +300,11 @@ private slots:
         QCOMPARE(shown.at(1).title, QStringLiteral("Keldra - Gerenciador"));
         QCOMPARE(shown.at(1).text, QStringLiteral("USB preparado com estrutura portatil Keldra."));
         const QStringList lines = logLines();
-        QCOMPARE(lines.mid(lines.size() - 2),
-                 (QStringList{QStringLiteral("Unidade preparada: %1").arg(root),
-                              QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(root)}));
+        QCOMPARE(
+            lines.mid(lines.size() - 2),
+            (QStringList{
+                QStringLiteral("Unidade preparada: %1").arg(root),
+                QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(root)}));
         QVERIFY(QFileInfo(root + QStringLiteral("/Keldra/linux/qt.conf")).isFile());
         QVERIFY(QFileInfo(Keldra::Deployment::updateStatePath(root)).isFile());
     }

@@ -33,7 +33,8 @@ bool run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
 }
 
 } // namespace
@@ -68,7 +69,8 @@ private:
         if (!m_mounted)
             QSKIP("needs root to mount a tmpfs drive");
         // Each case starts from an empty drive.
-        for (const QFileInfo& entry : QDir(m_drive).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        for (const QFileInfo& entry :
+             QDir(m_drive).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
             entry.isDir() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
     }
 
@@ -84,9 +86,10 @@ private slots:
         m_drive = path(QStringLiteral("drive"));
         QVERIFY(QDir().mkpath(m_drive));
         if (::geteuid() == 0)
-            m_mounted = run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                      QStringLiteral("size=%1").arg(kDriveCapacity), QStringLiteral("tmpfs"),
-                                                      m_drive});
+            m_mounted =
+                run(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=%1").arg(kDriveCapacity), QStringLiteral("tmpfs"), m_drive});
     }
 
     void cleanupTestCase()
@@ -119,8 +122,8 @@ private slots:
         const QString shared = path(QStringLiteral("libshared.so.1"));
         QVERIFY(writeFile(shared, QByteArray(777, 'l')));
         const QString tools = path(QStringLiteral("tools"));
-        QVERIFY(writeFile(tools + QStringLiteral("/ldd"),
-                          "#!/bin/sh\necho \"\tlibshared.so.1 => " + QFile::encodeName(shared) + " (0x1)\"\n"));
+        QVERIFY(writeFile(tools + QStringLiteral("/ldd"), "#!/bin/sh\necho \"\tlibshared.so.1 => " +
+                                                              QFile::encodeName(shared) + " (0x1)\"\n"));
         QFile::setPermissions(tools + QStringLiteral("/ldd"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(tools) + ':' + savedPath);
@@ -148,23 +151,26 @@ private slots:
         PortableBundleResult result;
         const PortableBundleOptions none;
         // An unknown volume is refused before any size is looked at.
-        QVERIFY(!m_manager.validateBundleFitsUsb(path(QStringLiteral("gone")), path(QStringLiteral("gone/Keldra")),
-                                                 none, &result));
+        QVERIFY(!m_manager.validateBundleFitsUsb(path(QStringLiteral("gone")),
+                                                 path(QStringLiteral("gone/Keldra")), none, &result));
         QCOMPARE(result.message, QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
 
         requireDrive();
         fill(QStringLiteral("filler.bin"), kDriveCapacity - 256 * 1024);
-        QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), none, &result));
-        QCOMPARE(result.message, QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
+        QVERIFY(
+            !m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), none, &result));
+        QCOMPARE(result.message,
+                 QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
 
         // Both too big for the free space and above a quarter: the space message wins.
         const PortableBundleOptions big = linuxBundleOf(2 * kQuarter);
         QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), big, &result));
         const qint64 available = QStorageInfo(m_drive).bytesAvailable();
-        QCOMPARE(result.message, QStringLiteral("Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\n"
-                                                "Disponivel: %2 bytes")
-                                     .arg(2 * kQuarter)
-                                     .arg(available));
+        QCOMPARE(result.message,
+                 QStringLiteral("Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\n"
+                                "Disponivel: %2 bytes")
+                     .arg(2 * kQuarter)
+                     .arg(available));
     }
 
     void quarterOfTheCapacityIsTheLimit()
@@ -172,16 +178,17 @@ private slots:
         requireDrive();
         PortableBundleResult result;
         result.message = QStringLiteral("untouched");
-        QVERIFY(m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), linuxBundleOf(kQuarter),
-                                                &result));
+        QVERIFY(m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
+                                                linuxBundleOf(kQuarter), &result));
         QCOMPARE(result.message, QStringLiteral("untouched"));
 
         QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
                                                  linuxBundleOf(kQuarter + 1), &result));
-        QCOMPARE(result.message, QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
-                                                "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.")
-                                     .arg(kDriveCapacity)
-                                     .arg(kQuarter + 1));
+        QCOMPARE(result.message,
+                 QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
+                                "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.")
+                     .arg(kDriveCapacity)
+                     .arg(kQuarter + 1));
 
         // The refusal stops the preparation before anything is copied.
         const PortableBundleResult prepared =
@@ -201,12 +208,14 @@ private slots:
         PortableBundleResult result;
 
         fill(QStringLiteral("Keldra/linux/old.bin"), filler);
-        QVERIFY2(m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result),
-                 qPrintable(result.message));
+        QVERIFY2(
+            m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result),
+            qPrintable(result.message));
 
         requireDrive();
         fill(QStringLiteral("other.bin"), filler);
-        QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result));
+        QVERIFY(
+            !m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result));
         QVERIFY(result.message.startsWith(QStringLiteral("Espaco insuficiente na unidade USB.")));
     }
 };

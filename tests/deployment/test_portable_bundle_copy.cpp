@@ -70,7 +70,8 @@ private slots:
         QVERIFY(writeFile(root + QStringLiteral("/Keldra"), "a file where the folder belongs"));
         const PortableBundleResult result = m_manager.preparePortableBundle(root, {}, {});
         QVERIFY(!result.success);
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel criar a pasta: %1").arg(root + QStringLiteral("/Keldra")));
+        QCOMPARE(result.message,
+                 QStringLiteral("Nao foi possivel criar a pasta: %1").arg(root + QStringLiteral("/Keldra")));
     }
 
     // Without platforms/qwindows.dll the folder is not a deployed runtime:
@@ -91,7 +92,8 @@ private slots:
         const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
         QVERIFY2(result.success, qPrintable(result.message));
 
-        QStringList copied = QDir(root + QStringLiteral("/Keldra/windows")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QStringList copied =
+            QDir(root + QStringLiteral("/Keldra/windows")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         copied.sort();
         QCOMPARE(copied, (QStringList{QStringLiteral("Keldra.exe"), QStringLiteral("Qt6Core.dll"),
                                       QStringLiteral("libcrypto-3-x64.dll")}));
@@ -126,8 +128,8 @@ private slots:
         const QString source = path(QStringLiteral("copy/source.bin"));
         const QString destination = path(QStringLiteral("copy/out/destination.bin"));
         QVERIFY(writeFile(source, QByteArray(3 * 1024 * 1024 + 17, 's')));
-        QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                          | QFileDevice::ReadGroup);
+        QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup);
         PortableBundleResult result;
 
         // A missing destination folder is reported with the destination path.
@@ -174,7 +176,8 @@ private slots:
         QVERIFY(!m_manager.copyExecutable(missing, target, &copied, &result));
         QCOMPARE(result.message, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(missing));
         QVERIFY(!m_manager.copyDirectoryContents(path(QStringLiteral("nowhere")), target, &result));
-        QCOMPARE(result.message, QStringLiteral("Pasta de origem nao encontrada: %1").arg(path(QStringLiteral("nowhere"))));
+        QCOMPARE(result.message,
+                 QStringLiteral("Pasta de origem nao encontrada: %1").arg(path(QStringLiteral("nowhere"))));
     }
 
     void parsesLddOutput()
@@ -190,14 +193,17 @@ private slots:
                      "exit 0\n");
         QStringList libraries = m_manager.linuxLibraryDependencies(QStringLiteral("/any/binary"));
         libraries.sort();
-        QCOMPARE(libraries, (QStringList{QStringLiteral("/lib64/ld-linux-x86-64.so.2"),
-                                         QStringLiteral("/opt/x/libbar.so.2"), QStringLiteral("/opt/x/libfoo.so.1")}));
+        QCOMPARE(libraries,
+                 (QStringList{QStringLiteral("/lib64/ld-linux-x86-64.so.2"),
+                              QStringLiteral("/opt/x/libbar.so.2"), QStringLiteral("/opt/x/libfoo.so.1")}));
 
         useFakeTools("echo '\tlibfoo.so.1 => /opt/x/libfoo.so.1'; exit 1\n", "exit 0\n");
         QVERIFY(m_manager.linuxLibraryDependencies(QStringLiteral("/any/binary")).isEmpty());
         PortableBundleResult result;
-        QVERIFY(!m_manager.copyLinuxLibraryDependencies(QStringLiteral("/any/binary"), path(QStringLiteral("lib")), &result));
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel identificar dependencias Linux para: /any/binary"));
+        QVERIFY(!m_manager.copyLinuxLibraryDependencies(QStringLiteral("/any/binary"),
+                                                        path(QStringLiteral("lib")), &result));
+        QCOMPARE(result.message,
+                 QStringLiteral("Nao foi possivel identificar dependencias Linux para: /any/binary"));
     }
 
     void tlsLibrariesComeFromTheLoaderCache()
@@ -207,9 +213,10 @@ private slots:
         QVERIFY(writeFile(path(QStringLiteral("sys/libssl.so.3")), "ssl3"));
         PortableBundleResult result;
 
-        useFakeTools("exit 0\n", "echo \"\tlibssl.so.3 (libc6,x86-64) => " + QFile::encodeName(path(QStringLiteral("sys/libssl.so.3")))
-                                     + "\"\necho '\tlibssl.so (libc6,x86-64) => /usr/lib/libssl.so'\n"
-                                       "echo '\tlibssl.so.1.1 (libc6,x86-64) => /nonexistent/libssl.so.1.1'\n");
+        useFakeTools("exit 0\n", "echo \"\tlibssl.so.3 (libc6,x86-64) => " +
+                                     QFile::encodeName(path(QStringLiteral("sys/libssl.so.3"))) +
+                                     "\"\necho '\tlibssl.so (libc6,x86-64) => /usr/lib/libssl.so'\n"
+                                     "echo '\tlibssl.so.1.1 (libc6,x86-64) => /nonexistent/libssl.so.1.1'\n");
         QVERIFY2(m_manager.copyLinuxTlsLibraries(lib, &result), qPrintable(result.message));
         QCOMPARE(QDir(lib).entryList(QDir::Files), QStringList{QStringLiteral("libssl.so.3")});
 
@@ -243,7 +250,9 @@ private slots:
         const QString occupied = path(QStringLiteral("state-occupied"));
         QVERIFY(QDir().mkpath(occupied + QStringLiteral("/Keldra/update-state.json")));
         QVERIFY(!writeUpdateState(occupied, QStringLiteral("1.0.0"), QString(), &error));
-        QCOMPARE(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(updateStatePath(occupied)));
+        QCOMPARE(
+            error,
+            QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(updateStatePath(occupied)));
     }
 };
 

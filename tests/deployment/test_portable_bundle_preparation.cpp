@@ -56,19 +56,20 @@ fi
 exit "$status"
 )SH";
 
-const QByteArray kExpectedReadme = "Keldra portable bundle\n"
-                                   "\n"
-                                   "Raiz do pendrive:\n"
-                                   "- keldra.kldr: container criptografado\n"
-                                   "- Keldra-Windows.bat: inicializador Windows\n"
-                                   "- Keldra-Linux.sh: inicializador Linux\n"
-                                   "\n"
-                                   "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta "
-                                   "disponivel.\n"
-                                   "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste "
-                                   "ambiente.\n"
-                                   "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando "
-                                   "disponiveis.\n";
+const QByteArray kExpectedReadme =
+    "Keldra portable bundle\n"
+    "\n"
+    "Raiz do pendrive:\n"
+    "- keldra.kldr: container criptografado\n"
+    "- Keldra-Windows.bat: inicializador Windows\n"
+    "- Keldra-Linux.sh: inicializador Linux\n"
+    "\n"
+    "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta "
+    "disponivel.\n"
+    "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste "
+    "ambiente.\n"
+    "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando "
+    "disponiveis.\n";
 
 const QByteArray kExpectedWindowsLauncher =
     "@echo off\r\nsetlocal\r\ncd /d \"%~dp0Keldra\\windows\"\r\nstart \"Keldra\" \"Keldra.exe\"\r\n";
@@ -77,13 +78,18 @@ constexpr mode_t kAllExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
 bool hasAllExecuteBits(const QString& path)
 {
-    struct stat info{};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & kAllExecuteBits) == kAllExecuteBits;
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
+           (info.st_mode & kAllExecuteBits) == kAllExecuteBits;
 }
 
 ino_t inodeOf(const QString& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
@@ -144,7 +150,8 @@ private slots:
         m_windowsSource = workspace.filePath(QStringLiteral("windows-x64"));
         QVERIFY(writeFile(m_windowsSource + QStringLiteral("/Keldra.exe"), QByteArray(4096, 'x')));
         QVERIFY(writeFile(m_windowsSource + QStringLiteral("/Qt6Core.dll"), QByteArray(2048, 'c')));
-        QVERIFY(writeFile(m_windowsSource + QStringLiteral("/platforms/qwindows.dll"), QByteArray(1024, 'p')));
+        QVERIFY(
+            writeFile(m_windowsSource + QStringLiteral("/platforms/qwindows.dll"), QByteArray(1024, 'p')));
         QVERIFY(writeFile(m_windowsSource + QStringLiteral("/styles/qmodernwindowsstyle.dll"), "style"));
         QVERIFY(writeFile(m_windowsSource + QStringLiteral("/.cache"), "hidden entries stay behind"));
 
@@ -160,11 +167,12 @@ private slots:
 
         m_options.windowsExecutable = m_windowsSource + QStringLiteral("/Keldra.exe");
         m_options.linuxExecutable = m_linuxSource + QStringLiteral("/Keldra");
-        m_result = m_manager.preparePortableBundle(m_drive, m_options, [this](int step, int total, const QString& text) {
-            m_steps.append(step);
-            m_totals.append(total);
-            m_texts.append(text);
-        });
+        m_result = m_manager.preparePortableBundle(m_drive, m_options,
+                                                   [this](int step, int total, const QString& text) {
+                                                       m_steps.append(step);
+                                                       m_totals.append(total);
+                                                       m_texts.append(text);
+                                                   });
         QVERIFY2(m_result.success, qPrintable(m_result.message));
     }
 
@@ -184,20 +192,23 @@ private slots:
 
     void laysOutTheDrive()
     {
-        for (const char* path : {"Keldra-Windows.bat", "Keldra-Linux.sh", "Keldra/README.txt",
-                                 "Keldra/windows/Keldra.exe", "Keldra/windows/Qt6Core.dll",
-                                 "Keldra/windows/platforms/qwindows.dll", "Keldra/windows/styles/qmodernwindowsstyle.dll",
-                                 "Keldra/linux/Keldra", "Keldra/linux/lib/libQt6Core.so.6",
-                                 "Keldra/linux/lib/libQt6Widgets.so.6", "Keldra/linux/lib/libssl.so.3",
-                                 "Keldra/linux/plugins/platforms/libqxcb.so"})
+        for (const char* path :
+             {"Keldra-Windows.bat", "Keldra-Linux.sh", "Keldra/README.txt", "Keldra/windows/Keldra.exe",
+              "Keldra/windows/Qt6Core.dll", "Keldra/windows/platforms/qwindows.dll",
+              "Keldra/windows/styles/qmodernwindowsstyle.dll", "Keldra/linux/Keldra",
+              "Keldra/linux/lib/libQt6Core.so.6", "Keldra/linux/lib/libQt6Widgets.so.6",
+              "Keldra/linux/lib/libssl.so.3", "Keldra/linux/plugins/platforms/libqxcb.so"})
             QVERIFY2(QFileInfo(drivePath(QString::fromLatin1(path))).isFile(), path);
         QVERIFY(!QFileInfo::exists(drivePath(QStringLiteral("Keldra/windows/.cache"))));
         QCOMPARE(readFile(drivePath(QStringLiteral("keldra.kldr"))), QByteArray("container bytes"));
-        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/linux/Keldra"))), readFile(m_options.linuxExecutable));
+        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/linux/Keldra"))),
+                 readFile(m_options.linuxExecutable));
         // Nothing is left behind by the atomic writes.
-        const QStringList rootEntries = QDir(m_drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        QCOMPARE(rootEntries, (QStringList{QStringLiteral("Keldra"), QStringLiteral("Keldra-Linux.sh"),
-                                           QStringLiteral("Keldra-Windows.bat"), QStringLiteral("keldra.kldr")}));
+        const QStringList rootEntries =
+            QDir(m_drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(rootEntries,
+                 (QStringList{QStringLiteral("Keldra"), QStringLiteral("Keldra-Linux.sh"),
+                              QStringLiteral("Keldra-Windows.bat"), QStringLiteral("keldra.kldr")}));
     }
 
     void writesLaunchersAndReadmeByteForByte()
@@ -249,7 +260,8 @@ private slots:
             QVERIFY2(!paths.isEmpty(), qPrintable(binary));
             QVERIFY2(unresolved.isEmpty(), qPrintable(binary + QStringLiteral(": ") + unresolved));
             for (const QString& path : paths)
-                QVERIFY2(QFileInfo(path).absolutePath() == lib, qPrintable(binary + QStringLiteral(" -> ") + path));
+                QVERIFY2(QFileInfo(path).absolutePath() == lib,
+                         qPrintable(binary + QStringLiteral(" -> ") + path));
         }
     }
 

@@ -52,18 +52,24 @@ private slots:
         const QString drive = path(QStringLiteral("drive"));
         QVERIFY(QDir().mkpath(drive));
 
-        const Run run = runCli({QStringLiteral("prepare-drive"), drive, QStringLiteral("--windows"), path(QStringLiteral("win")),
-                                QStringLiteral("--linux"), path(QStringLiteral("linux/Keldra"))});
+        const Run run = runCli({QStringLiteral("prepare-drive"), drive, QStringLiteral("--windows"),
+                                path(QStringLiteral("win")), QStringLiteral("--linux"),
+                                path(QStringLiteral("linux/Keldra"))});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out,
-                 (QStringList{QStringLiteral("Fonte Windows para preparação encontrada: %1").arg(path(QStringLiteral("win/Keldra.exe"))),
-                              QStringLiteral("Fonte Linux para preparação encontrada: %1").arg(path(QStringLiteral("linux/Keldra"))),
-                              QStringLiteral("Validando unidade USB..."), QStringLiteral("Criando estrutura de pastas..."),
-                              QStringLiteral("Copiando bundle Windows..."), QStringLiteral("Copiando bundle Linux..."),
-                              QStringLiteral("Criando inicializador Windows..."), QStringLiteral("Criando arquivos auxiliares..."),
-                              QStringLiteral("Preparacao concluida."), QStringLiteral("Unidade preparada: %1").arg(drive),
-                              QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(drive),
-                              QStringLiteral("USB preparado com estrutura portatil Keldra.")}));
+        QCOMPARE(
+            run.out,
+            (QStringList{
+                QStringLiteral("Fonte Windows para preparação encontrada: %1")
+                    .arg(path(QStringLiteral("win/Keldra.exe"))),
+                QStringLiteral("Fonte Linux para preparação encontrada: %1")
+                    .arg(path(QStringLiteral("linux/Keldra"))),
+                QStringLiteral("Validando unidade USB..."), QStringLiteral("Criando estrutura de pastas..."),
+                QStringLiteral("Copiando bundle Windows..."), QStringLiteral("Copiando bundle Linux..."),
+                QStringLiteral("Criando inicializador Windows..."),
+                QStringLiteral("Criando arquivos auxiliares..."), QStringLiteral("Preparacao concluida."),
+                QStringLiteral("Unidade preparada: %1").arg(drive),
+                QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(drive),
+                QStringLiteral("USB preparado com estrutura portatil Keldra.")}));
         QCOMPARE(readFile(drive + QStringLiteral("/Keldra/windows/Keldra.exe")), QByteArray("exe"));
         QCOMPARE(readFile(drive + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
         const QJsonObject state =
@@ -75,20 +81,21 @@ private slots:
     {
         QVERIFY(writeFile(path(QStringLiteral("linux2/Keldra")), "program"));
         QVERIFY(writeFile(path(QStringLiteral("linux2/qt.conf")), "x"));
-        Run run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("missing-drive")), QStringLiteral("--linux"),
-                          path(QStringLiteral("linux2"))});
+        Run run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("missing-drive")),
+                          QStringLiteral("--linux"), path(QStringLiteral("linux2"))});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("Falha: Unidade USB invalida.")), qPrintable(run.err));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("missing-drive"))));
 
-        run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")), QStringLiteral("--linux"),
-                      path(QStringLiteral("no-such-build"))});
+        run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")),
+                      QStringLiteral("--linux"), path(QStringLiteral("no-such-build"))});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains(QStringLiteral("Executavel do Keldra nao encontrado:")));
 
         run = runCli({QStringLiteral("prepare-drive")});
         QCOMPARE(run.exitCode, 2);
-        run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")), QStringLiteral("--linux")});
+        run = runCli(
+            {QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")), QStringLiteral("--linux")});
         QCOMPARE(run.exitCode, 2);
     }
 };
