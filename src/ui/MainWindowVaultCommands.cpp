@@ -5,6 +5,8 @@
 #include "DialogHooks.h"
 #include "VaultBrowserUtils.h"
 
+#include "ContainerRecovery.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -226,8 +228,9 @@ void MainWindow::backupContainer()
 // identical copy instead of being truncated while it is read.
 bool MainWindow::copyContainerTo(const QString& target)
 {
+    // A header change torn by a crash is rolled back first: a backup must be a whole vault.
     QFile source(containerPath);
-    if (!source.open(QIODevice::ReadOnly)) {
+    if (!Keldra::Core::ContainerRecovery::recover(containerPath) || !source.open(QIODevice::ReadOnly)) {
         DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível abrir o container para backup."));
         return false;
     }
