@@ -12,6 +12,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace Keldra::Core {
 
 namespace {
@@ -19,12 +24,49 @@ namespace {
 const QString ReplaceText = QStringLiteral("Substituindo container no USB");
 constexpr qint64 ReplaceChunkSize = 8 * 1024 * 1024;
 
+enum class KernelCopy { Done, Failed, Unsupported };
+
+// Copies `length` bytes at `offset` of the source to the output's current
+// position inside the kernel, so the ciphertext never passes through our
+// memory (it halves the CPU of the copy). Unsupported where the system or
+// the pair of file systems cannot; the caller then copies by hand.
+KernelCopy copyInKernel(QFile& source, QIODevice* output, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    auto* file = qobject_cast<QFileDevice*>(output);
+    if (!file || file->handle() < 0 || source.handle() < 0)
+        return KernelCopy::Unsupported;
+    if (!file->flush())
+        return KernelCopy::Failed;
+    loff_t in = offset;
+    loff_t out = file->pos();
+    const loff_t start = out;
+    while (out - start < length) {
+        const ssize_t copied = ::copy_file_range(source.handle(), &in, file->handle(), &out,
+                                                 size_t(length - (out - start)), 0);
+        if (copied < 0 && out == start
+            && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF))
+            return KernelCopy::Unsupported;
+        if (copied <= 0) // an error, or the source ended before the block did
+            return KernelCopy::Failed;
+    }
+    return file->seek(out) ? KernelCopy::Done : KernelCopy::Failed;
+#else
+    Q_UNUSED(source);
+    Q_UNUSED(output);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+    return KernelCopy::Unsupported;
+#endif
+}
+
 // Copies the live blocks of every entry, back to back, into the new file and
 // records them with their new offsets in target.
 bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
                     SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
 {
     QByteArray buffer;
+    bool kernelCopy = true;
     qint64 done = 0;
     for (VaultFileEntry entry : entries) {
         QList<VaultFileBlock> moved;
@@ -33,14 +75,22 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
             // One block in memory at a time, whatever the record claims.
             if (block.encryptedSize < 0 || block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
                 return false;
-            if (!source.seek(block.offset))
+            const qint64 newOffset = output->pos();
+            const KernelCopy copied = kernelCopy ? copyInKernel(source, output, block.offset, block.encryptedSize)
+                                                 : KernelCopy::Unsupported;
+            if (copied == KernelCopy::Failed)
                 return false;
-            buffer.resize(static_cast<int>(block.encryptedSize));
-            if (source.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
-                return false;
-            block.offset = output->pos();
-            if (output->write(buffer) != buffer.size())
-                return false;
+            if (copied == KernelCopy::Unsupported) {
+                kernelCopy = false;
+                if (!source.seek(block.offset))
+                    return false;
+                buffer.resize(static_cast<int>(block.encryptedSize));
+                if (source.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
+                    return false;
+                if (output->write(buffer) != buffer.size())
+                    return false;
+            }
+            block.offset = newOffset;
             moved.append(block);
             done += block.plainSize;
             if (progress)
