@@ -48,12 +48,23 @@ public:
     static QSet<QString> unsyncedFiles();
     static QSet<QString> unsyncedFolders();
 
+    // Power cut: every change that was not synced is lost. Written bytes go
+    // back to what they were, sizes to their synced size, files created in an
+    // unsynced folder vanish and files removed from one come back. (Renames
+    // are kept.) Then the injector is reset.
+    static void powerCut();
+
     // --- Used by ContainerFile --------------------------------------------
     // Whether a non-write operation (flush, sync, resize, remove, rename, open for writing) may run.
     static bool admitCall();
     // How many of `length` bytes may be written: -1 refuses the write.
     static qint64 admitWrite(qint64 length);
     static void noteFileDirty(const QString& path);
+    // Called before the change, while the old bytes can still be read.
+    static void noteOverwrite(const QString& path, qint64 offset, qint64 length);
+    static void noteResize(const QString& path, qint64 size);
+    static void noteCreated(const QString& path);
+    static void noteRemoving(const QString& path);
     static void noteFileSynced(const QString& path);
     static void noteFolderDirty(const QString& path);
     static void noteFolderSynced(const QString& path);

@@ -55,6 +55,10 @@ bool ContainerFile::open(OpenMode mode)
             return false;
     }
     const bool existed = m_file.exists();
+    if (changes && !existed)
+        ContainerFaultInjector::noteCreated(m_file.fileName());
+    if (changes && existed && (mode & Truncate))
+        ContainerFaultInjector::noteResize(m_file.fileName(), 0);
     if (!m_file.open(mode | Unbuffered))
         return false;
     if (changes && !existed)
@@ -105,6 +109,7 @@ bool ContainerFile::resize(qint64 size)
     if (!ContainerFaultInjector::admitCall())
         return false;
     ContainerFaultInjector::noteFileDirty(m_file.fileName());
+    ContainerFaultInjector::noteResize(m_file.fileName(), size);
     if (!m_file.resize(size))
         return false;
     // QFile::resize leaves the position alone; keep ours inside the file.
@@ -134,6 +139,7 @@ qint64 ContainerFile::writeData(const char* data, qint64 size)
     ContainerFaultInjector::noteFileDirty(m_file.fileName());
     if (allowed == 0)
         return size == 0 ? 0 : -1;
+    ContainerFaultInjector::noteOverwrite(m_file.fileName(), m_file.pos(), allowed);
     return m_file.write(data, allowed);
 }
 
@@ -170,6 +176,7 @@ bool ContainerFile::removeFile(const QString& path)
         return true;
     if (!ContainerFaultInjector::admitCall())
         return false;
+    ContainerFaultInjector::noteRemoving(path);
     if (!QFile::remove(path))
         return false;
     ContainerFaultInjector::noteFolderDirty(folderOf(path));

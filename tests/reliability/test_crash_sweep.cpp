@@ -179,6 +179,7 @@ struct Point
 {
     Mode mode;
     qint64 target;
+    bool powerCut = false; // the crash also loses everything not yet synced
 };
 
 struct SweepResult
@@ -262,6 +263,7 @@ private:
             writeCalls.insert(w.call);
         for (int call = 1; call <= calls; ++call) {
             points.append({Mode::CrashCall, call});
+            points.append({Mode::CrashCall, call, true});
             points.append({Mode::FailCall, call});
             if (writeCalls.contains(call))
                 points.append({Mode::ShortWrite, call});
@@ -272,6 +274,7 @@ private:
                 if (at > w.firstByte && at < w.firstByte + w.length && !bytes.contains(at)) {
                     bytes.insert(at);
                     points.append({Mode::CrashByte, at});
+                    points.append({Mode::CrashByte, at, true});
                 }
             }
         }
@@ -321,7 +324,8 @@ private:
         const auto writes = ContainerFaultInjector::writes();
         const QSet<QString> unsyncedFiles = ContainerFaultInjector::unsyncedFiles();
         const QSet<QString> unsyncedFolders = ContainerFaultInjector::unsyncedFolders();
-        ContainerFaultInjector::reset();
+        // A power cut right after the success must not take the change back.
+        ContainerFaultInjector::powerCut();
         VaultProbe::State after;
         if (!cleanOk || calls == 0 || !m_probe.open(m_container, &after, &why)) {
             problem(QStringLiteral("clean run failed or wrote nothing (%1 calls) %2").arg(calls).arg(why));
@@ -344,9 +348,12 @@ private:
             ContainerFaultInjector::arm(point.mode, point.target);
             const bool ok = scenario.run(*vault);
             const bool crashed = ContainerFaultInjector::crashed();
+            if (point.powerCut)
+                ContainerFaultInjector::powerCut();
             ContainerFaultInjector::reset();
             (crashed ? result.crashPoints : result.faults)++;
-            const QString where = QStringLiteral("mode %1 at %2: ").arg(int(point.mode)).arg(point.target);
+            const QString where
+                = QStringLiteral("mode %1 at %2%3: ").arg(int(point.mode)).arg(point.target).arg(point.powerCut ? " with power cut" : "");
 
             // What the next start finds. In two scenarios a real open (keldra-cli, an unlock) does the recovery itself.
             const bool realOpenWanted = scenario.name == QStringLiteral("import") || scenario.name == QStringLiteral("rename");

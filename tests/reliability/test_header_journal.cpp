@@ -152,6 +152,43 @@ private slots:
         QCOMPARE(ContainerFaultInjector::bytesWritten(), qint64(4));
     }
 
+    void powerCutLosesExactlyWhatWasNotSynced()
+    {
+        QTemporaryDir dir(scratchBase() + "/keldra-journal-XXXXXX");
+        const QString kept = dir.filePath("kept");
+        const QString synced = dir.filePath("synced");
+        const QString unsyncedName = dir.filePath("new-name-not-synced");
+        const QString removed = dir.filePath("removed");
+        writeFile(kept, "0123456789");
+        writeFile(removed, "was here");
+        ContainerFaultInjector::arm(Mode::Count, 0);
+        {
+            ContainerFile file(kept);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(2) && file.writeAll(QByteArray("ab")));
+            QVERIFY(file.sync()); // durable
+            QVERIFY(file.seek(5) && file.writeAll(QByteArray("XYZ-and-more")));
+            QVERIFY(file.resize(12)); // neither the bytes nor the size are synced
+        }
+        {
+            ContainerFile file(synced);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.writeAll(QByteArray("durable")) && file.sync());
+        }
+        QVERIFY(ContainerFile::syncFolderOf(synced));
+        {
+            ContainerFile file(unsyncedName);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.writeAll(QByteArray("lost")) && file.sync()); // its folder entry is not synced
+        }
+        QVERIFY(ContainerFile::removeFile(removed));
+        ContainerFaultInjector::powerCut();
+        QCOMPARE(readFile(kept), QByteArray("01ab456789"));
+        QCOMPARE(readFile(synced), QByteArray("durable"));
+        QVERIFY(!QFileInfo::exists(unsyncedName));
+        QCOMPARE(readFile(removed), QByteArray("was here"));
+    }
+
     void journalRejectsEveryTornOrAlteredForm()
     {
         JournalRange range{35, "old-bytes", "new-bytes"};
@@ -252,16 +289,29 @@ private slots:
             const int calls = ContainerFaultInjector::calls();
             const qint64 bytes = ContainerFaultInjector::bytesWritten();
 
-            for (qint64 crashAt = 0; crashAt <= bytes; ++crashAt) {
-                restoreHead(path, full);
-                ContainerFaultInjector::arm(Mode::CrashByte, crashAt);
-                const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second);
-                ContainerFaultInjector::reset();
-                QVERIFY(ContainerRecovery::recover(path));
-                const QByteArray now = readHead(path);
-                QVERIFY2(now == after || (!ok && now == before), qPrintable(QString::number(crashAt)));
-                QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
-                ++crashPoints;
+            // A reported success survives losing everything that was not synced.
+            restoreHead(path, full);
+            ContainerFaultInjector::arm(Mode::Count, 0);
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
+            ContainerFaultInjector::powerCut();
+            QCOMPARE(readHead(path), after);
+
+            // A killed process keeps what it wrote; a power cut also loses what was not synced.
+            for (bool powerCut : {false, true}) {
+                for (qint64 crashAt = 0; crashAt <= bytes; ++crashAt) {
+                    restoreHead(path, full);
+                    ContainerFaultInjector::arm(Mode::CrashByte, crashAt);
+                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second);
+                    if (powerCut)
+                        ContainerFaultInjector::powerCut();
+                    ContainerFaultInjector::reset();
+                    QVERIFY(ContainerRecovery::recover(path));
+                    const QByteArray now = readHead(path);
+                    QVERIFY2(now == after || (!ok && now == before),
+                             qPrintable(QStringLiteral("%1 %2").arg(crashAt).arg(powerCut)));
+                    QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
+                    ++crashPoints;
+                }
             }
             for (int call = 1; call <= calls; ++call) {
                 for (Mode mode : {Mode::FailCall, Mode::ShortWrite, Mode::CrashCall}) {
