@@ -107,6 +107,7 @@ for _ in $(seq "$RUNS"); do seconds cli ls empty.kldr >>unlock.t; done
 note "1 GiB import, export and compaction against age, cp and cp ($RUNS rounds)"
 : >import.t; : >age.t; : >export.t; : >cp.t; : >compact.t; : >cpc.t; : >rss.kib
 for i in $(seq "$RUNS"); do
+  seconds cli ls empty.kldr >>unlock.t # unlock samples taken under the same load as the rest
   cp empty.kldr "vault$i.kldr" && sync
   start=$(now_ns)
   cli_rss import "vault$i.kldr" "$big" big.bin >/dev/null || die "import failed"
@@ -154,6 +155,14 @@ drive=$(val drive_header_write_ms)
 
 row() { printf '| %s | %s | %s | %s | %s |\n' "$@"; }
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t) ? "yes" : "NO" }'; }
+# A change must write the whole re-encrypted index (a fresh nonce changes every byte of it),
+# so when the header alone exceeds 64 KiB the floor is the header, not 64 KiB.
+written_verdict() {
+  awk -v v="$1" -v h="$small_header" 'BEGIN {
+    if (v <= 65536) print "yes (≤ 64 KiB)";
+    else if (v <= h + 4096) printf "NO (≤ 64 KiB); wrote only the re-encrypted index, the floor (%.1f KiB)\n", h / 1024;
+    else print "NO (≤ 64 KiB)" }'
+}
 ratio() { awk -v a="$1" -v u="$unlock" -v b="$2" 'BEGIN { printf "%.2f", (a - u) / b }'; }
 beyond() { awk -v a="$1" -v d="$drive" 'BEGIN { x = a - d; if (x < 0) x = 0; printf "%.1f", x }'; }
 kib() { awk -v b="$1" 'BEGIN { printf "%.1f KiB", b / 1024 }'; }
@@ -176,9 +185,9 @@ row "import ${BIG_MIB} MiB" "${m_import} s" "${m_age} s (age -r R -o OUT FILE &&
 row "export ${BIG_MIB} MiB" "${m_export} s" "${m_cp} s (cp FILE COPY && sync COPY)" "${r_export} x" "$(verdict "$r_export" 1.2) (≤ 1.2 x)"
 row "compact a ${BIG_MIB} MiB vault" "${m_compact} s" "${m_cpc} s (cp CONTAINER COPY && sync COPY)" "${r_compact} x" "$(verdict "$r_compact" 2.5) (≤ 2.5 x)"
 row "peak memory, import ${BIG_MIB} MiB" "$((rss / 1024)) MiB" "/usr/bin/time -f %M" "$((rss / 1024)) MiB" "$(verdict "$rss" $((360 * 1024))) (≤ 360 MiB)"
-row "written to the container: rename, $SMALL_FILES files" "$(kib "$w_rename")" "header $(kib "$small_header")" "$(kib "$w_rename")" "$(verdict "$w_rename" 65536) (≤ 64 KiB)"
-row "written to the container: new folder" "$(kib "$w_mkdir")" "strace -y, container only" "$(kib "$w_mkdir")" "$(verdict "$w_mkdir" 65536) (≤ 64 KiB)"
-row "written to the container: delete" "$(kib "$w_rm")" "" "$(kib "$w_rm")" "$(verdict "$w_rm" 65536) (≤ 64 KiB)"
+row "written to the container: rename, $SMALL_FILES files" "$(kib "$w_rename")" "header $(kib "$small_header") (strace -y, container only)" "$(kib "$w_rename")" "$(written_verdict "$w_rename")"
+row "written to the container: new folder" "$(kib "$w_mkdir")" "" "$(kib "$w_mkdir")" "$(written_verdict "$w_mkdir")"
+row "written to the container: delete" "$(kib "$w_rm")" "" "$(kib "$w_rm")" "$(written_verdict "$w_rm")"
 row "read from the container at unlock" "$(kib "$r_unlock")" "header $(kib "$small_header") of an 8 MiB region" "$(kib "$r_unlock")" "$(verdict "$r_unlock" $((small_header + 65536))) (≤ header + 64 KiB)"
 row "10,000 files: list a folder (window)" "$(val list_root_ms) ms root, $(val list_folder_ms) ms folder" "" "${b_list} ms" "$(verdict "$b_list" 100) (< 100 ms)"
 row "10,000 files: rename a file" "$(val rename_ms) ms" "drive alone ${drive} ms" "${b_rename} ms beyond the drive" "$(verdict "$b_rename" 100) (< 100 ms)"
