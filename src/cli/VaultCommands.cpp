@@ -4,6 +4,7 @@
 
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
+#include "WritebackHint.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -84,8 +85,11 @@ protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 length) override
     {
+        const qint64 at = m_done;
         const qint64 written = m_target->write(data, length);
         if (written > 0) {
+            // The drive starts on these bytes while the next block is decrypted.
+            Keldra::Core::WritebackHint::start(m_target, at, written);
             m_done += written;
             m_printer->update(m_done, m_total, m_text);
         }

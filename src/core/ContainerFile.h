@@ -20,6 +20,8 @@ public:
     ~ContainerFile() override;
 
     QString path() const { return m_file.fileName(); }
+    // The open file's descriptor (-1 when closed), for hints such as WritebackHint.
+    int handle() const { return m_file.handle(); }
 
     // Unbuffered is always added. Opening for writing counts as a change
     // (it may create or truncate the file).

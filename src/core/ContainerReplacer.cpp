@@ -2,6 +2,7 @@
 
 #include "ContainerFile.h"
 #include "ContainerRecovery.h"
+#include "WritebackHint.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -53,6 +54,8 @@ ContainerReplacer::Result ContainerReplacer::replace(const QString& newContainer
             chunk = source.read(qMin(ChunkSize, total - done));
             if (chunk.isEmpty() || !copy.writeAll(chunk))
                 return abandon(copyPath);
+            // The drive starts on this chunk while the next one is read; the sync below decides.
+            WritebackHint::start(copy.handle(), done, chunk.size());
             done += chunk.size();
             if (progress)
                 progress(done, total);

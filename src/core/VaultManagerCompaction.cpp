@@ -7,6 +7,7 @@
 #include "ContainerFile.h"
 #include "ContainerRecovery.h"
 #include "ContainerReplacer.h"
+#include "WritebackHint.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,6 +91,7 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
                 if (output->write(buffer) != buffer.size())
                     return false;
             }
+            WritebackHint::start(output, newOffset, block.encryptedSize);
             block.offset = newOffset;
             moved.append(block);
             done += block.plainSize;

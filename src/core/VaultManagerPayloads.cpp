@@ -7,6 +7,7 @@
 #include "ContainerFile.h"
 #include "ContainerRecovery.h"
 #include "Sha256.h"
+#include "WritebackHint.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -158,6 +159,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
         block.encryptedSize = cipher.size();
         if (!container.writeAll(cipher))
             return fail();
+        WritebackHint::start(container.handle(), block.offset, cipher.size());
         entry.blocks.append(block);
         bytesDone += read;
         if (progress)
@@ -246,8 +248,10 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
             || plain.size() != block.plainSize)
             return false;
+        const qint64 at = device->pos();
         if (device->write(plain) != plain.size())
             return false;
+        WritebackHint::start(device, at, plain.size());
     }
     return true;
 }
