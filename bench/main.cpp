@@ -1,6 +1,7 @@
 // keldra-bench: helpers of bench/run.sh that need the library itself.
 //   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
 //   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
+#include "AllocatorTuning.h"
 #include "IndexBench.h"
 #include "VaultGenerator.h"
 
@@ -38,6 +39,8 @@ int usage()
 
 int main(int argc, char** argv)
 {
+    // As the programs do, so the timings are theirs.
+    Keldra::Core::AllocatorTuning::keepLargeBuffers();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -1,6 +1,7 @@
 // keldra-cli: headless access to vault containers for scripts, recovery and
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
+#include "AllocatorTuning.h"
 #include "CliConsole.h"
 #include "PrepareDriveCommand.h"
 #include "UpdateDriveCommand.h"
@@ -63,6 +64,7 @@ void printUsage()
 
 int main(int argc, char* argv[])
 {
+    Keldra::Core::AllocatorTuning::keepLargeBuffers();
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();

@@ -137,7 +137,10 @@ void JsonTextWriter::appendEscaped(QByteArray* out, const QString& text)
     // per UTF-16 unit), then cut to size: appending byte by byte costs more
     // than the escaping itself.
     const qsizetype start = out->size();
-    out->resize(start + 2 + 6 * text.size());
+    const qsizetype room = start + 2 + 6 * text.size();
+    if (room > out->capacity()) // grow geometrically, or every string would copy the whole text
+        out->reserve(qMax(room, 2 * out->capacity()));
+    out->resize(room);
     char* o = out->data() + start;
     const auto escape = [&o](char16_t unit) {
         *o++ = '\\';

@@ -1,3 +1,4 @@
+#include "AllocatorTuning.h"
 #include "MainWindow.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 
 int main(int argc, char* argv[])
 {
+    Keldra::Core::AllocatorTuning::keepLargeBuffers();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keldra"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
