@@ -1,5 +1,7 @@
 #include "CryptoManager.h"
 
+#include "XChaCha20Poly1305.h"
+
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
 
@@ -133,6 +135,10 @@ bool CryptoManager::encryptInto(QByteArrayView plaintext, const QByteArray& key,
         return false;
     }
     out->resize(plaintext.size() + TagSize);
+    if (XChaCha20Poly1305::seal(bytes(plaintext), plaintext.size(), bytes(associatedData), associatedData.size(),
+                                bytes(nonce), bytes(key), bytes(*out))
+        == XChaCha20Poly1305::Result::Done)
+        return true;
     unsigned long long outLength = 0;
     const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt(
         bytes(*out), &outLength, bytes(plaintext), static_cast<unsigned long long>(plaintext.size()),
@@ -160,6 +166,16 @@ bool CryptoManager::decryptInto(QByteArrayView ciphertext, const QByteArray& key
     // A zero-length buffer still needs a valid pointer for libsodium.
     unsigned char scratch = 0;
     unsigned char* target = out->isEmpty() ? &scratch : bytes(*out);
+    const XChaCha20Poly1305::Result fast = XChaCha20Poly1305::open(
+        bytes(ciphertext), ciphertext.size(), bytes(associatedData), associatedData.size(), bytes(nonce), bytes(key),
+        target);
+    if (fast == XChaCha20Poly1305::Result::Done)
+        return true;
+    if (fast == XChaCha20Poly1305::Result::Rejected) {
+        wipe(*out);
+        out->clear();
+        return false;
+    }
     const int rc = crypto_aead_xchacha20poly1305_ietf_decrypt(
         target, &outLength, nullptr, bytes(ciphertext), static_cast<unsigned long long>(ciphertext.size()),
         bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), bytes(nonce), bytes(key));
