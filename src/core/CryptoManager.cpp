@@ -189,6 +189,29 @@ bool CryptoManager::decryptInto(QByteArrayView ciphertext, const QByteArray& key
     return true;
 }
 
+CryptoManager::PieceEncryptor::PieceEncryptor(const QByteArray& key, const QByteArray& nonce,
+                                              const QByteArray& associatedData)
+{
+    if (key.size() == KeySize && nonce.size() == NonceSize)
+        m_sealer = std::make_unique<XChaCha20Poly1305::Sealer>(bytes(nonce), bytes(key), bytes(associatedData),
+                                                               associatedData.size());
+}
+
+bool CryptoManager::PieceEncryptor::isValid() const
+{
+    return m_sealer && m_sealer->isValid();
+}
+
+bool CryptoManager::PieceEncryptor::update(QByteArrayView plain, char* out)
+{
+    return isValid() && m_sealer->update(bytes(plain), plain.size(), reinterpret_cast<unsigned char*>(out));
+}
+
+bool CryptoManager::PieceEncryptor::finish(char* tag)
+{
+    return isValid() && m_sealer->finish(reinterpret_cast<unsigned char*>(tag));
+}
+
 QByteArray CryptoManager::hmacSha256(const QByteArray& data, const QByteArray& key) const
 {
     if (key.size() < static_cast<qsizetype>(crypto_auth_hmacsha256_KEYBYTES))

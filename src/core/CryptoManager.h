@@ -4,6 +4,10 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "XChaCha20Poly1305.h"
+
+#include <memory>
+
 namespace Keldra::Core {
 
 // Password-based key derivation settings; "Argon2id" selects Argon2id, anything else PBKDF2-HMAC-SHA-256.
@@ -40,6 +44,24 @@ public:
                                    const QByteArray& associatedData, QByteArray* out) const;
     [[nodiscard]] bool decryptInto(QByteArrayView ciphertext, const QByteArray& key, const QByteArray& nonce,
                                    const QByteArray& associatedData, QByteArray* out) const;
+
+    // encrypt() of one message whose plaintext comes in pieces: each piece is
+    // encrypted as it arrives (same length), then finish() gives the 16-byte
+    // tag; together exactly encrypt()'s bytes. A large block then never has
+    // to leave the processor's cache between reading, hashing, encrypting and
+    // writing. Not valid (use encryptInto) when the key or nonce has the
+    // wrong size or the fast implementation is unavailable.
+    class PieceEncryptor
+    {
+    public:
+        PieceEncryptor(const QByteArray& key, const QByteArray& nonce, const QByteArray& associatedData);
+        [[nodiscard]] bool isValid() const;
+        [[nodiscard]] bool update(QByteArrayView plain, char* out);
+        [[nodiscard]] bool finish(char* tag);
+
+    private:
+        std::unique_ptr<XChaCha20Poly1305::Sealer> m_sealer;
+    };
 
     // Keyed with the first 32 bytes of key; empty when key is shorter.
     [[nodiscard]] QByteArray hmacSha256(const QByteArray& data, const QByteArray& key) const;

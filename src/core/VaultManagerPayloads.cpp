@@ -137,31 +137,54 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(document, PurposeFileBlock);
     const int nonceLength = static_cast<int>(document.crypto.nonce.size());
-    // Both buffers live for the whole import: no 16 MiB allocation per block.
-    QByteArray buffer(static_cast<int>(BlockSize), Qt::Uninitialized);
+    // Each block is read, hashed, encrypted and written in pieces small enough
+    // to stay in the processor's cache, its tag after the last piece. Where
+    // that cannot be done, a whole block at a time, buffers made once.
+    constexpr qint64 PieceSize = 256 * 1024;
+    QByteArray piece(static_cast<int>(PieceSize), Qt::Uninitialized);
+    QByteArray pieceCipher(static_cast<int>(PieceSize), Qt::Uninitialized);
+    QByteArray buffer;
     QByteArray cipher;
-    cipher.reserve(BlockSize + CryptoManager::TagSize);
     qint64 bytesDone = 0;
     while (!source.atEnd()) {
-        const qint64 read = source.read(buffer.data(), BlockSize);
-        if (read <= 0)
-            return fail();
-        const QByteArrayView plain(buffer.constData(), read);
-        if (!hash.addData(plain))
-            return fail();
-
         VaultFileBlock block;
         block.nonce = m_cryptoManager.generateNonce(nonceLength);
-        if (!m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher))
-            return fail();
         block.offset = container.pos();
-        block.plainSize = read;
-        block.encryptedSize = cipher.size();
-        if (!container.writeAll(cipher))
-            return fail();
-        WritebackHint::start(container.handle(), block.offset, cipher.size());
+        CryptoManager::PieceEncryptor encryptor(key, block.nonce, blockData);
+        qint64 plainSize = 0;
+        if (encryptor.isValid()) {
+            while (plainSize < BlockSize && !source.atEnd()) {
+                const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
+                if (read <= 0)
+                    return fail();
+                const QByteArrayView plain(piece.constData(), read);
+                if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data())
+                    || !container.writeAll(pieceCipher.constData(), read))
+                    return fail();
+                plainSize += read;
+            }
+            char tag[CryptoManager::TagSize];
+            if (!encryptor.finish(tag) || !container.writeAll(tag, CryptoManager::TagSize))
+                return fail();
+        } else {
+            if (buffer.isEmpty()) {
+                buffer.resize(static_cast<int>(BlockSize));
+                cipher.reserve(BlockSize + CryptoManager::TagSize);
+            }
+            const qint64 read = source.read(buffer.data(), BlockSize);
+            if (read <= 0)
+                return fail();
+            const QByteArrayView plain(buffer.constData(), read);
+            if (!hash.addData(plain) || !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher)
+                || !container.writeAll(cipher))
+                return fail();
+            plainSize = read;
+        }
+        block.plainSize = plainSize;
+        block.encryptedSize = plainSize + CryptoManager::TagSize;
+        WritebackHint::start(container.handle(), block.offset, block.encryptedSize);
         entry.blocks.append(block);
-        bytesDone += read;
+        bytesDone += plainSize;
         if (progress)
             progress(bytesDone, bytesTotal, normalized);
     }

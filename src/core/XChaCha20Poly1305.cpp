@@ -38,7 +38,7 @@ struct InnerKey
     InnerKey& operator=(const InnerKey&) = delete;
 };
 
-bool update(EVP_CIPHER_CTX* context, bool encrypting, unsigned char* out, const unsigned char* in, qint64 size)
+bool evpUpdate(EVP_CIPHER_CTX* context, bool encrypting, unsigned char* out, const unsigned char* in, qint64 size)
 {
     for (qint64 done = 0; done < size;) {
         const int chunk = int(qMin(size - done, MaxUpdate));
@@ -60,7 +60,7 @@ Context start(bool encrypting, const InnerKey& inner, const unsigned char* ad, q
     const int ok = encrypting
                        ? EVP_EncryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce)
                        : EVP_DecryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce);
-    if (ok != 1 || !update(context.get(), encrypting, nullptr, ad, adSize))
+    if (ok != 1 || !evpUpdate(context.get(), encrypting, nullptr, ad, adSize))
         return {};
     return context;
 }
@@ -74,7 +74,7 @@ XChaCha20Poly1305::Result XChaCha20Poly1305::seal(const unsigned char* plain, qi
     const InnerKey inner(nonce, key);
     const Context context = start(true, inner, ad, adSize);
     int finalBytes = 0;
-    if (!context || !update(context.get(), true, out, plain, size)
+    if (!context || !evpUpdate(context.get(), true, out, plain, size)
         || EVP_EncryptFinal_ex(context.get(), out + size, &finalBytes) != 1 || finalBytes != 0
         || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, TagSize, out + size) != 1)
         return Result::Unavailable;
@@ -92,7 +92,7 @@ XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, q
     const Context context = start(false, inner, ad, adSize);
     unsigned char tag[TagSize];
     std::memcpy(tag, cipher + plainSize, TagSize);
-    if (!context || !update(context.get(), false, out, cipher, plainSize)
+    if (!context || !evpUpdate(context.get(), false, out, cipher, plainSize)
         || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_SET_TAG, TagSize, tag) != 1)
         return Result::Unavailable;
     // The tag is compared here, in constant time.
@@ -100,6 +100,36 @@ XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, q
     return EVP_DecryptFinal_ex(context.get(), out + plainSize, &finalBytes) == 1 && finalBytes == 0
                ? Result::Done
                : Result::Rejected;
+}
+
+XChaCha20Poly1305::Sealer::Sealer(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad,
+                                  qint64 adSize)
+{
+    const InnerKey inner(nonce, key);
+    m_context = start(true, inner, ad, adSize).release();
+}
+
+XChaCha20Poly1305::Sealer::~Sealer()
+{
+    EVP_CIPHER_CTX_free(m_context);
+}
+
+bool XChaCha20Poly1305::Sealer::update(const unsigned char* plain, qint64 size, unsigned char* out)
+{
+    return m_context && evpUpdate(m_context, true, out, plain, size);
+}
+
+bool XChaCha20Poly1305::Sealer::finish(unsigned char* tag)
+{
+    if (!m_context)
+        return false;
+    int finalBytes = 0;
+    unsigned char none[1];
+    const bool ok = EVP_EncryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0
+                    && EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_GET_TAG, TagSize, tag) == 1;
+    EVP_CIPHER_CTX_free(m_context);
+    m_context = nullptr;
+    return ok;
 }
 
 } // namespace Keldra::Core

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+struct evp_cipher_ctx_st;
+
 namespace Keldra::Core {
 
 // XChaCha20-Poly1305-IETF as libsodium defines it (HChaCha20 subkey from the
@@ -25,6 +27,27 @@ public:
     // `size` includes the 16-byte tag; out receives size - 16 bytes.
     static Result open(const unsigned char* cipher, qint64 size, const unsigned char* ad, qint64 adSize,
                        const unsigned char* nonce, const unsigned char* key, unsigned char* out);
+
+    // seal() in pieces: the plaintext of one message given in any number of
+    // parts, each encrypted as it comes, then the tag. Same bytes as seal().
+    class Sealer
+    {
+    public:
+        // False from isValid() when OpenSSL cannot do it; use seal() or libsodium then.
+        Sealer(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad, qint64 adSize);
+        ~Sealer();
+        Sealer(const Sealer&) = delete;
+        Sealer& operator=(const Sealer&) = delete;
+
+        bool isValid() const { return m_context != nullptr; }
+        // out receives size bytes of ciphertext.
+        bool update(const unsigned char* plain, qint64 size, unsigned char* out);
+        // The 16-byte tag; the sealer is spent afterwards.
+        bool finish(unsigned char* tag);
+
+    private:
+        ::evp_cipher_ctx_st* m_context = nullptr;
+    };
 };
 
 } // namespace Keldra::Core

@@ -75,6 +75,17 @@ void TestAeadEquivalence::matchesLibsodiumBothWays()
                      Keldra::Core::XChaCha20Poly1305::Result::Done);
             QCOMPARE(direct, expected);
 
+            // In pieces of awkward sizes, the same bytes.
+            CryptoManager::PieceEncryptor pieces(key, nonce, ad);
+            QVERIFY(pieces.isValid());
+            QByteArray streamed(size + 16, Qt::Uninitialized);
+            for (qsizetype at = 0, step = 1; at < size; at += step, step = step * 3 + 1) {
+                const qsizetype n = qMin(step, size - at);
+                QVERIFY(pieces.update(QByteArrayView(plain.constData() + at, n), streamed.data() + at));
+            }
+            QVERIFY(pieces.finish(streamed.data() + size));
+            QCOMPARE(streamed, expected);
+
             QByteArray opened("stale");
             QVERIFY(crypto.decryptInto(expected, key, nonce, ad, &opened));
             QCOMPARE(opened, plain);
