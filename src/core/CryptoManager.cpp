@@ -212,6 +212,29 @@ bool CryptoManager::PieceEncryptor::finish(char* tag)
     return isValid() && m_sealer->finish(reinterpret_cast<unsigned char*>(tag));
 }
 
+CryptoManager::PieceDecryptor::PieceDecryptor(const QByteArray& key, const QByteArray& nonce,
+                                              const QByteArray& associatedData)
+{
+    if (key.size() == KeySize && nonce.size() == NonceSize)
+        m_opener = std::make_unique<XChaCha20Poly1305::Opener>(bytes(nonce), bytes(key), bytes(associatedData),
+                                                               associatedData.size());
+}
+
+bool CryptoManager::PieceDecryptor::isValid() const
+{
+    return m_opener && m_opener->isValid();
+}
+
+bool CryptoManager::PieceDecryptor::update(QByteArrayView cipher, char* out)
+{
+    return isValid() && m_opener->update(bytes(cipher), cipher.size(), reinterpret_cast<unsigned char*>(out));
+}
+
+bool CryptoManager::PieceDecryptor::finish(QByteArrayView tag)
+{
+    return isValid() && tag.size() == TagSize && m_opener->finish(bytes(tag));
+}
+
 QByteArray CryptoManager::hmacSha256(const QByteArray& data, const QByteArray& key) const
 {
     if (key.size() < static_cast<qsizetype>(crypto_auth_hmacsha256_KEYBYTES))

@@ -63,6 +63,20 @@ public:
         std::unique_ptr<XChaCha20Poly1305::Sealer> m_sealer;
     };
 
+    // decrypt() in pieces. Plaintext comes out before the tag is checked:
+    // nothing may be released until finish() has accepted the tag.
+    class PieceDecryptor
+    {
+    public:
+        PieceDecryptor(const QByteArray& key, const QByteArray& nonce, const QByteArray& associatedData);
+        [[nodiscard]] bool isValid() const;
+        [[nodiscard]] bool update(QByteArrayView cipher, char* out);
+        [[nodiscard]] bool finish(QByteArrayView tag);
+
+    private:
+        std::unique_ptr<XChaCha20Poly1305::Opener> m_opener;
+    };
+
     // Keyed with the first 32 bytes of key; empty when key is shorter.
     [[nodiscard]] QByteArray hmacSha256(const QByteArray& data, const QByteArray& key) const;
     [[nodiscard]] bool constantTimeEquals(const QByteArray& a, const QByteArray& b) const;

@@ -22,6 +22,9 @@ using detail::normalizedVaultPath;
 namespace {
 
 const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
+// Import and export work through a block in pieces this size, small enough
+// to stay in the processor's cache between steps.
+constexpr qint64 PieceSize = 256 * 1024;
 
 // Sink that hashes and counts what is written, so a file can be checked
 // without keeping its plaintext anywhere.
@@ -140,7 +143,6 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     // Each block is read, hashed, encrypted and written in pieces small enough
     // to stay in the processor's cache, its tag after the last piece. Where
     // that cannot be done, a whole block at a time, buffers made once.
-    constexpr qint64 PieceSize = 256 * 1024;
     QByteArray piece(static_cast<int>(PieceSize), Qt::Uninitialized);
     QByteArray pieceCipher(static_cast<int>(PieceSize), Qt::Uninitialized);
     QByteArray buffer;
@@ -268,6 +270,34 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         buffer.resize(static_cast<int>(block.encryptedSize));
         if (container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
             return false;
+        const QByteArrayView sealed(buffer.constData(), block.plainSize);
+        const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
+        CryptoManager::PieceDecryptor check(key, block.nonce, blockData);
+        if (check.isValid()) {
+            // The tag is checked over the whole block first, so no plaintext
+            // leaves before it is authentic; then the block is decrypted again
+            // piece by piece, each piece written while it is still in cache.
+            if (plain.size() != PieceSize)
+                plain.resize(static_cast<int>(PieceSize));
+            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
+                if (!check.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), plain.data()))
+                    return false;
+            }
+            if (!check.finish(tag))
+                return false;
+            CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
+            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
+                const qint64 size = qMin(PieceSize, block.plainSize - at);
+                const qint64 position = device->pos();
+                if (!decryptor.update(sealed.sliced(at, size), plain.data())
+                    || device->write(plain.constData(), size) != size)
+                    return false;
+                WritebackHint::start(device, position, size);
+            }
+            if (!decryptor.finish(tag))
+                return false;
+            continue;
+        }
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
             || plain.size() != block.plainSize)
             return false;

@@ -132,4 +132,36 @@ bool XChaCha20Poly1305::Sealer::finish(unsigned char* tag)
     return ok;
 }
 
+XChaCha20Poly1305::Opener::Opener(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad,
+                                  qint64 adSize)
+{
+    const InnerKey inner(nonce, key);
+    m_context = start(false, inner, ad, adSize).release();
+}
+
+XChaCha20Poly1305::Opener::~Opener()
+{
+    EVP_CIPHER_CTX_free(m_context);
+}
+
+bool XChaCha20Poly1305::Opener::update(const unsigned char* cipher, qint64 size, unsigned char* out)
+{
+    return m_context && evpUpdate(m_context, false, out, cipher, size);
+}
+
+bool XChaCha20Poly1305::Opener::finish(const unsigned char* tag)
+{
+    if (!m_context)
+        return false;
+    unsigned char copy[TagSize];
+    std::memcpy(copy, tag, TagSize);
+    int finalBytes = 0;
+    unsigned char none[1];
+    const bool ok = EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_SET_TAG, TagSize, copy) == 1
+                    && EVP_DecryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0;
+    EVP_CIPHER_CTX_free(m_context);
+    m_context = nullptr;
+    return ok;
+}
+
 } // namespace Keldra::Core

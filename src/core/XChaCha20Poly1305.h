@@ -48,6 +48,25 @@ public:
     private:
         ::evp_cipher_ctx_st* m_context = nullptr;
     };
+
+    // open() in pieces. Plaintext comes out before the tag is checked, so a
+    // caller must not release it until finish() has accepted the tag.
+    class Opener
+    {
+    public:
+        Opener(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad, qint64 adSize);
+        ~Opener();
+        Opener(const Opener&) = delete;
+        Opener& operator=(const Opener&) = delete;
+
+        bool isValid() const { return m_context != nullptr; }
+        bool update(const unsigned char* cipher, qint64 size, unsigned char* out);
+        // True when the tag matches (compared in constant time); the opener is spent afterwards.
+        bool finish(const unsigned char* tag);
+
+    private:
+        ::evp_cipher_ctx_st* m_context = nullptr;
+    };
 };
 
 } // namespace Keldra::Core

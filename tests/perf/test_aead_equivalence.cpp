@@ -86,6 +86,23 @@ void TestAeadEquivalence::matchesLibsodiumBothWays()
             QVERIFY(pieces.finish(streamed.data() + size));
             QCOMPARE(streamed, expected);
 
+            // Decrypted in pieces: the same plaintext, and the tag decides.
+            for (bool alterTag : {false, true}) {
+                CryptoManager::PieceDecryptor opener(key, nonce, ad);
+                QVERIFY(opener.isValid());
+                QByteArray piecewise(size, Qt::Uninitialized);
+                for (qsizetype at = 0, step = 7; at < size; at += step, step = step * 2 + 5) {
+                    const qsizetype n = qMin(step, size - at);
+                    QVERIFY(opener.update(QByteArrayView(expected.constData() + at, n), piecewise.data() + at));
+                }
+                QByteArray tag = expected.right(16);
+                if (alterTag)
+                    tag[3] = char(tag[3] ^ 0x10);
+                QCOMPARE(opener.finish(tag), !alterTag);
+                if (!alterTag)
+                    QCOMPARE(piecewise, plain);
+            }
+
             QByteArray opened("stale");
             QVERIFY(crypto.decryptInto(expected, key, nonce, ad, &opened));
             QCOMPARE(opened, plain);
