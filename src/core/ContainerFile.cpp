@@ -96,6 +96,42 @@ bool ContainerFile::writeAll(const char* data, qint64 length)
     return write(data, length) == length;
 }
 
+bool ContainerFile::copyFrom(QFile& source, qint64 sourceOffset, qint64 length)
+{
+    if (!isOpen() || length < 0)
+        return false;
+    const qint64 allowed = ContainerFaultInjector::admitWrite(length);
+    if (allowed < 0)
+        return false;
+    ContainerFaultInjector::noteFileDirty(m_file.fileName());
+    qint64 copied = 0;
+#ifdef Q_OS_LINUX
+    loff_t in = sourceOffset;
+    loff_t out = pos();
+    while (copied < allowed) {
+        const ssize_t n = ::copy_file_range(source.handle(), &in, m_file.handle(), &out, size_t(allowed - copied), 0);
+        if (n <= 0)
+            break; // unsupported here, or an error: the plain copy below decides
+        copied += n;
+    }
+#endif
+    if (copied < allowed) {
+        // Byte by byte through memory, where the kernel cannot copy.
+        QByteArray chunk;
+        while (copied < allowed) {
+            if (!source.seek(sourceOffset + copied))
+                return false;
+            chunk = source.read(qMin<qint64>(allowed - copied, 8 * 1024 * 1024));
+            if (chunk.isEmpty() || !m_file.seek(pos() + copied) || m_file.write(chunk) != chunk.size())
+                return false;
+            copied += chunk.size();
+        }
+    }
+    if (!seek(pos() + copied))
+        return false;
+    return copied == length;
+}
+
 QByteArray ContainerFile::readAt(qint64 offset, qint64 length)
 {
     if (length < 0 || !seek(offset))

@@ -34,6 +34,11 @@ public:
     // Writes all of `bytes` at the current position; false on an error or a short write.
     [[nodiscard]] bool writeAll(const QByteArray& bytes);
     [[nodiscard]] bool writeAll(const char* data, qint64 length);
+    // Appends `length` bytes of `source` from `sourceOffset` at the current
+    // position, inside the kernel where the system can (copy_file_range), so
+    // the bytes never pass through our memory. Offered to the fault injector
+    // like a write of that length.
+    [[nodiscard]] bool copyFrom(QFile& source, qint64 sourceOffset, qint64 length);
     // Reads exactly `length` bytes at `offset`; empty when fewer are there.
     [[nodiscard]] QByteArray readAt(qint64 offset, qint64 length);
     [[nodiscard]] bool resize(qint64 size);

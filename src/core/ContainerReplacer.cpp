@@ -49,14 +49,13 @@ ContainerReplacer::Result ContainerReplacer::replace(const QString& newContainer
         if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return abandon(copyPath);
         qint64 done = 0;
-        QByteArray chunk;
         while (done < total) {
-            chunk = source.read(qMin(ChunkSize, total - done));
-            if (chunk.isEmpty() || !copy.writeAll(chunk))
+            const qint64 chunk = qMin(ChunkSize, total - done);
+            if (!copy.copyFrom(source, done, chunk))
                 return abandon(copyPath);
-            // The drive starts on this chunk while the next one is read; the sync below decides.
-            WritebackHint::start(copy.handle(), done, chunk.size());
-            done += chunk.size();
+            // The drive starts on this chunk while the next one is copied; the sync below decides.
+            WritebackHint::start(copy.handle(), done, chunk);
+            done += chunk;
             if (progress)
                 progress(done, total);
         }
