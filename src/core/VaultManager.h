@@ -101,6 +101,8 @@ private:
     QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
     QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
+    // Rolls back a change torn by a crash or a pulled drive, then reads the header.
+    [[nodiscard]] bool readSettledDocument(const QString& path, ContainerDocument* document) const;
     // Stores a changed index in the container header; the in-memory index
     // is replaced only when the header was written.
     bool saveIndex(const SecureFileIndex& newIndex);

@@ -5,7 +5,6 @@
 #include "VaultManager.h"
 
 #include "ContainerFile.h"
-#include "ContainerRecovery.h"
 #include "ContainerReplacer.h"
 #include "WritebackHint.h"
 
@@ -114,10 +113,8 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return false;
 
-    if (!ContainerRecovery::recover(m_containerPath))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(m_containerPath, &document))
+    if (!readSettledDocument(m_containerPath, &document))
         return false;
 
     QFile source(m_containerPath);

@@ -148,14 +148,17 @@ bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileInd
     return true;
 }
 
+bool VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
+{
+    return ContainerRecovery::recover(path) && m_containerManager.readDocument(path, document);
+}
+
 bool VaultManager::saveIndex(const SecureFileIndex& newIndex)
 {
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return false;
-    if (!ContainerRecovery::recover(m_containerPath))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(m_containerPath, &document))
+    if (!readSettledDocument(m_containerPath, &document))
         return false;
     return saveIndexWithDocument(document, newIndex);
 }
@@ -221,10 +224,8 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         return false;
 
     // A change torn by a crash or a pulled drive is rolled back before anything is read.
-    if (!ContainerRecovery::recover(path))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(path, &document))
+    if (!readSettledDocument(path, &document))
         return false;
 
     m_masterKey = decryptMasterKey(document, password);
@@ -269,10 +270,8 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     if (m_state != VaultState::Locked || oldPassword.isEmpty() || newPassword.isEmpty())
         return false;
 
-    if (!ContainerRecovery::recover(path))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(path, &document))
+    if (!readSettledDocument(path, &document))
         return false;
 
     QByteArray key = decryptMasterKey(document, oldPassword);

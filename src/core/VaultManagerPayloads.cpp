@@ -5,7 +5,6 @@
 #include "VaultManagerHelpers.h"
 
 #include "ContainerFile.h"
-#include "ContainerRecovery.h"
 #include "Sha256.h"
 #include "WritebackHint.h"
 
@@ -97,10 +96,8 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 
     // An interrupted earlier change is settled before blocks are appended:
     // its roll-back truncates the file.
-    if (!ContainerRecovery::recover(m_containerPath))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(m_containerPath, &document))
+    if (!readSettledDocument(m_containerPath, &document))
         return false;
 
     SecureFileIndex newIndex;

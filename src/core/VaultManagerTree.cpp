@@ -4,7 +4,6 @@
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
 
-#include "ContainerRecovery.h"
 
 #include <QDateTime>
 
@@ -129,10 +128,8 @@ bool VaultManager::deleteFile(const QString& vaultPath)
     if (!indexContainsFilePath(m_index, path))
         return false;
 
-    if (!ContainerRecovery::recover(m_containerPath))
-        return false;
     ContainerDocument document;
-    if (!m_containerManager.readDocument(m_containerPath, &document))
+    if (!readSettledDocument(m_containerPath, &document))
         return false;
 
     SecureFileIndex newIndex = m_index;
