@@ -35,6 +35,34 @@ bool indexHasItem(const Core::SecureFileIndex& index, const QString& path)
     return fileIndexContainsFilePath(index, path) || fileIndexContainsDirectoryPath(index, path);
 }
 
+const QString kBadFileName =
+    QStringLiteral("Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.");
+
+// Asks for a new name of the file or folder at `path`. Returns its new vault
+// path, or an empty string when the user cancelled or kept the name, or when a
+// refusal was already shown (bad name, clash in the folder).
+QString askRenameTarget(QWidget* parent, const QString& title, const QString& path, const QString& badNameMessage,
+                        const Core::SecureFileIndex& index)
+{
+    const QString baseName = vaultBaseName(path);
+    bool ok = false;
+    const QString newName =
+        DialogHooks::getText(parent, title, QStringLiteral("Novo nome:"), QLineEdit::Normal, baseName, &ok)
+            .trimmed();
+    if (!ok || newName.isEmpty() || newName == baseName)
+        return QString();
+    if (!isValidVaultName(newName)) {
+        DialogHooks::warning(parent, title, badNameMessage);
+        return QString();
+    }
+    const QString target = joinVaultPath(parentVaultPath(path), newName);
+    if (indexHasItem(index, target)) {
+        DialogHooks::warning(parent, title, kClashInFolder);
+        return QString();
+    }
+    return target;
+}
+
 struct Destination
 {
     QString label;
@@ -140,24 +168,9 @@ void MainWindow::renameSelectedFile()
     const QString vaultPath = selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
-    const QString baseName = vaultBaseName(vaultPath);
-    bool ok = false;
-    const QString newName = DialogHooks::getText(this, title, QStringLiteral("Novo nome:"), QLineEdit::Normal,
-                                                 baseName, &ok)
-                                .trimmed();
-    if (!ok || newName.isEmpty() || newName == baseName)
+    const QString target = askRenameTarget(this, title, vaultPath, kBadFileName, vaultManager.fileIndex());
+    if (target.isEmpty())
         return;
-    if (!isValidVaultName(newName)) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("Use um nome de arquivo simples, sem barras, pontos isolados ou "
-                                            "caminho relativo."));
-        return;
-    }
-    const QString target = joinVaultPath(parentVaultPath(vaultPath), newName);
-    if (indexHasItem(vaultManager.fileIndex(), target)) {
-        DialogHooks::warning(this, title, kClashInFolder);
-        return;
-    }
     if (!vaultManager.renameFile(vaultPath, target)) {
         DialogHooks::warning(this, title,
                              QStringLiteral("Não foi possível renomear o arquivo. Feche o arquivo se ele "
@@ -217,22 +230,9 @@ void MainWindow::renameSelectedDirectory()
     const QString dirPath = selectedDirectoryPath();
     if (dirPath.isEmpty() || selectedItemIsParentDirectory())
         return;
-    const QString baseName = vaultBaseName(dirPath);
-    bool ok = false;
-    const QString newName = DialogHooks::getText(this, title, QStringLiteral("Novo nome:"), QLineEdit::Normal,
-                                                 baseName, &ok)
-                                .trimmed();
-    if (!ok || newName.isEmpty() || newName == baseName)
+    const QString target = askRenameTarget(this, title, dirPath, kBadFolderName, vaultManager.fileIndex());
+    if (target.isEmpty())
         return;
-    if (!isValidVaultName(newName)) {
-        DialogHooks::warning(this, title, kBadFolderName);
-        return;
-    }
-    const QString target = joinVaultPath(parentVaultPath(dirPath), newName);
-    if (indexHasItem(vaultManager.fileIndex(), target)) {
-        DialogHooks::warning(this, title, kClashInFolder);
-        return;
-    }
     if (!vaultManager.renameDirectory(dirPath, target)) {
         DialogHooks::warning(this, title,
                              QStringLiteral("Não foi possível renomear a pasta. Feche arquivos abertos "
