@@ -269,30 +269,25 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             return false;
         const QByteArrayView sealed(buffer.constData(), block.plainSize);
         const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
-        CryptoManager::PieceDecryptor check(key, block.nonce, blockData);
-        if (check.isValid()) {
-            // The tag is checked over the whole block first, so no plaintext
-            // leaves before it is authentic; then the block is decrypted again
-            // piece by piece, each piece written while it is still in cache.
-            if (plain.size() != PieceSize)
-                plain.resize(static_cast<int>(PieceSize));
+        CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
+        if (decryptor.isValid()) {
+            // One pass: the block is decrypted in place, piece by piece while
+            // each piece is in cache, and nothing is written before the whole
+            // block's tag is accepted.
+            char* data = buffer.data();
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
-                if (!check.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), plain.data()))
+                if (!decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at))
                     return false;
-            }
-            if (!check.finish(tag))
-                return false;
-            CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
-            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
-                const qint64 size = qMin(PieceSize, block.plainSize - at);
-                const qint64 position = device->pos();
-                if (!decryptor.update(sealed.sliced(at, size), plain.data())
-                    || device->write(plain.constData(), size) != size)
-                    return false;
-                WritebackHint::start(device, position, size);
             }
             if (!decryptor.finish(tag))
                 return false;
+            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
+                const qint64 size = qMin(PieceSize, block.plainSize - at);
+                const qint64 position = device->pos();
+                if (device->write(data + at, size) != size)
+                    return false;
+                WritebackHint::start(device, position, size);
+            }
             continue;
         }
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
