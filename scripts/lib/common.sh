@@ -40,5 +40,8 @@ keldra_build() {
   elif [ $# -gt 0 ]; then
     cmake -S "$root" -B "$dir" "$@" >/dev/null
   fi
-  cmake --build "$dir" --parallel "$(nproc)"
+  # KELDRA_BUILD_TARGETS (optional) limits the build to those targets.
+  local targets=()
+  [ -n "${KELDRA_BUILD_TARGETS:-}" ] && read -r -a targets <<<"--target $KELDRA_BUILD_TARGETS"
+  cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
