@@ -224,10 +224,14 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
 }
 
 bool ContainerManager::writeDocument(const QString& path, const ContainerDocument& document,
-                                     const PayloadWriter& writer) const
+                                     const PayloadWriter& writer, WriteMode mode) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    QSaveFile saveFile(path);
+    QFile scratchFile(path);
+    QFileDevice& file = mode == WriteMode::Synced ? static_cast<QFileDevice&>(saveFile) : scratchFile;
+    const QIODevice::OpenMode openMode =
+        mode == WriteMode::Synced ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Truncate;
+    if (!file.open(openMode))
         return false;
     // Placeholder length line and region first, so the payload lands at its final offset.
     if (!writeAll(file, Magic) || !writeAll(file, lengthLine(0)) || !writeZeros(file, HeaderRegionSize))
@@ -241,8 +245,14 @@ bool ContainerManager::writeDocument(const QString& path, const ContainerDocumen
         return false;
     if (!writeHeaderRegion(file, header))
         return false;
+    if (mode == WriteMode::Scratch) {
+        if (!scratchFile.flush())
+            return false;
+        scratchFile.close();
+        return scratchFile.error() == QFileDevice::NoError;
+    }
     // The save file is synced before it is renamed; the folder makes the new name last.
-    return file.commit() && ContainerFile::syncFolderOf(path);
+    return saveFile.commit() && ContainerFile::syncFolderOf(path);
 }
 
 bool ContainerManager::writeDocument(const QString& path, const ContainerDocument& document) const

@@ -60,9 +60,17 @@ public:
     [[nodiscard]] bool writeContainer(const QString& path, const QByteArray& bytes) const;
 
     [[nodiscard]] bool readDocument(const QString& path, ContainerDocument* out) const;
+
+    // Synced: the file and its name are on the drive when writeDocument returns,
+    // and a failure leaves any earlier file of that name as it was. Scratch: a
+    // private working copy left to the system's cache; a failure may leave a
+    // partial file. Syncing a copy that is deleted right after only wears the
+    // disk and doubles the time of a compaction.
+    enum class WriteMode { Synced, Scratch };
+
     // The header is built after the writer returns, so the writer may still complete `document`.
     [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document,
-                                     const PayloadWriter& writer) const;
+                                     const PayloadWriter& writer, WriteMode mode = WriteMode::Synced) const;
     [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document) const;
     // Rewrites the length line and header region in place; payload bytes stay untouched.
     [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document) const;

@@ -6,10 +6,10 @@
 
 #include "ContainerFile.h"
 #include "ContainerReplacer.h"
-#include "WritebackHint.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #ifdef Q_OS_LINUX
@@ -61,7 +61,8 @@ KernelCopy copyInKernel(QFile& source, QIODevice* output, qint64 offset, qint64 
 }
 
 // Copies the live blocks of every entry, back to back, into the new file and
-// records them with their new offsets in target.
+// records them with their new offsets in target. The new file is a local
+// scratch copy: nothing here asks the system to write it out.
 bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
                     SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
 {
@@ -90,7 +91,6 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
                 if (output->write(buffer) != buffer.size())
                     return false;
             }
-            WritebackHint::start(output, newOffset, block.encryptedSize);
             block.offset = newOffset;
             moved.append(block);
             done += block.plainSize;
@@ -102,6 +102,18 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
             return false;
     }
     return true;
+}
+
+// Puts the scratch copy and its name on the local disk, for when it is about
+// to become the only copy of the vault.
+bool makeScratchDurable(const QString& path)
+{
+    ContainerFile scratch(path);
+    if (!scratch.open(QIODevice::ReadWrite) || !scratch.sync())
+        return false;
+    scratch.close();
+    const QString folder = QFileInfo(path).absolutePath();
+    return ContainerFile::syncFolder(folder) && ContainerFile::syncFolder(QFileInfo(folder).absolutePath());
 }
 
 } // namespace
@@ -149,7 +161,8 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
         document.encryptedIndex = encryptIndex(document, document.fileIndex);
         return !document.encryptedIndex.isEmpty();
     };
-    const bool written = m_containerManager.writeDocument(compactPath, document, writer);
+    const bool written =
+        m_containerManager.writeDocument(compactPath, document, writer, ContainerManager::WriteMode::Scratch);
     source.close();
     if (!written) {
         tempDir.remove();
@@ -192,8 +205,8 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
 
     // No room for both on the drive: the old container has to go first, and
     // the compacted one in the temporary folder is the only copy until the
-    // copy below is complete.
-    if (!ContainerFile::removeFile(m_containerPath)) {
+    // copy below is complete, so it must be on the local disk before that.
+    if (!makeScratchDurable(compactPath) || !ContainerFile::removeFile(m_containerPath)) {
         tempDir.remove();
         return false;
     }

@@ -168,6 +168,15 @@ void TestContainerManager::newContainerLayoutAndRoundTrip()
     QCOMPARE(read.encryptedIndex, document.encryptedIndex);
     QVERIFY(read.crypto.authTag.isEmpty());
     QCOMPARE(m_manager.buildHeader(read), header);
+
+    // A scratch copy holds the same bytes, also over a longer leftover file.
+    const QString scratch = path() + QStringLiteral(".scratch");
+    QFile leftover(scratch);
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    QVERIFY(leftover.write(QByteArray(9 * 1024 * 1024, 'x')) > 0);
+    leftover.close();
+    QVERIFY(m_manager.writeDocument(scratch, document, PayloadWriter(), ContainerManager::WriteMode::Scratch));
+    QVERIFY(fileBytes(scratch) == bytes);
 }
 
 void TestContainerManager::readRefusalsLeaveOutputAlone_data()

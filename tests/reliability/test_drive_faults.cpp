@@ -1,6 +1,7 @@
 // Real drive failures on a small tmpfs mounted by the test (root only): a full
 // drive, a drive that turns read-only while compaction replaces the
 // container, and a drive without room for a second container.
+#include "ContainerFaultInjector.h"
 #include "ContainerRecovery.h"
 #include "HeaderJournal.h"
 #include "VaultManager.h"
@@ -187,6 +188,60 @@ private slots:
         QVERIFY(preserved.isEmpty());
         QVERIFY(QFileInfo(drive.container()).size() < sizeBefore - 2 * 1024 * 1024);
         QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(drive.container())));
+        QVERIFY(vault.verifyFile("live.bin"));
+        QVERIFY(vault.lockVault());
+    }
+
+    void compactionWithoutRoomNeverLosesBothCopies()
+    {
+        // Every change of the no-room path fails in turn. A failure must leave
+        // either the old container untouched or a complete compacted one kept
+        // locally (and named to the user); the vault goes on with either.
+        SmallDrive drive("12m");
+        if (!drive.mounted())
+            QSKIP("needs root to mount a tmpfs");
+        VaultManager vault;
+        QVERIFY(vault.createVault(drive.container(), Password));
+        QVERIFY(vault.unlockVault(drive.container(), Password));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "live", 1024 * 1024), "live.bin"));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "dead", 2 * 1024 * 1024), "dead.bin"));
+        QVERIFY(vault.deleteFile("dead.bin"));
+
+        // Even without dead space there is no room for a second container here.
+        bool succeeded = false;
+        bool fired = true;
+        int keptRounds = 0;
+        for (int call = 1; call < 100 && fired; ++call) {
+            const QByteArray before = readFile(drive.container());
+
+            QString preserved;
+            ContainerFaultInjector::arm(ContainerFaultInjector::Mode::FailCall, call);
+            succeeded = vault.compactVault(VaultManager::ProgressCallback(), &preserved);
+            fired = ContainerFaultInjector::fired();
+            ContainerFaultInjector::reset();
+            // A success despite a fault is the ignored sync of the folder after the rename.
+            QVERIFY2(succeeded || fired, qPrintable(QString("call %1").arg(call)));
+            if (succeeded)
+                continue;
+            if (preserved.isEmpty()) {
+                QCOMPARE(readFile(drive.container()), before);
+            } else {
+                // The drive lost its container; the kept copy must be whole.
+                ++keptRounds;
+                QVERIFY(!QFileInfo::exists(drive.container()));
+                VaultManager kept;
+                QVERIFY2(kept.unlockVault(preserved, Password), qPrintable(QString("call %1").arg(call)));
+                QVERIFY(kept.verifyFile("live.bin"));
+                QVERIFY(kept.lockVault());
+                QVERIFY(QFile::copy(preserved, drive.container()));
+                QVERIFY(QDir(QFileInfo(preserved).absolutePath()).removeRecursively());
+                QVERIFY(vault.lockVault());
+                QVERIFY(vault.unlockVault(drive.container(), Password));
+            }
+            QVERIFY(vault.verifyFile("live.bin"));
+        }
+        QVERIFY(succeeded);
+        QVERIFY(keptRounds > 0);
         QVERIFY(vault.verifyFile("live.bin"));
         QVERIFY(vault.lockVault());
     }
