@@ -57,6 +57,13 @@ seconds() {
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", (b - a) / 1e9 }'
 }
 
+# Every timed command starts from the same state: the data of the commands
+# before it on the drive, and a pause. This machine (a virtual machine) hands
+# memory that stays free for a couple of seconds back to its host, and touching
+# it again costs up to a second per GiB, so a command run right after another
+# freed a GiB would otherwise be favoured over one run after a pause.
+settle() { sync; sleep "${KELDRA_BENCH_SETTLE:-4}"; }
+
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 cli() { printf '%s\n' "$PASSWORD" | "$build/bin/keldra-cli" "$@"; }
@@ -102,26 +109,26 @@ sync
 
 note "unlock-only runs (keldra-cli ls)"
 : >unlock.t
-for _ in $(seq "$RUNS"); do seconds cli ls empty.kldr >>unlock.t; done
+for _ in $(seq "$RUNS"); do settle; seconds cli ls empty.kldr >>unlock.t; done
 
 note "1 GiB import, export and compaction against age, cp and cp ($RUNS rounds)"
 : >import.t; : >age.t; : >export.t; : >cp.t; : >compact.t; : >cpc.t; : >rss.kib
 for i in $(seq "$RUNS"); do
-  seconds cli ls empty.kldr >>unlock.t # unlock samples taken under the same load as the rest
-  cp empty.kldr "vault$i.kldr" && sync
+  settle; seconds cli ls empty.kldr >>unlock.t # unlock samples taken under the same load as the rest
+  cp empty.kldr "vault$i.kldr"
+  [ "$i" -gt 1 ] && rm -f "vault$((i - 1)).kldr"
+  settle
   start=$(now_ns)
   cli_rss import "vault$i.kldr" "$big" big.bin >/dev/null || die "import failed"
   awk -v a="$start" -v b="$(now_ns)" 'BEGIN { printf "%.3f\n", (b - a) / 1e9 }' >>import.t
   cat rss >>rss.kib
-  [ "$i" -gt 1 ] && rm -f "vault$((i - 1)).kldr"
-  sync
-  seconds age_sync "$big" out.age >>age.t; rm -f out.age; sync
-  seconds cli export "vault$i.kldr" big.bin exported.bin >>export.t
+  settle; seconds age_sync "$big" out.age >>age.t; rm -f out.age
+  settle; seconds cli export "vault$i.kldr" big.bin exported.bin >>export.t
   cmp -s "$big" exported.bin || die "exported file differs from the source"
-  rm -f exported.bin; sync
-  seconds cp_sync "$big" copy.bin >>cp.t; rm -f copy.bin; sync
-  seconds cli compact "vault$i.kldr" >>compact.t; sync
-  seconds cp_sync "vault$i.kldr" container.copy >>cpc.t; rm -f container.copy; sync
+  rm -f exported.bin
+  settle; seconds cp_sync "$big" copy.bin >>cp.t; rm -f copy.bin
+  settle; seconds cli compact "vault$i.kldr" >>compact.t
+  settle; seconds cp_sync "vault$i.kldr" container.copy >>cpc.t; rm -f container.copy
 done
 vault1g="vault$RUNS.kldr"
 cli verify "$vault1g" >/dev/null || die "the compacted vault does not verify"
