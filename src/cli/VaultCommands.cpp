@@ -4,7 +4,7 @@
 
 #include "VaultManager.h"
 #include "VaultManagerHelpers.h"
-#include "WritebackHint.h"
+#include "WriteBehind.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -73,11 +73,11 @@ int directoryNotFound(const QString& path)
     return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(path));
 }
 
-// Forwards what is written to the real output and reports the progress.
+// Forwards what is written to the real output file and reports the progress.
 class ProgressSink : public QIODevice {
 public:
-    ProgressSink(QIODevice* target, qint64 total, const QString& text, ProgressPrinter* printer)
-        : m_target(target), m_total(total), m_text(text), m_printer(printer)
+    ProgressSink(QFileDevice* target, qint64 total, const QString& text, ProgressPrinter* printer)
+        : m_target(target), m_writeBehind(target->handle()), m_total(total), m_text(text), m_printer(printer)
     {
     }
 
@@ -88,8 +88,9 @@ protected:
         const qint64 at = m_done;
         const qint64 written = m_target->write(data, length);
         if (written > 0) {
-            // The drive starts on these bytes while the next block is decrypted.
-            Keldra::Core::WritebackHint::start(m_target, at, written);
+            // The drive works on these bytes while the next block is decrypted.
+            if (!m_target->flush() || !m_writeBehind.written(at, written))
+                return -1;
             m_done += written;
             m_printer->update(m_done, m_total, m_text);
         }
@@ -97,7 +98,8 @@ protected:
     }
 
 private:
-    QIODevice* m_target;
+    QFileDevice* m_target;
+    Keldra::Core::WriteBehind m_writeBehind;
     qint64 m_total;
     qint64 m_done = 0;
     QString m_text;

@@ -2,7 +2,7 @@
 
 #include "ContainerFile.h"
 #include "ContainerRecovery.h"
-#include "WritebackHint.h"
+#include "WriteBehind.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -49,12 +49,12 @@ ContainerReplacer::Result ContainerReplacer::replace(const QString& newContainer
         if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return abandon(copyPath);
         qint64 done = 0;
+        WriteBehind writeBehind(copy.handle());
         while (done < total) {
             const qint64 chunk = qMin(ChunkSize, total - done);
-            if (!copy.copyFrom(source, done, chunk))
+            // The drive works on this chunk while the next one is copied; the sync below decides.
+            if (!copy.copyFrom(source, done, chunk) || !writeBehind.written(done, chunk))
                 return abandon(copyPath);
-            // The drive starts on this chunk while the next one is copied; the sync below decides.
-            WritebackHint::start(copy.handle(), done, chunk);
             done += chunk;
             if (progress)
                 progress(done, total);

@@ -6,13 +6,18 @@
 
 #include "ContainerFile.h"
 #include "Sha256.h"
-#include "WritebackHint.h"
+#include "WriteBehind.h"
 
 #include <QFile>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
 #include <QUuid>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace Keldra::Core {
 
@@ -145,6 +150,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     QByteArray buffer;
     QByteArray cipher;
     qint64 bytesDone = 0;
+    WriteBehind writeBehind(container.handle());
     while (!source.atEnd()) {
         VaultFileBlock block;
         block.nonce = m_cryptoManager.generateNonce(nonceLength);
@@ -181,7 +187,8 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
         }
         block.plainSize = plainSize;
         block.encryptedSize = plainSize + CryptoManager::TagSize;
-        WritebackHint::start(container.handle(), block.offset, block.encryptedSize);
+        if (!writeBehind.written(block.offset, block.encryptedSize))
+            return fail();
         entry.blocks.append(block);
         bytesDone += plainSize;
         if (progress)
@@ -233,6 +240,24 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
     return file.commit();
 }
 
+namespace {
+
+// Asks the system to start reading the next block from the drive while this
+// one is decrypted and written. Advisory: the read that follows decides.
+void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    if (fileDescriptor >= 0 && offset >= 0 && length > 0)
+        (void)::posix_fadvise(fileDescriptor, offset, length, POSIX_FADV_WILLNEED);
+#else
+    Q_UNUSED(fileDescriptor);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+#endif
+}
+
+} // namespace
+
 bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
 {
     if (!device || m_state != VaultState::Unlocked)
@@ -255,13 +280,21 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
 
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(ContainerDocument(), PurposeFileBlock);
+    auto* file = qobject_cast<QFileDevice*>(device);
+    WriteBehind writeBehind(file ? file->handle() : -1);
+    // Bytes reach the system before they are handed on to the drive.
+    const auto wrote = [&](qint64 at, qint64 size) { return !file || (file->flush() && writeBehind.written(at, size)); };
     QByteArray buffer;
     QByteArray plain;
-    for (const VaultFileBlock& block : found->blocks) {
+    const QList<VaultFileBlock>& blocks = found->blocks;
+    for (qsizetype k = 0; k < blocks.size(); ++k) {
+        const VaultFileBlock& block = blocks.at(k);
         // Keeps memory bounded by one block even for a nonsensical record.
         if (block.plainSize < 0 || block.plainSize > BlockSize
             || block.encryptedSize != block.plainSize + CryptoManager::TagSize)
             return false;
+        if (k + 1 < blocks.size())
+            readAheadHint(container.handle(), blocks.at(k + 1).offset, blocks.at(k + 1).encryptedSize);
         if (!container.seek(block.offset))
             return false;
         buffer.resize(static_cast<int>(block.encryptedSize));
@@ -284,9 +317,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
                 const qint64 size = qMin(PieceSize, block.plainSize - at);
                 const qint64 position = device->pos();
-                if (device->write(data + at, size) != size)
+                if (device->write(data + at, size) != size || !wrote(position, size))
                     return false;
-                WritebackHint::start(device, position, size);
             }
             continue;
         }
@@ -294,9 +326,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             || plain.size() != block.plainSize)
             return false;
         const qint64 at = device->pos();
-        if (device->write(plain) != plain.size())
+        if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
             return false;
-        WritebackHint::start(device, at, plain.size());
     }
     return true;
 }
