@@ -8,6 +8,7 @@
 #   KELDRA_BENCH_FILES=300     files in the vault used for the bytes-written counts
 #   KELDRA_BENCH_DIR=/var/tmp  where the temporary data folder is made (needs ~5 GiB)
 #   KELDRA_BENCH_KEEP=1        keep the data folder afterwards
+#   KELDRA_BENCH_SETTLE=4      seconds of pause (after a sync) before every timed command
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
