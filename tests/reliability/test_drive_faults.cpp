@@ -171,16 +171,13 @@ private slots:
 
     void compactionWithoutRoomForACopyStillSucceeds()
     {
-        // 8 MiB region + 1 MiB live + 2 MiB dead on a 12 MiB drive: no room for a second container.
         SmallDrive drive("12m");
         if (!drive.mounted())
             QSKIP("needs root to mount a tmpfs");
         VaultManager vault;
-        QVERIFY(vault.createVault(drive.container(), Password));
-        QVERIFY(vault.unlockVault(drive.container(), Password));
-        QVERIFY(vault.importFile(makeSource(m_local.path(), "live", 1024 * 1024), "live.bin"));
-        QVERIFY(vault.importFile(makeSource(m_local.path(), "dead", 2 * 1024 * 1024), "dead.bin"));
-        QVERIFY(vault.deleteFile("dead.bin"));
+        fillWithLiveAndDeadSpace(drive, vault);
+        if (QTest::currentTestFailed())
+            return;
         const qint64 sizeBefore = QFileInfo(drive.container()).size();
 
         QString preserved;
@@ -201,11 +198,9 @@ private slots:
         if (!drive.mounted())
             QSKIP("needs root to mount a tmpfs");
         VaultManager vault;
-        QVERIFY(vault.createVault(drive.container(), Password));
-        QVERIFY(vault.unlockVault(drive.container(), Password));
-        QVERIFY(vault.importFile(makeSource(m_local.path(), "live", 1024 * 1024), "live.bin"));
-        QVERIFY(vault.importFile(makeSource(m_local.path(), "dead", 2 * 1024 * 1024), "dead.bin"));
-        QVERIFY(vault.deleteFile("dead.bin"));
+        fillWithLiveAndDeadSpace(drive, vault);
+        if (QTest::currentTestFailed())
+            return;
 
         // Even without dead space there is no room for a second container here.
         bool succeeded = false;
@@ -244,6 +239,17 @@ private slots:
         QVERIFY(keptRounds > 0);
         QVERIFY(vault.verifyFile("live.bin"));
         QVERIFY(vault.lockVault());
+    }
+
+private:
+    // 8 MiB region + 1 MiB live + 2 MiB dead on a 12 MiB drive: no room for a second container.
+    void fillWithLiveAndDeadSpace(const SmallDrive& drive, VaultManager& vault)
+    {
+        QVERIFY(vault.createVault(drive.container(), Password));
+        QVERIFY(vault.unlockVault(drive.container(), Password));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "live", 1024 * 1024), "live.bin"));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "dead", 2 * 1024 * 1024), "dead.bin"));
+        QVERIFY(vault.deleteFile("dead.bin"));
     }
 };
 
