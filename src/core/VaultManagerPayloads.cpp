@@ -283,7 +283,9 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     auto* file = qobject_cast<QFileDevice*>(device);
     WriteBehind writeBehind(file ? file->handle() : -1);
     // Bytes reach the system before they are handed on to the drive.
-    const auto wrote = [&](qint64 at, qint64 size) { return !file || (file->flush() && writeBehind.written(at, size)); };
+    const auto wrote = [&](qint64 at, qint64 size) {
+        return !file || (file->flush() && writeBehind.written(at, size));
+    };
     QByteArray buffer;
     QByteArray plain;
     const QList<VaultFileBlock>& blocks = found->blocks;
