@@ -30,6 +30,20 @@ const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
 // to stay in the processor's cache between steps.
 constexpr qint64 PieceSize = 256 * 1024;
 
+// Asks the system to start reading the next block from the drive while this
+// one is decrypted and written. Advisory: the read that follows decides.
+void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    if (fileDescriptor >= 0 && offset >= 0 && length > 0)
+        (void)::posix_fadvise(fileDescriptor, offset, length, POSIX_FADV_WILLNEED);
+#else
+    Q_UNUSED(fileDescriptor);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+#endif
+}
+
 // Sink that hashes and counts what is written, so a file can be checked
 // without keeping its plaintext anywhere.
 class HashingSink : public QIODevice {
@@ -239,24 +253,6 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
     }
     return file.commit();
 }
-
-namespace {
-
-// Asks the system to start reading the next block from the drive while this
-// one is decrypted and written. Advisory: the read that follows decides.
-void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
-{
-#ifdef Q_OS_LINUX
-    if (fileDescriptor >= 0 && offset >= 0 && length > 0)
-        (void)::posix_fadvise(fileDescriptor, offset, length, POSIX_FADV_WILLNEED);
-#else
-    Q_UNUSED(fileDescriptor);
-    Q_UNUSED(offset);
-    Q_UNUSED(length);
-#endif
-}
-
-} // namespace
 
 bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
 {
