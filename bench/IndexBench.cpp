@@ -5,7 +5,7 @@
 #include "MainWindow.h"
 #include "VaultBrowserUtils.h"
 #include "VaultGenerator.h"
-#include "VaultManager.h"
+#include "vault/VaultManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>

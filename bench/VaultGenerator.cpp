@@ -1,9 +1,9 @@
 #include "VaultGenerator.h"
 
-#include "ContainerManager.h"
-#include "CryptoManager.h"
-#include "SecureFileIndex.h"
-#include "VaultManager.h"
+#include "format/ContainerManager.h"
+#include "crypto/CryptoManager.h"
+#include "format/SecureFileIndex.h"
+#include "vault/VaultManager.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // keldra-bench: helpers of bench/run.sh that need the library itself.
 //   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
 //   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
-#include "AllocatorTuning.h"
+#include "vault/AllocatorTuning.h"
 #include "IndexBench.h"
 #include "VaultGenerator.h"
 

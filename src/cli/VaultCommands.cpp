@@ -2,9 +2,9 @@
 
 #include "CliConsole.h"
 
-#include "VaultManager.h"
-#include "VaultManagerHelpers.h"
-#include "WriteBehind.h"
+#include "vault/VaultManager.h"
+#include "vault/VaultManagerHelpers.h"
+#include "storage/WriteBehind.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

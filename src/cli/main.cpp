@@ -1,7 +1,7 @@
 // keldra-cli: headless access to vault containers for scripts, recovery and
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
-#include "AllocatorTuning.h"
+#include "vault/AllocatorTuning.h"
 #include "CliConsole.h"
 #include "PrepareDriveCommand.h"
 #include "UpdateDriveCommand.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "VaultBrowserUtils.h"
-#include "VaultManager.h"
+#include "vault/VaultManager.h"
 
 #include <QMainWindow>
 #include <QString>

@@ -5,7 +5,7 @@
 #include "DialogHooks.h"
 #include "VaultBrowserUtils.h"
 
-#include "ContainerRecovery.h"
+#include "storage/ContainerRecovery.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SecureFileIndex.h"
+#include "format/SecureFileIndex.h"
 
 #include <QDateTime>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "AllocatorTuning.h"
+#include "vault/AllocatorTuning.h"
 #include "MainWindow.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // back here by hand (header JSON, key unwrap, index, blocks) so the format
 // is checked apart from VaultManager.
 
-#include "CryptoManager.h"
+#include "crypto/CryptoManager.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "format/SecureFileIndex.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+
+namespace Keldra::Core {
+
+struct ContainerCryptoMetadata
+{
+    QString kdf;
+    QString cipher;
+    int kdfIterations = 250000;
+    QByteArray salt;
+    QByteArray nonce;
+    QByteArray payloadNonce;
+    QByteArray authTag;
+    QByteArray encryptedMasterKey;
+};
+
+struct ContainerDocument
+{
+    int formatVersion = 3;
+    ContainerCryptoMetadata crypto;
+    SecureFileIndex fileIndex;          // never written by buildHeader
+    QByteArray encryptedIndex;
+    QByteArray encryptedPayload;        // read from older headers only
+    QHash<QString, QByteArray> filePayloads; // read from older headers only
+    qint64 payloadOffset = 0;           // set by readDocument
+};
+
+// Given the open output positioned at the start of the payload area; returns false to abort.
+using PayloadWriter = std::function<bool(QIODevice*)>;
+
+// Moves a ContainerDocument between memory and the container file. Knows nothing about keys.
+class ContainerManager
+{
+public:
+    static constexpr const char* FileName = "keldra.kldr";
+    static constexpr qint64 MagicSize = 7;
+    static constexpr qint64 LengthLineSize = 21; // 20 digits + line feed
+    static constexpr qint64 HeaderRegionSize = 8388608;
+    static constexpr qint64 PayloadStart = MagicSize + LengthLineSize + HeaderRegionSize; // 8388636
+
+    [[nodiscard]] QString containerPath(const QString& folder) const;
+    [[nodiscard]] bool containerExists(const QString& folder) const;
+
+    [[nodiscard]] QJsonObject cryptoMetadataToJson(const ContainerCryptoMetadata& metadata) const;
+    [[nodiscard]] ContainerCryptoMetadata cryptoMetadataFromJson(const QJsonObject& object) const;
+    [[nodiscard]] QByteArray buildHeader(const ContainerDocument& document) const;
+
+    [[nodiscard]] QByteArray readContainer(const QString& path) const;
+    [[nodiscard]] bool writeContainer(const QString& path, const QByteArray& bytes) const;
+
+    [[nodiscard]] bool readDocument(const QString& path, ContainerDocument* out) const;
+
+    // Synced: the file and its name are on the drive when writeDocument returns,
+    // and a failure leaves any earlier file of that name as it was. Scratch: a
+    // private working copy left to the system's cache; a failure may leave a
+    // partial file. Syncing a copy that is deleted right after only wears the
+    // disk and doubles the time of a compaction.
+    enum class WriteMode { Synced, Scratch };
+
+    // The header is built after the writer returns, so the writer may still complete `document`.
+    [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document,
+                                     const PayloadWriter& writer, WriteMode mode = WriteMode::Synced) const;
+    [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document) const;
+    // Rewrites the length line and header region in place; payload bytes stay untouched.
+    [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document) const;
+    // The same; a roll-back of this rewrite (a failure now, or the journal at
+    // the next open) also truncates the container to sizeToRestore, so an
+    // import's appended blocks go with it.
+    [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document,
+                                            qint64 sizeToRestore) const;
+};
+
+} // namespace Keldra::Core

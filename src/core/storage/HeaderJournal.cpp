@@ -1,0 +1,194 @@
+#include "storage/HeaderJournal.h"
+
+#include "storage/ContainerFile.h"
+#include "crypto/Sha256.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+namespace Keldra::Core {
+
+namespace {
+
+const QByteArray JournalMagic = QByteArrayLiteral("KELDRA-JOURNAL1\n");
+constexpr qint64 ChecksumSize = 32;
+// A header rewrite needs one range; the bound only stops hostile files from asking for more.
+constexpr qint64 MaxRanges = 64;
+
+bool journalEnabled = true;
+
+void appendInt64(QByteArray* out, qint64 value)
+{
+    char raw[8];
+    qToLittleEndian<qint64>(value, raw);
+    out->append(raw, 8);
+}
+
+bool takeInt64(const QByteArray& bytes, qint64* cursor, qint64 end, qint64* value)
+{
+    if (end - *cursor < 8)
+        return false;
+    *value = qFromLittleEndian<qint64>(bytes.constData() + *cursor);
+    *cursor += 8;
+    return true;
+}
+
+QByteArray checksum(const char* data, qint64 length)
+{
+    // OpenSSL's SHA-256, same digest: a journal of a large index is megabytes.
+    return Sha256::hash(QByteArrayView(data, length));
+}
+
+// Every byte of each range is either its old or its new value: the journal was made for this file.
+bool rangesMatch(ContainerFile* container, const QList<JournalRange>& ranges)
+{
+    for (const JournalRange& range : ranges) {
+        const QByteArray current = container->readAt(range.offset, range.oldBytes.size());
+        if (current.size() != range.oldBytes.size())
+            return false;
+        for (qint64 i = 0; i < current.size(); ++i) {
+            if (current[i] != range.oldBytes[i] && current[i] != range.newBytes[i])
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString HeaderJournal::journalPath(const QString& containerPath)
+{
+    return containerPath + QStringLiteral("-journal");
+}
+
+QByteArray HeaderJournal::serialize(qint64 sizeToRestore, const QList<JournalRange>& ranges)
+{
+    QByteArray out = JournalMagic;
+    appendInt64(&out, sizeToRestore);
+    appendInt64(&out, ranges.size());
+    for (const JournalRange& range : ranges) {
+        appendInt64(&out, range.offset);
+        appendInt64(&out, range.oldBytes.size());
+        out.append(range.oldBytes);
+        out.append(range.newBytes);
+    }
+    out.append(checksum(out.constData(), out.size()));
+    return out;
+}
+
+bool HeaderJournal::parse(const QByteArray& bytes, qint64* sizeToRestore, QList<JournalRange>* ranges)
+{
+    const qint64 end = qint64(bytes.size()) - ChecksumSize;
+    if (end < JournalMagic.size() || !bytes.startsWith(JournalMagic))
+        return false;
+    if (checksum(bytes.constData(), end) != bytes.mid(end))
+        return false;
+    qint64 cursor = JournalMagic.size();
+    qint64 size = 0;
+    qint64 count = 0;
+    if (!takeInt64(bytes, &cursor, end, &size) || !takeInt64(bytes, &cursor, end, &count))
+        return false;
+    if (size < 0 || count < 0 || count > MaxRanges)
+        return false;
+    QList<JournalRange> parsed;
+    for (qint64 i = 0; i < count; ++i) {
+        JournalRange range;
+        qint64 length = 0;
+        if (!takeInt64(bytes, &cursor, end, &range.offset) || !takeInt64(bytes, &cursor, end, &length))
+            return false;
+        if (range.offset < 0 || length < 0 || (end - cursor) / 2 < length)
+            return false;
+        range.oldBytes = bytes.mid(cursor, length);
+        range.newBytes = bytes.mid(cursor + length, length);
+        cursor += 2 * length;
+        parsed.append(range);
+    }
+    if (cursor != end)
+        return false;
+    if (sizeToRestore)
+        *sizeToRestore = size;
+    if (ranges)
+        *ranges = parsed;
+    return true;
+}
+
+bool HeaderJournal::write(const QString& containerPath, qint64 sizeToRestore, const QList<JournalRange>& ranges)
+{
+    if (!journalEnabled)
+        return true;
+    const QString path = journalPath(containerPath);
+    bool ok = false;
+    {
+        ContainerFile journal(path);
+        if (journal.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            ok = journal.writeAll(serialize(sizeToRestore, ranges)) && journal.sync();
+    }
+    ok = ok && ContainerFile::syncFolderOf(path);
+    if (!ok) {
+        // A partial journal would only be discarded at the next open; try to tidy up now.
+        (void)ContainerFile::removeFile(path);
+    }
+    return ok;
+}
+
+bool HeaderJournal::discard(const QString& containerPath)
+{
+    if (!journalEnabled)
+        return true;
+    const QString path = journalPath(containerPath);
+    return ContainerFile::removeFile(path) && ContainerFile::syncFolderOf(path);
+}
+
+HeaderJournal::Recovery HeaderJournal::recover(const QString& containerPath)
+{
+    const QString path = journalPath(containerPath);
+    if (!QFileInfo::exists(path))
+        return Recovery::NothingToDo;
+
+    QByteArray bytes;
+    {
+        QFile journal(path);
+        if (!journal.open(QIODevice::ReadOnly))
+            return Recovery::Failed;
+        bytes = journal.readAll();
+    }
+    qint64 sizeToRestore = 0;
+    QList<JournalRange> ranges;
+    if (!parse(bytes, &sizeToRestore, &ranges)) {
+        // It is synced before the container is touched, so a torn journal means an untouched container.
+        return discard(containerPath) ? Recovery::DiscardedTorn : Recovery::Failed;
+    }
+
+    if (!QFileInfo::exists(containerPath)) // nothing left to repair; never create the container here
+        return discard(containerPath) ? Recovery::DiscardedForeign : Recovery::Failed;
+    ContainerFile container(containerPath);
+    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return Recovery::Failed;
+    if (container.size() < sizeToRestore || !rangesMatch(&container, ranges)) {
+        container.close();
+        return discard(containerPath) ? Recovery::DiscardedForeign : Recovery::Failed;
+    }
+    for (const JournalRange& range : ranges) {
+        if (!container.seek(range.offset) || !container.writeAll(range.oldBytes))
+            return Recovery::Failed;
+    }
+    if (container.size() > sizeToRestore && !container.resize(sizeToRestore))
+        return Recovery::Failed;
+    if (!container.sync())
+        return Recovery::Failed;
+    container.close();
+    return discard(containerPath) ? Recovery::RolledBack : Recovery::Failed;
+}
+
+void HeaderJournal::setEnabledForTesting(bool enabled)
+{
+    journalEnabled = enabled;
+}
+
+bool HeaderJournal::isEnabled()
+{
+    return journalEnabled;
+}
+
+} // namespace Keldra::Core

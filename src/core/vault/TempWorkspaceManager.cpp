@@ -1,0 +1,99 @@
+#include "vault/TempWorkspaceManager.h"
+
+#include "vault/StaleWorkspaceSweeper.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUuid>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace Keldra::Core {
+
+namespace {
+
+constexpr QFileDevice::Permissions OwnerOnly =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// A folder we may put a private folder into: a real folder of ours that
+// nobody else can write to (so nobody else can swap our folder for theirs).
+bool isPrivateParent(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isDir() || info.isSymLink())
+        return false;
+#ifdef Q_OS_UNIX
+    if (info.ownerId() != ::getuid())
+        return false;
+    const QFileDevice::Permissions others = QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (info.permissions() & others)
+        return false;
+#endif
+    return true;
+}
+
+bool makeOwnerOnlyFolder(const QString& path)
+{
+    QDir dir;
+    if (!dir.exists(path) && !dir.mkdir(path, OwnerOnly) && !dir.exists(path))
+        return false;
+    const QFileInfo info(path);
+    if (!info.isDir() || info.isSymLink())
+        return false;
+#ifdef Q_OS_UNIX
+    if (info.ownerId() != ::getuid())
+        return false;
+#endif
+    // An earlier folder of ours may carry wider rights; narrow them.
+    return QFile::setPermissions(path, OwnerOnly);
+}
+
+} // namespace
+
+TempWorkspaceManager::TempWorkspaceManager()
+    : m_tempRoot(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+    , m_id(QUuid::createUuid().toString(QUuid::WithoutBraces))
+    , m_dir(m_tempRoot + QLatin1String("/Keldra/") + m_id)
+{
+    // Plain copies left by a run that crashed or was killed must not linger.
+    StaleWorkspaceSweeper::removeStaleWorkspaces(m_tempRoot);
+}
+
+bool TempWorkspaceManager::prepare()
+{
+    const QString sharedParent = m_tempRoot + QLatin1String("/Keldra");
+    if (!QFileInfo::exists(sharedParent))
+        QDir().mkdir(sharedParent, OwnerOnly); // a lost race is checked below
+
+    if (isPrivateParent(sharedParent))
+        m_dir.setPath(sharedParent + QLatin1Char('/') + m_id);
+    else
+        m_dir.setPath(m_tempRoot + QLatin1String("/Keldra-") + m_id);
+    if (!makeOwnerOnlyFolder(m_dir.absolutePath()))
+        return false;
+    // Without the mark a later run cannot clean up after a crash; the workspace itself still works.
+    (void)StaleWorkspaceSweeper::markOwner(m_dir.absolutePath());
+    return true;
+}
+
+QString TempWorkspaceManager::workspacePath() const
+{
+    return m_dir.absolutePath();
+}
+
+QString TempWorkspaceManager::pathForVaultFile(const QString& vaultPath) const
+{
+    return m_dir.filePath(vaultPath);
+}
+
+bool TempWorkspaceManager::cleanup()
+{
+    if (m_dir.exists() && !m_dir.removeRecursively())
+        return false;
+    StaleWorkspaceSweeper::removeOwnerMark(m_dir.absolutePath());
+    return true;
+}
+
+} // namespace Keldra::Core

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "format/ContainerManager.h"
+#include "crypto/CryptoManager.h"
+#include "vault/FileSyncManager.h"
+#include "format/SecureFileIndex.h"
+#include "vault/TempWorkspaceManager.h"
+#include "vault/TrackedTempFile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+
+namespace Keldra::Core {
+
+enum class VaultState { Locked = 0, Unlocked = 1 };
+
+// The vault as the rest of the system sees it: keys and lifecycle, file
+// payloads, tree operations, editing copies and compaction. Every operation
+// runs synchronously on the caller's thread and reports failure by its
+// result; none produces message text.
+class VaultManager {
+public:
+    // (bytes done, bytes total, text); an empty function is never called.
+    using ProgressCallback = std::function<void(qint64, qint64, const QString&)>;
+
+    // Plaintext bytes per payload block; also the memory bound of import,
+    // export and compaction.
+    static constexpr qint64 BlockSize = 16 * 1024 * 1024;
+
+    VaultManager();
+    ~VaultManager();
+    VaultManager(const VaultManager&) = delete;
+    VaultManager& operator=(const VaultManager&) = delete;
+
+    // --- State and keys -------------------------------------------------
+    VaultState state() const;
+    // Container last created or unlocked; kept after locking.
+    QString containerPath() const;
+    SecureFileIndex fileIndex() const;
+    QList<TrackedTempFile> modifiedOpenFiles() const;
+
+    // Writes a new, empty vault and leaves it locked. Refused while a vault
+    // is unlocked, so an open vault's key and copies are never dropped.
+    [[nodiscard]] bool createVault(const QString& path, const QByteArray& password);
+    // On any failure (also when the workspace cannot be prepared) the vault
+    // stays Locked with no key in memory.
+    [[nodiscard]] bool unlockVault(const QString& path, const QByteArray& password);
+    // Stores modified copies back, removes the workspace, wipes the key.
+    // False with the vault still Unlocked when a copy cannot be stored; false
+    // with the vault Locked when only the workspace removal failed.
+    [[nodiscard]] bool lockVault();
+    // Re-wraps the master key under a new password; only while Locked.
+    [[nodiscard]] bool changePassword(const QString& path, const QByteArray& oldPassword,
+                                      const QByteArray& newPassword);
+
+    // --- File payloads --------------------------------------------------
+    [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath,
+                                  const ProgressCallback& progress);
+    [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath);
+    // Atomic: a failed export leaves no partial plaintext and leaves an
+    // existing destination untouched.
+    [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath) const;
+    // Writes the plaintext to an open, writable device (not opened, closed
+    // or seeked here). The path is matched case-insensitively as given.
+    [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
+    // Decrypts every block of the file and checks its size and SHA-256
+    // against the index.
+    [[nodiscard]] bool verifyFile(const QString& vaultPath) const;
+
+    // --- Tree operations (index only; payload untouched) -----------------
+    [[nodiscard]] bool moveFile(const QString& vaultPath, const QString& targetDirectory);
+    [[nodiscard]] bool renameFile(const QString& vaultPath, const QString& newVaultPath);
+    [[nodiscard]] bool deleteFile(const QString& vaultPath);
+    [[nodiscard]] bool createDirectory(const QString& path);
+    [[nodiscard]] bool renameDirectory(const QString& path, const QString& newPath);
+    [[nodiscard]] bool deleteDirectory(const QString& path);
+
+    // --- Compaction ------------------------------------------------------
+    // preservedCompactPath (may be null) names the compacted container left
+    // in its temporary folder when the drive's container was removed but
+    // could not be replaced.
+    [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
+
+    // --- Editing copies --------------------------------------------------
+    [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath);
+    [[nodiscard]] bool syncModifiedTempFiles();
+
+    // Associated data that binds each kind of ciphertext to the header
+    // fields it depends on ("master-key", "index", "file-block").
+    static QByteArray associatedData(const ContainerDocument& document, const QByteArray& purpose);
+
+private:
+    QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
+    QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
+                                const QByteArray& masterKey) const;
+    QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
+    QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
+    bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
+    // Rolls back a change torn by a crash or a pulled drive, then reads the header.
+    [[nodiscard]] bool readSettledDocument(const QString& path, ContainerDocument* document) const;
+    // Stores a changed index in the container header; the in-memory index
+    // is replaced only when the header was written.
+    bool saveIndex(const SecureFileIndex& newIndex);
+    // saveIndex on a document the caller has already read.
+    bool saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    // View of the first 32 bytes of the master key (no copy to wipe).
+    QByteArray cipherKey() const;
+    void forgetMasterKey();
+    bool isTracked(const QString& vaultPath) const;
+    bool isTrackedInside(const QString& directory) const;
+
+    VaultState m_state = VaultState::Locked;
+    QString m_containerPath;
+    QByteArray m_masterKey;
+    SecureFileIndex m_index;
+    ContainerManager m_containerManager;
+    CryptoManager m_cryptoManager;
+    TempWorkspaceManager m_tempWorkspace;
+    FileSyncManager m_fileSync;
+};
+
+} // namespace Keldra::Core

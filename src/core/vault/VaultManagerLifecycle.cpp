@@ -1,0 +1,316 @@
+// Keys and lifecycle of the vault: create, unlock, lock, password change,
+// and the index encryption every other operation stores through.
+
+#include "vault/VaultManager.h"
+#include "vault/VaultManagerHelpers.h"
+
+#include "storage/ContainerRecovery.h"
+
+namespace Keldra::Core {
+
+using detail::KeyWiper;
+using detail::wipe;
+
+namespace {
+
+const QByteArray Magic = QByteArrayLiteral("KELDRA");
+const QByteArray PurposeMasterKey = QByteArrayLiteral("master-key");
+const QByteArray PurposeIndex = QByteArrayLiteral("index");
+const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
+const QString KdfArgon2id = QStringLiteral("Argon2id");
+const QString CipherName = QStringLiteral("XChaCha20-Poly1305");
+constexpr int SaltSize = 16;
+constexpr int MasterKeySize = 64;
+constexpr int SessionKeySize = 64;
+
+} // namespace
+
+VaultManager::VaultManager() = default;
+
+VaultManager::~VaultManager()
+{
+    // The window locks before it closes; this only makes sure no key
+    // outlives the object.
+    forgetMasterKey();
+}
+
+VaultState VaultManager::state() const
+{
+    return m_state;
+}
+
+QString VaultManager::containerPath() const
+{
+    return m_containerPath;
+}
+
+SecureFileIndex VaultManager::fileIndex() const
+{
+    return m_index;
+}
+
+QList<TrackedTempFile> VaultManager::modifiedOpenFiles() const
+{
+    return m_fileSync.modifiedFiles();
+}
+
+QByteArray VaultManager::associatedData(const ContainerDocument& document, const QByteArray& purpose)
+{
+    const char sep = '|';
+    QByteArray data = Magic;
+    data += sep;
+    data += purpose;
+    data += sep;
+    data += QByteArray::number(document.formatVersion);
+    if (purpose == PurposeFileBlock)
+        return data;
+    data += sep;
+    data += document.crypto.cipher.toUtf8();
+    if (purpose == PurposeMasterKey) {
+        data += sep;
+        data += document.crypto.kdf.toUtf8();
+        data += sep;
+        data += QByteArray::number(document.crypto.kdfIterations);
+        data += sep;
+        data += document.crypto.salt;
+        data += sep;
+        data += document.crypto.nonce;
+        return data;
+    }
+    data += sep;
+    data += document.crypto.payloadNonce;
+    return data;
+}
+
+QByteArray VaultManager::deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const
+{
+    KeyDerivationParams params;
+    params.algorithm = crypto.kdf;
+    params.salt = crypto.salt;
+    params.iterations = crypto.kdfIterations;
+    params.keyLength = SessionKeySize;
+    return m_cryptoManager.deriveKey(password, params);
+}
+
+QByteArray VaultManager::encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
+                                          const QByteArray& masterKey) const
+{
+    QByteArray derived = deriveSessionKey(password, document.crypto);
+    const KeyWiper wiper(derived);
+    if (derived.size() < CryptoManager::KeySize || masterKey.isEmpty())
+        return QByteArray();
+    return m_cryptoManager.encrypt(masterKey, QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
+                                   document.crypto.nonce, associatedData(document, PurposeMasterKey));
+}
+
+QByteArray VaultManager::decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const
+{
+    QByteArray derived = deriveSessionKey(password, document.crypto);
+    const KeyWiper wiper(derived);
+    if (derived.size() < CryptoManager::KeySize || document.crypto.encryptedMasterKey.isEmpty())
+        return QByteArray();
+    return m_cryptoManager.decrypt(document.crypto.encryptedMasterKey,
+                                   QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
+                                   document.crypto.nonce, associatedData(document, PurposeMasterKey));
+}
+
+QByteArray VaultManager::cipherKey() const
+{
+    if (m_masterKey.size() < CryptoManager::KeySize)
+        return QByteArray();
+    return QByteArray::fromRawData(m_masterKey.constData(), CryptoManager::KeySize);
+}
+
+void VaultManager::forgetMasterKey()
+{
+    wipe(m_masterKey);
+}
+
+QByteArray VaultManager::encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const
+{
+    const QByteArray key = cipherKey();
+    if (key.isEmpty())
+        return QByteArray();
+    return m_cryptoManager.encrypt(index.toJson(), key, document.crypto.payloadNonce,
+                                   associatedData(document, PurposeIndex));
+}
+
+bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const
+{
+    const QByteArray key = cipherKey();
+    if (!out || document.encryptedIndex.isEmpty() || key.isEmpty())
+        return false;
+    const QByteArray plain = m_cryptoManager.decrypt(document.encryptedIndex, key, document.crypto.payloadNonce,
+                                                     associatedData(document, PurposeIndex));
+    if (plain.isEmpty())
+        return false;
+    *out = SecureFileIndex::fromJson(plain);
+    return true;
+}
+
+bool VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
+{
+    return ContainerRecovery::recover(path) && m_containerManager.readDocument(path, document);
+}
+
+bool VaultManager::saveIndex(const SecureFileIndex& newIndex)
+{
+    if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
+        return false;
+    ContainerDocument document;
+    if (!readSettledDocument(m_containerPath, &document))
+        return false;
+    return saveIndexWithDocument(document, newIndex);
+}
+
+bool VaultManager::saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex)
+{
+    document.fileIndex = newIndex;
+    document.filePayloads.clear();
+    document.encryptedPayload.clear();
+    document.crypto.authTag.clear();
+    // A fresh nonce for every save: the index is never encrypted twice
+    // under the same nonce.
+    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+    document.encryptedIndex = encryptIndex(document, newIndex);
+    if (document.encryptedIndex.isEmpty())
+        return false;
+    if (!m_containerManager.updateDocumentHeader(m_containerPath, document))
+        return false;
+    m_index = newIndex;
+    return true;
+}
+
+bool VaultManager::createVault(const QString& path, const QByteArray& password)
+{
+    if (password.isEmpty() || m_state == VaultState::Unlocked)
+        return false;
+
+    ContainerDocument document;
+    document.formatVersion = 3;
+    document.crypto.kdf = KdfArgon2id;
+    document.crypto.cipher = CipherName;
+    document.crypto.kdfIterations = 0;
+    document.crypto.nonce = m_cryptoManager.generateNonce(CryptoManager::NonceSize);
+    document.crypto.salt = m_cryptoManager.generateSalt(SaltSize);
+    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+
+    m_containerPath = path;
+    m_index.clear();
+
+    m_masterKey = m_cryptoManager.generateSalt(MasterKeySize);
+    document.crypto.encryptedMasterKey = encryptMasterKey(document, password, m_masterKey);
+    if (document.crypto.encryptedMasterKey.isEmpty()) {
+        forgetMasterKey();
+        return false;
+    }
+    document.encryptedIndex = encryptIndex(document, SecureFileIndex());
+    forgetMasterKey();
+    if (document.encryptedIndex.isEmpty())
+        return false;
+
+    m_state = VaultState::Locked;
+    // A journal beside an earlier container at this path belongs to that one:
+    // settle it now so that it can never be applied to the new vault.
+    if (!ContainerRecovery::recover(path))
+        return false;
+    return m_containerManager.writeDocument(path, document);
+}
+
+bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
+{
+    // Unlocking over an open vault would drop its key and editing copies.
+    if (password.isEmpty() || m_state == VaultState::Unlocked)
+        return false;
+
+    // A change torn by a crash or a pulled drive is rolled back before anything is read.
+    ContainerDocument document;
+    if (!readSettledDocument(path, &document))
+        return false;
+
+    m_masterKey = decryptMasterKey(document, password);
+    if (m_masterKey.isEmpty())
+        return false;
+
+    SecureFileIndex loaded;
+    if (!decryptIndex(document, &loaded)) {
+        forgetMasterKey();
+        return false;
+    }
+    m_index = loaded;
+    m_containerPath = path;
+    m_state = VaultState::Unlocked;
+
+    // Without a workspace the vault is not usable as promised: report the
+    // failure truthfully by going back to Locked.
+    if (!m_tempWorkspace.prepare()) {
+        forgetMasterKey();
+        m_index.clear();
+        m_state = VaultState::Locked;
+        return false;
+    }
+    return true;
+}
+
+bool VaultManager::lockVault()
+{
+    if (m_state == VaultState::Unlocked && !syncModifiedTempFiles())
+        return false;
+
+    m_fileSync.clear();
+    const bool cleaned = m_tempWorkspace.cleanup();
+    forgetMasterKey();
+    m_state = VaultState::Locked;
+    return cleaned;
+}
+
+bool VaultManager::changePassword(const QString& path, const QByteArray& oldPassword,
+                                  const QByteArray& newPassword)
+{
+    if (m_state != VaultState::Locked || oldPassword.isEmpty() || newPassword.isEmpty())
+        return false;
+
+    ContainerDocument document;
+    if (!readSettledDocument(path, &document))
+        return false;
+
+    QByteArray key = decryptMasterKey(document, oldPassword);
+    const KeyWiper wiper(key);
+    if (key.isEmpty())
+        return false;
+
+    // Legacy key derivations are converted to Argon2id on the way.
+    const ContainerDocument before = document;
+    document.crypto.kdf = KdfArgon2id;
+    document.crypto.kdfIterations = 0;
+    document.crypto.cipher = CipherName;
+    document.crypto.nonce = m_cryptoManager.generateNonce(CryptoManager::NonceSize);
+    document.crypto.salt = m_cryptoManager.generateSalt(SaltSize);
+
+    // The cipher name is bound into the index's associated data: a header
+    // that named it differently would lose its index, so re-seal the index
+    // under the new name instead of leaving it unreadable.
+    if (before.crypto.cipher != document.crypto.cipher) {
+        if (key.size() < CryptoManager::KeySize)
+            return false;
+        const QByteArray cipherKeyView = QByteArray::fromRawData(key.constData(), CryptoManager::KeySize);
+        QByteArray plainIndex = m_cryptoManager.decrypt(before.encryptedIndex, cipherKeyView,
+                                                        before.crypto.payloadNonce,
+                                                        associatedData(before, PurposeIndex));
+        const KeyWiper indexWiper(plainIndex);
+        if (plainIndex.isEmpty())
+            return false;
+        document.crypto.payloadNonce = m_cryptoManager.generateNonce(CryptoManager::NonceSize);
+        document.encryptedIndex = m_cryptoManager.encrypt(plainIndex, cipherKeyView, document.crypto.payloadNonce,
+                                                          associatedData(document, PurposeIndex));
+        if (document.encryptedIndex.isEmpty())
+            return false;
+    }
+
+    document.crypto.encryptedMasterKey = encryptMasterKey(document, newPassword, key);
+    if (document.crypto.encryptedMasterKey.isEmpty())
+        return false;
+    return m_containerManager.updateDocumentHeader(path, document);
+}
+
+} // namespace Keldra::Core

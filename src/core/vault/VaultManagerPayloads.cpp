@@ -1,0 +1,359 @@
+// File payloads: import into encrypted blocks appended to the container,
+// export and verification by streaming decryption, one block at a time.
+
+#include "vault/VaultManager.h"
+#include "vault/VaultManagerHelpers.h"
+
+#include "storage/ContainerFile.h"
+#include "crypto/Sha256.h"
+#include "storage/WriteBehind.h"
+
+#include <QFile>
+#include <QFileDevice>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <QUuid>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
+
+namespace Keldra::Core {
+
+using detail::normalizedVaultPath;
+
+namespace {
+
+const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
+// Import and export work through a block in pieces this size, small enough
+// to stay in the processor's cache between steps.
+constexpr qint64 PieceSize = 256 * 1024;
+
+// Asks the system to start reading the next block from the drive while this
+// one is decrypted and written. Advisory: the read that follows decides.
+void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    if (fileDescriptor >= 0 && offset >= 0 && length > 0)
+        (void)::posix_fadvise(fileDescriptor, offset, length, POSIX_FADV_WILLNEED);
+#else
+    Q_UNUSED(fileDescriptor);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+#endif
+}
+
+// Sink that hashes and counts what is written, so a file can be checked
+// without keeping its plaintext anywhere.
+class HashingSink : public QIODevice {
+public:
+    QByteArray digest() { return m_hash.result(); }
+    qint64 bytesWritten() const { return m_count; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        m_hash.addData(data, length);
+        m_count += length;
+        return length;
+    }
+
+private:
+    Sha256 m_hash;
+    qint64 m_count = 0;
+};
+
+bool sameFile(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
+// Puts the container back to its length before the import began. When this
+// fails too (drive gone), the header still points only at the old blocks.
+void rollBackContainer(ContainerFile& container, const QString& path, qint64 sizeBeforeImport)
+{
+    if (container.isOpen()) {
+        (void)(container.resize(sizeBeforeImport) && container.sync());
+        container.close();
+        return;
+    }
+    ContainerFile again(path);
+    if (again.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        (void)(again.resize(sizeBeforeImport) && again.sync());
+}
+
+} // namespace
+
+bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath)
+{
+    return importFile(sourcePath, vaultPath, ProgressCallback());
+}
+
+bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath,
+                              const ProgressCallback& progress)
+{
+    if (m_state != VaultState::Unlocked)
+        return false;
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (normalized.isEmpty())
+        return false;
+
+    const QFileInfo sourceInfo(sourcePath);
+    if (!sourceInfo.exists() || !sourceInfo.isFile())
+        return false;
+    // Reading the container while appending to it would never reach its end.
+    if (sameFile(sourcePath, m_containerPath))
+        return false;
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+
+    const SecureFileIndex previousIndex = m_index;
+
+    // An interrupted earlier change is settled before blocks are appended:
+    // its roll-back truncates the file.
+    ContainerDocument document;
+    if (!readSettledDocument(m_containerPath, &document))
+        return false;
+
+    SecureFileIndex newIndex;
+    const QList<VaultDirectoryEntry> directories = m_index.directories();
+    for (const VaultDirectoryEntry& directory : directories)
+        newIndex.addDirectory(directory);
+    detail::ensureParentDirectories(&newIndex, normalized);
+    const QList<VaultFileEntry> entries = m_index.entries();
+    for (const VaultFileEntry& entry : entries) {
+        if (QString::compare(entry.vaultPath, normalized, Qt::CaseInsensitive) != 0)
+            newIndex.addOrReplace(entry);
+    }
+
+    VaultFileEntry entry;
+    entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    entry.vaultPath = normalized;
+    entry.lastModifiedUtc = sourceInfo.fileTime(QFileDevice::FileModificationTime).toUTC();
+    Sha256 hash;
+    const qint64 bytesTotal = sourceInfo.size();
+
+    document.fileIndex.clear();
+    document.filePayloads.clear();
+    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+
+    ContainerFile container(m_containerPath);
+    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return false;
+    const qint64 sizeBeforeImport = container.size();
+    const auto fail = [&]() {
+        rollBackContainer(container, m_containerPath, sizeBeforeImport);
+        m_index = previousIndex;
+        return false;
+    };
+    if (!container.seek(sizeBeforeImport))
+        return fail();
+
+    const QByteArray key = cipherKey();
+    const QByteArray blockData = associatedData(document, PurposeFileBlock);
+    const int nonceLength = static_cast<int>(document.crypto.nonce.size());
+    // Each block is read, hashed, encrypted and written in pieces small enough
+    // to stay in the processor's cache, its tag after the last piece. Where
+    // that cannot be done, a whole block at a time, buffers made once.
+    QByteArray piece(static_cast<int>(PieceSize), Qt::Uninitialized);
+    QByteArray pieceCipher(static_cast<int>(PieceSize), Qt::Uninitialized);
+    QByteArray buffer;
+    QByteArray cipher;
+    qint64 bytesDone = 0;
+    WriteBehind writeBehind(container.handle());
+    while (!source.atEnd()) {
+        VaultFileBlock block;
+        block.nonce = m_cryptoManager.generateNonce(nonceLength);
+        block.offset = container.pos();
+        CryptoManager::PieceEncryptor encryptor(key, block.nonce, blockData);
+        qint64 plainSize = 0;
+        if (encryptor.isValid()) {
+            while (plainSize < BlockSize && !source.atEnd()) {
+                const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
+                if (read <= 0)
+                    return fail();
+                const QByteArrayView plain(piece.constData(), read);
+                if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data())
+                    || !container.writeAll(pieceCipher.constData(), read))
+                    return fail();
+                plainSize += read;
+            }
+            char tag[CryptoManager::TagSize];
+            if (!encryptor.finish(tag) || !container.writeAll(tag, CryptoManager::TagSize))
+                return fail();
+        } else {
+            if (buffer.isEmpty()) {
+                buffer.resize(static_cast<int>(BlockSize));
+                cipher.reserve(BlockSize + CryptoManager::TagSize);
+            }
+            const qint64 read = source.read(buffer.data(), BlockSize);
+            if (read <= 0)
+                return fail();
+            const QByteArrayView plain(buffer.constData(), read);
+            if (!hash.addData(plain) || !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher)
+                || !container.writeAll(cipher))
+                return fail();
+            plainSize = read;
+        }
+        block.plainSize = plainSize;
+        block.encryptedSize = plainSize + CryptoManager::TagSize;
+        if (!writeBehind.written(block.offset, block.encryptedSize))
+            return fail();
+        entry.blocks.append(block);
+        bytesDone += plainSize;
+        if (progress)
+            progress(bytesDone, bytesTotal, normalized);
+    }
+    // The blocks are on the drive before the header that points at them.
+    if (!container.sync())
+        return fail();
+    container.close();
+
+    entry.sha256 = hash.result();
+    if (entry.sha256.isEmpty())
+        return fail();
+    // What was stored, not what the file system said at the start: a source
+    // that changed size while being read still gives a consistent entry.
+    entry.sizeBytes = bytesDone;
+    if (!newIndex.addOrReplace(entry))
+        return fail();
+
+    document.fileIndex = newIndex;
+    document.encryptedIndex = encryptIndex(document, newIndex);
+    if (document.encryptedIndex.isEmpty())
+        return fail();
+    // A roll-back of this header (now or at the next open) also cuts the appended blocks off.
+    if (!m_containerManager.updateDocumentHeader(m_containerPath, document, sizeBeforeImport))
+        return fail();
+
+    m_index = newIndex;
+    return true;
+}
+
+bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
+{
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (m_state != VaultState::Unlocked || normalized.isEmpty())
+        return false;
+    // Writing plaintext over the container would destroy the vault.
+    if (sameFile(destinationPath, m_containerPath))
+        return false;
+    // Through a save file: a failure leaves no partial plaintext and keeps an
+    // existing destination as it was.
+    QSaveFile file(destinationPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!writeVaultFileToDevice(normalized, &file)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
+{
+    if (!device || m_state != VaultState::Unlocked)
+        return false;
+
+    const QList<VaultFileEntry> entries = m_index.entries();
+    const VaultFileEntry* found = nullptr;
+    for (const VaultFileEntry& entry : entries) {
+        if (QString::compare(entry.vaultPath, vaultPath, Qt::CaseInsensitive) == 0) {
+            found = &entry;
+            break;
+        }
+    }
+    if (!found)
+        return false;
+
+    QFile container(m_containerPath);
+    if (!container.open(QIODevice::ReadOnly))
+        return false;
+
+    const QByteArray key = cipherKey();
+    const QByteArray blockData = associatedData(ContainerDocument(), PurposeFileBlock);
+    auto* file = qobject_cast<QFileDevice*>(device);
+    WriteBehind writeBehind(file ? file->handle() : -1);
+    // Bytes reach the system before they are handed on to the drive.
+    const auto wrote = [&](qint64 at, qint64 size) {
+        return !file || (file->flush() && writeBehind.written(at, size));
+    };
+    QByteArray buffer;
+    QByteArray plain;
+    const QList<VaultFileBlock>& blocks = found->blocks;
+    for (qsizetype k = 0; k < blocks.size(); ++k) {
+        const VaultFileBlock& block = blocks.at(k);
+        // Keeps memory bounded by one block even for a nonsensical record.
+        if (block.plainSize < 0 || block.plainSize > BlockSize
+            || block.encryptedSize != block.plainSize + CryptoManager::TagSize)
+            return false;
+        if (k + 1 < blocks.size())
+            readAheadHint(container.handle(), blocks.at(k + 1).offset, blocks.at(k + 1).encryptedSize);
+        if (!container.seek(block.offset))
+            return false;
+        buffer.resize(static_cast<int>(block.encryptedSize));
+        if (container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
+            return false;
+        const QByteArrayView sealed(buffer.constData(), block.plainSize);
+        const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
+        CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
+        if (decryptor.isValid()) {
+            // One pass: the block is decrypted in place, piece by piece while
+            // each piece is in cache, and nothing is written before the whole
+            // block's tag is accepted.
+            char* data = buffer.data();
+            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
+                if (!decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at))
+                    return false;
+            }
+            if (!decryptor.finish(tag))
+                return false;
+            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
+                const qint64 size = qMin(PieceSize, block.plainSize - at);
+                const qint64 position = device->pos();
+                if (device->write(data + at, size) != size || !wrote(position, size))
+                    return false;
+            }
+            continue;
+        }
+        if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
+            || plain.size() != block.plainSize)
+            return false;
+        const qint64 at = device->pos();
+        if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
+            return false;
+    }
+    return true;
+}
+
+bool VaultManager::verifyFile(const QString& vaultPath) const
+{
+    const QString normalized = normalizedVaultPath(vaultPath);
+    if (normalized.isEmpty())
+        return false;
+    VaultFileEntry entry;
+    bool found = false;
+    const QList<VaultFileEntry> entries = m_index.entries();
+    for (const VaultFileEntry& candidate : entries) {
+        if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
+            entry = candidate;
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        return false;
+
+    HashingSink sink;
+    if (!sink.open(QIODevice::WriteOnly))
+        return false;
+    if (!writeVaultFileToDevice(entry.vaultPath, &sink))
+        return false;
+    return sink.bytesWritten() == entry.sizeBytes && sink.digest() == entry.sha256;
+}
+
+} // namespace Keldra::Core

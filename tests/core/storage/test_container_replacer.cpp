@@ -1,0 +1,107 @@
+// Replacing the drive's container with a rebuilt one: at no call can the
+// drive be left without a complete container.
+#include "storage/ContainerFaultInjector.h"
+#include "storage/ContainerRecovery.h"
+#include "storage/ContainerReplacer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Keldra::Core;
+using Mode = ContainerFaultInjector::Mode;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
+} // namespace
+
+class TestContainerReplacer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { ContainerFaultInjector::reset(); }
+
+    void replacesOnlyAfterTheCopyVerified()
+    {
+        QTemporaryDir dir;
+        const QString container = dir.filePath("keldra.kldr");
+        const QString rebuilt = dir.filePath("rebuilt");
+        const QByteArray oldBytes(3 * 1024 * 1024, 'o');
+        const QByteArray newBytes = QByteArray(ContainerReplacer::ChunkSize + 5, 'n'); // two chunks
+        writeFile(container, oldBytes);
+        writeFile(rebuilt, newBytes);
+
+        // A copy that reads back wrong is never put in place.
+        QString checked;
+        const auto refuse = [&](const QString& path) {
+            checked = path;
+            return false;
+        };
+        QCOMPARE(ContainerReplacer::replace(rebuilt, container, refuse, {}), ContainerReplacer::Result::Failed);
+        QCOMPARE(checked, ContainerRecovery::compactTempPath(container));
+        QCOMPARE(readFile(container), oldBytes);
+        QVERIFY(!QFileInfo::exists(checked));
+
+        QList<qint64> reported;
+        ContainerFaultInjector::arm(Mode::Count, 0);
+        const auto accept = [&](const QString& path) { return readFile(path) == newBytes; };
+        QCOMPARE(ContainerReplacer::replace(rebuilt, container, accept, [&](qint64 done, qint64 total) {
+                     QCOMPARE(total, qint64(newBytes.size()));
+                     reported << done;
+                 }),
+                 ContainerReplacer::Result::Replaced);
+        QCOMPARE(readFile(container), newBytes);
+        QCOMPARE(reported, (QList<qint64>{0, ContainerReplacer::ChunkSize, newBytes.size()}));
+        QVERIFY(ContainerFaultInjector::unsyncedFiles().isEmpty());
+        QVERIFY(ContainerFaultInjector::unsyncedFolders().isEmpty());
+    }
+
+    void everyInterruptionLeavesAWholeContainer()
+    {
+        QTemporaryDir dir;
+        const QString container = dir.filePath("keldra.kldr");
+        const QString rebuilt = dir.filePath("rebuilt");
+        const QByteArray oldBytes(100000, 'o');
+        const QByteArray newBytes(70000, 'n');
+        writeFile(rebuilt, newBytes);
+        writeFile(container, oldBytes);
+        ContainerFaultInjector::arm(Mode::Count, 0);
+        QCOMPARE(ContainerReplacer::replace(rebuilt, container, {}, {}), ContainerReplacer::Result::Replaced);
+        const int calls = ContainerFaultInjector::calls();
+        int tried = 0;
+        for (int call = 1; call <= calls; ++call) {
+            for (Mode mode : {Mode::FailCall, Mode::CrashCall, Mode::ShortWrite}) {
+                writeFile(container, oldBytes);
+                ContainerFaultInjector::arm(mode, call);
+                const auto result = ContainerReplacer::replace(rebuilt, container, {}, {});
+                ContainerFaultInjector::reset();
+                QVERIFY(ContainerRecovery::recover(container));
+                const QByteArray now = readFile(container);
+                QVERIFY2(now == newBytes || (result != ContainerReplacer::Result::Replaced && now == oldBytes),
+                         qPrintable(QStringLiteral("mode %1 call %2").arg(int(mode)).arg(call)));
+                QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(container)));
+                ++tried;
+            }
+        }
+        QVERIFY(tried > 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestContainerReplacer)
+#include "test_container_replacer.moc"

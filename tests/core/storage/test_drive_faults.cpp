@@ -1,0 +1,257 @@
+// Real drive failures on a small tmpfs mounted by the test (root only): a full
+// drive, a drive that turns read-only while compaction replaces the
+// container, and a drive without room for a second container.
+#include "storage/ContainerFaultInjector.h"
+#include "storage/ContainerRecovery.h"
+#include "storage/HeaderJournal.h"
+#include "vault/VaultManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+using namespace Keldra::Core;
+
+namespace {
+
+const QByteArray Password = "correct horse battery";
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString makeSource(const QString& folder, const QString& name, qint64 size)
+{
+    const QString path = QDir(folder).filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+        QByteArray chunk(64 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < chunk.size(); ++i)
+            chunk[i] = char(i * 31 + size);
+        for (qint64 done = 0; done < size; done += chunk.size())
+            f.write(chunk.constData(), qMin<qint64>(chunk.size(), size - done));
+    }
+    return path;
+}
+
+bool run(const QStringList& args)
+{
+    QProcess p;
+    p.start(args.first(), args.mid(1));
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A tmpfs of the given size, unmounted when it goes out of scope.
+class SmallDrive
+{
+public:
+    explicit SmallDrive(const QString& size)
+    {
+#ifdef Q_OS_LINUX
+        if (::geteuid() == 0 && m_dir.isValid())
+            m_mounted = run({"mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_dir.path()});
+#else
+        Q_UNUSED(size);
+#endif
+    }
+    ~SmallDrive()
+    {
+        if (m_mounted) {
+            (void)run({"mount", "-o", "remount,rw", m_dir.path()});
+            (void)run({"umount", m_dir.path()});
+        }
+    }
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+    QString container() const { return m_dir.filePath("keldra.kldr"); }
+    bool remount(const char* mode) const { return run({"mount", "-o", QStringLiteral("remount,") + mode, m_dir.path()}); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+class TestDriveFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_local; // sources and the workspace live on the local disk
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_local.isValid());
+        QVERIFY(QDir().mkpath(m_local.filePath("tmp")));
+        qputenv("TMPDIR", QFile::encodeName(m_local.filePath("tmp")));
+    }
+
+    void fullDriveRefusesChangesAndKeepsTheContainer()
+    {
+        SmallDrive drive("10m");
+        if (!drive.mounted())
+            QSKIP("needs root to mount a tmpfs");
+        VaultManager vault;
+        QVERIFY(vault.createVault(drive.container(), Password));
+        QVERIFY(vault.unlockVault(drive.container(), Password));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "small", 1000), "small.txt"));
+        const QByteArray before = readFile(drive.container());
+
+        // The blocks do not fit.
+        QVERIFY(!vault.importFile(makeSource(m_local.path(), "big", 3 * 1024 * 1024), "big.bin"));
+        QCOMPARE(readFile(drive.container()), before);
+        QCOMPARE(vault.fileIndex().entries().size(), 1);
+
+        // Not even the journal fits: the header is not touched.
+        QFile filler(drive.path() + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray chunk(4096, 'f');
+        while (filler.write(chunk) == chunk.size() && filler.flush()) {
+        }
+        filler.close();
+        QVERIFY(!vault.renameFile("small.txt", "renamed.txt"));
+        QVERIFY(!vault.createDirectory("folder"));
+        QCOMPARE(readFile(drive.container()), before);
+        QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(drive.container())));
+
+        // With room again the same vault goes on working.
+        QVERIFY(QFile::remove(drive.path() + "/filler"));
+        QVERIFY(vault.renameFile("small.txt", "renamed.txt"));
+        QVERIFY(vault.verifyFile("renamed.txt"));
+        QVERIFY(vault.lockVault());
+    }
+
+    void readOnlyDriveDuringCompactionKeepsTheOldContainer()
+    {
+        SmallDrive drive("40m");
+        if (!drive.mounted())
+            QSKIP("needs root to mount a tmpfs");
+        VaultManager vault;
+        QVERIFY(vault.createVault(drive.container(), Password));
+        QVERIFY(vault.unlockVault(drive.container(), Password));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "keep", 300000), "keep.bin"));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "drop", 200000), "drop.bin"));
+        QVERIFY(vault.deleteFile("drop.bin"));
+        const QByteArray before = readFile(drive.container());
+
+        // The drive turns read-only the moment the compacted container is to be put on it.
+        bool remounted = false;
+        QString preserved;
+        const bool compacted = vault.compactVault(
+            [&](qint64, qint64, const QString& text) {
+                if (!remounted && text == QStringLiteral("Substituindo container no USB"))
+                    remounted = drive.remount("ro");
+            },
+            &preserved);
+        QVERIFY(remounted);
+        QVERIFY(!compacted);
+        QVERIFY(preserved.isEmpty());
+        QCOMPARE(readFile(drive.container()), before);
+        QVERIFY(vault.verifyFile("keep.bin"));
+
+        QVERIFY(drive.remount("rw"));
+        QVERIFY(vault.lockVault());
+        VaultManager again;
+        QVERIFY(again.unlockVault(drive.container(), Password));
+        QCOMPARE(again.fileIndex().entries().size(), 1);
+        QVERIFY(again.verifyFile("keep.bin"));
+        QVERIFY(again.lockVault());
+    }
+
+    void compactionWithoutRoomForACopyStillSucceeds()
+    {
+        SmallDrive drive("12m");
+        if (!drive.mounted())
+            QSKIP("needs root to mount a tmpfs");
+        VaultManager vault;
+        fillWithLiveAndDeadSpace(drive, vault);
+        if (QTest::currentTestFailed())
+            return;
+        const qint64 sizeBefore = QFileInfo(drive.container()).size();
+
+        QString preserved;
+        QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), &preserved));
+        QVERIFY(preserved.isEmpty());
+        QVERIFY(QFileInfo(drive.container()).size() < sizeBefore - 2 * 1024 * 1024);
+        QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(drive.container())));
+        QVERIFY(vault.verifyFile("live.bin"));
+        QVERIFY(vault.lockVault());
+    }
+
+    void compactionWithoutRoomNeverLosesBothCopies()
+    {
+        // Every change of the no-room path fails in turn. A failure must leave
+        // either the old container untouched or a complete compacted one kept
+        // locally (and named to the user); the vault goes on with either.
+        SmallDrive drive("12m");
+        if (!drive.mounted())
+            QSKIP("needs root to mount a tmpfs");
+        VaultManager vault;
+        fillWithLiveAndDeadSpace(drive, vault);
+        if (QTest::currentTestFailed())
+            return;
+
+        // Even without dead space there is no room for a second container here.
+        bool succeeded = false;
+        bool fired = true;
+        int keptRounds = 0;
+        for (int call = 1; call < 100 && fired; ++call) {
+            const QByteArray before = readFile(drive.container());
+
+            QString preserved;
+            ContainerFaultInjector::arm(ContainerFaultInjector::Mode::FailCall, call);
+            succeeded = vault.compactVault(VaultManager::ProgressCallback(), &preserved);
+            fired = ContainerFaultInjector::fired();
+            ContainerFaultInjector::reset();
+            // A success despite a fault is the ignored sync of the folder after the rename.
+            QVERIFY2(succeeded || fired, qPrintable(QString("call %1").arg(call)));
+            if (succeeded)
+                continue;
+            if (preserved.isEmpty()) {
+                QCOMPARE(readFile(drive.container()), before);
+            } else {
+                // The drive lost its container; the kept copy must be whole.
+                ++keptRounds;
+                QVERIFY(!QFileInfo::exists(drive.container()));
+                VaultManager kept;
+                QVERIFY2(kept.unlockVault(preserved, Password), qPrintable(QString("call %1").arg(call)));
+                QVERIFY(kept.verifyFile("live.bin"));
+                QVERIFY(kept.lockVault());
+                QVERIFY(QFile::copy(preserved, drive.container()));
+                QVERIFY(QDir(QFileInfo(preserved).absolutePath()).removeRecursively());
+                QVERIFY(vault.lockVault());
+                QVERIFY(vault.unlockVault(drive.container(), Password));
+            }
+            QVERIFY(vault.verifyFile("live.bin"));
+        }
+        QVERIFY(succeeded);
+        QVERIFY(keptRounds > 0);
+        QVERIFY(vault.verifyFile("live.bin"));
+        QVERIFY(vault.lockVault());
+    }
+
+private:
+    // 8 MiB region + 1 MiB live + 2 MiB dead on a 12 MiB drive: no room for a second container.
+    void fillWithLiveAndDeadSpace(const SmallDrive& drive, VaultManager& vault)
+    {
+        QVERIFY(vault.createVault(drive.container(), Password));
+        QVERIFY(vault.unlockVault(drive.container(), Password));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "live", 1024 * 1024), "live.bin"));
+        QVERIFY(vault.importFile(makeSource(m_local.path(), "dead", 2 * 1024 * 1024), "dead.bin"));
+        QVERIFY(vault.deleteFile("dead.bin"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDriveFaults)
+#include "test_drive_faults.moc"

@@ -1,0 +1,118 @@
+// Plain copies of crashed runs are removed; live runs, unmarked folders and
+// preserved compacted containers are left alone.
+#include "vault/StaleWorkspaceSweeper.h"
+#include "vault/TempWorkspaceManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+using namespace Keldra::Core;
+
+namespace {
+
+QString makeWorkspace(const QString& path, const QByteArray& mark)
+{
+    QDir().mkpath(path + "/docs");
+    QFile copy(path + "/docs/secret.txt");
+    if (copy.open(QIODevice::WriteOnly))
+        copy.write("plain text");
+    if (!mark.isNull()) {
+        QFile m(StaleWorkspaceSweeper::ownerMarkPath(path));
+        if (m.open(QIODevice::WriteOnly))
+            m.write(mark);
+    }
+    return path;
+}
+
+QString uuid()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+class TestStaleWorkspaces : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void removesOnlyWorkspacesOfFinishedRuns()
+    {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QProcess finished;
+        finished.start(QStringLiteral("true"));
+        QVERIFY(finished.waitForFinished());
+        const QByteArray deadPid = QByteArray::number(finished.processId()) + "\n\n\n";
+        const QByteArray mine = StaleWorkspaceSweeper::currentOwner();
+        QByteArray reusedPid = mine;
+        reusedPid.replace(reusedPid.indexOf('\n') + 1, 0, "1"); // same pid, another start time
+        QByteArray otherBoot = mine;
+        otherBoot.replace(otherBoot.lastIndexOf('\n', otherBoot.size() - 2) + 1, 2, "zz");
+
+        const QString shared = root.path() + "/Keldra/";
+        const QString dead = makeWorkspace(shared + uuid(), deadPid);
+        const QString deadPrivate = makeWorkspace(root.path() + "/Keldra-" + uuid(), deadPid);
+        const QString reused = makeWorkspace(shared + uuid(), reusedPid);
+        const QString rebooted = makeWorkspace(shared + uuid(), otherBoot);
+        const QString live = makeWorkspace(shared + uuid(), mine);
+        const QString unmarked = makeWorkspace(shared + uuid(), QByteArray());
+        const QString halfWritten = makeWorkspace(shared + uuid(), "12");
+        const QString compact = makeWorkspace(root.path() + "/Keldra-compact-AbC123", deadPid);
+
+        QCOMPARE(StaleWorkspaceSweeper::removeStaleWorkspaces(root.path()), 4);
+        for (const QString& gone : {dead, deadPrivate, reused, rebooted}) {
+            QVERIFY2(!QFile::exists(gone), qPrintable(gone));
+            QVERIFY(!QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(gone)));
+        }
+        for (const QString& kept : {live, unmarked, halfWritten, compact})
+            QVERIFY2(QFile::exists(kept + "/docs/secret.txt"), qPrintable(kept));
+    }
+
+    // The workspace of the vault marks itself, drops its mark when removed,
+    // and a new start clears what a dead run left.
+    void workspaceManagerSweepsAtStart()
+    {
+        QTemporaryDir root;
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(root.path()));
+        QProcess finished;
+        finished.start(QStringLiteral("true"));
+        QVERIFY(finished.waitForFinished());
+        const QString stale = makeWorkspace(root.path() + "/Keldra/" + uuid(),
+                                            QByteArray::number(finished.processId()) + "\n\n\n");
+        {
+            TempWorkspaceManager workspace;
+            QVERIFY(!QFile::exists(stale));
+            QVERIFY(workspace.prepare());
+            QVERIFY(QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(workspace.workspacePath())));
+            TempWorkspaceManager other; // a second run at the same time leaves ours alone
+            QVERIFY(QFile::exists(workspace.workspacePath()));
+            QVERIFY(workspace.cleanup());
+            QVERIFY(!QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(workspace.workspacePath())));
+        }
+        if (oldTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", oldTmp);
+    }
+
+    void markRoundTrip()
+    {
+        QTemporaryDir root;
+        const QString workspace = root.filePath("Keldra-" + uuid());
+        QVERIFY(QDir().mkpath(workspace));
+        QVERIFY(StaleWorkspaceSweeper::markOwner(workspace));
+        QVERIFY(StaleWorkspaceSweeper::ownerIsRunning(StaleWorkspaceSweeper::currentOwner()));
+        QCOMPARE(StaleWorkspaceSweeper::removeStaleWorkspaces(root.path()), 0);
+        StaleWorkspaceSweeper::removeOwnerMark(workspace);
+        QVERIFY(!QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(workspace)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStaleWorkspaces)
+#include "test_stale_workspace_sweeper.moc"

@@ -1,0 +1,471 @@
+// The update procedure against a loopback HTTP server: what reaches the drive, what the
+// user is told, and that every refusal leaves the bundles exactly as they were.
+#include "BundleUpdater.h"
+#include "LoopbackHttpServer.h"
+#include "UpdateFixtures.h"
+#include "UpdateRecorder.h"
+#include "UpdateState.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Keldra::Deployment;
+using namespace UpdateFixtures;
+using Kind = UpdateRecorder::Kind;
+
+namespace {
+
+const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
+const QString kPackagePath = QStringLiteral("/packages/keldra-1.2.0.zip");
+
+} // namespace
+
+class BundleUpdaterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void updateIsAppliedEndToEnd();
+    void versionsAreComparedNumerically_data();
+    void versionsAreComparedNumerically();
+    void driveWithoutStateFileIsOfferedTheUpdate();
+    void refusedManifestsLeaveDriveUntouched_data();
+    void refusedManifestsLeaveDriveUntouched();
+    void tolerantManifestReadingStillUpdates_data();
+    void tolerantManifestReadingStillUpdates();
+    void badPackagesLeaveDriveUntouched_data();
+    void badPackagesLeaveDriveUntouched();
+    void slowServerTimesOut();
+    void runningKeldraBlocksTheUpdate();
+    void unpreparedDriveIsRefused();
+    void failedLinuxSwapRestoresBothBundles();
+    void failedStateWriteKeepsNewBundlesAndBackups();
+    void removingALinkSparesItsTarget();
+
+private:
+    UpdateOutcome run(UpdateRecorder& recorder);
+    QString manifestUrl() const { return m_server->baseUrl() + kManifestPath; }
+    QString packageUrl() const { return m_server->baseUrl() + kPackagePath; }
+    void publish(const QJsonObject& manifest, const QByteArray& package);
+    QStringList leftovers() const;
+
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    QString m_root;
+    QByteArray m_package;
+    DirectoryRenamer m_renamer;
+};
+
+void BundleUpdaterTest::initTestCase()
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+}
+
+void BundleUpdaterTest::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    m_server = std::make_unique<LoopbackHttpServer>();
+    QVERIFY(m_server->start());
+    m_root = QDir(m_work->path()).filePath(QStringLiteral("drive"));
+    prepareDrive(m_root, QStringLiteral("1.0.0"));
+    m_package = buildPackage(m_work->path(), QStringLiteral("1.2.0"));
+    QVERIFY(!m_package.isEmpty());
+    m_renamer = {};
+}
+
+UpdateOutcome BundleUpdaterTest::run(UpdateRecorder& recorder)
+{
+    BundleUpdater updater(recorder.callbacks());
+    updater.setTimeouts(10000, 10000);
+    if (m_renamer)
+        updater.setDirectoryRenamer(m_renamer);
+    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+}
+
+void BundleUpdaterTest::publish(const QJsonObject& manifest, const QByteArray& package)
+{
+    m_server->serve(kManifestPath, toJson(manifest));
+    m_server->serve(kPackagePath, package);
+}
+
+// Staging folders at the root and backups beside the bundles.
+QStringList BundleUpdaterTest::leftovers() const
+{
+    QStringList found = QDir(m_root).entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden);
+    found += QDir(QDir(m_root).filePath(QStringLiteral("Keldra")))
+                 .entryList({QStringLiteral("*.backup-*")}, QDir::AllEntries | QDir::Hidden);
+    return found;
+}
+
+void BundleUpdaterTest::updateIsAppliedEndToEnd()
+{
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+    const QByteArray container = readFile(QDir(m_root).filePath(QStringLiteral("keldra.kldr")));
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Updated);
+
+    const QDir drive(m_root);
+    QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/windows/Keldra.exe"))),
+             QByteArrayLiteral("Keldra/windows/Keldra.exe 1.2.0"));
+    QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/lib/libssl.so.3"))),
+             QByteArrayLiteral("Keldra/linux/lib/libssl.so.3 1.2.0"));
+    QCOMPARE(readFile(drive.filePath(QStringLiteral("keldra.kldr"))), container);
+    QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers().join(QLatin1Char(','))));
+
+    const QJsonObject state = QJsonDocument::fromJson(readFile(updateStatePath(m_root))).object();
+    QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.2.0"));
+    QCOMPARE(state.value(QStringLiteral("lastPackageSha256")).toString(), sha256Hex(m_package));
+
+    QCOMPARE(recorder.questions,
+             QStringList{QStringLiteral("Atualização disponível|Atualizar Keldra na unidade %1?\n\n"
+                                        "Versão instalada: 1.0.0\nVersão disponível: 1.2.0\n\n"
+                                        "Correções de estabilidade.")
+                             .arg(m_root)});
+    QCOMPARE(recorder.logs.last(), QStringLiteral("Unidade atualizada para Keldra 1.2.0."));
+    QCOMPARE(recorder.informations(), QStringList{QStringLiteral("Atualização concluída.\n\nVersão instalada: 1.2.0")});
+    QVERIFY(recorder.warnings().isEmpty());
+
+    QList<int> values;
+    for (const auto& step : recorder.progress) {
+        QCOMPARE(step.maximum, 6);
+        values.append(step.value);
+    }
+    QCOMPARE(values, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
+    QCOMPARE(recorder.progress.first().label, QStringLiteral("Consultando manifesto de atualização..."));
+    QCOMPARE(recorder.progress.at(4).label, QStringLiteral("Extraindo pacote..."));
+    QCOMPARE(m_server->lastHeader("User-Agent"), QByteArrayLiteral("KeldraConfig/1.0.0"));
+}
+
+void BundleUpdaterTest::versionsAreComparedNumerically_data()
+{
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("same version") << "1.2.0" << "1.2.0" << false;
+    QTest::newRow("drive is newer") << "1.3.0" << "1.2.0" << false;
+    QTest::newRow("1.10.0 beats 1.9.3") << "1.9.3" << "1.10.0" << true;
+}
+
+void BundleUpdaterTest::versionsAreComparedNumerically()
+{
+    QFETCH(QString, installed);
+    QFETCH(QString, remote);
+    QFETCH(bool, offered);
+    QString error;
+    QVERIFY(writeUpdateState(m_root, installed, QString(), &error));
+    publish(manifest(remote, packageUrl(), m_package), m_package);
+    const auto before = snapshot(m_root);
+
+    UpdateRecorder recorder;
+    recorder.answer = false;
+    const UpdateOutcome outcome = run(recorder);
+
+    QCOMPARE(snapshot(m_root), before);
+    QCOMPARE(m_server->requestCount(kPackagePath), 0);
+    if (offered) {
+        QCOMPARE(outcome, UpdateOutcome::Cancelled);
+        QCOMPARE(recorder.questions.size(), 1);
+        QCOMPARE(recorder.logs.last(), QStringLiteral("Atualização cancelada pelo usuário."));
+    } else {
+        QCOMPARE(outcome, UpdateOutcome::UpToDate);
+        QVERIFY(recorder.questions.isEmpty());
+        QCOMPARE(recorder.informations(),
+                 QStringList{QStringLiteral("A unidade já está atualizada.\n\nVersão instalada: %1\nVersão disponível: %2")
+                                 .arg(installed, remote)});
+        QCOMPARE(recorder.logs.last(),
+                 QStringLiteral("Nenhuma atualização disponível. Instalado: %1 | Remoto: %2").arg(installed, remote));
+        QCOMPARE(recorder.progress.last().value, 6);
+    }
+}
+
+void BundleUpdaterTest::driveWithoutStateFileIsOfferedTheUpdate()
+{
+    QVERIFY(QFile::remove(updateStatePath(m_root)));
+    auto stale = manifest(QStringLiteral("0.0.1"), packageUrl(), m_package);
+    stale.insert(QStringLiteral("releaseNotes"), QString());
+    publish(stale, m_package);
+
+    UpdateRecorder recorder;
+    recorder.answer = false;
+    QCOMPARE(run(recorder), UpdateOutcome::Cancelled);
+    QCOMPARE(recorder.logs.first(),
+             QStringLiteral("Estado local ausente em %1; a unidade será tratada como atualizável.")
+                 .arg(updateStatePath(m_root)));
+    QCOMPARE(recorder.questions.size(), 1);
+    QVERIFY(recorder.questions.first().endsWith(
+        QStringLiteral("Versão instalada: desconhecida\nVersão disponível: 0.0.1\n\nSem notas de versão.")));
+}
+
+void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("reason"); // empty: the JSON parser's own text
+
+    const QByteArray package = "irrelevant";
+    const auto without = [&](const QString& key) {
+        auto object = manifest(QStringLiteral("2.0.0"), QStringLiteral("http://127.0.0.1:1/p.zip"), package);
+        object.remove(key);
+        return toJson(object);
+    };
+    const auto with = [&](const QString& key, const QJsonValue& value) {
+        auto object = manifest(QStringLiteral("2.0.0"), QStringLiteral("http://127.0.0.1:1/p.zip"), package);
+        object.insert(key, value);
+        return toJson(object);
+    };
+    const QString notOurs = QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado.");
+    const QString incomplete = QStringLiteral("Manifesto sem version, packageUrl ou sha256.");
+
+    QTest::newRow("other app") << with(QStringLiteral("app"), QStringLiteral("Outro")) << notOurs;
+    QTest::newRow("app differs in case") << with(QStringLiteral("app"), QStringLiteral("keldra")) << notOurs;
+    QTest::newRow("schema 2") << with(QStringLiteral("schemaVersion"), 2) << notOurs;
+    QTest::newRow("no schema") << without(QStringLiteral("schemaVersion")) << notOurs;
+    QTest::newRow("array document") << QByteArray("[1, 2]") << notOurs;
+    QTest::newRow("no version") << without(QStringLiteral("version")) << incomplete;
+    QTest::newRow("no packageUrl") << without(QStringLiteral("packageUrl")) << incomplete;
+    QTest::newRow("blank sha256") << with(QStringLiteral("sha256"), QStringLiteral("  ")) << incomplete;
+    QTest::newRow("not JSON") << QByteArray("<html>login</html>") << QString();
+}
+
+void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, reason);
+    m_server->serve(kManifestPath, body);
+    const auto before = snapshot(m_root);
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+
+    QCOMPARE(recorder.warnings().size(), 1);
+    const QString warning = recorder.warnings().first();
+    if (reason.isEmpty())
+        QVERIFY2(warning.size() > QStringLiteral("Manifesto invalido: ").size(), qPrintable(warning));
+    else
+        QCOMPARE(warning, QStringLiteral("Manifesto invalido: ") + reason);
+    QVERIFY(warning.startsWith(QStringLiteral("Manifesto invalido: ")));
+    QCOMPARE(recorder.logs, QStringList{warning});
+    QVERIFY(recorder.questions.isEmpty());
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::tolerantManifestReadingStillUpdates_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("upper-case sha256") << "upper";
+    QTest::newRow("no size") << "nosize";
+    QTest::newRow("byte-order mark") << "bom";
+}
+
+void BundleUpdaterTest::tolerantManifestReadingStillUpdates()
+{
+    QFETCH(QString, variant);
+    auto object = manifest(QStringLiteral("1.2.0"), packageUrl(), m_package);
+    QByteArray body;
+    if (variant == QStringLiteral("upper")) {
+        object.insert(QStringLiteral("sha256"), sha256Hex(m_package).toUpper());
+    } else if (variant == QStringLiteral("nosize")) {
+        object.remove(QStringLiteral("size"));
+    } else {
+        body = "\xEF\xBB\xBF";
+    }
+    m_server->serve(kManifestPath, body + toJson(object));
+    m_server->serve(kPackagePath, m_package);
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Updated);
+    QCOMPARE(readFile(QDir(m_root).filePath(QStringLiteral("Keldra/linux/Keldra"))),
+             QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));
+    QVERIFY(recorder.warnings().isEmpty());
+}
+
+void BundleUpdaterTest::badPackagesLeaveDriveUntouched_data()
+{
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QString>("warning"); // a regular expression
+    QTest::addColumn<QString>("logged");  // a regular expression; empty: nothing logged
+
+    QTest::newRow("size differs") << "size"
+                                  << "^Tamanho do pacote divergente\\. Esperado: (\\d+) bytes\\. Recebido: (\\d+) bytes\\.$"
+                                  << "";
+    QTest::newRow("hash differs") << "hash" << "^Hash SHA-256 divergente\\. O pacote não será aplicado\\.$"
+                                  << "^Hash divergente\\. Esperado: 0{64} \\| Calculado: [0-9a-f]{64}$";
+    QTest::newRow("404") << "404" << "^Falha no download: HTTP 404 ao acessar: PACKAGE_URL$"
+                         << "^Falha no download: HTTP 404 ao acessar: PACKAGE_URL$";
+    QTest::newRow("no libssl") << "nolibssl"
+                               << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: "
+                                  "ROOT/\\.update-\\d{14}/extracted/Keldra/linux/lib/libssl\\.so\\.3$"
+                               << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: .*libssl\\.so\\.3$";
+    QTest::newRow("not a zip") << "notzip" << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+"
+                               << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+";
+}
+
+void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
+{
+    QFETCH(QString, variant);
+    QFETCH(QString, warning);
+    QFETCH(QString, logged);
+
+    QByteArray served = m_package;
+    auto object = manifest(QStringLiteral("1.2.0"), packageUrl(), m_package);
+    if (variant == QStringLiteral("size")) {
+        object.insert(QStringLiteral("size"), static_cast<double>(m_package.size() + 1));
+    } else if (variant == QStringLiteral("hash")) {
+        object.insert(QStringLiteral("sha256"), QString(64, QLatin1Char('0')));
+    } else if (variant == QStringLiteral("nolibssl")) {
+        served = buildPackage(m_work->path(), QStringLiteral("1.2.1"), {QStringLiteral("Keldra/linux/lib/libssl.so.3")});
+        object = manifest(QStringLiteral("1.2.0"), packageUrl(), served);
+    } else if (variant == QStringLiteral("notzip")) {
+        served = "this is no archive";
+        object = manifest(QStringLiteral("1.2.0"), packageUrl(), served);
+    }
+    m_server->serve(kManifestPath, toJson(object));
+    if (variant != QStringLiteral("404"))
+        m_server->serve(kPackagePath, served);
+    const auto before = snapshot(m_root);
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+    QCOMPARE(m_server->requestCount(kPackagePath), 1);
+
+    const auto fill = [&](QString pattern) {
+        return pattern.replace(QStringLiteral("PACKAGE_URL"), QRegularExpression::escape(packageUrl()))
+            .replace(QStringLiteral("ROOT"), QRegularExpression::escape(m_root));
+    };
+    QCOMPARE(recorder.warnings().size(), 1);
+    QVERIFY2(QRegularExpression(fill(warning)).match(recorder.warnings().first()).hasMatch(),
+             qPrintable(recorder.warnings().first()));
+    if (variant == QStringLiteral("size")) {
+        QVERIFY(recorder.warnings().first().contains(QString::number(m_package.size() + 1)));
+        QVERIFY(recorder.warnings().first().endsWith(QStringLiteral("Recebido: %1 bytes.").arg(m_package.size())));
+    }
+    if (logged.isEmpty())
+        QVERIFY(recorder.logs.isEmpty());
+    else
+        QVERIFY2(QRegularExpression(fill(logged)).match(recorder.logs.last()).hasMatch(),
+                 qPrintable(recorder.logs.last()));
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::slowServerTimesOut()
+{
+    m_server->serve(kManifestPath, LoopbackHttpServer::Response{200, {}, {}, true});
+    UpdateRecorder recorder;
+    BundleUpdater updater(recorder.callbacks());
+    updater.setTimeouts(300, 300);
+    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.warnings(),
+             QStringList{QStringLiteral("Falha ao consultar manifesto: Tempo limite excedido ao acessar: %1")
+                             .arg(manifestUrl())});
+
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), {});
+    m_server->serve(kPackagePath, LoopbackHttpServer::Response{200, {}, {}, true});
+    const auto before = snapshot(m_root);
+    UpdateRecorder second;
+    BundleUpdater packageUpdater(second.callbacks());
+    packageUpdater.setTimeouts(10000, 300);
+    QCOMPARE(packageUpdater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(second.warnings(),
+             QStringList{QStringLiteral("Falha no download: Tempo limite excedido ao acessar: %1").arg(packageUrl())});
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::runningKeldraBlocksTheUpdate()
+{
+    QVERIFY2(!BundleUpdater::keldraMayBeRunning(), "a process named Keldra is already running on this machine");
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+    // A harmless program started under the application's name.
+    const QString fake = QDir(m_work->path()).filePath(QStringLiteral("Keldra"));
+    QVERIFY(QFile::link(QStringLiteral("/bin/sleep"), fake));
+    QProcess keldra;
+    keldra.start(fake, {QStringLiteral("60")});
+    QVERIFY(keldra.waitForStarted(10000));
+    const auto before = snapshot(m_root);
+
+    UpdateRecorder recorder;
+    const UpdateOutcome outcome = run(recorder);
+    keldra.kill();
+    keldra.waitForFinished(10000);
+
+    QCOMPARE(outcome, UpdateOutcome::Failed);
+    QCOMPARE(recorder.warnings(),
+             QStringList{QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB.")});
+    QVERIFY(m_server->requestedPaths().isEmpty());
+    QVERIFY(recorder.progress.isEmpty());
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::unpreparedDriveIsRefused()
+{
+    QVERIFY(QDir(QDir(m_root).filePath(QStringLiteral("Keldra"))).removeRecursively());
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+    QCOMPARE(recorder.informations(),
+             QStringList{QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.")});
+    QVERIFY(m_server->requestedPaths().isEmpty());
+}
+
+void BundleUpdaterTest::failedLinuxSwapRestoresBothBundles()
+{
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+    m_renamer = [](const QString& from, const QString& to) {
+        if (from.endsWith(QStringLiteral("/extracted/Keldra/linux")))
+            return false;
+        return renameDirectory(from, to);
+    };
+    const auto before = snapshot(m_root);
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+    const QString expected = QStringLiteral("Falha ao aplicar atualização: Não foi possível aplicar novo bundle em: %1")
+                                 .arg(QDir(m_root).filePath(QStringLiteral("Keldra/linux")));
+    QCOMPARE(recorder.warnings(), QStringList{expected});
+    QCOMPARE(recorder.logs.last(), expected);
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::failedStateWriteKeepsNewBundlesAndBackups()
+{
+    // A directory where the state file belongs cannot be replaced by a file.
+    const QString statePath = updateStatePath(m_root);
+    QVERIFY(QFile::remove(statePath));
+    QVERIFY(QDir().mkpath(QDir(statePath).filePath(QStringLiteral("blocker"))));
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+    QCOMPARE(recorder.warnings().size(), 1);
+    QVERIFY2(recorder.warnings().first().startsWith(QStringLiteral("Falha ao aplicar atualização: Não foi possível ")),
+             qPrintable(recorder.warnings().first()));
+    QCOMPARE(readFile(QDir(m_root).filePath(QStringLiteral("Keldra/linux/Keldra"))),
+             QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));
+    const QStringList left = leftovers();
+    QCOMPARE(left.size(), 2); // both backups, no staging
+    QVERIFY(left.filter(QStringLiteral(".update-")).isEmpty());
+}
+
+void BundleUpdaterTest::removingALinkSparesItsTarget()
+{
+    const QString bundles = QDir(m_root).filePath(QStringLiteral("Keldra/linux"));
+    const QString link = QDir(m_work->path()).filePath(QStringLiteral("linux.backup-link"));
+    QVERIFY(QFile::link(bundles, link));
+    const auto before = snapshot(m_root);
+
+    QVERIFY(removeDirectory(link, nullptr));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QCOMPARE(snapshot(m_root), before);
+    QVERIFY(removeDirectory(link, nullptr)); // already gone counts as removed
+}
+
+QTEST_GUILESS_MAIN(BundleUpdaterTest)
+#include "test_bundle_updater.moc"

@@ -1,0 +1,202 @@
+// "Verificar atualizações" in the preparation tool's window: the device checks, the
+// question and message boxes, the log, and a real update served from 127.0.0.1.
+#include "ConfigDialogs.h"
+#include "ConfigWindow.h"
+#include "ConfigWindowUpdate.h"
+#include "DeviceManager.h"
+#include "LoopbackHttpServer.h"
+#include "UpdateFixtures.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Keldra;
+using namespace UpdateFixtures;
+
+namespace {
+
+const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
+const QString kTitle = QStringLiteral("Keldra - Gerenciador");
+
+class FixedDevices : public Platform::DeviceManager {
+public:
+    explicit FixedDevices(QList<Platform::UsbDevice> devices)
+        : m_devices(std::move(devices))
+    {
+    }
+    QList<Platform::UsbDevice> detectUsbDevices() const override { return m_devices; }
+
+private:
+    QList<Platform::UsbDevice> m_devices;
+};
+
+Platform::UsbDevice drive(const QString& root, bool mounted)
+{
+    Platform::UsbDevice device;
+    device.id = QStringLiteral("/dev/sdz1:") + root;
+    device.devicePath = QStringLiteral("/dev/sdz1");
+    device.displayName = QStringLiteral("KELDRA");
+    device.rootPath = mounted ? root : QString();
+    device.removable = true;
+    device.mounted = mounted;
+    return device;
+}
+
+bool progressDialogVisible()
+{
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        if (qobject_cast<QProgressDialog*>(widget) && widget->isVisible())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class ConfigWindowUpdateTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void unusableSelectionsAreRefused();
+    void updateFromTheWindow();
+    void declinedUpdateChangesNothing();
+    void unreachableManifestIsReported();
+
+private:
+    std::unique_ptr<Config::ConfigWindow> windowFor(const QList<Platform::UsbDevice>& devices);
+
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    QString m_root;
+    QByteArray m_package;
+};
+
+void ConfigWindowUpdateTest::initTestCase()
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCOMPARE(Config::updateManifestUrl().scheme(), QStringLiteral("https"));
+    QCOMPARE(Config::updateManifestUrl().path(), kManifestPath);
+}
+
+void ConfigWindowUpdateTest::init()
+{
+    Config::DialogHooks::setScripted(true);
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    m_root = QDir(m_work->path()).filePath(QStringLiteral("drive"));
+    prepareDrive(m_root, QStringLiteral("1.0.0"));
+    m_package = buildPackage(m_work->path(), QStringLiteral("1.2.0"));
+    QVERIFY(!m_package.isEmpty());
+    m_server = std::make_unique<LoopbackHttpServer>();
+    QVERIFY(m_server->start());
+    const QString packageUrl = m_server->baseUrl() + QStringLiteral("/pkg.zip");
+    m_server->serve(kManifestPath, toJson(manifest(QStringLiteral("1.2.0"), packageUrl, m_package)));
+    m_server->serve(QStringLiteral("/pkg.zip"), m_package);
+    Config::setUpdateManifestUrl(QUrl(m_server->baseUrl() + kManifestPath));
+}
+
+void ConfigWindowUpdateTest::cleanup()
+{
+    Config::DialogHooks::setScripted(false);
+}
+
+std::unique_ptr<Config::ConfigWindow> ConfigWindowUpdateTest::windowFor(const QList<Platform::UsbDevice>& devices)
+{
+    auto window = std::make_unique<Config::ConfigWindow>(std::make_unique<FixedDevices>(devices));
+    window->refreshDevices();
+    return window;
+}
+
+void ConfigWindowUpdateTest::unusableSelectionsAreRefused()
+{
+    // Two mounted drives: nothing is preselected. The button reaches the update.
+    auto twoDrives = windowFor({drive(m_root, true), drive(m_work->path(), true)});
+    QPushButton* check = nullptr;
+    for (QPushButton* button : twoDrives->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Verificar atualizações"))
+            check = button;
+    }
+    QVERIFY(check);
+    check->click();
+    auto shown = Config::DialogHooks::takeShownDialogs();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().icon, QMessageBox::Information);
+    QCOMPARE(shown.first().title, kTitle);
+    QCOMPARE(shown.first().text, QStringLiteral("Selecione uma unidade USB primeiro."));
+
+    auto unmounted = windowFor({drive(m_root, false), drive(m_work->path(), true)});
+    QComboBox* combo = unmounted->findChild<QComboBox*>();
+    QVERIFY(combo);
+    combo->setCurrentIndex(0);
+    unmounted->updateSelectedDevice();
+    shown = Config::DialogHooks::takeShownDialogs();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().text,
+             QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
+    QVERIFY(m_server->requestedPaths().isEmpty());
+}
+
+void ConfigWindowUpdateTest::updateFromTheWindow()
+{
+    auto window = windowFor({drive(m_root, true)});
+    Config::DialogHooks::queueAnswer(true);
+    window->updateSelectedDevice();
+
+    const auto shown = Config::DialogHooks::takeShownDialogs();
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.at(0).icon, QMessageBox::Question);
+    QCOMPARE(shown.at(0).title, QStringLiteral("Atualização disponível"));
+    QVERIFY(shown.at(0).text.startsWith(QStringLiteral("Atualizar Keldra na unidade %1?").arg(m_root)));
+    QCOMPARE(shown.at(1).icon, QMessageBox::Information);
+    QCOMPARE(shown.at(1).title, kTitle);
+    QCOMPARE(shown.at(1).text, QStringLiteral("Atualização concluída.\n\nVersão instalada: 1.2.0"));
+    QVERIFY(window->logText().endsWith(QStringLiteral("Unidade atualizada para Keldra 1.2.0.")));
+    QCOMPARE(readFile(QDir(m_root).filePath(QStringLiteral("Keldra/windows/Keldra.exe"))),
+             QByteArrayLiteral("Keldra/windows/Keldra.exe 1.2.0"));
+    QVERIFY(!progressDialogVisible());
+}
+
+void ConfigWindowUpdateTest::declinedUpdateChangesNothing()
+{
+    auto window = windowFor({drive(m_root, true)});
+    const auto before = snapshot(m_root);
+    Config::DialogHooks::queueAnswer(false);
+    window->updateSelectedDevice();
+
+    const auto shown = Config::DialogHooks::takeShownDialogs();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().icon, QMessageBox::Question);
+    QVERIFY(window->logText().endsWith(QStringLiteral("Atualização cancelada pelo usuário.")));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/pkg.zip")), 0);
+    QCOMPARE(snapshot(m_root), before);
+    QVERIFY(!progressDialogVisible());
+}
+
+void ConfigWindowUpdateTest::unreachableManifestIsReported()
+{
+    const QString missing = m_server->baseUrl() + QStringLiteral("/000Updates/keldra/missing.json");
+    Config::setUpdateManifestUrl(QUrl(missing));
+    auto window = windowFor({drive(m_root, true)});
+    window->updateSelectedDevice();
+
+    const QString expected = QStringLiteral("Falha ao consultar manifesto: HTTP 404 ao acessar: %1").arg(missing);
+    const auto shown = Config::DialogHooks::takeShownDialogs();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().icon, QMessageBox::Warning);
+    QCOMPARE(shown.first().title, kTitle);
+    QCOMPARE(shown.first().text, expected);
+    QVERIFY(window->logText().endsWith(expected));
+    QVERIFY(!progressDialogVisible());
+}
+
+QTEST_MAIN(ConfigWindowUpdateTest)
+#include "test_config_window_update.moc"
