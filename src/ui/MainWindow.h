@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VaultBrowserRows.h"
 #include "VaultBrowserUtils.h"
 #include "vault/VaultManager.h"
 

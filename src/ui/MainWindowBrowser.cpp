@@ -1,6 +1,7 @@
 // The vault browser: one folder of the unlocked vault at a time.
 #include "MainWindow.h"
 
+#include "VaultBrowserRows.h"
 #include "VaultBrowserUtils.h"
 
 #include <QAction>

@@ -2,26 +2,13 @@
 
 #include "format/SecureFileIndex.h"
 
-#include <QDateTime>
-#include <QIcon>
-#include <QList>
 #include <QString>
-#include <Qt>
 
 // Small helpers shared by the main window's sources: vault-path arithmetic,
-// name checks, formatting, type labels, item icons and the browser's sort.
+// name checks and the size format.
 namespace Keldra::UI {
 
-// Kind of a vault-table row, stored as an int in Qt::UserRole + 1.
-enum class VaultTableItemKind { File = 0, Directory = 1, ParentDirectory = 2 };
-
-constexpr int VaultPathRole = Qt::UserRole;
-constexpr int VaultKindRole = Qt::UserRole + 1;
-
 QString formatFileSize(qint64 bytes);
-QString formatFileDate(const QDateTime& dateTime);
-QString fileTypeLabel(const QString& path);
-QIcon vaultItemIcon(VaultTableItemKind kind, const QString& path);
 
 QString parentVaultPath(const QString& path);
 QString vaultBaseName(const QString& path);
@@ -35,13 +22,5 @@ bool isValidVaultName(const QString& name);
 
 bool fileIndexContainsFilePath(const Core::SecureFileIndex& index, const QString& path);
 bool fileIndexContainsDirectoryPath(const Core::SecureFileIndex& index, const QString& path);
-
-// Negative, zero or positive, like QString::compare.
-int compareFileRows(const Core::VaultFileEntry& a, const Core::VaultFileEntry& b, int column);
-int compareDirectoryRows(const Core::VaultDirectoryEntry& a, const Core::VaultDirectoryEntry& b,
-                         int column);
-// Stable: equal rows keep the index order in both directions.
-void sortVaultRows(QList<Core::VaultFileEntry>& rows, int column, Qt::SortOrder order);
-void sortVaultRows(QList<Core::VaultDirectoryEntry>& rows, int column, Qt::SortOrder order);
 
 } // namespace Keldra::UI

@@ -1,3 +1,4 @@
+#include "VaultBrowserRows.h"
 #include "VaultBrowserUtils.h"
 
 #include <QTest>
