@@ -3,7 +3,7 @@
 #include "DeviceManager.h"
 #include "DialogHooks.h"
 #include "MainWindow.h"
-#include "VaultBrowserUtils.h"
+#include "VaultBrowser.h"
 #include "VaultGenerator.h"
 #include "vault/VaultManager.h"
 
@@ -88,8 +88,8 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
     DialogHooks::queueText(QString::fromUtf8(m_password));
     bool ok = true;
     out << "window_unlock_ms " << elapsedMs([&] { window.unlockVault(); return true; }, &ok) << '\n';
-    auto* table = window.findChild<QTableWidget*>();
-    if (!table || window.vault().state() != Core::VaultState::Unlocked) {
+    QTableWidget* table = window.vaultBrowser()->table();
+    if (window.vault().state() != Core::VaultState::Unlocked) {
         *error = QStringLiteral("the window did not unlock the vault");
         return false;
     }
@@ -108,8 +108,8 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
             break;
         }
     }
-    window.enterSelectedDirectory();
-    if (window.currentVaultDirectory().isEmpty()) {
+    window.vaultBrowser()->enterSelectedDirectory();
+    if (window.vaultBrowser()->currentDirectory().isEmpty()) {
         *error = QStringLiteral("no folder to list");
         return false;
     }

@@ -4,6 +4,7 @@
 #include "DialogHooks.h"
 #include "HelpDialog.h"
 #include "PlatformDeviceManager.h"
+#include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 
 #include <QAction>
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -24,7 +24,6 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStorageInfo>
-#include <QTableWidget>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -161,47 +160,8 @@ void MainWindow::buildUi()
     deviceRow->addWidget(vaultToggleButton);
     layout->addLayout(deviceRow);
 
-    protectedFilesLabel = new QLabel(central);
-    protectedFilesLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
-    layout->addWidget(protectedFilesLabel);
-
-    vaultTable = new QTableWidget(0, 5, central);
-    vaultTable->setObjectName(QStringLiteral("vaultTable"));
-    vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
-                                           QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
-                                           QStringLiteral("Modificado em")});
-    vaultTable->setMinimumHeight(220);
-    vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
-    vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    vaultTable->setFocusPolicy(Qt::NoFocus);
-    vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    vaultTable->setAlternatingRowColors(true);
-    vaultTable->setShowGrid(false);
-    vaultTable->setIconSize(QSize(18, 18));
-    vaultTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    vaultTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    vaultTable->verticalHeader()->setVisible(false);
-    QHeaderView* header = vaultTable->horizontalHeader();
-    header->setSectionsClickable(true);
-    header->setSortIndicatorShown(true);
-    header->setSortIndicator(sortColumn, sortOrder);
-    header->setStretchLastSection(false);
-    header->setSectionResizeMode(0, QHeaderView::Fixed);
-    header->setSectionResizeMode(1, QHeaderView::Stretch);
-    header->setSectionResizeMode(2, QHeaderView::Fixed);
-    header->setSectionResizeMode(3, QHeaderView::Fixed);
-    header->setSectionResizeMode(4, QHeaderView::Fixed);
-    vaultTable->setColumnWidth(0, 28);
-    vaultTable->setColumnWidth(2, 110);
-    vaultTable->setColumnWidth(3, 70);
-    vaultTable->setColumnWidth(4, 140);
-    vaultTable->setStyleSheet(QStringLiteral(
-        "QTableWidget::item { border-bottom: 1px solid #d8d8d8; }"
-        "QTableWidget::item:focus { outline: none; }"
-        "QTableWidget::item:selected { background-color: palette(highlight); color: "
-        "palette(highlighted-text); }"));
-    layout->addWidget(vaultTable);
+    browser = new VaultBrowser(central);
+    layout->addWidget(browser);
 
     // Status bar: container, version, date and vault state, left to right.
     // The window has a fixed size, so a resize grip would only mislead.
@@ -370,22 +330,27 @@ void MainWindow::connectSignals()
     });
     connect(deviceList, &QListWidget::itemDoubleClicked, this, &MainWindow::onDeviceDoubleClicked);
 
-    connect(vaultTable, &QTableWidget::itemSelectionChanged, this, &MainWindow::updateActions);
-    connect(vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            &MainWindow::onHeaderSectionClicked);
-    connect(vaultTable, &QTableWidget::itemDoubleClicked, this, &MainWindow::onVaultItemDoubleClicked);
-    connect(vaultTable, &QTableWidget::customContextMenuRequested, this,
-            &MainWindow::showVaultContextMenu);
-    installVaultTableDropTarget();
+    connect(browser, &VaultBrowser::selectionChanged, this, &MainWindow::updateActions);
+    connect(browser, &VaultBrowser::viewChanged, this, [this] {
+        refreshVaultFiles();
+        updateActions();
+    });
+    connect(browser, &VaultBrowser::fileActivated, this, [this] {
+        if (openAction->isEnabled())
+            openSelectedFile();
+    });
+    connect(browser, &VaultBrowser::contextMenuRequested, this, &MainWindow::showVaultContextMenu);
+    connect(browser, &VaultBrowser::pathsDropped, this, &MainWindow::importDroppedPaths);
 }
 
 void MainWindow::updateActions()
 {
     const bool unlocked = isUnlocked();
+    const Core::SecureFileIndex index = unlocked ? vaultManager.fileIndex() : Core::SecureFileIndex();
     const bool hasContainer = !containerPath.isEmpty();
-    const bool fileSelected = !selectedVaultPath().isEmpty();
-    const bool folderSelected = selectedItemIsDirectory();
-    const bool hasFolders = unlocked && !vaultManager.fileIndex().directories().isEmpty();
+    const bool fileSelected = !browser->selectedVaultPath().isEmpty();
+    const bool folderSelected = browser->selectedItemIsDirectory();
+    const bool hasFolders = unlocked && !index.directories().isEmpty();
 
     refreshDevicesAction->setEnabled(!unlocked);
     chooseContainerAction->setEnabled(!unlocked);
@@ -407,7 +372,7 @@ void MainWindow::updateActions()
 
     updateVaultToggleButton();
     updateStatusBar();
-    updateProtectedFilesLabel();
+    browser->showSummary(unlocked ? &index : nullptr);
 }
 
 void MainWindow::updateStatusBar()
@@ -601,10 +566,40 @@ void MainWindow::chooseContainer()
     if (chosen.isEmpty())
         return;
     containerPath = chosen;
-    currentDirectory.clear();
+    browser->setCurrentDirectory(QString());
     selectDeviceForContainer(containerPath);
     updateActions();
     setStatusMessage(QStringLiteral("Container selecionado."), 5000);
+}
+
+void MainWindow::refreshVaultFiles()
+{
+    if (!isUnlocked()) {
+        browser->showIndex(nullptr);
+        return;
+    }
+    const Core::SecureFileIndex index = vaultManager.fileIndex();
+    browser->showIndex(&index);
+}
+
+void MainWindow::showVaultContextMenu(const QPoint& globalPosition)
+{
+    updateActions();
+    QMenu menu(this);
+    menu.addAction(newFolderAction);
+    menu.addAction(renameFolderAction);
+    menu.addAction(deleteFolderAction);
+    menu.addSeparator();
+    menu.addAction(importAction);
+    menu.addAction(exportAction);
+    menu.addAction(openAction);
+    if (!browser->selectedVaultPath().isEmpty()) {
+        menu.addAction(moveFileAction);
+        menu.addAction(renameFileAction);
+    }
+    menu.addSeparator();
+    menu.addAction(deleteFileAction);
+    menu.exec(globalPosition);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

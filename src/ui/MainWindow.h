@@ -1,7 +1,5 @@
 #pragma once
 
-#include "VaultBrowserRows.h"
-#include "VaultBrowserUtils.h"
 #include "vault/VaultManager.h"
 
 #include <QMainWindow>
@@ -15,9 +13,8 @@ class QCloseEvent;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
+class QPoint;
 class QProgressDialog;
-class QTableWidget;
-class QTableWidgetItem;
 class QToolButton;
 
 namespace Keldra::Platform {
@@ -26,9 +23,11 @@ class DeviceManager;
 
 namespace Keldra::UI {
 
+class VaultBrowser;
+
 // The vault application's single window: USB drive list, padlock button,
-// vault browser, menus and status bar. Every vault command calls one
-// VaultManager operation and then refreshes the browser and the actions.
+// vault browser, menus, actions and status bar. Every vault command calls one VaultManager
+// operation and then refreshes the browser and the actions.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -45,40 +44,28 @@ public:
     static QSize centralAreaSize(const QSize& available);
 
     QString containerFilePath() const { return containerPath; }
-    QString currentVaultDirectory() const { return currentDirectory; }
     const Core::VaultManager& vault() const { return vaultManager; }
     Core::VaultManager& vault() { return vaultManager; }
+    VaultBrowser* vaultBrowser() const { return browser; }
 
-    // --- window shell ------------------------------------------------------
-    void updateActions();
-    void updateStatusBar();
-    void updateVaultToggleButton();
-    void setStatusMessage(const QString& text, int timeoutMs);
-    void refreshDevices();
-    void selectDefaultUsbAfterRefresh();
-    void selectDeviceForContainer(const QString& containerFile);
-    void chooseContainer();
-    void showHelp();
-    void showAbout();
-
-    // --- vault browser -------------------------------------------------------
+    // Shows the vault's current index in the browser.
     void refreshVaultFiles();
-    void updateProtectedFilesLabel();
-    QString selectedVaultPath() const;
-    QString selectedDirectoryPath() const;
-    bool selectedItemIsDirectory() const;
-    bool selectedItemIsParentDirectory() const;
-    void enterSelectedDirectory();
-    void navigateToParentDirectory();
+    // The pre-import check of free space and file size; true = go on.
+    bool confirmImportFitsStorage(const QStringList& files) const;
 
-    // --- vault access commands ----------------------------------------------
+public slots:
+    // The commands behind the actions. Each checks its own preconditions too,
+    // so running one whose action is disabled only explains why it cannot run.
+    void chooseContainer();
+
+    // Vault access (MainWindowVaultCommands.cpp).
     void createVault();
     void unlockVault();
     void lockVault();
     void changeVaultPassword();
     void backupContainer();
 
-    // --- file commands (MainWindowFileCommands.cpp) -------------------------
+    // Files and folders (MainWindowFileCommands.cpp, MainWindowImport.cpp).
     void importFiles();
     void exportSelectedFile();
     void openSelectedFile();
@@ -90,17 +77,6 @@ public:
     void moveSelectedFile();
     void compactVault();
 
-    // Questions and the pre-import check of the file commands; true = go on.
-    bool confirmReplaceVaultFile(const QString& vaultPath) const;
-    bool confirmExportOutsideVault(const QString& vaultPath) const;
-    bool confirmDeleteVaultFile(const QString& vaultPath) const;
-    bool confirmCompactVault() const;
-    bool confirmImportFitsStorage(const QStringList& files) const;
-    // Imports into the folder shown; shared by "Importar..." and dropped files.
-    void importFileList(const QStringList& files);
-    // Files dropped on the vault table; folders are refused.
-    void importDroppedPaths(const QStringList& paths);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -108,6 +84,20 @@ private:
     void buildUi();
     void buildMenus();
     void connectSignals();
+
+    bool isUnlocked() const;
+    void updateActions();
+    void updateStatusBar();
+    void updateVaultToggleButton();
+    void setStatusMessage(const QString& text, int timeoutMs);
+    void refreshDevices();
+    void selectDefaultUsbAfterRefresh();
+    void selectDeviceForContainer(const QString& containerFile);
+    void showHelp();
+    void showAbout();
+    void onDeviceDoubleClicked(QListWidgetItem* item);
+    void onPadlockClicked();
+    void showVaultContextMenu(const QPoint& globalPosition);
 
     // Password prompts; empty means cancelled (or refused).
     QByteArray requestPassword(const QString& title) const;
@@ -118,30 +108,26 @@ private:
     std::unique_ptr<QProgressDialog> createProgressDialog(const QString& title,
                                                           const QString& label);
     static void finishProgressDialog(QProgressDialog& dialog);
-
-    bool isUnlocked() const;
-    void onDeviceDoubleClicked(QListWidgetItem* item);
-    void onPadlockClicked();
-    void onHeaderSectionClicked(int column);
-    void onVaultItemDoubleClicked(QTableWidgetItem* item);
-    void showVaultContextMenu(const QPoint& position);
-    VaultTableItemKind currentRowKind(bool* ok) const;
-    QString currentRowPath() const;
     bool copyContainerTo(const QString& target);
-    void installVaultTableDropTarget();
+
+    // Questions of the file commands; true = go on.
+    bool confirmReplaceVaultFile(const QString& vaultPath) const;
+    bool confirmExportOutsideVault(const QString& vaultPath) const;
+    bool confirmDeleteVaultFile(const QString& vaultPath) const;
+    bool confirmCompactVault() const;
+    // Imports into the folder shown; shared by "Importar..." and dropped files.
+    void importFileList(const QStringList& files);
+    // Files dropped on the vault table; folders are refused.
+    void importDroppedPaths(const QStringList& paths);
 
     // Members ----------------------------------------------------------------
     Core::VaultManager vaultManager;
     std::unique_ptr<Platform::DeviceManager> deviceManager;
     QString containerPath;
-    QString currentDirectory;
-    int sortColumn = 1;
-    Qt::SortOrder sortOrder = Qt::AscendingOrder;
 
     QListWidget* deviceList = nullptr;
     QToolButton* vaultToggleButton = nullptr;
-    QTableWidget* vaultTable = nullptr;
-    QLabel* protectedFilesLabel = nullptr;
+    VaultBrowser* browser = nullptr;
     QLabel* containerLabel = nullptr;
     QLabel* versionLabel = nullptr;
     QLabel* dateLabel = nullptr;

@@ -6,6 +6,7 @@
 
 #include "DesktopLauncher.h"
 #include "DialogHooks.h"
+#include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 
 #include <QApplication>
@@ -121,7 +122,7 @@ bool MainWindow::confirmCompactVault() const
 
 void MainWindow::exportSelectedFile()
 {
-    const QString vaultPath = selectedVaultPath();
+    const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
     const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"),
@@ -138,7 +139,7 @@ void MainWindow::exportSelectedFile()
 
 void MainWindow::openSelectedFile()
 {
-    const QString vaultPath = selectedVaultPath();
+    const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
     // A copy already changed in its application is opened again as it is:
@@ -165,7 +166,7 @@ void MainWindow::openSelectedFile()
 void MainWindow::renameSelectedFile()
 {
     const QString title = QStringLiteral("Renomear arquivo");
-    const QString vaultPath = selectedVaultPath();
+    const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
     const QString target = askRenameTarget(this, title, vaultPath, kBadFileName, vaultManager.fileIndex());
@@ -184,7 +185,7 @@ void MainWindow::renameSelectedFile()
 
 void MainWindow::deleteSelectedFile()
 {
-    const QString vaultPath = selectedVaultPath();
+    const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
         return;
     if (vaultManager.deleteFile(vaultPath)) {
@@ -210,7 +211,7 @@ void MainWindow::createDirectory()
         DialogHooks::warning(this, title, kBadFolderName);
         return;
     }
-    const QString path = joinVaultPath(currentDirectory, name);
+    const QString path = joinVaultPath(browser->currentDirectory(), name);
     if (indexHasItem(vaultManager.fileIndex(), path)) {
         DialogHooks::warning(this, title, kClashInFolder);
         return;
@@ -227,8 +228,8 @@ void MainWindow::createDirectory()
 void MainWindow::renameSelectedDirectory()
 {
     const QString title = QStringLiteral("Renomear pasta");
-    const QString dirPath = selectedDirectoryPath();
-    if (dirPath.isEmpty() || selectedItemIsParentDirectory())
+    const QString dirPath = browser->selectedDirectoryPath();
+    if (dirPath.isEmpty() || browser->selectedItemIsParentDirectory())
         return;
     const QString target = askRenameTarget(this, title, dirPath, kBadFolderName, vaultManager.fileIndex());
     if (target.isEmpty())
@@ -247,8 +248,8 @@ void MainWindow::renameSelectedDirectory()
 void MainWindow::deleteSelectedDirectory()
 {
     const QString title = QStringLiteral("Excluir pasta");
-    const QString dirPath = selectedDirectoryPath();
-    if (dirPath.isEmpty() || selectedItemIsParentDirectory())
+    const QString dirPath = browser->selectedDirectoryPath();
+    if (dirPath.isEmpty() || browser->selectedItemIsParentDirectory())
         return;
     if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
         return;
@@ -264,7 +265,7 @@ void MainWindow::deleteSelectedDirectory()
 void MainWindow::moveSelectedFile()
 {
     const QString title = QStringLiteral("Mover arquivo");
-    const QString vaultPath = selectedVaultPath();
+    const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
     const QString from = parentVaultPath(vaultPath);

@@ -5,13 +5,12 @@
 
 #include "DialogHooks.h"
 #include "StorageQuery.h"
+#include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
-#include "VaultTableDropTarget.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QProgressDialog>
-#include <QTableWidget>
 
 namespace Keldra::UI {
 
@@ -133,7 +132,7 @@ void MainWindow::importFileList(const QStringList& files)
     int imported = 0;
     for (const QString& file : files) {
         const QString fileName = QFileInfo(file).fileName();
-        const QString vaultPath = joinVaultPath(currentDirectory, fileName);
+        const QString vaultPath = joinVaultPath(browser->currentDirectory(), fileName);
         progress->setValue(0);
         progress->setLabelText(
             QStringLiteral("Importando %1...\n\n%2").arg(vaultBaseName(vaultPath), kSpeedNote));
@@ -164,13 +163,6 @@ void MainWindow::importFileList(const QStringList& files)
     setStatusMessage(imported == 1 ? QStringLiteral("Arquivo importado com sucesso.")
                                    : QStringLiteral("%1 arquivos importados com sucesso.").arg(imported),
                      5000);
-}
-
-void MainWindow::installVaultTableDropTarget()
-{
-    new VaultTableDropTarget(
-        vaultTable, [this] { return isUnlocked(); },
-        [this](const QStringList& paths) { importDroppedPaths(paths); });
 }
 
 void MainWindow::importDroppedPaths(const QStringList& paths)

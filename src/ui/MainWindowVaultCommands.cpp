@@ -3,6 +3,7 @@
 
 #include "ChangePasswordDialog.h"
 #include "DialogHooks.h"
+#include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 
 #include "storage/ContainerRecovery.h"
@@ -110,7 +111,7 @@ void MainWindow::createVault()
         return;
     }
     containerPath = path;
-    currentDirectory.clear();
+    browser->setCurrentDirectory(QString());
     selectDeviceForContainer(containerPath);
     refreshVaultFiles();
     updateActions();
@@ -130,7 +131,7 @@ void MainWindow::unlockVault()
                                             "se o container foi alterado."));
         return;
     }
-    currentDirectory.clear();
+    browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
     setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
@@ -141,7 +142,7 @@ void MainWindow::lockVault()
     if (!vaultManager.lockVault())
         DialogHooks::warning(this, QStringLiteral("Keldra"),
                              QStringLiteral("Não foi possível limpar a área temporária."));
-    currentDirectory.clear();
+    browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
     // When an edited copy could not be stored the vault stays unlocked: do

@@ -6,6 +6,7 @@
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
+#include "VaultBrowser.h"
 
 #include <QFile>
 #include <QStatusBar>
@@ -79,7 +80,7 @@ inline bool createAndUnlock(Keldra::UI::MainWindow& window, const QString& conta
 // Makes the row whose name cell reads `name` the current row.
 inline bool selectRow(Keldra::UI::MainWindow& window, const QString& name)
 {
-    auto* table = window.findChild<QTableWidget*>(QStringLiteral("vaultTable"));
+    QTableWidget* table = window.vaultBrowser()->table();
     for (int row = 0; row < table->rowCount(); ++row) {
         if (table->item(row, 1) && table->item(row, 1)->text() == name) {
             table->setCurrentCell(row, 1);
@@ -91,7 +92,7 @@ inline bool selectRow(Keldra::UI::MainWindow& window, const QString& name)
 
 inline QStringList rowNames(Keldra::UI::MainWindow& window)
 {
-    auto* table = window.findChild<QTableWidget*>(QStringLiteral("vaultTable"));
+    QTableWidget* table = window.vaultBrowser()->table();
     QStringList names;
     for (int row = 0; row < table->rowCount(); ++row)
         names << table->item(row, 1)->text();

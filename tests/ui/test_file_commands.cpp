@@ -55,14 +55,14 @@ private:
 
     void goToRoot()
     {
-        while (!window->currentVaultDirectory().isEmpty())
-            window->navigateToParentDirectory();
+        while (!window->vaultBrowser()->currentDirectory().isEmpty())
+            window->vaultBrowser()->navigateToParentDirectory();
     }
 
     void enter(const QString& folder)
     {
         QVERIFY(selectRow(*window, folder));
-        window->enterSelectedDirectory();
+        window->vaultBrowser()->enterSelectedDirectory();
     }
 
 private slots:
@@ -208,7 +208,7 @@ private slots:
         window->moveSelectedFile();
         QCOMPARE(status(*window), QStringLiteral("Arquivo movido."));
         QVERIFY(filePaths(*window).contains(QStringLiteral("Pasta/m.txt")));
-        QCOMPARE(window->currentVaultDirectory(), QString());
+        QCOMPARE(window->vaultBrowser()->currentDirectory(), QString());
 
         enter(QStringLiteral("Pasta"));
         offered.clear();
@@ -262,7 +262,7 @@ private slots:
         create(QStringLiteral(" fotos "));
         QCOMPARE(status(*window), QStringLiteral("Pasta criada."));
         QVERIFY(folderPaths(*window).contains(QStringLiteral("Pasta/fotos")));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("Pasta"));
+        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Pasta"));
 
         // The ".." row is not a folder to rename or delete.
         DialogHooks::takeRecords();
@@ -307,7 +307,7 @@ private slots:
         window->deleteSelectedDirectory();
         QCOMPARE(status(*window), QStringLiteral("Pasta excluída."));
         QVERIFY(!folderPaths(*window).contains(QStringLiteral("Documentos/fotos")));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("Documentos"));
+        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Documentos"));
     }
 
     void deleteThenCompactKeepsTheOtherFiles()

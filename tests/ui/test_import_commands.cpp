@@ -50,7 +50,7 @@ bool sparseFile(const QString& path, qint64 size)
 // Sends a drag-and-drop of `paths` to the vault table; true when the drop was accepted.
 bool dropOnTable(MainWindow& window, const QStringList& paths)
 {
-    QWidget* viewport = window.findChild<QTableWidget*>(QStringLiteral("vaultTable"))->viewport();
+    QWidget* viewport = window.vaultBrowser()->table()->viewport();
     QMimeData mime;
     QList<QUrl> urls;
     for (const QString& path : paths)
@@ -128,8 +128,8 @@ private slots:
     {
         DialogHooks::reset();
         pretendDrive(64 * GiB);
-        while (!window->currentVaultDirectory().isEmpty())
-            window->navigateToParentDirectory();
+        while (!window->vaultBrowser()->currentDirectory().isEmpty())
+            window->vaultBrowser()->navigateToParentDirectory();
     }
 
     void cleanupTestCase()
@@ -143,7 +143,7 @@ private slots:
         QVERIFY(window->vault().createDirectory(QStringLiteral("Docs")));
         window->refreshVaultFiles();
         QVERIFY(selectRow(*window, QStringLiteral("Docs")));
-        window->enterSelectedDirectory();
+        window->vaultBrowser()->enterSelectedDirectory();
 
         const QString a = source(QStringLiteral("a.txt"), "a1");
         const QString b = source(QStringLiteral("b.txt"), "b1");
@@ -155,7 +155,7 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
         QCOMPARE(filePaths(*window), QStringList({"Docs/a.txt", "Docs/b.txt"}));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("Docs"));
+        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Docs"));
 
         // A big file reports its blocks in the progress dialog.
         const QString big = workDir.filePath(QStringLiteral("src/grande.bin"));
@@ -324,7 +324,7 @@ private slots:
         const QString h = source(QStringLiteral("h.txt"), "h");
         const QString folder = workDir.filePath(QStringLiteral("src"));
         QVERIFY(selectRow(*window, QStringLiteral("Docs")));
-        window->enterSelectedDirectory();
+        window->vaultBrowser()->enterSelectedDirectory();
 
         // Remote links are not taken, nor is a folder among files.
         QVERIFY(!dropOnTable(*window, {QStringLiteral("https://example.org/x.txt")}));

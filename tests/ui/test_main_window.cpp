@@ -1,6 +1,7 @@
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
+#include "VaultBrowser.h"
 
 #include <QAction>
 #include <QDialog>
@@ -43,7 +44,8 @@ struct Window
         return window->findChild<QAction*>(QString::fromLatin1(name));
     }
     QListWidget* deviceList() const { return window->findChild<QListWidget*>(QStringLiteral("deviceList")); }
-    QTableWidget* table() const { return window->findChild<QTableWidget*>(QStringLiteral("vaultTable")); }
+    VaultBrowser* browser() const { return window->vaultBrowser(); }
+    QTableWidget* table() const { return browser()->table(); }
     QLabel* label(const char* name) const
     {
         return window->findChild<QLabel*>(QString::fromLatin1(name));
@@ -357,14 +359,14 @@ private slots:
 
         // Selection-dependent actions.
         table->selectRow(window.rowOf(QStringLiteral("b.txt")));
-        QCOMPARE(window->selectedVaultPath(), QStringLiteral("b.txt"));
+        QCOMPARE(window.browser()->selectedVaultPath(), QStringLiteral("b.txt"));
         QCOMPARE(enabledActions(window),
                  QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "exportAction",
                               "openAction", "moveFileAction", "renameFileAction", "deleteFileAction",
                               "compactAction", "helpAction", "websiteAction", "aboutAction"}));
         table->selectRow(window.rowOf(QStringLiteral("Zeta")));
-        QVERIFY(window->selectedItemIsDirectory());
-        QCOMPARE(window->selectedVaultPath(), QString());
+        QVERIFY(window.browser()->selectedItemIsDirectory());
+        QCOMPARE(window.browser()->selectedVaultPath(), QString());
         QCOMPARE(enabledActions(window),
                  QStringList({"exitAction", "lockAction", "newFolderAction", "importAction",
                               "renameFolderAction", "deleteFolderAction", "compactAction", "helpAction",
@@ -387,26 +389,26 @@ private slots:
         // created under "DOCS"), and ".." leads back to the root.
         table->selectRow(window.rowOf(QStringLiteral("DOCS")));
         emit table->itemDoubleClicked(table->item(table->currentRow(), 1));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("DOCS"));
+        QCOMPARE(window.browser()->currentDirectory(), QStringLiteral("DOCS"));
         QCOMPARE(window.names(), QStringList({"..", "2024", "nota.md"}));
         QCOMPARE(table->item(0, 1)->data(Qt::UserRole).toString(), QString());
         QCOMPARE(table->item(0, 3)->text(), QStringLiteral("Pasta"));
         QCOMPARE(window.label("protectedFilesLabel")->text(),
                  QStringLiteral("Arquivos protegidos | Pasta: DOCS | 6 arquivos no cofre."));
         table->selectRow(0);
-        QVERIFY(window->selectedItemIsParentDirectory());
+        QVERIFY(window.browser()->selectedItemIsParentDirectory());
         QVERIFY(!window.action("renameFolderAction")->isEnabled());
 
         table->selectRow(window.rowOf(QStringLiteral("2024")));
-        window->enterSelectedDirectory();
+        window.browser()->enterSelectedDirectory();
         QCOMPARE(window.names(), QStringList({"..", "fundo.txt"}));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("docs/2024"));
+        QCOMPARE(window.browser()->currentDirectory(), QStringLiteral("docs/2024"));
         QCOMPARE(table->item(0, 1)->data(Qt::UserRole).toString(), QStringLiteral("docs"));
         table->selectRow(0);
         emit table->itemDoubleClicked(table->item(0, 1));
-        QCOMPARE(window->currentVaultDirectory(), QStringLiteral("docs"));
-        window->navigateToParentDirectory();
-        QCOMPARE(window->currentVaultDirectory(), QString());
+        QCOMPARE(window.browser()->currentDirectory(), QStringLiteral("docs"));
+        window.browser()->navigateToParentDirectory();
+        QCOMPARE(window.browser()->currentDirectory(), QString());
         QCOMPARE(window.names().first(), QStringLiteral("DOCS"));
 
         // Closing locks the vault.

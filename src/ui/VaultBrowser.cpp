@@ -1,0 +1,279 @@
+#include "VaultBrowser.h"
+
+#include "VaultBrowserUtils.h"
+#include "VaultTableDropTarget.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace Keldra::UI {
+
+namespace {
+
+QTableWidgetItem* makeCell(const QString& text, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(alignment);
+    return item;
+}
+
+void appendRow(QTableWidget* table, VaultTableItemKind kind, const QString& path, const QIcon& icon,
+               const QString& name, const QString& size, const QString& type, const QString& date)
+{
+    const int row = table->rowCount();
+    table->insertRow(row);
+
+    auto* iconCell = makeCell(QString(), Qt::AlignCenter);
+    iconCell->setIcon(icon);
+    auto* nameCell = makeCell(name);
+    for (QTableWidgetItem* cell : {iconCell, nameCell}) {
+        cell->setData(VaultPathRole, path);
+        cell->setData(VaultKindRole, int(kind));
+    }
+    auto* sizeCell = makeCell(size, Qt::AlignRight | Qt::AlignVCenter);
+    auto* typeCell = makeCell(type, Qt::AlignCenter);
+    auto* dateCell = makeCell(date, Qt::AlignCenter);
+    if (kind == VaultTableItemKind::File) {
+        for (QTableWidgetItem* cell : {sizeCell, typeCell, dateCell})
+            cell->setData(VaultPathRole, path);
+    }
+
+    table->setItem(row, 0, iconCell);
+    table->setItem(row, 1, nameCell);
+    table->setItem(row, 2, sizeCell);
+    table->setItem(row, 3, typeCell);
+    table->setItem(row, 4, dateCell);
+}
+
+} // namespace
+
+VaultBrowser::VaultBrowser(QWidget* parent) : QWidget(parent)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    summaryLabel = new QLabel(this);
+    summaryLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
+    layout->addWidget(summaryLabel);
+
+    buildTable();
+    layout->addWidget(vaultTable);
+
+    connect(vaultTable, &QTableWidget::itemSelectionChanged, this, &VaultBrowser::selectionChanged);
+    connect(vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &VaultBrowser::onHeaderSectionClicked);
+    connect(vaultTable, &QTableWidget::itemDoubleClicked, this, &VaultBrowser::onItemDoubleClicked);
+    connect(vaultTable, &QTableWidget::customContextMenuRequested, this,
+            &VaultBrowser::onContextMenuRequested);
+    new VaultTableDropTarget(
+        vaultTable, [this] { return vaultOpen; },
+        [this](const QStringList& paths) { emit pathsDropped(paths); });
+}
+
+void VaultBrowser::buildTable()
+{
+    vaultTable = new QTableWidget(0, 5, this);
+    vaultTable->setObjectName(QStringLiteral("vaultTable"));
+    vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
+                                           QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
+                                           QStringLiteral("Modificado em")});
+    vaultTable->setMinimumHeight(220);
+    vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
+    vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    vaultTable->setFocusPolicy(Qt::NoFocus);
+    vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    vaultTable->setAlternatingRowColors(true);
+    vaultTable->setShowGrid(false);
+    vaultTable->setIconSize(QSize(18, 18));
+    vaultTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    vaultTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    vaultTable->verticalHeader()->setVisible(false);
+    QHeaderView* header = vaultTable->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(sortColumn, sortOrder);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::Fixed);
+    header->setSectionResizeMode(3, QHeaderView::Fixed);
+    header->setSectionResizeMode(4, QHeaderView::Fixed);
+    vaultTable->setColumnWidth(0, 28);
+    vaultTable->setColumnWidth(2, 110);
+    vaultTable->setColumnWidth(3, 70);
+    vaultTable->setColumnWidth(4, 140);
+    vaultTable->setStyleSheet(
+        QStringLiteral("QTableWidget::item { border-bottom: 1px solid #d8d8d8; }"
+                       "QTableWidget::item:focus { outline: none; }"
+                       "QTableWidget::item:selected { background-color: palette(highlight); color: "
+                       "palette(highlighted-text); }"));
+}
+
+void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
+{
+    vaultTable->setRowCount(0);
+    vaultTable->clearSelection();
+    vaultTable->setCurrentCell(-1, -1);
+    showSummary(index);
+    if (!index)
+        return;
+
+    const QString folderType = QStringLiteral("Pasta");
+
+    if (!directory.isEmpty()) {
+        const QString parent = parentVaultPath(directory);
+        appendRow(vaultTable, VaultTableItemKind::ParentDirectory, parent,
+                  vaultItemIcon(VaultTableItemKind::ParentDirectory, parent), QStringLiteral(".."), QString(),
+                  folderType, QString());
+    }
+
+    QList<Core::VaultDirectoryEntry> folders;
+    for (const Core::VaultDirectoryEntry& folder : index->directories()) {
+        if (parentVaultPath(folder.path).compare(directory, Qt::CaseInsensitive) == 0)
+            folders.append(folder);
+    }
+    sortVaultRows(folders, sortColumn, sortOrder);
+    for (const Core::VaultDirectoryEntry& folder : folders) {
+        appendRow(vaultTable, VaultTableItemKind::Directory, folder.path,
+                  vaultItemIcon(VaultTableItemKind::Directory, folder.path), vaultBaseName(folder.path),
+                  QString(), folderType, formatFileDate(folder.modifiedUtc));
+    }
+
+    QList<Core::VaultFileEntry> files;
+    for (const Core::VaultFileEntry& file : index->entries()) {
+        if (parentVaultPath(file.vaultPath).compare(directory, Qt::CaseInsensitive) == 0)
+            files.append(file);
+    }
+    sortVaultRows(files, sortColumn, sortOrder);
+    for (const Core::VaultFileEntry& file : files) {
+        appendRow(vaultTable, VaultTableItemKind::File, file.vaultPath,
+                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath), vaultBaseName(file.vaultPath),
+                  formatFileSize(file.sizeBytes), fileTypeLabel(file.vaultPath),
+                  formatFileDate(file.lastModifiedUtc));
+    }
+
+    vaultTable->clearSelection();
+    vaultTable->setCurrentCell(-1, -1);
+}
+
+void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
+{
+    vaultOpen = index != nullptr;
+    if (!index) {
+        summaryLabel->setText(QStringLiteral("Nenhum cofre em uso (aberto)"));
+        return;
+    }
+    const qsizetype count = index->entries().size();
+    QString files;
+    if (count == 0)
+        files = QStringLiteral("O cofre está vazio.");
+    else if (count == 1)
+        files = QStringLiteral("1 arquivo no cofre.");
+    else
+        files = QStringLiteral("%1 arquivos no cofre.").arg(count);
+    const QString folder = directory.isEmpty() ? QStringLiteral("Raiz") : directory;
+    summaryLabel->setText(QStringLiteral("Arquivos protegidos | Pasta: %1 | %2").arg(folder, files));
+}
+
+VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
+{
+    const int row = vaultTable->currentRow();
+    const QTableWidgetItem* nameCell = row >= 0 ? vaultTable->item(row, 1) : nullptr;
+    *ok = nameCell != nullptr;
+    return nameCell ? VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) : VaultTableItemKind::File;
+}
+
+QString VaultBrowser::currentRowPath() const
+{
+    const int row = vaultTable->currentRow();
+    const QTableWidgetItem* nameCell = row >= 0 ? vaultTable->item(row, 1) : nullptr;
+    return nameCell ? nameCell->data(VaultPathRole).toString() : QString();
+}
+
+QString VaultBrowser::selectedVaultPath() const
+{
+    bool ok = false;
+    const VaultTableItemKind kind = currentRowKind(&ok);
+    return ok && kind == VaultTableItemKind::File ? currentRowPath() : QString();
+}
+
+QString VaultBrowser::selectedDirectoryPath() const
+{
+    bool ok = false;
+    const VaultTableItemKind kind = currentRowKind(&ok);
+    const bool folder = kind == VaultTableItemKind::Directory || kind == VaultTableItemKind::ParentDirectory;
+    return ok && folder ? currentRowPath() : QString();
+}
+
+bool VaultBrowser::selectedItemIsDirectory() const
+{
+    bool ok = false;
+    return currentRowKind(&ok) == VaultTableItemKind::Directory && ok;
+}
+
+bool VaultBrowser::selectedItemIsParentDirectory() const
+{
+    bool ok = false;
+    return currentRowKind(&ok) == VaultTableItemKind::ParentDirectory && ok;
+}
+
+void VaultBrowser::enterSelectedDirectory()
+{
+    const QString selected = selectedDirectoryPath();
+    if (!selected.isEmpty())
+        directory = selected;
+    emit viewChanged();
+}
+
+void VaultBrowser::navigateToParentDirectory()
+{
+    directory = parentVaultPath(directory);
+    emit viewChanged();
+}
+
+void VaultBrowser::onHeaderSectionClicked(int column)
+{
+    if (column == 0)
+        return;
+    if (column != sortColumn) {
+        sortColumn = column;
+        sortOrder = Qt::AscendingOrder;
+    } else {
+        sortOrder = sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    }
+    vaultTable->horizontalHeader()->setSortIndicator(sortColumn, sortOrder);
+    emit viewChanged();
+}
+
+void VaultBrowser::onItemDoubleClicked(QTableWidgetItem* item)
+{
+    if (!item)
+        return;
+    const QTableWidgetItem* nameCell = vaultTable->item(item->row(), 1);
+    if (!nameCell)
+        return;
+    switch (VaultTableItemKind(nameCell->data(VaultKindRole).toInt())) {
+    case VaultTableItemKind::ParentDirectory:
+        navigateToParentDirectory();
+        break;
+    case VaultTableItemKind::Directory:
+        enterSelectedDirectory();
+        break;
+    case VaultTableItemKind::File:
+        emit fileActivated();
+        break;
+    }
+}
+
+void VaultBrowser::onContextMenuRequested(const QPoint& position)
+{
+    const int row = vaultTable->rowAt(position.y());
+    if (row >= 0)
+        vaultTable->selectRow(row);
+    emit contextMenuRequested(vaultTable->viewport()->mapToGlobal(position));
+}
+
+} // namespace Keldra::UI
