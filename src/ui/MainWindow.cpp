@@ -1,11 +1,11 @@
 #include "MainWindow.h"
 
 #include "AboutDialog.h"
+#include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "HelpDialog.h"
 #include "PlatformDeviceManager.h"
 #include "VaultBrowser.h"
-#include "VaultBrowserUtils.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,15 +16,10 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QStatusBar>
-#include <QStorageInfo>
-#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -38,8 +33,6 @@ const QString kProductWebPage = QStringLiteral("https://keldra.com.br");
 const QString kApplicationVersion = QStringLiteral("1.0.0");
 const QString kSmallLabelStyle =
     QStringLiteral("QLabel { font-size: 11px; padding-left: 4px; padding-right: 4px; }");
-// Kept on unmounted drives so the hint survives the container highlighting.
-constexpr int BaseToolTipRole = Qt::UserRole + 1;
 
 QAction* makeAction(QWidget* owner, const QString& text, const QString& objectName,
                     const QKeySequence& shortcut = QKeySequence())
@@ -49,32 +42,6 @@ QAction* makeAction(QWidget* owner, const QString& text, const QString& objectNa
     if (!shortcut.isEmpty())
         action->setShortcut(shortcut);
     return action;
-}
-
-QIcon padlockIcon(bool unlocked, bool enabled)
-{
-    const QColor outline(enabled ? QStringLiteral("#464646") : QStringLiteral("#a5a5a5"));
-    const QColor fill(enabled ? QStringLiteral("#eeeeee") : QStringLiteral("#e2e2e2"));
-
-    QPixmap pixmap(48, 48);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(outline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(Qt::NoBrush);
-    if (unlocked) {
-        painter.drawArc(QRect(14, 7, 20, 26), 400, 3920);
-        painter.drawLine(35, 19, 40, 15);
-    } else {
-        painter.drawArc(QRect(13, 7, 22, 26), 0, 2880);
-    }
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRect(10, 22, 28, 20), 4, 4);
-    painter.setBrush(outline);
-    painter.drawEllipse(QRect(22, 30, 4, 4));
-    painter.drawLine(24, 34, 24, 37);
-    painter.end();
-    return QIcon(pixmap);
 }
 
 } // namespace
@@ -127,39 +94,8 @@ void MainWindow::buildUi()
     setCentralWidget(central);
 
     auto* layout = new QVBoxLayout(central);
-    layout->addWidget(new QLabel(QStringLiteral("Dispositivos USB"), central));
-
-    deviceList = new QListWidget(central);
-    deviceList->setObjectName(QStringLiteral("deviceList"));
-    const int side = 3 * QFontMetrics(deviceList->font()).height() + 24 + 2 * deviceList->frameWidth();
-    deviceList->setFixedHeight(side);
-
-    auto* iconLabel = new QLabel(central);
-    iconLabel->setFixedSize(side, side);
-    iconLabel->setAlignment(Qt::AlignCenter);
-    iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/Keldra.ico")).pixmap(side, side));
-
-    vaultToggleButton = new QToolButton(central);
-    vaultToggleButton->setObjectName(QStringLiteral("vaultToggleButton"));
-    vaultToggleButton->setFixedSize(side, side);
-    vaultToggleButton->setCheckable(true);
-    vaultToggleButton->setAutoRaise(false);
-    vaultToggleButton->setFocusPolicy(Qt::NoFocus);
-    vaultToggleButton->setIconSize(QSize(48, 48));
-    vaultToggleButton->setStyleSheet(QStringLiteral(
-        "QToolButton { border: 1px solid #d0d0d0; border-radius: 4px; background: #f7f7f7; }"
-        "QToolButton:hover:enabled { background: #eeeeee; border-color: #b8b8b8; }"
-        "QToolButton:pressed:enabled { background: #e2e2e2; }"
-        "QToolButton:disabled { background: #f1f1f1; border-color: #dedede; }"));
-
-    auto* deviceRow = new QHBoxLayout;
-    deviceRow->setContentsMargins(0, 0, 0, 0);
-    deviceRow->setSpacing(10);
-    deviceRow->addWidget(iconLabel);
-    deviceRow->addWidget(deviceList, 1);
-    deviceRow->addWidget(vaultToggleButton);
-    layout->addLayout(deviceRow);
-
+    devicePanel = new DeviceListPanel(central);
+    layout->addWidget(devicePanel);
     browser = new VaultBrowser(central);
     layout->addWidget(browser);
 
@@ -322,13 +258,14 @@ void MainWindow::connectSignals()
             [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
     connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
 
-    connect(vaultToggleButton, &QToolButton::clicked, this, &MainWindow::onPadlockClicked);
-    connect(deviceList, &QListWidget::currentItemChanged, this, [this] {
+    connect(devicePanel, &DeviceListPanel::padlockClicked, this, &MainWindow::onPadlockClicked);
+    connect(devicePanel, &DeviceListPanel::currentDriveChanged, this, [this] {
+        // The container's drive stays the highlighted one.
         if (!containerPath.isEmpty())
-            selectDeviceForContainer(containerPath);
+            devicePanel->highlightContainerDrive(containerPath);
         updateActions();
     });
-    connect(deviceList, &QListWidget::itemDoubleClicked, this, &MainWindow::onDeviceDoubleClicked);
+    connect(devicePanel, &DeviceListPanel::driveDoubleClicked, this, &MainWindow::onDriveDoubleClicked);
 
     connect(browser, &VaultBrowser::selectionChanged, this, &MainWindow::updateActions);
     connect(browser, &VaultBrowser::viewChanged, this, [this] {
@@ -400,21 +337,9 @@ void MainWindow::updateStatusBar()
 
 void MainWindow::updateVaultToggleButton()
 {
-    if (!vaultToggleButton)
-        return;
-    const QSignalBlocker blocker(vaultToggleButton);
     const bool unlocked = isUnlocked();
     const QAction* governing = unlocked ? lockAction : unlockAction;
-    const bool enabled = governing->isEnabled();
-    vaultToggleButton->setEnabled(enabled);
-    vaultToggleButton->setChecked(unlocked);
-    vaultToggleButton->setIcon(padlockIcon(unlocked, enabled));
-    if (unlocked)
-        vaultToggleButton->setToolTip(QStringLiteral("Bloquear cofre"));
-    else if (unlockAction->isEnabled())
-        vaultToggleButton->setToolTip(QStringLiteral("Desbloquear cofre"));
-    else
-        vaultToggleButton->setToolTip(QStringLiteral("Selecione um container para desbloquear o cofre."));
+    devicePanel->showPadlock(unlocked, governing->isEnabled());
 }
 
 void MainWindow::setStatusMessage(const QString& text, int timeoutMs)
@@ -435,119 +360,27 @@ void MainWindow::onPadlockClicked()
 
 void MainWindow::refreshDevices()
 {
-    deviceList->clear();
     if (!deviceManager) {
-        deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
-        selectDeviceForContainer(containerPath);
+        devicePanel->showDetectionUnavailable();
+        devicePanel->highlightContainerDrive(containerPath);
         updateActions();
         return;
     }
     const QList<Platform::UsbDevice> devices = deviceManager->detectUsbDevices();
-    if (devices.isEmpty()) {
-        deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
-        selectDeviceForContainer(containerPath);
-        updateActions();
-        return;
-    }
-
-    for (const Platform::UsbDevice& device : devices) {
-        QString location = device.rootPath;
-        if (!device.mounted)
-            location = device.devicePath.isEmpty() ? QStringLiteral("não montado") : device.devicePath;
-        const QString name = device.displayName.isEmpty() ? location : device.displayName;
-        QString text = QStringLiteral("%1 (%2)").arg(name, location);
-        if (!device.mounted) {
-            text += QStringLiteral(" | não montado");
-        } else {
-            const QStorageInfo storage(device.rootPath);
-            if (storage.isValid() && storage.isReady())
-                text += QStringLiteral(" | %1")
-                            .arg(QStringLiteral("%1 livres").arg(formatFileSize(storage.bytesAvailable())));
-        }
-
-        auto* item = new QListWidgetItem(text, deviceList);
-        item->setData(Qt::UserRole, device.mounted ? device.rootPath : QString());
-        if (!device.mounted) {
-            item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
-            item->setForeground(QColor(QStringLiteral("#6e6e6e")));
-            const QString hint =
-                QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
-            item->setToolTip(hint);
-            item->setData(BaseToolTipRole, hint);
-        }
-    }
-
-    if (!containerPath.isEmpty())
-        selectDeviceForContainer(containerPath);
+    devicePanel->showDrives(devices);
+    if (devices.isEmpty() || !containerPath.isEmpty())
+        devicePanel->highlightContainerDrive(containerPath);
     else
-        selectDefaultUsbAfterRefresh();
+        devicePanel->selectOnlyMountedDrive();
     updateActions();
 }
 
-void MainWindow::selectDefaultUsbAfterRefresh()
+void MainWindow::onDriveDoubleClicked(const QString& rootPath)
 {
-    QListWidgetItem* onlyMounted = nullptr;
-    int mountedCount = 0;
-    for (int row = 0; row < deviceList->count(); ++row) {
-        QListWidgetItem* item = deviceList->item(row);
-        if (!item->data(Qt::UserRole).toString().isEmpty()) {
-            onlyMounted = item;
-            ++mountedCount;
-        }
-    }
-    if (mountedCount == 1) {
-        deviceList->setCurrentItem(onlyMounted);
-        return;
-    }
-    deviceList->clearSelection();
-    deviceList->setCurrentRow(-1);
-}
-
-void MainWindow::selectDeviceForContainer(const QString& containerFile)
-{
-    const QSignalBlocker blocker(deviceList);
-    const QString containerDir =
-        containerFile.isEmpty() ? QString() : normalizeDirectoryPath(QFileInfo(containerFile).absolutePath());
-
-    QListWidgetItem* match = nullptr;
-    for (int row = 0; row < deviceList->count(); ++row) {
-        QListWidgetItem* item = deviceList->item(row);
-        item->setBackground(QBrush());
-        // Only the highlight's own tooltip goes; the hint of an unmounted drive stays.
-        item->setToolTip(item->data(BaseToolTipRole).toString());
-        QFont font = item->font();
-        font.setWeight(QFont::Normal);
-        item->setFont(font);
-
-        const QString root = item->data(Qt::UserRole).toString();
-        if (!root.isEmpty() && !containerDir.isEmpty()
-            && containerDir.startsWith(normalizeDirectoryPath(root), Qt::CaseSensitive))
-            match = item;
-    }
-
-    if (!match) {
-        deviceList->clearSelection();
-        deviceList->setCurrentRow(-1);
-        return;
-    }
-    QFont font = match->font();
-    font.setWeight(QFont::Bold);
-    match->setFont(font);
-    match->setBackground(QColor(QStringLiteral("#deedff")));
-    match->setToolTip(QStringLiteral("Dispositivo associado ao container selecionado."));
-    deviceList->setCurrentItem(match);
-    deviceList->scrollToItem(match);
-}
-
-void MainWindow::onDeviceDoubleClicked(QListWidgetItem* item)
-{
-    const QString root = item ? item->data(Qt::UserRole).toString() : QString();
-    if (root.isEmpty())
-        return;
-    const QString candidate = Core::ContainerManager().containerPath(root);
+    const QString candidate = Core::ContainerManager().containerPath(rootPath);
     if (QFileInfo::exists(candidate)) {
         containerPath = candidate;
-        selectDeviceForContainer(containerPath);
+        devicePanel->highlightContainerDrive(containerPath);
         updateActions();
         return;
     }
@@ -555,7 +388,7 @@ void MainWindow::onDeviceDoubleClicked(QListWidgetItem* item)
         this, QStringLiteral("Keldra"),
         QStringLiteral("Nenhum keldra.kldr foi encontrado em %1. Use Criar cofre para criar um novo "
                        "container.")
-            .arg(root));
+            .arg(rootPath));
 }
 
 void MainWindow::chooseContainer()
@@ -567,7 +400,7 @@ void MainWindow::chooseContainer()
         return;
     containerPath = chosen;
     browser->setCurrentDirectory(QString());
-    selectDeviceForContainer(containerPath);
+    devicePanel->highlightContainerDrive(containerPath);
     updateActions();
     setStatusMessage(QStringLiteral("Container selecionado."), 5000);
 }

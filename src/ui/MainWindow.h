@@ -11,11 +11,8 @@
 class QAction;
 class QCloseEvent;
 class QLabel;
-class QListWidget;
-class QListWidgetItem;
 class QPoint;
 class QProgressDialog;
-class QToolButton;
 
 namespace Keldra::Platform {
 class DeviceManager;
@@ -23,10 +20,11 @@ class DeviceManager;
 
 namespace Keldra::UI {
 
+class DeviceListPanel;
 class VaultBrowser;
 
-// The vault application's single window: USB drive list, padlock button,
-// vault browser, menus, actions and status bar. Every vault command calls one VaultManager
+// The vault application's single window: the drive panel, the vault browser,
+// menus, actions and status bar. Every vault command calls one VaultManager
 // operation and then refreshes the browser and the actions.
 class MainWindow : public QMainWindow
 {
@@ -47,6 +45,7 @@ public:
     const Core::VaultManager& vault() const { return vaultManager; }
     Core::VaultManager& vault() { return vaultManager; }
     VaultBrowser* vaultBrowser() const { return browser; }
+    DeviceListPanel* deviceListPanel() const { return devicePanel; }
 
     // Shows the vault's current index in the browser.
     void refreshVaultFiles();
@@ -91,11 +90,9 @@ private:
     void updateVaultToggleButton();
     void setStatusMessage(const QString& text, int timeoutMs);
     void refreshDevices();
-    void selectDefaultUsbAfterRefresh();
-    void selectDeviceForContainer(const QString& containerFile);
     void showHelp();
     void showAbout();
-    void onDeviceDoubleClicked(QListWidgetItem* item);
+    void onDriveDoubleClicked(const QString& rootPath);
     void onPadlockClicked();
     void showVaultContextMenu(const QPoint& globalPosition);
 
@@ -125,8 +122,7 @@ private:
     std::unique_ptr<Platform::DeviceManager> deviceManager;
     QString containerPath;
 
-    QListWidget* deviceList = nullptr;
-    QToolButton* vaultToggleButton = nullptr;
+    DeviceListPanel* devicePanel = nullptr;
     VaultBrowser* browser = nullptr;
     QLabel* containerLabel = nullptr;
     QLabel* versionLabel = nullptr;

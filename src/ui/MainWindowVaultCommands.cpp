@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "ChangePasswordDialog.h"
+#include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
@@ -112,7 +113,7 @@ void MainWindow::createVault()
     }
     containerPath = path;
     browser->setCurrentDirectory(QString());
-    selectDeviceForContainer(containerPath);
+    devicePanel->highlightContainerDrive(containerPath);
     refreshVaultFiles();
     updateActions();
     setStatusMessage(QStringLiteral("Cofre criado com sucesso."), 5000);

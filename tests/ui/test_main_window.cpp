@@ -1,3 +1,4 @@
+#include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
@@ -43,7 +44,7 @@ struct Window
     {
         return window->findChild<QAction*>(QString::fromLatin1(name));
     }
-    QListWidget* deviceList() const { return window->findChild<QListWidget*>(QStringLiteral("deviceList")); }
+    QListWidget* deviceList() const { return window->deviceListPanel()->list(); }
     VaultBrowser* browser() const { return window->vaultBrowser(); }
     QTableWidget* table() const { return browser()->table(); }
     QLabel* label(const char* name) const
@@ -170,7 +171,7 @@ private slots:
         QCOMPARE(window.action("lockAction")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
 
         MainWindow withoutDetection{std::unique_ptr<Platform::DeviceManager>()};
-        auto* list = withoutDetection.findChild<QListWidget*>(QStringLiteral("deviceList"));
+        QListWidget* list = withoutDetection.deviceListPanel()->list();
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->item(0)->text(), QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
     }
@@ -313,7 +314,7 @@ private slots:
     void actionsBrowserAndClosingWithAnUnlockedVault()
     {
         Window window;
-        auto* padlock = window->findChild<QToolButton*>(QStringLiteral("vaultToggleButton"));
+        QToolButton* padlock = window->deviceListPanel()->padlock();
         window->show();
 
         QCOMPARE(enabledActions(window), QStringList({"exitAction", "refreshDevicesAction",

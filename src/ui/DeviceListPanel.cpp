@@ -1,0 +1,212 @@
+#include "DeviceListPanel.h"
+
+#include "VaultBrowserUtils.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QStorageInfo>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace Keldra::UI {
+
+namespace {
+
+// Kept on unmounted drives so the hint survives the container highlighting.
+constexpr int BaseToolTipRole = Qt::UserRole + 1;
+
+QIcon padlockIcon(bool unlocked, bool enabled)
+{
+    const QColor outline(enabled ? QStringLiteral("#464646") : QStringLiteral("#a5a5a5"));
+    const QColor fill(enabled ? QStringLiteral("#eeeeee") : QStringLiteral("#e2e2e2"));
+
+    QPixmap pixmap(48, 48);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(outline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    if (unlocked) {
+        painter.drawArc(QRect(14, 7, 20, 26), 400, 3920);
+        painter.drawLine(35, 19, 40, 15);
+    } else {
+        painter.drawArc(QRect(13, 7, 22, 26), 0, 2880);
+    }
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRect(10, 22, 28, 20), 4, 4);
+    painter.setBrush(outline);
+    painter.drawEllipse(QRect(22, 30, 4, 4));
+    painter.drawLine(24, 34, 24, 37);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QString driveText(const Platform::UsbDevice& device)
+{
+    QString location = device.rootPath;
+    if (!device.mounted)
+        location = device.devicePath.isEmpty() ? QStringLiteral("não montado") : device.devicePath;
+    const QString name = device.displayName.isEmpty() ? location : device.displayName;
+    QString text = QStringLiteral("%1 (%2)").arg(name, location);
+    if (!device.mounted) {
+        text += QStringLiteral(" | não montado");
+    } else {
+        const QStorageInfo storage(device.rootPath);
+        if (storage.isValid() && storage.isReady())
+            text += QStringLiteral(" | %1").arg(
+                QStringLiteral("%1 livres").arg(formatFileSize(storage.bytesAvailable())));
+    }
+    return text;
+}
+
+} // namespace
+
+DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
+{
+    // Never taller than its row: the vault table below takes the rest.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Dispositivos USB"), this));
+
+    deviceList = new QListWidget(this);
+    deviceList->setObjectName(QStringLiteral("deviceList"));
+    const int side = 3 * QFontMetrics(deviceList->font()).height() + 24 + 2 * deviceList->frameWidth();
+    deviceList->setFixedHeight(side);
+
+    auto* iconLabel = new QLabel(this);
+    iconLabel->setFixedSize(side, side);
+    iconLabel->setAlignment(Qt::AlignCenter);
+    iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/Keldra.ico")).pixmap(side, side));
+
+    padlockButton = new QToolButton(this);
+    padlockButton->setObjectName(QStringLiteral("vaultToggleButton"));
+    padlockButton->setFixedSize(side, side);
+    padlockButton->setCheckable(true);
+    padlockButton->setAutoRaise(false);
+    padlockButton->setFocusPolicy(Qt::NoFocus);
+    padlockButton->setIconSize(QSize(48, 48));
+    padlockButton->setStyleSheet(
+        QStringLiteral("QToolButton { border: 1px solid #d0d0d0; border-radius: 4px; background: #f7f7f7; }"
+                       "QToolButton:hover:enabled { background: #eeeeee; border-color: #b8b8b8; }"
+                       "QToolButton:pressed:enabled { background: #e2e2e2; }"
+                       "QToolButton:disabled { background: #f1f1f1; border-color: #dedede; }"));
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    row->addWidget(iconLabel);
+    row->addWidget(deviceList, 1);
+    row->addWidget(padlockButton);
+    layout->addLayout(row);
+
+    connect(padlockButton, &QToolButton::clicked, this, &DeviceListPanel::padlockClicked);
+    connect(deviceList, &QListWidget::currentItemChanged, this, &DeviceListPanel::currentDriveChanged);
+    connect(deviceList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        const QString root = item ? item->data(Qt::UserRole).toString() : QString();
+        if (!root.isEmpty())
+            emit driveDoubleClicked(root);
+    });
+}
+
+void DeviceListPanel::showDetectionUnavailable()
+{
+    deviceList->clear();
+    deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+}
+
+void DeviceListPanel::showDrives(const QList<Platform::UsbDevice>& drives)
+{
+    deviceList->clear();
+    if (drives.isEmpty()) {
+        deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
+        return;
+    }
+    for (const Platform::UsbDevice& device : drives) {
+        auto* item = new QListWidgetItem(driveText(device), deviceList);
+        item->setData(Qt::UserRole, device.mounted ? device.rootPath : QString());
+        if (!device.mounted) {
+            item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+            item->setForeground(QColor(QStringLiteral("#6e6e6e")));
+            const QString hint =
+                QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
+            item->setToolTip(hint);
+            item->setData(BaseToolTipRole, hint);
+        }
+    }
+}
+
+void DeviceListPanel::selectOnlyMountedDrive()
+{
+    QListWidgetItem* onlyMounted = nullptr;
+    int mountedCount = 0;
+    for (int row = 0; row < deviceList->count(); ++row) {
+        QListWidgetItem* item = deviceList->item(row);
+        if (!item->data(Qt::UserRole).toString().isEmpty()) {
+            onlyMounted = item;
+            ++mountedCount;
+        }
+    }
+    if (mountedCount == 1) {
+        deviceList->setCurrentItem(onlyMounted);
+        return;
+    }
+    deviceList->clearSelection();
+    deviceList->setCurrentRow(-1);
+}
+
+void DeviceListPanel::highlightContainerDrive(const QString& containerFile)
+{
+    const QSignalBlocker blocker(deviceList);
+    const QString containerDir =
+        containerFile.isEmpty() ? QString() : normalizeDirectoryPath(QFileInfo(containerFile).absolutePath());
+
+    QListWidgetItem* match = nullptr;
+    for (int row = 0; row < deviceList->count(); ++row) {
+        QListWidgetItem* item = deviceList->item(row);
+        item->setBackground(QBrush());
+        // Only the highlight's own tooltip goes; the hint of an unmounted drive stays.
+        item->setToolTip(item->data(BaseToolTipRole).toString());
+        QFont font = item->font();
+        font.setWeight(QFont::Normal);
+        item->setFont(font);
+
+        const QString root = item->data(Qt::UserRole).toString();
+        if (!root.isEmpty() && !containerDir.isEmpty() &&
+            containerDir.startsWith(normalizeDirectoryPath(root), Qt::CaseSensitive))
+            match = item;
+    }
+
+    if (!match) {
+        deviceList->clearSelection();
+        deviceList->setCurrentRow(-1);
+        return;
+    }
+    QFont font = match->font();
+    font.setWeight(QFont::Bold);
+    match->setFont(font);
+    match->setBackground(QColor(QStringLiteral("#deedff")));
+    match->setToolTip(QStringLiteral("Dispositivo associado ao container selecionado."));
+    deviceList->setCurrentItem(match);
+    deviceList->scrollToItem(match);
+}
+
+void DeviceListPanel::showPadlock(bool unlocked, bool enabled)
+{
+    const QSignalBlocker blocker(padlockButton);
+    padlockButton->setEnabled(enabled);
+    padlockButton->setChecked(unlocked);
+    padlockButton->setIcon(padlockIcon(unlocked, enabled));
+    if (unlocked)
+        padlockButton->setToolTip(QStringLiteral("Bloquear cofre"));
+    else if (enabled)
+        padlockButton->setToolTip(QStringLiteral("Desbloquear cofre"));
+    else
+        padlockButton->setToolTip(QStringLiteral("Selecione um container para desbloquear o cofre."));
+}
+
+} // namespace Keldra::UI
