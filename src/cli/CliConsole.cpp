@@ -2,8 +2,6 @@
 
 #include <QFile>
 
-#include <sodium.h>
-
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -134,13 +132,6 @@ QByteArray PasswordReader::read(const QString& prompt)
     if (password.endsWith('\r'))
         password.chop(1);
     return password;
-}
-
-void wipePassword(QByteArray& password)
-{
-    if (!password.isEmpty())
-        sodium_memzero(const_cast<char*>(password.constData()), static_cast<size_t>(password.size()));
-    password.clear();
 }
 
 ProgressPrinter::ProgressPrinter(const QString& label) : m_label(label), m_enabled(stderrIsTerminal()) {}

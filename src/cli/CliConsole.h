@@ -35,9 +35,6 @@ private:
     bool m_interactive;
 };
 
-// Overwrites a password buffer before it is released.
-void wipePassword(QByteArray& password);
-
 // Progress on standard error, only when it is a terminal; keeps to one line.
 class ProgressPrinter {
 public:

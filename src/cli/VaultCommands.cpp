@@ -2,6 +2,7 @@
 
 #include "CliConsole.h"
 
+#include "crypto/SecureMemory.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultManagerHelpers.h"
 #include "storage/WriteBehind.h"
@@ -15,6 +16,7 @@ using namespace Keldra::Cli;
 using Keldra::Core::VaultDirectoryEntry;
 using Keldra::Core::VaultFileEntry;
 using Keldra::Core::VaultManager;
+using Keldra::Core::wipe;
 
 namespace {
 
@@ -40,7 +42,7 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
         return fail(QStringLiteral("Nenhuma senha foi informada."));
     VaultManager vault;
     const bool unlocked = vault.unlockVault(container, password);
-    wipePassword(password);
+    wipe(password);
     if (!unlocked)
         return fail(UnlockFailed);
 
@@ -124,19 +126,19 @@ int runCreateCommand(const QStringList& args)
     if (reader.interactive()) {
         QByteArray confirmation = reader.read(QStringLiteral("Confirme a senha: "));
         const bool same = confirmation == password;
-        wipePassword(confirmation);
+        wipe(confirmation);
         if (!same) {
-            wipePassword(password);
+            wipe(password);
             return fail(QStringLiteral("As senhas informadas não coincidem."));
         }
     }
     if (password.size() < MinimumPasswordLength) {
-        wipePassword(password);
+        wipe(password);
         return fail(QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
     }
     VaultManager vault;
     const bool created = vault.createVault(container, password);
-    wipePassword(password);
+    wipe(password);
     if (!created)
         return fail(QStringLiteral("Não foi possível criar o cofre."));
     return ExitDone;
@@ -326,8 +328,8 @@ int runChangePasswordCommand(const QStringList& args)
     QByteArray current = reader.read(QStringLiteral("Senha atual: "));
     QByteArray next = current.isEmpty() ? QByteArray() : reader.read(QStringLiteral("Nova senha: "));
     const auto wipeAll = [&]() {
-        wipePassword(current);
-        wipePassword(next);
+        wipe(current);
+        wipe(next);
     };
     if (current.isEmpty()) {
         wipeAll();
@@ -340,7 +342,7 @@ int runChangePasswordCommand(const QStringList& args)
     if (reader.interactive()) {
         QByteArray confirmation = reader.read(QStringLiteral("Confirme a nova senha: "));
         const bool same = confirmation == next;
-        wipePassword(confirmation);
+        wipe(confirmation);
         if (!same) {
             wipeAll();
             return fail(QStringLiteral("A confirmação não coincide com a nova senha."));

@@ -7,6 +7,7 @@
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 
+#include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
 
 #include <QApplication>
@@ -17,8 +18,6 @@
 #include <QProgressDialog>
 #include <QSaveFile>
 
-#include <sodium.h>
-
 namespace Keldra::UI {
 
 namespace {
@@ -28,12 +27,7 @@ const QString kBackupTitle = QStringLiteral("Fazer backup");
 constexpr qint64 BackupChunkSize = 8 * 1024 * 1024;
 
 // Passwords live only as long as the command that needs them.
-void wipe(QByteArray& secret)
-{
-    if (!secret.isEmpty())
-        sodium_memzero(secret.data(), size_t(secret.size()));
-    secret.clear();
-}
+using Core::wipe;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "crypto/CryptoManager.h"
 
+#include "crypto/SecureMemory.h"
 #include "crypto/XChaCha20Poly1305.h"
 
 #include <QCryptographicHash>
@@ -41,12 +42,6 @@ QByteArray randomBytes(int length)
     return out;
 }
 
-void wipe(QByteArray& data)
-{
-    if (!data.isEmpty())
-        sodium_memzero(data.data(), static_cast<size_t>(data.size()));
-}
-
 QByteArray hmac(QMessageAuthenticationCode& mac, const QByteArray& message)
 {
     mac.reset();
@@ -69,7 +64,8 @@ QByteArray pbkdf2Sha256(const QByteArray& password, const QByteArray& salt, int 
         message.append(char((index >> 8) & 0xff));
         message.append(char(index & 0xff));
         QByteArray u = hmac(mac, message);
-        QByteArray block = u;
+        // A copy of its own: wiping u must not wipe the block it starts.
+        QByteArray block(u.constData(), u.size());
         for (int j = 2; j <= iterations; ++j) {
             QByteArray next = hmac(mac, u);
             wipe(u);

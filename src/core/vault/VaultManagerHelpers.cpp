@@ -3,8 +3,6 @@
 #include <QDateTime>
 #include <QStringList>
 
-#include <sodium.h>
-
 namespace Keldra::Core::detail {
 
 QString normalizedVaultPath(const QString& path)
@@ -74,13 +72,6 @@ void ensureParentDirectories(SecureFileIndex* index, const QString& path)
 QString lastPathComponent(const QString& path)
 {
     return path.section(QLatin1Char('/'), -1);
-}
-
-void wipe(QByteArray& bytes)
-{
-    if (!bytes.isEmpty())
-        sodium_memzero(const_cast<char*>(bytes.constData()), static_cast<size_t>(bytes.size()));
-    bytes.clear();
 }
 
 } // namespace Keldra::Core::detail

@@ -22,20 +22,4 @@ void ensureParentDirectories(SecureFileIndex* index, const QString& path);
 // Last component of a normalised path.
 QString lastPathComponent(const QString& path);
 
-// Overwrites the bytes in place, then releases them. Shared copies are
-// wiped too, which is what we want for key material.
-void wipe(QByteArray& bytes);
-
-// Wipes a key buffer when it leaves scope, whatever the return path.
-class KeyWiper {
-public:
-    explicit KeyWiper(QByteArray& bytes) : m_bytes(bytes) {}
-    ~KeyWiper() { wipe(m_bytes); }
-    KeyWiper(const KeyWiper&) = delete;
-    KeyWiper& operator=(const KeyWiper&) = delete;
-
-private:
-    QByteArray& m_bytes;
-};
-
 } // namespace Keldra::Core::detail

@@ -2,14 +2,10 @@
 // and the index encryption every other operation stores through.
 
 #include "vault/VaultManager.h"
-#include "vault/VaultManagerHelpers.h"
-
+#include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
 
 namespace Keldra::Core {
-
-using detail::KeyWiper;
-using detail::wipe;
 
 namespace {
 
