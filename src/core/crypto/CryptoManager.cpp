@@ -231,27 +231,6 @@ bool CryptoManager::PieceDecryptor::finish(QByteArrayView tag)
     return isValid() && tag.size() == TagSize && m_opener->finish(bytes(tag));
 }
 
-QByteArray CryptoManager::hmacSha256(const QByteArray& data, const QByteArray& key) const
-{
-    if (key.size() < static_cast<qsizetype>(crypto_auth_hmacsha256_KEYBYTES))
-        return {};
-    QByteArray out(crypto_auth_hmacsha256_BYTES, Qt::Uninitialized);
-    if (crypto_auth_hmacsha256(bytes(out), bytes(data), static_cast<unsigned long long>(data.size()), bytes(key))
-        != 0)
-        return {};
-    return out;
-}
-
-bool CryptoManager::constantTimeEquals(const QByteArray& a, const QByteArray& b) const
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char accumulator = 0;
-    for (qsizetype k = 0; k < a.size(); ++k)
-        accumulator |= static_cast<unsigned char>(a[k] ^ b[k]);
-    return accumulator == 0;
-}
-
 QByteArray CryptoManager::deriveKey(const QByteArray& password, const KeyDerivationParams& params) const
 {
     if (password.isEmpty() || params.salt.isEmpty() || params.keyLength < 1)

@@ -77,10 +77,6 @@ public:
         std::unique_ptr<XChaCha20Poly1305::Opener> m_opener;
     };
 
-    // Keyed with the first 32 bytes of key; empty when key is shorter.
-    [[nodiscard]] QByteArray hmacSha256(const QByteArray& data, const QByteArray& key) const;
-    [[nodiscard]] bool constantTimeEquals(const QByteArray& a, const QByteArray& b) const;
-
     [[nodiscard]] QByteArray deriveKey(const QByteArray& password, const KeyDerivationParams& params) const;
 };
 

@@ -1,10 +1,7 @@
-#include "crypto/AuthManager.h"
 #include "crypto/CryptoManager.h"
 
-#include <QCryptographicHash>
 #include <QTest>
 
-using Keldra::Core::AuthManager;
 using Keldra::Core::CryptoManager;
 using Keldra::Core::KeyDerivationParams;
 
@@ -41,10 +38,7 @@ private slots:
     void decryptRefusesShortInputAndWrongContext();
     void tamperingAnyByteIsDetected();
     void emptyPlaintextAndAssociatedData();
-    void hmacUsesFirst32KeyBytes();
-    void constantTimeEquals();
     void randomValues();
-    void authenticateAgainstVerifier();
 };
 
 void TestCryptoManager::pbkdf2MatchesPublishedVectors_data()
@@ -210,31 +204,6 @@ void TestCryptoManager::emptyPlaintextAndAssociatedData()
     QCOMPARE(crypto.decrypt(sealed, key, nonce), QByteArray("x"));
 }
 
-void TestCryptoManager::hmacUsesFirst32KeyBytes()
-{
-    const CryptoManager crypto;
-    QByteArray key;
-    for (int i = 0; i < 40; ++i)
-        key.append(char(i));
-    // Python: hmac.new(bytes(range(32)), b'Keldra index', hashlib.sha256).hexdigest().
-    const QByteArray expected = hex("f695e47ee6ac4b8ba40742a5a6395a510fc6886cd9d019dee5afcb3aa39bb0ca");
-    QCOMPARE(crypto.hmacSha256("Keldra index", key).toHex(), expected.toHex());
-    QCOMPARE(crypto.hmacSha256("Keldra index", key.left(32)), crypto.hmacSha256("Keldra index", key));
-    QVERIFY(crypto.hmacSha256("Keldra index", key.left(31)).isEmpty());
-    QCOMPARE(crypto.hmacSha256(QByteArray(), key).size(), 32);
-}
-
-void TestCryptoManager::constantTimeEquals()
-{
-    const CryptoManager crypto;
-    QVERIFY(crypto.constantTimeEquals(QByteArray(), QByteArray()));
-    QVERIFY(crypto.constantTimeEquals("abc", "abc"));
-    QVERIFY(!crypto.constantTimeEquals("abc", "abcd"));
-    QVERIFY(!crypto.constantTimeEquals("abc", QByteArray()));
-    QVERIFY(!crypto.constantTimeEquals("abc", "abd"));
-    QVERIFY(!crypto.constantTimeEquals(QByteArray("\x80xx", 3), QByteArray("\x00xx", 3)));
-}
-
 void TestCryptoManager::randomValues()
 {
     const CryptoManager crypto;
@@ -243,21 +212,6 @@ void TestCryptoManager::randomValues()
     QCOMPARE(crypto.generateSalt(16).size(), 16);
     QCOMPARE(crypto.generateNonce(24).size(), 24);
     QVERIFY(crypto.generateNonce(24) != crypto.generateNonce(24));
-}
-
-void TestCryptoManager::authenticateAgainstVerifier()
-{
-    const KeyDerivationParams params = pbkdf2("0123456789abcdef", 10, 64);
-    // Python: sha256(pbkdf2_hmac('sha256', b'correct horse', b'0123456789abcdef', 10, 64)).
-    const QByteArray verifier = hex("fe106136031e17bc2d1f681b6ec058f47983677d8bc493934e27a3ba37563160");
-
-    const AuthManager auth{CryptoManager()};
-    QVERIFY(auth.authenticate("correct horse", verifier, params));
-    QVERIFY(!auth.authenticate("correct horsE", verifier, params));
-    QVERIFY(!auth.authenticate("correct horse", QByteArray(), params));
-    QVERIFY(!auth.authenticate(QByteArray(), verifier, params));
-    QVERIFY(!auth.authenticate("correct horse", verifier.left(31), params));
-    QVERIFY(!auth.authenticate("correct horse", verifier + '\0', params));
 }
 
 QTEST_GUILESS_MAIN(TestCryptoManager)
