@@ -1,5 +1,7 @@
 #include "UpdateState.h"
 
+#include "KeldraVersion.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -26,7 +28,7 @@ void setError(QString* error, const QString& message)
 
 QString configToolVersion()
 {
-    return QStringLiteral("1.0.0");
+    return QStringLiteral(KELDRA_VERSION);
 }
 
 QString updateStatePath(const QString& root)

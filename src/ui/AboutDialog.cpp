@@ -1,5 +1,7 @@
 #include "AboutDialog.h"
 
+#include "KeldraVersion.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -106,7 +108,7 @@ void AboutDialog::buildUi()
 
     QString version = QCoreApplication::applicationVersion();
     if (version.isEmpty())
-        version = QStringLiteral("1.0.0");
+        version = QStringLiteral(KELDRA_VERSION);
     productInfoLabel = new QLabel(this);
     productInfoLabel->setTextFormat(Qt::RichText);
     productInfoLabel->setText(

@@ -4,6 +4,7 @@
 #include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "HelpDialog.h"
+#include "KeldraVersion.h"
 #include "PlatformDeviceManager.h"
 #include "VaultBrowser.h"
 
@@ -30,7 +31,6 @@ namespace Keldra::UI {
 namespace {
 
 const QString kProductWebPage = QStringLiteral("https://keldra.com.br");
-const QString kApplicationVersion = QStringLiteral("1.0.0");
 const QString kSmallLabelStyle =
     QStringLiteral("QLabel { font-size: 11px; padding-left: 4px; padding-right: 4px; }");
 
@@ -123,7 +123,7 @@ void MainWindow::buildUi()
     // first status text is not elided against a default width.
     boxLayout->activate();
 
-    versionLabel = new QLabel(QStringLiteral("Versão %1").arg(kApplicationVersion), this);
+    versionLabel = new QLabel(QStringLiteral("Versão %1").arg(QStringLiteral(KELDRA_VERSION)), this);
     versionLabel->setObjectName(QStringLiteral("versionLabel"));
     versionLabel->setFixedWidth(180);
     versionLabel->setAlignment(Qt::AlignCenter);

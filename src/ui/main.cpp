@@ -1,4 +1,5 @@
 #include "vault/AllocatorTuning.h"
+#include "KeldraVersion.h"
 #include "MainWindow.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@ int main(int argc, char* argv[])
     Keldra::Core::AllocatorTuning::keepLargeBuffers();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keldra"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setApplicationVersion(QStringLiteral(KELDRA_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Keldra"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/Keldra.ico")));
 
