@@ -3,6 +3,7 @@
 #include "CliConsole.h"
 
 #include "crypto/SecureMemory.h"
+#include "vault/PasswordRules.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultManagerHelpers.h"
 #include "storage/WriteBehind.h"
@@ -22,7 +23,6 @@ namespace {
 
 const QString UnlockFailed =
     QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado.");
-constexpr int MinimumPasswordLength = 10;
 
 QString containerArgument(const QStringList& args)
 {
@@ -132,7 +132,7 @@ int runCreateCommand(const QStringList& args)
             return fail(QStringLiteral("As senhas informadas não coincidem."));
         }
     }
-    if (password.size() < MinimumPasswordLength) {
+    if (!Keldra::Core::PasswordRules::longEnoughForNewVault(password)) {
         wipe(password);
         return fail(QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
     }
@@ -335,7 +335,7 @@ int runChangePasswordCommand(const QStringList& args)
         wipeAll();
         return fail(QStringLiteral("Informe a senha atual."));
     }
-    if (QString::fromUtf8(next).size() < MinimumPasswordLength) {
+    if (!Keldra::Core::PasswordRules::longEnoughForChange(QString::fromUtf8(next))) {
         wipeAll();
         return fail(QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
     }

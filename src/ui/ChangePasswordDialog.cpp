@@ -2,6 +2,8 @@
 
 #include "DialogHooks.h"
 
+#include "vault/PasswordRules.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -65,7 +67,7 @@ void ChangePasswordDialog::validateAndAccept()
         DialogHooks::warning(this, title, QStringLiteral("Informe a senha atual."));
         return;
     }
-    if (newPasswordEdit->text().size() < 10) {
+    if (!Core::PasswordRules::longEnoughForChange(newPasswordEdit->text())) {
         DialogHooks::warning(this, title,
                              QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
         return;

@@ -9,6 +9,7 @@
 
 #include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
+#include "vault/PasswordRules.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -59,7 +60,7 @@ QByteArray MainWindow::requestNewVaultPassword() const
                              QStringLiteral("As senhas informadas não coincidem."));
         return QByteArray();
     }
-    if (first.size() < 10) {
+    if (!Core::PasswordRules::longEnoughForNewVault(first)) {
         wipe(first);
         DialogHooks::warning(nullptr, QStringLiteral("Keldra"),
                              QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));

@@ -253,6 +253,8 @@ void CliVaultTest::wrongPasswordAndPasswordChange()
     const Run shortNew = cli({QStringLiteral("passwd"), copy}, Password + "\ncurta\n");
     QCOMPARE(shortNew.code, 1);
     QCOMPARE(QString::fromUtf8(shortNew.err).trimmed(), QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+    // A change counts characters: five two-byte letters are too short.
+    QCOMPARE(cli({QStringLiteral("passwd"), copy}, Password + "\nááááá\n").code, 1);
     QCOMPARE(readFile(copy), before);
 
     const QByteArray newPassword = "çãé nova senha";

@@ -60,8 +60,10 @@ private slots:
         QTest::newRow("confirmation differs in case") << "old" << "Senha-Nova-1" << "senha-nova-1"
                                                       << "A confirmação não coincide com a nova senha.";
         QTest::newRow("exactly ten") << "old" << "0123456789" << "0123456789" << "";
-        // Ten UTF-16 code units, even though they are 20 UTF-8 bytes.
+        // Characters count here, not bytes: ten letters of two bytes pass, five do not.
         QTest::newRow("ten accented") << "old" << "ááááááááéé" << "ááááááááéé" << "";
+        QTest::newRow("five accented") << "old" << "ááááá" << "ááááá"
+                                       << "Use uma nova senha com pelo menos 10 caracteres.";
         QTest::newRow("blanks are kept") << " old " << " 0123456789 " << " 0123456789 " << "";
     }
     void changePasswordChecksInOrder()
