@@ -4,6 +4,7 @@
 #include "storage/ContainerHeaderWriter.h"
 
 #include "format/Base64.h"
+#include "format/ContainerFormat.h"
 #include "format/JsonStringLocator.h"
 
 #include <QDir>
@@ -16,11 +17,11 @@ namespace Keldra::Core {
 
 namespace {
 
-const QByteArray Magic = QByteArrayLiteral("KELDRA3");
+using namespace ContainerFormat;
+
 const QString HeaderMagic = QStringLiteral("KELDRA");
 constexpr int ContainerFormatVersion = 3;
 constexpr int DefaultKdfIterations = 250000;
-constexpr int LengthDigits = 20;
 // A length line is 21 bytes in every file we write; anything far longer is not a container.
 constexpr qint64 MaxLengthLine = 4096;
 constexpr qint64 ZeroChunk = 64 * 1024;
@@ -42,18 +43,11 @@ bool writeZeros(QIODevice& device, qint64 count)
     return true;
 }
 
-QByteArray lengthLine(qint64 headerLength)
-{
-    QByteArray line = QByteArray::number(headerLength).rightJustified(LengthDigits, '0');
-    line.append('\n');
-    return line;
-}
-
 // Length line, header bytes and zero padding, starting right after the magic.
 bool writeHeaderRegion(QIODevice& device, const QByteArray& header)
 {
-    return device.seek(ContainerManager::MagicSize) && writeAll(device, lengthLine(header.size()))
-        && writeAll(device, header) && writeZeros(device, ContainerManager::HeaderRegionSize - header.size());
+    return device.seek(MagicSize) && writeAll(device, lengthLine(header.size())) && writeAll(device, header)
+        && writeZeros(device, HeaderRegionSize - header.size());
 }
 
 QByteArray base64Field(const QJsonObject& object, const char* key)
@@ -71,11 +65,6 @@ QString base64String(const QByteArray& bytes)
 QString ContainerManager::containerPath(const QString& folder) const
 {
     return QDir(folder).filePath(QLatin1String(FileName));
-}
-
-bool ContainerManager::containerExists(const QString& folder) const
-{
-    return QFile::exists(containerPath(folder));
 }
 
 QJsonObject ContainerManager::cryptoMetadataToJson(const ContainerCryptoMetadata& metadata) const
@@ -129,24 +118,6 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     header.reserve(small.size() + index.size());
     header.append(small.constData(), split).append(index).append(small.constData() + split, small.size() - split);
     return header;
-}
-
-QByteArray ContainerManager::readContainer(const QString& path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool ContainerManager::writeContainer(const QString& path, const QByteArray& bytes) const
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (!writeAll(file, bytes))
-        return false;
-    return file.commit();
 }
 
 bool ContainerManager::readDocument(const QString& path, ContainerDocument* out) const
@@ -234,7 +205,8 @@ bool ContainerManager::writeDocument(const QString& path, const ContainerDocumen
     if (!file.open(openMode))
         return false;
     // Placeholder length line and region first, so the payload lands at its final offset.
-    if (!writeAll(file, Magic) || !writeAll(file, lengthLine(0)) || !writeZeros(file, HeaderRegionSize))
+    if (!writeAll(file, QByteArray(Magic)) || !writeAll(file, lengthLine(0))
+        || !writeZeros(file, HeaderRegionSize))
         return false;
     if (writer && !writer(&file))
         return false;

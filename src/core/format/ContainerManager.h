@@ -44,20 +44,12 @@ class ContainerManager
 {
 public:
     static constexpr const char* FileName = "keldra.kldr";
-    static constexpr qint64 MagicSize = 7;
-    static constexpr qint64 LengthLineSize = 21; // 20 digits + line feed
-    static constexpr qint64 HeaderRegionSize = 8388608;
-    static constexpr qint64 PayloadStart = MagicSize + LengthLineSize + HeaderRegionSize; // 8388636
 
     [[nodiscard]] QString containerPath(const QString& folder) const;
-    [[nodiscard]] bool containerExists(const QString& folder) const;
 
     [[nodiscard]] QJsonObject cryptoMetadataToJson(const ContainerCryptoMetadata& metadata) const;
     [[nodiscard]] ContainerCryptoMetadata cryptoMetadataFromJson(const QJsonObject& object) const;
     [[nodiscard]] QByteArray buildHeader(const ContainerDocument& document) const;
-
-    [[nodiscard]] QByteArray readContainer(const QString& path) const;
-    [[nodiscard]] bool writeContainer(const QString& path, const QByteArray& bytes) const;
 
     [[nodiscard]] bool readDocument(const QString& path, ContainerDocument* out) const;
 

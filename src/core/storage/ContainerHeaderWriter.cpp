@@ -1,5 +1,6 @@
 #include "storage/ContainerHeaderWriter.h"
 
+#include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
 #include "storage/HeaderJournal.h"
 
@@ -8,21 +9,23 @@
 
 namespace Keldra::Core {
 
+using namespace ContainerFormat;
+
 namespace {
 
 // The length line of every container this system writes: exactly 20 digits and a line feed.
 bool parseLengthLine(const QByteArray& line, qint64* length)
 {
-    if (line.size() != ContainerHeaderWriter::LengthLineSize || line.back() != '\n')
+    if (line.size() != LengthLineSize || line.back() != '\n')
         return false;
     qint64 value = 0;
-    for (qint64 i = 0; i < ContainerHeaderWriter::LengthLineSize - 1; ++i) {
+    for (qint64 i = 0; i < LengthLineSize - 1; ++i) {
         const char c = line[i];
         if (c < '0' || c > '9')
             return false;
         value = value * 10 + (c - '0');
-        if (value > ContainerHeaderWriter::RegionSize)
-            value = ContainerHeaderWriter::RegionSize + 1; // out of range; stop growing
+        if (value > HeaderRegionSize)
+            value = HeaderRegionSize + 1; // out of range; stop growing
     }
     *length = value;
     return true;
@@ -40,7 +43,7 @@ QSet<QString>& cleanRegions()
 qint64 endOfPadding(ContainerFile* container, qint64 from)
 {
     constexpr qint64 Chunk = 1024 * 1024;
-    const qint64 regionEnd = ContainerHeaderWriter::RegionStart + ContainerHeaderWriter::RegionSize;
+    const qint64 regionEnd = HeaderRegionStart + HeaderRegionSize;
     qint64 end = from;
     for (qint64 at = from; at < regionEnd; at += Chunk) {
         const QByteArray bytes = container->readAt(at, qMin(Chunk, regionEnd - at));
@@ -65,15 +68,10 @@ bool rollBack(ContainerFile* container, const QString& containerPath, const Jour
 
 } // namespace
 
-QByteArray ContainerHeaderWriter::lengthLine(qint64 headerLength)
-{
-    return QByteArray::number(headerLength).rightJustified(LengthLineSize - 1, '0') + '\n';
-}
-
 bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QByteArray& header,
                                           qint64 sizeToRestore)
 {
-    if (header.isEmpty() || header.size() > RegionSize)
+    if (header.isEmpty() || header.size() > HeaderRegionSize)
         return false;
     // An unsettled earlier change must be rolled back by ContainerRecovery before
     // anything is appended; recovering here could cut off blocks just written.
@@ -83,12 +81,12 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
     ContainerFile container(containerPath);
     if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return false;
-    const QByteArray prefix = container.readAt(0, RegionStart);
+    const QByteArray prefix = container.readAt(0, HeaderRegionStart);
     qint64 oldLength = 0;
-    if (prefix.size() != RegionStart || !prefix.startsWith("KELDRA3")
+    if (prefix.size() != HeaderRegionStart || !prefix.startsWith(Magic)
         || !parseLengthLine(prefix.mid(MagicSize), &oldLength))
         return false;
-    oldLength = qMin(oldLength, RegionSize);
+    oldLength = qMin(oldLength, HeaderRegionSize);
 
     // Compare only as far as either header reaches; beyond it both are zero
     // padding. A region we have not seen yet may carry other bytes there
@@ -96,12 +94,12 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
     qint64 reach = qMax<qint64>(header.size(), oldLength);
     const QString key = QFileInfo(containerPath).absoluteFilePath();
     if (!cleanRegions().contains(key)) {
-        const qint64 end = endOfPadding(&container, RegionStart + reach);
+        const qint64 end = endOfPadding(&container, HeaderRegionStart + reach);
         if (end < 0)
             return false;
-        if (end == RegionStart + reach)
+        if (end == HeaderRegionStart + reach)
             cleanRegions().insert(key); // nothing to clear, whatever happens to this rewrite
-        reach = end - RegionStart;
+        reach = end - HeaderRegionStart;
     }
     const QByteArray oldBytes = container.readAt(MagicSize, LengthLineSize + reach);
     if (oldBytes.size() != LengthLineSize + reach)

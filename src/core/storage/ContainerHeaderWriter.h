@@ -19,11 +19,6 @@ namespace Keldra::Core {
 class ContainerHeaderWriter
 {
 public:
-    static constexpr qint64 MagicSize = 7;
-    static constexpr qint64 LengthLineSize = 21; // 20 digits and a line feed
-    static constexpr qint64 RegionStart = MagicSize + LengthLineSize;
-    static constexpr qint64 RegionSize = 8388608;
-
     // `header` is the complete header JSON. `sizeToRestore` is the container
     // size a rolled-back change returns to (import passes its size before the
     // appended blocks); negative means the current size. On false the header
@@ -31,9 +26,6 @@ public:
     // the next open.
     [[nodiscard]] static bool rewriteHeader(const QString& containerPath, const QByteArray& header,
                                             qint64 sizeToRestore = -1);
-
-    // The 20-digit length line with its line feed.
-    static QByteArray lengthLine(qint64 headerLength);
 };
 
 } // namespace Keldra::Core

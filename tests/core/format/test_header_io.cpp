@@ -1,6 +1,7 @@
 // Reading and building the container header through the fast paths gives
 // exactly what the plain QJsonDocument route gives, also for headers this
 // program would never write itself.
+#include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 
 #include <QFile>
@@ -43,7 +44,7 @@ QByteArray referenceHeader(const ContainerManager& manager, const ContainerDocum
 QByteArray containerBytes(const QByteArray& header, char fill, qint64 payload = 100)
 {
     QByteArray bytes = "KELDRA3" + QByteArray::number(header.size()).rightJustified(20, '0') + '\n' + header;
-    bytes.append(QByteArray(ContainerManager::HeaderRegionSize - header.size(), fill));
+    bytes.append(QByteArray(ContainerFormat::HeaderRegionSize - header.size(), fill));
     bytes.append(QByteArray(payload, '\x5a'));
     return bytes;
 }
@@ -127,7 +128,7 @@ void TestHeaderIo::readsHeadersWithAnyPaddingAndLayout()
     QCOMPARE(read.crypto.nonce, expected.crypto.nonce);
     QCOMPARE(read.crypto.payloadNonce, expected.crypto.payloadNonce);
     QCOMPARE(read.crypto.encryptedMasterKey, expected.crypto.encryptedMasterKey);
-    QCOMPARE(read.payloadOffset, ContainerManager::PayloadStart);
+    QCOMPARE(read.payloadOffset, ContainerFormat::PayloadStart);
 }
 
 void TestHeaderIo::refusesRegionCutShort()

@@ -5,6 +5,7 @@
 // verify, a reported success must be on the drive, and a reported failure
 // must leave the container as it was.
 #include "storage/ContainerFaultInjector.h"
+#include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 #include "storage/ContainerRecovery.h"
 #include "crypto/CryptoManager.h"
@@ -410,7 +411,7 @@ private slots:
         QVERIFY(vault.createDirectory("docs/sub"));
         QVERIFY(vault.lockVault());
         m_base = readFile(m_container);
-        QVERIFY(m_base.size() > ContainerManager::PayloadStart);
+        QVERIFY(m_base.size() > ContainerFormat::PayloadStart);
     }
 
     void cleanup()

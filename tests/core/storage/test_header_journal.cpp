@@ -1,6 +1,7 @@
 // The write path under the header: the file layer with its fault injector,
 // the journal, the in-place header rewrite and its recovery, swept over every
 // byte and every call at which a rewrite can be interrupted.
+#include "format/ContainerFormat.h"
 #include "storage/ContainerFaultInjector.h"
 #include "storage/ContainerFile.h"
 #include "storage/ContainerHeaderWriter.h"
@@ -26,9 +27,9 @@ QString scratchBase()
 
 // A container-shaped file: magic, length line, header, zero padding to the
 // end of the region and some payload bytes.
-QByteArray containerBytes(const QByteArray& header, qint64 padding = ContainerHeaderWriter::RegionSize)
+QByteArray containerBytes(const QByteArray& header, qint64 padding = ContainerFormat::HeaderRegionSize)
 {
-    QByteArray bytes = "KELDRA3" + ContainerHeaderWriter::lengthLine(header.size()) + header;
+    QByteArray bytes = "KELDRA3" + ContainerFormat::lengthLine(header.size()) + header;
     bytes.append(QByteArray(padding - header.size(), '\0'));
     bytes.append("PAYLOAD-BLOCKS-THAT-MUST-SURVIVE");
     return bytes;
@@ -240,7 +241,7 @@ private slots:
         const QString path = dir.filePath("keldra.kldr");
         QByteArray dirty = containerBytes(R"({"h":"old"})");
         dirty.replace(28 + 5000, 7, "GARBAGE");
-        dirty[ContainerHeaderWriter::RegionStart + ContainerHeaderWriter::RegionSize - 1] = 'Z';
+        dirty[ContainerFormat::PayloadStart - 1] = 'Z';
         writeFile(path, dirty);
         QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":"new"})"));
         QCOMPARE(readFile(path), containerBytes(R"({"h":"new"})"));
@@ -261,7 +262,7 @@ private slots:
         }
         writeFile(path, containerBytes(header));
         QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray()));
-        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray(ContainerHeaderWriter::RegionSize + 1, 'x')));
+        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray(ContainerFormat::HeaderRegionSize + 1, 'x')));
         // An unsettled journal blocks further rewrites until recovery ran.
         writeFile(HeaderJournal::journalPath(path), "torn");
         QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));

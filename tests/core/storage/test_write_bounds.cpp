@@ -1,7 +1,7 @@
 // Index changes write about the size of the header, not the 8 MiB region,
 // and leave the region exactly as a full rewrite would: header, then zeros.
 #include "storage/ContainerFaultInjector.h"
-#include "format/ContainerManager.h"
+#include "format/ContainerFormat.h"
 #include "vault/VaultManager.h"
 
 #include <QFile>
@@ -29,8 +29,8 @@ bool regionIsCanonical(const QString& container)
     QFile file(container);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray region = file.read(ContainerManager::PayloadStart);
-    if (region.size() != ContainerManager::PayloadStart || !region.startsWith("KELDRA3"))
+    const QByteArray region = file.read(ContainerFormat::PayloadStart);
+    if (region.size() != ContainerFormat::PayloadStart || !region.startsWith("KELDRA3"))
         return false;
     const qint64 length = region.mid(7, 20).toLongLong();
     if (region.at(27) != '\n' || length < 1 || region.at(28) != '{' || region.at(28 + length - 1) != '}')

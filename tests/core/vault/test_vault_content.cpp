@@ -5,6 +5,7 @@
 
 #include "VaultTestSupport.h"
 
+#include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 #include "vault/VaultManager.h"
 
@@ -371,19 +372,19 @@ void VaultContentTest::compactionDropsDeadSpaceAndKeepsContent()
             live += block.encryptedSize;
     }
     const qint64 oldSize = QFileInfo(m_container).size();
-    QVERIFY(oldSize > ContainerManager::PayloadStart + live);
+    QVERIFY(oldSize > ContainerFormat::PayloadStart + live);
 
     QStringList texts;
     QString preserved = QStringLiteral("stale");
     QVERIFY(m_vault.compactVault([&](qint64, qint64, const QString& text) { texts.append(text); }, &preserved));
     QVERIFY(preserved.isEmpty());
     QCOMPARE(texts.last(), QStringLiteral("Substituindo container no USB"));
-    QCOMPARE(QFileInfo(m_container).size(), ContainerManager::PayloadStart + live);
+    QCOMPARE(QFileInfo(m_container).size(), ContainerFormat::PayloadStart + live);
 
     const QList<VaultFileEntry> after = m_vault.fileIndex().entries();
     QCOMPARE(after.size(), before.size());
     QCOMPARE(directoryPaths(m_vault), directoriesBefore);
-    qint64 expectedOffset = ContainerManager::PayloadStart;
+    qint64 expectedOffset = ContainerFormat::PayloadStart;
     for (int i = 0; i < after.size(); ++i) {
         QCOMPARE(after.at(i).id, before.at(i).id);
         QCOMPARE(after.at(i).vaultPath, before.at(i).vaultPath);

@@ -4,6 +4,7 @@
 
 #include "VaultTestSupport.h"
 
+#include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 #include "crypto/CryptoManager.h"
 #include "vault/VaultManager.h"
@@ -23,7 +24,7 @@ const QByteArray Password = QByteArrayLiteral("senha muito secreta");
 
 QByteArray payloadArea(const QString& container)
 {
-    return readAll(container).mid(static_cast<int>(ContainerManager::PayloadStart));
+    return readAll(container).mid(static_cast<int>(ContainerFormat::PayloadStart));
 }
 
 } // namespace
@@ -77,7 +78,7 @@ void VaultKeysTest::initTestCase()
 
 void VaultKeysTest::newContainerHeader()
 {
-    QCOMPARE(qint64(m_freshContainer.size()), ContainerManager::PayloadStart);
+    QCOMPARE(qint64(m_freshContainer.size()), ContainerFormat::PayloadStart);
     QVERIFY(m_freshContainer.startsWith("KELDRA3"));
 
     const QString path = m_dir.filePath(QStringLiteral("fresh.kldr"));
@@ -235,7 +236,7 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
 
     const QByteArray content = "content written by an older version";
     VaultFileBlock block;
-    block.offset = ContainerManager::PayloadStart;
+    block.offset = ContainerFormat::PayloadStart;
     block.plainSize = content.size();
     block.nonce = crypto.generateNonce(24);
     const QByteArray cipherText = crypto.encrypt(content, fileKey, block.nonce, "KELDRA|file-block|3");

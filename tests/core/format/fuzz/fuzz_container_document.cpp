@@ -5,6 +5,7 @@
 //   1: a whole container file as it is;
 //   2: header JSON placed in a well-formed region (correct length line);
 //   3: a length line (first 21 bytes) and header bytes of the fuzzer's choosing.
+#include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 #include "format/SecureFileIndex.h"
 
@@ -19,11 +20,9 @@
 #include <memory>
 
 using namespace Keldra::Core;
+using namespace Keldra::Core::ContainerFormat;
 
 namespace {
-
-constexpr qint64 RegionSize = 8388608;
-constexpr qint64 RegionStart = 28;
 
 struct Scratch
 {
@@ -42,7 +41,7 @@ Scratch& scratch()
         made.rawFile = made.dir->filePath(QStringLiteral("raw.kldr"));
         // A zero-filled container; each input overwrites only its own prefix.
         QFile f(made.regionFile);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(RegionStart + RegionSize + 64))
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(HeaderRegionStart + HeaderRegionSize + 64))
             std::abort();
         return made;
     }();
@@ -60,7 +59,7 @@ void writeAt(const QString& path, const QByteArray& bytes, bool truncate)
 
 void readRegion(const QByteArray& prefix)
 {
-    const QByteArray bounded = prefix.left(RegionStart + RegionSize);
+    const QByteArray bounded = prefix.left(HeaderRegionStart + HeaderRegionSize);
     writeAt(scratch().regionFile, bounded, false);
     ContainerDocument document;
     ContainerManager manager;
@@ -94,12 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     case 2: {
-        const QByteArray line = QByteArray::number(rest.size()).rightJustified(20, '0') + '\n';
-        readRegion("KELDRA3" + line + rest);
+        readRegion(Magic + lengthLine(rest.size()) + rest);
         break;
     }
     default:
-        readRegion("KELDRA3" + rest);
+        readRegion(Magic + rest);
         break;
     }
     return 0;
