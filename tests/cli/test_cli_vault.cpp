@@ -5,6 +5,9 @@
 
 #include "crypto/CryptoManager.h"
 
+#include "SampleContainers.h"
+#include "TestFiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -17,6 +20,7 @@
 
 using Keldra::Core::CryptoManager;
 using Keldra::Core::KeyDerivationParams;
+using namespace TestSupport;
 
 namespace {
 
@@ -27,18 +31,6 @@ struct Run {
 };
 
 const QByteArray Password = QByteArrayLiteral("senha de teste longa");
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QByteArray sha256Hex(const QByteArray& bytes)
 {
@@ -326,9 +318,7 @@ void CliVaultTest::legacyContainerIsReadable()
                                                         {QStringLiteral("encryptedIndex"),
                                                          QString::fromLatin1(encryptedIndex.toBase64())}})
                                   .toJson(QJsonDocument::Compact);
-    QByteArray container = "KELDRA3" + QByteArray::number(header.size()).rightJustified(20, '0') + '\n' + header;
-    container += QByteArray(8388608 - header.size(), '\0');
-    container += block;
+    const QByteArray container = rawContainer(header) + block;
     const QString legacy = path(QStringLiteral("legacy.kldr"));
     QVERIFY(writeFile(legacy, container));
 

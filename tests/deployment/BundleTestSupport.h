@@ -1,8 +1,9 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QString>
 
@@ -16,17 +17,7 @@ inline QString linuxProgram()
     return QFileInfo::exists(real) ? real : bin.filePath(QStringLiteral("keldra_bundle_standin"));
 }
 
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 } // namespace BundleTestSupport

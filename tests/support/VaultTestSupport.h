@@ -1,6 +1,6 @@
 #pragma once
 
-// Small file helpers shared by the vault tests.
+// Content and lookups shared by the vault tests.
 
 #include "format/SecureFileIndex.h"
 #include "vault/VaultManager.h"
@@ -15,20 +15,6 @@
 #endif
 
 namespace VaultTest {
-
-inline QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-inline bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 // Deterministic, not trivially repeating content, so a misplaced block shows.
 inline QByteArray patternBytes(qint64 size, int seed)

@@ -6,6 +6,7 @@
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
+#include "TestFiles.h"
 #include "VaultBrowser.h"
 
 #include <QFile>
@@ -20,17 +21,8 @@ using Keldra::UI::DialogHooks;
 
 inline const QString kPassword = QStringLiteral("senha-de-teste-123");
 
-inline bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-inline QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 inline QStringList texts(const QList<DialogHooks::Record>& records, DialogHooks::Kind kind)
 {
@@ -129,7 +121,7 @@ inline QByteArray vaultContent(const Keldra::UI::MainWindow& window, const QStri
     QFile::remove(scratchPath);
     if (!window.vault().exportFile(vaultPath, scratchPath))
         return QByteArray("<export failed>");
-    return readAll(scratchPath);
+    return readFile(scratchPath);
 }
 
 } // namespace VaultWindowFixture

@@ -48,7 +48,6 @@ private:
     QString source(const QString& name, const QByteArray& content)
     {
         const QString path = workDir.filePath(QStringLiteral("src/") + name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
         writeFile(path, content);
         return path;
     }
@@ -117,12 +116,12 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         window->exportSelectedFile();
-        QCOMPARE(readAll(target), QByteArray("relatorio"));
+        QCOMPARE(readFile(target), QByteArray("relatorio"));
         QCOMPARE(status(*window), QStringLiteral("Arquivo exportado com sucesso."));
 
         // A destination that cannot be written, and the container itself, fail
         // without leaving plaintext behind or touching the vault.
-        const QByteArray containerBefore = readAll(containerPath);
+        const QByteArray containerBefore = readFile(containerPath);
         for (const QString& bad : {workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), containerPath}) {
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(bad);
@@ -132,7 +131,7 @@ private slots:
             QCOMPARE(status(*window), QStringLiteral("Falha ao exportar o arquivo."));
         }
         QVERIFY(!QFile::exists(workDir.filePath(QStringLiteral("sem-pasta/rel.txt"))));
-        QCOMPARE(readAll(containerPath), containerBefore);
+        QCOMPARE(readFile(containerPath), containerBefore);
     }
 
     void renameChecksNamesAndClashesBeforeTouchingTheVault()
@@ -141,7 +140,7 @@ private slots:
         QVERIFY(window->vault().importFile(source(QStringLiteral("b.txt"), "b"), QStringLiteral("b.txt")));
         QVERIFY(window->vault().createDirectory(QStringLiteral("Pasta")));
         window->refreshVaultFiles();
-        const QByteArray before = readAll(containerPath);
+        const QByteArray before = readFile(containerPath);
 
         const auto rename = [this](const QString& answer) {
             QVERIFY(selectRow(*window, QStringLiteral("a.txt")));
@@ -167,7 +166,7 @@ private slots:
                               "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.",
                               "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Renomear arquivo"});
-        QCOMPARE(readAll(containerPath), before);
+        QCOMPARE(readFile(containerPath), before);
 
         rename(QStringLiteral("c.txt"));
         QCOMPARE(status(*window), QStringLiteral("Arquivo renomeado."));
@@ -378,7 +377,7 @@ private slots:
         QCOMPARE(launched.size(), 2);
         const QString copy = launched.last().toLocalFile();
         QVERIFY(copy.endsWith(QStringLiteral("/nota.txt")));
-        QCOMPARE(readAll(copy), QByteArray("original"));
+        QCOMPARE(readFile(copy), QByteArray("original"));
 
         // An open file cannot be renamed: the copy would lose its way home.
         QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
@@ -398,7 +397,7 @@ private slots:
         QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
         window->openSelectedFile();
         QCOMPARE(launched.last().toLocalFile(), copy);
-        QCOMPARE(readAll(copy), QByteArray("editado no aplicativo"));
+        QCOMPARE(readFile(copy), QByteArray("editado no aplicativo"));
 
         window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);

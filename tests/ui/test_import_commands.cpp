@@ -103,7 +103,6 @@ private:
     QString source(const QString& name, const QByteArray& content)
     {
         const QString path = workDir.filePath(QStringLiteral("src/") + name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
         writeFile(path, content);
         return path;
     }
@@ -206,14 +205,14 @@ private slots:
     void aFailedFileLetsTheOthersGoOn()
     {
         // A missing file stops everything before the first write.
-        const QByteArray before = readAll(containerPath);
+        const QByteArray before = readFile(containerPath);
         DialogHooks::queueFileNames({source(QStringLiteral("d.txt"), "d"), workDir.filePath(QStringLiteral("sumiu.txt"))});
         window->importFiles();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
                  QStringList{"O arquivo sumiu.txt não está disponível para importação."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
-        QCOMPARE(readAll(containerPath), before);
+        QCOMPARE(readFile(containerPath), before);
 
         // The container itself cannot be imported; the files around it can.
         DialogHooks::queueFileNames({source(QStringLiteral("e.txt"), "e"), containerPath,
@@ -381,7 +380,7 @@ private slots:
 
         // Past a check that is wrong, the drive fills up: the import fails
         // and the container is as before.
-        const QByteArray before = readAll(smallContainer);
+        const QByteArray before = readFile(smallContainer);
         pretendDrive(64 * GiB);
         DialogHooks::queueFileNames({big, source(QStringLiteral("l.txt"), "l")});
         small->importFiles();
@@ -403,12 +402,12 @@ private slots:
         filler.start(0);
 
         // With room for the copy beside it, the old container stays whole.
-        const QByteArray beforeCompaction = readAll(smallContainer);
+        const QByteArray beforeCompaction = readFile(smallContainer);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Não foi possível compactar o cofre."});
         QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
-        QCOMPARE(readAll(smallContainer), beforeCompaction);
+        QCOMPARE(readFile(smallContainer), beforeCompaction);
         QVERIFY(QFile::remove(fillerPath));
 
         // Without that room the old one goes first; when the copy then fails
@@ -432,14 +431,14 @@ private slots:
 
         // A read-only drive: import and compaction fail and change nothing.
         QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,ro", mountPoint}));
-        const QByteArray readOnly = readAll(smallContainer);
+        const QByteArray readOnly = readFile(smallContainer);
         DialogHooks::queueFileNames({source(QStringLiteral("m.txt"), "m")});
         small->importFiles();
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList({"Não foi possível importar m.txt.", "Não foi possível compactar o cofre."}));
-        QCOMPARE(readAll(smallContainer), readOnly);
+        QCOMPARE(readFile(smallContainer), readOnly);
         QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}));
         QVERIFY(small->close());
     }

@@ -2,6 +2,7 @@
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
+#include "TestFiles.h"
 #include "VaultBrowser.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 
 using namespace Keldra;
 using namespace Keldra::UI;
+using namespace TestSupport;
 
 namespace {
 
@@ -90,13 +92,6 @@ QStringList enabledActions(const Window& window)
     return enabled;
 }
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -132,7 +127,7 @@ private slots:
         };
         for (const auto& [path, content] : files) {
             const QString local = QDir(source).filePath(QString(path).replace(QLatin1Char('/'), QLatin1Char('_')));
-            writeFile(local, content);
+            QVERIFY(writeFile(local, content));
             QVERIFY2(vault.importFile(local, path), qPrintable(path));
         }
         QVERIFY(vault.createDirectory(QStringLiteral("Zeta")));

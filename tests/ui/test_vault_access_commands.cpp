@@ -1,6 +1,7 @@
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
+#include "TestFiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -18,18 +19,13 @@
 
 using namespace Keldra;
 using namespace Keldra::UI;
+using namespace TestSupport;
 using Kind = DialogHooks::Kind;
 
 namespace {
 
 // Five two-byte characters: ten UTF-8 bytes, the shortest accepted password.
 const QString kPassword = QStringLiteral("ááááá");
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList texts(const QList<DialogHooks::Record>& records, Kind kind)
 {
@@ -195,7 +191,7 @@ private slots:
 
         DialogHooks::queueFileName(containerPath);
         trigger(*window, "chooseContainerAction");
-        const QByteArray original = readAll(containerPath);
+        const QByteArray original = readFile(containerPath);
         QVERIFY(!original.isEmpty());
 
         // The proposal sits in the home folder; cancelling does nothing.
@@ -226,7 +222,7 @@ private slots:
         old.close();
         DialogHooks::queueFileName(target);
         trigger(*window, "backupAction");
-        QCOMPARE(readAll(target), original);
+        QCOMPARE(readFile(target), original);
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Information),
                  QStringList{"Backup concluído com sucesso.\n\nO arquivo de backup é uma cópia criptografada "
@@ -240,7 +236,7 @@ private slots:
         QVERIFY(QFile::link(containerPath, alias));
         DialogHooks::queueFileName(alias);
         trigger(*window, "backupAction");
-        QCOMPARE(readAll(containerPath), original);
+        QCOMPARE(readFile(containerPath), original);
     }
 
     void changePasswordFlow()
@@ -252,18 +248,18 @@ private slots:
 
         DialogHooks::queueFileName(containerPath);
         trigger(*window, "chooseContainerAction");
-        const QByteArray before = readAll(containerPath);
+        const QByteArray before = readFile(containerPath);
 
         // Dialog cancelled: nothing happens.
         trigger(*window, "changePasswordAction");
-        QCOMPARE(readAll(containerPath), before);
+        QCOMPARE(readFile(containerPath), before);
 
         answerChangePassword(QStringLiteral("nao-e-a-senha"), QStringLiteral("nova-senha-123"));
         trigger(*window, "changePasswordAction");
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível alterar a senha. Verifique a senha atual e tente novamente."});
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Falha ao alterar a senha."));
-        QCOMPARE(readAll(containerPath), before);
+        QCOMPARE(readFile(containerPath), before);
 
         answerChangePassword(kPassword, QStringLiteral("nova-senha-123"));
         trigger(*window, "changePasswordAction");

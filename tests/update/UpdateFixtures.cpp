@@ -15,14 +15,6 @@ namespace UpdateFixtures {
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
-
 const QStringList kPackageFiles{
     QStringLiteral("Keldra/windows/Keldra.exe"),
     QStringLiteral("Keldra/windows/platforms/qwindows.dll"),
@@ -39,12 +31,13 @@ const QStringList kPackageFiles{
 void prepareDrive(const QString& root, const QString& installedVersion)
 {
     const QDir drive(root);
-    writeFile(drive.filePath(QStringLiteral("keldra.kldr")), QByteArrayLiteral("container bytes"));
-    writeFile(drive.filePath(QStringLiteral("Keldra-Windows.bat")), QByteArrayLiteral("@echo off\r\n"));
-    writeFile(drive.filePath(QStringLiteral("Keldra-Linux.sh")), QByteArrayLiteral("#!/bin/sh\n"));
-    writeFile(drive.filePath(QStringLiteral("Keldra/README.txt")), QByteArrayLiteral("Keldra portable bundle\n"));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("keldra.kldr")), QByteArrayLiteral("container bytes")));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra-Windows.bat")), QByteArrayLiteral("@echo off\r\n")));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra-Linux.sh")), QByteArrayLiteral("#!/bin/sh\n")));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/README.txt")),
+                      QByteArrayLiteral("Keldra portable bundle\n")));
     for (const QString& file : kPackageFiles)
-        writeFile(drive.filePath(file), file.toUtf8() + " 1.0.0");
+        QVERIFY(writeFile(drive.filePath(file), file.toUtf8() + " 1.0.0"));
     if (!installedVersion.isEmpty()) {
         QString error;
         QVERIFY2(Keldra::Deployment::writeUpdateState(root, installedVersion, QString(), &error), qPrintable(error));
@@ -56,8 +49,9 @@ QByteArray buildPackage(const QString& workDir, const QString& version, const QS
     const QDir work(workDir);
     const QString content = work.filePath(QStringLiteral("content-%1").arg(version));
     for (const QString& file : kPackageFiles) {
-        if (!omitted.contains(file))
-            writeFile(QDir(content).filePath(file), file.toUtf8() + ' ' + version.toUtf8());
+        const QByteArray bytes = file.toUtf8() + ' ' + version.toUtf8();
+        if (!omitted.contains(file) && !writeFile(QDir(content).filePath(file), bytes))
+            return {};
     }
     const QString zipPath = work.filePath(QStringLiteral("package-%1.zip").arg(version));
     QFile::remove(zipPath);
@@ -110,14 +104,6 @@ QJsonObject manifest(const QString& version, const QString& packageUrl, const QB
 QByteArray toJson(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace UpdateFixtures

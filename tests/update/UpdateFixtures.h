@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
@@ -7,6 +9,9 @@
 #include <QStringList>
 
 namespace UpdateFixtures {
+
+// Where the tests' servers publish the manifest, as the real update service does.
+inline const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
 
 // A prepared drive under root: launchers, a container, both bundles at version 1.0.0
 // and, unless installedVersion is empty, a state file recording installedVersion.
@@ -26,6 +31,7 @@ QString sha256Hex(const QByteArray& data);
 QJsonObject manifest(const QString& version, const QString& packageUrl, const QByteArray& package);
 QByteArray toJson(const QJsonObject& object);
 
-QByteArray readFile(const QString& path);
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 } // namespace UpdateFixtures

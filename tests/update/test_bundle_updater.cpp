@@ -5,6 +5,7 @@
 #include "UpdateFixtures.h"
 #include "UpdateRecorder.h"
 #include "UpdateState.h"
+#include "UpdateTestCase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,12 +24,11 @@ using Kind = UpdateRecorder::Kind;
 
 namespace {
 
-const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
 const QString kPackagePath = QStringLiteral("/packages/keldra-1.2.0.zip");
 
 } // namespace
 
-class BundleUpdaterTest : public QObject {
+class BundleUpdaterTest : public UpdateTestCase {
     Q_OBJECT
 
 private slots:
@@ -53,15 +53,10 @@ private slots:
 
 private:
     UpdateOutcome run(UpdateRecorder& recorder);
-    QString manifestUrl() const { return m_server->baseUrl() + kManifestPath; }
     QString packageUrl() const { return m_server->baseUrl() + kPackagePath; }
     void publish(const QJsonObject& manifest, const QByteArray& package);
     QStringList leftovers() const;
 
-    std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<LoopbackHttpServer> m_server;
-    QString m_root;
-    QByteArray m_package;
     DirectoryRenamer m_renamer;
 };
 
@@ -72,14 +67,7 @@ void BundleUpdaterTest::initTestCase()
 
 void BundleUpdaterTest::init()
 {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_work->isValid());
-    m_server = std::make_unique<LoopbackHttpServer>();
-    QVERIFY(m_server->start());
-    m_root = QDir(m_work->path()).filePath(QStringLiteral("drive"));
-    prepareDrive(m_root, QStringLiteral("1.0.0"));
-    m_package = buildPackage(m_work->path(), QStringLiteral("1.2.0"));
-    QVERIFY(!m_package.isEmpty());
+    setUpStage();
     m_renamer = {};
 }
 

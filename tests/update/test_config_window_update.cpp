@@ -6,6 +6,7 @@
 #include "DeviceManager.h"
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
+#include "UpdateTestCase.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,7 +21,6 @@ using namespace UpdateFixtures;
 
 namespace {
 
-const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
 const QString kTitle = QStringLiteral("Keldra - Gerenciador");
 
 class FixedDevices : public Platform::DeviceManager {
@@ -59,7 +59,7 @@ bool progressDialogVisible()
 
 } // namespace
 
-class ConfigWindowUpdateTest : public QObject {
+class ConfigWindowUpdateTest : public UpdateTestCase {
     Q_OBJECT
 
 private slots:
@@ -73,11 +73,6 @@ private slots:
 
 private:
     std::unique_ptr<Config::ConfigWindow> windowFor(const QList<Platform::UsbDevice>& devices);
-
-    std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<LoopbackHttpServer> m_server;
-    QString m_root;
-    QByteArray m_package;
 };
 
 void ConfigWindowUpdateTest::initTestCase()
@@ -90,18 +85,9 @@ void ConfigWindowUpdateTest::initTestCase()
 void ConfigWindowUpdateTest::init()
 {
     Config::DialogHooks::setScripted(true);
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_work->isValid());
-    m_root = QDir(m_work->path()).filePath(QStringLiteral("drive"));
-    prepareDrive(m_root, QStringLiteral("1.0.0"));
-    m_package = buildPackage(m_work->path(), QStringLiteral("1.2.0"));
-    QVERIFY(!m_package.isEmpty());
-    m_server = std::make_unique<LoopbackHttpServer>();
-    QVERIFY(m_server->start());
-    const QString packageUrl = m_server->baseUrl() + QStringLiteral("/pkg.zip");
-    m_server->serve(kManifestPath, toJson(manifest(QStringLiteral("1.2.0"), packageUrl, m_package)));
-    m_server->serve(QStringLiteral("/pkg.zip"), m_package);
-    Config::setUpdateManifestUrl(QUrl(m_server->baseUrl() + kManifestPath));
+    setUpStage();
+    publishUpdate();
+    Config::setUpdateManifestUrl(QUrl(manifestUrl()));
 }
 
 void ConfigWindowUpdateTest::cleanup()

@@ -2,6 +2,7 @@
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
 #include "UpdateState.h"
+#include "UpdateTestCase.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,8 +15,6 @@ using namespace UpdateFixtures;
 
 namespace {
 
-const QString kManifestPath = QStringLiteral("/000Updates/keldra/manifest.json");
-
 struct CliRun {
     int exitCode = -1;
     QString out;
@@ -24,7 +23,7 @@ struct CliRun {
 
 } // namespace
 
-class UpdateDriveCliTest : public QObject {
+class UpdateDriveCliTest : public UpdateTestCase {
     Q_OBJECT
 
 private slots:
@@ -39,13 +38,8 @@ private slots:
 private:
     // Waits with the event loop running, since the server lives in this process.
     CliRun runCli(const QStringList& arguments, const QString& path = QString());
-    QString manifestUrl() const { return m_server->baseUrl() + kManifestPath; }
 
     QString m_cli;
-    std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<LoopbackHttpServer> m_server;
-    QString m_root;
-    QByteArray m_package;
 };
 
 void UpdateDriveCliTest::initTestCase()
@@ -56,17 +50,8 @@ void UpdateDriveCliTest::initTestCase()
 
 void UpdateDriveCliTest::init()
 {
-    m_work = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_work->isValid());
-    m_root = QDir(m_work->path()).filePath(QStringLiteral("drive"));
-    prepareDrive(m_root, QStringLiteral("1.0.0"));
-    m_package = buildPackage(m_work->path(), QStringLiteral("1.2.0"));
-    QVERIFY(!m_package.isEmpty());
-    m_server = std::make_unique<LoopbackHttpServer>();
-    QVERIFY(m_server->start());
-    m_server->serve(kManifestPath,
-                    toJson(manifest(QStringLiteral("1.2.0"), m_server->baseUrl() + QStringLiteral("/pkg.zip"), m_package)));
-    m_server->serve(QStringLiteral("/pkg.zip"), m_package);
+    setUpStage();
+    publishUpdate();
 }
 
 CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& path)

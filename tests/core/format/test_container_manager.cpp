@@ -1,6 +1,9 @@
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
 
+#include "SampleContainers.h"
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -13,57 +16,12 @@ using Keldra::Core::ContainerDocument;
 using Keldra::Core::ContainerManager;
 using Keldra::Core::PayloadWriter;
 namespace ContainerFormat = Keldra::Core::ContainerFormat;
+using namespace TestSupport;
 
 namespace {
 
 constexpr qint64 Region = ContainerFormat::HeaderRegionSize;
 constexpr qint64 PayloadStart = ContainerFormat::PayloadStart;
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray lengthLine(qint64 n)
-{
-    return QByteArray::number(n).rightJustified(20, '0') + '\n';
-}
-
-// A container assembled by hand, so damaged variants can be made of each part.
-QByteArray rawContainer(const QByteArray& header, const QByteArray& line, const QByteArray& magic = "KELDRA3",
-                        qint64 regionSize = Region)
-{
-    QByteArray out = magic + line + header;
-    out.append(QByteArray(qMax<qint64>(0, regionSize - header.size()), '\0'));
-    out.truncate(magic.size() + line.size() + regionSize);
-    return out;
-}
-
-QByteArray rawContainer(const QByteArray& header)
-{
-    return rawContainer(header, lengthLine(header.size()));
-}
-
-ContainerDocument sampleDocument()
-{
-    ContainerDocument document;
-    document.crypto.kdf = QStringLiteral("Argon2id");
-    document.crypto.cipher = QStringLiteral("XChaCha20-Poly1305");
-    document.crypto.kdfIterations = 0;
-    document.crypto.salt = QByteArray(16, '\0');
-    document.crypto.nonce = QByteArray(24, '\x01');
-    document.crypto.payloadNonce = QByteArray(24, '\x02');
-    document.crypto.encryptedMasterKey = QByteArray(80, '\x03');
-    document.encryptedIndex = "abc";
-    return document;
-}
 
 // A document whose header is exactly `size` bytes long: the kdf text absorbs the remainder.
 ContainerDocument documentWithHeaderSize(qint64 size)
@@ -145,7 +103,7 @@ void TestContainerManager::newContainerLayoutAndRoundTrip()
 {
     const ContainerDocument document = sampleDocument();
     QVERIFY(m_manager.writeDocument(path(), document));
-    const QByteArray bytes = fileBytes(path());
+    const QByteArray bytes = readFile(path());
     const QByteArray header = m_manager.buildHeader(document);
     QCOMPARE(bytes.size(), 8388636);
     QCOMPARE(bytes.left(28), QByteArray("KELDRA3") + lengthLine(header.size()));
@@ -170,7 +128,7 @@ void TestContainerManager::newContainerLayoutAndRoundTrip()
     QVERIFY(leftover.write(QByteArray(9 * 1024 * 1024, 'x')) > 0);
     leftover.close();
     QVERIFY(m_manager.writeDocument(scratch, document, PayloadWriter(), ContainerManager::WriteMode::Scratch));
-    QVERIFY(fileBytes(scratch) == bytes);
+    QVERIFY(readFile(scratch) == bytes);
 }
 
 void TestContainerManager::readRefusalsLeaveOutputAlone_data()
@@ -211,7 +169,7 @@ void TestContainerManager::readRefusalsLeaveOutputAlone_data()
 void TestContainerManager::readRefusalsLeaveOutputAlone()
 {
     QFETCH(QByteArray, bytes);
-    QVERIFY(putFile(path(), bytes));
+    QVERIFY(writeFile(path(), bytes));
 
     ContainerDocument out;
     out.formatVersion = 77;
@@ -232,7 +190,7 @@ void TestContainerManager::lenientHeaderReading()
     // No crypto object at all, and a short length line padded with blanks.
     const QByteArray bare = R"({"formatVersion":3.0,"magic":"KELDRA"})";
     const QByteArray shortLine = "  " + QByteArray::number(bare.size()) + " \r\n";
-    QVERIFY(putFile(path(), rawContainer(bare, shortLine) + "payload"));
+    QVERIFY(writeFile(path(), rawContainer(bare, shortLine) + "payload"));
     QVERIFY(m_manager.readDocument(path(), &out));
     QCOMPARE(out.payloadOffset, 7 + shortLine.size() + Region);
     QVERIFY(out.crypto.kdf.isEmpty() && out.crypto.cipher.isEmpty());
@@ -252,7 +210,7 @@ void TestContainerManager::olderHeaderKeysAreReadThenDropped()
 {
     QFile fixture(QStringLiteral(KELDRA_TEST_DATA_DIR "/core/legacy-header.json"));
     QVERIFY(fixture.open(QIODevice::ReadOnly));
-    QVERIFY(putFile(path(), rawContainer(fixture.readAll())));
+    QVERIFY(writeFile(path(), rawContainer(fixture.readAll())));
 
     ContainerDocument document;
     QVERIFY(m_manager.readDocument(path(), &document));
@@ -288,13 +246,13 @@ void TestContainerManager::updateHeaderKeepsPayload()
     document.encryptedIndex = QByteArray(50000, 'z');
     document.crypto.payloadNonce = QByteArray(24, '\x09');
     QVERIFY(m_manager.updateDocumentHeader(path(), document));
-    const QByteArray bytes = fileBytes(path());
+    const QByteArray bytes = readFile(path());
     QCOMPARE(bytes.size(), PayloadStart + payload.size());
     QVERIFY(bytes.mid(PayloadStart) == payload);
 
     // Shrinking the header must clear the bytes the longer one used.
     QVERIFY(m_manager.updateDocumentHeader(path(), sampleDocument()));
-    const QByteArray shrunk = fileBytes(path());
+    const QByteArray shrunk = readFile(path());
     const QByteArray header = m_manager.buildHeader(sampleDocument());
     QCOMPARE(shrunk.mid(28 + header.size(), Region - header.size()), QByteArray(Region - header.size(), '\0'));
     QVERIFY(shrunk.mid(PayloadStart) == payload);
@@ -318,7 +276,7 @@ void TestContainerManager::headerSizeLimit()
         return device->write("tail") == 4;
     }));
     QVERIFY(m_manager.updateDocumentHeader(path(), exact));
-    const QByteArray full = fileBytes(path());
+    const QByteArray full = readFile(path());
     QCOMPARE(full.mid(7, 21), QByteArray("00000000000008388608\n"));
     QCOMPARE(full.mid(28, Region), m_manager.buildHeader(exact)); // no padding left
     QCOMPARE(full.mid(PayloadStart), QByteArray("tail"));
@@ -327,9 +285,9 @@ void TestContainerManager::headerSizeLimit()
     QCOMPARE(read.crypto.kdf, exact.crypto.kdf);
 
     QVERIFY(!m_manager.updateDocumentHeader(path(), tooBig));
-    QVERIFY(fileBytes(path()) == full);
+    QVERIFY(readFile(path()) == full);
     QVERIFY(!m_manager.writeDocument(path(), tooBig));
-    QVERIFY(fileBytes(path()) == full);
+    QVERIFY(readFile(path()) == full);
 }
 
 void TestContainerManager::updateRefusalsWriteNothing_data()
@@ -349,9 +307,9 @@ void TestContainerManager::updateRefusalsWriteNothing_data()
 void TestContainerManager::updateRefusalsWriteNothing()
 {
     QFETCH(QByteArray, bytes);
-    QVERIFY(putFile(path(), bytes));
+    QVERIFY(writeFile(path(), bytes));
     QVERIFY(!m_manager.updateDocumentHeader(path(), sampleDocument()));
-    QVERIFY(fileBytes(path()) == bytes);
+    QVERIFY(readFile(path()) == bytes);
 
     const QString missing = m_dir->filePath(QStringLiteral("absent.kldr"));
     QVERIFY(!m_manager.updateDocumentHeader(missing, sampleDocument()));
@@ -372,9 +330,9 @@ void TestContainerManager::abortedPayloadWriterLeavesFilesAlone()
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
     const QByteArray earlier("earlier container");
-    QVERIFY(putFile(path(), earlier));
+    QVERIFY(writeFile(path(), earlier));
     QVERIFY(!m_manager.writeDocument(path(), sampleDocument(), failing));
-    QCOMPARE(fileBytes(path()), earlier);
+    QCOMPARE(readFile(path()), earlier);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList({"keldra.kldr"}));
 }
 
@@ -389,7 +347,7 @@ void TestContainerManager::payloadWriterMayCompleteTheDocument()
     ContainerDocument read;
     QVERIFY(m_manager.readDocument(path(), &read));
     QCOMPARE(read.encryptedIndex, QByteArray("filled by the writer"));
-    QCOMPARE(fileBytes(path()).mid(PayloadStart), QByteArray("block"));
+    QCOMPARE(readFile(path()).mid(PayloadStart), QByteArray("block"));
 }
 
 QTEST_GUILESS_MAIN(TestContainerManager)

@@ -4,6 +4,8 @@
 #include "storage/ContainerRecovery.h"
 #include "storage/ContainerReplacer.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,24 +13,8 @@
 #include <QTest>
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using Mode = ContainerFaultInjector::Mode;
-
-namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
-}
-
-} // namespace
 
 class TestContainerReplacer : public QObject
 {
@@ -44,8 +30,8 @@ private slots:
         const QString rebuilt = dir.filePath("rebuilt");
         const QByteArray oldBytes(3 * 1024 * 1024, 'o');
         const QByteArray newBytes = QByteArray(ContainerReplacer::ChunkSize + 5, 'n'); // two chunks
-        writeFile(container, oldBytes);
-        writeFile(rebuilt, newBytes);
+        QVERIFY(writeFile(container, oldBytes));
+        QVERIFY(writeFile(rebuilt, newBytes));
 
         // A copy that reads back wrong is never put in place.
         QString checked;
@@ -79,15 +65,15 @@ private slots:
         const QString rebuilt = dir.filePath("rebuilt");
         const QByteArray oldBytes(100000, 'o');
         const QByteArray newBytes(70000, 'n');
-        writeFile(rebuilt, newBytes);
-        writeFile(container, oldBytes);
+        QVERIFY(writeFile(rebuilt, newBytes));
+        QVERIFY(writeFile(container, oldBytes));
         ContainerFaultInjector::arm(Mode::Count, 0);
         QCOMPARE(ContainerReplacer::replace(rebuilt, container, {}, {}), ContainerReplacer::Result::Replaced);
         const int calls = ContainerFaultInjector::calls();
         int tried = 0;
         for (int call = 1; call <= calls; ++call) {
             for (Mode mode : {Mode::FailCall, Mode::CrashCall, Mode::ShortWrite}) {
-                writeFile(container, oldBytes);
+                QVERIFY(writeFile(container, oldBytes));
                 ContainerFaultInjector::arm(mode, call);
                 const auto result = ContainerReplacer::replace(rebuilt, container, {}, {});
                 ContainerFaultInjector::reset();

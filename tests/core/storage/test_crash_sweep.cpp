@@ -13,6 +13,8 @@
 #include "format/SecureFileIndex.h"
 #include "vault/VaultManager.h"
 
+#include "TestFiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,7 @@
 #include <memory>
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using Mode = ContainerFaultInjector::Mode;
 
 namespace {
@@ -44,18 +47,6 @@ constexpr bool Sanitized = false;
 
 const QByteArray Password = "correct horse battery";
 const QByteArray NewPassword = "a brand new passphrase";
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 QByteArray pattern(int size, char seed)
 {

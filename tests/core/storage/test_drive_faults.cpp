@@ -6,6 +6,8 @@
 #include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,16 +20,11 @@
 #endif
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 
 namespace {
 
 const QByteArray Password = "correct horse battery";
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QString makeSource(const QString& folder, const QString& name, qint64 size)
 {

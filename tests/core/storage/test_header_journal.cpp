@@ -8,6 +8,9 @@
 #include "storage/ContainerRecovery.h"
 #include "storage/HeaderJournal.h"
 
+#include "SampleContainers.h"
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +18,7 @@
 #include <QTest>
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using Mode = ContainerFaultInjector::Mode;
 
 namespace {
@@ -27,25 +31,9 @@ QString scratchBase()
 
 // A container-shaped file: magic, length line, header, zero padding to the
 // end of the region and some payload bytes.
-QByteArray containerBytes(const QByteArray& header, qint64 padding = ContainerFormat::HeaderRegionSize)
+QByteArray containerBytes(const QByteArray& header)
 {
-    QByteArray bytes = "KELDRA3" + ContainerFormat::lengthLine(header.size()) + header;
-    bytes.append(QByteArray(padding - header.size(), '\0'));
-    bytes.append("PAYLOAD-BLOCKS-THAT-MUST-SURVIVE");
-    return bytes;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+    return rawContainer(header) + "PAYLOAD-BLOCKS-THAT-MUST-SURVIVE";
 }
 
 // The sweeps restore and compare only the start of the file and its size: a
@@ -160,8 +148,8 @@ private slots:
         const QString synced = dir.filePath("synced");
         const QString unsyncedName = dir.filePath("new-name-not-synced");
         const QString removed = dir.filePath("removed");
-        writeFile(kept, "0123456789");
-        writeFile(removed, "was here");
+        QVERIFY(writeFile(kept, "0123456789"));
+        QVERIFY(writeFile(removed, "was here"));
         ContainerFaultInjector::arm(Mode::Count, 0);
         {
             ContainerFile file(kept);
@@ -217,7 +205,7 @@ private slots:
         QTemporaryDir dir(scratchBase() + "/keldra-journal-XXXXXX");
         const QString path = dir.filePath("keldra.kldr");
         for (const auto& change : headerChanges()) {
-            writeFile(path, containerBytes(change.first));
+            QVERIFY(writeFile(path, containerBytes(change.first)));
             ContainerFaultInjector::arm(Mode::Count, 0);
             QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
             // Byte for byte what a fresh write gives: new length line, header, zeros, payload untouched.
@@ -242,7 +230,7 @@ private slots:
         QByteArray dirty = containerBytes(R"({"h":"old"})");
         dirty.replace(28 + 5000, 7, "GARBAGE");
         dirty[ContainerFormat::PayloadStart - 1] = 'Z';
-        writeFile(path, dirty);
+        QVERIFY(writeFile(path, dirty));
         QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":"new"})"));
         QCOMPARE(readFile(path), containerBytes(R"({"h":"new"})"));
     }
@@ -256,15 +244,15 @@ private slots:
         wrongDigit[6] = '2';
         QByteArray shortLine = "KELDRA3" + QByteArray("7\n") + header + QByteArray(100, '\0');
         for (const QByteArray& bytes : {wrongDigit, shortLine, QByteArray("KELDRA3")}) {
-            writeFile(path, bytes);
+            QVERIFY(writeFile(path, bytes));
             QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));
             QCOMPARE(readFile(path), bytes);
         }
-        writeFile(path, containerBytes(header));
+        QVERIFY(writeFile(path, containerBytes(header)));
         QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray()));
         QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray(ContainerFormat::HeaderRegionSize + 1, 'x')));
         // An unsettled journal blocks further rewrites until recovery ran.
-        writeFile(HeaderJournal::journalPath(path), "torn");
+        QVERIFY(writeFile(HeaderJournal::journalPath(path), "torn"));
         QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));
         QCOMPARE(readFile(path), containerBytes(header));
         QVERIFY(ContainerRecovery::recover(path));
@@ -284,7 +272,7 @@ private slots:
             const QByteArray full = containerBytes(change.first);
             const QByteArray before = headOf(full);
             const QByteArray after = headOf(containerBytes(change.second));
-            writeFile(path, full);
+            QVERIFY(writeFile(path, full));
             ContainerFaultInjector::arm(Mode::Count, 0);
             QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
             const int calls = ContainerFaultInjector::calls();
@@ -348,7 +336,7 @@ private slots:
         const QByteArray full = containerBytes(change.first);
         const QByteArray before = headOf(full);
         const QByteArray after = headOf(containerBytes(change.second));
-        writeFile(path, full);
+        QVERIFY(writeFile(path, full));
         int torn = 0;
         for (qint64 crashAt = 0; crashAt <= change.second.size() + 21; ++crashAt) {
             restoreHead(path, full);
@@ -374,8 +362,8 @@ private slots:
 
         // A journal that belongs to another file (a bytes neither old nor new): container left alone.
         const QByteArray other = containerBytes(R"({"q":"zzz"})");
-        writeFile(path, other);
-        writeFile(journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}}));
+        QVERIFY(writeFile(path, other));
+        QVERIFY(writeFile(journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}})));
         QVERIFY(ContainerRecovery::recover(path));
         QCOMPARE(readFile(path), other);
         QVERIFY(!QFileInfo::exists(journal));
@@ -383,8 +371,8 @@ private slots:
         // A valid journal: old bytes back, appended bytes cut off.
         const QByteArray journalBytes
             = HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}});
-        writeFile(path, torn + "appended-block");
-        writeFile(journal, journalBytes);
+        QVERIFY(writeFile(path, torn + "appended-block"));
+        QVERIFY(writeFile(journal, journalBytes));
         QVERIFY(ContainerRecovery::recover(path));
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));
@@ -392,8 +380,8 @@ private slots:
         // Recovery itself interrupted at any call: the next recovery still ends at the old file.
         int points = 0;
         for (int call = 1;; ++call) {
-            writeFile(path, torn + "appended-block");
-            writeFile(journal, journalBytes);
+            QVERIFY(writeFile(path, torn + "appended-block"));
+            QVERIFY(writeFile(journal, journalBytes));
             ContainerFaultInjector::arm(Mode::CrashCall, call);
             const bool ok = ContainerRecovery::recover(path);
             const bool fired = ContainerFaultInjector::fired();
@@ -409,9 +397,9 @@ private slots:
         QVERIFY(points > 3);
 
         // A torn journal is dropped and the container is not touched; so is a leftover compacted copy.
-        writeFile(path, before);
-        writeFile(journal, journalBytes.left(journalBytes.size() - 1));
-        writeFile(ContainerRecovery::compactTempPath(path), "partial copy");
+        QVERIFY(writeFile(path, before));
+        QVERIFY(writeFile(journal, journalBytes.left(journalBytes.size() - 1)));
+        QVERIFY(writeFile(ContainerRecovery::compactTempPath(path), "partial copy"));
         QVERIFY(ContainerRecovery::recover(path));
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));

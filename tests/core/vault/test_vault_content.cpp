@@ -3,6 +3,7 @@
 // One vault is unlocked once and shared, since every unlock costs an
 // Argon2id derivation.
 
+#include "TestFiles.h"
 #include "VaultTestSupport.h"
 
 #include "format/ContainerFormat.h"
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using namespace VaultTest;
 
 class VaultContentTest : public QObject {
@@ -54,7 +56,7 @@ private:
 QString VaultContentTest::source(const QString& name, const QByteArray& bytes)
 {
     const QString path = m_dir.filePath(QStringLiteral("src-%1-%2").arg(++m_sourceCount).arg(name));
-    if (!writeAll(path, bytes))
+    if (!writeFile(path, bytes))
         return QString();
     return path;
 }
@@ -64,7 +66,7 @@ QByteArray VaultContentTest::exported(const QString& vaultPath)
     const QString path = m_dir.filePath(QStringLiteral("out-%1").arg(++m_sourceCount));
     if (!m_vault.exportFile(vaultPath, path))
         return QByteArrayLiteral("<export failed>");
-    return readAll(path);
+    return readFile(path);
 }
 
 void VaultContentTest::initTestCase()
@@ -191,7 +193,7 @@ void VaultContentTest::refusesPathsThatNormaliseToEmpty()
 
 void VaultContentTest::failedImportLeavesContainerByteIdentical()
 {
-    const QByteArray before = readAll(m_container);
+    const QByteArray before = readFile(m_container);
     const QByteArray indexBefore = m_vault.fileIndex().toJson();
     const QString path = source(QStringLiteral("big"), patternBytes(VaultManager::BlockSize + 100, 7));
 
@@ -215,7 +217,7 @@ void VaultContentTest::failedImportLeavesContainerByteIdentical()
         QVERIFY(file.seek(6));
         QCOMPARE(file.write("3", 1), qint64(1));
     }
-    QCOMPARE(readAll(m_container), before);
+    QCOMPARE(readFile(m_container), before);
     QCOMPARE(m_vault.fileIndex().toJson(), indexBefore);
     QVERIFY(!directoryPaths(m_vault).contains(QStringLiteral("Rollback")));
 }
@@ -243,12 +245,12 @@ void VaultContentTest::failedExportLeavesNoPlaintextAndKeepsDestination()
 
     const QString fresh = m_dir.filePath(QStringLiteral("fresh-export.bin"));
     const QString existing = m_dir.filePath(QStringLiteral("existing-export.bin"));
-    QVERIFY(writeAll(existing, "keep me"));
+    QVERIFY(writeFile(existing, "keep me"));
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), fresh));
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), existing));
     QVERIFY(!m_vault.verifyFile(QStringLiteral("Export/two.bin")));
     QVERIFY(!QFileInfo::exists(fresh));
-    QCOMPARE(readAll(existing), QByteArray("keep me"));
+    QCOMPARE(readFile(existing), QByteArray("keep me"));
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*export*")}, QDir::Files).size(), 1);
 
     QVERIFY(container.seek(spoilAt));
@@ -417,7 +419,7 @@ void VaultContentTest::editCopiesArePrivateAndSyncedAtLock()
     QVERIFY(m_vault.prepareFileForEditing(QStringLiteral("Edit/Docs/a.txt"), &copy));
     QVERIFY(m_vault.prepareFileForEditing(QStringLiteral("Edit/kept.txt"), &untouched));
     QVERIFY(copy.endsWith(QStringLiteral("/Edit/Docs/a.txt")));
-    QCOMPARE(readAll(copy), QByteArray("original"));
+    QCOMPARE(readFile(copy), QByteArray("original"));
 
 #ifdef Q_OS_UNIX
     // Nobody but the owner may read the plaintext copies or list them.
@@ -434,7 +436,7 @@ void VaultContentTest::editCopiesArePrivateAndSyncedAtLock()
     QVERIFY(!m_vault.renameDirectory(QStringLiteral("Edit"), QStringLiteral("Edited")));
 
     QVERIFY(m_vault.modifiedOpenFiles().isEmpty());
-    QVERIFY(writeAll(copy, "edited by the user"));
+    QVERIFY(writeFile(copy, "edited by the user"));
     QVERIFY(setModified(copy, QDateTime::currentDateTimeUtc().addSecs(5)));
     QCOMPARE(m_vault.modifiedOpenFiles().size(), 1);
 
@@ -465,7 +467,7 @@ void VaultContentTest::editCopiesArePrivateAndSyncedAtLock()
 void VaultContentTest::everyOperationRefusedWhileLocked()
 {
     QCOMPARE(m_vault.state(), VaultState::Locked);
-    const QByteArray before = readAll(m_container);
+    const QByteArray before = readFile(m_container);
     const QString path = source(QStringLiteral("l"), "locked");
     QString copy;
     QString preserved;
@@ -481,7 +483,7 @@ void VaultContentTest::everyOperationRefusedWhileLocked()
     QVERIFY(!m_vault.prepareFileForEditing(QStringLiteral("Edit/kept.txt"), &copy));
     QVERIFY(!m_vault.compactVault({}, &preserved));
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("locked-out"))));
-    QCOMPARE(readAll(m_container), before);
+    QCOMPARE(readFile(m_container), before);
 }
 
 QTEST_GUILESS_MAIN(VaultContentTest)

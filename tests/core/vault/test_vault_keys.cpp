@@ -2,6 +2,7 @@
 // change, legacy key derivation and the workspace failure at unlock.
 // Argon2id runs for real, so each case keeps its derivations few.
 
+#include "TestFiles.h"
 #include "VaultTestSupport.h"
 
 #include "format/ContainerFormat.h"
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using namespace VaultTest;
 
 namespace {
@@ -24,7 +26,7 @@ const QByteArray Password = QByteArrayLiteral("senha muito secreta");
 
 QByteArray payloadArea(const QString& container)
 {
-    return readAll(container).mid(static_cast<int>(ContainerFormat::PayloadStart));
+    return readFile(container).mid(static_cast<int>(ContainerFormat::PayloadStart));
 }
 
 } // namespace
@@ -59,7 +61,7 @@ void VaultKeysTest::initTestCase()
     QVERIFY(vault.createVault(m_container, Password));
     QCOMPARE(vault.state(), VaultState::Locked);
     QCOMPARE(vault.containerPath(), m_container);
-    m_freshContainer = readAll(m_container);
+    m_freshContainer = readFile(m_container);
 
     QVERIFY(vault.unlockVault(m_container, Password));
     QVERIFY(vault.fileIndex().entries().isEmpty());
@@ -70,7 +72,7 @@ void VaultKeysTest::initTestCase()
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("other.kldr"))));
 
     const QString source = m_dir.filePath(QStringLiteral("a.txt"));
-    QVERIFY(writeAll(source, patternBytes(3000, 1)));
+    QVERIFY(writeFile(source, patternBytes(3000, 1)));
     QVERIFY(vault.importFile(source, QStringLiteral("Docs/a.txt")));
     QVERIFY(vault.lockVault());
     QCOMPARE(vault.state(), VaultState::Locked);
@@ -82,7 +84,7 @@ void VaultKeysTest::newContainerHeader()
     QVERIFY(m_freshContainer.startsWith("KELDRA3"));
 
     const QString path = m_dir.filePath(QStringLiteral("fresh.kldr"));
-    QVERIFY(writeAll(path, m_freshContainer));
+    QVERIFY(writeFile(path, m_freshContainer));
     ContainerDocument document;
     QVERIFY(ContainerManager().readDocument(path, &document));
     QCOMPARE(document.formatVersion, 3);
@@ -184,7 +186,7 @@ void VaultKeysTest::passwordChangeKeepsIndexAndPayload()
     VaultManager vault;
     QVERIFY(!vault.changePassword(path, QByteArrayLiteral("not the password"), newPassword));
     QVERIFY(!vault.changePassword(path, Password, QByteArray()));
-    QCOMPARE(readAll(path).left(1 << 16), readAll(m_container).left(1 << 16));
+    QCOMPARE(readFile(path).left(1 << 16), readFile(m_container).left(1 << 16));
 
     QVERIFY(vault.changePassword(path, Password, newPassword));
     ContainerDocument after;
@@ -200,7 +202,7 @@ void VaultKeysTest::passwordChangeKeepsIndexAndPayload()
     QVERIFY(vault.unlockVault(path, newPassword));
     const QString out = m_dir.filePath(QStringLiteral("rekeyed-a.txt"));
     QVERIFY(vault.exportFile(QStringLiteral("docs/A.TXT"), out));
-    QCOMPARE(readAll(out), patternBytes(3000, 1));
+    QCOMPARE(readFile(out), patternBytes(3000, 1));
     QVERIFY(vault.lockVault());
 }
 
@@ -262,7 +264,7 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     QVERIFY(vault.unlockVault(path, Password));
     const QString out = m_dir.filePath(QStringLiteral("legacy-out.txt"));
     QVERIFY(vault.exportFile(QStringLiteral("Old/file.txt"), out));
-    QCOMPARE(readAll(out), content);
+    QCOMPARE(readFile(out), content);
     QVERIFY(vault.lockVault());
 
     const QByteArray newPassword = QByteArrayLiteral("convertida para argon");
@@ -278,7 +280,7 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     QVERIFY(vault.verifyFile(QStringLiteral("Old/file.txt")));
     QVERIFY(QFile::remove(out));
     QVERIFY(vault.exportFile(QStringLiteral("Old/file.txt"), out));
-    QCOMPARE(readAll(out), content);
+    QCOMPARE(readFile(out), content);
     QVERIFY(vault.lockVault());
 }
 
@@ -286,7 +288,7 @@ void VaultKeysTest::unpreparableWorkspaceLeavesLocked()
 {
     // A temporary location below a regular file: no folder can be made there.
     const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder"));
-    QVERIFY(writeAll(blocker, "x"));
+    QVERIFY(writeFile(blocker, "x"));
     const QByteArray oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(blocker));
     VaultManager vault;

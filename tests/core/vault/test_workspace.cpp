@@ -1,5 +1,6 @@
 // The private workspace folder and the tracking of editing copies.
 
+#include "TestFiles.h"
 #include "VaultTestSupport.h"
 
 #include "vault/FileSyncManager.h"
@@ -15,6 +16,7 @@
 #endif
 
 using namespace Keldra::Core;
+using namespace TestSupport;
 using namespace VaultTest;
 
 namespace {
@@ -76,7 +78,7 @@ void WorkspaceTest::workspaceIsOwnerOnlyAndRemovedByCleanup()
 #endif
 
     QVERIFY(QDir().mkpath(workspace.pathForVaultFile(QStringLiteral("Docs"))));
-    QVERIFY(writeAll(workspace.pathForVaultFile(QStringLiteral("Docs/a.txt")), "plain"));
+    QVERIFY(writeFile(workspace.pathForVaultFile(QStringLiteral("Docs/a.txt")), "plain"));
     QVERIFY(workspace.cleanup());
     QVERIFY(!QFileInfo::exists(workspace.workspacePath()));
 
@@ -122,8 +124,8 @@ void WorkspaceTest::trackingDetectsLaterModificationOnly()
     QVERIFY(root.isValid());
     const QString copy = root.filePath(QStringLiteral("a.txt"));
     const QString second = root.filePath(QStringLiteral("b.txt"));
-    QVERIFY(writeAll(copy, "a"));
-    QVERIFY(writeAll(second, "b"));
+    QVERIFY(writeFile(copy, "a"));
+    QVERIFY(writeFile(second, "b"));
     const QDateTime base = QDateTime::currentDateTimeUtc().addSecs(-100);
     QVERIFY(setModified(copy, base));
 
