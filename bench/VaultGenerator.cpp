@@ -1,7 +1,8 @@
 #include "VaultGenerator.h"
 
-#include "format/ContainerManager.h"
 #include "crypto/CryptoManager.h"
+#include "crypto/SecureMemory.h"
+#include "format/ContainerManager.h"
 #include "format/SecureFileIndex.h"
 #include "vault/VaultManager.h"
 
@@ -9,8 +10,6 @@
 #include <QDateTime>
 #include <QIODevice>
 #include <QUuid>
-
-#include <sodium.h>
 
 namespace Keldra::Bench {
 
@@ -37,31 +36,21 @@ bool VaultGenerator::generate(const QString& containerPath, const QByteArray& pa
     if (layout.fileCount < 0 || layout.folderCount < 1 || layout.fileSize < 0)
         return fail(QStringLiteral("bad layout"));
 
-    // Create through the vault itself, so the key hierarchy is the real one.
-    {
-        VaultManager vault;
-        if (!vault.createVault(containerPath, password))
-            return fail(QStringLiteral("createVault failed"));
-    }
+    // Create and unwrap through the vault itself, so the key hierarchy is the real one.
+    VaultManager vault;
+    if (!vault.createVault(containerPath, password))
+        return fail(QStringLiteral("createVault failed"));
     const ContainerManager containers;
     ContainerDocument document;
     if (!containers.readDocument(containerPath, &document))
         return fail(QStringLiteral("cannot read the new container"));
 
     const CryptoManager crypto;
-    KeyDerivationParams params;
-    params.algorithm = document.crypto.kdf;
-    params.salt = document.crypto.salt;
-    params.iterations = document.crypto.kdfIterations;
-    params.keyLength = 64;
-    QByteArray sessionKey = crypto.deriveKey(password, params);
-    QByteArray masterKey = crypto.decrypt(document.crypto.encryptedMasterKey, sessionKey.left(32),
-                                          document.crypto.nonce,
-                                          VaultManager::associatedData(document, "master-key"));
-    sodium_memzero(sessionKey.data(), size_t(sessionKey.size()));
-    if (masterKey.size() != 64)
+    QByteArray masterKey = vault.decryptMasterKey(document, password);
+    const KeyWiper masterKeyWiper(masterKey);
+    if (masterKey.size() < CryptoManager::KeySize)
         return fail(QStringLiteral("cannot unwrap the master key"));
-    const QByteArray key = masterKey.left(32);
+    const QByteArray key = QByteArray::fromRawData(masterKey.constData(), CryptoManager::KeySize);
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     SecureFileIndex index;
@@ -99,9 +88,9 @@ bool VaultGenerator::generate(const QString& containerPath, const QByteArray& pa
                                                  VaultManager::associatedData(document, "index"));
         return !document.encryptedIndex.isEmpty();
     };
-    const bool written = containers.writeDocument(containerPath, document, writer);
-    sodium_memzero(masterKey.data(), size_t(masterKey.size()));
-    return written ? true : fail(QStringLiteral("cannot write the container"));
+    if (!containers.writeDocument(containerPath, document, writer))
+        return fail(QStringLiteral("cannot write the container"));
+    return true;
 }
 
 } // namespace Keldra::Bench

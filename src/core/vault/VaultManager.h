@@ -93,12 +93,14 @@ public:
     // Associated data that binds each kind of ciphertext to the header
     // fields it depends on ("master-key", "index", "file-block").
     static QByteArray associatedData(const ContainerDocument& document, const QByteArray& purpose);
+    // The master key the password unwraps from the document's header; empty
+    // when the password or the header is wrong. The caller wipes it.
+    QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
 
 private:
     QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
     QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
                                 const QByteArray& masterKey) const;
-    QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
     QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
