@@ -6,8 +6,11 @@
 
 namespace Keldra::Core {
 
-// The one door through which the vault changes files on the drive: the
-// container, its header journal and the compacted copy that replaces it.
+// How the vault changes an existing container on the drive: the in-place
+// header rewrite, appended blocks, the header journal and the compacted copy
+// that replaces the container. A new container is written whole through
+// QSaveFile (ContainerManager::writeDocument), which syncs it before the
+// rename; exported files and backups are written elsewhere, not through here.
 // Unbuffered, so every write reaches the system at once; sync() puts the
 // bytes on the drive (fsync on Linux, FlushFileBuffers on Windows). Every
 // change is offered to ContainerFaultInjector first, which lets the tests
