@@ -5,6 +5,7 @@
 #include "MainWindow.h"
 #include "VaultBrowser.h"
 #include "VaultGenerator.h"
+#include "format/ContainerFormat.h"
 #include "vault/VaultManager.h"
 
 #include <QDir>
@@ -23,6 +24,8 @@
 namespace Keldra::Bench {
 
 namespace {
+
+namespace ContainerFormat = Core::ContainerFormat;
 
 double median(std::vector<double> values)
 {
@@ -44,7 +47,7 @@ double elapsedMs(const std::function<bool()>& operation, bool* ok)
 qint64 headerLength(const QString& containerPath)
 {
     QFile file(containerPath);
-    if (!file.open(QIODevice::ReadOnly) || file.read(7) != "KELDRA3")
+    if (!file.open(QIODevice::ReadOnly) || file.read(ContainerFormat::MagicSize) != ContainerFormat::Magic)
         return -1;
     return file.readLine(64).trimmed().toLongLong();
 }
