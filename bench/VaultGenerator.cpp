@@ -42,7 +42,7 @@ bool VaultGenerator::generate(const QString& containerPath, const QByteArray& pa
         return fail(QStringLiteral("createVault failed"));
     const ContainerManager containers;
     ContainerDocument document;
-    if (!containers.readDocument(containerPath, &document))
+    if (!containers.readDocument(containerPath, &document).ok())
         return fail(QStringLiteral("cannot read the new container"));
 
     const CryptoManager crypto;
@@ -88,7 +88,7 @@ bool VaultGenerator::generate(const QString& containerPath, const QByteArray& pa
                                                  VaultManager::associatedData(document, "index"));
         return !document.encryptedIndex.isEmpty();
     };
-    if (!containers.writeDocument(containerPath, document, writer))
+    if (!containers.writeDocument(containerPath, document, writer).ok())
         return fail(QStringLiteral("cannot write the container"));
     return true;
 }

@@ -91,7 +91,7 @@ protected:
         const qint64 written = m_target->write(data, length);
         if (written > 0) {
             // The drive works on these bytes while the next block is decrypted.
-            if (!m_target->flush() || !m_writeBehind.written(at, written))
+            if (!m_target->flush() || !m_writeBehind.written(at, written).ok())
                 return -1;
             m_done += written;
             m_printer->update(m_done, m_total, m_text);

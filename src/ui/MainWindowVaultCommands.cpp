@@ -227,7 +227,7 @@ bool MainWindow::copyContainerTo(const QString& target)
 {
     // A header change torn by a crash is rolled back first: a backup must be a whole vault.
     QFile source(containerPath);
-    if (!Keldra::Core::ContainerRecovery::recover(containerPath) || !source.open(QIODevice::ReadOnly)) {
+    if (!Keldra::Core::ContainerRecovery::recover(containerPath).ok() || !source.open(QIODevice::ReadOnly)) {
         DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível abrir o container para backup."));
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "storage/ContainerFile.h"
 #include "storage/ContainerHeaderWriter.h"
+#include "storage/DriveError.h"
 
 #include "format/Base64.h"
 #include "format/ContainerFormat.h"
@@ -58,6 +59,16 @@ QByteArray base64Field(const QJsonObject& object, const char* key)
 QString base64String(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes.toBase64());
+}
+
+Error notAContainer(const QString& why)
+{
+    return Error(Error::Reason::DamagedContainer, why);
+}
+
+Error headerTooLarge(qint64 size)
+{
+    return Error(Error::Reason::IndexFull, QStringLiteral("header of %1 bytes").arg(size));
 }
 
 } // namespace
@@ -120,32 +131,32 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     return header;
 }
 
-bool ContainerManager::readDocument(const QString& path, ContainerDocument* out) const
+Error ContainerManager::readDocument(const QString& path, ContainerDocument* out) const
 {
     if (!out)
-        return false;
+        return Error(Error::Reason::Internal, QStringLiteral("no document to read into"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return Error(Error::Reason::ContainerUnavailable, file.errorString());
     if (file.read(MagicSize) != Magic)
-        return false;
+        return notAContainer(QStringLiteral("no container magic"));
 
     const QByteArray line = file.readLine(MaxLengthLine);
     if (line.size() >= MaxLengthLine - 1 && !line.endsWith('\n'))
-        return false;
+        return notAContainer(QStringLiteral("length line too long"));
     bool ok = false;
     const qint64 headerLength = line.trimmed().toLongLong(&ok, 10);
     if (!ok || headerLength < 1 || headerLength > HeaderRegionSize)
-        return false;
+        return notAContainer(QStringLiteral("header length out of range"));
 
     // Only the header itself is read: the rest of the region is padding that
     // nothing looks at (and need not be zero). It must still be there in full.
     const qint64 payloadOffset = MagicSize + line.size() + HeaderRegionSize;
     if (file.size() < payloadOffset)
-        return false;
+        return notAContainer(QStringLiteral("header region cut short"));
     const QByteArray header = file.read(headerLength);
     if (header.size() < headerLength)
-        return false;
+        return notAContainer(QStringLiteral("header cut short"));
 
     // The encrypted index is cut out before parsing and decoded straight from
     // the bytes; QJsonDocument parses the small rest. Anything unusual about
@@ -165,11 +176,11 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
         json = QJsonDocument::fromJson(header);
     }
     if (!json.isObject())
-        return false;
+        return notAContainer(QStringLiteral("header is not a JSON object"));
     const QJsonObject root = json.object();
     if (root.value(QLatin1String("magic")).toString() != HeaderMagic
         || root.value(QLatin1String("formatVersion")).toInt(0) != ContainerFormatVersion)
-        return false;
+        return notAContainer(QStringLiteral("wrong header magic or format version"));
 
     ContainerDocument document;
     document.formatVersion = ContainerFormatVersion;
@@ -191,58 +202,68 @@ bool ContainerManager::readDocument(const QString& path, ContainerDocument* out)
     document.payloadOffset = payloadOffset;
 
     *out = document;
-    return true;
+    return Error();
 }
 
-bool ContainerManager::writeDocument(const QString& path, const ContainerDocument& document,
-                                     const PayloadWriter& writer, WriteMode mode) const
+Error ContainerManager::writeDocument(const QString& path, const ContainerDocument& document,
+                                      const PayloadWriter& writer, WriteMode mode) const
 {
     QSaveFile saveFile(path);
     QFile scratchFile(path);
     QFileDevice& file = mode == WriteMode::Synced ? static_cast<QFileDevice&>(saveFile) : scratchFile;
     const QIODevice::OpenMode openMode =
         mode == WriteMode::Synced ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Truncate;
+    // The system's own code is read right after the call that failed.
+    const auto writeError = [&file](const QString& what) {
+        return DriveError::fromFile(file, DriveError::last(), what);
+    };
+    DriveError::clear();
     if (!file.open(openMode))
-        return false;
+        return writeError(QStringLiteral("create"));
     // Placeholder length line and region first, so the payload lands at its final offset.
     if (!writeAll(file, QByteArray(Magic)) || !writeAll(file, lengthLine(0))
         || !writeZeros(file, HeaderRegionSize))
-        return false;
+        return writeError(QStringLiteral("header region"));
     if (writer && !writer(&file))
-        return false;
+        return Error(Error::Reason::WriteFailed, QStringLiteral("payload"));
 
     // Built only now: the writer may have completed the caller's document (compaction relies on it).
     const QByteArray header = buildHeader(document);
     if (header.size() > HeaderRegionSize)
-        return false;
+        return headerTooLarge(header.size());
+    DriveError::clear();
     if (!writeHeaderRegion(file, header))
-        return false;
+        return writeError(QStringLiteral("header"));
     if (mode == WriteMode::Scratch) {
         if (!scratchFile.flush())
-            return false;
+            return writeError(QStringLiteral("flush"));
         scratchFile.close();
-        return scratchFile.error() == QFileDevice::NoError;
+        if (scratchFile.error() != QFileDevice::NoError)
+            return writeError(QStringLiteral("close"));
+        return Error();
     }
     // The save file is synced before it is renamed; the folder makes the new name last.
-    return saveFile.commit() && ContainerFile::syncFolderOf(path);
+    if (!saveFile.commit())
+        return writeError(QStringLiteral("commit"));
+    return ContainerFile::syncFolderOf(path);
 }
 
-bool ContainerManager::writeDocument(const QString& path, const ContainerDocument& document) const
+Error ContainerManager::writeDocument(const QString& path, const ContainerDocument& document) const
 {
     return writeDocument(path, document, PayloadWriter());
 }
 
-bool ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document) const
+Error ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document) const
 {
     return updateDocumentHeader(path, document, -1);
 }
 
-bool ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document,
-                                            qint64 sizeToRestore) const
+Error ContainerManager::updateDocumentHeader(const QString& path, const ContainerDocument& document,
+                                             qint64 sizeToRestore) const
 {
     const QByteArray header = buildHeader(document);
     if (header.size() > HeaderRegionSize)
-        return false;
+        return headerTooLarge(header.size());
     // In place but never torn: the bytes it overwrites are journaled beside
     // the container first, and only the bytes that change are written. It
     // refuses files without "KELDRA3" and the 20-digit length line (the

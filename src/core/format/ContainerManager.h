@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "format/SecureFileIndex.h"
 
 #include <QByteArray>
@@ -51,7 +52,9 @@ public:
     [[nodiscard]] ContainerCryptoMetadata cryptoMetadataFromJson(const QJsonObject& object) const;
     [[nodiscard]] QByteArray buildHeader(const ContainerDocument& document) const;
 
-    [[nodiscard]] bool readDocument(const QString& path, ContainerDocument* out) const;
+    // ContainerUnavailable when the file cannot be opened, DamagedContainer
+    // when it is not a container of this format; `out` is filled only on success.
+    [[nodiscard]] Error readDocument(const QString& path, ContainerDocument* out) const;
 
     // Synced: the file and its name are on the drive when writeDocument returns,
     // and a failure leaves any earlier file of that name as it was. Scratch: a
@@ -60,17 +63,21 @@ public:
     // disk and doubles the time of a compaction.
     enum class WriteMode { Synced, Scratch };
 
-    // The header is built after the writer returns, so the writer may still complete `document`.
-    [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document,
-                                     const PayloadWriter& writer, WriteMode mode = WriteMode::Synced) const;
-    [[nodiscard]] bool writeDocument(const QString& path, const ContainerDocument& document) const;
-    // Rewrites the length line and header region in place; payload bytes stay untouched.
-    [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document) const;
+    // The header is built after the writer returns, so the writer may still
+    // complete `document`. A writer that returns false fails the write with
+    // WriteFailed; a writer that needs another reason keeps its own.
+    [[nodiscard]] Error writeDocument(const QString& path, const ContainerDocument& document,
+                                      const PayloadWriter& writer, WriteMode mode = WriteMode::Synced) const;
+    [[nodiscard]] Error writeDocument(const QString& path, const ContainerDocument& document) const;
+    // Rewrites the length line and header region in place; payload bytes stay
+    // untouched. A header that no longer fits the region is IndexFull and
+    // nothing is written.
+    [[nodiscard]] Error updateDocumentHeader(const QString& path, const ContainerDocument& document) const;
     // The same; a roll-back of this rewrite (a failure now, or the journal at
     // the next open) also truncates the container to sizeToRestore, so an
     // import's appended blocks go with it.
-    [[nodiscard]] bool updateDocumentHeader(const QString& path, const ContainerDocument& document,
-                                            qint64 sizeToRestore) const;
+    [[nodiscard]] Error updateDocumentHeader(const QString& path, const ContainerDocument& document,
+                                             qint64 sizeToRestore) const;
 };
 
 } // namespace Keldra::Core

@@ -147,6 +147,10 @@ qint64 ContainerFaultInjector::admitWrite(qint64 length)
     if (s.crashed)
         return -1;
     ++s.calls;
+    if (s.mode == Mode::DriveFull && s.calls >= s.target && length > 0) {
+        s.fired = true;
+        return -1;
+    }
     qint64 allowed = length;
     if (s.calls == s.target) {
         if (s.mode == Mode::FailCall || s.mode == Mode::CrashCall) {
@@ -168,6 +172,13 @@ qint64 ContainerFaultInjector::admitWrite(qint64 length)
     s.writes.append({s.calls, s.bytes, length});
     s.bytes += allowed;
     return allowed;
+}
+
+Error ContainerFaultInjector::refusal()
+{
+    if (state().mode == Mode::DriveFull)
+        return Error(Error::Reason::DriveFull, QStringLiteral("injected: drive full"));
+    return Error(Error::Reason::WriteFailed, QStringLiteral("injected fault"));
 }
 
 void ContainerFaultInjector::noteFileDirty(const QString& path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -8,9 +10,9 @@ namespace Keldra::Core {
 
 // Process-wide hook consulted by ContainerFile before every operation that
 // changes a file on the drive. Idle (and free) unless a test arms it: it can
-// fail the Nth call, make the Nth call a short write, or "crash" at the Nth
+// fail the Nth call, make the Nth call a short write, "crash" at the Nth
 // call or byte, after which every further change is refused, as if the
-// process had been killed. It also records which files and folders were
+// process had been killed, or fill the drive at the Nth write. It also records which files and folders were
 // changed and not yet synced, so a test can check that a reported success
 // has its data on the drive. Single-threaded, like the vault.
 class ContainerFaultInjector
@@ -23,6 +25,7 @@ public:
         ShortWrite, // the Nth call, if a write, stores only half of its bytes
         CrashCall,  // the Nth call and everything after it is refused
         CrashByte,  // writing stops once N bytes were written; then everything is refused
+        DriveFull,  // every write from the Nth call on fails as on a full drive; other calls work
     };
 
     // One write seen: its call number, where it started in the byte count, and its length.
@@ -59,6 +62,9 @@ public:
     static bool admitCall();
     // How many of `length` bytes may be written: -1 refuses the write.
     static qint64 admitWrite(qint64 length);
+    // What a refused call or write reports: a full drive in DriveFull mode,
+    // otherwise an ordinary write failure.
+    static Error refusal();
     static void noteFileDirty(const QString& path);
     // Called before the change, while the old bytes can still be read.
     static void noteOverwrite(const QString& path, qint64 offset, qint64 length);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QFile>
 #include <QIODevice>
 #include <QString>
@@ -23,6 +25,10 @@ public:
     ~ContainerFile() override;
 
     QString path() const { return m_file.fileName(); }
+    // Why the last open, write, copy, resize, seek or sync failed (a full
+    // drive is DriveFull, a missing file on open ContainerUnavailable); the
+    // static functions below return theirs.
+    const Error& error() const { return m_error; }
     // The open file's descriptor (-1 when closed), for hints such as WritebackHint.
     int handle() const { return m_file.handle(); }
 
@@ -50,19 +56,22 @@ public:
 
     // Folder entries (new, removed, renamed files) on the drive. No-op on Windows,
     // where the file system orders them itself.
-    [[nodiscard]] static bool syncFolder(const QString& folderPath);
-    [[nodiscard]] static bool syncFolderOf(const QString& filePath);
-    // Removes a file; true when it is gone (also when it never existed). The folder is not synced.
-    [[nodiscard]] static bool removeFile(const QString& path);
+    [[nodiscard]] static Error syncFolder(const QString& folderPath);
+    [[nodiscard]] static Error syncFolderOf(const QString& filePath);
+    // Removes a file; ok when it is gone (also when it never existed). The folder is not synced.
+    [[nodiscard]] static Error removeFile(const QString& path);
     // Renames `from` over `to` in one step, replacing `to`. The folder is not synced.
-    [[nodiscard]] static bool replaceFile(const QString& from, const QString& to);
+    [[nodiscard]] static Error replaceFile(const QString& from, const QString& to);
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
+    bool failed(const Error& error);
+
     QFile m_file;
+    Error m_error;
 };
 
 } // namespace Keldra::Core

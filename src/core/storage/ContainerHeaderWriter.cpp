@@ -60,32 +60,35 @@ qint64 endOfPadding(ContainerFile* container, qint64 from)
 }
 
 // Puts the old bytes back in place after a failed rewrite and drops the journal.
-bool rollBack(ContainerFile* container, const QString& containerPath, const JournalRange& range)
+void rollBack(ContainerFile* container, const QString& containerPath, const JournalRange& range)
 {
-    return container->seek(range.offset) && container->writeAll(range.oldBytes) && container->sync()
-           && HeaderJournal::discard(containerPath);
+    if (container->seek(range.offset) && container->writeAll(range.oldBytes) && container->sync())
+        (void)HeaderJournal::discard(containerPath);
 }
 
 } // namespace
 
-bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QByteArray& header,
-                                          qint64 sizeToRestore)
+Error ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QByteArray& header,
+                                           qint64 sizeToRestore)
 {
-    if (header.isEmpty() || header.size() > HeaderRegionSize)
-        return false;
+    using Reason = Error::Reason;
+    if (header.isEmpty())
+        return Error(Reason::Internal, QStringLiteral("empty header"));
+    if (header.size() > HeaderRegionSize)
+        return Error(Reason::IndexFull, QStringLiteral("header of %1 bytes").arg(header.size()));
     // An unsettled earlier change must be rolled back by ContainerRecovery before
     // anything is appended; recovering here could cut off blocks just written.
     if (QFileInfo::exists(HeaderJournal::journalPath(containerPath)))
-        return false;
+        return Error(Reason::WriteFailed, QStringLiteral("an earlier change is not settled"));
 
     ContainerFile container(containerPath);
     if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return false;
+        return container.error();
     const QByteArray prefix = container.readAt(0, HeaderRegionStart);
     qint64 oldLength = 0;
     if (prefix.size() != HeaderRegionStart || !prefix.startsWith(Magic)
         || !parseLengthLine(prefix.mid(MagicSize), &oldLength))
-        return false;
+        return Error(Reason::DamagedContainer, QStringLiteral("no container magic or length line"));
     oldLength = qMin(oldLength, HeaderRegionSize);
 
     // Compare only as far as either header reaches; beyond it both are zero
@@ -96,14 +99,14 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
     if (!cleanRegions().contains(key)) {
         const qint64 end = endOfPadding(&container, HeaderRegionStart + reach);
         if (end < 0)
-            return false;
+            return Error(Reason::DamagedContainer, QStringLiteral("header region cut short"));
         if (end == HeaderRegionStart + reach)
             cleanRegions().insert(key); // nothing to clear, whatever happens to this rewrite
         reach = end - HeaderRegionStart;
     }
     const QByteArray oldBytes = container.readAt(MagicSize, LengthLineSize + reach);
     if (oldBytes.size() != LengthLineSize + reach)
-        return false;
+        return Error(Reason::DamagedContainer, QStringLiteral("header region cut short"));
     QByteArray newBytes = lengthLine(header.size()) + header;
     newBytes.append(QByteArray(reach - header.size(), '\0'));
 
@@ -112,7 +115,7 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
         ++first;
     if (first == newBytes.size()) {
         cleanRegions().insert(key);
-        return true; // already on the drive as it should be
+        return Error(); // already on the drive as it should be
     }
     qint64 last = newBytes.size() - 1;
     while (newBytes[last] == oldBytes[last])
@@ -123,21 +126,22 @@ bool ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QB
     range.oldBytes = oldBytes.mid(first, last - first + 1);
     range.newBytes = newBytes.mid(first, last - first + 1);
     const qint64 restoreSize = sizeToRestore >= 0 ? qMin(sizeToRestore, container.size()) : container.size();
-    if (!HeaderJournal::write(containerPath, restoreSize, {range}))
-        return false;
+    if (const Error journaled = HeaderJournal::write(containerPath, restoreSize, {range}); !journaled.ok())
+        return journaled;
 
     if (!container.seek(range.offset) || !container.writeAll(range.newBytes) || !container.sync()) {
-        (void)rollBack(&container, containerPath, range);
-        return false;
+        const Error error = container.error();
+        rollBack(&container, containerPath, range);
+        return error;
     }
-    if (!HeaderJournal::discard(containerPath)) {
+    if (const Error discarded = HeaderJournal::discard(containerPath); !discarded.ok()) {
         // The journal would undo this header at the next open: undo it now so
         // the failure we report matches what is on the drive.
-        (void)rollBack(&container, containerPath, range);
-        return false;
+        rollBack(&container, containerPath, range);
+        return discarded;
     }
     cleanRegions().insert(key);
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Core

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -21,11 +23,12 @@ class ContainerHeaderWriter
 public:
     // `header` is the complete header JSON. `sizeToRestore` is the container
     // size a rolled-back change returns to (import passes its size before the
-    // appended blocks); negative means the current size. On false the header
+    // appended blocks); negative means the current size. On failure the header
     // on the drive is the old one, or a journal beside it brings it back at
-    // the next open.
-    [[nodiscard]] static bool rewriteHeader(const QString& containerPath, const QByteArray& header,
-                                            qint64 sizeToRestore = -1);
+    // the next open. A header larger than the region is IndexFull, refused
+    // before anything is written.
+    [[nodiscard]] static Error rewriteHeader(const QString& containerPath, const QByteArray& header,
+                                             qint64 sizeToRestore = -1);
 };
 
 } // namespace Keldra::Core

@@ -12,17 +12,18 @@ QString ContainerRecovery::compactTempPath(const QString& containerPath)
     return containerPath + QStringLiteral("-compact");
 }
 
-bool ContainerRecovery::recover(const QString& containerPath)
+Error ContainerRecovery::recover(const QString& containerPath)
 {
-    if (HeaderJournal::recover(containerPath) == HeaderJournal::Recovery::Failed)
-        return false;
+    const HeaderJournal::RecoveryResult journal = HeaderJournal::recover(containerPath);
+    if (journal.outcome == HeaderJournal::Recovery::Failed)
+        return journal.error;
     // A compacted copy that was not renamed over the container is only a
     // copy; the container itself is intact. A leftover we cannot remove does
     // not endanger the vault, so it does not fail the open.
     const QString leftover = compactTempPath(containerPath);
-    if (QFileInfo::exists(leftover) && ContainerFile::removeFile(leftover))
+    if (QFileInfo::exists(leftover) && ContainerFile::removeFile(leftover).ok())
         (void)ContainerFile::syncFolderOf(leftover);
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Core

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QString>
 
 namespace Keldra::Core {
@@ -15,9 +17,9 @@ public:
     static QString compactTempPath(const QString& containerPath);
 
     // Rolls back a torn header rewrite and removes a leftover compacted copy.
-    // False only when an interrupted change could not be settled; the
+    // Fails only when an interrupted change could not be settled; the
     // container must not be used then.
-    [[nodiscard]] static bool recover(const QString& containerPath);
+    [[nodiscard]] static Error recover(const QString& containerPath);
 };
 
 } // namespace Keldra::Core

@@ -13,11 +13,11 @@ namespace Keldra::Core {
 namespace {
 
 // Removes the partial copy; the old container was never touched.
-ContainerReplacer::Result abandon(const QString& copyPath)
+ContainerReplacer::Outcome abandon(const QString& copyPath, Error why)
 {
-    if (ContainerFile::removeFile(copyPath))
+    if (ContainerFile::removeFile(copyPath).ok())
         (void)ContainerFile::syncFolderOf(copyPath);
-    return ContainerReplacer::Result::Failed;
+    return {ContainerReplacer::Result::Failed, why};
 }
 
 } // namespace
@@ -29,50 +29,55 @@ bool ContainerReplacer::hasRoomFor(const QString& containerPath, qint64 bytes)
     return storage.isValid() && storage.bytesAvailable() >= bytes + Headroom;
 }
 
-ContainerReplacer::Result ContainerReplacer::replace(const QString& newContainer, const QString& containerPath,
-                                                     const Verifier& verify, const Progress& progress)
+ContainerReplacer::Outcome ContainerReplacer::replace(const QString& newContainer,
+                                                      const QString& containerPath, const Verifier& verify,
+                                                      const Progress& progress)
 {
     QFile source(newContainer);
     if (!source.open(QIODevice::ReadOnly))
-        return Result::Failed;
+        return {Result::Failed, Error(Error::Reason::WorkspaceUnavailable, source.errorString())};
     const qint64 total = source.size();
     const QString copyPath = ContainerRecovery::compactTempPath(containerPath);
-    if (!ContainerFile::removeFile(copyPath)) // a leftover of an interrupted run
-        return Result::Failed;
+    if (const Error leftover = ContainerFile::removeFile(copyPath); !leftover.ok()) // of an interrupted run
+        return {Result::Failed, leftover};
     if (!hasRoomFor(containerPath, total))
-        return Result::NoRoom;
+        return {Result::NoRoom, Error()};
 
     if (progress)
         progress(0, total);
     {
         ContainerFile copy(copyPath);
         if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return abandon(copyPath);
+            return abandon(copyPath, copy.error());
         qint64 done = 0;
         WriteBehind writeBehind(copy.handle());
         while (done < total) {
             const qint64 chunk = qMin(ChunkSize, total - done);
+            if (!copy.copyFrom(source, done, chunk))
+                return abandon(copyPath, copy.error());
             // The drive works on this chunk while the next one is copied; the sync below decides.
-            if (!copy.copyFrom(source, done, chunk) || !writeBehind.written(done, chunk))
-                return abandon(copyPath);
+            if (const Error behind = writeBehind.written(done, chunk); !behind.ok())
+                return abandon(copyPath, behind);
             done += chunk;
             if (progress)
                 progress(done, total);
         }
         if (!copy.sync())
-            return abandon(copyPath);
+            return abandon(copyPath, copy.error());
     }
-    if (!ContainerFile::syncFolderOf(copyPath))
-        return abandon(copyPath);
+    if (const Error synced = ContainerFile::syncFolderOf(copyPath); !synced.ok())
+        return abandon(copyPath, synced);
     // Check what the drive gives back, not what we meant to write.
-    if (verify && !verify(copyPath))
-        return abandon(copyPath);
-    if (!ContainerFile::replaceFile(copyPath, containerPath))
-        return abandon(copyPath);
+    if (verify) {
+        if (const Error checked = verify(copyPath); !checked.ok())
+            return abandon(copyPath, checked);
+    }
+    if (const Error renamed = ContainerFile::replaceFile(copyPath, containerPath); !renamed.ok())
+        return abandon(copyPath, renamed);
     // The rename is done: old or new, either is a complete container. A failed
     // folder sync only leaves open which one survives a power cut.
     (void)ContainerFile::syncFolderOf(containerPath);
-    return Result::Replaced;
+    return {Result::Replaced, Error()};
 }
 
 } // namespace Keldra::Core

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QString>
 
 #include <functional>
@@ -19,16 +21,21 @@ public:
         NoRoom,   // nothing was written; not enough free space for a second container
         Failed,   // nothing changed: the old container is in place; the copy is removed
     };
+    struct Outcome
+    {
+        Result result = Result::Failed;
+        Error error; // why, when Failed
+    };
     using Progress = std::function<void(qint64 done, qint64 total)>;
     // Checks the copy on the drive (reads and decrypts its index) before it replaces the container.
-    using Verifier = std::function<bool(const QString& path)>;
+    using Verifier = std::function<Error(const QString& path)>;
 
     static constexpr qint64 ChunkSize = 8 * 1024 * 1024;
     // Left free beyond the copy, so the drive does not fill up to its last block.
     static constexpr qint64 Headroom = 1024 * 1024;
 
-    [[nodiscard]] static Result replace(const QString& newContainer, const QString& containerPath,
-                                        const Verifier& verify, const Progress& progress);
+    [[nodiscard]] static Outcome replace(const QString& newContainer, const QString& containerPath,
+                                         const Verifier& verify, const Progress& progress);
     // Room for a copy of `bytes` beside the container.
     static bool hasRoomFor(const QString& containerPath, qint64 bytes);
 };

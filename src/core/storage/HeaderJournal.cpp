@@ -113,72 +113,89 @@ bool HeaderJournal::parse(const QByteArray& bytes, qint64* sizeToRestore, QList<
     return true;
 }
 
-bool HeaderJournal::write(const QString& containerPath, qint64 sizeToRestore, const QList<JournalRange>& ranges)
+Error HeaderJournal::write(const QString& containerPath, qint64 sizeToRestore,
+                           const QList<JournalRange>& ranges)
 {
     if (!journalEnabled)
-        return true;
+        return Error();
     const QString path = journalPath(containerPath);
-    bool ok = false;
+    Error error;
     {
         ContainerFile journal(path);
-        if (journal.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            ok = journal.writeAll(serialize(sizeToRestore, ranges)) && journal.sync();
+        if (!journal.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !journal.writeAll(serialize(sizeToRestore, ranges)) || !journal.sync())
+            error = journal.error();
     }
-    ok = ok && ContainerFile::syncFolderOf(path);
-    if (!ok) {
+    if (error.ok())
+        error = ContainerFile::syncFolderOf(path);
+    if (!error.ok()) {
         // A partial journal would only be discarded at the next open; try to tidy up now.
         (void)ContainerFile::removeFile(path);
     }
-    return ok;
+    return error.within(QStringLiteral("journal"));
 }
 
-bool HeaderJournal::discard(const QString& containerPath)
+Error HeaderJournal::discard(const QString& containerPath)
 {
     if (!journalEnabled)
-        return true;
+        return Error();
     const QString path = journalPath(containerPath);
-    return ContainerFile::removeFile(path) && ContainerFile::syncFolderOf(path);
+    Error error = ContainerFile::removeFile(path);
+    if (error.ok())
+        error = ContainerFile::syncFolderOf(path);
+    return error.within(QStringLiteral("journal"));
 }
 
-HeaderJournal::Recovery HeaderJournal::recover(const QString& containerPath)
+HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPath)
 {
+    using Reason = Error::Reason;
+    const auto done = [&](Recovery outcome) { return RecoveryResult{outcome, Error()}; };
+    const auto failed = [](const Error& error) {
+        return RecoveryResult{Recovery::Failed, error.within(QStringLiteral("journal recovery"))};
+    };
+    // Removing the journal is the last step of every outcome.
+    const auto discarded = [&](Recovery outcome) {
+        const Error error = discard(containerPath);
+        return error.ok() ? done(outcome) : failed(error);
+    };
+
     const QString path = journalPath(containerPath);
     if (!QFileInfo::exists(path))
-        return Recovery::NothingToDo;
+        return done(Recovery::NothingToDo);
 
     QByteArray bytes;
     {
         QFile journal(path);
         if (!journal.open(QIODevice::ReadOnly))
-            return Recovery::Failed;
+            return failed(Error(Reason::ContainerUnavailable, journal.errorString()));
         bytes = journal.readAll();
     }
     qint64 sizeToRestore = 0;
     QList<JournalRange> ranges;
     if (!parse(bytes, &sizeToRestore, &ranges)) {
         // It is synced before the container is touched, so a torn journal means an untouched container.
-        return discard(containerPath) ? Recovery::DiscardedTorn : Recovery::Failed;
+        return discarded(Recovery::DiscardedTorn);
     }
 
     if (!QFileInfo::exists(containerPath)) // nothing left to repair; never create the container here
-        return discard(containerPath) ? Recovery::DiscardedForeign : Recovery::Failed;
+        return discarded(Recovery::DiscardedForeign);
     ContainerFile container(containerPath);
     if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return Recovery::Failed;
+        return failed(container.error());
     if (container.size() < sizeToRestore || !rangesMatch(&container, ranges)) {
         container.close();
-        return discard(containerPath) ? Recovery::DiscardedForeign : Recovery::Failed;
+        return discarded(Recovery::DiscardedForeign);
     }
     for (const JournalRange& range : ranges) {
         if (!container.seek(range.offset) || !container.writeAll(range.oldBytes))
-            return Recovery::Failed;
+            return failed(container.error());
     }
     if (container.size() > sizeToRestore && !container.resize(sizeToRestore))
-        return Recovery::Failed;
+        return failed(container.error());
     if (!container.sync())
-        return Recovery::Failed;
+        return failed(container.error());
     container.close();
-    return discard(containerPath) ? Recovery::RolledBack : Recovery::Failed;
+    return discarded(Recovery::RolledBack);
 }
 
 void HeaderJournal::setEnabledForTesting(bool enabled)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -32,17 +34,22 @@ public:
         DiscardedForeign, // journal does not match the container; container left alone, journal removed
         Failed,          // could not finish; journal kept for the next attempt
     };
+    struct RecoveryResult
+    {
+        Recovery outcome = Recovery::NothingToDo;
+        Error error; // why, when Failed
+    };
 
     static QString journalPath(const QString& containerPath);
 
     // Writes the journal and puts it on the drive (file and folder synced).
     // On failure nothing usable is left behind.
-    [[nodiscard]] static bool write(const QString& containerPath, qint64 sizeToRestore,
-                                    const QList<JournalRange>& ranges);
+    [[nodiscard]] static Error write(const QString& containerPath, qint64 sizeToRestore,
+                                     const QList<JournalRange>& ranges);
     // Removes the journal durably once the change it guards is on the drive.
-    [[nodiscard]] static bool discard(const QString& containerPath);
+    [[nodiscard]] static Error discard(const QString& containerPath);
     // Rolls back an interrupted change; run before anything reads the container.
-    [[nodiscard]] static Recovery recover(const QString& containerPath);
+    [[nodiscard]] static RecoveryResult recover(const QString& containerPath);
 
     static QByteArray serialize(qint64 sizeToRestore, const QList<JournalRange>& ranges);
     // False for anything torn, truncated or altered.

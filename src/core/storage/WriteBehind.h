@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QtGlobal>
 
 namespace Keldra::Core {
@@ -20,10 +22,11 @@ public:
 
     explicit WriteBehind(int fileDescriptor);
 
-    // Call after `length` bytes were written at `offset`, in file order. False
-    // when the drive reported an error for earlier bytes: the caller's final
-    // sync would fail too, so the caller stops now.
-    [[nodiscard]] bool written(qint64 offset, qint64 length);
+    // Call after `length` bytes were written at `offset`, in file order. Fails
+    // when the drive reported an error for earlier bytes (a full drive shows
+    // here first when it allocates late): the caller's final sync would fail
+    // too, so the caller stops now.
+    [[nodiscard]] Error written(qint64 offset, qint64 length);
 
 private:
     int m_fileDescriptor;

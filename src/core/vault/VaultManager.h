@@ -1,9 +1,10 @@
 #pragma once
 
-#include "format/ContainerManager.h"
+#include "Error.h"
 #include "crypto/CryptoManager.h"
-#include "vault/FileSyncManager.h"
+#include "format/ContainerManager.h"
 #include "format/SecureFileIndex.h"
+#include "vault/FileSyncManager.h"
 #include "vault/TempWorkspaceManager.h"
 #include "vault/TrackedTempFile.h"
 
@@ -22,7 +23,8 @@ enum class VaultState { Locked = 0, Unlocked = 1 };
 // The vault as the rest of the system sees it: keys and lifecycle, file
 // payloads, tree operations, editing copies and compaction. Every operation
 // runs synchronously on the caller's thread and reports failure by its
-// result; none produces message text.
+// result; lastError() then says why (a reason for the caller's message and an
+// English detail for logs). No operation produces text meant for the user.
 class VaultManager {
 public:
     // (bytes done, bytes total, text); an empty function is never called.
@@ -43,6 +45,9 @@ public:
     QString containerPath() const;
     SecureFileIndex fileIndex() const;
     QList<TrackedTempFile> modifiedOpenFiles() const;
+    // Why the last operation returned false; a default (ok) Error after one
+    // that succeeded. Set by every operation below, the const ones included.
+    const Error& lastError() const;
 
     // Writes a new, empty vault and leaves it locked. Refused while a vault
     // is unlocked, so an open vault's key and copies are never dropped.
@@ -94,22 +99,32 @@ public:
     // fields it depends on ("master-key", "index", "file-block").
     static QByteArray associatedData(const ContainerDocument& document, const QByteArray& purpose);
     // The master key the password unwraps from the document's header; empty
-    // when the password or the header is wrong. The caller wipes it.
+    // when the password or the header is wrong (lastError() says which). The
+    // caller wipes it.
     QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
 
 private:
     QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
     QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
                                 const QByteArray& masterKey) const;
+    // The master key into *masterKey: WrongPassword when it does not open,
+    // DamagedContainer when the header cannot hold a wrapped key at all.
+    [[nodiscard]] Error unwrapMasterKey(const ContainerDocument& document, const QByteArray& password,
+                                        QByteArray* masterKey) const;
     QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
-    [[nodiscard]] bool readSettledDocument(const QString& path, ContainerDocument* document) const;
+    [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
     // Stores a changed index in the container header; the in-memory index
     // is replaced only when the header was written.
-    bool saveIndex(const SecureFileIndex& newIndex);
+    [[nodiscard]] Error saveIndex(const SecureFileIndex& newIndex);
     // saveIndex on a document the caller has already read.
-    bool saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    [[nodiscard]] Error saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    // Record the outcome in lastError(); the result is what the operation returns.
+    bool finish(const Error& error) const;
+    // Record a failure; always false.
+    bool fail(const Error& error) const;
+    bool fail(Error::Reason reason, const QString& detail) const;
     // View of the first 32 bytes of the master key (no copy to wipe).
     QByteArray cipherKey() const;
     void forgetMasterKey();
@@ -124,6 +139,7 @@ private:
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;
     FileSyncManager m_fileSync;
+    mutable Error m_lastError;
 };
 
 } // namespace Keldra::Core

@@ -24,6 +24,17 @@ namespace {
 const QString ReplaceText = QStringLiteral("Substituindo container no USB");
 constexpr qint64 ReplaceChunkSize = 8 * 1024 * 1024;
 
+using Reason = Error::Reason;
+
+// The compacted copy is written on the local disk: its failures, a full disk
+// included, are the workspace's, not the vault drive's.
+Error localCopyError(const Error& error)
+{
+    if (error.is(Reason::DriveFull) || error.is(Reason::WriteFailed))
+        return Error(Reason::WorkspaceUnavailable, QStringLiteral("compacted copy: ") + error.toString());
+    return error;
+}
+
 enum class KernelCopy { Done, Failed, Unsupported };
 
 // Copies `length` bytes at `offset` of the source to the output's current
@@ -63,9 +74,11 @@ KernelCopy copyInKernel(QFile& source, QIODevice* output, qint64 offset, qint64 
 // Copies the live blocks of every entry, back to back, into the new file and
 // records them with their new offsets in target. The new file is a local
 // scratch copy: nothing here asks the system to write it out.
-bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
-                    SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
+Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
+                     SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
 {
+    const auto unreadable = [&]() { return Error(Reason::ContainerUnavailable, source.errorString()); };
+    const auto unwritable = [&]() { return Error(Reason::WorkspaceUnavailable, output->errorString()); };
     QByteArray buffer;
     bool kernelCopy = true;
     qint64 done = 0;
@@ -75,21 +88,23 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
         for (VaultFileBlock block : entry.blocks) {
             // One block in memory at a time, whatever the record claims.
             if (block.encryptedSize < 0 || block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
-                return false;
+                return Error(Reason::DamagedFile,
+                             QStringLiteral("impossible block record: ") + entry.vaultPath);
             const qint64 newOffset = output->pos();
             const KernelCopy copied = kernelCopy ? copyInKernel(source, output, block.offset, block.encryptedSize)
                                                  : KernelCopy::Unsupported;
+            // Either side may have failed the kernel's copy; the local copy is the likelier one.
             if (copied == KernelCopy::Failed)
-                return false;
+                return Error(Reason::WorkspaceUnavailable, QStringLiteral("kernel copy of a block"));
             if (copied == KernelCopy::Unsupported) {
                 kernelCopy = false;
                 if (!source.seek(block.offset))
-                    return false;
+                    return unreadable();
                 buffer.resize(static_cast<int>(block.encryptedSize));
                 if (source.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
-                    return false;
+                    return unreadable();
                 if (output->write(buffer) != buffer.size())
-                    return false;
+                    return unwritable();
             }
             block.offset = newOffset;
             moved.append(block);
@@ -99,43 +114,47 @@ bool copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry
         }
         entry.blocks = moved;
         if (!target->addOrReplace(entry))
-            return false;
+            return Error(Reason::Internal, QStringLiteral("index refused an entry"));
     }
-    return true;
+    return Error();
 }
 
 // Puts the scratch copy and its name on the local disk, for when it is about
 // to become the only copy of the vault.
-bool makeScratchDurable(const QString& path)
+Error makeScratchDurable(const QString& path)
 {
     ContainerFile scratch(path);
     if (!scratch.open(QIODevice::ReadWrite) || !scratch.sync())
-        return false;
+        return localCopyError(scratch.error());
     scratch.close();
     const QString folder = QFileInfo(path).absolutePath();
-    return ContainerFile::syncFolder(folder) && ContainerFile::syncFolder(QFileInfo(folder).absolutePath());
+    Error error = ContainerFile::syncFolder(folder);
+    if (error.ok())
+        error = ContainerFile::syncFolder(QFileInfo(folder).absolutePath());
+    return localCopyError(error);
 }
 
 } // namespace
 
 bool VaultManager::compactVault(const ProgressCallback& progress, QString* preservedCompactPath)
 {
+    m_lastError = Error();
     if (preservedCompactPath)
         preservedCompactPath->clear();
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
-        return false;
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
 
     ContainerDocument document;
-    if (!readSettledDocument(m_containerPath, &document))
-        return false;
+    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
+        return fail(read);
 
     QFile source(m_containerPath);
     if (!source.open(QIODevice::ReadOnly))
-        return false;
+        return fail(Reason::ContainerUnavailable, source.errorString());
 
     QTemporaryDir tempDir(QDir::tempPath() + QLatin1String("/Keldra-compact-XXXXXX"));
     if (!tempDir.isValid())
-        return false;
+        return fail(Reason::WorkspaceUnavailable, tempDir.errorString());
     tempDir.setAutoRemove(false);
     const QString compactPath = tempDir.filePath(QLatin1String(ContainerManager::FileName));
 
@@ -155,50 +174,58 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
 
     // writeDocument builds the header after the writer ran, so the index
     // encrypted here is the one that lands in the new header.
+    Error writerError;
     const PayloadWriter writer = [&](QIODevice* output) {
-        if (!copyLiveBlocks(source, output, entries, &document.fileIndex, total, progress))
+        writerError = copyLiveBlocks(source, output, entries, &document.fileIndex, total, progress);
+        if (!writerError.ok())
             return false;
         document.encryptedIndex = encryptIndex(document, document.fileIndex);
-        return !document.encryptedIndex.isEmpty();
+        if (document.encryptedIndex.isEmpty())
+            writerError = Error(Reason::Internal, QStringLiteral("index encryption failed"));
+        return writerError.ok();
     };
-    const bool written =
+    const Error written =
         m_containerManager.writeDocument(compactPath, document, writer, ContainerManager::WriteMode::Scratch);
     source.close();
-    if (!written) {
+    if (!written.ok()) {
         tempDir.remove();
-        return false;
+        return fail(writerError.ok() ? localCopyError(written) : writerError);
     }
 
-    ContainerDocument check;
-    SecureFileIndex checkIndex;
-    if (!m_containerManager.readDocument(compactPath, &check) || !decryptIndex(check, &checkIndex)
-        || checkIndex.entries().size() != entries.size()
-        || checkIndex.directories().size() != directories.size()) {
+    // A copy that reads back whole: its header, its index, as many records as ours.
+    const auto readsBack = [&](const QString& path) {
+        ContainerDocument copied;
+        SecureFileIndex copiedIndex;
+        return m_containerManager.readDocument(path, &copied).ok() && decryptIndex(copied, &copiedIndex) &&
+               copiedIndex.entries().size() == entries.size() &&
+               copiedIndex.directories().size() == directories.size();
+    };
+    if (!readsBack(compactPath)) {
         tempDir.remove();
-        return false;
+        return fail(Reason::WorkspaceUnavailable, QStringLiteral("compacted copy does not read back"));
     }
 
     // Normally the compacted container is copied beside the old one, checked
     // there, and renamed over it: the drive never lacks a whole container.
     const auto verifyCopy = [&](const QString& copyPath) {
-        ContainerDocument copied;
-        SecureFileIndex copiedIndex;
-        return m_containerManager.readDocument(copyPath, &copied) && decryptIndex(copied, &copiedIndex)
-               && copiedIndex.entries().size() == entries.size()
-               && copiedIndex.directories().size() == directories.size();
+        if (readsBack(copyPath))
+            return Error();
+        return Error(Reason::WriteFailed, QStringLiteral("copy on the drive does not read back"));
     };
     const auto replaceProgress = [&](qint64 done, qint64 size) {
         if (progress)
             progress(done, size, ReplaceText);
     };
-    switch (ContainerReplacer::replace(compactPath, m_containerPath, verifyCopy, replaceProgress)) {
+    const ContainerReplacer::Outcome replaced =
+        ContainerReplacer::replace(compactPath, m_containerPath, verifyCopy, replaceProgress);
+    switch (replaced.result) {
     case ContainerReplacer::Result::Replaced:
         m_index = document.fileIndex;
         tempDir.remove();
         return true;
     case ContainerReplacer::Result::Failed:
         tempDir.remove();
-        return false;
+        return fail(replaced.error);
     case ContainerReplacer::Result::NoRoom:
         break;
     }
@@ -206,45 +233,51 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     // No room for both on the drive: the old container has to go first, and
     // the compacted one in the temporary folder is the only copy until the
     // copy below is complete, so it must be on the local disk before that.
-    if (!makeScratchDurable(compactPath) || !ContainerFile::removeFile(m_containerPath)) {
+    Error cleared = makeScratchDurable(compactPath);
+    if (cleared.ok())
+        cleared = ContainerFile::removeFile(m_containerPath);
+    if (!cleared.ok()) {
         tempDir.remove();
-        return false;
+        return fail(cleared);
     }
 
     // From here the drive holds no container: on failure the compacted one
     // stays in the temporary folder for the user to recover.
-    const auto preserve = [&]() {
+    const auto preserve = [&](Error why) {
         if (preservedCompactPath)
             *preservedCompactPath = compactPath;
-        return false;
+        return fail(why);
     };
     QFile compacted(compactPath);
     if (!compacted.open(QIODevice::ReadOnly))
-        return preserve();
+        return preserve(Error(Reason::WorkspaceUnavailable, compacted.errorString()));
     ContainerFile target(m_containerPath);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return preserve();
+        return preserve(target.error());
 
     const qint64 compactedSize = compacted.size();
     if (progress)
         progress(0, compactedSize, ReplaceText);
-    const auto abandonTarget = [&]() {
+    // By value: closing and removing the target must not change the reason.
+    const auto abandonTarget = [&](Error why) {
         target.close();
         (void)ContainerFile::removeFile(m_containerPath);
-        return preserve();
+        return preserve(why);
     };
     QByteArray chunk;
     qint64 copied = 0;
     while (!compacted.atEnd()) {
         chunk = compacted.read(ReplaceChunkSize);
-        if (chunk.isEmpty() || !target.writeAll(chunk))
-            return abandonTarget();
+        if (chunk.isEmpty())
+            return abandonTarget(Error(Reason::WorkspaceUnavailable, compacted.errorString()));
+        if (!target.writeAll(chunk))
+            return abandonTarget(target.error());
         copied += chunk.size();
         if (progress)
             progress(copied, compactedSize, ReplaceText);
     }
     if (!target.sync())
-        return abandonTarget();
+        return abandonTarget(target.error());
 
     target.close();
     // The new container is complete on the drive; a failed folder sync only

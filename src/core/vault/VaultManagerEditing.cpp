@@ -15,47 +15,62 @@ namespace {
 // Plain copies are readable by their owner only.
 constexpr QFileDevice::Permissions OwnerReadWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
+using Reason = Error::Reason;
+
 } // namespace
 
 bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* tempPath)
 {
-    if (m_state != VaultState::Unlocked || !tempPath)
-        return false;
+    m_lastError = Error();
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (!tempPath)
+        return fail(Reason::InvalidArgument, QStringLiteral("no path to return"));
     const QString normalized = detail::normalizedVaultPath(vaultPath);
     if (normalized.isEmpty())
-        return false;
+        return fail(Reason::InvalidPath, vaultPath);
     // No empty copy for a file that is not in the vault.
     if (!detail::indexContainsFilePath(m_index, normalized))
-        return false;
+        return fail(Reason::FileNotFound, normalized);
 
     const QString copyPath = m_tempWorkspace.pathForVaultFile(normalized);
+    const auto workspace = [&](const QString& why) { return fail(Reason::WorkspaceUnavailable, why); };
     if (!QDir().mkpath(QFileInfo(copyPath).absolutePath()))
-        return false;
+        return workspace(QStringLiteral("folder for the copy"));
 
     QFile file(copyPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, OwnerReadWrite))
-        return false;
+        return workspace(file.errorString());
     // An existing copy keeps the rights it had; narrow them before writing.
     if (!file.setPermissions(OwnerReadWrite))
+        return workspace(file.errorString());
+    if (!writeVaultFileToDevice(normalized, &file)) {
+        // The copy is the destination here, and it lives in the workspace.
+        if (m_lastError.is(Reason::DestinationUnwritable))
+            return workspace(m_lastError.detail());
         return false;
-    if (!writeVaultFileToDevice(normalized, &file))
-        return false;
+    }
     file.close();
     if (file.error() != QFileDevice::NoError)
-        return false;
+        return workspace(file.errorString());
 
     if (!m_fileSync.track(normalized, copyPath))
-        return false;
+        return workspace(QStringLiteral("copy vanished"));
     *tempPath = QFileInfo(copyPath).absoluteFilePath();
     return true;
 }
 
 bool VaultManager::syncModifiedTempFiles()
 {
+    m_lastError = Error();
     const QList<TrackedTempFile> modified = m_fileSync.modifiedFiles();
     for (const TrackedTempFile& file : modified) {
-        if (!importFile(file.tempPath, file.vaultPath))
+        if (!importFile(file.tempPath, file.vaultPath)) {
+            // The source of this import is a copy in the workspace.
+            if (m_lastError.is(Reason::SourceUnreadable))
+                return fail(Reason::WorkspaceUnavailable, m_lastError.detail());
             return false;
+        }
     }
     return true;
 }

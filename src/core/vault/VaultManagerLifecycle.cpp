@@ -5,6 +5,8 @@
 #include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
 
+#include <QFileInfo>
+
 namespace Keldra::Core {
 
 namespace {
@@ -18,6 +20,22 @@ const QString CipherName = QStringLiteral("XChaCha20-Poly1305");
 constexpr int SaltSize = 16;
 constexpr int MasterKeySize = 64;
 constexpr int SessionKeySize = 64;
+
+using Reason = Error::Reason;
+
+// Header values that no password can open: an altered or cut header, not a wrong password.
+Error checkKeyFields(const ContainerCryptoMetadata& crypto)
+{
+    const auto damaged = [](const char* why) { return Error(Reason::DamagedContainer, QLatin1String(why)); };
+    if (crypto.encryptedMasterKey.size() < CryptoManager::KeySize + CryptoManager::TagSize)
+        return damaged("wrapped master key missing or too short");
+    if (crypto.nonce.size() != CryptoManager::NonceSize)
+        return damaged("master key nonce of the wrong size");
+    if (crypto.kdf == KdfArgon2id ? crypto.salt.size() < SaltSize
+                                  : crypto.salt.isEmpty() || crypto.kdfIterations < 1)
+        return damaged("key derivation salt or iterations unusable");
+    return Error();
+}
 
 } // namespace
 
@@ -48,6 +66,30 @@ SecureFileIndex VaultManager::fileIndex() const
 QList<TrackedTempFile> VaultManager::modifiedOpenFiles() const
 {
     return m_fileSync.modifiedFiles();
+}
+
+const Error& VaultManager::lastError() const
+{
+    return m_lastError;
+}
+
+bool VaultManager::finish(const Error& error) const
+{
+    m_lastError = error;
+    return error.ok();
+}
+
+bool VaultManager::fail(const Error& error) const
+{
+    // A step that failed without saying why is still a failure.
+    m_lastError =
+        error.ok() ? Error(Error::Reason::Internal, QStringLiteral("failed without a reason")) : error;
+    return false;
+}
+
+bool VaultManager::fail(Error::Reason reason, const QString& detail) const
+{
+    return fail(Error(reason, detail));
 }
 
 QByteArray VaultManager::associatedData(const ContainerDocument& document, const QByteArray& purpose)
@@ -101,13 +143,28 @@ QByteArray VaultManager::encryptMasterKey(const ContainerDocument& document, con
 
 QByteArray VaultManager::decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const
 {
+    QByteArray masterKey;
+    (void)finish(unwrapMasterKey(document, password, &masterKey));
+    return masterKey;
+}
+
+Error VaultManager::unwrapMasterKey(const ContainerDocument& document, const QByteArray& password,
+                                    QByteArray* masterKey) const
+{
+    masterKey->clear();
+    if (const Error fields = checkKeyFields(document.crypto); !fields.ok())
+        return fields;
     QByteArray derived = deriveSessionKey(password, document.crypto);
     const KeyWiper wiper(derived);
-    if (derived.size() < CryptoManager::KeySize || document.crypto.encryptedMasterKey.isEmpty())
-        return QByteArray();
-    return m_cryptoManager.decrypt(document.crypto.encryptedMasterKey,
-                                   QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
-                                   document.crypto.nonce, associatedData(document, PurposeMasterKey));
+    if (derived.size() < CryptoManager::KeySize)
+        return Error(Reason::Internal, QStringLiteral("key derivation failed"));
+    *masterKey = m_cryptoManager.decrypt(document.crypto.encryptedMasterKey,
+                                         QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
+                                         document.crypto.nonce, associatedData(document, PurposeMasterKey));
+    // The tag cannot tell a wrong password from an altered wrapped key or header field.
+    if (masterKey->isEmpty())
+        return Error(Reason::WrongPassword, QStringLiteral("master key does not open"));
+    return Error();
 }
 
 QByteArray VaultManager::cipherKey() const
@@ -144,22 +201,24 @@ bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileInd
     return true;
 }
 
-bool VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
+Error VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
 {
-    return ContainerRecovery::recover(path) && m_containerManager.readDocument(path, document);
+    if (const Error recovered = ContainerRecovery::recover(path); !recovered.ok())
+        return recovered;
+    return m_containerManager.readDocument(path, document);
 }
 
-bool VaultManager::saveIndex(const SecureFileIndex& newIndex)
+Error VaultManager::saveIndex(const SecureFileIndex& newIndex)
 {
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
-        return false;
+        return Error(Reason::WrongState, QStringLiteral("not unlocked"));
     ContainerDocument document;
-    if (!readSettledDocument(m_containerPath, &document))
-        return false;
+    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
+        return read;
     return saveIndexWithDocument(document, newIndex);
 }
 
-bool VaultManager::saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex)
+Error VaultManager::saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex)
 {
     document.fileIndex = newIndex;
     document.filePayloads.clear();
@@ -170,17 +229,24 @@ bool VaultManager::saveIndexWithDocument(ContainerDocument document, const Secur
     document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
     document.encryptedIndex = encryptIndex(document, newIndex);
     if (document.encryptedIndex.isEmpty())
-        return false;
-    if (!m_containerManager.updateDocumentHeader(m_containerPath, document))
-        return false;
+        return Error(Reason::Internal, QStringLiteral("index encryption failed"));
+    if (const Error written = m_containerManager.updateDocumentHeader(m_containerPath, document);
+        !written.ok())
+        return written;
     m_index = newIndex;
-    return true;
+    return Error();
 }
 
 bool VaultManager::createVault(const QString& path, const QByteArray& password)
 {
-    if (password.isEmpty() || m_state == VaultState::Unlocked)
-        return false;
+    m_lastError = Error();
+    if (m_state == VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("a vault is unlocked"));
+    if (password.isEmpty())
+        return fail(Reason::InvalidArgument, QStringLiteral("empty password"));
+    // Not a fault of the drive: the chosen place does not exist.
+    if (!QFileInfo(QFileInfo(path).absolutePath()).isDir())
+        return fail(Reason::InvalidArgument, QStringLiteral("no such folder"));
 
     ContainerDocument document;
     document.formatVersion = 3;
@@ -198,40 +264,43 @@ bool VaultManager::createVault(const QString& path, const QByteArray& password)
     document.crypto.encryptedMasterKey = encryptMasterKey(document, password, m_masterKey);
     if (document.crypto.encryptedMasterKey.isEmpty()) {
         forgetMasterKey();
-        return false;
+        return fail(Reason::Internal, QStringLiteral("master key wrapping failed"));
     }
     document.encryptedIndex = encryptIndex(document, SecureFileIndex());
     forgetMasterKey();
     if (document.encryptedIndex.isEmpty())
-        return false;
+        return fail(Reason::Internal, QStringLiteral("index encryption failed"));
 
     m_state = VaultState::Locked;
     // A journal beside an earlier container at this path belongs to that one:
     // settle it now so that it can never be applied to the new vault.
-    if (!ContainerRecovery::recover(path))
-        return false;
-    return m_containerManager.writeDocument(path, document);
+    if (const Error recovered = ContainerRecovery::recover(path); !recovered.ok())
+        return fail(recovered);
+    return finish(m_containerManager.writeDocument(path, document));
 }
 
 bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
 {
+    m_lastError = Error();
     // Unlocking over an open vault would drop its key and editing copies.
-    if (password.isEmpty() || m_state == VaultState::Unlocked)
-        return false;
+    if (m_state == VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("already unlocked"));
+    if (password.isEmpty())
+        return fail(Reason::InvalidArgument, QStringLiteral("empty password"));
 
     // A change torn by a crash or a pulled drive is rolled back before anything is read.
     ContainerDocument document;
-    if (!readSettledDocument(path, &document))
-        return false;
+    if (const Error read = readSettledDocument(path, &document); !read.ok())
+        return fail(read);
 
-    m_masterKey = decryptMasterKey(document, password);
-    if (m_masterKey.isEmpty())
-        return false;
+    if (const Error opened = unwrapMasterKey(document, password, &m_masterKey); !opened.ok())
+        return fail(opened);
 
+    // The key opened, so an index that does not is damage, not a wrong password.
     SecureFileIndex loaded;
     if (!decryptIndex(document, &loaded)) {
         forgetMasterKey();
-        return false;
+        return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
     }
     m_index = loaded;
     m_containerPath = path;
@@ -243,13 +312,14 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         forgetMasterKey();
         m_index.clear();
         m_state = VaultState::Locked;
-        return false;
+        return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder cannot be made"));
     }
     return true;
 }
 
 bool VaultManager::lockVault()
 {
+    m_lastError = Error();
     if (m_state == VaultState::Unlocked && !syncModifiedTempFiles())
         return false;
 
@@ -257,23 +327,28 @@ bool VaultManager::lockVault()
     const bool cleaned = m_tempWorkspace.cleanup();
     forgetMasterKey();
     m_state = VaultState::Locked;
-    return cleaned;
+    if (!cleaned)
+        return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder not removed"));
+    return true;
 }
 
 bool VaultManager::changePassword(const QString& path, const QByteArray& oldPassword,
                                   const QByteArray& newPassword)
 {
-    if (m_state != VaultState::Locked || oldPassword.isEmpty() || newPassword.isEmpty())
-        return false;
+    m_lastError = Error();
+    if (m_state != VaultState::Locked)
+        return fail(Reason::WrongState, QStringLiteral("not locked"));
+    if (oldPassword.isEmpty() || newPassword.isEmpty())
+        return fail(Reason::InvalidArgument, QStringLiteral("empty password"));
 
     ContainerDocument document;
-    if (!readSettledDocument(path, &document))
-        return false;
+    if (const Error read = readSettledDocument(path, &document); !read.ok())
+        return fail(read);
 
-    QByteArray key = decryptMasterKey(document, oldPassword);
+    QByteArray key;
     const KeyWiper wiper(key);
-    if (key.isEmpty())
-        return false;
+    if (const Error opened = unwrapMasterKey(document, oldPassword, &key); !opened.ok())
+        return fail(opened);
 
     // Legacy key derivations are converted to Argon2id on the way.
     const ContainerDocument before = document;
@@ -288,25 +363,25 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     // under the new name instead of leaving it unreadable.
     if (before.crypto.cipher != document.crypto.cipher) {
         if (key.size() < CryptoManager::KeySize)
-            return false;
+            return fail(Reason::DamagedContainer, QStringLiteral("master key too short"));
         const QByteArray cipherKeyView = QByteArray::fromRawData(key.constData(), CryptoManager::KeySize);
         QByteArray plainIndex = m_cryptoManager.decrypt(before.encryptedIndex, cipherKeyView,
                                                         before.crypto.payloadNonce,
                                                         associatedData(before, PurposeIndex));
         const KeyWiper indexWiper(plainIndex);
         if (plainIndex.isEmpty())
-            return false;
+            return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
         document.crypto.payloadNonce = m_cryptoManager.generateNonce(CryptoManager::NonceSize);
         document.encryptedIndex = m_cryptoManager.encrypt(plainIndex, cipherKeyView, document.crypto.payloadNonce,
                                                           associatedData(document, PurposeIndex));
         if (document.encryptedIndex.isEmpty())
-            return false;
+            return fail(Reason::Internal, QStringLiteral("index encryption failed"));
     }
 
     document.crypto.encryptedMasterKey = encryptMasterKey(document, newPassword, key);
     if (document.crypto.encryptedMasterKey.isEmpty())
-        return false;
-    return m_containerManager.updateDocumentHeader(path, document);
+        return fail(Reason::Internal, QStringLiteral("master key wrapping failed"));
+    return finish(m_containerManager.updateDocumentHeader(path, document));
 }
 
 } // namespace Keldra::Core

@@ -4,8 +4,9 @@
 #include "vault/VaultManager.h"
 #include "vault/VaultManagerHelpers.h"
 
-#include "storage/ContainerFile.h"
 #include "crypto/Sha256.h"
+#include "format/ContainerFormat.h"
+#include "storage/ContainerFile.h"
 #include "storage/WriteBehind.h"
 
 #include <QFile>
@@ -26,6 +27,7 @@ using detail::normalizedVaultPath;
 namespace {
 
 const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
+using Reason = Error::Reason;
 // Import and export work through a block in pieces this size, small enough
 // to stay in the processor's cache between steps.
 constexpr qint64 PieceSize = 256 * 1024;
@@ -71,6 +73,35 @@ bool sameFile(const QString& a, const QString& b)
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
+// Whether the header can still take the index once the imported entry is in
+// it. Measured without serialising the whole index: the encrypted index on the
+// drive, plus what the import adds (new folders, and the entry with as many
+// blocks as the source needs and every number at its longest), can only
+// overestimate; a replaced entry only makes room.
+bool indexWouldFit(const ContainerDocument& document, const SecureFileIndex& current,
+                   const SecureFileIndex& next, VaultFileEntry entry, qint64 sourceSize)
+{
+    constexpr qint64 LongestNumber = Q_INT64_C(999999999999999);
+    SecureFileIndex added;
+    const QList<VaultDirectoryEntry> directories = next.directories();
+    for (qsizetype i = current.directories().size(); i < directories.size(); ++i)
+        added.addDirectory(directories.at(i));
+    entry.sizeBytes = LongestNumber;
+    entry.sha256 = QByteArray(32, '\xff');
+    const VaultFileBlock block{LongestNumber, VaultManager::BlockSize,
+                               VaultManager::BlockSize + CryptoManager::TagSize,
+                               QByteArray(CryptoManager::NonceSize, '\xff')};
+    for (qint64 i = 0; i < (sourceSize + VaultManager::BlockSize - 1) / VaultManager::BlockSize; ++i)
+        entry.blocks.append(block);
+    added.addOrReplace(entry);
+
+    const qint64 encryptedIndex = document.encryptedIndex.size() + added.toJson().size();
+    ContainerDocument withoutIndex = document;
+    withoutIndex.encryptedIndex.clear();
+    const qint64 header = ContainerManager().buildHeader(withoutIndex).size() + (encryptedIndex + 2) / 3 * 4;
+    return header <= ContainerFormat::HeaderRegionSize;
+}
+
 // Puts the container back to its length before the import began. When this
 // fails too (drive gone), the header still points only at the old blocks.
 void rollBackContainer(ContainerFile& container, const QString& path, qint64 sizeBeforeImport)
@@ -95,29 +126,30 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath,
                               const ProgressCallback& progress)
 {
+    m_lastError = Error();
     if (m_state != VaultState::Unlocked)
-        return false;
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     const QString normalized = normalizedVaultPath(vaultPath);
     if (normalized.isEmpty())
-        return false;
+        return fail(Reason::InvalidPath, vaultPath);
 
     const QFileInfo sourceInfo(sourcePath);
     if (!sourceInfo.exists() || !sourceInfo.isFile())
-        return false;
+        return fail(Reason::SourceUnreadable, QStringLiteral("missing or not a file"));
     // Reading the container while appending to it would never reach its end.
     if (sameFile(sourcePath, m_containerPath))
-        return false;
+        return fail(Reason::InvalidArgument, QStringLiteral("the source is the container"));
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly))
-        return false;
+        return fail(Reason::SourceUnreadable, source.errorString());
 
     const SecureFileIndex previousIndex = m_index;
 
     // An interrupted earlier change is settled before blocks are appended:
     // its roll-back truncates the file.
     ContainerDocument document;
-    if (!readSettledDocument(m_containerPath, &document))
-        return false;
+    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
+        return fail(read);
 
     SecureFileIndex newIndex;
     const QList<VaultDirectoryEntry> directories = m_index.directories();
@@ -137,21 +169,30 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     Sha256 hash;
     const qint64 bytesTotal = sourceInfo.size();
 
+    // A full index is refused before a single block is written.
+    if (!indexWouldFit(document, m_index, newIndex, entry, bytesTotal))
+        return fail(Reason::IndexFull, QStringLiteral("no room in the header for another entry"));
+
     document.fileIndex.clear();
     document.filePayloads.clear();
     document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
 
     ContainerFile container(m_containerPath);
     if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return false;
+        return fail(container.error());
     const qint64 sizeBeforeImport = container.size();
-    const auto fail = [&]() {
+    // By value: the roll-back below reuses the container, whose error() this may be.
+    const auto undo = [&](Error why) {
         rollBackContainer(container, m_containerPath, sizeBeforeImport);
         m_index = previousIndex;
-        return false;
+        return fail(why);
+    };
+    const auto unreadable = [&]() { return undo(Error(Reason::SourceUnreadable, source.errorString())); };
+    const auto internal = [&](const char* what) {
+        return undo(Error(Reason::Internal, QLatin1String(what)));
     };
     if (!container.seek(sizeBeforeImport))
-        return fail();
+        return undo(container.error());
 
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(document, PurposeFileBlock);
@@ -175,16 +216,19 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
             while (plainSize < BlockSize && !source.atEnd()) {
                 const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
                 if (read <= 0)
-                    return fail();
+                    return unreadable();
                 const QByteArrayView plain(piece.constData(), read);
-                if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data())
-                    || !container.writeAll(pieceCipher.constData(), read))
-                    return fail();
+                if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data()))
+                    return internal("hashing or encryption failed");
+                if (!container.writeAll(pieceCipher.constData(), read))
+                    return undo(container.error());
                 plainSize += read;
             }
             char tag[CryptoManager::TagSize];
-            if (!encryptor.finish(tag) || !container.writeAll(tag, CryptoManager::TagSize))
-                return fail();
+            if (!encryptor.finish(tag))
+                return internal("encryption failed");
+            if (!container.writeAll(tag, CryptoManager::TagSize))
+                return undo(container.error());
         } else {
             if (buffer.isEmpty()) {
                 buffer.resize(static_cast<int>(BlockSize));
@@ -192,17 +236,19 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
             }
             const qint64 read = source.read(buffer.data(), BlockSize);
             if (read <= 0)
-                return fail();
+                return unreadable();
             const QByteArrayView plain(buffer.constData(), read);
-            if (!hash.addData(plain) || !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher)
-                || !container.writeAll(cipher))
-                return fail();
+            if (!hash.addData(plain) ||
+                !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher))
+                return internal("hashing or encryption failed");
+            if (!container.writeAll(cipher))
+                return undo(container.error());
             plainSize = read;
         }
         block.plainSize = plainSize;
         block.encryptedSize = plainSize + CryptoManager::TagSize;
-        if (!writeBehind.written(block.offset, block.encryptedSize))
-            return fail();
+        if (const Error behind = writeBehind.written(block.offset, block.encryptedSize); !behind.ok())
+            return undo(behind);
         entry.blocks.append(block);
         bytesDone += plainSize;
         if (progress)
@@ -210,25 +256,27 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     }
     // The blocks are on the drive before the header that points at them.
     if (!container.sync())
-        return fail();
+        return undo(container.error());
     container.close();
 
     entry.sha256 = hash.result();
     if (entry.sha256.isEmpty())
-        return fail();
+        return internal("hashing failed");
     // What was stored, not what the file system said at the start: a source
     // that changed size while being read still gives a consistent entry.
     entry.sizeBytes = bytesDone;
     if (!newIndex.addOrReplace(entry))
-        return fail();
+        return internal("index refused the entry");
 
     document.fileIndex = newIndex;
     document.encryptedIndex = encryptIndex(document, newIndex);
     if (document.encryptedIndex.isEmpty())
-        return fail();
+        return internal("index encryption failed");
     // A roll-back of this header (now or at the next open) also cuts the appended blocks off.
-    if (!m_containerManager.updateDocumentHeader(m_containerPath, document, sizeBeforeImport))
-        return fail();
+    if (const Error written =
+            m_containerManager.updateDocumentHeader(m_containerPath, document, sizeBeforeImport);
+        !written.ok())
+        return undo(written);
 
     m_index = newIndex;
     return true;
@@ -236,28 +284,36 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 
 bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
 {
+    m_lastError = Error();
     const QString normalized = normalizedVaultPath(vaultPath);
-    if (m_state != VaultState::Unlocked || normalized.isEmpty())
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (normalized.isEmpty())
+        return fail(Reason::InvalidPath, vaultPath);
     // Writing plaintext over the container would destroy the vault.
     if (sameFile(destinationPath, m_containerPath))
-        return false;
+        return fail(Reason::InvalidArgument, QStringLiteral("the destination is the container"));
     // Through a save file: a failure leaves no partial plaintext and keeps an
     // existing destination as it was.
     QSaveFile file(destinationPath);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return fail(Reason::DestinationUnwritable, file.errorString());
     if (!writeVaultFileToDevice(normalized, &file)) {
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return fail(Reason::DestinationUnwritable, file.errorString());
+    return true;
 }
 
 bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
 {
-    if (!device || m_state != VaultState::Unlocked)
-        return false;
+    m_lastError = Error();
+    if (!device)
+        return fail(Reason::InvalidArgument, QStringLiteral("no device"));
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
 
     const QList<VaultFileEntry> entries = m_index.entries();
     const VaultFileEntry* found = nullptr;
@@ -268,11 +324,14 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         }
     }
     if (!found)
-        return false;
+        return fail(Reason::FileNotFound, vaultPath);
 
     QFile container(m_containerPath);
     if (!container.open(QIODevice::ReadOnly))
-        return false;
+        return fail(Reason::ContainerUnavailable, container.errorString());
+    const qint64 containerSize = container.size();
+    const auto damaged = [&](const char* why) { return fail(Reason::DamagedFile, QLatin1String(why)); };
+    const auto unwritable = [&]() { return fail(Reason::DestinationUnwritable, device->errorString()); };
 
     const QByteArray key = cipherKey();
     const QByteArray blockData = associatedData(ContainerDocument(), PurposeFileBlock);
@@ -280,7 +339,7 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     WriteBehind writeBehind(file ? file->handle() : -1);
     // Bytes reach the system before they are handed on to the drive.
     const auto wrote = [&](qint64 at, qint64 size) {
-        return !file || (file->flush() && writeBehind.written(at, size));
+        return !file || (file->flush() && writeBehind.written(at, size).ok());
     };
     QByteArray buffer;
     QByteArray plain;
@@ -290,14 +349,15 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         // Keeps memory bounded by one block even for a nonsensical record.
         if (block.plainSize < 0 || block.plainSize > BlockSize
             || block.encryptedSize != block.plainSize + CryptoManager::TagSize)
-            return false;
+            return damaged("impossible block record");
+        if (block.offset < 0 || block.offset + block.encryptedSize > containerSize)
+            return damaged("block beyond the container's end");
         if (k + 1 < blocks.size())
             readAheadHint(container.handle(), blocks.at(k + 1).offset, blocks.at(k + 1).encryptedSize);
-        if (!container.seek(block.offset))
-            return false;
         buffer.resize(static_cast<int>(block.encryptedSize));
-        if (container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
-            return false;
+        if (!container.seek(block.offset) ||
+            container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
+            return fail(Reason::ContainerUnavailable, container.errorString());
         const QByteArrayView sealed(buffer.constData(), block.plainSize);
         const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
         CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
@@ -308,33 +368,34 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             char* data = buffer.data();
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
                 if (!decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at))
-                    return false;
+                    return damaged("block fails authentication");
             }
             if (!decryptor.finish(tag))
-                return false;
+                return damaged("block fails authentication");
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
                 const qint64 size = qMin(PieceSize, block.plainSize - at);
                 const qint64 position = device->pos();
                 if (device->write(data + at, size) != size || !wrote(position, size))
-                    return false;
+                    return unwritable();
             }
             continue;
         }
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
             || plain.size() != block.plainSize)
-            return false;
+            return damaged("block fails authentication");
         const qint64 at = device->pos();
         if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
-            return false;
+            return unwritable();
     }
     return true;
 }
 
 bool VaultManager::verifyFile(const QString& vaultPath) const
 {
+    m_lastError = Error();
     const QString normalized = normalizedVaultPath(vaultPath);
     if (normalized.isEmpty())
-        return false;
+        return fail(Reason::InvalidPath, vaultPath);
     VaultFileEntry entry;
     bool found = false;
     const QList<VaultFileEntry> entries = m_index.entries();
@@ -346,14 +407,16 @@ bool VaultManager::verifyFile(const QString& vaultPath) const
         }
     }
     if (!found)
-        return false;
+        return fail(Reason::FileNotFound, vaultPath);
 
     HashingSink sink;
     if (!sink.open(QIODevice::WriteOnly))
-        return false;
+        return fail(Reason::Internal, QStringLiteral("hashing sink"));
     if (!writeVaultFileToDevice(entry.vaultPath, &sink))
         return false;
-    return sink.bytesWritten() == entry.sizeBytes && sink.digest() == entry.sha256;
+    if (sink.bytesWritten() != entry.sizeBytes || sink.digest() != entry.sha256)
+        return fail(Reason::DamagedFile, QStringLiteral("size or SHA-256 differs from the index"));
+    return true;
 }
 
 } // namespace Keldra::Core

@@ -18,6 +18,8 @@ using detail::pathIsInsideDirectory;
 
 namespace {
 
+using Reason = Error::Reason;
+
 bool samePath(const QString& a, const QString& b)
 {
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
@@ -67,20 +69,23 @@ bool VaultManager::isTrackedInside(const QString& directory) const
 
 bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirectory)
 {
+    m_lastError = Error();
     const QString source = normalizedVaultPath(vaultPath);
     const QString target = normalizedVaultPath(targetDirectory);
-    if (m_state != VaultState::Unlocked || source.isEmpty())
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (source.isEmpty())
+        return fail(Reason::InvalidPath, vaultPath);
     // Slashes alone mean the root; a target such as ".." is refused rather
     // than taken as the root.
     QString rawTarget = targetDirectory;
     rawTarget.remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
     if (target.isEmpty() && !rawTarget.trimmed().isEmpty())
-        return false;
+        return fail(Reason::InvalidPath, targetDirectory);
     if (!indexContainsFilePath(m_index, source))
-        return false;
+        return fail(Reason::FileNotFound, source);
     if (!target.isEmpty() && !indexContainsDirectoryPath(m_index, target))
-        return false;
+        return fail(Reason::FolderNotFound, target);
 
     // The file keeps its stored spelling, whatever case the caller used.
     QString storedPath = source;
@@ -93,44 +98,53 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     }
     const QString name = lastPathComponent(storedPath);
     const QString destination = target.isEmpty() ? name : target + QLatin1Char('/') + name;
-    if (destination.isEmpty() || samePath(destination, source)
-        || indexContainsFilePath(m_index, destination) || indexContainsDirectoryPath(m_index, destination))
-        return false;
+    if (destination.isEmpty())
+        return fail(Reason::InvalidPath, destination);
+    // Moving a file into its own folder clashes with the file itself.
+    if (samePath(destination, source) || indexContainsFilePath(m_index, destination) ||
+        indexContainsDirectoryPath(m_index, destination))
+        return fail(Reason::AlreadyExists, destination);
     if (isTracked(source))
-        return false;
+        return fail(Reason::FileInUse, source);
 
-    return saveIndex(withFileRenamed(m_index, source, destination));
+    return finish(saveIndex(withFileRenamed(m_index, source, destination)));
 }
 
 bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultPath)
 {
+    m_lastError = Error();
     const QString source = normalizedVaultPath(vaultPath);
     const QString destination = normalizedVaultPath(newVaultPath);
-    if (m_state != VaultState::Unlocked || source.isEmpty() || destination.isEmpty())
-        return false;
-    if (samePath(source, destination))
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (source.isEmpty() || destination.isEmpty())
+        return fail(Reason::InvalidPath, source.isEmpty() ? vaultPath : newVaultPath);
     if (!indexContainsFilePath(m_index, source))
-        return false;
-    if (indexContainsFilePath(m_index, destination) || indexContainsDirectoryPath(m_index, destination))
-        return false;
+        return fail(Reason::FileNotFound, source);
+    // A change of letter case alone is refused: the new name is taken, by the file itself.
+    if (samePath(source, destination) || indexContainsFilePath(m_index, destination) ||
+        indexContainsDirectoryPath(m_index, destination))
+        return fail(Reason::AlreadyExists, destination);
     if (isTracked(source))
-        return false;
+        return fail(Reason::FileInUse, source);
 
-    return saveIndex(withFileRenamed(m_index, source, destination));
+    return finish(saveIndex(withFileRenamed(m_index, source, destination)));
 }
 
 bool VaultManager::deleteFile(const QString& vaultPath)
 {
+    m_lastError = Error();
     const QString path = normalizedVaultPath(vaultPath);
-    if (m_state != VaultState::Unlocked || path.isEmpty())
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (path.isEmpty())
+        return fail(Reason::InvalidPath, vaultPath);
     if (!indexContainsFilePath(m_index, path))
-        return false;
+        return fail(Reason::FileNotFound, path);
 
     ContainerDocument document;
-    if (!readSettledDocument(m_containerPath, &document))
-        return false;
+    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
+        return fail(read);
 
     SecureFileIndex newIndex = m_index;
     const QList<VaultFileEntry> entries = m_index.entries();
@@ -142,39 +156,46 @@ bool VaultManager::deleteFile(const QString& vaultPath)
         }
     }
     if (!removed)
-        return false;
-    return saveIndexWithDocument(document, newIndex);
+        return fail(Reason::Internal, QStringLiteral("index refused the removal"));
+    return finish(saveIndexWithDocument(document, newIndex));
 }
 
 bool VaultManager::createDirectory(const QString& path)
 {
+    m_lastError = Error();
     const QString normalized = normalizedVaultPath(path);
-    if (m_state != VaultState::Unlocked || normalized.isEmpty())
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (normalized.isEmpty())
+        return fail(Reason::InvalidPath, path);
     if (indexContainsDirectoryPath(m_index, normalized) || indexContainsFilePath(m_index, normalized))
-        return false;
+        return fail(Reason::AlreadyExists, normalized);
 
     SecureFileIndex newIndex = m_index;
     ensureParentDirectories(&newIndex, normalized);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     newIndex.addDirectory(VaultDirectoryEntry{normalized, now, now});
-    return saveIndex(newIndex);
+    return finish(saveIndex(newIndex));
 }
 
 bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
 {
+    m_lastError = Error();
     const QString source = normalizedVaultPath(path);
     const QString destination = normalizedVaultPath(newPath);
-    if (m_state != VaultState::Unlocked || source.isEmpty() || destination.isEmpty())
-        return false;
-    if (samePath(source, destination) || pathIsInsideDirectory(destination, source))
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (source.isEmpty() || destination.isEmpty())
+        return fail(Reason::InvalidPath, source.isEmpty() ? path : newPath);
     if (!indexContainsDirectoryPath(m_index, source))
-        return false;
-    if (indexContainsDirectoryPath(m_index, destination) || indexContainsFilePath(m_index, destination))
-        return false;
+        return fail(Reason::FolderNotFound, source);
+    if (pathIsInsideDirectory(destination, source))
+        return fail(Reason::InvalidPath, QStringLiteral("a folder cannot move into itself"));
+    if (samePath(source, destination) || indexContainsDirectoryPath(m_index, destination) ||
+        indexContainsFilePath(m_index, destination))
+        return fail(Reason::AlreadyExists, destination);
     if (isTrackedInside(source))
-        return false;
+        return fail(Reason::FileInUse, source);
 
     const auto moved = [&](const QString& oldPath) { return destination + oldPath.mid(source.size()); };
 
@@ -194,39 +215,42 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
         if (pathIsInsideDirectory(entry.vaultPath, source))
             entry.vaultPath = moved(entry.vaultPath);
         if (!newIndex.addOrReplace(entry))
-            return false;
+            return fail(Reason::Internal, QStringLiteral("index refused an entry"));
     }
-    return saveIndex(newIndex);
+    return finish(saveIndex(newIndex));
 }
 
 bool VaultManager::deleteDirectory(const QString& path)
 {
+    m_lastError = Error();
     const QString normalized = normalizedVaultPath(path);
-    if (m_state != VaultState::Unlocked || normalized.isEmpty())
-        return false;
+    if (m_state != VaultState::Unlocked)
+        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    if (normalized.isEmpty())
+        return fail(Reason::InvalidPath, path);
     if (!indexContainsDirectoryPath(m_index, normalized))
-        return false;
+        return fail(Reason::FolderNotFound, normalized);
 
     const QList<VaultDirectoryEntry> directories = m_index.directories();
     for (const VaultDirectoryEntry& directory : directories) {
         if (pathIsInsideDirectory(directory.path, normalized))
-            return false;
+            return fail(Reason::NotEmpty, normalized);
     }
     const QList<VaultFileEntry> entries = m_index.entries();
     for (const VaultFileEntry& entry : entries) {
         if (pathIsInsideDirectory(entry.vaultPath, normalized))
-            return false;
+            return fail(Reason::NotEmpty, normalized);
     }
 
     SecureFileIndex newIndex = m_index;
     for (const VaultDirectoryEntry& directory : directories) {
         if (samePath(directory.path, normalized)) {
             if (!newIndex.removeDirectory(directory.path))
-                return false;
-            return saveIndex(newIndex);
+                return fail(Reason::Internal, QStringLiteral("index refused the removal"));
+            return finish(saveIndex(newIndex));
         }
     }
-    return false;
+    return fail(Reason::FolderNotFound, normalized);
 }
 
 } // namespace Keldra::Core

@@ -102,7 +102,7 @@ void TestContainerManager::headerIsCompactSortedJson()
 void TestContainerManager::newContainerLayoutAndRoundTrip()
 {
     const ContainerDocument document = sampleDocument();
-    QVERIFY(m_manager.writeDocument(path(), document));
+    QVERIFY(m_manager.writeDocument(path(), document).ok());
     const QByteArray bytes = readFile(path());
     const QByteArray header = m_manager.buildHeader(document);
     QCOMPARE(bytes.size(), 8388636);
@@ -111,7 +111,7 @@ void TestContainerManager::newContainerLayoutAndRoundTrip()
     QCOMPARE(bytes.mid(28 + header.size()), QByteArray(Region - header.size(), '\0'));
 
     ContainerDocument read;
-    QVERIFY(m_manager.readDocument(path(), &read));
+    QVERIFY(m_manager.readDocument(path(), &read).ok());
     QCOMPARE(read.payloadOffset, 8388636);
     QCOMPARE(read.formatVersion, 3);
     QCOMPARE(read.crypto.kdfIterations, 0);
@@ -127,7 +127,8 @@ void TestContainerManager::newContainerLayoutAndRoundTrip()
     QVERIFY(leftover.open(QIODevice::WriteOnly));
     QVERIFY(leftover.write(QByteArray(9 * 1024 * 1024, 'x')) > 0);
     leftover.close();
-    QVERIFY(m_manager.writeDocument(scratch, document, PayloadWriter(), ContainerManager::WriteMode::Scratch));
+    QVERIFY(m_manager.writeDocument(scratch, document, PayloadWriter(), ContainerManager::WriteMode::Scratch)
+                .ok());
     QVERIFY(readFile(scratch) == bytes);
 }
 
@@ -176,7 +177,7 @@ void TestContainerManager::readRefusalsLeaveOutputAlone()
     out.encryptedIndex = "sentinel";
     out.payloadOffset = 5;
     const ContainerDocument before = out;
-    QVERIFY(!m_manager.readDocument(path(), &out));
+    QVERIFY(!m_manager.readDocument(path(), &out).ok());
     QVERIFY(sameDocument(out, before));
     QCOMPARE(out.formatVersion, 77);
 }
@@ -184,14 +185,14 @@ void TestContainerManager::readRefusalsLeaveOutputAlone()
 void TestContainerManager::lenientHeaderReading()
 {
     ContainerDocument out;
-    QVERIFY(!m_manager.readDocument(path(), &out)); // missing file
-    QVERIFY(!m_manager.readDocument(path(), nullptr));
+    QVERIFY(!m_manager.readDocument(path(), &out).ok()); // missing file
+    QVERIFY(!m_manager.readDocument(path(), nullptr).ok());
 
     // No crypto object at all, and a short length line padded with blanks.
     const QByteArray bare = R"({"formatVersion":3.0,"magic":"KELDRA"})";
     const QByteArray shortLine = "  " + QByteArray::number(bare.size()) + " \r\n";
     QVERIFY(writeFile(path(), rawContainer(bare, shortLine) + "payload"));
-    QVERIFY(m_manager.readDocument(path(), &out));
+    QVERIFY(m_manager.readDocument(path(), &out).ok());
     QCOMPARE(out.payloadOffset, 7 + shortLine.size() + Region);
     QVERIFY(out.crypto.kdf.isEmpty() && out.crypto.cipher.isEmpty());
     QVERIFY(out.crypto.salt.isEmpty() && out.crypto.encryptedMasterKey.isEmpty());
@@ -213,7 +214,7 @@ void TestContainerManager::olderHeaderKeysAreReadThenDropped()
     QVERIFY(writeFile(path(), rawContainer(fixture.readAll())));
 
     ContainerDocument document;
-    QVERIFY(m_manager.readDocument(path(), &document));
+    QVERIFY(m_manager.readDocument(path(), &document).ok());
     QCOMPARE(document.encryptedPayload, QByteArray("old payload"));
     QCOMPARE(document.filePayloads.size(), 2);
     QCOMPARE(document.filePayloads.value(QStringLiteral("notes.txt")), QByteArray("hello"));
@@ -224,9 +225,9 @@ void TestContainerManager::olderHeaderKeysAreReadThenDropped()
     QCOMPARE(document.fileIndex.entries().at(0).lastModifiedUtc.time().msec(), 500);
     QCOMPARE(document.fileIndex.directories().size(), 1);
 
-    QVERIFY(m_manager.updateDocumentHeader(path(), document));
+    QVERIFY(m_manager.updateDocumentHeader(path(), document).ok());
     ContainerDocument rewritten;
-    QVERIFY(m_manager.readDocument(path(), &rewritten));
+    QVERIFY(m_manager.readDocument(path(), &rewritten).ok());
     QVERIFY(rewritten.encryptedPayload.isEmpty());
     QVERIFY(rewritten.filePayloads.isEmpty());
     QVERIFY(rewritten.fileIndex.entries().isEmpty());
@@ -238,27 +239,31 @@ void TestContainerManager::updateHeaderKeepsPayload()
     QByteArray payload;
     for (int i = 0; i < 300000; ++i)
         payload.append(char((quint32(i) * 7919u) >> 3));
-    QVERIFY(m_manager.writeDocument(path(), sampleDocument(), [&](QIODevice* device) {
-        return device->pos() == PayloadStart && device->write(payload) == payload.size();
-    }));
+    QVERIFY(m_manager
+                .writeDocument(path(), sampleDocument(),
+                               [&](QIODevice* device) {
+                                   return device->pos() == PayloadStart &&
+                                          device->write(payload) == payload.size();
+                               })
+                .ok());
 
     ContainerDocument document = sampleDocument();
     document.encryptedIndex = QByteArray(50000, 'z');
     document.crypto.payloadNonce = QByteArray(24, '\x09');
-    QVERIFY(m_manager.updateDocumentHeader(path(), document));
+    QVERIFY(m_manager.updateDocumentHeader(path(), document).ok());
     const QByteArray bytes = readFile(path());
     QCOMPARE(bytes.size(), PayloadStart + payload.size());
     QVERIFY(bytes.mid(PayloadStart) == payload);
 
     // Shrinking the header must clear the bytes the longer one used.
-    QVERIFY(m_manager.updateDocumentHeader(path(), sampleDocument()));
+    QVERIFY(m_manager.updateDocumentHeader(path(), sampleDocument()).ok());
     const QByteArray shrunk = readFile(path());
     const QByteArray header = m_manager.buildHeader(sampleDocument());
     QCOMPARE(shrunk.mid(28 + header.size(), Region - header.size()), QByteArray(Region - header.size(), '\0'));
     QVERIFY(shrunk.mid(PayloadStart) == payload);
 
     ContainerDocument read;
-    QVERIFY(m_manager.readDocument(path(), &read));
+    QVERIFY(m_manager.readDocument(path(), &read).ok());
     QCOMPARE(read.encryptedIndex, QByteArray("abc"));
 }
 
@@ -269,24 +274,25 @@ void TestContainerManager::headerSizeLimit()
     QCOMPARE(m_manager.buildHeader(exact).size(), Region);
     QCOMPARE(m_manager.buildHeader(tooBig).size(), Region + 1);
 
-    QVERIFY(!m_manager.writeDocument(path(), tooBig));
+    QVERIFY(!m_manager.writeDocument(path(), tooBig).ok());
     QVERIFY(!QFile::exists(path()));
 
-    QVERIFY(m_manager.writeDocument(path(), sampleDocument(), [](QIODevice* device) {
-        return device->write("tail") == 4;
-    }));
-    QVERIFY(m_manager.updateDocumentHeader(path(), exact));
+    QVERIFY(m_manager
+                .writeDocument(path(), sampleDocument(),
+                               [](QIODevice* device) { return device->write("tail") == 4; })
+                .ok());
+    QVERIFY(m_manager.updateDocumentHeader(path(), exact).ok());
     const QByteArray full = readFile(path());
     QCOMPARE(full.mid(7, 21), QByteArray("00000000000008388608\n"));
     QCOMPARE(full.mid(28, Region), m_manager.buildHeader(exact)); // no padding left
     QCOMPARE(full.mid(PayloadStart), QByteArray("tail"));
     ContainerDocument read;
-    QVERIFY(m_manager.readDocument(path(), &read));
+    QVERIFY(m_manager.readDocument(path(), &read).ok());
     QCOMPARE(read.crypto.kdf, exact.crypto.kdf);
 
-    QVERIFY(!m_manager.updateDocumentHeader(path(), tooBig));
+    QVERIFY(!m_manager.updateDocumentHeader(path(), tooBig).ok());
     QVERIFY(readFile(path()) == full);
-    QVERIFY(!m_manager.writeDocument(path(), tooBig));
+    QVERIFY(!m_manager.writeDocument(path(), tooBig).ok());
     QVERIFY(readFile(path()) == full);
 }
 
@@ -308,11 +314,11 @@ void TestContainerManager::updateRefusalsWriteNothing()
 {
     QFETCH(QByteArray, bytes);
     QVERIFY(writeFile(path(), bytes));
-    QVERIFY(!m_manager.updateDocumentHeader(path(), sampleDocument()));
+    QVERIFY(!m_manager.updateDocumentHeader(path(), sampleDocument()).ok());
     QVERIFY(readFile(path()) == bytes);
 
     const QString missing = m_dir->filePath(QStringLiteral("absent.kldr"));
-    QVERIFY(!m_manager.updateDocumentHeader(missing, sampleDocument()));
+    QVERIFY(!m_manager.updateDocumentHeader(missing, sampleDocument()).ok());
     QVERIFY(!QFile::exists(missing));
 }
 
@@ -324,14 +330,14 @@ void TestContainerManager::abortedPayloadWriterLeavesFilesAlone()
         device->write("partial");
         return false;
     };
-    QVERIFY(!m_manager.writeDocument(path(), sampleDocument(), failing));
+    QVERIFY(!m_manager.writeDocument(path(), sampleDocument(), failing).ok());
     QCOMPARE(calls, 1);
     QVERIFY(!QFile::exists(path()));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
     const QByteArray earlier("earlier container");
     QVERIFY(writeFile(path(), earlier));
-    QVERIFY(!m_manager.writeDocument(path(), sampleDocument(), failing));
+    QVERIFY(!m_manager.writeDocument(path(), sampleDocument(), failing).ok());
     QCOMPARE(readFile(path()), earlier);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList({"keldra.kldr"}));
 }
@@ -340,12 +346,15 @@ void TestContainerManager::payloadWriterMayCompleteTheDocument()
 {
     ContainerDocument document = sampleDocument();
     document.encryptedIndex.clear();
-    QVERIFY(m_manager.writeDocument(path(), document, [&](QIODevice* device) {
-        document.encryptedIndex = "filled by the writer";
-        return device->write("block") == 5;
-    }));
+    QVERIFY(m_manager
+                .writeDocument(path(), document,
+                               [&](QIODevice* device) {
+                                   document.encryptedIndex = "filled by the writer";
+                                   return device->write("block") == 5;
+                               })
+                .ok());
     ContainerDocument read;
-    QVERIFY(m_manager.readDocument(path(), &read));
+    QVERIFY(m_manager.readDocument(path(), &read).ok());
     QCOMPARE(read.encryptedIndex, QByteArray("filled by the writer"));
     QCOMPARE(readFile(path()).mid(PayloadStart), QByteArray("block"));
 }

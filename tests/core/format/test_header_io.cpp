@@ -100,7 +100,7 @@ void TestHeaderIo::readsHeadersWithAnyPaddingAndLayout()
     QVERIFY(writeFile(path, rawContainer(header, fill) + QByteArray(100, '\x5a')));
 
     ContainerDocument read;
-    QVERIFY(manager.readDocument(path, &read));
+    QVERIFY(manager.readDocument(path, &read).ok());
     QCOMPARE(read.encryptedIndex, expected.encryptedIndex);
     QCOMPARE(read.crypto.kdf, expected.crypto.kdf);
     QCOMPARE(read.crypto.kdfIterations, 0);

@@ -37,20 +37,26 @@ private slots:
         QString checked;
         const auto refuse = [&](const QString& path) {
             checked = path;
-            return false;
+            return Error(Error::Reason::WriteFailed, QStringLiteral("reads back wrong"));
         };
-        QCOMPARE(ContainerReplacer::replace(rebuilt, container, refuse, {}), ContainerReplacer::Result::Failed);
+        const ContainerReplacer::Outcome refused = ContainerReplacer::replace(rebuilt, container, refuse, {});
+        QCOMPARE(refused.result, ContainerReplacer::Result::Failed);
+        QCOMPARE(refused.error.detail(), QStringLiteral("reads back wrong"));
         QCOMPARE(checked, ContainerRecovery::compactTempPath(container));
         QCOMPARE(readFile(container), oldBytes);
         QVERIFY(!QFileInfo::exists(checked));
 
         QList<qint64> reported;
         ContainerFaultInjector::arm(Mode::Count, 0);
-        const auto accept = [&](const QString& path) { return readFile(path) == newBytes; };
-        QCOMPARE(ContainerReplacer::replace(rebuilt, container, accept, [&](qint64 done, qint64 total) {
-                     QCOMPARE(total, qint64(newBytes.size()));
-                     reported << done;
-                 }),
+        const auto accept = [&](const QString& path) {
+            return readFile(path) == newBytes ? Error() : Error(Error::Reason::WriteFailed);
+        };
+        QCOMPARE(ContainerReplacer::replace(rebuilt, container, accept,
+                                            [&](qint64 done, qint64 total) {
+                                                QCOMPARE(total, qint64(newBytes.size()));
+                                                reported << done;
+                                            })
+                     .result,
                  ContainerReplacer::Result::Replaced);
         QCOMPARE(readFile(container), newBytes);
         QCOMPARE(reported, (QList<qint64>{0, ContainerReplacer::ChunkSize, newBytes.size()}));
@@ -68,16 +74,17 @@ private slots:
         QVERIFY(writeFile(rebuilt, newBytes));
         QVERIFY(writeFile(container, oldBytes));
         ContainerFaultInjector::arm(Mode::Count, 0);
-        QCOMPARE(ContainerReplacer::replace(rebuilt, container, {}, {}), ContainerReplacer::Result::Replaced);
+        QCOMPARE(ContainerReplacer::replace(rebuilt, container, {}, {}).result,
+                 ContainerReplacer::Result::Replaced);
         const int calls = ContainerFaultInjector::calls();
         int tried = 0;
         for (int call = 1; call <= calls; ++call) {
             for (Mode mode : {Mode::FailCall, Mode::CrashCall, Mode::ShortWrite}) {
                 QVERIFY(writeFile(container, oldBytes));
                 ContainerFaultInjector::arm(mode, call);
-                const auto result = ContainerReplacer::replace(rebuilt, container, {}, {});
+                const auto result = ContainerReplacer::replace(rebuilt, container, {}, {}).result;
                 ContainerFaultInjector::reset();
-                QVERIFY(ContainerRecovery::recover(container));
+                QVERIFY(ContainerRecovery::recover(container).ok());
                 const QByteArray now = readFile(container);
                 QVERIFY2(now == newBytes || (result != ContainerReplacer::Result::Replaced && now == oldBytes),
                          qPrintable(QStringLiteral("mode %1 call %2").arg(int(mode)).arg(call)));

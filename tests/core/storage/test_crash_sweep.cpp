@@ -88,7 +88,7 @@ public:
     bool open(const QString& path, State* state, QString* why)
     {
         ContainerDocument document;
-        if (!ContainerManager().readDocument(path, &document)) {
+        if (!ContainerManager().readDocument(path, &document).ok()) {
             *why = QStringLiteral("header unreadable");
             return false;
         }
@@ -356,7 +356,7 @@ private:
                 if (QFileInfo::exists(HeaderJournal::journalPath(m_container)))
                     problem(where + "opening the vault did not settle the journal");
             }
-            if (!ContainerRecovery::recover(m_container))
+            if (!ContainerRecovery::recover(m_container).ok())
                 problem(where + "recovery failed");
             if (QFileInfo::exists(HeaderJournal::journalPath(m_container))
                 || QFileInfo::exists(ContainerRecovery::compactTempPath(m_container)))

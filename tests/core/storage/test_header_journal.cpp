@@ -109,7 +109,7 @@ private slots:
             QVERIFY(!file.writeAll(QByteArray("Q")));
             QVERIFY(!file.resize(1));
             QVERIFY(!file.sync());
-            QVERIFY(!ContainerFile::removeFile(path));
+            QVERIFY(!ContainerFile::removeFile(path).ok());
         }
         QCOMPARE(readFile(path), QByteArray("XYZaabbbb"));
         {
@@ -135,7 +135,7 @@ private slots:
         QCOMPARE(ContainerFaultInjector::unsyncedFolders().size(), 1); // a new entry in the folder
         QVERIFY(file.sync());
         QVERIFY(ContainerFaultInjector::unsyncedFiles().isEmpty());
-        QVERIFY(ContainerFile::syncFolderOf(path));
+        QVERIFY(ContainerFile::syncFolderOf(path).ok());
         QVERIFY(ContainerFaultInjector::unsyncedFolders().isEmpty());
         QCOMPARE(ContainerFaultInjector::calls(), 4);
         QCOMPARE(ContainerFaultInjector::bytesWritten(), qint64(4));
@@ -164,13 +164,13 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.writeAll(QByteArray("durable")) && file.sync());
         }
-        QVERIFY(ContainerFile::syncFolderOf(synced));
+        QVERIFY(ContainerFile::syncFolderOf(synced).ok());
         {
             ContainerFile file(unsyncedName);
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.writeAll(QByteArray("lost")) && file.sync()); // its folder entry is not synced
         }
-        QVERIFY(ContainerFile::removeFile(removed));
+        QVERIFY(ContainerFile::removeFile(removed).ok());
         ContainerFaultInjector::powerCut();
         QCOMPARE(readFile(kept), QByteArray("01ab456789"));
         QCOMPARE(readFile(synced), QByteArray("durable"));
@@ -207,7 +207,7 @@ private slots:
         for (const auto& change : headerChanges()) {
             QVERIFY(writeFile(path, containerBytes(change.first)));
             ContainerFaultInjector::arm(Mode::Count, 0);
-            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second).ok());
             // Byte for byte what a fresh write gives: new length line, header, zeros, payload untouched.
             QCOMPARE(readFile(path), containerBytes(change.second));
             QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
@@ -219,7 +219,7 @@ private slots:
         }
         // Rewriting the same header writes nothing at all.
         ContainerFaultInjector::arm(Mode::Count, 0);
-        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, headerChanges().last().second));
+        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, headerChanges().last().second).ok());
         QCOMPARE(ContainerFaultInjector::bytesWritten(), qint64(0));
     }
 
@@ -231,7 +231,7 @@ private slots:
         dirty.replace(28 + 5000, 7, "GARBAGE");
         dirty[ContainerFormat::PayloadStart - 1] = 'Z';
         QVERIFY(writeFile(path, dirty));
-        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":"new"})"));
+        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":"new"})").ok());
         QCOMPARE(readFile(path), containerBytes(R"({"h":"new"})"));
     }
 
@@ -245,19 +245,21 @@ private slots:
         QByteArray shortLine = "KELDRA3" + QByteArray("7\n") + header + QByteArray(100, '\0');
         for (const QByteArray& bytes : {wrongDigit, shortLine, QByteArray("KELDRA3")}) {
             QVERIFY(writeFile(path, bytes));
-            QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));
+            QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})").ok());
             QCOMPARE(readFile(path), bytes);
         }
         QVERIFY(writeFile(path, containerBytes(header)));
-        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray()));
-        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray(ContainerFormat::HeaderRegionSize + 1, 'x')));
+        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, QByteArray()).ok());
+        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path,
+                                                      QByteArray(ContainerFormat::HeaderRegionSize + 1, 'x'))
+                     .ok());
         // An unsettled journal blocks further rewrites until recovery ran.
         QVERIFY(writeFile(HeaderJournal::journalPath(path), "torn"));
-        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));
+        QVERIFY(!ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})").ok());
         QCOMPARE(readFile(path), containerBytes(header));
-        QVERIFY(ContainerRecovery::recover(path));
+        QVERIFY(ContainerRecovery::recover(path).ok());
         QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
-        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})"));
+        QVERIFY(ContainerHeaderWriter::rewriteHeader(path, R"({"h":2})").ok());
     }
 
     // Every crash point and every failing call of a rewrite, followed by the
@@ -274,14 +276,14 @@ private slots:
             const QByteArray after = headOf(containerBytes(change.second));
             QVERIFY(writeFile(path, full));
             ContainerFaultInjector::arm(Mode::Count, 0);
-            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second).ok());
             const int calls = ContainerFaultInjector::calls();
             const qint64 bytes = ContainerFaultInjector::bytesWritten();
 
             // A reported success survives losing everything that was not synced.
             restoreHead(path, full);
             ContainerFaultInjector::arm(Mode::Count, 0);
-            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second));
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second).ok());
             ContainerFaultInjector::powerCut();
             QCOMPARE(readHead(path), after);
 
@@ -290,11 +292,11 @@ private slots:
                 for (qint64 crashAt = 0; crashAt <= bytes; ++crashAt) {
                     restoreHead(path, full);
                     ContainerFaultInjector::arm(Mode::CrashByte, crashAt);
-                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second);
+                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second).ok();
                     if (powerCut)
                         ContainerFaultInjector::powerCut();
                     ContainerFaultInjector::reset();
-                    QVERIFY(ContainerRecovery::recover(path));
+                    QVERIFY(ContainerRecovery::recover(path).ok());
                     const QByteArray now = readHead(path);
                     QVERIFY2(now == after || (!ok && now == before),
                              qPrintable(QStringLiteral("%1 %2").arg(crashAt).arg(powerCut)));
@@ -306,7 +308,7 @@ private slots:
                 for (Mode mode : {Mode::FailCall, Mode::ShortWrite, Mode::CrashCall}) {
                     restoreHead(path, full);
                     ContainerFaultInjector::arm(mode, call);
-                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second);
+                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second).ok();
                     const bool fired = ContainerFaultInjector::fired();
                     ContainerFaultInjector::reset();
                     if (mode != Mode::CrashCall) {
@@ -315,7 +317,7 @@ private slots:
                         QCOMPARE(readHead(path), ok ? after : before);
                         QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
                     }
-                    QVERIFY(ContainerRecovery::recover(path));
+                    QVERIFY(ContainerRecovery::recover(path).ok());
                     // A crash after the journal is gone but before the success is reported keeps the new file.
                     const QByteArray now = readHead(path);
                     QVERIFY2(now == after || (!ok && now == before), qPrintable(QString::number(call)));
@@ -343,7 +345,7 @@ private slots:
             ContainerFaultInjector::arm(Mode::CrashByte, crashAt);
             (void)ContainerHeaderWriter::rewriteHeader(path, change.second);
             ContainerFaultInjector::reset();
-            QVERIFY(ContainerRecovery::recover(path));
+            QVERIFY(ContainerRecovery::recover(path).ok());
             const QByteArray now = readHead(path);
             if (now != before && now != after)
                 ++torn;
@@ -364,7 +366,7 @@ private slots:
         const QByteArray other = containerBytes(R"({"q":"zzz"})");
         QVERIFY(writeFile(path, other));
         QVERIFY(writeFile(journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}})));
-        QVERIFY(ContainerRecovery::recover(path));
+        QVERIFY(ContainerRecovery::recover(path).ok());
         QCOMPARE(readFile(path), other);
         QVERIFY(!QFileInfo::exists(journal));
 
@@ -373,7 +375,7 @@ private slots:
             = HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}});
         QVERIFY(writeFile(path, torn + "appended-block"));
         QVERIFY(writeFile(journal, journalBytes));
-        QVERIFY(ContainerRecovery::recover(path));
+        QVERIFY(ContainerRecovery::recover(path).ok());
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));
 
@@ -383,10 +385,10 @@ private slots:
             QVERIFY(writeFile(path, torn + "appended-block"));
             QVERIFY(writeFile(journal, journalBytes));
             ContainerFaultInjector::arm(Mode::CrashCall, call);
-            const bool ok = ContainerRecovery::recover(path);
+            const bool ok = ContainerRecovery::recover(path).ok();
             const bool fired = ContainerFaultInjector::fired();
             ContainerFaultInjector::reset();
-            QVERIFY(ContainerRecovery::recover(path));
+            QVERIFY(ContainerRecovery::recover(path).ok());
             QCOMPARE(readFile(path), before);
             ++points;
             if (!fired) {
@@ -400,7 +402,7 @@ private slots:
         QVERIFY(writeFile(path, before));
         QVERIFY(writeFile(journal, journalBytes.left(journalBytes.size() - 1)));
         QVERIFY(writeFile(ContainerRecovery::compactTempPath(path), "partial copy"));
-        QVERIFY(ContainerRecovery::recover(path));
+        QVERIFY(ContainerRecovery::recover(path).ok());
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));
         QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(path)));

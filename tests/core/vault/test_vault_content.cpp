@@ -401,7 +401,7 @@ void VaultContentTest::compactionDropsDeadSpaceAndKeepsContent()
 
     // The header on disk carries the new offsets too.
     ContainerDocument document;
-    QVERIFY(ContainerManager().readDocument(m_container, &document));
+    QVERIFY(ContainerManager().readDocument(m_container, &document).ok());
     QVERIFY(!document.encryptedIndex.isEmpty());
 }
 

@@ -86,7 +86,7 @@ void VaultKeysTest::newContainerHeader()
     const QString path = m_dir.filePath(QStringLiteral("fresh.kldr"));
     QVERIFY(writeFile(path, m_freshContainer));
     ContainerDocument document;
-    QVERIFY(ContainerManager().readDocument(path, &document));
+    QVERIFY(ContainerManager().readDocument(path, &document).ok());
     QCOMPARE(document.formatVersion, 3);
     QCOMPARE(document.crypto.kdf, QStringLiteral("Argon2id"));
     QCOMPARE(document.crypto.cipher, QStringLiteral("XChaCha20-Poly1305"));
@@ -149,7 +149,7 @@ void VaultKeysTest::headerTamperingBlocksUnlock()
     QVERIFY(!path.isEmpty());
     ContainerManager containers;
     ContainerDocument document;
-    QVERIFY(containers.readDocument(path, &document));
+    QVERIFY(containers.readDocument(path, &document).ok());
     const auto flip = [](QByteArray& bytes) { bytes[0] = static_cast<char>(bytes.at(0) ^ 1); };
     if (field == QLatin1String("kdf"))
         document.crypto.kdf = QStringLiteral("argon2id");
@@ -165,7 +165,7 @@ void VaultKeysTest::headerTamperingBlocksUnlock()
         flip(document.crypto.payloadNonce);
     else
         flip(document.encryptedIndex);
-    QVERIFY(containers.updateDocumentHeader(path, document));
+    QVERIFY(containers.updateDocumentHeader(path, document).ok());
 
     VaultManager vault;
     QVERIFY(!vault.unlockVault(path, Password));
@@ -179,7 +179,7 @@ void VaultKeysTest::passwordChangeKeepsIndexAndPayload()
     const QByteArray newPassword = QByteArrayLiteral("uma nova senha longa");
     ContainerManager containers;
     ContainerDocument before;
-    QVERIFY(containers.readDocument(path, &before));
+    QVERIFY(containers.readDocument(path, &before).ok());
     const QByteArray payloadBefore = payloadArea(path);
     QVERIFY(!payloadBefore.isEmpty());
 
@@ -190,7 +190,7 @@ void VaultKeysTest::passwordChangeKeepsIndexAndPayload()
 
     QVERIFY(vault.changePassword(path, Password, newPassword));
     ContainerDocument after;
-    QVERIFY(containers.readDocument(path, &after));
+    QVERIFY(containers.readDocument(path, &after).ok());
     QCOMPARE(after.encryptedIndex, before.encryptedIndex);
     QCOMPARE(after.crypto.payloadNonce, before.crypto.payloadNonce);
     QCOMPARE(payloadArea(path), payloadBefore);
@@ -256,9 +256,11 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     document.encryptedIndex = crypto.encrypt(index.toJson(), fileKey, document.crypto.payloadNonce, indexData);
 
     const QString path = m_dir.filePath(QStringLiteral("legacy.kldr"));
-    QVERIFY(ContainerManager().writeDocument(path, document, [&](QIODevice* output) {
-        return output->write(cipherText) == cipherText.size();
-    }));
+    QVERIFY(
+        ContainerManager()
+            .writeDocument(path, document,
+                           [&](QIODevice* output) { return output->write(cipherText) == cipherText.size(); })
+            .ok());
 
     VaultManager vault;
     QVERIFY(vault.unlockVault(path, Password));
@@ -270,7 +272,7 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     const QByteArray newPassword = QByteArrayLiteral("convertida para argon");
     QVERIFY(vault.changePassword(path, Password, newPassword));
     ContainerDocument converted;
-    QVERIFY(ContainerManager().readDocument(path, &converted));
+    QVERIFY(ContainerManager().readDocument(path, &converted).ok());
     QCOMPARE(converted.crypto.kdf, QStringLiteral("Argon2id"));
     QCOMPARE(converted.crypto.kdfIterations, 0);
     QCOMPARE(converted.crypto.cipher, QStringLiteral("XChaCha20-Poly1305"));
