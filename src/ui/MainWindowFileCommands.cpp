@@ -8,6 +8,7 @@
 #include "DialogHooks.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
+#include "VaultErrorText.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -133,7 +134,9 @@ void MainWindow::exportSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
     }
-    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível exportar o arquivo."));
+    DialogHooks::warning(this, kTitle,
+                         VaultErrorText::message(vaultManager.lastError(),
+                                                 QStringLiteral("Não foi possível exportar o arquivo.")));
     setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
 }
 
@@ -152,7 +155,11 @@ void MainWindow::openSelectedFile()
             localPath = copy.tempPath;
     }
     if (localPath.isEmpty() && !vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
-        DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
+        DialogHooks::warning(
+            this, kTitle,
+            VaultErrorText::message(vaultManager.lastError(),
+                                    QStringLiteral("Não foi possível preparar o arquivo para "
+                                                   "edição.")));
         return;
     }
     if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
@@ -173,9 +180,12 @@ void MainWindow::renameSelectedFile()
     if (target.isEmpty())
         return;
     if (!vaultManager.renameFile(vaultPath, target)) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("Não foi possível renomear o arquivo. Feche o arquivo se ele "
-                                            "estiver aberto e tente novamente."));
+        DialogHooks::warning(
+            this, title,
+            VaultErrorText::message(vaultManager.lastError(),
+                                    QStringLiteral("Não foi possível renomear o arquivo. Feche "
+                                                   "o arquivo se ele estiver aberto e tente "
+                                                   "novamente.")));
         return;
     }
     refreshVaultFiles();
@@ -194,7 +204,10 @@ void MainWindow::deleteSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
         return;
     }
-    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível excluir o arquivo do cofre."));
+    DialogHooks::warning(
+        this, kTitle,
+        VaultErrorText::message(vaultManager.lastError(),
+                                QStringLiteral("Não foi possível excluir o arquivo do cofre.")));
     setStatusMessage(QStringLiteral("Falha ao excluir o arquivo."), StatusTimeout);
 }
 
@@ -217,7 +230,9 @@ void MainWindow::createDirectory()
         return;
     }
     if (!vaultManager.createDirectory(path)) {
-        DialogHooks::warning(this, title, QStringLiteral("Não foi possível criar a pasta."));
+        DialogHooks::warning(this, title,
+                             VaultErrorText::message(vaultManager.lastError(),
+                                                     QStringLiteral("Não foi possível criar a pasta.")));
         return;
     }
     refreshVaultFiles();
@@ -235,9 +250,12 @@ void MainWindow::renameSelectedDirectory()
     if (target.isEmpty())
         return;
     if (!vaultManager.renameDirectory(dirPath, target)) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("Não foi possível renomear a pasta. Feche arquivos abertos "
-                                            "dentro dela e tente novamente."));
+        DialogHooks::warning(
+            this, title,
+            VaultErrorText::message(vaultManager.lastError(),
+                                    QStringLiteral("Não foi possível renomear a pasta. Feche "
+                                                   "arquivos abertos dentro dela e tente "
+                                                   "novamente.")));
         return;
     }
     refreshVaultFiles();
@@ -254,7 +272,10 @@ void MainWindow::deleteSelectedDirectory()
     if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
         return;
     if (!vaultManager.deleteDirectory(dirPath)) {
-        DialogHooks::warning(this, title, QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+        DialogHooks::warning(this, title,
+                             VaultErrorText::message(vaultManager.lastError(),
+                                                     QStringLiteral("A pasta não está vazia ou não pode ser "
+                                                                    "excluída.")));
         return;
     }
     refreshVaultFiles();
@@ -305,9 +326,12 @@ void MainWindow::moveSelectedFile()
     }
     // The vault takes the destination folder, not the file's new full path.
     if (!vaultManager.moveFile(vaultPath, targetDirectory)) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("Não foi possível mover o arquivo. Feche o arquivo se ele estiver "
-                                            "aberto e tente novamente."));
+        DialogHooks::warning(
+            this, title,
+            VaultErrorText::message(vaultManager.lastError(),
+                                    QStringLiteral("Não foi possível mover o arquivo. Feche o "
+                                                   "arquivo se ele estiver aberto e tente "
+                                                   "novamente.")));
         return;
     }
     refreshVaultFiles();
@@ -350,7 +374,9 @@ void MainWindow::compactVault()
                                             "compactado criptografado foi preservado em:\n%1")
                                  .arg(preservedPath));
     else
-        DialogHooks::warning(this, title, QStringLiteral("Não foi possível compactar o cofre."));
+        DialogHooks::warning(this, title,
+                             VaultErrorText::message(vaultManager.lastError(),
+                                                     QStringLiteral("Não foi possível compactar o cofre.")));
     setStatusMessage(QStringLiteral("Falha ao compactar o cofre."), StatusTimeout);
 }
 

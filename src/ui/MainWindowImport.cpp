@@ -7,6 +7,7 @@
 #include "StorageQuery.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
+#include "VaultErrorText.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -149,11 +150,16 @@ void MainWindow::importFileList(const QStringList& files)
                                      .arg(text, formatFileSize(done), formatFileSize(total), kSpeedNote));
             QApplication::processEvents();
         };
-        if (vaultManager.importFile(file, vaultPath, onProgress))
+        if (vaultManager.importFile(file, vaultPath, onProgress)) {
             ++imported;
-        else
-            DialogHooks::warning(this, QStringLiteral("Keldra"),
-                                 QStringLiteral("Não foi possível importar %1.").arg(fileName));
+            continue;
+        }
+        // Each file of a batch is reported on its own, so its name stays in front of the reason.
+        QString text = QStringLiteral("Não foi possível importar %1.").arg(fileName);
+        const QString reason = VaultErrorText::forReason(vaultManager.lastError());
+        if (!reason.isEmpty())
+            text += QStringLiteral("\n\n") + reason;
+        DialogHooks::warning(this, QStringLiteral("Keldra"), text);
     }
     finishProgressDialog(*progress);
     progress.reset();

@@ -6,6 +6,7 @@
 #include "DialogHooks.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
+#include "VaultErrorText.h"
 
 #include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
@@ -103,7 +104,9 @@ void MainWindow::createVault()
     const bool created = vaultManager.createVault(path, password);
     wipe(password);
     if (!created) {
-        DialogHooks::warning(this, QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             VaultErrorText::message(vaultManager.lastError(),
+                                                     QStringLiteral("Não foi possível criar o cofre.")));
         return;
     }
     containerPath = path;
@@ -122,9 +125,12 @@ void MainWindow::unlockVault()
     const bool unlocked = vaultManager.unlockVault(containerPath, password);
     wipe(password);
     if (!unlocked) {
+        // A wrong password and an altered wrapped key look the same; one text says both.
         DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou "
-                                            "se o container foi alterado."));
+                             VaultErrorText::message(vaultManager.lastError(),
+                                                     QStringLiteral("Não foi possível desbloquear o cofre. "
+                                                                    "Verifique a senha ou se o container foi "
+                                                                    "alterado.")));
         return;
     }
     browser->setCurrentDirectory(QString());
@@ -136,8 +142,11 @@ void MainWindow::unlockVault()
 void MainWindow::lockVault()
 {
     if (!vaultManager.lockVault())
-        DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             QStringLiteral("Não foi possível limpar a área temporária."));
+        DialogHooks::warning(
+            this, QStringLiteral("Keldra"),
+            VaultErrorText::message(vaultManager.lastError(),
+                                    QStringLiteral("Não foi possível limpar a área temporária."),
+                                    Core::Error::Reason::WorkspaceUnavailable));
     browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
@@ -172,9 +181,11 @@ void MainWindow::changeVaultPassword()
         DialogHooks::information(this, QStringLiteral("Keldra"), text);
         return;
     }
-    DialogHooks::warning(this, QStringLiteral("Keldra"),
-                         QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e "
-                                        "tente novamente."));
+    DialogHooks::warning(
+        this, QStringLiteral("Keldra"),
+        VaultErrorText::message(vaultManager.lastError(),
+                                QStringLiteral("Não foi possível alterar a senha. Verifique a "
+                                               "senha atual e tente novamente.")));
     setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
 }
 

@@ -366,6 +366,10 @@ private slots:
             QSKIP("tmpfs cannot be mounted here");
         const auto unmount = qScopeGuard([&] { run(QStringLiteral("umount"), {"-l", mountPoint}); });
 
+        const QString kDriveFull = QStringLiteral("Não há espaço livre suficiente na unidade do cofre.");
+        const QString kReadOnly =
+            QStringLiteral("Não foi possível gravar na unidade do cofre. Verifique se ela "
+                           "está conectada e se não está protegida contra gravação.");
         StorageQuery::setProvider({});
         auto small = makeWindow();
         const QString smallContainer = mountPoint + QStringLiteral("/keldra.kldr");
@@ -384,7 +388,8 @@ private slots:
         pretendDrive(64 * GiB);
         DialogHooks::queueFileNames({big, source(QStringLiteral("l.txt"), "l")});
         small->importFiles();
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Não foi possível importar vinte.bin."});
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não foi possível importar vinte.bin.\n\n" + kDriveFull});
         QCOMPARE(status(*small), QStringLiteral("Arquivo importado com sucesso."));
         QCOMPARE(filePaths(*small), QStringList({"k.txt", "l.txt"}));
 
@@ -405,7 +410,7 @@ private slots:
         const QByteArray beforeCompaction = readFile(smallContainer);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Não foi possível compactar o cofre."});
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{kDriveFull});
         QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
         QCOMPARE(readFile(smallContainer), beforeCompaction);
         QVERIFY(QFile::remove(fillerPath));
@@ -437,7 +442,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList({"Não foi possível importar m.txt.", "Não foi possível compactar o cofre."}));
+                 QStringList({"Não foi possível importar m.txt.\n\n" + kReadOnly, kReadOnly}));
         QCOMPARE(readFile(smallContainer), readOnly);
         QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}));
         QVERIFY(small->close());

@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
         QCOMPARE(window->statusBar()->currentMessage(), QString());
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"Não foi possível limpar a área temporária."});
+                 QStringList{"O arquivo do container não foi encontrado ou não pode ser lido."});
         QVERIFY(window->findChild<QAction*>(QStringLiteral("lockAction"))->isEnabled());
 
         QVERIFY(!window->close());
