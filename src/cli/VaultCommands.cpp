@@ -2,11 +2,12 @@
 
 #include "CliConsole.h"
 
+#include "Error.h"
 #include "crypto/SecureMemory.h"
+#include "storage/WriteBehind.h"
 #include "vault/PasswordRules.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultManagerHelpers.h"
-#include "storage/WriteBehind.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -14,6 +15,7 @@
 #include <functional>
 
 using namespace Keldra::Cli;
+using Keldra::Core::Error;
 using Keldra::Core::VaultDirectoryEntry;
 using Keldra::Core::VaultFileEntry;
 using Keldra::Core::VaultManager;
@@ -21,8 +23,63 @@ using Keldra::Core::wipe;
 
 namespace {
 
+using Reason = Error::Reason;
+
 const QString UnlockFailed =
     QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado.");
+
+int fileNotFound(const QString& path)
+{
+    return fail(QStringLiteral("Arquivo não encontrado no cofre: %1").arg(path));
+}
+
+int directoryNotFound(const QString& path)
+{
+    return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(path));
+}
+
+// The one place that turns a vault failure into keldra-cli's message. `path`
+// is the vault path the command works on, `target` its new name or
+// destination, if it has one. Reasons without a text of their own (a wrong
+// password among them) are told by the command's `fallback`.
+int vaultFailure(const Error& error, const QString& fallback, const QString& path = QString(),
+                 const QString& target = QString())
+{
+    switch (error.reason()) {
+    case Reason::DamagedContainer:
+        return fail(QStringLiteral("O container está danificado ou não é um cofre do Keldra."));
+    case Reason::ContainerUnavailable:
+        return fail(QStringLiteral("O arquivo do container não foi encontrado ou não pode ser lido."));
+    case Reason::DriveFull:
+        return fail(QStringLiteral("Não há espaço livre suficiente na unidade do cofre."));
+    case Reason::WriteFailed:
+        return fail(QStringLiteral("Não foi possível gravar na unidade do cofre. Verifique se ela está "
+                                   "conectada e se não está protegida contra gravação."));
+    case Reason::IndexFull:
+        return fail(QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre."));
+    case Reason::WorkspaceUnavailable:
+        return fail(QStringLiteral("Não foi possível usar a área temporária deste computador. Verifique o "
+                                   "espaço livre no disco local."));
+    case Reason::DamagedFile:
+        return fail(QStringLiteral("O conteúdo deste arquivo está danificado no cofre."));
+    case Reason::FileNotFound:
+        return fileNotFound(path);
+    case Reason::FolderNotFound:
+        return directoryNotFound(path);
+    case Reason::AlreadyExists:
+        return fail(QStringLiteral("Já existe um item com esse nome no cofre: %1")
+                        .arg(target.isEmpty() ? path : target));
+    case Reason::NotEmpty:
+        return fail(QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+    case Reason::InvalidPath:
+        // With two paths either may be the one refused: the command's own text then.
+        if (target.isEmpty())
+            return fail(QStringLiteral("Caminho inválido no cofre: %1").arg(path));
+        return fail(fallback);
+    default:
+        return fail(fallback);
+    }
+}
 
 QString containerArgument(const QStringList& args)
 {
@@ -44,35 +101,12 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
     const bool unlocked = vault.unlockVault(container, password);
     wipe(password);
     if (!unlocked)
-        return fail(UnlockFailed);
+        return vaultFailure(vault.lastError(), UnlockFailed);
 
     int code = body(vault);
     if (!vault.lockVault() && code == ExitDone)
-        code = fail(QStringLiteral("Não foi possível limpar a área temporária."));
+        code = vaultFailure(vault.lastError(), QStringLiteral("Não foi possível limpar a área temporária."));
     return code;
-}
-
-bool vaultHasFile(const VaultManager& vault, const QString& path)
-{
-    const QString normalized = Keldra::Core::detail::normalizedVaultPath(path);
-    return !normalized.isEmpty() && Keldra::Core::detail::indexContainsFilePath(vault.fileIndex(), normalized);
-}
-
-bool vaultHasDirectory(const VaultManager& vault, const QString& path)
-{
-    const QString normalized = Keldra::Core::detail::normalizedVaultPath(path);
-    return !normalized.isEmpty()
-        && Keldra::Core::detail::indexContainsDirectoryPath(vault.fileIndex(), normalized);
-}
-
-int fileNotFound(const QString& path)
-{
-    return fail(QStringLiteral("Arquivo não encontrado no cofre: %1").arg(path));
-}
-
-int directoryNotFound(const QString& path)
-{
-    return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(path));
 }
 
 // Forwards what is written to the real output file and reports the progress.
@@ -140,7 +174,7 @@ int runCreateCommand(const QStringList& args)
     const bool created = vault.createVault(container, password);
     wipe(password);
     if (!created)
-        return fail(QStringLiteral("Não foi possível criar o cofre."));
+        return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível criar o cofre."));
     return ExitDone;
 }
 
@@ -170,14 +204,15 @@ int runImportCommand(const QStringList& args)
     const QString source = args.at(1);
     const QString vaultPath = args.at(2);
     const QFileInfo sourceInfo(source);
+    // Checked before the password is asked for: the key derivation takes a while.
     if (!sourceInfo.exists() || !sourceInfo.isFile())
         return fail(QStringLiteral("O arquivo %1 não está disponível para importação.").arg(source));
-    if (Keldra::Core::detail::normalizedVaultPath(vaultPath).isEmpty())
-        return fail(QStringLiteral("Caminho inválido no cofre: %1").arg(vaultPath));
     return withUnlockedVault(args, [&](VaultManager& vault) {
         ProgressPrinter progress(QStringLiteral("Importando"));
         if (!vault.importFile(source, vaultPath, progress.callback()))
-            return fail(QStringLiteral("Não foi possível importar %1.").arg(sourceInfo.fileName()));
+            return vaultFailure(vault.lastError(),
+                                QStringLiteral("Não foi possível importar %1.").arg(sourceInfo.fileName()),
+                                vaultPath);
         return int(ExitDone);
     });
 }
@@ -189,33 +224,30 @@ int runExportCommand(const QStringList& args)
     const QString vaultPath = args.at(1);
     const QString destination = args.at(2);
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        VaultFileEntry entry;
-        bool found = false;
+        const QString exportFailed = QStringLiteral("Não foi possível exportar o arquivo.");
+        // The entry's size is only the progress total; whether the file is
+        // there is the vault's answer below.
         const QString normalized = Keldra::Core::detail::normalizedVaultPath(vaultPath);
+        qint64 total = 0;
         const QList<VaultFileEntry> entries = vault.fileIndex().entries();
         for (const VaultFileEntry& candidate : entries) {
-            if (!normalized.isEmpty() && QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
-                entry = candidate;
-                found = true;
-                break;
-            }
+            if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0)
+                total = candidate.sizeBytes;
         }
-        if (!found)
-            return fileNotFound(vaultPath);
 
         // Same guarantees as VaultManager::exportFile (nothing partial is
         // left behind), with progress on the way.
         ProgressPrinter progress(QStringLiteral("Exportando"));
         QSaveFile file(destination);
         if (!file.open(QIODevice::WriteOnly))
-            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
-        ProgressSink sink(&file, entry.sizeBytes, entry.vaultPath, &progress);
-        if (!sink.open(QIODevice::WriteOnly) || !vault.writeVaultFileToDevice(entry.vaultPath, &sink)) {
+            return fail(exportFailed);
+        ProgressSink sink(&file, total, normalized, &progress);
+        if (!sink.open(QIODevice::WriteOnly) || !vault.writeVaultFileToDevice(normalized, &sink)) {
             file.cancelWriting();
-            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
+            return vaultFailure(vault.lastError(), exportFailed, vaultPath);
         }
         if (!file.commit())
-            return fail(QStringLiteral("Não foi possível exportar o arquivo."));
+            return fail(exportFailed);
         return int(ExitDone);
     });
 }
@@ -226,7 +258,8 @@ int runMakeDirectoryCommand(const QStringList& args)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
         if (!vault.createDirectory(args.at(1)))
-            return fail(QStringLiteral("Não foi possível criar a pasta."));
+            return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível criar a pasta."),
+                                args.at(1));
         return int(ExitDone);
     });
 }
@@ -236,10 +269,10 @@ int runRemoveDirectoryCommand(const QStringList& args)
     if (args.size() != 2)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vaultHasDirectory(vault, args.at(1)))
-            return directoryNotFound(args.at(1));
         if (!vault.deleteDirectory(args.at(1)))
-            return fail(QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+            return vaultFailure(vault.lastError(),
+                                QStringLiteral("A pasta não está vazia ou não pode ser excluída."),
+                                args.at(1));
         return int(ExitDone);
     });
 }
@@ -249,10 +282,9 @@ int runRenameFileCommand(const QStringList& args)
     if (args.size() != 3)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vaultHasFile(vault, args.at(1)))
-            return fileNotFound(args.at(1));
         if (!vault.renameFile(args.at(1), args.at(2)))
-            return fail(QStringLiteral("Não foi possível renomear o arquivo."));
+            return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível renomear o arquivo."),
+                                args.at(1), args.at(2));
         return int(ExitDone);
     });
 }
@@ -262,10 +294,9 @@ int runRenameDirectoryCommand(const QStringList& args)
     if (args.size() != 3)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vaultHasDirectory(vault, args.at(1)))
-            return directoryNotFound(args.at(1));
         if (!vault.renameDirectory(args.at(1), args.at(2)))
-            return fail(QStringLiteral("Não foi possível renomear a pasta."));
+            return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível renomear a pasta."),
+                                args.at(1), args.at(2));
         return int(ExitDone);
     });
 }
@@ -275,13 +306,13 @@ int runMoveFileCommand(const QStringList& args)
     if (args.size() != 3)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vaultHasFile(vault, args.at(1)))
-            return fileNotFound(args.at(1));
-        if (!args.at(2).trimmed().isEmpty() && !vaultHasDirectory(vault, args.at(2)))
+        if (vault.moveFile(args.at(1), args.at(2)))
+            return int(ExitDone);
+        // The folder that is missing here is the destination, not the file.
+        if (vault.lastError().is(Reason::FolderNotFound))
             return directoryNotFound(args.at(2));
-        if (!vault.moveFile(args.at(1), args.at(2)))
-            return fail(QStringLiteral("Não foi possível mover o arquivo."));
-        return int(ExitDone);
+        return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível mover o arquivo."),
+                            args.at(1), args.at(2));
     });
 }
 
@@ -290,10 +321,9 @@ int runRemoveFileCommand(const QStringList& args)
     if (args.size() != 2)
         return ExitUsage;
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vaultHasFile(vault, args.at(1)))
-            return fileNotFound(args.at(1));
         if (!vault.deleteFile(args.at(1)))
-            return fail(QStringLiteral("Não foi possível excluir o arquivo do cofre."));
+            return vaultFailure(vault.lastError(),
+                                QStringLiteral("Não foi possível excluir o arquivo do cofre."), args.at(1));
         return int(ExitDone);
     });
 }
@@ -312,7 +342,7 @@ int runCompactCommand(const QStringList& args)
                                        "Um container compactado criptografado foi preservado em:\n%1")
                             .arg(preserved));
         }
-        return fail(QStringLiteral("Não foi possível compactar o cofre."));
+        return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível compactar o cofre."));
     });
 }
 
@@ -351,8 +381,10 @@ int runChangePasswordCommand(const QStringList& args)
     VaultManager vault;
     const bool changed = vault.changePassword(container, current, next);
     wipeAll();
+    const QString changeFailed =
+        QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente.");
     if (!changed)
-        return fail(QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente."));
+        return vaultFailure(vault.lastError(), changeFailed);
     return ExitDone;
 }
 
