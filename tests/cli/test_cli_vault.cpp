@@ -3,7 +3,12 @@
 // back here by hand (header JSON, key unwrap, index, blocks) so the format
 // is checked apart from VaultManager.
 
+#include "FullIndex.h"
+#include "SmallDrive.h"
+
 #include "crypto/CryptoManager.h"
+#include "format/ContainerManager.h"
+#include "vault/VaultManager.h"
 
 #include "SampleContainers.h"
 #include "TestFiles.h"
@@ -51,6 +56,8 @@ private slots:
     void wrongPasswordAndPasswordChange();
     void verifyReportsDamagedFiles();
     void legacyContainerIsReadable();
+    void failuresSayWhy();
+    void fullIndexAndFullDriveSaySo();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = QByteArray());
@@ -329,6 +336,76 @@ void CliVaultTest::legacyContainerIsReadable()
     const QString out = path(QStringLiteral("velho.txt"));
     QCOMPARE(cli({QStringLiteral("export"), legacy, QStringLiteral("velho.txt"), out}, Password + '\n').code, 0);
     QCOMPARE(readFile(out), content);
+}
+
+void CliVaultTest::failuresSayWhy()
+{
+    const QByteArray pw = Password + '\n';
+    const auto message = [](const Run& run) { return QString::fromUtf8(run.err).trimmed(); };
+
+    // Missing files and folders and clashes are the vault's answers, told apart.
+    const Run missing = cli({QStringLiteral("rm"), m_container, QStringLiteral("nada.txt")}, pw);
+    QCOMPARE(missing.code, 1);
+    QCOMPARE(message(missing), QStringLiteral("Arquivo não encontrado no cofre: nada.txt"));
+    const Run nowhere = cli({QStringLiteral("mv"), m_container, QStringLiteral("Antigo/2024/dados.bin"),
+                             QStringLiteral("Nenhuma")},
+                            pw);
+    QCOMPARE(nowhere.code, 1);
+    QCOMPARE(message(nowhere), QStringLiteral("Pasta não encontrada no cofre: Nenhuma"));
+    const Run clash = cli({QStringLiteral("mkdir"), m_container, QStringLiteral("antigo")}, pw);
+    QCOMPARE(clash.code, 1);
+    QCOMPARE(message(clash), QStringLiteral("Já existe um item com esse nome no cofre: antigo"));
+
+    // The right password on a container whose index was altered.
+    const QString damaged = path(QStringLiteral("index-alterado.kldr"));
+    QVERIFY(QFile::copy(m_container, damaged));
+    Keldra::Core::ContainerManager containers;
+    Keldra::Core::ContainerDocument document;
+    QVERIFY(containers.readDocument(damaged, &document).ok());
+    document.encryptedIndex[0] = char(document.encryptedIndex.at(0) ^ 1);
+    QVERIFY(containers.updateDocumentHeader(damaged, document).ok());
+    const Run opened = cli({QStringLiteral("ls"), damaged}, pw);
+    QCOMPARE(opened.code, 1);
+    QCOMPARE(message(opened), QStringLiteral("O container está danificado ou não é um cofre do Keldra."));
+}
+
+void CliVaultTest::fullIndexAndFullDriveSaySo()
+{
+    using Keldra::Core::VaultManager;
+    const QByteArray pw = Password + '\n';
+    const auto message = [](const Run& run) { return QString::fromUtf8(run.err).trimmed(); };
+    QVERIFY(writeFile(path(QStringLiteral("pequeno.txt")), "p"));
+
+    const QString full = path(QStringLiteral("indice-cheio.kldr"));
+    {
+        VaultManager vault;
+        QVERIFY(vault.createVault(full, Password));
+        QVERIFY(vault.unlockVault(full, Password));
+        QVERIFY(VaultTest::fillIndex(vault));
+        QVERIFY(vault.lockVault());
+    }
+    const QByteArray before = readFile(full);
+    const Run folder = cli({QStringLiteral("mkdir"), full, QStringLiteral("Nova")}, pw);
+    QCOMPARE(folder.code, 1);
+    QCOMPARE(message(folder),
+             QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre."));
+    QCOMPARE(readFile(full), before);
+
+    TestSupport::SmallDrive drive(QStringLiteral("10m"));
+    if (!drive.mounted())
+        QSKIP("needs root to mount a tmpfs");
+    {
+        VaultManager vault;
+        QVERIFY(vault.createVault(drive.container(), Password));
+    }
+    QVERIFY(drive.fill());
+    const QByteArray empty = readFile(drive.container());
+    const Run import = cli({QStringLiteral("import"), drive.container(), QStringLiteral("pequeno.txt"),
+                            QStringLiteral("pequeno.txt")},
+                           pw);
+    QCOMPARE(import.code, 1);
+    QCOMPARE(message(import), QStringLiteral("Não há espaço livre suficiente na unidade do cofre."));
+    QCOMPARE(readFile(drive.container()), empty);
 }
 
 QTEST_GUILESS_MAIN(CliVaultTest)

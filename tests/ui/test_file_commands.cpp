@@ -1,7 +1,9 @@
 // Export, open for editing, rename, move and delete files, folder commands
 // and compaction, driven through the dialog hooks on one unlocked vault.
 #include "DesktopLauncher.h"
+#include "FullIndex.h"
 #include "VaultWindowFixture.h"
+#include "storage/ContainerFaultInjector.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -406,6 +408,37 @@ private slots:
         window->unlockVault();
         QCOMPARE(vaultContent(*window, QStringLiteral("nota.txt"), workDir.filePath(QStringLiteral("n.out"))),
                  QByteArray("editado no aplicativo"));
+    }
+
+    void fullDriveAndFullIndexSaySo()
+    {
+        // A vault of its own, whose index is filled to the end.
+        const QString otherContainer = workDir.filePath(QStringLiteral("cheio/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(otherContainer).absolutePath()));
+        auto other = makeWindow();
+        QVERIFY(createAndUnlock(*other, otherContainer));
+
+        using Core::ContainerFaultInjector;
+        ContainerFaultInjector::arm(ContainerFaultInjector::Mode::DriveFull, 1);
+        DialogHooks::queueText(QStringLiteral("Cheia"));
+        other->createDirectory();
+        ContainerFaultInjector::reset();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"Não há espaço livre suficiente na unidade do cofre."});
+
+        QVERIFY(VaultTest::fillIndex(other->vault()));
+        other->refreshVaultFiles();
+        const QString full =
+            QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre.");
+        DialogHooks::queueText(QStringLiteral("Nova"));
+        other->createDirectory();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{full});
+        // Import names the file, then why.
+        DialogHooks::queueFileNames({source(QStringLiteral("recusado.txt"), "r")});
+        other->importFiles();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{QStringLiteral("Não foi possível importar recusado.txt.\n\n") + full});
+        QVERIFY(other->close());
     }
 };
 

@@ -173,6 +173,29 @@ private slots:
                  QStringList{"Não foi possível desbloquear o cofre. Verifique a senha ou se o container "
                              "foi alterado."});
         QVERIFY(window->findChild<QAction*>(QStringLiteral("unlockAction"))->isEnabled());
+
+        // The right password on a container whose index was altered, and a
+        // file that is no container at all: both are damage, not the password.
+        const QString damaged = workDir.filePath(QStringLiteral("danificado.kldr"));
+        QVERIFY(QFile::copy(containerPath, damaged));
+        Core::ContainerManager containers;
+        Core::ContainerDocument document;
+        QVERIFY(containers.readDocument(damaged, &document).ok());
+        document.encryptedIndex[0] = char(document.encryptedIndex.at(0) ^ 1);
+        QVERIFY(containers.updateDocumentHeader(damaged, document).ok());
+        const QString notAVault = workDir.filePath(QStringLiteral("nota.kldr"));
+        QFile note(notAVault);
+        QVERIFY(note.open(QIODevice::WriteOnly) && note.write("uma nota qualquer") > 0);
+        note.close();
+        for (const QString& path : {damaged, notAVault}) {
+            DialogHooks::queueFileName(path);
+            trigger(*window, "chooseContainerAction");
+            DialogHooks::queueText(kPassword);
+            trigger(*window, "unlockAction");
+            QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+            QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                     QStringList{"O container está danificado ou não é um cofre do Keldra."});
+        }
     }
 
     void backupCopiesTheContainerExactly()

@@ -6,18 +6,14 @@
 #include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
+#include "SmallDrive.h"
 #include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -39,43 +35,6 @@ QString makeSource(const QString& folder, const QString& name, qint64 size)
     }
     return path;
 }
-
-bool run(const QStringList& args)
-{
-    QProcess p;
-    p.start(args.first(), args.mid(1));
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// A tmpfs of the given size, unmounted when it goes out of scope.
-class SmallDrive
-{
-public:
-    explicit SmallDrive(const QString& size)
-    {
-#ifdef Q_OS_LINUX
-        if (::geteuid() == 0 && m_dir.isValid())
-            m_mounted = run({"mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", m_dir.path()});
-#else
-        Q_UNUSED(size);
-#endif
-    }
-    ~SmallDrive()
-    {
-        if (m_mounted) {
-            (void)run({"mount", "-o", "remount,rw", m_dir.path()});
-            (void)run({"umount", m_dir.path()});
-        }
-    }
-    bool mounted() const { return m_mounted; }
-    QString path() const { return m_dir.path(); }
-    QString container() const { return m_dir.filePath("keldra.kldr"); }
-    bool remount(const char* mode) const { return run({"mount", "-o", QStringLiteral("remount,") + mode, m_dir.path()}); }
-
-private:
-    QTemporaryDir m_dir;
-    bool m_mounted = false;
-};
 
 } // namespace
 
@@ -107,20 +66,21 @@ private slots:
 
         // The blocks do not fit.
         QVERIFY(!vault.importFile(makeSource(m_local.path(), "big", 3 * 1024 * 1024), "big.bin"));
+        QCOMPARE(vault.lastError().reason(), Error::Reason::DriveFull);
         QCOMPARE(readFile(drive.container()), before);
         QCOMPARE(vault.fileIndex().entries().size(), 1);
 
         // Not even the journal fits: the header is not touched.
-        QFile filler(drive.path() + "/filler");
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        const QByteArray chunk(4096, 'f');
-        while (filler.write(chunk) == chunk.size() && filler.flush()) {
-        }
-        filler.close();
+        QVERIFY(drive.fill());
         QVERIFY(!vault.renameFile("small.txt", "renamed.txt"));
+        QCOMPARE(vault.lastError().reason(), Error::Reason::DriveFull);
         QVERIFY(!vault.createDirectory("folder"));
         QCOMPARE(readFile(drive.container()), before);
         QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(drive.container())));
+        // Nor does a new vault beside it.
+        VaultManager other;
+        QVERIFY(!other.createVault(drive.path() + "/other.kldr", Password));
+        QCOMPARE(other.lastError().reason(), Error::Reason::DriveFull);
 
         // With room again the same vault goes on working.
         QVERIFY(QFile::remove(drive.path() + "/filler"));
@@ -153,6 +113,7 @@ private slots:
             &preserved);
         QVERIFY(remounted);
         QVERIFY(!compacted);
+        QCOMPARE(vault.lastError().reason(), Error::Reason::WriteFailed);
         QVERIFY(preserved.isEmpty());
         QCOMPARE(readFile(drive.container()), before);
         QVERIFY(vault.verifyFile("keep.bin"));

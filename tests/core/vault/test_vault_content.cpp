@@ -3,11 +3,14 @@
 // One vault is unlocked once and shared, since every unlock costs an
 // Argon2id derivation.
 
+#include "FullIndex.h"
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
+#include "storage/ContainerFaultInjector.h"
+#include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
 #include <QCryptographicHash>
@@ -36,6 +39,9 @@ private slots:
     void fileRenameAndMoveRules();
     void folderCreateRenameDeleteRules();
     void deleteFileKeepsContainerLength();
+    void refusalsSayWhy();
+    void fullDriveSaysSoAndChangesNothing();
+    void fullIndexIsRefusedBeforeAnythingIsWritten();
 
     void compactionDropsDeadSpaceAndKeepsContent();
 
@@ -248,7 +254,9 @@ void VaultContentTest::failedExportLeavesNoPlaintextAndKeepsDestination()
     QVERIFY(writeFile(existing, "keep me"));
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), fresh));
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), existing));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DamagedFile);
     QVERIFY(!m_vault.verifyFile(QStringLiteral("Export/two.bin")));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DamagedFile);
     QVERIFY(!QFileInfo::exists(fresh));
     QCOMPARE(readFile(existing), QByteArray("keep me"));
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("*export*")}, QDir::Files).size(), 1);
@@ -258,7 +266,9 @@ void VaultContentTest::failedExportLeavesNoPlaintextAndKeepsDestination()
     container.close();
     QCOMPARE(exported(QStringLiteral("export/TWO.bin")), content);
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/missing.bin"), fresh));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::FileNotFound);
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), m_dir.filePath(QStringLiteral("no/such/dir/f"))));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DestinationUnwritable);
 }
 
 void VaultContentTest::fileRenameAndMoveRules()
@@ -356,6 +366,87 @@ void VaultContentTest::deleteFileKeepsContainerLength()
     QCOMPARE(QFileInfo(m_container).size(), size);
     QVERIFY(!m_vault.deleteFile(QStringLiteral("Del/doomed.txt")));
     QVERIFY(!m_vault.exportFile(QStringLiteral("Del/doomed.txt"), m_dir.filePath(QStringLiteral("gone"))));
+}
+
+void VaultContentTest::refusalsSayWhy()
+{
+    const auto reason = [&] { return m_vault.lastError().reason(); };
+    QVERIFY(m_vault.createDirectory(QStringLiteral("Why/a")));
+    QVERIFY(m_vault.lastError().ok());
+    QVERIFY(!m_vault.createDirectory(QStringLiteral("why/A")));
+    QCOMPARE(reason(), Error::Reason::AlreadyExists);
+    QVERIFY(!m_vault.deleteFile(QStringLiteral("Why/none.txt")));
+    QCOMPARE(reason(), Error::Reason::FileNotFound);
+    QVERIFY(!m_vault.deleteDirectory(QStringLiteral("Why/none")));
+    QCOMPARE(reason(), Error::Reason::FolderNotFound);
+    QVERIFY(!m_vault.deleteDirectory(QStringLiteral("Why")));
+    QCOMPARE(reason(), Error::Reason::NotEmpty);
+    QVERIFY(!m_vault.renameDirectory(QStringLiteral("Why"), QStringLiteral("Why/a/b")));
+    QCOMPARE(reason(), Error::Reason::InvalidPath);
+    QVERIFY(!m_vault.importFile(source(QStringLiteral("w"), "w"), QStringLiteral("Why/../w.txt")));
+    QCOMPARE(reason(), Error::Reason::InvalidPath);
+    // A success clears what the last failure said.
+    QVERIFY(m_vault.deleteDirectory(QStringLiteral("Why/a")));
+    QVERIFY(m_vault.lastError().ok());
+}
+
+void VaultContentTest::fullDriveSaysSoAndChangesNothing()
+{
+    using Mode = ContainerFaultInjector::Mode;
+    const QByteArray before = readFile(m_container);
+    const QByteArray indexBefore = m_vault.fileIndex().toJson();
+    const QString path = source(QStringLiteral("full"), patternBytes(5000, 9));
+
+    // The drive fills up at the first write of each change: the journal's for
+    // a folder, the first block's for an import.
+    ContainerFaultInjector::arm(Mode::DriveFull, 1);
+    QVERIFY(!m_vault.createDirectory(QStringLiteral("Full")));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DriveFull);
+    ContainerFaultInjector::arm(Mode::DriveFull, 1);
+    QVERIFY(!m_vault.importFile(path, QStringLiteral("full.bin")));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DriveFull);
+    // Any other refused write is not a full drive.
+    ContainerFaultInjector::arm(Mode::FailCall, 2);
+    QVERIFY(!m_vault.createDirectory(QStringLiteral("Full")));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::WriteFailed);
+    ContainerFaultInjector::reset();
+
+    QCOMPARE(readFile(m_container), before);
+    QCOMPARE(m_vault.fileIndex().toJson(), indexBefore);
+    QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(m_container)));
+}
+
+void VaultContentTest::fullIndexIsRefusedBeforeAnythingIsWritten()
+{
+    // A vault of its own: its header ends up as large as it can be.
+    const QString container = m_dir.filePath(QStringLiteral("full-index.kldr"));
+    VaultManager vault;
+    QVERIFY(vault.createVault(container, m_password));
+    QVERIFY(vault.unlockVault(container, m_password));
+    QVERIFY(vault.importFile(source(QStringLiteral("s"), "small"), QStringLiteral("small.txt")));
+    QVERIFY(fillIndex(vault));
+    const QByteArray before = readFile(container);
+    const QByteArray indexBefore = vault.fileIndex().toJson();
+
+    using Mode = ContainerFaultInjector::Mode;
+    ContainerFaultInjector::arm(Mode::Count, 0);
+    QVERIFY(!vault.createDirectory(QStringLiteral("Nova")));
+    QCOMPARE(vault.lastError().reason(), Error::Reason::IndexFull);
+    const QString refused = source(QStringLiteral("b"), patternBytes(100000, 4));
+    QVERIFY(!vault.importFile(refused, QStringLiteral("novo.bin")));
+    QCOMPARE(vault.lastError().reason(), Error::Reason::IndexFull);
+    QVERIFY(!vault.renameFile(QStringLiteral("small.txt"), QString(300, QLatin1Char('r'))));
+    QCOMPARE(vault.lastError().reason(), Error::Reason::IndexFull);
+    // Not one byte was offered to the drive, not even a journal.
+    QCOMPARE(ContainerFaultInjector::calls(), 0);
+    ContainerFaultInjector::reset();
+    QCOMPARE(readFile(container), before);
+    QCOMPARE(vault.fileIndex().toJson(), indexBefore);
+
+    // Deleting a file makes room again.
+    QVERIFY(vault.deleteFile(QStringLiteral("small.txt")));
+    QVERIFY(vault.createDirectory(QStringLiteral("Nova")));
+    QVERIFY(vault.lockVault());
 }
 
 void VaultContentTest::compactionDropsDeadSpaceAndKeepsContent()
