@@ -23,8 +23,9 @@ enum class VaultState { Locked = 0, Unlocked = 1 };
 // The vault as the rest of the system sees it: keys and lifecycle, file
 // payloads, tree operations, editing copies and compaction. Every operation
 // runs synchronously on the caller's thread and reports failure by its
-// result; lastError() then says why (a reason for the caller's message and an
-// English detail for logs). No operation produces text meant for the user.
+// result; lastError() then says why: a reason the window and keldra-cli turn
+// into their message, and an English detail for logs. Apart from progress
+// texts, no operation produces text for the user.
 class VaultManager {
 public:
     // (bytes done, bytes total, text); an empty function is never called.
