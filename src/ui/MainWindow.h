@@ -106,6 +106,11 @@ private:
                                                           const QString& label);
     static void finishProgressDialog(QProgressDialog& dialog);
     bool copyContainerTo(const QString& target);
+    // Warns that a vault operation failed: the text for the vault's reason
+    // (VaultErrorText), else commandText; commandReason is a reason that
+    // commandText already explains in the command's own words.
+    void warnVaultFailure(const QString& title, const QString& commandText,
+                          Core::Error::Reason commandReason = Core::Error::Reason::None);
 
     // Questions of the file commands; true = go on.
     bool confirmReplaceVaultFile(const QString& vaultPath) const;

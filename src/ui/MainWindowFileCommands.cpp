@@ -8,7 +8,6 @@
 #include "DialogHooks.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
-#include "VaultErrorText.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -134,9 +133,7 @@ void MainWindow::exportSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
     }
-    DialogHooks::warning(this, kTitle,
-                         VaultErrorText::message(vaultManager.lastError(),
-                                                 QStringLiteral("Não foi possível exportar o arquivo.")));
+    warnVaultFailure(kTitle, QStringLiteral("Não foi possível exportar o arquivo."));
     setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
 }
 
@@ -155,11 +152,7 @@ void MainWindow::openSelectedFile()
             localPath = copy.tempPath;
     }
     if (localPath.isEmpty() && !vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
-        DialogHooks::warning(
-            this, kTitle,
-            VaultErrorText::message(vaultManager.lastError(),
-                                    QStringLiteral("Não foi possível preparar o arquivo para "
-                                                   "edição.")));
+        warnVaultFailure(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
         return;
     }
     if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
@@ -180,12 +173,8 @@ void MainWindow::renameSelectedFile()
     if (target.isEmpty())
         return;
     if (!vaultManager.renameFile(vaultPath, target)) {
-        DialogHooks::warning(
-            this, title,
-            VaultErrorText::message(vaultManager.lastError(),
-                                    QStringLiteral("Não foi possível renomear o arquivo. Feche "
-                                                   "o arquivo se ele estiver aberto e tente "
-                                                   "novamente.")));
+        warnVaultFailure(title, QStringLiteral("Não foi possível renomear o arquivo. Feche o arquivo se ele "
+                                               "estiver aberto e tente novamente."));
         return;
     }
     refreshVaultFiles();
@@ -204,10 +193,7 @@ void MainWindow::deleteSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
         return;
     }
-    DialogHooks::warning(
-        this, kTitle,
-        VaultErrorText::message(vaultManager.lastError(),
-                                QStringLiteral("Não foi possível excluir o arquivo do cofre.")));
+    warnVaultFailure(kTitle, QStringLiteral("Não foi possível excluir o arquivo do cofre."));
     setStatusMessage(QStringLiteral("Falha ao excluir o arquivo."), StatusTimeout);
 }
 
@@ -230,9 +216,7 @@ void MainWindow::createDirectory()
         return;
     }
     if (!vaultManager.createDirectory(path)) {
-        DialogHooks::warning(this, title,
-                             VaultErrorText::message(vaultManager.lastError(),
-                                                     QStringLiteral("Não foi possível criar a pasta.")));
+        warnVaultFailure(title, QStringLiteral("Não foi possível criar a pasta."));
         return;
     }
     refreshVaultFiles();
@@ -250,12 +234,10 @@ void MainWindow::renameSelectedDirectory()
     if (target.isEmpty())
         return;
     if (!vaultManager.renameDirectory(dirPath, target)) {
-        DialogHooks::warning(
-            this, title,
-            VaultErrorText::message(vaultManager.lastError(),
-                                    QStringLiteral("Não foi possível renomear a pasta. Feche "
-                                                   "arquivos abertos dentro dela e tente "
-                                                   "novamente.")));
+        warnVaultFailure(
+            title,
+            QStringLiteral(
+                "Não foi possível renomear a pasta. Feche arquivos abertos dentro dela e tente novamente."));
         return;
     }
     refreshVaultFiles();
@@ -272,10 +254,7 @@ void MainWindow::deleteSelectedDirectory()
     if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
         return;
     if (!vaultManager.deleteDirectory(dirPath)) {
-        DialogHooks::warning(this, title,
-                             VaultErrorText::message(vaultManager.lastError(),
-                                                     QStringLiteral("A pasta não está vazia ou não pode ser "
-                                                                    "excluída.")));
+        warnVaultFailure(title, QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
         return;
     }
     refreshVaultFiles();
@@ -326,12 +305,8 @@ void MainWindow::moveSelectedFile()
     }
     // The vault takes the destination folder, not the file's new full path.
     if (!vaultManager.moveFile(vaultPath, targetDirectory)) {
-        DialogHooks::warning(
-            this, title,
-            VaultErrorText::message(vaultManager.lastError(),
-                                    QStringLiteral("Não foi possível mover o arquivo. Feche o "
-                                                   "arquivo se ele estiver aberto e tente "
-                                                   "novamente.")));
+        warnVaultFailure(title, QStringLiteral("Não foi possível mover o arquivo. Feche o arquivo se ele "
+                                               "estiver aberto e tente novamente."));
         return;
     }
     refreshVaultFiles();
@@ -374,9 +349,7 @@ void MainWindow::compactVault()
                                             "compactado criptografado foi preservado em:\n%1")
                                  .arg(preservedPath));
     else
-        DialogHooks::warning(this, title,
-                             VaultErrorText::message(vaultManager.lastError(),
-                                                     QStringLiteral("Não foi possível compactar o cofre.")));
+        warnVaultFailure(title, QStringLiteral("Não foi possível compactar o cofre."));
     setStatusMessage(QStringLiteral("Falha ao compactar o cofre."), StatusTimeout);
 }
 

@@ -92,6 +92,13 @@ void MainWindow::finishProgressDialog(QProgressDialog& dialog)
     dialog.close();
 }
 
+void MainWindow::warnVaultFailure(const QString& title, const QString& commandText,
+                                  Core::Error::Reason commandReason)
+{
+    DialogHooks::warning(this, title,
+                         VaultErrorText::message(vaultManager.lastError(), commandText, commandReason));
+}
+
 void MainWindow::createVault()
 {
     const QString path = DialogHooks::getSaveFileName(this, QStringLiteral("Criar container Keldra"),
@@ -104,9 +111,7 @@ void MainWindow::createVault()
     const bool created = vaultManager.createVault(path, password);
     wipe(password);
     if (!created) {
-        DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             VaultErrorText::message(vaultManager.lastError(),
-                                                     QStringLiteral("Não foi possível criar o cofre.")));
+        warnVaultFailure(QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
         return;
     }
     containerPath = path;
@@ -126,11 +131,10 @@ void MainWindow::unlockVault()
     wipe(password);
     if (!unlocked) {
         // A wrong password and an altered wrapped key look the same; one text says both.
-        DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             VaultErrorText::message(vaultManager.lastError(),
-                                                     QStringLiteral("Não foi possível desbloquear o cofre. "
-                                                                    "Verifique a senha ou se o container foi "
-                                                                    "alterado.")));
+        warnVaultFailure(
+            QStringLiteral("Keldra"),
+            QStringLiteral(
+                "Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
         return;
     }
     browser->setCurrentDirectory(QString());
@@ -142,11 +146,9 @@ void MainWindow::unlockVault()
 void MainWindow::lockVault()
 {
     if (!vaultManager.lockVault())
-        DialogHooks::warning(
-            this, QStringLiteral("Keldra"),
-            VaultErrorText::message(vaultManager.lastError(),
-                                    QStringLiteral("Não foi possível limpar a área temporária."),
-                                    Core::Error::Reason::WorkspaceUnavailable));
+        warnVaultFailure(QStringLiteral("Keldra"),
+                         QStringLiteral("Não foi possível limpar a área temporária."),
+                         Core::Error::Reason::WorkspaceUnavailable);
     browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
@@ -181,11 +183,9 @@ void MainWindow::changeVaultPassword()
         DialogHooks::information(this, QStringLiteral("Keldra"), text);
         return;
     }
-    DialogHooks::warning(
-        this, QStringLiteral("Keldra"),
-        VaultErrorText::message(vaultManager.lastError(),
-                                QStringLiteral("Não foi possível alterar a senha. Verifique a "
-                                               "senha atual e tente novamente.")));
+    warnVaultFailure(
+        QStringLiteral("Keldra"),
+        QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente."));
     setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
 }
 
