@@ -82,7 +82,9 @@ bool ContainerFile::open(OpenMode mode)
         ContainerFaultInjector::noteFolderDirty(folderOf(m_file.fileName()));
     if (changes && (mode & Truncate))
         ContainerFaultInjector::noteFileDirty(m_file.fileName());
-    return QIODevice::open(mode | Unbuffered);
+    if (!QIODevice::open(mode | Unbuffered))
+        return failed(Error(Error::Reason::Internal, QStringLiteral("device open")));
+    return true;
 }
 
 void ContainerFile::close()

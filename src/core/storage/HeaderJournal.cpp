@@ -150,8 +150,10 @@ HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPat
 {
     using Reason = Error::Reason;
     const auto done = [&](Recovery outcome) { return RecoveryResult{outcome, Error()}; };
+    // Never a failure without a reason: the caller must not read an unsettled container.
     const auto failed = [](const Error& error) {
-        return RecoveryResult{Recovery::Failed, error.within(QStringLiteral("journal recovery"))};
+        const Error why = error.ok() ? Error(Reason::WriteFailed) : error;
+        return RecoveryResult{Recovery::Failed, why.within(QStringLiteral("journal recovery"))};
     };
     // Removing the journal is the last step of every outcome.
     const auto discarded = [&](Recovery outcome) {
