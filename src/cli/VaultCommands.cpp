@@ -7,7 +7,7 @@
 #include "storage/WriteBehind.h"
 #include "vault/PasswordRules.h"
 #include "vault/VaultManager.h"
-#include "vault/VaultManagerHelpers.h"
+#include "vault/VaultPath.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -227,7 +227,7 @@ int runExportCommand(const QStringList& args)
         const QString exportFailed = QStringLiteral("Não foi possível exportar o arquivo.");
         // The entry's size is only the progress total; whether the file is
         // there is the vault's answer below.
-        const QString normalized = Keldra::Core::detail::normalizedVaultPath(vaultPath);
+        const QString normalized = Keldra::Core::VaultPath::normalized(vaultPath);
         qint64 total = 0;
         const QList<VaultFileEntry> entries = vault.fileIndex().entries();
         for (const VaultFileEntry& candidate : entries) {

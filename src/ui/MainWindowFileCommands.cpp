@@ -8,6 +8,7 @@
 #include "DialogHooks.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
+#include "vault/VaultPath.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,6 +24,8 @@
 
 namespace Keldra::UI {
 
+using Core::VaultPath;
+
 namespace {
 
 const QString kTitle = QStringLiteral("Keldra");
@@ -33,7 +36,7 @@ constexpr int StatusTimeout = 5000;
 
 bool indexHasItem(const Core::SecureFileIndex& index, const QString& path)
 {
-    return fileIndexContainsFilePath(index, path) || fileIndexContainsDirectoryPath(index, path);
+    return VaultPath::hasFile(index, path) || VaultPath::hasFolder(index, path);
 }
 
 const QString kBadFileName =
@@ -45,18 +48,18 @@ const QString kBadFileName =
 QString askRenameTarget(QWidget* parent, const QString& title, const QString& path, const QString& badNameMessage,
                         const Core::SecureFileIndex& index)
 {
-    const QString baseName = vaultBaseName(path);
+    const QString baseName = VaultPath::baseName(path);
     bool ok = false;
     const QString newName =
         DialogHooks::getText(parent, title, QStringLiteral("Novo nome:"), QLineEdit::Normal, baseName, &ok)
             .trimmed();
     if (!ok || newName.isEmpty() || newName == baseName)
         return QString();
-    if (!isValidVaultName(newName)) {
+    if (!VaultPath::isValidName(newName)) {
         DialogHooks::warning(parent, title, badNameMessage);
         return QString();
     }
-    const QString target = joinVaultPath(parentVaultPath(path), newName);
+    const QString target = VaultPath::join(VaultPath::parent(path), newName);
     if (indexHasItem(index, target)) {
         DialogHooks::warning(parent, title, kClashInFolder);
         return QString();
@@ -126,7 +129,7 @@ void MainWindow::exportSelectedFile()
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
     const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"),
-                                                        vaultBaseName(vaultPath), QString());
+                                                        VaultPath::baseName(vaultPath), QString());
     if (target.isEmpty())
         return;
     if (vaultManager.exportFile(vaultPath, target)) {
@@ -206,11 +209,11 @@ void MainWindow::createDirectory()
             .trimmed();
     if (!ok || name.isEmpty())
         return;
-    if (!isValidVaultName(name)) {
+    if (!VaultPath::isValidName(name)) {
         DialogHooks::warning(this, title, kBadFolderName);
         return;
     }
-    const QString path = joinVaultPath(browser->currentDirectory(), name);
+    const QString path = VaultPath::join(browser->currentDirectory(), name);
     if (indexHasItem(vaultManager.fileIndex(), path)) {
         DialogHooks::warning(this, title, kClashInFolder);
         return;
@@ -268,8 +271,8 @@ void MainWindow::moveSelectedFile()
     const QString vaultPath = browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
-    const QString from = parentVaultPath(vaultPath);
-    const QString baseName = vaultBaseName(vaultPath);
+    const QString from = VaultPath::parent(vaultPath);
+    const QString baseName = VaultPath::baseName(vaultPath);
     const QList<Destination> destinations = moveDestinations(vaultManager.fileIndex(), from);
     if (destinations.isEmpty()) {
         DialogHooks::information(this, title,
@@ -299,7 +302,7 @@ void MainWindow::moveSelectedFile()
         return;
 
     const QString targetDirectory = choice->currentData().toString();
-    if (indexHasItem(vaultManager.fileIndex(), joinVaultPath(targetDirectory, baseName))) {
+    if (indexHasItem(vaultManager.fileIndex(), VaultPath::join(targetDirectory, baseName))) {
         DialogHooks::warning(this, title, QStringLiteral("Já existe um item com esse nome na pasta de destino."));
         return;
     }

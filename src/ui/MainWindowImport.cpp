@@ -8,12 +8,15 @@
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 #include "VaultErrorText.h"
+#include "vault/VaultPath.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QProgressDialog>
 
 namespace Keldra::UI {
+
+using Core::VaultPath;
 
 namespace {
 
@@ -133,13 +136,13 @@ void MainWindow::importFileList(const QStringList& files)
     int imported = 0;
     for (const QString& file : files) {
         const QString fileName = QFileInfo(file).fileName();
-        const QString vaultPath = joinVaultPath(browser->currentDirectory(), fileName);
+        const QString vaultPath = VaultPath::join(browser->currentDirectory(), fileName);
         progress->setValue(0);
         progress->setLabelText(
-            QStringLiteral("Importando %1...\n\n%2").arg(vaultBaseName(vaultPath), kSpeedNote));
+            QStringLiteral("Importando %1...\n\n%2").arg(VaultPath::baseName(vaultPath), kSpeedNote));
         QApplication::processEvents();
 
-        if (fileIndexContainsFilePath(vaultManager.fileIndex(), vaultPath)
+        if (VaultPath::hasFile(vaultManager.fileIndex(), vaultPath)
             && !confirmReplaceVaultFile(vaultPath))
             continue;
 

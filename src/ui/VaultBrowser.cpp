@@ -2,6 +2,7 @@
 
 #include "VaultBrowserUtils.h"
 #include "VaultTableDropTarget.h"
+#include "vault/VaultPath.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QVBoxLayout>
 
 namespace Keldra::UI {
+
+using Core::VaultPath;
 
 namespace {
 
@@ -124,7 +127,7 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
     const QString folderType = QStringLiteral("Pasta");
 
     if (!directory.isEmpty()) {
-        const QString parent = parentVaultPath(directory);
+        const QString parent = VaultPath::parent(directory);
         appendRow(vaultTable, VaultTableItemKind::ParentDirectory, parent,
                   vaultItemIcon(VaultTableItemKind::ParentDirectory, parent), QStringLiteral(".."), QString(),
                   folderType, QString());
@@ -132,25 +135,25 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 
     QList<Core::VaultDirectoryEntry> folders;
     for (const Core::VaultDirectoryEntry& folder : index->directories()) {
-        if (parentVaultPath(folder.path).compare(directory, Qt::CaseInsensitive) == 0)
+        if (VaultPath::parent(folder.path).compare(directory, Qt::CaseInsensitive) == 0)
             folders.append(folder);
     }
     sortVaultRows(folders, sortColumn, sortOrder);
     for (const Core::VaultDirectoryEntry& folder : folders) {
         appendRow(vaultTable, VaultTableItemKind::Directory, folder.path,
-                  vaultItemIcon(VaultTableItemKind::Directory, folder.path), vaultBaseName(folder.path),
+                  vaultItemIcon(VaultTableItemKind::Directory, folder.path), VaultPath::baseName(folder.path),
                   QString(), folderType, formatFileDate(folder.modifiedUtc));
     }
 
     QList<Core::VaultFileEntry> files;
     for (const Core::VaultFileEntry& file : index->entries()) {
-        if (parentVaultPath(file.vaultPath).compare(directory, Qt::CaseInsensitive) == 0)
+        if (VaultPath::parent(file.vaultPath).compare(directory, Qt::CaseInsensitive) == 0)
             files.append(file);
     }
     sortVaultRows(files, sortColumn, sortOrder);
     for (const Core::VaultFileEntry& file : files) {
         appendRow(vaultTable, VaultTableItemKind::File, file.vaultPath,
-                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath), vaultBaseName(file.vaultPath),
+                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath), VaultPath::baseName(file.vaultPath),
                   formatFileSize(file.sizeBytes), fileTypeLabel(file.vaultPath),
                   formatFileDate(file.lastModifiedUtc));
     }
@@ -230,7 +233,7 @@ void VaultBrowser::enterSelectedDirectory()
 
 void VaultBrowser::navigateToParentDirectory()
 {
-    directory = parentVaultPath(directory);
+    directory = VaultPath::parent(directory);
     emit viewChanged();
 }
 

@@ -1,6 +1,7 @@
 #include "VaultBrowserRows.h"
 
 #include "VaultBrowserUtils.h"
+#include "vault/VaultPath.h"
 
 #include <QApplication>
 #include <QColor>
@@ -16,6 +17,8 @@
 #include <algorithm>
 
 namespace Keldra::UI {
+
+using Core::VaultPath;
 
 namespace {
 
@@ -97,7 +100,7 @@ QIcon badgeIcon(const Badge& badge)
 
 int compareNames(const QString& a, const QString& b)
 {
-    return QString::compare(vaultBaseName(a), vaultBaseName(b), Qt::CaseInsensitive);
+    return QString::compare(VaultPath::baseName(a), VaultPath::baseName(b), Qt::CaseInsensitive);
 }
 
 int compareDates(const QDateTime& a, const QDateTime& b)

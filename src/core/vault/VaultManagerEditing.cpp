@@ -2,7 +2,7 @@
 // workspace for the desktop's editor, and store changed copies back.
 
 #include "vault/VaultManager.h"
-#include "vault/VaultManagerHelpers.h"
+#include "vault/VaultPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,11 +26,11 @@ bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* temp
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (!tempPath)
         return fail(Reason::InvalidArgument, QStringLiteral("no path to return"));
-    const QString normalized = detail::normalizedVaultPath(vaultPath);
+    const QString normalized = VaultPath::normalized(vaultPath);
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
     // No empty copy for a file that is not in the vault.
-    if (!detail::indexContainsFilePath(m_index, normalized))
+    if (!VaultPath::hasFile(m_index, normalized))
         return fail(Reason::FileNotFound, normalized);
 
     const QString copyPath = m_tempWorkspace.pathForVaultFile(normalized);

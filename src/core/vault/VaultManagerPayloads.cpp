@@ -2,12 +2,12 @@
 // export and verification by streaming decryption, one block at a time.
 
 #include "vault/VaultManager.h"
-#include "vault/VaultManagerHelpers.h"
 
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
 #include "storage/WriteBehind.h"
+#include "vault/VaultPath.h"
 
 #include <QFile>
 #include <QFileDevice>
@@ -22,7 +22,6 @@
 
 namespace Keldra::Core {
 
-using detail::normalizedVaultPath;
 
 namespace {
 
@@ -129,7 +128,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     m_lastError = Error();
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    const QString normalized = normalizedVaultPath(vaultPath);
+    const QString normalized = VaultPath::normalized(vaultPath);
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
 
@@ -155,7 +154,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     const QList<VaultDirectoryEntry> directories = m_index.directories();
     for (const VaultDirectoryEntry& directory : directories)
         newIndex.addDirectory(directory);
-    detail::ensureParentDirectories(&newIndex, normalized);
+    VaultPath::addMissingParents(&newIndex, normalized);
     const QList<VaultFileEntry> entries = m_index.entries();
     for (const VaultFileEntry& entry : entries) {
         if (QString::compare(entry.vaultPath, normalized, Qt::CaseInsensitive) != 0)
@@ -285,7 +284,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
 {
     m_lastError = Error();
-    const QString normalized = normalizedVaultPath(vaultPath);
+    const QString normalized = VaultPath::normalized(vaultPath);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
@@ -393,7 +392,7 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
 bool VaultManager::verifyFile(const QString& vaultPath) const
 {
     m_lastError = Error();
-    const QString normalized = normalizedVaultPath(vaultPath);
+    const QString normalized = VaultPath::normalized(vaultPath);
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
     VaultFileEntry entry;

@@ -2,19 +2,13 @@
 // folders. They rewrite only the encrypted index; payload blocks stay put.
 
 #include "vault/VaultManager.h"
-#include "vault/VaultManagerHelpers.h"
+#include "vault/VaultPath.h"
 
 
 #include <QDateTime>
 
 namespace Keldra::Core {
 
-using detail::ensureParentDirectories;
-using detail::indexContainsDirectoryPath;
-using detail::indexContainsFilePath;
-using detail::lastPathComponent;
-using detail::normalizedVaultPath;
-using detail::pathIsInsideDirectory;
 
 namespace {
 
@@ -61,7 +55,7 @@ bool VaultManager::isTrackedInside(const QString& directory) const
 {
     const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
     for (const TrackedTempFile& file : tracked) {
-        if (samePath(file.vaultPath, directory) || pathIsInsideDirectory(file.vaultPath, directory))
+        if (samePath(file.vaultPath, directory) || VaultPath::isInside(file.vaultPath, directory))
             return true;
     }
     return false;
@@ -70,8 +64,8 @@ bool VaultManager::isTrackedInside(const QString& directory) const
 bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirectory)
 {
     m_lastError = Error();
-    const QString source = normalizedVaultPath(vaultPath);
-    const QString target = normalizedVaultPath(targetDirectory);
+    const QString source = VaultPath::normalized(vaultPath);
+    const QString target = VaultPath::normalized(targetDirectory);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (source.isEmpty())
@@ -82,9 +76,9 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     rawTarget.remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
     if (target.isEmpty() && !rawTarget.trimmed().isEmpty())
         return fail(Reason::InvalidPath, targetDirectory);
-    if (!indexContainsFilePath(m_index, source))
+    if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
-    if (!target.isEmpty() && !indexContainsDirectoryPath(m_index, target))
+    if (!target.isEmpty() && !VaultPath::hasFolder(m_index, target))
         return fail(Reason::FolderNotFound, target);
 
     // The file keeps its stored spelling, whatever case the caller used.
@@ -96,13 +90,13 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
             break;
         }
     }
-    const QString name = lastPathComponent(storedPath);
+    const QString name = VaultPath::baseName(storedPath);
     const QString destination = target.isEmpty() ? name : target + QLatin1Char('/') + name;
     if (destination.isEmpty())
         return fail(Reason::InvalidPath, destination);
     // Moving a file into its own folder clashes with the file itself.
-    if (samePath(destination, source) || indexContainsFilePath(m_index, destination) ||
-        indexContainsDirectoryPath(m_index, destination))
+    if (samePath(destination, source) || VaultPath::hasFile(m_index, destination) ||
+        VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
     if (isTracked(source))
         return fail(Reason::FileInUse, source);
@@ -113,17 +107,17 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
 bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultPath)
 {
     m_lastError = Error();
-    const QString source = normalizedVaultPath(vaultPath);
-    const QString destination = normalizedVaultPath(newVaultPath);
+    const QString source = VaultPath::normalized(vaultPath);
+    const QString destination = VaultPath::normalized(newVaultPath);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (source.isEmpty() || destination.isEmpty())
         return fail(Reason::InvalidPath, source.isEmpty() ? vaultPath : newVaultPath);
-    if (!indexContainsFilePath(m_index, source))
+    if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     // A change of letter case alone is refused: the new name is taken, by the file itself.
-    if (samePath(source, destination) || indexContainsFilePath(m_index, destination) ||
-        indexContainsDirectoryPath(m_index, destination))
+    if (samePath(source, destination) || VaultPath::hasFile(m_index, destination) ||
+        VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
     if (isTracked(source))
         return fail(Reason::FileInUse, source);
@@ -134,12 +128,12 @@ bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultP
 bool VaultManager::deleteFile(const QString& vaultPath)
 {
     m_lastError = Error();
-    const QString path = normalizedVaultPath(vaultPath);
+    const QString path = VaultPath::normalized(vaultPath);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (path.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    if (!indexContainsFilePath(m_index, path))
+    if (!VaultPath::hasFile(m_index, path))
         return fail(Reason::FileNotFound, path);
 
     ContainerDocument document;
@@ -163,16 +157,16 @@ bool VaultManager::deleteFile(const QString& vaultPath)
 bool VaultManager::createDirectory(const QString& path)
 {
     m_lastError = Error();
-    const QString normalized = normalizedVaultPath(path);
+    const QString normalized = VaultPath::normalized(path);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, path);
-    if (indexContainsDirectoryPath(m_index, normalized) || indexContainsFilePath(m_index, normalized))
+    if (VaultPath::hasFolder(m_index, normalized) || VaultPath::hasFile(m_index, normalized))
         return fail(Reason::AlreadyExists, normalized);
 
     SecureFileIndex newIndex = m_index;
-    ensureParentDirectories(&newIndex, normalized);
+    VaultPath::addMissingParents(&newIndex, normalized);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     newIndex.addDirectory(VaultDirectoryEntry{normalized, now, now});
     return finish(saveIndex(newIndex));
@@ -181,18 +175,18 @@ bool VaultManager::createDirectory(const QString& path)
 bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
 {
     m_lastError = Error();
-    const QString source = normalizedVaultPath(path);
-    const QString destination = normalizedVaultPath(newPath);
+    const QString source = VaultPath::normalized(path);
+    const QString destination = VaultPath::normalized(newPath);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (source.isEmpty() || destination.isEmpty())
         return fail(Reason::InvalidPath, source.isEmpty() ? path : newPath);
-    if (!indexContainsDirectoryPath(m_index, source))
+    if (!VaultPath::hasFolder(m_index, source))
         return fail(Reason::FolderNotFound, source);
-    if (pathIsInsideDirectory(destination, source))
+    if (VaultPath::isInside(destination, source))
         return fail(Reason::InvalidPath, QStringLiteral("a folder cannot move into itself"));
-    if (samePath(source, destination) || indexContainsDirectoryPath(m_index, destination) ||
-        indexContainsFilePath(m_index, destination))
+    if (samePath(source, destination) || VaultPath::hasFolder(m_index, destination) ||
+        VaultPath::hasFile(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
     if (isTrackedInside(source))
         return fail(Reason::FileInUse, source);
@@ -200,11 +194,11 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
     const auto moved = [&](const QString& oldPath) { return destination + oldPath.mid(source.size()); };
 
     SecureFileIndex newIndex;
-    ensureParentDirectories(&newIndex, destination);
+    VaultPath::addMissingParents(&newIndex, destination);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QList<VaultDirectoryEntry> directories = m_index.directories();
     for (VaultDirectoryEntry directory : directories) {
-        if (samePath(directory.path, source) || pathIsInsideDirectory(directory.path, source)) {
+        if (samePath(directory.path, source) || VaultPath::isInside(directory.path, source)) {
             directory.path = moved(directory.path);
             directory.modifiedUtc = now;
         }
@@ -212,7 +206,7 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
     }
     const QList<VaultFileEntry> entries = m_index.entries();
     for (VaultFileEntry entry : entries) {
-        if (pathIsInsideDirectory(entry.vaultPath, source))
+        if (VaultPath::isInside(entry.vaultPath, source))
             entry.vaultPath = moved(entry.vaultPath);
         if (!newIndex.addOrReplace(entry))
             return fail(Reason::Internal, QStringLiteral("index refused an entry"));
@@ -223,22 +217,22 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
 bool VaultManager::deleteDirectory(const QString& path)
 {
     m_lastError = Error();
-    const QString normalized = normalizedVaultPath(path);
+    const QString normalized = VaultPath::normalized(path);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, path);
-    if (!indexContainsDirectoryPath(m_index, normalized))
+    if (!VaultPath::hasFolder(m_index, normalized))
         return fail(Reason::FolderNotFound, normalized);
 
     const QList<VaultDirectoryEntry> directories = m_index.directories();
     for (const VaultDirectoryEntry& directory : directories) {
-        if (pathIsInsideDirectory(directory.path, normalized))
+        if (VaultPath::isInside(directory.path, normalized))
             return fail(Reason::NotEmpty, normalized);
     }
     const QList<VaultFileEntry> entries = m_index.entries();
     for (const VaultFileEntry& entry : entries) {
-        if (pathIsInsideDirectory(entry.vaultPath, normalized))
+        if (VaultPath::isInside(entry.vaultPath, normalized))
             return fail(Reason::NotEmpty, normalized);
     }
 
