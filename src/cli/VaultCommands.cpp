@@ -1,6 +1,7 @@
 #include "VaultCommands.h"
 
 #include "CliConsole.h"
+#include "VaultErrorText.h"
 
 #include "Error.h"
 #include "crypto/SecureMemory.h"
@@ -45,23 +46,10 @@ int directoryNotFound(const QString& path)
 int vaultFailure(const Error& error, const QString& fallback, const QString& path = QString(),
                  const QString& target = QString())
 {
+    const QString reasonText = Keldra::UI::VaultErrorText::forReason(error);
+    if (!reasonText.isEmpty())
+        return fail(reasonText);
     switch (error.reason()) {
-    case Reason::DamagedContainer:
-        return fail(QStringLiteral("O container está danificado ou não é um cofre do Keldra."));
-    case Reason::ContainerUnavailable:
-        return fail(QStringLiteral("O arquivo do container não foi encontrado ou não pode ser lido."));
-    case Reason::DriveFull:
-        return fail(QStringLiteral("Não há espaço livre suficiente na unidade do cofre."));
-    case Reason::WriteFailed:
-        return fail(QStringLiteral("Não foi possível gravar na unidade do cofre. Verifique se ela está "
-                                   "conectada e se não está protegida contra gravação."));
-    case Reason::IndexFull:
-        return fail(QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre."));
-    case Reason::WorkspaceUnavailable:
-        return fail(QStringLiteral("Não foi possível usar a área temporária deste computador. Verifique o "
-                                   "espaço livre no disco local."));
-    case Reason::DamagedFile:
-        return fail(QStringLiteral("O conteúdo deste arquivo está danificado no cofre."));
     case Reason::FileNotFound:
         return fileNotFound(path);
     case Reason::FolderNotFound:
