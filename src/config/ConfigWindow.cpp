@@ -94,14 +94,14 @@ QString configWindowTitle()
 ConfigWindow::ConfigWindow(QWidget* parent) : ConfigWindow(Platform::createPlatformDeviceManager(), parent) {}
 
 ConfigWindow::ConfigWindow(std::unique_ptr<Platform::DeviceManager> manager, QWidget* parent)
-    : QMainWindow(parent), deviceManager(std::move(manager))
+    : QMainWindow(parent), m_deviceManager(std::move(manager))
 {
     registerConfigResources();
     setWindowTitle(configWindowTitle());
     buildMenus();
     buildContent();
     buildStatusBar();
-    setCentralWidget(background);
+    setCentralWidget(m_background);
     adjustSize();
     setFixedSize(sizeHint());
 }
@@ -122,22 +122,22 @@ QSize ConfigWindow::backgroundSizeFor(const QSize& available)
 void ConfigWindow::buildMenus()
 {
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("Arquivo"));
-    refreshAction = fileMenu->addAction(QStringLiteral("Atualizar lista"));
-    prepareAction = fileMenu->addAction(QStringLiteral("Preparar unidade USB"));
+    m_refreshAction = fileMenu->addAction(QStringLiteral("Atualizar lista"));
+    m_prepareAction = fileMenu->addAction(QStringLiteral("Preparar unidade USB"));
     fileMenu->addSeparator();
-    quitAction = fileMenu->addAction(QStringLiteral("Sair"));
-    quitAction->setShortcut(QKeySequence::Quit);
+    m_quitAction = fileMenu->addAction(QStringLiteral("Sair"));
+    m_quitAction->setShortcut(QKeySequence::Quit);
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Ajuda"));
-    updateAction = helpMenu->addAction(QStringLiteral("Verificar atualizações"));
+    m_updateAction = helpMenu->addAction(QStringLiteral("Verificar atualizações"));
     helpMenu->addSeparator();
-    aboutAction = helpMenu->addAction(QStringLiteral("Sobre o sistema"));
+    m_aboutAction = helpMenu->addAction(QStringLiteral("Sobre o sistema"));
 
-    connect(quitAction, &QAction::triggered, this, [this] { close(); });
-    connect(refreshAction, &QAction::triggered, this, [this] { refreshDevices(); });
-    connect(prepareAction, &QAction::triggered, this, [this] { prepareSelectedDevice(); });
-    connect(updateAction, &QAction::triggered, this, [this] { updateSelectedDevice(); });
-    connect(aboutAction, &QAction::triggered, this, [this] {
+    connect(m_quitAction, &QAction::triggered, this, [this] { close(); });
+    connect(m_refreshAction, &QAction::triggered, this, [this] { refreshDevices(); });
+    connect(m_prepareAction, &QAction::triggered, this, [this] { prepareSelectedDevice(); });
+    connect(m_updateAction, &QAction::triggered, this, [this] { updateSelectedDevice(); });
+    connect(m_aboutAction, &QAction::triggered, this, [this] {
         ConfigAboutDialog dialog(this);
         dialog.exec();
     });
@@ -145,65 +145,65 @@ void ConfigWindow::buildMenus()
 
 void ConfigWindow::buildContent()
 {
-    background = new BackgroundWidget(this);
+    m_background = new BackgroundWidget(this);
     const QString picture = QRandomGenerator::global()->bounded(2) == 0
                                 ? QStringLiteral(":/backgrounds/Fundo01.png")
                                 : QStringLiteral(":/backgrounds/Fundo02.png");
-    background->setPixmap(QPixmap(picture));
+    m_background->setPixmap(QPixmap(picture));
     const QScreen* screen = QGuiApplication::primaryScreen();
-    background->setFixedSize(screen ? backgroundSizeFor(screen->availableGeometry().size())
+    m_background->setFixedSize(screen ? backgroundSizeFor(screen->availableGeometry().size())
                                     : QSize(960, 540));
 
     auto* marketingLabel = new QLabel(
         QStringLiteral(
             "Suas informações merecem proteção.\nO Keldra - Gerenciador prepara sua unidade USB para "
             "armazenar e acessar arquivos\ncom segurança, em um ambiente portátil e pronto para uso."),
-        background);
+        m_background);
     marketingLabel->setObjectName(QStringLiteral("marketingLabel"));
     marketingLabel->setWordWrap(true);
     marketingLabel->setMaximumWidth(560);
 
     auto* subtitleLabel =
-        new QLabel(QStringLiteral("Preparador de unidade USB para o ambiente portátil Keldra."), background);
+        new QLabel(QStringLiteral("Preparador de unidade USB para o ambiente portátil Keldra."), m_background);
     subtitleLabel->setObjectName(QStringLiteral("subtitleLabel"));
     subtitleLabel->setWordWrap(true);
 
-    deviceCombo = new QComboBox(background);
-    deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
-    deviceCombo->setFixedWidth(340);
+    m_deviceCombo = new QComboBox(m_background);
+    m_deviceCombo->setObjectName(QStringLiteral("deviceCombo"));
+    m_deviceCombo->setFixedWidth(340);
 
-    windowsSourceLabel = new QLabel(background);
-    windowsSourceLabel->setObjectName(QStringLiteral("windowsSourceLabel"));
-    windowsSourceLabel->setWordWrap(true);
-    linuxSourceLabel = new QLabel(background);
-    linuxSourceLabel->setObjectName(QStringLiteral("linuxSourceLabel"));
-    linuxSourceLabel->setWordWrap(true);
+    m_windowsSourceLabel = new QLabel(m_background);
+    m_windowsSourceLabel->setObjectName(QStringLiteral("windowsSourceLabel"));
+    m_windowsSourceLabel->setWordWrap(true);
+    m_linuxSourceLabel = new QLabel(m_background);
+    m_linuxSourceLabel->setObjectName(QStringLiteral("linuxSourceLabel"));
+    m_linuxSourceLabel->setWordWrap(true);
 
-    refreshButton = new QPushButton(QStringLiteral("Atualizar lista"), background);
-    prepareButton = new QPushButton(QStringLiteral("Preparar unidade USB"), background);
-    updateButton = new QPushButton(QStringLiteral("Verificar atualizações"), background);
-    connect(refreshButton, &QPushButton::clicked, this, [this] { refreshDevices(); });
-    connect(prepareButton, &QPushButton::clicked, this, [this] { prepareSelectedDevice(); });
-    connect(updateButton, &QPushButton::clicked, this, [this] { updateSelectedDevice(); });
+    m_refreshButton = new QPushButton(QStringLiteral("Atualizar lista"), m_background);
+    m_prepareButton = new QPushButton(QStringLiteral("Preparar unidade USB"), m_background);
+    m_updateButton = new QPushButton(QStringLiteral("Verificar atualizações"), m_background);
+    connect(m_refreshButton, &QPushButton::clicked, this, [this] { refreshDevices(); });
+    connect(m_prepareButton, &QPushButton::clicked, this, [this] { prepareSelectedDevice(); });
+    connect(m_updateButton, &QPushButton::clicked, this, [this] { updateSelectedDevice(); });
 
-    log = new QTextEdit(background);
-    log->setObjectName(QStringLiteral("log"));
-    log->setReadOnly(true);
-    log->setFixedHeight(100);
+    m_log = new QTextEdit(m_background);
+    m_log->setObjectName(QStringLiteral("log"));
+    m_log->setReadOnly(true);
+    m_log->setFixedHeight(100);
 
     QFormLayout* deviceForm = makeForm(0);
-    deviceForm->addRow(QStringLiteral("Unidade USB:"), deviceCombo);
+    deviceForm->addRow(QStringLiteral("Unidade USB:"), m_deviceCombo);
     QFormLayout* sourceForm = makeForm(8);
-    sourceForm->addRow(QStringLiteral("Fonte Windows:"), windowsSourceLabel);
-    sourceForm->addRow(QStringLiteral("Fonte Linux:"), linuxSourceLabel);
+    sourceForm->addRow(QStringLiteral("Fonte Windows:"), m_windowsSourceLabel);
+    sourceForm->addRow(QStringLiteral("Fonte Linux:"), m_linuxSourceLabel);
 
     auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(refreshButton);
+    buttonRow->addWidget(m_refreshButton);
     buttonRow->addStretch();
-    buttonRow->addWidget(updateButton);
-    buttonRow->addWidget(prepareButton);
+    buttonRow->addWidget(m_updateButton);
+    buttonRow->addWidget(m_prepareButton);
 
-    auto* panel = new QFrame(background);
+    auto* panel = new QFrame(m_background);
     panel->setObjectName(QStringLiteral("contentPanel"));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(18, 16, 18, 18);
@@ -221,23 +221,23 @@ void ConfigWindow::buildContent()
     panelLayout->addLayout(buttonRow);
     panelLayout->addStretch(1);
     panelLayout->addSpacing(14);
-    panelLayout->addWidget(log);
+    panelLayout->addWidget(m_log);
 
-    auto* backgroundLayout = new QVBoxLayout(background);
+    auto* backgroundLayout = new QVBoxLayout(m_background);
     backgroundLayout->setContentsMargins(22, 22, 22, 22);
     backgroundLayout->addWidget(panel);
-    background->setStyleSheet(QString::fromLatin1(kPanelStyleSheet));
+    m_background->setStyleSheet(QString::fromLatin1(kPanelStyleSheet));
 }
 
 void ConfigWindow::buildStatusBar()
 {
-    versionStatusLabel =
+    m_versionStatusLabel =
         makeStatusLabel(QStringLiteral("Versão %1").arg(QCoreApplication::applicationVersion()), this);
-    publisherStatusLabel = makeStatusLabel(publisherName(), this);
+    m_publisherStatusLabel = makeStatusLabel(publisherName(), this);
     // The window has a fixed size, so a resize grip would only mislead.
     statusBar()->setSizeGripEnabled(false);
-    statusBar()->addPermanentWidget(versionStatusLabel);
-    statusBar()->addPermanentWidget(publisherStatusLabel);
+    statusBar()->addPermanentWidget(m_versionStatusLabel);
+    statusBar()->addPermanentWidget(m_publisherStatusLabel);
 }
 
 void ConfigWindow::locateBundleSources()
@@ -248,63 +248,63 @@ void ConfigWindow::locateBundleSources()
 
 void ConfigWindow::locateBundleSources(const QString& toolDirectory, const QString& buildTreeDirectory)
 {
-    windowsSource = Deployment::BundleSourceLocator::locateWindowsSource(toolDirectory, buildTreeDirectory);
-    linuxSource = Deployment::BundleSourceLocator::locateLinuxSource(toolDirectory, buildTreeDirectory);
+    m_windowsSource = Deployment::BundleSourceLocator::locateWindowsSource(toolDirectory, buildTreeDirectory);
+    m_linuxSource = Deployment::BundleSourceLocator::locateLinuxSource(toolDirectory, buildTreeDirectory);
 }
 
 void ConfigWindow::reportBundleSources()
 {
-    const bool windows = windowsSource.isAvailable();
-    windowsSourceLabel->setText(windows ? QStringLiteral("Disponível") : QStringLiteral("Ausente"));
+    const bool windows = m_windowsSource.isAvailable();
+    m_windowsSourceLabel->setText(windows ? QStringLiteral("Disponível") : QStringLiteral("Ausente"));
     appendLog(windows ? QStringLiteral("Fonte Windows para preparação encontrada.")
                       : QStringLiteral("Fonte Windows para preparação ausente."));
-    const bool linux = linuxSource.isAvailable();
-    linuxSourceLabel->setText(linux ? QStringLiteral("Disponível") : QStringLiteral("Ausente"));
+    const bool linux = m_linuxSource.isAvailable();
+    m_linuxSourceLabel->setText(linux ? QStringLiteral("Disponível") : QStringLiteral("Ausente"));
     appendLog(linux ? QStringLiteral("Fonte Linux para preparação encontrada.")
                     : QStringLiteral("Fonte Linux para preparação ausente."));
 }
 
 QString ConfigWindow::logText() const
 {
-    return log->toPlainText();
+    return m_log->toPlainText();
 }
 
 void ConfigWindow::appendLog(const QString& line)
 {
-    log->append(line);
+    m_log->append(line);
 }
 
 const Platform::UsbDevice* ConfigWindow::selectedDevice() const
 {
-    const int index = deviceCombo->currentIndex();
-    if (index < 0 || index >= devices.size())
+    const int index = m_deviceCombo->currentIndex();
+    if (index < 0 || index >= m_devices.size())
         return nullptr;
-    return &devices.at(index);
+    return &m_devices.at(index);
 }
 
 void ConfigWindow::refreshDevices()
 {
-    deviceCombo->clear();
-    devices.clear();
-    if (!deviceManager) {
+    m_deviceCombo->clear();
+    m_devices.clear();
+    if (!m_deviceManager) {
         appendLog(QStringLiteral("Detecção de USB não disponível neste sistema."));
         return;
     }
 
-    devices = deviceManager->detectUsbDevices();
+    m_devices = m_deviceManager->detectUsbDevices();
     int mountedCount = 0;
     int lastMountedIndex = -1;
-    for (const Platform::UsbDevice& device : std::as_const(devices)) {
-        deviceCombo->addItem(deviceItemText(device));
+    for (const Platform::UsbDevice& device : std::as_const(m_devices)) {
+        m_deviceCombo->addItem(deviceItemText(device));
         if (device.mounted && !device.rootPath.isEmpty()) {
             ++mountedCount;
-            lastMountedIndex = deviceCombo->count() - 1;
+            lastMountedIndex = m_deviceCombo->count() - 1;
         }
     }
-    deviceCombo->setCurrentIndex(mountedCount == 1 ? lastMountedIndex : -1);
+    m_deviceCombo->setCurrentIndex(mountedCount == 1 ? lastMountedIndex : -1);
 
-    appendLog(devices.isEmpty() ? QStringLiteral("Nenhuma unidade USB detectada.")
-                                : QStringLiteral("%1 unidade(s) USB detectada(s).").arg(devices.size()));
+    appendLog(m_devices.isEmpty() ? QStringLiteral("Nenhuma unidade USB detectada.")
+                                : QStringLiteral("%1 unidade(s) USB detectada(s).").arg(m_devices.size()));
 }
 
 } // namespace Keldra::Config

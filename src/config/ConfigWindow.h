@@ -40,8 +40,8 @@ public:
     // Status labels and log lines for the two sources.
     void reportBundleSources();
 
-    const Deployment::BundleSource& windowsBundleSource() const { return windowsSource; }
-    const Deployment::BundleSource& linuxBundleSource() const { return linuxSource; }
+    const Deployment::BundleSource& windowsBundleSource() const { return m_windowsSource; }
+    const Deployment::BundleSource& linuxBundleSource() const { return m_linuxSource; }
     QString logText() const;
 
     // Size of the painted background for a screen's available size (no screen: 960 x 540).
@@ -60,27 +60,27 @@ private:
     // The device picked in the combo box, or null when nothing valid is selected.
     const Platform::UsbDevice* selectedDevice() const;
 
-    std::unique_ptr<Platform::DeviceManager> deviceManager;
-    QList<Platform::UsbDevice> devices;
-    Deployment::BundleSource windowsSource;
-    Deployment::BundleSource linuxSource;
-    Deployment::PortableBundleManager bundleManager;
+    std::unique_ptr<Platform::DeviceManager> m_deviceManager;
+    QList<Platform::UsbDevice> m_devices;
+    Deployment::BundleSource m_windowsSource;
+    Deployment::BundleSource m_linuxSource;
+    Deployment::PortableBundleManager m_bundleManager;
 
-    BackgroundWidget* background = nullptr;
-    QComboBox* deviceCombo = nullptr;
-    QLabel* windowsSourceLabel = nullptr;
-    QLabel* linuxSourceLabel = nullptr;
-    QPushButton* refreshButton = nullptr;
-    QPushButton* prepareButton = nullptr;
-    QPushButton* updateButton = nullptr;
-    QTextEdit* log = nullptr;
-    QAction* refreshAction = nullptr;
-    QAction* prepareAction = nullptr;
-    QAction* quitAction = nullptr;
-    QAction* updateAction = nullptr;
-    QAction* aboutAction = nullptr;
-    QLabel* versionStatusLabel = nullptr;
-    QLabel* publisherStatusLabel = nullptr;
+    BackgroundWidget* m_background = nullptr;
+    QComboBox* m_deviceCombo = nullptr;
+    QLabel* m_windowsSourceLabel = nullptr;
+    QLabel* m_linuxSourceLabel = nullptr;
+    QPushButton* m_refreshButton = nullptr;
+    QPushButton* m_prepareButton = nullptr;
+    QPushButton* m_updateButton = nullptr;
+    QTextEdit* m_log = nullptr;
+    QAction* m_refreshAction = nullptr;
+    QAction* m_prepareAction = nullptr;
+    QAction* m_quitAction = nullptr;
+    QAction* m_updateAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QLabel* m_versionStatusLabel = nullptr;
+    QLabel* m_publisherStatusLabel = nullptr;
 };
 
 // Makes the tool's pictures and icon available; safe to call more than once.

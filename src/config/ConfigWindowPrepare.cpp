@@ -11,7 +11,7 @@ namespace Keldra::Config {
 void ConfigWindow::prepareSelectedDevice()
 {
     const QString title = configWindowTitle();
-    if (!windowsSource.isAvailable() && !linuxSource.isAvailable()) {
+    if (!m_windowsSource.isAvailable() && !m_linuxSource.isAvailable()) {
         showWarning(this, title,
                     QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
         return;
@@ -45,12 +45,12 @@ void ConfigWindow::prepareSelectedDevice()
     progress.show();
 
     Deployment::PortableBundleOptions options;
-    options.windowsExecutable = windowsSource.executablePath;
-    options.windowsSourceDirectory = windowsSource.directory;
-    options.linuxExecutable = linuxSource.executablePath;
-    options.linuxSourceDirectory = linuxSource.directory;
+    options.windowsExecutable = m_windowsSource.executablePath;
+    options.windowsSourceDirectory = m_windowsSource.directory;
+    options.linuxExecutable = m_linuxSource.executablePath;
+    options.linuxSourceDirectory = m_linuxSource.directory;
 
-    const Deployment::PortableBundleResult result = bundleManager.preparePortableBundle(
+    const Deployment::PortableBundleResult result = m_bundleManager.preparePortableBundle(
         rootPath, options, [&progress](int step, int total, const QString& text) {
             progress.setMaximum(total);
             progress.setValue(step);

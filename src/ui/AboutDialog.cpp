@@ -109,17 +109,17 @@ void AboutDialog::buildUi()
     QString version = QCoreApplication::applicationVersion();
     if (version.isEmpty())
         version = QStringLiteral(KELDRA_VERSION);
-    productInfoLabel = new QLabel(this);
-    productInfoLabel->setTextFormat(Qt::RichText);
-    productInfoLabel->setText(
+    m_productInfoLabel = new QLabel(this);
+    m_productInfoLabel->setTextFormat(Qt::RichText);
+    m_productInfoLabel->setText(
         QStringLiteral("<b>Keldra</b><br>Versão %1<br><br>Keldra é um produto da Keldra Tecnologia. "
                        "Todos os direitos reservados.<br><a href=\"%2\">%2</a>")
             .arg(version.toHtmlEscaped(), kMakerUrl));
-    productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
+    m_productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
                                               | Qt::LinksAccessibleByKeyboard);
-    productInfoLabel->setOpenExternalLinks(false);
-    productInfoLabel->setWordWrap(true);
-    connect(productInfoLabel, &QLabel::linkActivated, this,
+    m_productInfoLabel->setOpenExternalLinks(false);
+    m_productInfoLabel->setWordWrap(true);
+    connect(m_productInfoLabel, &QLabel::linkActivated, this,
             [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
 
     auto* runtimeLabel = new QLabel(QStringLiteral("Ambiente de execução\n%1\nQt %2\n%3")
@@ -130,24 +130,24 @@ void AboutDialog::buildUi()
 
     auto* grid = new QGridLayout;
     grid->addLayout(header, 0, 0);
-    grid->addWidget(productInfoLabel, 1, 0, Qt::AlignTop);
+    grid->addWidget(m_productInfoLabel, 1, 0, Qt::AlignTop);
     grid->addWidget(runtimeLabel, 1, 1, Qt::AlignTop);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
 
-    componentsList = new QListWidget(this);
-    componentsList->setMinimumHeight(82);
-    componentsList->setSpacing(0);
-    componentsList->setUniformItemSizes(false);
-    componentsList->setItemDelegate(new CompactListItemDelegate(componentsList));
-    componentsList->setStyleSheet(QStringLiteral("QListWidget::item { padding: 0px; margin: 0px; }"));
-    connect(componentsList, &QListWidget::currentTextChanged, this, &AboutDialog::updateDetails);
+    m_componentsList = new QListWidget(this);
+    m_componentsList->setMinimumHeight(82);
+    m_componentsList->setSpacing(0);
+    m_componentsList->setUniformItemSizes(false);
+    m_componentsList->setItemDelegate(new CompactListItemDelegate(m_componentsList));
+    m_componentsList->setStyleSheet(QStringLiteral("QListWidget::item { padding: 0px; margin: 0px; }"));
+    connect(m_componentsList, &QListWidget::currentTextChanged, this, &AboutDialog::updateDetails);
 
-    detailsEdit = new QTextEdit(this);
-    detailsEdit->setReadOnly(true);
-    detailsEdit->setMinimumHeight(104);
-    detailsEdit->document()->setDocumentMargin(4);
-    detailsEdit->setStyleSheet(QStringLiteral("QTextEdit { padding: 0px; }"));
+    m_detailsEdit = new QTextEdit(this);
+    m_detailsEdit->setReadOnly(true);
+    m_detailsEdit->setMinimumHeight(104);
+    m_detailsEdit->document()->setDocumentMargin(4);
+    m_detailsEdit->setStyleSheet(QStringLiteral("QTextEdit { padding: 0px; }"));
 
     auto* legalLabel = new QLabel(
         QStringLiteral("Aviso legal: este programa é protegido pelas leis de direitos autorais e por "
@@ -165,46 +165,46 @@ void AboutDialog::buildUi()
     layout->addLayout(grid);
     layout->addSpacing(10);
     layout->addWidget(new QLabel(QStringLiteral("Componentes e bibliotecas relevantes:"), this));
-    layout->addWidget(componentsList);
+    layout->addWidget(m_componentsList);
     layout->addSpacing(8);
     layout->addWidget(new QLabel(QStringLiteral("Detalhes do componente:"), this));
-    layout->addWidget(detailsEdit);
+    layout->addWidget(m_detailsEdit);
     layout->addWidget(legalLabel);
     layout->addWidget(buttons);
 }
 
 void AboutDialog::populateComponents()
 {
-    componentDetails.insert(
+    m_componentDetails.insert(
         QStringLiteral("Microsoft Visual C++ Runtime"),
         QStringLiteral("Microsoft Visual C++ Runtime\nBibliotecas de runtime exigidas por builds "
                        "produzidos com Microsoft Visual Studio/MSVC.\nA distribuição deve seguir os "
                        "termos de licença aplicáveis do Microsoft Visual C++ Redistributable para a "
                        "versão do runtime enviada com a aplicação."));
-    componentDetails.insert(
+    m_componentDetails.insert(
         QStringLiteral("Microsoft Windows APIs"),
         QStringLiteral("Microsoft Windows APIs\nO Keldra usa APIs do Windows para detecção de "
                        "unidades removíveis e integração nativa com a área de trabalho no Windows. "
                        "Essas APIs fazem parte da plataforma do sistema operacional."));
-    componentDetails.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
+    m_componentDetails.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
                             qtDetails());
-    componentDetails.insert(
+    m_componentDetails.insert(
         QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())),
         sodiumDetails());
 
-    componentsList->addItems(componentDetails.keys());
-    if (componentsList->count() > 0)
-        componentsList->setCurrentRow(0);
+    m_componentsList->addItems(m_componentDetails.keys());
+    if (m_componentsList->count() > 0)
+        m_componentsList->setCurrentRow(0);
 }
 
 void AboutDialog::updateDetails(const QString& componentText)
 {
-    const auto found = componentDetails.constFind(componentText);
-    if (found == componentDetails.constEnd()) {
-        detailsEdit->clear();
+    const auto found = m_componentDetails.constFind(componentText);
+    if (found == m_componentDetails.constEnd()) {
+        m_detailsEdit->clear();
         return;
     }
-    detailsEdit->setPlainText(found.value());
+    m_detailsEdit->setPlainText(found.value());
 }
 
 } // namespace Keldra::UI

@@ -18,8 +18,8 @@ class AboutDialog : public QDialog
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
 
-    QListWidget* componentList() const { return componentsList; }
-    QTextEdit* detailsView() const { return detailsEdit; }
+    QListWidget* componentList() const { return m_componentsList; }
+    QTextEdit* detailsView() const { return m_detailsEdit; }
 
 public slots:
     void updateDetails(const QString& componentText);
@@ -28,10 +28,10 @@ private:
     void buildUi();
     void populateComponents();
 
-    QListWidget* componentsList = nullptr;
-    QTextEdit* detailsEdit = nullptr;
-    QLabel* productInfoLabel = nullptr;
-    QMap<QString, QString> componentDetails;
+    QListWidget* m_componentsList = nullptr;
+    QTextEdit* m_detailsEdit = nullptr;
+    QLabel* m_productInfoLabel = nullptr;
+    QMap<QString, QString> m_componentDetails;
 };
 
 } // namespace Keldra::UI

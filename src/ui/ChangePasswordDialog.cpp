@@ -30,14 +30,14 @@ ChangePasswordDialog::ChangePasswordDialog(QWidget* parent)
     setWindowTitle(QStringLiteral("Alterar senha do cofre"));
     setModal(true);
 
-    currentPasswordEdit = passwordField(this, QStringLiteral("currentPasswordEdit"));
-    newPasswordEdit = passwordField(this, QStringLiteral("newPasswordEdit"));
-    confirmPasswordEdit = passwordField(this, QStringLiteral("confirmPasswordEdit"));
+    m_currentPasswordEdit = passwordField(this, QStringLiteral("currentPasswordEdit"));
+    m_newPasswordEdit = passwordField(this, QStringLiteral("newPasswordEdit"));
+    m_confirmPasswordEdit = passwordField(this, QStringLiteral("confirmPasswordEdit"));
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Senha atual:"), currentPasswordEdit);
-    form->addRow(QStringLiteral("Nova senha:"), newPasswordEdit);
-    form->addRow(QStringLiteral("Confirmar nova senha:"), confirmPasswordEdit);
+    form->addRow(QStringLiteral("Senha atual:"), m_currentPasswordEdit);
+    form->addRow(QStringLiteral("Nova senha:"), m_newPasswordEdit);
+    form->addRow(QStringLiteral("Confirmar nova senha:"), m_confirmPasswordEdit);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Alterar"));
@@ -52,27 +52,27 @@ ChangePasswordDialog::ChangePasswordDialog(QWidget* parent)
 
 QByteArray ChangePasswordDialog::currentPassword() const
 {
-    return currentPasswordEdit->text().toUtf8();
+    return m_currentPasswordEdit->text().toUtf8();
 }
 
 QByteArray ChangePasswordDialog::newPassword() const
 {
-    return newPasswordEdit->text().toUtf8();
+    return m_newPasswordEdit->text().toUtf8();
 }
 
 void ChangePasswordDialog::validateAndAccept()
 {
     const QString title = QStringLiteral("Alterar senha");
-    if (currentPasswordEdit->text().isEmpty()) {
+    if (m_currentPasswordEdit->text().isEmpty()) {
         DialogHooks::warning(this, title, QStringLiteral("Informe a senha atual."));
         return;
     }
-    if (!Core::PasswordRules::longEnoughForChange(newPasswordEdit->text())) {
+    if (!Core::PasswordRules::longEnoughForChange(m_newPasswordEdit->text())) {
         DialogHooks::warning(this, title,
                              QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
         return;
     }
-    if (confirmPasswordEdit->text() != newPasswordEdit->text()) {
+    if (m_confirmPasswordEdit->text() != m_newPasswordEdit->text()) {
         DialogHooks::warning(this, title,
                              QStringLiteral("A confirmação não coincide com a nova senha."));
         return;

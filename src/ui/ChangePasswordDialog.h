@@ -24,9 +24,9 @@ public slots:
     void validateAndAccept();
 
 private:
-    QLineEdit* currentPasswordEdit = nullptr;
-    QLineEdit* newPasswordEdit = nullptr;
-    QLineEdit* confirmPasswordEdit = nullptr;
+    QLineEdit* m_currentPasswordEdit = nullptr;
+    QLineEdit* m_newPasswordEdit = nullptr;
+    QLineEdit* m_confirmPasswordEdit = nullptr;
 };
 
 } // namespace Keldra::UI

@@ -73,24 +73,24 @@ DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new QLabel(QStringLiteral("Dispositivos USB"), this));
 
-    deviceList = new QListWidget(this);
-    deviceList->setObjectName(QStringLiteral("deviceList"));
-    const int side = 3 * QFontMetrics(deviceList->font()).height() + 24 + 2 * deviceList->frameWidth();
-    deviceList->setFixedHeight(side);
+    m_deviceList = new QListWidget(this);
+    m_deviceList->setObjectName(QStringLiteral("deviceList"));
+    const int side = 3 * QFontMetrics(m_deviceList->font()).height() + 24 + 2 * m_deviceList->frameWidth();
+    m_deviceList->setFixedHeight(side);
 
     auto* iconLabel = new QLabel(this);
     iconLabel->setFixedSize(side, side);
     iconLabel->setAlignment(Qt::AlignCenter);
     iconLabel->setPixmap(QIcon(QStringLiteral(":/icons/Keldra.ico")).pixmap(side, side));
 
-    padlockButton = new QToolButton(this);
-    padlockButton->setObjectName(QStringLiteral("vaultToggleButton"));
-    padlockButton->setFixedSize(side, side);
-    padlockButton->setCheckable(true);
-    padlockButton->setAutoRaise(false);
-    padlockButton->setFocusPolicy(Qt::NoFocus);
-    padlockButton->setIconSize(QSize(48, 48));
-    padlockButton->setStyleSheet(
+    m_padlockButton = new QToolButton(this);
+    m_padlockButton->setObjectName(QStringLiteral("vaultToggleButton"));
+    m_padlockButton->setFixedSize(side, side);
+    m_padlockButton->setCheckable(true);
+    m_padlockButton->setAutoRaise(false);
+    m_padlockButton->setFocusPolicy(Qt::NoFocus);
+    m_padlockButton->setIconSize(QSize(48, 48));
+    m_padlockButton->setStyleSheet(
         QStringLiteral("QToolButton { border: 1px solid #d0d0d0; border-radius: 4px; background: #f7f7f7; }"
                        "QToolButton:hover:enabled { background: #eeeeee; border-color: #b8b8b8; }"
                        "QToolButton:pressed:enabled { background: #e2e2e2; }"
@@ -100,13 +100,13 @@ DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
     row->addWidget(iconLabel);
-    row->addWidget(deviceList, 1);
-    row->addWidget(padlockButton);
+    row->addWidget(m_deviceList, 1);
+    row->addWidget(m_padlockButton);
     layout->addLayout(row);
 
-    connect(padlockButton, &QToolButton::clicked, this, &DeviceListPanel::padlockClicked);
-    connect(deviceList, &QListWidget::currentItemChanged, this, &DeviceListPanel::currentDriveChanged);
-    connect(deviceList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    connect(m_padlockButton, &QToolButton::clicked, this, &DeviceListPanel::padlockClicked);
+    connect(m_deviceList, &QListWidget::currentItemChanged, this, &DeviceListPanel::currentDriveChanged);
+    connect(m_deviceList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         const QString root = item ? item->data(Qt::UserRole).toString() : QString();
         if (!root.isEmpty())
             emit driveDoubleClicked(root);
@@ -115,19 +115,19 @@ DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
 
 void DeviceListPanel::showDetectionUnavailable()
 {
-    deviceList->clear();
-    deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+    m_deviceList->clear();
+    m_deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
 }
 
 void DeviceListPanel::showDrives(const QList<Platform::UsbDevice>& drives)
 {
-    deviceList->clear();
+    m_deviceList->clear();
     if (drives.isEmpty()) {
-        deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
+        m_deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
         return;
     }
     for (const Platform::UsbDevice& device : drives) {
-        auto* item = new QListWidgetItem(driveText(device), deviceList);
+        auto* item = new QListWidgetItem(driveText(device), m_deviceList);
         item->setData(Qt::UserRole, device.mounted ? device.rootPath : QString());
         if (!device.mounted) {
             item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
@@ -144,30 +144,30 @@ void DeviceListPanel::selectOnlyMountedDrive()
 {
     QListWidgetItem* onlyMounted = nullptr;
     int mountedCount = 0;
-    for (int row = 0; row < deviceList->count(); ++row) {
-        QListWidgetItem* item = deviceList->item(row);
+    for (int row = 0; row < m_deviceList->count(); ++row) {
+        QListWidgetItem* item = m_deviceList->item(row);
         if (!item->data(Qt::UserRole).toString().isEmpty()) {
             onlyMounted = item;
             ++mountedCount;
         }
     }
     if (mountedCount == 1) {
-        deviceList->setCurrentItem(onlyMounted);
+        m_deviceList->setCurrentItem(onlyMounted);
         return;
     }
-    deviceList->clearSelection();
-    deviceList->setCurrentRow(-1);
+    m_deviceList->clearSelection();
+    m_deviceList->setCurrentRow(-1);
 }
 
 void DeviceListPanel::highlightContainerDrive(const QString& containerFile)
 {
-    const QSignalBlocker blocker(deviceList);
+    const QSignalBlocker blocker(m_deviceList);
     const QString containerDir =
         containerFile.isEmpty() ? QString() : normalizeDirectoryPath(QFileInfo(containerFile).absolutePath());
 
     QListWidgetItem* match = nullptr;
-    for (int row = 0; row < deviceList->count(); ++row) {
-        QListWidgetItem* item = deviceList->item(row);
+    for (int row = 0; row < m_deviceList->count(); ++row) {
+        QListWidgetItem* item = m_deviceList->item(row);
         item->setBackground(QBrush());
         // Only the highlight's own tooltip goes; the hint of an unmounted drive stays.
         item->setToolTip(item->data(BaseToolTipRole).toString());
@@ -182,8 +182,8 @@ void DeviceListPanel::highlightContainerDrive(const QString& containerFile)
     }
 
     if (!match) {
-        deviceList->clearSelection();
-        deviceList->setCurrentRow(-1);
+        m_deviceList->clearSelection();
+        m_deviceList->setCurrentRow(-1);
         return;
     }
     QFont font = match->font();
@@ -191,22 +191,22 @@ void DeviceListPanel::highlightContainerDrive(const QString& containerFile)
     match->setFont(font);
     match->setBackground(QColor(QStringLiteral("#deedff")));
     match->setToolTip(QStringLiteral("Dispositivo associado ao container selecionado."));
-    deviceList->setCurrentItem(match);
-    deviceList->scrollToItem(match);
+    m_deviceList->setCurrentItem(match);
+    m_deviceList->scrollToItem(match);
 }
 
 void DeviceListPanel::showPadlock(bool unlocked, bool enabled)
 {
-    const QSignalBlocker blocker(padlockButton);
-    padlockButton->setEnabled(enabled);
-    padlockButton->setChecked(unlocked);
-    padlockButton->setIcon(padlockIcon(unlocked, enabled));
+    const QSignalBlocker blocker(m_padlockButton);
+    m_padlockButton->setEnabled(enabled);
+    m_padlockButton->setChecked(unlocked);
+    m_padlockButton->setIcon(padlockIcon(unlocked, enabled));
     if (unlocked)
-        padlockButton->setToolTip(QStringLiteral("Bloquear cofre"));
+        m_padlockButton->setToolTip(QStringLiteral("Bloquear cofre"));
     else if (enabled)
-        padlockButton->setToolTip(QStringLiteral("Desbloquear cofre"));
+        m_padlockButton->setToolTip(QStringLiteral("Desbloquear cofre"));
     else
-        padlockButton->setToolTip(QStringLiteral("Selecione um container para desbloquear o cofre."));
+        m_padlockButton->setToolTip(QStringLiteral("Selecione um container para desbloquear o cofre."));
 }
 
 } // namespace Keldra::UI

@@ -32,8 +32,8 @@ public:
     // Checked and open when unlocked; the tooltip says what a click does.
     void showPadlock(bool unlocked, bool enabled);
 
-    QListWidget* list() const { return deviceList; }
-    QToolButton* padlock() const { return padlockButton; }
+    QListWidget* list() const { return m_deviceList; }
+    QToolButton* padlock() const { return m_padlockButton; }
 
 signals:
     void currentDriveChanged();
@@ -42,8 +42,8 @@ signals:
     void padlockClicked();
 
 private:
-    QListWidget* deviceList = nullptr;
-    QToolButton* padlockButton = nullptr;
+    QListWidget* m_deviceList = nullptr;
+    QToolButton* m_padlockButton = nullptr;
 };
 
 } // namespace Keldra::UI

@@ -21,15 +21,15 @@ void HelpDialog::buildUi()
     setModal(true);
     resize(760, 560);
 
-    textBrowser = new QTextBrowser(this);
-    textBrowser->setOpenExternalLinks(true);
+    m_textBrowser = new QTextBrowser(this);
+    m_textBrowser->setOpenExternalLinks(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Fechar"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(textBrowser);
+    layout->addWidget(m_textBrowser);
     layout->addWidget(buttons);
 }
 
@@ -37,10 +37,10 @@ void HelpDialog::loadHelpContent()
 {
     QFile file(QStringLiteral(":/help/pt_BR/index.html"));
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        textBrowser->setHtml(QString::fromUtf8(file.readAll()));
+        m_textBrowser->setHtml(QString::fromUtf8(file.readAll()));
         return;
     }
-    textBrowser->setHtml(QStringLiteral(
+    m_textBrowser->setHtml(QStringLiteral(
         "<h1>Ajuda indisponível</h1><p>Não foi possível carregar o arquivo de ajuda do Keldra.</p>"));
 }
 

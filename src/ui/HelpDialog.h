@@ -14,13 +14,13 @@ class HelpDialog : public QDialog
 public:
     explicit HelpDialog(QWidget* parent = nullptr);
 
-    QTextBrowser* browser() const { return textBrowser; }
+    QTextBrowser* browser() const { return m_textBrowser; }
 
 private:
     void buildUi();
     void loadHelpContent();
 
-    QTextBrowser* textBrowser = nullptr;
+    QTextBrowser* m_textBrowser = nullptr;
 };
 
 } // namespace Keldra::UI

@@ -53,7 +53,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget* parent)
     : QMainWindow(parent)
-    , deviceManager(std::move(devices))
+    , m_deviceManager(std::move(devices))
 {
     buildUi();
     buildMenus();
@@ -80,7 +80,7 @@ QSize MainWindow::centralAreaSize(const QSize& available)
 
 bool MainWindow::isUnlocked() const
 {
-    return vaultManager.state() == Core::VaultState::Unlocked;
+    return m_vaultManager.state() == Core::VaultState::Unlocked;
 }
 
 void MainWindow::buildUi()
@@ -94,10 +94,10 @@ void MainWindow::buildUi()
     setCentralWidget(central);
 
     auto* layout = new QVBoxLayout(central);
-    devicePanel = new DeviceListPanel(central);
-    layout->addWidget(devicePanel);
-    browser = new VaultBrowser(central);
-    layout->addWidget(browser);
+    m_devicePanel = new DeviceListPanel(central);
+    layout->addWidget(m_devicePanel);
+    m_browser = new VaultBrowser(central);
+    layout->addWidget(m_browser);
 
     // Status bar: container, version, date and vault state, left to right.
     // The window has a fixed size, so a resize grip would only mislead.
@@ -112,36 +112,36 @@ void MainWindow::buildUi()
     separator->setFrameShape(QFrame::NoFrame);
     separator->setFixedWidth(1);
     separator->setStyleSheet(QStringLiteral("QFrame { background-color: #c8c8c8; }"));
-    containerLabel = new QLabel(QStringLiteral("Container: nenhum"), containerBox);
-    containerLabel->setObjectName(QStringLiteral("containerLabel"));
-    containerLabel->setAlignment(Qt::AlignCenter);
-    containerLabel->setStyleSheet(kSmallLabelStyle);
+    m_containerLabel = new QLabel(QStringLiteral("Container: nenhum"), containerBox);
+    m_containerLabel->setObjectName(QStringLiteral("containerLabel"));
+    m_containerLabel->setAlignment(Qt::AlignCenter);
+    m_containerLabel->setStyleSheet(kSmallLabelStyle);
     boxLayout->addWidget(separator);
-    boxLayout->addWidget(containerLabel, 1);
+    boxLayout->addWidget(m_containerLabel, 1);
     statusBar()->addPermanentWidget(containerBox);
     // The label's width is known before the window is first shown, so the
     // first status text is not elided against a default width.
     boxLayout->activate();
 
-    versionLabel = new QLabel(QStringLiteral("Versão %1").arg(QStringLiteral(KELDRA_VERSION)), this);
-    versionLabel->setObjectName(QStringLiteral("versionLabel"));
-    versionLabel->setFixedWidth(180);
-    versionLabel->setAlignment(Qt::AlignCenter);
-    versionLabel->setStyleSheet(kSmallLabelStyle);
-    statusBar()->addPermanentWidget(versionLabel);
+    m_versionLabel = new QLabel(QStringLiteral("Versão %1").arg(QStringLiteral(KELDRA_VERSION)), this);
+    m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    m_versionLabel->setFixedWidth(180);
+    m_versionLabel->setAlignment(Qt::AlignCenter);
+    m_versionLabel->setStyleSheet(kSmallLabelStyle);
+    statusBar()->addPermanentWidget(m_versionLabel);
 
-    dateLabel = new QLabel(QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")), this);
-    dateLabel->setObjectName(QStringLiteral("dateLabel"));
-    dateLabel->setFixedWidth(78);
-    dateLabel->setAlignment(Qt::AlignCenter);
-    dateLabel->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
-    statusBar()->addPermanentWidget(dateLabel);
+    m_dateLabel = new QLabel(QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")), this);
+    m_dateLabel->setObjectName(QStringLiteral("dateLabel"));
+    m_dateLabel->setFixedWidth(78);
+    m_dateLabel->setAlignment(Qt::AlignCenter);
+    m_dateLabel->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
+    statusBar()->addPermanentWidget(m_dateLabel);
 
-    vaultStateLabel = new QLabel(this);
-    vaultStateLabel->setObjectName(QStringLiteral("vaultStateLabel"));
-    vaultStateLabel->setFixedWidth(50);
-    vaultStateLabel->setAlignment(Qt::AlignCenter);
-    statusBar()->addPermanentWidget(vaultStateLabel);
+    m_vaultStateLabel = new QLabel(this);
+    m_vaultStateLabel->setObjectName(QStringLiteral("vaultStateLabel"));
+    m_vaultStateLabel->setFixedWidth(50);
+    m_vaultStateLabel->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(m_vaultStateLabel);
 
     adjustSize();
     setFixedSize(sizeHint());
@@ -149,187 +149,187 @@ void MainWindow::buildUi()
 
 void MainWindow::buildMenus()
 {
-    exitAction = makeAction(this, QStringLiteral("Sair"), QStringLiteral("exitAction"),
+    m_exitAction = makeAction(this, QStringLiteral("Sair"), QStringLiteral("exitAction"),
                             QKeySequence(QStringLiteral("Ctrl+Q")));
-    refreshDevicesAction = makeAction(this, QStringLiteral("Atualizar lista"),
+    m_refreshDevicesAction = makeAction(this, QStringLiteral("Atualizar lista"),
                                       QStringLiteral("refreshDevicesAction"),
                                       QKeySequence(QStringLiteral("Ctrl+F5")));
-    chooseContainerAction = makeAction(this, QStringLiteral("Escolher container..."),
+    m_chooseContainerAction = makeAction(this, QStringLiteral("Escolher container..."),
                                        QStringLiteral("chooseContainerAction"),
                                        QKeySequence(QStringLiteral("Ctrl+O")));
-    createVaultAction = makeAction(this, QStringLiteral("Criar novo cofre..."),
+    m_createVaultAction = makeAction(this, QStringLiteral("Criar novo cofre..."),
                                    QStringLiteral("createVaultAction"),
                                    QKeySequence(QStringLiteral("Ctrl+N")));
-    backupAction = makeAction(this, QStringLiteral("Fazer backup..."), QStringLiteral("backupAction"),
+    m_backupAction = makeAction(this, QStringLiteral("Fazer backup..."), QStringLiteral("backupAction"),
                               QKeySequence(QStringLiteral("Ctrl+B")));
-    changePasswordAction = makeAction(this, QStringLiteral("Alterar senha..."),
+    m_changePasswordAction = makeAction(this, QStringLiteral("Alterar senha..."),
                                       QStringLiteral("changePasswordAction"),
                                       QKeySequence(QStringLiteral("Ctrl+P")));
-    unlockAction = makeAction(this, QStringLiteral("Desbloquear"), QStringLiteral("unlockAction"),
+    m_unlockAction = makeAction(this, QStringLiteral("Desbloquear"), QStringLiteral("unlockAction"),
                               QKeySequence(QStringLiteral("Ctrl+L")));
-    lockAction = makeAction(this, QStringLiteral("Bloquear"), QStringLiteral("lockAction"),
+    m_lockAction = makeAction(this, QStringLiteral("Bloquear"), QStringLiteral("lockAction"),
                             QKeySequence(QStringLiteral("Ctrl+Shift+L")));
-    newFolderAction = makeAction(this, QStringLiteral("Nova pasta..."),
+    m_newFolderAction = makeAction(this, QStringLiteral("Nova pasta..."),
                                  QStringLiteral("newFolderAction"),
                                  QKeySequence(QStringLiteral("Ctrl+Shift+N")));
-    importAction = makeAction(this, QStringLiteral("Importar..."), QStringLiteral("importAction"),
+    m_importAction = makeAction(this, QStringLiteral("Importar..."), QStringLiteral("importAction"),
                               QKeySequence(QStringLiteral("Ctrl+I")));
-    exportAction = makeAction(this, QStringLiteral("Exportar..."), QStringLiteral("exportAction"),
+    m_exportAction = makeAction(this, QStringLiteral("Exportar..."), QStringLiteral("exportAction"),
                               QKeySequence(QStringLiteral("Ctrl+E")));
-    openAction = makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"),
+    m_openAction = makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"),
                             QKeySequence(Qt::Key_Return));
-    moveFileAction = makeAction(this, QStringLiteral("Mover para pasta..."),
+    m_moveFileAction = makeAction(this, QStringLiteral("Mover para pasta..."),
                                 QStringLiteral("moveFileAction"));
-    renameFileAction = makeAction(this, QStringLiteral("Renomear arquivo..."),
+    m_renameFileAction = makeAction(this, QStringLiteral("Renomear arquivo..."),
                                   QStringLiteral("renameFileAction"));
-    renameFolderAction = makeAction(this, QStringLiteral("Renomear pasta..."),
+    m_renameFolderAction = makeAction(this, QStringLiteral("Renomear pasta..."),
                                     QStringLiteral("renameFolderAction"));
-    deleteFolderAction = makeAction(this, QStringLiteral("Excluir pasta vazia"),
+    m_deleteFolderAction = makeAction(this, QStringLiteral("Excluir pasta vazia"),
                                     QStringLiteral("deleteFolderAction"));
-    deleteFileAction = makeAction(this, QStringLiteral("Excluir..."), QStringLiteral("deleteFileAction"),
+    m_deleteFileAction = makeAction(this, QStringLiteral("Excluir..."), QStringLiteral("deleteFileAction"),
                                   QKeySequence(Qt::Key_Delete));
-    compactAction = makeAction(this, QStringLiteral("Compactar cofre..."),
+    m_compactAction = makeAction(this, QStringLiteral("Compactar cofre..."),
                                QStringLiteral("compactAction"), QKeySequence(Qt::Key_F6));
-    helpAction = makeAction(this, QStringLiteral("Ajuda"), QStringLiteral("helpAction"));
-    websiteAction = makeAction(this, QStringLiteral("Visitar a página oficial do Keldra"),
+    m_helpAction = makeAction(this, QStringLiteral("Ajuda"), QStringLiteral("helpAction"));
+    m_websiteAction = makeAction(this, QStringLiteral("Visitar a página oficial do Keldra"),
                                QStringLiteral("websiteAction"));
-    aboutAction = makeAction(this, QStringLiteral("Sobre o Keldra"), QStringLiteral("aboutAction"));
+    m_aboutAction = makeAction(this, QStringLiteral("Sobre o Keldra"), QStringLiteral("aboutAction"));
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("Arquivo"));
-    fileMenu->addAction(exitAction);
+    fileMenu->addAction(m_exitAction);
 
     QMenu* usbMenu = menuBar()->addMenu(QStringLiteral("USB"));
     QMenu* devicesMenu = usbMenu->addMenu(QStringLiteral("Dispositivos"));
-    devicesMenu->addAction(refreshDevicesAction);
+    devicesMenu->addAction(m_refreshDevicesAction);
     QMenu* containerMenu = usbMenu->addMenu(QStringLiteral("Container"));
-    containerMenu->addAction(chooseContainerAction);
-    containerMenu->addAction(createVaultAction);
+    containerMenu->addAction(m_chooseContainerAction);
+    containerMenu->addAction(m_createVaultAction);
     containerMenu->addSeparator();
-    containerMenu->addAction(backupAction);
+    containerMenu->addAction(m_backupAction);
     containerMenu->addSeparator();
-    containerMenu->addAction(changePasswordAction);
+    containerMenu->addAction(m_changePasswordAction);
     QMenu* accessMenu = usbMenu->addMenu(QStringLiteral("Acesso ao cofre"));
-    accessMenu->addAction(unlockAction);
-    accessMenu->addAction(lockAction);
+    accessMenu->addAction(m_unlockAction);
+    accessMenu->addAction(m_lockAction);
     accessMenu->addSeparator();
     QMenu* protectedMenu = accessMenu->addMenu(QStringLiteral("Arquivos protegidos"));
-    protectedMenu->addAction(newFolderAction);
+    protectedMenu->addAction(m_newFolderAction);
     protectedMenu->addSeparator();
-    protectedMenu->addAction(importAction);
-    protectedMenu->addAction(exportAction);
-    protectedMenu->addAction(openAction);
+    protectedMenu->addAction(m_importAction);
+    protectedMenu->addAction(m_exportAction);
+    protectedMenu->addAction(m_openAction);
     protectedMenu->addSeparator();
-    protectedMenu->addAction(renameFolderAction);
-    protectedMenu->addAction(deleteFolderAction);
+    protectedMenu->addAction(m_renameFolderAction);
+    protectedMenu->addAction(m_deleteFolderAction);
     protectedMenu->addSeparator();
-    protectedMenu->addAction(deleteFileAction);
+    protectedMenu->addAction(m_deleteFileAction);
     accessMenu->addSeparator();
-    accessMenu->addAction(compactAction);
+    accessMenu->addAction(m_compactAction);
 
     QMenu* aboutMenu = menuBar()->addMenu(QStringLiteral("Sobre"));
-    aboutMenu->addAction(helpAction);
-    aboutMenu->addAction(websiteAction);
+    aboutMenu->addAction(m_helpAction);
+    aboutMenu->addAction(m_websiteAction);
     aboutMenu->addSeparator();
-    aboutMenu->addAction(aboutAction);
+    aboutMenu->addAction(m_aboutAction);
 }
 
 void MainWindow::connectSignals()
 {
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
-    connect(refreshDevicesAction, &QAction::triggered, this, &MainWindow::refreshDevices);
-    connect(chooseContainerAction, &QAction::triggered, this, &MainWindow::chooseContainer);
-    connect(createVaultAction, &QAction::triggered, this, &MainWindow::createVault);
-    connect(backupAction, &QAction::triggered, this, &MainWindow::backupContainer);
-    connect(changePasswordAction, &QAction::triggered, this, &MainWindow::changeVaultPassword);
-    connect(unlockAction, &QAction::triggered, this, &MainWindow::unlockVault);
-    connect(lockAction, &QAction::triggered, this, &MainWindow::lockVault);
-    connect(newFolderAction, &QAction::triggered, this, &MainWindow::createDirectory);
-    connect(importAction, &QAction::triggered, this, &MainWindow::importFiles);
-    connect(exportAction, &QAction::triggered, this, &MainWindow::exportSelectedFile);
-    connect(openAction, &QAction::triggered, this, &MainWindow::openSelectedFile);
-    connect(moveFileAction, &QAction::triggered, this, &MainWindow::moveSelectedFile);
-    connect(renameFileAction, &QAction::triggered, this, &MainWindow::renameSelectedFile);
-    connect(renameFolderAction, &QAction::triggered, this, &MainWindow::renameSelectedDirectory);
-    connect(deleteFolderAction, &QAction::triggered, this, &MainWindow::deleteSelectedDirectory);
-    connect(deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelectedFile);
-    connect(compactAction, &QAction::triggered, this, &MainWindow::compactVault);
-    connect(helpAction, &QAction::triggered, this, &MainWindow::showHelp);
-    connect(websiteAction, &QAction::triggered, this,
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(m_refreshDevicesAction, &QAction::triggered, this, &MainWindow::refreshDevices);
+    connect(m_chooseContainerAction, &QAction::triggered, this, &MainWindow::chooseContainer);
+    connect(m_createVaultAction, &QAction::triggered, this, &MainWindow::createVault);
+    connect(m_backupAction, &QAction::triggered, this, &MainWindow::backupContainer);
+    connect(m_changePasswordAction, &QAction::triggered, this, &MainWindow::changeVaultPassword);
+    connect(m_unlockAction, &QAction::triggered, this, &MainWindow::unlockVault);
+    connect(m_lockAction, &QAction::triggered, this, &MainWindow::lockVault);
+    connect(m_newFolderAction, &QAction::triggered, this, &MainWindow::createDirectory);
+    connect(m_importAction, &QAction::triggered, this, &MainWindow::importFiles);
+    connect(m_exportAction, &QAction::triggered, this, &MainWindow::exportSelectedFile);
+    connect(m_openAction, &QAction::triggered, this, &MainWindow::openSelectedFile);
+    connect(m_moveFileAction, &QAction::triggered, this, &MainWindow::moveSelectedFile);
+    connect(m_renameFileAction, &QAction::triggered, this, &MainWindow::renameSelectedFile);
+    connect(m_renameFolderAction, &QAction::triggered, this, &MainWindow::renameSelectedDirectory);
+    connect(m_deleteFolderAction, &QAction::triggered, this, &MainWindow::deleteSelectedDirectory);
+    connect(m_deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelectedFile);
+    connect(m_compactAction, &QAction::triggered, this, &MainWindow::compactVault);
+    connect(m_helpAction, &QAction::triggered, this, &MainWindow::showHelp);
+    connect(m_websiteAction, &QAction::triggered, this,
             [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
 
-    connect(devicePanel, &DeviceListPanel::padlockClicked, this, &MainWindow::onPadlockClicked);
-    connect(devicePanel, &DeviceListPanel::currentDriveChanged, this, [this] {
+    connect(m_devicePanel, &DeviceListPanel::padlockClicked, this, &MainWindow::onPadlockClicked);
+    connect(m_devicePanel, &DeviceListPanel::currentDriveChanged, this, [this] {
         // The container's drive stays the highlighted one.
-        if (!containerPath.isEmpty())
-            devicePanel->highlightContainerDrive(containerPath);
+        if (!m_containerPath.isEmpty())
+            m_devicePanel->highlightContainerDrive(m_containerPath);
         updateActions();
     });
-    connect(devicePanel, &DeviceListPanel::driveDoubleClicked, this, &MainWindow::onDriveDoubleClicked);
+    connect(m_devicePanel, &DeviceListPanel::driveDoubleClicked, this, &MainWindow::onDriveDoubleClicked);
 
-    connect(browser, &VaultBrowser::selectionChanged, this, &MainWindow::updateActions);
-    connect(browser, &VaultBrowser::viewChanged, this, [this] {
+    connect(m_browser, &VaultBrowser::selectionChanged, this, &MainWindow::updateActions);
+    connect(m_browser, &VaultBrowser::viewChanged, this, [this] {
         refreshVaultFiles();
         updateActions();
     });
-    connect(browser, &VaultBrowser::fileActivated, this, [this] {
-        if (openAction->isEnabled())
+    connect(m_browser, &VaultBrowser::fileActivated, this, [this] {
+        if (m_openAction->isEnabled())
             openSelectedFile();
     });
-    connect(browser, &VaultBrowser::contextMenuRequested, this, &MainWindow::showVaultContextMenu);
-    connect(browser, &VaultBrowser::pathsDropped, this, &MainWindow::importDroppedPaths);
+    connect(m_browser, &VaultBrowser::contextMenuRequested, this, &MainWindow::showVaultContextMenu);
+    connect(m_browser, &VaultBrowser::pathsDropped, this, &MainWindow::importDroppedPaths);
 }
 
 void MainWindow::updateActions()
 {
     const bool unlocked = isUnlocked();
-    const Core::SecureFileIndex index = unlocked ? vaultManager.fileIndex() : Core::SecureFileIndex();
-    const bool hasContainer = !containerPath.isEmpty();
-    const bool fileSelected = !browser->selectedVaultPath().isEmpty();
-    const bool folderSelected = browser->selectedItemIsDirectory();
+    const Core::SecureFileIndex index = unlocked ? m_vaultManager.fileIndex() : Core::SecureFileIndex();
+    const bool hasContainer = !m_containerPath.isEmpty();
+    const bool fileSelected = !m_browser->selectedVaultPath().isEmpty();
+    const bool folderSelected = m_browser->selectedItemIsDirectory();
     const bool hasFolders = unlocked && !index.directories().isEmpty();
 
-    refreshDevicesAction->setEnabled(!unlocked);
-    chooseContainerAction->setEnabled(!unlocked);
-    createVaultAction->setEnabled(!unlocked);
-    backupAction->setEnabled(!unlocked && hasContainer);
-    changePasswordAction->setEnabled(!unlocked && hasContainer);
-    unlockAction->setEnabled(!unlocked && hasContainer);
-    lockAction->setEnabled(unlocked);
-    newFolderAction->setEnabled(unlocked);
-    importAction->setEnabled(unlocked);
-    compactAction->setEnabled(unlocked);
-    renameFolderAction->setEnabled(unlocked && folderSelected);
-    deleteFolderAction->setEnabled(unlocked && folderSelected);
-    exportAction->setEnabled(unlocked && fileSelected);
-    openAction->setEnabled(unlocked && fileSelected);
-    renameFileAction->setEnabled(unlocked && fileSelected);
-    deleteFileAction->setEnabled(unlocked && fileSelected);
-    moveFileAction->setEnabled(unlocked && fileSelected && hasFolders);
+    m_refreshDevicesAction->setEnabled(!unlocked);
+    m_chooseContainerAction->setEnabled(!unlocked);
+    m_createVaultAction->setEnabled(!unlocked);
+    m_backupAction->setEnabled(!unlocked && hasContainer);
+    m_changePasswordAction->setEnabled(!unlocked && hasContainer);
+    m_unlockAction->setEnabled(!unlocked && hasContainer);
+    m_lockAction->setEnabled(unlocked);
+    m_newFolderAction->setEnabled(unlocked);
+    m_importAction->setEnabled(unlocked);
+    m_compactAction->setEnabled(unlocked);
+    m_renameFolderAction->setEnabled(unlocked && folderSelected);
+    m_deleteFolderAction->setEnabled(unlocked && folderSelected);
+    m_exportAction->setEnabled(unlocked && fileSelected);
+    m_openAction->setEnabled(unlocked && fileSelected);
+    m_renameFileAction->setEnabled(unlocked && fileSelected);
+    m_deleteFileAction->setEnabled(unlocked && fileSelected);
+    m_moveFileAction->setEnabled(unlocked && fileSelected && hasFolders);
 
     updateVaultToggleButton();
     updateStatusBar();
-    browser->showSummary(unlocked ? &index : nullptr);
+    m_browser->showSummary(unlocked ? &index : nullptr);
 }
 
 void MainWindow::updateStatusBar()
 {
-    if (!containerLabel || !vaultStateLabel)
+    if (!m_containerLabel || !m_vaultStateLabel)
         return;
 
     QString name = QStringLiteral("nenhum");
-    if (!containerPath.isEmpty()) {
-        name = QFileInfo(containerPath).fileName();
+    if (!m_containerPath.isEmpty()) {
+        name = QFileInfo(m_containerPath).fileName();
         if (name.compare(QStringLiteral("keldra.kldr"), Qt::CaseInsensitive) == 0)
             name = QStringLiteral("Keldra");
     }
     const QString text = QStringLiteral("Container: %1").arg(name);
-    containerLabel->setText(
-        containerLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, containerLabel->width() - 8));
-    containerLabel->setToolTip(text);
+    m_containerLabel->setText(
+        m_containerLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, m_containerLabel->width() - 8));
+    m_containerLabel->setToolTip(text);
 
-    vaultStateLabel->setText(QStringLiteral("COFRE"));
-    vaultStateLabel->setStyleSheet(
+    m_vaultStateLabel->setText(QStringLiteral("COFRE"));
+    m_vaultStateLabel->setStyleSheet(
         QStringLiteral("QLabel { background-color: %1; color: #000000; font-size: 11px; "
                        "font-weight: 600; padding-left: 4px; padding-right: 4px; }")
             .arg(isUnlocked() ? QStringLiteral("#7bd88f") : QStringLiteral("#f06a6a")));
@@ -338,8 +338,8 @@ void MainWindow::updateStatusBar()
 void MainWindow::updateVaultToggleButton()
 {
     const bool unlocked = isUnlocked();
-    const QAction* governing = unlocked ? lockAction : unlockAction;
-    devicePanel->showPadlock(unlocked, governing->isEnabled());
+    const QAction* governing = unlocked ? m_lockAction : m_unlockAction;
+    m_devicePanel->showPadlock(unlocked, governing->isEnabled());
 }
 
 void MainWindow::setStatusMessage(const QString& text, int timeoutMs)
@@ -349,9 +349,9 @@ void MainWindow::setStatusMessage(const QString& text, int timeoutMs)
 
 void MainWindow::onPadlockClicked()
 {
-    if (isUnlocked() && lockAction->isEnabled())
+    if (isUnlocked() && m_lockAction->isEnabled())
         lockVault();
-    else if (!isUnlocked() && unlockAction->isEnabled())
+    else if (!isUnlocked() && m_unlockAction->isEnabled())
         unlockVault();
     // A cancelled prompt changes nothing, but the click has already toggled
     // the checkable button: bring it back in line with the vault.
@@ -360,18 +360,18 @@ void MainWindow::onPadlockClicked()
 
 void MainWindow::refreshDevices()
 {
-    if (!deviceManager) {
-        devicePanel->showDetectionUnavailable();
-        devicePanel->highlightContainerDrive(containerPath);
+    if (!m_deviceManager) {
+        m_devicePanel->showDetectionUnavailable();
+        m_devicePanel->highlightContainerDrive(m_containerPath);
         updateActions();
         return;
     }
-    const QList<Platform::UsbDevice> devices = deviceManager->detectUsbDevices();
-    devicePanel->showDrives(devices);
-    if (devices.isEmpty() || !containerPath.isEmpty())
-        devicePanel->highlightContainerDrive(containerPath);
+    const QList<Platform::UsbDevice> devices = m_deviceManager->detectUsbDevices();
+    m_devicePanel->showDrives(devices);
+    if (devices.isEmpty() || !m_containerPath.isEmpty())
+        m_devicePanel->highlightContainerDrive(m_containerPath);
     else
-        devicePanel->selectOnlyMountedDrive();
+        m_devicePanel->selectOnlyMountedDrive();
     updateActions();
 }
 
@@ -379,8 +379,8 @@ void MainWindow::onDriveDoubleClicked(const QString& rootPath)
 {
     const QString candidate = Core::ContainerManager().containerPath(rootPath);
     if (QFileInfo::exists(candidate)) {
-        containerPath = candidate;
-        devicePanel->highlightContainerDrive(containerPath);
+        m_containerPath = candidate;
+        m_devicePanel->highlightContainerDrive(m_containerPath);
         updateActions();
         return;
     }
@@ -398,9 +398,9 @@ void MainWindow::chooseContainer()
         QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)"));
     if (chosen.isEmpty())
         return;
-    containerPath = chosen;
-    browser->setCurrentDirectory(QString());
-    devicePanel->highlightContainerDrive(containerPath);
+    m_containerPath = chosen;
+    m_browser->setCurrentDirectory(QString());
+    m_devicePanel->highlightContainerDrive(m_containerPath);
     updateActions();
     setStatusMessage(QStringLiteral("Container selecionado."), 5000);
 }
@@ -408,36 +408,36 @@ void MainWindow::chooseContainer()
 void MainWindow::refreshVaultFiles()
 {
     if (!isUnlocked()) {
-        browser->showIndex(nullptr);
+        m_browser->showIndex(nullptr);
         return;
     }
-    const Core::SecureFileIndex index = vaultManager.fileIndex();
-    browser->showIndex(&index);
+    const Core::SecureFileIndex index = m_vaultManager.fileIndex();
+    m_browser->showIndex(&index);
 }
 
 void MainWindow::showVaultContextMenu(const QPoint& globalPosition)
 {
     updateActions();
     QMenu menu(this);
-    menu.addAction(newFolderAction);
-    menu.addAction(renameFolderAction);
-    menu.addAction(deleteFolderAction);
+    menu.addAction(m_newFolderAction);
+    menu.addAction(m_renameFolderAction);
+    menu.addAction(m_deleteFolderAction);
     menu.addSeparator();
-    menu.addAction(importAction);
-    menu.addAction(exportAction);
-    menu.addAction(openAction);
-    if (!browser->selectedVaultPath().isEmpty()) {
-        menu.addAction(moveFileAction);
-        menu.addAction(renameFileAction);
+    menu.addAction(m_importAction);
+    menu.addAction(m_exportAction);
+    menu.addAction(m_openAction);
+    if (!m_browser->selectedVaultPath().isEmpty()) {
+        menu.addAction(m_moveFileAction);
+        menu.addAction(m_renameFileAction);
     }
     menu.addSeparator();
-    menu.addAction(deleteFileAction);
+    menu.addAction(m_deleteFileAction);
     menu.exec(globalPosition);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (isUnlocked() && !vaultManager.lockVault()) {
+    if (isUnlocked() && !m_vaultManager.lockVault()) {
         DialogHooks::warning(this, QStringLiteral("Keldra"),
                              QStringLiteral("Não foi possível bloquear o cofre."));
         // Locking may have gone half way (keys gone, workspace kept): show what is left.

@@ -41,11 +41,11 @@ public:
     // 900..1152, 16:9, never taller than the screen.
     static QSize centralAreaSize(const QSize& available);
 
-    QString containerFilePath() const { return containerPath; }
-    const Core::VaultManager& vault() const { return vaultManager; }
-    Core::VaultManager& vault() { return vaultManager; }
-    VaultBrowser* vaultBrowser() const { return browser; }
-    DeviceListPanel* deviceListPanel() const { return devicePanel; }
+    QString containerFilePath() const { return m_containerPath; }
+    const Core::VaultManager& vault() const { return m_vaultManager; }
+    Core::VaultManager& vault() { return m_vaultManager; }
+    VaultBrowser* vaultBrowser() const { return m_browser; }
+    DeviceListPanel* deviceListPanel() const { return m_devicePanel; }
 
     // Shows the vault's current index in the browser.
     void refreshVaultFiles();
@@ -123,38 +123,38 @@ private:
     void importDroppedPaths(const QStringList& paths);
 
     // Members ----------------------------------------------------------------
-    Core::VaultManager vaultManager;
-    std::unique_ptr<Platform::DeviceManager> deviceManager;
-    QString containerPath;
+    Core::VaultManager m_vaultManager;
+    std::unique_ptr<Platform::DeviceManager> m_deviceManager;
+    QString m_containerPath;
 
-    DeviceListPanel* devicePanel = nullptr;
-    VaultBrowser* browser = nullptr;
-    QLabel* containerLabel = nullptr;
-    QLabel* versionLabel = nullptr;
-    QLabel* dateLabel = nullptr;
-    QLabel* vaultStateLabel = nullptr;
+    DeviceListPanel* m_devicePanel = nullptr;
+    VaultBrowser* m_browser = nullptr;
+    QLabel* m_containerLabel = nullptr;
+    QLabel* m_versionLabel = nullptr;
+    QLabel* m_dateLabel = nullptr;
+    QLabel* m_vaultStateLabel = nullptr;
 
-    QAction* exitAction = nullptr;
-    QAction* refreshDevicesAction = nullptr;
-    QAction* chooseContainerAction = nullptr;
-    QAction* createVaultAction = nullptr;
-    QAction* backupAction = nullptr;
-    QAction* changePasswordAction = nullptr;
-    QAction* unlockAction = nullptr;
-    QAction* lockAction = nullptr;
-    QAction* newFolderAction = nullptr;
-    QAction* importAction = nullptr;
-    QAction* exportAction = nullptr;
-    QAction* openAction = nullptr;
-    QAction* moveFileAction = nullptr;
-    QAction* renameFileAction = nullptr;
-    QAction* renameFolderAction = nullptr;
-    QAction* deleteFolderAction = nullptr;
-    QAction* deleteFileAction = nullptr;
-    QAction* compactAction = nullptr;
-    QAction* helpAction = nullptr;
-    QAction* websiteAction = nullptr;
-    QAction* aboutAction = nullptr;
+    QAction* m_exitAction = nullptr;
+    QAction* m_refreshDevicesAction = nullptr;
+    QAction* m_chooseContainerAction = nullptr;
+    QAction* m_createVaultAction = nullptr;
+    QAction* m_backupAction = nullptr;
+    QAction* m_changePasswordAction = nullptr;
+    QAction* m_unlockAction = nullptr;
+    QAction* m_lockAction = nullptr;
+    QAction* m_newFolderAction = nullptr;
+    QAction* m_importAction = nullptr;
+    QAction* m_exportAction = nullptr;
+    QAction* m_openAction = nullptr;
+    QAction* m_moveFileAction = nullptr;
+    QAction* m_renameFileAction = nullptr;
+    QAction* m_renameFolderAction = nullptr;
+    QAction* m_deleteFolderAction = nullptr;
+    QAction* m_deleteFileAction = nullptr;
+    QAction* m_compactAction = nullptr;
+    QAction* m_helpAction = nullptr;
+    QAction* m_websiteAction = nullptr;
+    QAction* m_aboutAction = nullptr;
 };
 
 } // namespace Keldra::UI

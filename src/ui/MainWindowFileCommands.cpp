@@ -125,14 +125,14 @@ bool MainWindow::confirmCompactVault() const
 
 void MainWindow::exportSelectedFile()
 {
-    const QString vaultPath = browser->selectedVaultPath();
+    const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
     const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"),
                                                         VaultPath::baseName(vaultPath), QString());
     if (target.isEmpty())
         return;
-    if (vaultManager.exportFile(vaultPath, target)) {
+    if (m_vaultManager.exportFile(vaultPath, target)) {
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
     }
@@ -142,19 +142,19 @@ void MainWindow::exportSelectedFile()
 
 void MainWindow::openSelectedFile()
 {
-    const QString vaultPath = browser->selectedVaultPath();
+    const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
     // A copy already changed in its application is opened again as it is:
     // decrypting the vault's version over it would throw the saved edits away
     // before the lock stores them.
     QString localPath;
-    const QList<Core::TrackedTempFile> changed = vaultManager.modifiedOpenFiles();
+    const QList<Core::TrackedTempFile> changed = m_vaultManager.modifiedOpenFiles();
     for (const Core::TrackedTempFile& copy : changed) {
         if (copy.vaultPath.compare(vaultPath, Qt::CaseInsensitive) == 0)
             localPath = copy.tempPath;
     }
-    if (localPath.isEmpty() && !vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
+    if (localPath.isEmpty() && !m_vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
         warnVaultFailure(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
         return;
     }
@@ -169,13 +169,13 @@ void MainWindow::openSelectedFile()
 void MainWindow::renameSelectedFile()
 {
     const QString title = QStringLiteral("Renomear arquivo");
-    const QString vaultPath = browser->selectedVaultPath();
+    const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
-    const QString target = askRenameTarget(this, title, vaultPath, kBadFileName, vaultManager.fileIndex());
+    const QString target = askRenameTarget(this, title, vaultPath, kBadFileName, m_vaultManager.fileIndex());
     if (target.isEmpty())
         return;
-    if (!vaultManager.renameFile(vaultPath, target)) {
+    if (!m_vaultManager.renameFile(vaultPath, target)) {
         warnVaultFailure(title, QStringLiteral("Não foi possível renomear o arquivo. Feche o arquivo se ele "
                                                "estiver aberto e tente novamente."));
         return;
@@ -187,10 +187,10 @@ void MainWindow::renameSelectedFile()
 
 void MainWindow::deleteSelectedFile()
 {
-    const QString vaultPath = browser->selectedVaultPath();
+    const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
         return;
-    if (vaultManager.deleteFile(vaultPath)) {
+    if (m_vaultManager.deleteFile(vaultPath)) {
         refreshVaultFiles();
         updateActions();
         setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
@@ -213,12 +213,12 @@ void MainWindow::createDirectory()
         DialogHooks::warning(this, title, kBadFolderName);
         return;
     }
-    const QString path = VaultPath::join(browser->currentDirectory(), name);
-    if (indexHasItem(vaultManager.fileIndex(), path)) {
+    const QString path = VaultPath::join(m_browser->currentDirectory(), name);
+    if (indexHasItem(m_vaultManager.fileIndex(), path)) {
         DialogHooks::warning(this, title, kClashInFolder);
         return;
     }
-    if (!vaultManager.createDirectory(path)) {
+    if (!m_vaultManager.createDirectory(path)) {
         warnVaultFailure(title, QStringLiteral("Não foi possível criar a pasta."));
         return;
     }
@@ -230,13 +230,13 @@ void MainWindow::createDirectory()
 void MainWindow::renameSelectedDirectory()
 {
     const QString title = QStringLiteral("Renomear pasta");
-    const QString dirPath = browser->selectedDirectoryPath();
-    if (dirPath.isEmpty() || browser->selectedItemIsParentDirectory())
+    const QString dirPath = m_browser->selectedDirectoryPath();
+    if (dirPath.isEmpty() || m_browser->selectedItemIsParentDirectory())
         return;
-    const QString target = askRenameTarget(this, title, dirPath, kBadFolderName, vaultManager.fileIndex());
+    const QString target = askRenameTarget(this, title, dirPath, kBadFolderName, m_vaultManager.fileIndex());
     if (target.isEmpty())
         return;
-    if (!vaultManager.renameDirectory(dirPath, target)) {
+    if (!m_vaultManager.renameDirectory(dirPath, target)) {
         warnVaultFailure(
             title,
             QStringLiteral(
@@ -251,12 +251,12 @@ void MainWindow::renameSelectedDirectory()
 void MainWindow::deleteSelectedDirectory()
 {
     const QString title = QStringLiteral("Excluir pasta");
-    const QString dirPath = browser->selectedDirectoryPath();
-    if (dirPath.isEmpty() || browser->selectedItemIsParentDirectory())
+    const QString dirPath = m_browser->selectedDirectoryPath();
+    if (dirPath.isEmpty() || m_browser->selectedItemIsParentDirectory())
         return;
     if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
         return;
-    if (!vaultManager.deleteDirectory(dirPath)) {
+    if (!m_vaultManager.deleteDirectory(dirPath)) {
         warnVaultFailure(title, QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
         return;
     }
@@ -268,12 +268,12 @@ void MainWindow::deleteSelectedDirectory()
 void MainWindow::moveSelectedFile()
 {
     const QString title = QStringLiteral("Mover arquivo");
-    const QString vaultPath = browser->selectedVaultPath();
+    const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty())
         return;
     const QString from = VaultPath::parent(vaultPath);
     const QString baseName = VaultPath::baseName(vaultPath);
-    const QList<Destination> destinations = moveDestinations(vaultManager.fileIndex(), from);
+    const QList<Destination> destinations = moveDestinations(m_vaultManager.fileIndex(), from);
     if (destinations.isEmpty()) {
         DialogHooks::information(this, title,
                                  QStringLiteral("Não há outra pasta disponível para receber este arquivo."));
@@ -302,12 +302,12 @@ void MainWindow::moveSelectedFile()
         return;
 
     const QString targetDirectory = choice->currentData().toString();
-    if (indexHasItem(vaultManager.fileIndex(), VaultPath::join(targetDirectory, baseName))) {
+    if (indexHasItem(m_vaultManager.fileIndex(), VaultPath::join(targetDirectory, baseName))) {
         DialogHooks::warning(this, title, QStringLiteral("Já existe um item com esse nome na pasta de destino."));
         return;
     }
     // The vault takes the destination folder, not the file's new full path.
-    if (!vaultManager.moveFile(vaultPath, targetDirectory)) {
+    if (!m_vaultManager.moveFile(vaultPath, targetDirectory)) {
         warnVaultFailure(title, QStringLiteral("Não foi possível mover o arquivo. Feche o arquivo se ele "
                                                "estiver aberto e tente novamente."));
         return;
@@ -333,7 +333,7 @@ void MainWindow::compactVault()
         QApplication::processEvents();
     };
     QString preservedPath;
-    const bool compacted = vaultManager.compactVault(onProgress, &preservedPath);
+    const bool compacted = m_vaultManager.compactVault(onProgress, &preservedPath);
     finishProgressDialog(*progress);
     progress.reset();
 

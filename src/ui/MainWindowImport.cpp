@@ -49,7 +49,7 @@ qint64 storedSize(qint64 fileSize)
 
 bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
 {
-    if (files.isEmpty() || containerPath.isEmpty())
+    if (files.isEmpty() || m_containerPath.isEmpty())
         return false;
 
     qint64 total = 0;
@@ -66,7 +66,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
         containerGrowth += storedSize(info.size());
     }
 
-    const QFileInfo container(containerPath);
+    const QFileInfo container(m_containerPath);
     const StorageQuery::Volume volume = StorageQuery::volumeFor(container.absolutePath());
     if (!volume.ready) {
         DialogHooks::warning(nullptr, kImportTitle,
@@ -136,13 +136,13 @@ void MainWindow::importFileList(const QStringList& files)
     int imported = 0;
     for (const QString& file : files) {
         const QString fileName = QFileInfo(file).fileName();
-        const QString vaultPath = VaultPath::join(browser->currentDirectory(), fileName);
+        const QString vaultPath = VaultPath::join(m_browser->currentDirectory(), fileName);
         progress->setValue(0);
         progress->setLabelText(
             QStringLiteral("Importando %1...\n\n%2").arg(VaultPath::baseName(vaultPath), kSpeedNote));
         QApplication::processEvents();
 
-        if (VaultPath::hasFile(vaultManager.fileIndex(), vaultPath)
+        if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath)
             && !confirmReplaceVaultFile(vaultPath))
             continue;
 
@@ -153,13 +153,13 @@ void MainWindow::importFileList(const QStringList& files)
                                      .arg(text, formatFileSize(done), formatFileSize(total), kSpeedNote));
             QApplication::processEvents();
         };
-        if (vaultManager.importFile(file, vaultPath, onProgress)) {
+        if (m_vaultManager.importFile(file, vaultPath, onProgress)) {
             ++imported;
             continue;
         }
         // Each file of a batch is reported on its own, so its name stays in front of the reason.
         QString text = QStringLiteral("Não foi possível importar %1.").arg(fileName);
-        const QString reason = VaultErrorText::forReason(vaultManager.lastError());
+        const QString reason = VaultErrorText::forReason(m_vaultManager.lastError());
         if (!reason.isEmpty())
             text += QStringLiteral("\n\n") + reason;
         DialogHooks::warning(this, QStringLiteral("Keldra"), text);

@@ -96,7 +96,7 @@ void MainWindow::warnVaultFailure(const QString& title, const QString& commandTe
                                   Core::Error::Reason commandReason)
 {
     DialogHooks::warning(this, title,
-                         VaultErrorText::message(vaultManager.lastError(), commandText, commandReason));
+                         VaultErrorText::message(m_vaultManager.lastError(), commandText, commandReason));
 }
 
 void MainWindow::createVault()
@@ -108,15 +108,15 @@ void MainWindow::createVault()
     QByteArray password = requestNewVaultPassword();
     if (password.isEmpty())
         return;
-    const bool created = vaultManager.createVault(path, password);
+    const bool created = m_vaultManager.createVault(path, password);
     wipe(password);
     if (!created) {
         warnVaultFailure(QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
         return;
     }
-    containerPath = path;
-    browser->setCurrentDirectory(QString());
-    devicePanel->highlightContainerDrive(containerPath);
+    m_containerPath = path;
+    m_browser->setCurrentDirectory(QString());
+    m_devicePanel->highlightContainerDrive(m_containerPath);
     refreshVaultFiles();
     updateActions();
     setStatusMessage(QStringLiteral("Cofre criado com sucesso."), 5000);
@@ -127,7 +127,7 @@ void MainWindow::unlockVault()
     QByteArray password = requestPassword(QStringLiteral("Senha do cofre"));
     if (password.isEmpty())
         return;
-    const bool unlocked = vaultManager.unlockVault(containerPath, password);
+    const bool unlocked = m_vaultManager.unlockVault(m_containerPath, password);
     wipe(password);
     if (!unlocked) {
         // A wrong password and an altered wrapped key look the same; one text says both.
@@ -137,7 +137,7 @@ void MainWindow::unlockVault()
                 "Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
         return;
     }
-    browser->setCurrentDirectory(QString());
+    m_browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
     setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
@@ -145,11 +145,11 @@ void MainWindow::unlockVault()
 
 void MainWindow::lockVault()
 {
-    if (!vaultManager.lockVault())
+    if (!m_vaultManager.lockVault())
         warnVaultFailure(QStringLiteral("Keldra"),
                          QStringLiteral("Não foi possível limpar a área temporária."),
                          Core::Error::Reason::WorkspaceUnavailable);
-    browser->setCurrentDirectory(QString());
+    m_browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
     // When an edited copy could not be stored the vault stays unlocked: do
@@ -160,7 +160,7 @@ void MainWindow::lockVault()
 
 void MainWindow::changeVaultPassword()
 {
-    if (containerPath.isEmpty()) {
+    if (m_containerPath.isEmpty()) {
         DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
         return;
     }
@@ -174,7 +174,7 @@ void MainWindow::changeVaultPassword()
         return;
     QByteArray current = dialog.currentPassword();
     QByteArray replacement = dialog.newPassword();
-    const bool changed = vaultManager.changePassword(containerPath, current, replacement);
+    const bool changed = m_vaultManager.changePassword(m_containerPath, current, replacement);
     wipe(current);
     wipe(replacement);
     if (changed) {
@@ -191,7 +191,7 @@ void MainWindow::changeVaultPassword()
 
 void MainWindow::backupContainer()
 {
-    if (containerPath.isEmpty()) {
+    if (m_containerPath.isEmpty()) {
         DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
         return;
     }
@@ -200,7 +200,7 @@ void MainWindow::backupContainer()
                                  QStringLiteral("Bloqueie o cofre antes de fazer o backup."));
         return;
     }
-    const QFileInfo container(containerPath);
+    const QFileInfo container(m_containerPath);
     if (!container.exists() || !container.isFile()) {
         DialogHooks::warning(this, kBackupTitle, QStringLiteral("O arquivo do container não foi encontrado."));
         return;
@@ -237,8 +237,8 @@ void MainWindow::backupContainer()
 bool MainWindow::copyContainerTo(const QString& target)
 {
     // A header change torn by a crash is rolled back first: a backup must be a whole vault.
-    QFile source(containerPath);
-    if (!Keldra::Core::ContainerRecovery::recover(containerPath).ok() || !source.open(QIODevice::ReadOnly)) {
+    QFile source(m_containerPath);
+    if (!Keldra::Core::ContainerRecovery::recover(m_containerPath).ok() || !source.open(QIODevice::ReadOnly)) {
         DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível abrir o container para backup."));
         return false;
     }

@@ -57,58 +57,58 @@ VaultBrowser::VaultBrowser(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    summaryLabel = new QLabel(this);
-    summaryLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
-    layout->addWidget(summaryLabel);
+    m_summaryLabel = new QLabel(this);
+    m_summaryLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
+    layout->addWidget(m_summaryLabel);
 
     buildTable();
-    layout->addWidget(vaultTable);
+    layout->addWidget(m_vaultTable);
 
-    connect(vaultTable, &QTableWidget::itemSelectionChanged, this, &VaultBrowser::selectionChanged);
-    connect(vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
+    connect(m_vaultTable, &QTableWidget::itemSelectionChanged, this, &VaultBrowser::selectionChanged);
+    connect(m_vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &VaultBrowser::onHeaderSectionClicked);
-    connect(vaultTable, &QTableWidget::itemDoubleClicked, this, &VaultBrowser::onItemDoubleClicked);
-    connect(vaultTable, &QTableWidget::customContextMenuRequested, this,
+    connect(m_vaultTable, &QTableWidget::itemDoubleClicked, this, &VaultBrowser::onItemDoubleClicked);
+    connect(m_vaultTable, &QTableWidget::customContextMenuRequested, this,
             &VaultBrowser::onContextMenuRequested);
     new VaultTableDropTarget(
-        vaultTable, [this] { return vaultOpen; },
+        m_vaultTable, [this] { return m_vaultOpen; },
         [this](const QStringList& paths) { emit pathsDropped(paths); });
 }
 
 void VaultBrowser::buildTable()
 {
-    vaultTable = new QTableWidget(0, 5, this);
-    vaultTable->setObjectName(QStringLiteral("vaultTable"));
-    vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
+    m_vaultTable = new QTableWidget(0, 5, this);
+    m_vaultTable->setObjectName(QStringLiteral("vaultTable"));
+    m_vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
                                            QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
                                            QStringLiteral("Modificado em")});
-    vaultTable->setMinimumHeight(220);
-    vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
-    vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    vaultTable->setFocusPolicy(Qt::NoFocus);
-    vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    vaultTable->setAlternatingRowColors(true);
-    vaultTable->setShowGrid(false);
-    vaultTable->setIconSize(QSize(18, 18));
-    vaultTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    vaultTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    vaultTable->verticalHeader()->setVisible(false);
-    QHeaderView* header = vaultTable->horizontalHeader();
+    m_vaultTable->setMinimumHeight(220);
+    m_vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_vaultTable->setFocusPolicy(Qt::NoFocus);
+    m_vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_vaultTable->setAlternatingRowColors(true);
+    m_vaultTable->setShowGrid(false);
+    m_vaultTable->setIconSize(QSize(18, 18));
+    m_vaultTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_vaultTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_vaultTable->verticalHeader()->setVisible(false);
+    QHeaderView* header = m_vaultTable->horizontalHeader();
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
-    header->setSortIndicator(sortColumn, sortOrder);
+    header->setSortIndicator(m_sortColumn, m_sortOrder);
     header->setStretchLastSection(false);
     header->setSectionResizeMode(0, QHeaderView::Fixed);
     header->setSectionResizeMode(1, QHeaderView::Stretch);
     header->setSectionResizeMode(2, QHeaderView::Fixed);
     header->setSectionResizeMode(3, QHeaderView::Fixed);
     header->setSectionResizeMode(4, QHeaderView::Fixed);
-    vaultTable->setColumnWidth(0, 28);
-    vaultTable->setColumnWidth(2, 110);
-    vaultTable->setColumnWidth(3, 70);
-    vaultTable->setColumnWidth(4, 140);
-    vaultTable->setStyleSheet(
+    m_vaultTable->setColumnWidth(0, 28);
+    m_vaultTable->setColumnWidth(2, 110);
+    m_vaultTable->setColumnWidth(3, 70);
+    m_vaultTable->setColumnWidth(4, 140);
+    m_vaultTable->setStyleSheet(
         QStringLiteral("QTableWidget::item { border-bottom: 1px solid #d8d8d8; }"
                        "QTableWidget::item:focus { outline: none; }"
                        "QTableWidget::item:selected { background-color: palette(highlight); color: "
@@ -117,56 +117,56 @@ void VaultBrowser::buildTable()
 
 void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 {
-    vaultTable->setRowCount(0);
-    vaultTable->clearSelection();
-    vaultTable->setCurrentCell(-1, -1);
+    m_vaultTable->setRowCount(0);
+    m_vaultTable->clearSelection();
+    m_vaultTable->setCurrentCell(-1, -1);
     showSummary(index);
     if (!index)
         return;
 
     const QString folderType = QStringLiteral("Pasta");
 
-    if (!directory.isEmpty()) {
-        const QString parent = VaultPath::parent(directory);
-        appendRow(vaultTable, VaultTableItemKind::ParentDirectory, parent,
+    if (!m_directory.isEmpty()) {
+        const QString parent = VaultPath::parent(m_directory);
+        appendRow(m_vaultTable, VaultTableItemKind::ParentDirectory, parent,
                   vaultItemIcon(VaultTableItemKind::ParentDirectory, parent), QStringLiteral(".."), QString(),
                   folderType, QString());
     }
 
     QList<Core::VaultDirectoryEntry> folders;
     for (const Core::VaultDirectoryEntry& folder : index->directories()) {
-        if (VaultPath::parent(folder.path).compare(directory, Qt::CaseInsensitive) == 0)
+        if (VaultPath::parent(folder.path).compare(m_directory, Qt::CaseInsensitive) == 0)
             folders.append(folder);
     }
-    sortVaultRows(folders, sortColumn, sortOrder);
+    sortVaultRows(folders, m_sortColumn, m_sortOrder);
     for (const Core::VaultDirectoryEntry& folder : folders) {
-        appendRow(vaultTable, VaultTableItemKind::Directory, folder.path,
+        appendRow(m_vaultTable, VaultTableItemKind::Directory, folder.path,
                   vaultItemIcon(VaultTableItemKind::Directory, folder.path), VaultPath::baseName(folder.path),
                   QString(), folderType, formatFileDate(folder.modifiedUtc));
     }
 
     QList<Core::VaultFileEntry> files;
     for (const Core::VaultFileEntry& file : index->entries()) {
-        if (VaultPath::parent(file.vaultPath).compare(directory, Qt::CaseInsensitive) == 0)
+        if (VaultPath::parent(file.vaultPath).compare(m_directory, Qt::CaseInsensitive) == 0)
             files.append(file);
     }
-    sortVaultRows(files, sortColumn, sortOrder);
+    sortVaultRows(files, m_sortColumn, m_sortOrder);
     for (const Core::VaultFileEntry& file : files) {
-        appendRow(vaultTable, VaultTableItemKind::File, file.vaultPath,
+        appendRow(m_vaultTable, VaultTableItemKind::File, file.vaultPath,
                   vaultItemIcon(VaultTableItemKind::File, file.vaultPath), VaultPath::baseName(file.vaultPath),
                   formatFileSize(file.sizeBytes), fileTypeLabel(file.vaultPath),
                   formatFileDate(file.lastModifiedUtc));
     }
 
-    vaultTable->clearSelection();
-    vaultTable->setCurrentCell(-1, -1);
+    m_vaultTable->clearSelection();
+    m_vaultTable->setCurrentCell(-1, -1);
 }
 
 void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
 {
-    vaultOpen = index != nullptr;
+    m_vaultOpen = index != nullptr;
     if (!index) {
-        summaryLabel->setText(QStringLiteral("Nenhum cofre em uso (aberto)"));
+        m_summaryLabel->setText(QStringLiteral("Nenhum cofre em uso (aberto)"));
         return;
     }
     const qsizetype count = index->entries().size();
@@ -177,22 +177,22 @@ void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
         files = QStringLiteral("1 arquivo no cofre.");
     else
         files = QStringLiteral("%1 arquivos no cofre.").arg(count);
-    const QString folder = directory.isEmpty() ? QStringLiteral("Raiz") : directory;
-    summaryLabel->setText(QStringLiteral("Arquivos protegidos | Pasta: %1 | %2").arg(folder, files));
+    const QString folder = m_directory.isEmpty() ? QStringLiteral("Raiz") : m_directory;
+    m_summaryLabel->setText(QStringLiteral("Arquivos protegidos | Pasta: %1 | %2").arg(folder, files));
 }
 
 VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
 {
-    const int row = vaultTable->currentRow();
-    const QTableWidgetItem* nameCell = row >= 0 ? vaultTable->item(row, 1) : nullptr;
+    const int row = m_vaultTable->currentRow();
+    const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     *ok = nameCell != nullptr;
     return nameCell ? VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) : VaultTableItemKind::File;
 }
 
 QString VaultBrowser::currentRowPath() const
 {
-    const int row = vaultTable->currentRow();
-    const QTableWidgetItem* nameCell = row >= 0 ? vaultTable->item(row, 1) : nullptr;
+    const int row = m_vaultTable->currentRow();
+    const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     return nameCell ? nameCell->data(VaultPathRole).toString() : QString();
 }
 
@@ -227,13 +227,13 @@ void VaultBrowser::enterSelectedDirectory()
 {
     const QString selected = selectedDirectoryPath();
     if (!selected.isEmpty())
-        directory = selected;
+        m_directory = selected;
     emit viewChanged();
 }
 
 void VaultBrowser::navigateToParentDirectory()
 {
-    directory = VaultPath::parent(directory);
+    m_directory = VaultPath::parent(m_directory);
     emit viewChanged();
 }
 
@@ -241,13 +241,13 @@ void VaultBrowser::onHeaderSectionClicked(int column)
 {
     if (column == 0)
         return;
-    if (column != sortColumn) {
-        sortColumn = column;
-        sortOrder = Qt::AscendingOrder;
+    if (column != m_sortColumn) {
+        m_sortColumn = column;
+        m_sortOrder = Qt::AscendingOrder;
     } else {
-        sortOrder = sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+        m_sortOrder = m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
     }
-    vaultTable->horizontalHeader()->setSortIndicator(sortColumn, sortOrder);
+    m_vaultTable->horizontalHeader()->setSortIndicator(m_sortColumn, m_sortOrder);
     emit viewChanged();
 }
 
@@ -255,7 +255,7 @@ void VaultBrowser::onItemDoubleClicked(QTableWidgetItem* item)
 {
     if (!item)
         return;
-    const QTableWidgetItem* nameCell = vaultTable->item(item->row(), 1);
+    const QTableWidgetItem* nameCell = m_vaultTable->item(item->row(), 1);
     if (!nameCell)
         return;
     switch (VaultTableItemKind(nameCell->data(VaultKindRole).toInt())) {
@@ -273,10 +273,10 @@ void VaultBrowser::onItemDoubleClicked(QTableWidgetItem* item)
 
 void VaultBrowser::onContextMenuRequested(const QPoint& position)
 {
-    const int row = vaultTable->rowAt(position.y());
+    const int row = m_vaultTable->rowAt(position.y());
     if (row >= 0)
-        vaultTable->selectRow(row);
-    emit contextMenuRequested(vaultTable->viewport()->mapToGlobal(position));
+        m_vaultTable->selectRow(row);
+    emit contextMenuRequested(m_vaultTable->viewport()->mapToGlobal(position));
 }
 
 } // namespace Keldra::UI

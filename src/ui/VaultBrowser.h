@@ -33,9 +33,9 @@ public:
     void showSummary(const Core::SecureFileIndex* index);
 
     // Vault path of the folder shown; empty = root.
-    QString currentDirectory() const { return directory; }
+    QString currentDirectory() const { return m_directory; }
     // Takes effect at the next showIndex.
-    void setCurrentDirectory(const QString& path) { directory = path; }
+    void setCurrentDirectory(const QString& path) { m_directory = path; }
     // Both change the folder shown and emit viewChanged.
     void enterSelectedDirectory();
     void navigateToParentDirectory();
@@ -47,7 +47,7 @@ public:
     bool selectedItemIsDirectory() const;
     bool selectedItemIsParentDirectory() const;
 
-    QTableWidget* table() const { return vaultTable; }
+    QTableWidget* table() const { return m_vaultTable; }
 
 signals:
     void selectionChanged();
@@ -68,12 +68,12 @@ private:
     VaultTableItemKind currentRowKind(bool* ok) const;
     QString currentRowPath() const;
 
-    QLabel* summaryLabel = nullptr;
-    QTableWidget* vaultTable = nullptr;
-    QString directory;
-    int sortColumn = 1;
-    Qt::SortOrder sortOrder = Qt::AscendingOrder;
-    bool vaultOpen = false;
+    QLabel* m_summaryLabel = nullptr;
+    QTableWidget* m_vaultTable = nullptr;
+    QString m_directory;
+    int m_sortColumn = 1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    bool m_vaultOpen = false;
 };
 
 } // namespace Keldra::UI

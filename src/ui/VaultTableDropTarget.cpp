@@ -10,8 +10,8 @@ namespace Keldra::UI {
 VaultTableDropTarget::VaultTableDropTarget(QAbstractScrollArea* view, std::function<bool()> accepting,
                                            std::function<void(const QStringList&)> dropped)
     : QObject(view)
-    , accepting(std::move(accepting))
-    , dropped(std::move(dropped))
+    , m_accepting(std::move(accepting))
+    , m_dropped(std::move(dropped))
 {
     // Drag events reach the viewport; filtering there keeps the table's own
     // item drag-and-drop out of the way.
@@ -41,7 +41,7 @@ bool VaultTableDropTarget::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragMove: {
         auto* drag = static_cast<QDropEvent*>(event);
         // Copy, never move: the file manager must not delete the originals.
-        if (accepting() && (drag->possibleActions() & Qt::CopyAction)
+        if (m_accepting() && (drag->possibleActions() & Qt::CopyAction)
             && !localPaths(drag->mimeData()).isEmpty()) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -55,14 +55,14 @@ bool VaultTableDropTarget::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList paths = localPaths(drop->mimeData());
-        if (!accepting() || !(drop->possibleActions() & Qt::CopyAction) || paths.isEmpty()) {
+        if (!m_accepting() || !(drop->possibleActions() & Qt::CopyAction) || paths.isEmpty()) {
             drop->ignore();
             return true;
         }
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         QMetaObject::invokeMethod(
-            this, [this, paths] { dropped(paths); }, Qt::QueuedConnection);
+            this, [this, paths] { m_dropped(paths); }, Qt::QueuedConnection);
         return true;
     }
     default:

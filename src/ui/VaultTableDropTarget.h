@@ -27,8 +27,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::function<bool()> accepting;
-    std::function<void(const QStringList&)> dropped;
+    std::function<bool()> m_accepting;
+    std::function<void(const QStringList&)> m_dropped;
 };
 
 } // namespace Keldra::UI

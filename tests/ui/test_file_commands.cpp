@@ -43,38 +43,38 @@ class TestFileCommands : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString containerPath;
-    std::unique_ptr<MainWindow> window;
+    QTemporaryDir m_workDir;
+    QString m_containerPath;
+    std::unique_ptr<MainWindow> m_window;
 
     QString source(const QString& name, const QByteArray& content)
     {
-        const QString path = workDir.filePath(QStringLiteral("src/") + name);
+        const QString path = m_workDir.filePath(QStringLiteral("src/") + name);
         writeFile(path, content);
         return path;
     }
 
     void goToRoot()
     {
-        while (!window->vaultBrowser()->currentDirectory().isEmpty())
-            window->vaultBrowser()->navigateToParentDirectory();
+        while (!m_window->vaultBrowser()->currentDirectory().isEmpty())
+            m_window->vaultBrowser()->navigateToParentDirectory();
     }
 
     void enter(const QString& folder)
     {
-        QVERIFY(selectRow(*window, folder));
-        window->vaultBrowser()->enterSelectedDirectory();
+        QVERIFY(selectRow(*m_window, folder));
+        m_window->vaultBrowser()->enterSelectedDirectory();
     }
 
 private slots:
     void initTestCase()
     {
         DialogHooks::setTestMode(true);
-        QVERIFY(workDir.isValid());
-        containerPath = workDir.filePath(QStringLiteral("usb/keldra.kldr"));
-        QVERIFY(QDir().mkpath(QFileInfo(containerPath).absolutePath()));
-        window = makeWindow();
-        QVERIFY(createAndUnlock(*window, containerPath));
+        QVERIFY(m_workDir.isValid());
+        m_containerPath = m_workDir.filePath(QStringLiteral("usb/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(m_containerPath).absolutePath()));
+        m_window = makeWindow();
+        QVERIFY(createAndUnlock(*m_window, m_containerPath));
     }
 
     void init()
@@ -86,19 +86,19 @@ private slots:
     void cleanupTestCase()
     {
         DesktopLauncher::setLauncher({});
-        window.reset();
+        m_window.reset();
     }
 
     void exportAsksFirstAndWritesOnlyWhenConfirmed()
     {
-        QVERIFY(window->vault().importFile(source(QStringLiteral("rel.txt"), "relatorio"),
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("rel.txt"), "relatorio"),
                                            QStringLiteral("rel.txt")));
-        window->refreshVaultFiles();
-        QVERIFY(selectRow(*window, QStringLiteral("rel.txt")));
-        QVERIFY(window->findChild<QAction*>(QStringLiteral("exportAction"))->isEnabled());
+        m_window->refreshVaultFiles();
+        QVERIFY(selectRow(*m_window, QStringLiteral("rel.txt")));
+        QVERIFY(m_window->findChild<QAction*>(QStringLiteral("exportAction"))->isEnabled());
 
         // Refused question: no file dialog, nothing written.
-        window->exportSelectedFile();
+        m_window->exportSelectedFile();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].title, QStringLiteral("Exportar arquivo"));
@@ -108,46 +108,46 @@ private slots:
 
         // Confirmed, then the save dialog proposes the base name; cancelling writes nothing.
         DialogHooks::queueQuestionAnswer(true);
-        window->exportSelectedFile();
+        m_window->exportSelectedFile();
         records = DialogHooks::takeRecords();
         QCOMPARE(records.last().kind, Kind::SaveFile);
         QCOMPARE(records.last().title + QLatin1Char('|') + records.last().text,
                  QStringLiteral("Exportar arquivo|rel.txt"));
 
-        const QString target = workDir.filePath(QStringLiteral("rel-exportado.txt"));
+        const QString target = m_workDir.filePath(QStringLiteral("rel-exportado.txt"));
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
-        window->exportSelectedFile();
+        m_window->exportSelectedFile();
         QCOMPARE(readFile(target), QByteArray("relatorio"));
-        QCOMPARE(status(*window), QStringLiteral("Arquivo exportado com sucesso."));
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo exportado com sucesso."));
 
         // A destination that cannot be written, and the container itself, fail
         // without leaving plaintext behind or touching the vault.
-        const QByteArray containerBefore = readFile(containerPath);
-        for (const QString& bad : {workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), containerPath}) {
+        const QByteArray containerBefore = readFile(m_containerPath);
+        for (const QString& bad : {m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), m_containerPath}) {
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(bad);
-            window->exportSelectedFile();
+            m_window->exportSelectedFile();
             QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                      QStringList{"Não foi possível exportar o arquivo."});
-            QCOMPARE(status(*window), QStringLiteral("Falha ao exportar o arquivo."));
+            QCOMPARE(status(*m_window), QStringLiteral("Falha ao exportar o arquivo."));
         }
-        QVERIFY(!QFile::exists(workDir.filePath(QStringLiteral("sem-pasta/rel.txt"))));
-        QCOMPARE(readFile(containerPath), containerBefore);
+        QVERIFY(!QFile::exists(m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt"))));
+        QCOMPARE(readFile(m_containerPath), containerBefore);
     }
 
     void renameChecksNamesAndClashesBeforeTouchingTheVault()
     {
-        QVERIFY(window->vault().importFile(source(QStringLiteral("a.txt"), "a"), QStringLiteral("a.txt")));
-        QVERIFY(window->vault().importFile(source(QStringLiteral("b.txt"), "b"), QStringLiteral("b.txt")));
-        QVERIFY(window->vault().createDirectory(QStringLiteral("Pasta")));
-        window->refreshVaultFiles();
-        const QByteArray before = readFile(containerPath);
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("a.txt"), "a"), QStringLiteral("a.txt")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("b.txt"), "b"), QStringLiteral("b.txt")));
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("Pasta")));
+        m_window->refreshVaultFiles();
+        const QByteArray before = readFile(m_containerPath);
 
         const auto rename = [this](const QString& answer) {
-            QVERIFY(selectRow(*window, QStringLiteral("a.txt")));
+            QVERIFY(selectRow(*m_window, QStringLiteral("a.txt")));
             DialogHooks::queueText(answer);
-            window->renameSelectedFile();
+            m_window->renameSelectedFile();
         };
         // Same name after trimming: silently ignored.
         rename(QStringLiteral(" a.txt "));
@@ -168,58 +168,58 @@ private slots:
                               "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.",
                               "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Renomear arquivo"});
-        QCOMPARE(readFile(containerPath), before);
+        QCOMPARE(readFile(m_containerPath), before);
 
         rename(QStringLiteral("c.txt"));
-        QCOMPARE(status(*window), QStringLiteral("Arquivo renomeado."));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("c.txt")));
-        QVERIFY(!filePaths(*window).contains(QStringLiteral("a.txt")));
-        QVERIFY(rowNames(*window).contains(QStringLiteral("c.txt")));
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo renomeado."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("c.txt")));
+        QVERIFY(!filePaths(*m_window).contains(QStringLiteral("a.txt")));
+        QVERIFY(rowNames(*m_window).contains(QStringLiteral("c.txt")));
     }
 
     void moveOffersTheOtherFoldersAndGoesThereAndBack()
     {
-        QVERIFY(window->vault().createDirectory(QStringLiteral("beta")));
-        QVERIFY(window->vault().importFile(source(QStringLiteral("m.txt"), "mover"), QStringLiteral("m.txt")));
-        QVERIFY(window->vault().importFile(source(QStringLiteral("M2.txt"), "x"), QStringLiteral("beta/M.TXT")));
-        window->refreshVaultFiles();
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("beta")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("m.txt"), "mover"), QStringLiteral("m.txt")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("M2.txt"), "x"), QStringLiteral("beta/M.TXT")));
+        m_window->refreshVaultFiles();
 
         // From the root: no "Raiz", the folders sorted case-insensitively.
         QStringList offered;
-        QVERIFY(selectRow(*window, QStringLiteral("m.txt")));
-        QVERIFY(window->findChild<QAction*>(QStringLiteral("moveFileAction"))->isEnabled());
+        QVERIFY(selectRow(*m_window, QStringLiteral("m.txt")));
+        QVERIFY(m_window->findChild<QAction*>(QStringLiteral("moveFileAction"))->isEnabled());
         answerMoveDialog(&offered, QString());
-        window->moveSelectedFile();
+        m_window->moveSelectedFile();
         QCOMPARE(offered, QStringList({"beta", "Pasta"}));
         QCOMPARE(DialogHooks::takeRecords().last().title, QStringLiteral("Mover arquivo"));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("m.txt")));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("m.txt")));
 
         // A file of that name in another letter case is a clash at the target.
         offered.clear();
-        QVERIFY(selectRow(*window, QStringLiteral("m.txt")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("m.txt")));
         answerMoveDialog(&offered, QStringLiteral("beta"));
-        window->moveSelectedFile();
+        m_window->moveSelectedFile();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Já existe um item com esse nome na pasta de destino."});
 
         // Into a folder and back to the root; the content stays the same.
         offered.clear();
-        QVERIFY(selectRow(*window, QStringLiteral("m.txt")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("m.txt")));
         answerMoveDialog(&offered, QStringLiteral("Pasta"));
-        window->moveSelectedFile();
-        QCOMPARE(status(*window), QStringLiteral("Arquivo movido."));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("Pasta/m.txt")));
-        QCOMPARE(window->vaultBrowser()->currentDirectory(), QString());
+        m_window->moveSelectedFile();
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo movido."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("Pasta/m.txt")));
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QString());
 
         enter(QStringLiteral("Pasta"));
         offered.clear();
-        QVERIFY(selectRow(*window, QStringLiteral("m.txt")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("m.txt")));
         answerMoveDialog(&offered, QStringLiteral("Raiz"));
-        window->moveSelectedFile();
+        m_window->moveSelectedFile();
         QCOMPARE(offered, QStringList({"Raiz", "beta"}));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("m.txt")));
-        QVERIFY(!rowNames(*window).contains(QStringLiteral("m.txt")));
-        QCOMPARE(vaultContent(*window, QStringLiteral("m.txt"), workDir.filePath(QStringLiteral("m.out"))),
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("m.txt")));
+        QVERIFY(!rowNames(*m_window).contains(QStringLiteral("m.txt")));
+        QCOMPARE(vaultContent(*m_window, QStringLiteral("m.txt"), m_workDir.filePath(QStringLiteral("m.out"))),
                  QByteArray("mover"));
     }
 
@@ -227,8 +227,8 @@ private slots:
     {
         // A second vault with one root file and no folder.
         auto other = makeWindow();
-        QVERIFY(QDir().mkpath(workDir.filePath(QStringLiteral("usb2"))));
-        QVERIFY(createAndUnlock(*other, workDir.filePath(QStringLiteral("usb2/keldra.kldr"))));
+        QVERIFY(QDir().mkpath(m_workDir.filePath(QStringLiteral("usb2"))));
+        QVERIFY(createAndUnlock(*other, m_workDir.filePath(QStringLiteral("usb2/keldra.kldr"))));
         QVERIFY(other->vault().importFile(source(QStringLiteral("s.txt"), "s"), QStringLiteral("s.txt")));
         other->refreshVaultFiles();
         QVERIFY(selectRow(*other, QStringLiteral("s.txt")));
@@ -245,7 +245,7 @@ private slots:
     {
         const auto create = [this](const QString& name) {
             DialogHooks::queueText(name);
-            window->createDirectory();
+            m_window->createDirectory();
         };
         create(QStringLiteral("PASTA"));
         create(QStringLiteral("c.TXT"));
@@ -261,22 +261,22 @@ private slots:
         // Created inside the folder shown.
         enter(QStringLiteral("Pasta"));
         create(QStringLiteral(" fotos "));
-        QCOMPARE(status(*window), QStringLiteral("Pasta criada."));
-        QVERIFY(folderPaths(*window).contains(QStringLiteral("Pasta/fotos")));
-        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Pasta"));
+        QCOMPARE(status(*m_window), QStringLiteral("Pasta criada."));
+        QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Pasta/fotos")));
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Pasta"));
 
         // The ".." row is not a folder to rename or delete.
         DialogHooks::takeRecords();
-        QVERIFY(selectRow(*window, QStringLiteral("..")));
-        window->renameSelectedDirectory();
-        window->deleteSelectedDirectory();
+        QVERIFY(selectRow(*m_window, QStringLiteral("..")));
+        m_window->renameSelectedDirectory();
+        m_window->deleteSelectedDirectory();
         QVERIFY(DialogHooks::takeRecords().isEmpty());
         goToRoot();
 
         const auto renameFolder = [this](const QString& folder, const QString& answer) {
-            QVERIFY(selectRow(*window, folder));
+            QVERIFY(selectRow(*m_window, folder));
             DialogHooks::queueText(answer);
-            window->renameSelectedDirectory();
+            m_window->renameSelectedDirectory();
         };
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("BETA"));
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("a/b"));
@@ -286,71 +286,71 @@ private slots:
                               "Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Renomear pasta"});
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("Documentos"));
-        QCOMPARE(status(*window), QStringLiteral("Pasta renomeada."));
-        QVERIFY(folderPaths(*window).contains(QStringLiteral("Documentos/fotos")));
+        QCOMPARE(status(*m_window), QStringLiteral("Pasta renomeada."));
+        QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Documentos/fotos")));
 
         // Deleting asks first, and only an empty folder goes.
-        QVERIFY(selectRow(*window, QStringLiteral("Documentos")));
-        window->deleteSelectedDirectory();
-        QVERIFY(selectRow(*window, QStringLiteral("Documentos")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("Documentos")));
+        m_window->deleteSelectedDirectory();
+        QVERIFY(selectRow(*m_window, QStringLiteral("Documentos")));
         DialogHooks::queueQuestionAnswer(true);
-        window->deleteSelectedDirectory();
+        m_window->deleteSelectedDirectory();
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Question),
                  QStringList({"Excluir a pasta vazia Documentos?", "Excluir a pasta vazia Documentos?"}));
         QCOMPARE(texts(records, Kind::Warning), QStringList{"A pasta não está vazia ou não pode ser excluída."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Excluir pasta"});
-        QVERIFY(folderPaths(*window).contains(QStringLiteral("Documentos")));
+        QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Documentos")));
 
         enter(QStringLiteral("Documentos"));
-        QVERIFY(selectRow(*window, QStringLiteral("fotos")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("fotos")));
         DialogHooks::queueQuestionAnswer(true);
-        window->deleteSelectedDirectory();
-        QCOMPARE(status(*window), QStringLiteral("Pasta excluída."));
-        QVERIFY(!folderPaths(*window).contains(QStringLiteral("Documentos/fotos")));
-        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Documentos"));
+        m_window->deleteSelectedDirectory();
+        QCOMPARE(status(*m_window), QStringLiteral("Pasta excluída."));
+        QVERIFY(!folderPaths(*m_window).contains(QStringLiteral("Documentos/fotos")));
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Documentos"));
     }
 
     void deleteThenCompactKeepsTheOtherFiles()
     {
-        QVERIFY(window->vault().importFile(source(QStringLiteral("grande.bin"), QByteArray(300000, 'g')),
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("grande.bin"), QByteArray(300000, 'g')),
                                            QStringLiteral("grande.bin")));
-        window->refreshVaultFiles();
-        QVERIFY(selectRow(*window, QStringLiteral("grande.bin")));
-        window->deleteSelectedFile();
-        QVERIFY(filePaths(*window).contains(QStringLiteral("grande.bin")));
-        QVERIFY(selectRow(*window, QStringLiteral("grande.bin")));
+        m_window->refreshVaultFiles();
+        QVERIFY(selectRow(*m_window, QStringLiteral("grande.bin")));
+        m_window->deleteSelectedFile();
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("grande.bin")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("grande.bin")));
         DialogHooks::queueQuestionAnswer(true);
-        window->deleteSelectedFile();
+        m_window->deleteSelectedFile();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records[0].title, QStringLiteral("Excluir arquivo"));
         QCOMPARE(records[0].text, QStringLiteral("Excluir grande.bin removerá o arquivo da lista do cofre.\n\n"
                                                  "Os dados físicos só serão liberados do container após "
                                                  "executar Compactar cofre."));
-        QCOMPARE(status(*window), QStringLiteral("Arquivo excluído do cofre."));
-        QVERIFY(!filePaths(*window).contains(QStringLiteral("grande.bin")));
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo excluído do cofre."));
+        QVERIFY(!filePaths(*m_window).contains(QStringLiteral("grande.bin")));
 
-        const qint64 sizeBefore = QFileInfo(containerPath).size();
-        window->compactVault(); // question refused
-        QCOMPARE(QFileInfo(containerPath).size(), sizeBefore);
+        const qint64 sizeBefore = QFileInfo(m_containerPath).size();
+        m_window->compactVault(); // question refused
+        QCOMPARE(QFileInfo(m_containerPath).size(), sizeBefore);
         QCOMPARE(DialogHooks::takeRecords().size(), 1);
 
-        const QStringList files = filePaths(*window);
+        const QStringList files = filePaths(*m_window);
         QMap<QString, QByteArray> contents;
         for (const QString& file : files)
-            contents[file] = vaultContent(*window, file, workDir.filePath(QStringLiteral("c.out")));
+            contents[file] = vaultContent(*m_window, file, m_workDir.filePath(QStringLiteral("c.out")));
         DialogHooks::queueQuestionAnswer(true);
-        window->compactVault();
+        m_window->compactVault();
         records = DialogHooks::takeRecords();
         QCOMPARE(records[0].title, QStringLiteral("Compactar cofre"));
         QVERIFY(records[0].text.startsWith(QStringLiteral("A compactação reconstruirá o container")));
         QCOMPARE(texts(records, Kind::Information), QStringList{"Cofre compactado com sucesso."});
         QCOMPARE(titles(records, Kind::Information), QStringList{"Compactar cofre"});
-        QCOMPARE(status(*window), QStringLiteral("Cofre compactado com sucesso."));
-        QVERIFY(QFileInfo(containerPath).size() < sizeBefore - 300000);
-        QCOMPARE(filePaths(*window), files);
+        QCOMPARE(status(*m_window), QStringLiteral("Cofre compactado com sucesso."));
+        QVERIFY(QFileInfo(m_containerPath).size() < sizeBefore - 300000);
+        QCOMPARE(filePaths(*m_window), files);
         for (const QString& file : files)
-            QCOMPARE(vaultContent(*window, file, workDir.filePath(QStringLiteral("c.out"))), contents[file]);
+            QCOMPARE(vaultContent(*m_window, file, m_workDir.filePath(QStringLiteral("c.out"))), contents[file]);
     }
 
     // Last: it locks and unlocks the shared vault.
@@ -362,29 +362,29 @@ private slots:
             launched << url;
             return launcherWorks;
         });
-        QVERIFY(window->vault().importFile(source(QStringLiteral("nota.txt"), "original"),
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("nota.txt"), "original"),
                                            QStringLiteral("nota.txt")));
-        window->refreshVaultFiles();
+        m_window->refreshVaultFiles();
 
-        QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
-        window->openSelectedFile();
+        QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
+        m_window->openSelectedFile();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível abrir o arquivo no aplicativo padrão."});
-        QCOMPARE(status(*window), QStringLiteral("Falha ao abrir o arquivo."));
+        QCOMPARE(status(*m_window), QStringLiteral("Falha ao abrir o arquivo."));
 
         launcherWorks = true;
-        QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
-        window->openSelectedFile();
-        QCOMPARE(status(*window), QStringLiteral("Arquivo aberto para edição."));
+        QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
+        m_window->openSelectedFile();
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo aberto para edição."));
         QCOMPARE(launched.size(), 2);
         const QString copy = launched.last().toLocalFile();
         QVERIFY(copy.endsWith(QStringLiteral("/nota.txt")));
         QCOMPARE(readFile(copy), QByteArray("original"));
 
         // An open file cannot be renamed: the copy would lose its way home.
-        QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
+        QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
         DialogHooks::queueText(QStringLiteral("nota2.txt"));
-        window->renameSelectedFile();
+        m_window->renameSelectedFile();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível renomear o arquivo. Feche o arquivo se ele estiver aberto e "
                              "tente novamente."});
@@ -396,24 +396,24 @@ private slots:
         edited.close();
 
         // Opening it again shows the edited copy; the edit is not thrown away.
-        QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
-        window->openSelectedFile();
+        QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
+        m_window->openSelectedFile();
         QCOMPARE(launched.last().toLocalFile(), copy);
         QCOMPARE(readFile(copy), QByteArray("editado no aplicativo"));
 
-        window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
-        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        m_window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
+        QCOMPARE(m_window->vault().state(), Core::VaultState::Locked);
         QVERIFY(!QFile::exists(copy));
         DialogHooks::queueText(kPassword);
-        window->unlockVault();
-        QCOMPARE(vaultContent(*window, QStringLiteral("nota.txt"), workDir.filePath(QStringLiteral("n.out"))),
+        m_window->unlockVault();
+        QCOMPARE(vaultContent(*m_window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
                  QByteArray("editado no aplicativo"));
     }
 
     void fullDriveAndFullIndexSaySo()
     {
         // A vault of its own, whose index is filled to the end.
-        const QString otherContainer = workDir.filePath(QStringLiteral("cheio/keldra.kldr"));
+        const QString otherContainer = m_workDir.filePath(QStringLiteral("cheio/keldra.kldr"));
         QVERIFY(QDir().mkpath(QFileInfo(otherContainer).absolutePath()));
         auto other = makeWindow();
         QVERIFY(createAndUnlock(*other, otherContainer));

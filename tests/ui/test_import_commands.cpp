@@ -96,73 +96,73 @@ class TestImportCommands : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString containerPath;
-    std::unique_ptr<MainWindow> window;
+    QTemporaryDir m_workDir;
+    QString m_containerPath;
+    std::unique_ptr<MainWindow> m_window;
 
     QString source(const QString& name, const QByteArray& content)
     {
-        const QString path = workDir.filePath(QStringLiteral("src/") + name);
+        const QString path = m_workDir.filePath(QStringLiteral("src/") + name);
         writeFile(path, content);
         return path;
     }
 
     QByteArray content(const QString& vaultPath)
     {
-        return vaultContent(*window, vaultPath, workDir.filePath(QStringLiteral("check.out")));
+        return vaultContent(*m_window, vaultPath, m_workDir.filePath(QStringLiteral("check.out")));
     }
 
 private slots:
     void initTestCase()
     {
         DialogHooks::setTestMode(true);
-        QVERIFY(workDir.isValid());
-        containerPath = workDir.filePath(QStringLiteral("usb/keldra.kldr"));
-        QVERIFY(QDir().mkpath(QFileInfo(containerPath).absolutePath()));
-        window = makeWindow();
-        QVERIFY(createAndUnlock(*window, containerPath));
+        QVERIFY(m_workDir.isValid());
+        m_containerPath = m_workDir.filePath(QStringLiteral("usb/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(m_containerPath).absolutePath()));
+        m_window = makeWindow();
+        QVERIFY(createAndUnlock(*m_window, m_containerPath));
     }
 
     void init()
     {
         DialogHooks::reset();
         pretendDrive(64 * GiB);
-        while (!window->vaultBrowser()->currentDirectory().isEmpty())
-            window->vaultBrowser()->navigateToParentDirectory();
+        while (!m_window->vaultBrowser()->currentDirectory().isEmpty())
+            m_window->vaultBrowser()->navigateToParentDirectory();
     }
 
     void cleanupTestCase()
     {
         StorageQuery::setProvider({});
-        window.reset();
+        m_window.reset();
     }
 
     void importsIntoTheFolderShownAndAsksBeforeReplacing()
     {
-        QVERIFY(window->vault().createDirectory(QStringLiteral("Docs")));
-        window->refreshVaultFiles();
-        QVERIFY(selectRow(*window, QStringLiteral("Docs")));
-        window->vaultBrowser()->enterSelectedDirectory();
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("Docs")));
+        m_window->refreshVaultFiles();
+        QVERIFY(selectRow(*m_window, QStringLiteral("Docs")));
+        m_window->vaultBrowser()->enterSelectedDirectory();
 
         const QString a = source(QStringLiteral("a.txt"), "a1");
         const QString b = source(QStringLiteral("b.txt"), "b1");
         DialogHooks::queueFileNames({a, b});
-        window->importFiles();
+        m_window->importFiles();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records[0].kind, Kind::OpenFiles);
         QCOMPARE(records[0].title, QStringLiteral("Importar arquivos para o cofre"));
         QCOMPARE(records.size(), 1);
-        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
-        QCOMPARE(filePaths(*window), QStringList({"Docs/a.txt", "Docs/b.txt"}));
-        QCOMPARE(window->vaultBrowser()->currentDirectory(), QStringLiteral("Docs"));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(filePaths(*m_window), QStringList({"Docs/a.txt", "Docs/b.txt"}));
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Docs"));
 
         // A big file reports its blocks in the progress dialog.
-        const QString big = workDir.filePath(QStringLiteral("src/grande.bin"));
+        const QString big = m_workDir.filePath(QStringLiteral("src/grande.bin"));
         QVERIFY(writeFile(big, QByteArray(int(17 * MiB), 'x')));
         QStringList labels;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (auto* dialog = window->findChild<QProgressDialog*>(); dialog && dialog->isVisible()
+            if (auto* dialog = m_window->findChild<QProgressDialog*>(); dialog && dialog->isVisible()
                 && !labels.contains(dialog->labelText()))
                 labels << dialog->labelText();
         });
@@ -174,67 +174,67 @@ private slots:
         DialogHooks::queueFileNames({a, big, b});
         DialogHooks::queueQuestionAnswer(false);
         DialogHooks::queueQuestionAnswer(true);
-        window->importFiles();
+        m_window->importFiles();
         watcher.stop();
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Question),
                  QStringList({"Docs/a.txt já existe no cofre. Deseja substituir o arquivo protegido?",
                               "Docs/b.txt já existe no cofre. Deseja substituir o arquivo protegido?"}));
         QCOMPARE(distinctTitles(records, Kind::Question), QStringList{"Substituir arquivo"});
-        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
         QCOMPARE(content(QStringLiteral("Docs/a.txt")), QByteArray("a1"));
         QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b2"));
-        QVERIFY(rowNames(*window).contains(QStringLiteral("grande.bin")));
+        QVERIFY(rowNames(*m_window).contains(QStringLiteral("grande.bin")));
 
         const QString speed = QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
                                              "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
         QVERIFY(labels.contains(QStringLiteral("Importando grande.bin...\n\n") + speed));
         QVERIFY(labels.contains(QStringLiteral("Importando Docs/grande.bin...\n%1 de %2\n\n%3")
                                     .arg(formatFileSize(16 * MiB), formatFileSize(17 * MiB), speed)));
-        QVERIFY(window->findChild<QProgressDialog*>() == nullptr);
+        QVERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
 
         // One refused replacement alone counts zero.
         DialogHooks::queueFileNames({a});
-        window->importFiles();
-        QCOMPARE(status(*window), QStringLiteral("0 arquivos importados com sucesso."));
+        m_window->importFiles();
+        QCOMPARE(status(*m_window), QStringLiteral("0 arquivos importados com sucesso."));
         DialogHooks::queueFileNames({source(QStringLiteral("c.txt"), "c")});
-        window->importFiles();
-        QCOMPARE(status(*window), QStringLiteral("Arquivo importado com sucesso."));
+        m_window->importFiles();
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo importado com sucesso."));
     }
 
     void aFailedFileLetsTheOthersGoOn()
     {
         // A missing file stops everything before the first write.
-        const QByteArray before = readFile(containerPath);
-        DialogHooks::queueFileNames({source(QStringLiteral("d.txt"), "d"), workDir.filePath(QStringLiteral("sumiu.txt"))});
-        window->importFiles();
+        const QByteArray before = readFile(m_containerPath);
+        DialogHooks::queueFileNames({source(QStringLiteral("d.txt"), "d"), m_workDir.filePath(QStringLiteral("sumiu.txt"))});
+        m_window->importFiles();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
                  QStringList{"O arquivo sumiu.txt não está disponível para importação."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
-        QCOMPARE(readFile(containerPath), before);
+        QCOMPARE(readFile(m_containerPath), before);
 
         // The container itself cannot be imported; the files around it can.
-        DialogHooks::queueFileNames({source(QStringLiteral("e.txt"), "e"), containerPath,
+        DialogHooks::queueFileNames({source(QStringLiteral("e.txt"), "e"), m_containerPath,
                                      source(QStringLiteral("f.txt"), "f")});
-        window->importFiles();
+        m_window->importFiles();
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning), QStringList{"Não foi possível importar keldra.kldr."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Keldra"});
-        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("e.txt")));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("f.txt")));
-        QVERIFY(!filePaths(*window).contains(QStringLiteral("keldra.kldr")));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("e.txt")));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("f.txt")));
+        QVERIFY(!filePaths(*m_window).contains(QStringLiteral("keldra.kldr")));
     }
 
     void freeSpaceThresholds()
     {
-        const QString gib = workDir.filePath(QStringLiteral("um-giga.bin"));
+        const QString gib = m_workDir.filePath(QStringLiteral("um-giga.bin"));
         QVERIFY(sparseFile(gib, GiB));
         const qint64 required = GiB + GiB / 20 + 16 * MiB;
 
         pretendDrive(qint64(1.06 * GiB));
-        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
         QCOMPARE(records[0].text,
@@ -245,9 +245,9 @@ private slots:
 
         // Enough, but little left: the answer decides.
         pretendDrive(qint64(1.15 * GiB));
-        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         DialogHooks::queueQuestionAnswer(true);
-        QVERIFY(window->confirmImportFitsStorage({gib}));
+        QVERIFY(m_window->confirmImportFitsStorage({gib}));
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Question), QStringList({"Espaço livre reduzido", "Espaço livre reduzido"}));
         QCOMPARE(records[0].text,
@@ -257,22 +257,22 @@ private slots:
                      .arg(formatFileSize(GiB), formatFileSize(qint64(1.15 * GiB) - required)));
 
         pretendDrive(2 * GiB);
-        QVERIFY(window->confirmImportFitsStorage({gib}));
+        QVERIFY(m_window->confirmImportFitsStorage({gib}));
         QVERIFY(DialogHooks::takeRecords().isEmpty());
 
         // Edges: exactly enough asks; one byte short refuses; 128 MiB left does not ask.
         pretendDrive(required);
-        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         pretendDrive(required - 1);
-        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         pretendDrive(required + 128 * MiB);
-        QVERIFY(window->confirmImportFitsStorage({gib}));
+        QVERIFY(m_window->confirmImportFitsStorage({gib}));
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Question), QStringList{"Espaço livre reduzido"});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
 
         StorageQuery::setProvider([](const QString&) { return StorageQuery::Volume(); });
-        QVERIFY(!window->confirmImportFitsStorage({gib}));
+        QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível verificar o espaço livre da unidade do container."});
     }
@@ -280,20 +280,20 @@ private slots:
     void fatDrivesRefuseAContainerOfFourGigabytes()
     {
         // The largest file that keeps the container below 4 GiB, tags included.
-        const qint64 container = QFileInfo(containerPath).size();
+        const qint64 container = QFileInfo(m_containerPath).size();
         qint64 fits = Q_INT64_C(4294967296) - 1 - container;
         while (fits + 16 * ((fits + 16 * MiB - 1) / (16 * MiB)) + container >= Q_INT64_C(4294967296))
             --fits;
-        const QString largest = workDir.filePath(QStringLiteral("cabe.bin"));
-        const QString tooLarge = workDir.filePath(QStringLiteral("nao-cabe.bin"));
+        const QString largest = m_workDir.filePath(QStringLiteral("cabe.bin"));
+        const QString tooLarge = m_workDir.filePath(QStringLiteral("nao-cabe.bin"));
         QVERIFY(sparseFile(largest, fits));
         QVERIFY(sparseFile(tooLarge, fits + 1));
 
         pretendDrive(64 * GiB, QStringLiteral("VFAT"));
-        QVERIFY(window->confirmImportFitsStorage({largest}));
-        QVERIFY(!window->confirmImportFitsStorage({tooLarge}));
+        QVERIFY(m_window->confirmImportFitsStorage({largest}));
+        QVERIFY(!m_window->confirmImportFitsStorage({tooLarge}));
         pretendDrive(64 * GiB, QStringLiteral("msdos"));
-        QVERIFY(!window->confirmImportFitsStorage({tooLarge}));
+        QVERIFY(!m_window->confirmImportFitsStorage({tooLarge}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList({"Limite do FAT32", "Limite do FAT32"}));
         QCOMPARE(records[0].text,
@@ -304,16 +304,16 @@ private slots:
                      .arg(formatFileSize(container), formatFileSize(fits + 1)));
 
         // Split over two files the tags count per file.
-        const QString half = workDir.filePath(QStringLiteral("metade.bin"));
+        const QString half = m_workDir.filePath(QStringLiteral("metade.bin"));
         QVERIFY(sparseFile(half, fits / 2));
         pretendDrive(64 * GiB, QStringLiteral("fat32"));
-        QCOMPARE(window->confirmImportFitsStorage({half, half}),
+        QCOMPARE(m_window->confirmImportFitsStorage({half, half}),
                  container + 2 * (fits / 2 + 16 * ((fits / 2 + 16 * MiB - 1) / (16 * MiB)))
                      < Q_INT64_C(4294967296));
         DialogHooks::takeRecords();
 
         pretendDrive(64 * GiB, QStringLiteral("exfat"));
-        QVERIFY(window->confirmImportFitsStorage({tooLarge}));
+        QVERIFY(m_window->confirmImportFitsStorage({tooLarge}));
         QVERIFY(DialogHooks::takeRecords().isEmpty());
     }
 
@@ -321,37 +321,37 @@ private slots:
     {
         const QString g = source(QStringLiteral("g.txt"), "g");
         const QString h = source(QStringLiteral("h.txt"), "h");
-        const QString folder = workDir.filePath(QStringLiteral("src"));
-        QVERIFY(selectRow(*window, QStringLiteral("Docs")));
-        window->vaultBrowser()->enterSelectedDirectory();
+        const QString folder = m_workDir.filePath(QStringLiteral("src"));
+        QVERIFY(selectRow(*m_window, QStringLiteral("Docs")));
+        m_window->vaultBrowser()->enterSelectedDirectory();
 
         // Remote links are not taken, nor is a folder among files.
-        QVERIFY(!dropOnTable(*window, {QStringLiteral("https://example.org/x.txt")}));
-        QVERIFY(dropOnTable(*window, {g, folder}));
+        QVERIFY(!dropOnTable(*m_window, {QStringLiteral("https://example.org/x.txt")}));
+        QVERIFY(dropOnTable(*m_window, {g, folder}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning), QStringList{"Arraste apenas arquivos; pastas não são importadas."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
-        QVERIFY(!filePaths(*window).contains(QStringLiteral("Docs/g.txt")));
+        QVERIFY(!filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
 
-        QVERIFY(dropOnTable(*window, {g, h}));
-        QCOMPARE(status(*window), QStringLiteral("2 arquivos importados com sucesso."));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("Docs/g.txt")));
-        QVERIFY(filePaths(*window).contains(QStringLiteral("Docs/h.txt")));
+        QVERIFY(dropOnTable(*m_window, {g, h}));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/h.txt")));
 
         // Same checks as the menu command: a clash asks, the drive is checked.
-        QVERIFY(dropOnTable(*window, {g}));
+        QVERIFY(dropOnTable(*m_window, {g}));
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
                  QStringList{"Docs/g.txt já existe no cofre. Deseja substituir o arquivo protegido?"});
         pretendDrive(MiB);
-        QVERIFY(dropOnTable(*window, {source(QStringLiteral("i.txt"), "i")}));
+        QVERIFY(dropOnTable(*m_window, {source(QStringLiteral("i.txt"), "i")}));
         QCOMPARE(titles(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Espaço insuficiente"});
 
         // Nothing is taken while the vault is locked.
-        window->lockVault();
-        QVERIFY(!dropOnTable(*window, {h}));
+        m_window->lockVault();
+        QVERIFY(!dropOnTable(*m_window, {h}));
         DialogHooks::queueText(kPassword);
-        window->unlockVault();
-        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        m_window->unlockVault();
+        QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
     }
 
     // Needs root for a small tmpfs: the drive really fills up and really
@@ -360,7 +360,7 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("needs root to mount a tmpfs");
-        const QString mountPoint = workDir.filePath(QStringLiteral("pequeno"));
+        const QString mountPoint = m_workDir.filePath(QStringLiteral("pequeno"));
         QVERIFY(QDir().mkpath(mountPoint));
         if (!run(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=24m", "tmpfs", mountPoint}))
             QSKIP("tmpfs cannot be mounted here");

@@ -99,23 +99,23 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString vaultPath; // a vault with folders and files, built once
+    QTemporaryDir m_workDir;
+    QString m_vaultPath; // a vault with folders and files, built once
 
 private slots:
     void initTestCase()
     {
         DialogHooks::setTestMode(true);
-        QVERIFY(workDir.isValid());
-        vaultPath = workDir.filePath(QStringLiteral("drive/keldra.kldr"));
-        QVERIFY(QDir().mkpath(workDir.filePath(QStringLiteral("drive"))));
+        QVERIFY(m_workDir.isValid());
+        m_vaultPath = m_workDir.filePath(QStringLiteral("drive/keldra.kldr"));
+        QVERIFY(QDir().mkpath(m_workDir.filePath(QStringLiteral("drive"))));
 
         // Folders and files built straight through the vault, so the browser
         // has something to show; the window only unlocks it.
         Core::VaultManager vault;
-        QVERIFY(vault.createVault(vaultPath, kPassword));
-        QVERIFY(vault.unlockVault(vaultPath, kPassword));
-        const QString source = workDir.filePath(QStringLiteral("source"));
+        QVERIFY(vault.createVault(m_vaultPath, kPassword));
+        QVERIFY(vault.unlockVault(m_vaultPath, kPassword));
+        const QString source = m_workDir.filePath(QStringLiteral("source"));
         QVERIFY(QDir().mkpath(source));
         const QList<QPair<QString, QByteArray>> files = {
             {QStringLiteral("b.txt"), QByteArray(300, 'b')},
@@ -173,7 +173,7 @@ private slots:
 
     void defaultDriveIsTheOnlyMountedOne()
     {
-        const QString a = workDir.filePath(QStringLiteral("drive"));
+        const QString a = m_workDir.filePath(QStringLiteral("drive"));
         Window one({FakeDeviceManager::unmounted(QStringLiteral("SEM"), QStringLiteral("/dev/sdz1")),
                     FakeDeviceManager::mounted(QStringLiteral("PENDRIVE"), a)});
         QCOMPARE(one.deviceList()->currentRow(), 1);
@@ -181,7 +181,7 @@ private slots:
         QVERIFY(one.deviceList()->item(1)->text().endsWith(QStringLiteral(" livres")));
 
         Window two({FakeDeviceManager::mounted(QStringLiteral("A"), a),
-                    FakeDeviceManager::mounted(QStringLiteral("B"), workDir.path())});
+                    FakeDeviceManager::mounted(QStringLiteral("B"), m_workDir.path())});
         QCOMPARE(two.deviceList()->currentRow(), -1);
         QVERIFY(two.deviceList()->selectedItems().isEmpty());
 
@@ -215,15 +215,15 @@ private slots:
 
     void containerDriveSnapsBack()
     {
-        const QString a = workDir.filePath(QStringLiteral("drive"));
-        const QString b = workDir.path();
+        const QString a = m_workDir.filePath(QStringLiteral("drive"));
+        const QString b = m_workDir.path();
         // B's root is a prefix of A's path, and B is listed last: only a
         // trailing-slash match on A's directory may win, and the later match wins.
         Window window({FakeDeviceManager::mounted(QStringLiteral("A"), a + QLatin1Char('/')),
-                       FakeDeviceManager::mounted(QStringLiteral("C"), workDir.filePath(QStringLiteral("dr"))),
+                       FakeDeviceManager::mounted(QStringLiteral("C"), m_workDir.filePath(QStringLiteral("dr"))),
                        FakeDeviceManager::mounted(QStringLiteral("B"), b)});
-        window.choose(vaultPath);
-        QCOMPARE(window->containerFilePath(), vaultPath);
+        window.choose(m_vaultPath);
+        QCOMPARE(window->containerFilePath(), m_vaultPath);
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Container selecionado."));
         QCOMPARE(window.deviceList()->currentRow(), 2);
 
@@ -287,10 +287,10 @@ private slots:
 
     void doubleClickingADriveFindsItsContainer()
     {
-        const QString empty = workDir.filePath(QStringLiteral("empty-drive"));
+        const QString empty = m_workDir.filePath(QStringLiteral("empty-drive"));
         QVERIFY(QDir().mkpath(empty));
         Window window({FakeDeviceManager::mounted(QStringLiteral("VAZIO"), empty),
-                       FakeDeviceManager::mounted(QStringLiteral("COFRE"), workDir.filePath(QStringLiteral("drive")))});
+                       FakeDeviceManager::mounted(QStringLiteral("COFRE"), m_workDir.filePath(QStringLiteral("drive")))});
         emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(0));
         QCOMPARE(window->containerFilePath(), QString());
         const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
@@ -300,7 +300,7 @@ private slots:
                                                  "para criar um novo container.").arg(empty));
 
         emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(1));
-        QCOMPARE(window->containerFilePath(), vaultPath);
+        QCOMPARE(window->containerFilePath(), m_vaultPath);
         QVERIFY(window.action("unlockAction")->isEnabled());
         QCOMPARE(window.deviceList()->currentRow(), 1);
     }
@@ -319,7 +319,7 @@ private slots:
         QCOMPARE(padlock->toolTip(), QStringLiteral("Selecione um container para desbloquear o cofre."));
         QCOMPARE(window.label("protectedFilesLabel")->text(), QStringLiteral("Nenhum cofre em uso (aberto)"));
 
-        window.choose(vaultPath);
+        window.choose(m_vaultPath);
         QCOMPARE(enabledActions(window),
                  QStringList({"exitAction", "refreshDevicesAction", "chooseContainerAction",
                               "createVaultAction", "backupAction", "changePasswordAction", "unlockAction",

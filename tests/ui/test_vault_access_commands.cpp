@@ -65,15 +65,15 @@ class TestVaultAccessCommands : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString containerPath; // created by the first test, used by the others
+    QTemporaryDir m_workDir;
+    QString m_containerPath; // created by the first test, used by the others
 
 private slots:
     void initTestCase()
     {
         DialogHooks::setTestMode(true);
-        QVERIFY(workDir.isValid());
-        containerPath = workDir.filePath(QStringLiteral("keldra.kldr"));
+        QVERIFY(m_workDir.isValid());
+        m_containerPath = m_workDir.filePath(QStringLiteral("keldra.kldr"));
     }
 
     void init() { DialogHooks::reset(); }
@@ -83,18 +83,18 @@ private slots:
         auto window = makeWindow();
         // Cancelled file dialog, cancelled first and second prompts.
         trigger(*window, "createVaultAction");
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         trigger(*window, "createVaultAction");
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         DialogHooks::queueText(QStringLiteral("0123456789"));
         trigger(*window, "createVaultAction");
         QVERIFY(texts(DialogHooks::records(), Kind::Warning).isEmpty());
 
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         DialogHooks::queueText(QStringLiteral("0123456789"));
         DialogHooks::queueText(QStringLiteral("0123456780"));
         trigger(*window, "createVaultAction");
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         DialogHooks::queueText(QStringLiteral("123456789"));
         DialogHooks::queueText(QStringLiteral("123456789"));
         trigger(*window, "createVaultAction");
@@ -114,14 +114,14 @@ private slots:
         QCOMPARE(prompts.mid(0, 3), QStringList({"Definir senha do cofre|Senha:",
                                                  "Definir senha do cofre|Senha:",
                                                  "Confirmar senha do cofre|Senha:"}));
-        QVERIFY(!QFile::exists(containerPath));
+        QVERIFY(!QFile::exists(m_containerPath));
         QCOMPARE(window->containerFilePath(), QString());
     }
 
     void createThenUnlockShowsAnEmptyRoot()
     {
         auto window = makeWindow();
-        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("missing-folder/keldra.kldr")));
+        DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("missing-folder/keldra.kldr")));
         DialogHooks::queueText(kPassword);
         DialogHooks::queueText(kPassword);
         trigger(*window, "createVaultAction");
@@ -129,12 +129,12 @@ private slots:
                  QStringList{"Não foi possível criar o cofre."});
         QCOMPARE(window->containerFilePath(), QString());
 
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         DialogHooks::queueText(kPassword);
         DialogHooks::queueText(kPassword);
         trigger(*window, "createVaultAction");
-        QVERIFY(QFile::exists(containerPath));
-        QCOMPARE(window->containerFilePath(), containerPath);
+        QVERIFY(QFile::exists(m_containerPath));
+        QCOMPARE(window->containerFilePath(), m_containerPath);
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cofre criado com sucesso."));
         QVERIFY(window->findChild<QAction*>(QStringLiteral("unlockAction"))->isEnabled());
@@ -164,7 +164,7 @@ private slots:
     void wrongPasswordLeavesTheVaultLocked()
     {
         auto window = makeWindow();
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         trigger(*window, "chooseContainerAction");
         DialogHooks::queueText(QStringLiteral("senha-errada-123"));
         trigger(*window, "unlockAction");
@@ -176,14 +176,14 @@ private slots:
 
         // The right password on a container whose index was altered, and a
         // file that is no container at all: both are damage, not the password.
-        const QString damaged = workDir.filePath(QStringLiteral("danificado.kldr"));
-        QVERIFY(QFile::copy(containerPath, damaged));
+        const QString damaged = m_workDir.filePath(QStringLiteral("danificado.kldr"));
+        QVERIFY(QFile::copy(m_containerPath, damaged));
         Core::ContainerManager containers;
         Core::ContainerDocument document;
         QVERIFY(containers.readDocument(damaged, &document).ok());
         document.encryptedIndex[0] = char(document.encryptedIndex.at(0) ^ 1);
         QVERIFY(containers.updateDocumentHeader(damaged, document).ok());
-        const QString notAVault = workDir.filePath(QStringLiteral("nota.kldr"));
+        const QString notAVault = m_workDir.filePath(QStringLiteral("nota.kldr"));
         QFile note(notAVault);
         QVERIFY(note.open(QIODevice::WriteOnly) && note.write("uma nota qualquer") > 0);
         note.close();
@@ -205,16 +205,16 @@ private slots:
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList{"Selecione um container primeiro."});
 
-        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("nao-existe.kldr")));
+        DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("nao-existe.kldr")));
         trigger(*window, "chooseContainerAction");
         trigger(*window, "backupAction");
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.last().title, QStringLiteral("Fazer backup"));
         QCOMPARE(records.last().text, QStringLiteral("O arquivo do container não foi encontrado."));
 
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         trigger(*window, "chooseContainerAction");
-        const QByteArray original = readFile(containerPath);
+        const QByteArray original = readFile(m_containerPath);
         QVERIFY(!original.isEmpty());
 
         // The proposal sits in the home folder; cancelling does nothing.
@@ -227,18 +227,18 @@ private slots:
         QVERIFY(records[0].text.endsWith(QStringLiteral(".kldr")));
 
         // The container itself is refused, also spelled with "..".
-        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("sub/../keldra.kldr")));
+        DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("sub/../keldra.kldr")));
         trigger(*window, "backupAction");
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Escolha um destino diferente do container original."});
 
-        DialogHooks::queueFileName(workDir.filePath(QStringLiteral("missing-folder/backup.kldr")));
+        DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("missing-folder/backup.kldr")));
         trigger(*window, "backupAction");
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível criar o arquivo de backup."});
 
         // An older file of the same name is replaced by the exact copy.
-        const QString target = workDir.filePath(QStringLiteral("backup.kldr"));
+        const QString target = m_workDir.filePath(QStringLiteral("backup.kldr"));
         QFile old(target);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(original.size() + 100, 'x'));
@@ -255,11 +255,11 @@ private slots:
 
         // A link to the container passes the path check; the copy must not
         // truncate the container it is reading.
-        const QString alias = workDir.filePath(QStringLiteral("alias.kldr"));
-        QVERIFY(QFile::link(containerPath, alias));
+        const QString alias = m_workDir.filePath(QStringLiteral("alias.kldr"));
+        QVERIFY(QFile::link(m_containerPath, alias));
         DialogHooks::queueFileName(alias);
         trigger(*window, "backupAction");
-        QCOMPARE(readFile(containerPath), original);
+        QCOMPARE(readFile(m_containerPath), original);
     }
 
     void changePasswordFlow()
@@ -269,20 +269,20 @@ private slots:
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList{"Selecione um container primeiro."});
 
-        DialogHooks::queueFileName(containerPath);
+        DialogHooks::queueFileName(m_containerPath);
         trigger(*window, "chooseContainerAction");
-        const QByteArray before = readFile(containerPath);
+        const QByteArray before = readFile(m_containerPath);
 
         // Dialog cancelled: nothing happens.
         trigger(*window, "changePasswordAction");
-        QCOMPARE(readFile(containerPath), before);
+        QCOMPARE(readFile(m_containerPath), before);
 
         answerChangePassword(QStringLiteral("nao-e-a-senha"), QStringLiteral("nova-senha-123"));
         trigger(*window, "changePasswordAction");
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível alterar a senha. Verifique a senha atual e tente novamente."});
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Falha ao alterar a senha."));
-        QCOMPARE(readFile(containerPath), before);
+        QCOMPARE(readFile(m_containerPath), before);
 
         answerChangePassword(kPassword, QStringLiteral("nova-senha-123"));
         trigger(*window, "changePasswordAction");
@@ -301,10 +301,10 @@ private slots:
     void closingStaysOpenWhenTheVaultCannotBeLocked()
     {
         // Its own copy of the container (password "nova-senha-123" by now).
-        const QString copy = workDir.filePath(QStringLiteral("close/keldra.kldr"));
+        const QString copy = m_workDir.filePath(QStringLiteral("close/keldra.kldr"));
         QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
-        QVERIFY(QFile::copy(containerPath, copy));
-        const QString source = workDir.filePath(QStringLiteral("nota.txt"));
+        QVERIFY(QFile::copy(m_containerPath, copy));
+        const QString source = m_workDir.filePath(QStringLiteral("nota.txt"));
         QFile note(source);
         QVERIFY(note.open(QIODevice::WriteOnly));
         note.write("nota");
