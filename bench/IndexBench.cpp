@@ -70,9 +70,7 @@ bool syncFolder(const QString& folder)
 } // namespace
 
 IndexBench::IndexBench(QString containerPath, QByteArray password, int runs)
-    : m_containerPath(std::move(containerPath))
-    , m_password(std::move(password))
-    , m_runs(qMax(1, runs))
+    : m_containerPath(std::move(containerPath)), m_password(std::move(password)), m_runs(qMax(1, runs))
 {
 }
 
@@ -90,7 +88,14 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
     window.chooseContainer();
     DialogHooks::queueText(QString::fromUtf8(m_password));
     bool ok = true;
-    out << "window_unlock_ms " << elapsedMs([&] { window.unlockVault(); return true; }, &ok) << '\n';
+    out << "window_unlock_ms "
+        << elapsedMs(
+               [&] {
+                   window.unlockVault();
+                   return true;
+               },
+               &ok)
+        << '\n';
     QTableWidget* table = window.vaultBrowser()->table();
     if (window.vault().state() != Core::VaultState::Unlocked) {
         *error = QStringLiteral("the window did not unlock the vault");
@@ -99,7 +104,12 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
 
     std::vector<double> root;
     for (int i = 0; i < m_runs; ++i)
-        root.push_back(elapsedMs([&] { window.refreshVaultFiles(); return true; }, &ok));
+        root.push_back(elapsedMs(
+            [&] {
+                window.refreshVaultFiles();
+                return true;
+            },
+            &ok));
     out << "list_root_rows " << table->rowCount() << '\n';
     out << "list_root_ms " << median(root) << '\n';
 
@@ -118,7 +128,12 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
     }
     std::vector<double> folder;
     for (int i = 0; i < m_runs; ++i)
-        folder.push_back(elapsedMs([&] { window.refreshVaultFiles(); return true; }, &ok));
+        folder.push_back(elapsedMs(
+            [&] {
+                window.refreshVaultFiles();
+                return true;
+            },
+            &ok));
     out << "list_folder_rows " << table->rowCount() << '\n';
     out << "list_folder_ms " << median(folder) << '\n';
     return true;
@@ -154,7 +169,8 @@ bool IndexBench::measureVault(QTextStream& out, QString* error)
     std::vector<double> renames, imports, folders, deletes;
     for (int i = 0; i < m_runs; ++i) {
         const QString from = entries.at(i).vaultPath;
-        renames.push_back(elapsedMs([&] { return vault.renameFile(from, from + QStringLiteral(".renamed")); }, &ok));
+        renames.push_back(
+            elapsedMs([&] { return vault.renameFile(from, from + QStringLiteral(".renamed")); }, &ok));
         imports.push_back(elapsedMs(
             [&] { return vault.importFile(smallFile, QStringLiteral("d000/imported-%1.bin").arg(i)); }, &ok));
         folders.push_back(
@@ -192,7 +208,8 @@ double IndexBench::driveBaselineMs(qint64 headerBytes) const
     for (int i = 0; i < m_runs && ok; ++i) {
         times.push_back(elapsedMs(
             [&] {
-                const int j = ::open(QFile::encodeName(journal).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                const int j =
+                    ::open(QFile::encodeName(journal).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
                 bool done = j >= 0 && writeAndSync(j, journalBytes, 0) && syncFolder(folder);
                 if (j >= 0)
                     ::close(j);

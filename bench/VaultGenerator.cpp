@@ -22,7 +22,8 @@ QString VaultGenerator::folderName(int folder)
 
 QString VaultGenerator::filePath(const Layout& layout, int file)
 {
-    return folderName(file % layout.folderCount) + QStringLiteral("/file-%1.txt").arg(file, 5, 10, QLatin1Char('0'));
+    return folderName(file % layout.folderCount) +
+           QStringLiteral("/file-%1.txt").arg(file, 5, 10, QLatin1Char('0'));
 }
 
 bool VaultGenerator::generate(const QString& containerPath, const QByteArray& password, const Layout& layout,

@@ -14,8 +14,8 @@ public:
     struct Layout
     {
         int fileCount = 0;
-        int folderCount = 1;   // files are spread over folders "dNNN"
-        int fileSize = 1024;   // bytes of random content per file
+        int folderCount = 1; // files are spread over folders "dNNN"
+        int fileSize = 1024; // bytes of random content per file
     };
 
     [[nodiscard]] static bool generate(const QString& containerPath, const QByteArray& password,

@@ -1,9 +1,9 @@
 // keldra-bench: helpers of bench/run.sh that need the library itself.
 //   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
 //   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
-#include "vault/AllocatorTuning.h"
 #include "IndexBench.h"
 #include "VaultGenerator.h"
+#include "vault/AllocatorTuning.h"
 
 #include <QApplication>
 #include <QFile>

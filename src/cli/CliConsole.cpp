@@ -38,14 +38,15 @@ QByteArray readLineFromStdin(bool* endOfInput)
 }
 
 // Terminal echo off while a password is typed; restored on scope exit.
-class EchoOff {
+class EchoOff
+{
 public:
     EchoOff()
     {
 #ifdef Q_OS_WIN
         m_handle = GetStdHandle(STD_INPUT_HANDLE);
-        m_active = GetConsoleMode(m_handle, &m_mode)
-            && SetConsoleMode(m_handle, m_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+        m_active = GetConsoleMode(m_handle, &m_mode) &&
+                   SetConsoleMode(m_handle, m_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
 #else
         if (tcgetattr(STDIN_FILENO, &m_saved) == 0) {
             termios quiet = m_saved;
@@ -73,7 +74,7 @@ private:
     HANDLE m_handle = nullptr;
     DWORD m_mode = 0;
 #else
-    termios m_saved {};
+    termios m_saved{};
 #endif
 };
 
@@ -146,7 +147,8 @@ void ProgressPrinter::update(qint64 done, qint64 total, const QString& text)
 {
     if (!m_enabled)
         return;
-    const int percent = total > 0 ? static_cast<int>(qBound(qint64(0), done * 100 / total, qint64(100))) : 100;
+    const int percent =
+        total > 0 ? static_cast<int>(qBound(qint64(0), done * 100 / total, qint64(100))) : 100;
     if (percent == m_lastPercent && text == m_lastText)
         return;
     m_lastPercent = percent;

@@ -20,7 +20,8 @@ void printOut(const QString& line);
 
 // Reads passwords: from a terminal with a prompt and no echo, otherwise one
 // line of standard input per password (without its line feed).
-class PasswordReader {
+class PasswordReader
+{
 public:
     PasswordReader();
     ~PasswordReader();
@@ -36,7 +37,8 @@ private:
 };
 
 // Progress on standard error, only when it is a terminal; keeps to one line.
-class ProgressPrinter {
+class ProgressPrinter
+{
 public:
     explicit ProgressPrinter(const QString& label);
     ~ProgressPrinter();

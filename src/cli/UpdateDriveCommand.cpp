@@ -43,8 +43,8 @@ bool askOnTerminal(const QString& title, const QString& text)
     out() << title << Qt::endl << text << Qt::endl << "Continuar? [s/N] " << Qt::flush;
     QTextStream in(stdin);
     const QString answer = in.readLine().trimmed().toLower();
-    return answer == QLatin1String("s") || answer == QLatin1String("sim") || answer == QLatin1String("y")
-        || answer == QLatin1String("yes");
+    return answer == QLatin1String("s") || answer == QLatin1String("sim") || answer == QLatin1String("y") ||
+           answer == QLatin1String("yes");
 }
 
 } // namespace

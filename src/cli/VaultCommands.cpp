@@ -98,7 +98,8 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
 }
 
 // Forwards what is written to the real output file and reports the progress.
-class ProgressSink : public QIODevice {
+class ProgressSink : public QIODevice
+{
 public:
     ProgressSink(QFileDevice* target, qint64 total, const QString& text, ProgressPrinter* printer)
         : m_target(target), m_writeBehind(target->handle()), m_total(total), m_text(text), m_printer(printer)

@@ -1,11 +1,11 @@
 // keldra-cli: headless access to vault containers for scripts, recovery and
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
-#include "vault/AllocatorTuning.h"
 #include "CliConsole.h"
 #include "PrepareDriveCommand.h"
 #include "UpdateDriveCommand.h"
 #include "VaultCommands.h"
+#include "vault/AllocatorTuning.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -14,7 +14,8 @@
 
 namespace {
 
-struct Command {
+struct Command
+{
     const char* name;
     int (*run)(const QStringList& args); // args: the words after the command name
     const char* arguments;
@@ -24,7 +25,8 @@ struct Command {
 // One line per command; the usage text is built from this table.
 const Command Commands[] = {
     {"create", runCreateCommand, "CONTAINER", "cria um cofre novo e vazio"},
-    {"ls", runListCommand, "CONTAINER", "lista as pastas (d CAMINHO) e os arquivos (f TAMANHO SHA256 CAMINHO)"},
+    {"ls", runListCommand, "CONTAINER",
+     "lista as pastas (d CAMINHO) e os arquivos (f TAMANHO SHA256 CAMINHO)"},
     {"import", runImportCommand, "CONTAINER ORIGEM CAMINHO", "importa um arquivo para o cofre"},
     {"export", runExportCommand, "CONTAINER CAMINHO DESTINO", "exporta um arquivo do cofre"},
     {"mkdir", runMakeDirectoryCommand, "CONTAINER PASTA", "cria uma pasta"},
@@ -50,12 +52,12 @@ void printUsage()
                     .arg(QString::fromUtf8(command.name), QString::fromUtf8(command.arguments),
                          QString::fromUtf8(command.description));
     }
-    text += QStringLiteral(
-        "\nSenha: quando a entrada padrão não é um terminal, a senha é a primeira linha dela\n"
-        "(sem a quebra de linha); em passwd, a senha atual vem na primeira linha e a nova\n"
-        "na seguinte. Em um terminal a senha é pedida sem eco, com confirmação em create e\n"
-        "passwd.\n"
-        "\nCódigos de saída: 0 concluído, 1 a operação falhou, 2 uso incorreto.\n");
+    text +=
+        QStringLiteral("\nSenha: quando a entrada padrão não é um terminal, a senha é a primeira linha dela\n"
+                       "(sem a quebra de linha); em passwd, a senha atual vem na primeira linha e a nova\n"
+                       "na seguinte. Em um terminal a senha é pedida sem eco, com confirmação em create e\n"
+                       "passwd.\n"
+                       "\nCódigos de saída: 0 concluído, 1 a operação falhou, 2 uso incorreto.\n");
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }

@@ -152,7 +152,7 @@ void ConfigWindow::buildContent()
     m_background->setPixmap(QPixmap(picture));
     const QScreen* screen = QGuiApplication::primaryScreen();
     m_background->setFixedSize(screen ? backgroundSizeFor(screen->availableGeometry().size())
-                                    : QSize(960, 540));
+                                      : QSize(960, 540));
 
     auto* marketingLabel = new QLabel(
         QStringLiteral(
@@ -163,8 +163,8 @@ void ConfigWindow::buildContent()
     marketingLabel->setWordWrap(true);
     marketingLabel->setMaximumWidth(560);
 
-    auto* subtitleLabel =
-        new QLabel(QStringLiteral("Preparador de unidade USB para o ambiente portátil Keldra."), m_background);
+    auto* subtitleLabel = new QLabel(
+        QStringLiteral("Preparador de unidade USB para o ambiente portátil Keldra."), m_background);
     subtitleLabel->setObjectName(QStringLiteral("subtitleLabel"));
     subtitleLabel->setWordWrap(true);
 
@@ -304,7 +304,7 @@ void ConfigWindow::refreshDevices()
     m_deviceCombo->setCurrentIndex(mountedCount == 1 ? lastMountedIndex : -1);
 
     appendLog(m_devices.isEmpty() ? QStringLiteral("Nenhuma unidade USB detectada.")
-                                : QStringLiteral("%1 unidade(s) USB detectada(s).").arg(m_devices.size()));
+                                  : QStringLiteral("%1 unidade(s) USB detectada(s).").arg(m_devices.size()));
 }
 
 } // namespace Keldra::Config

@@ -41,8 +41,9 @@ void ConfigWindow::updateSelectedDevice()
         return;
     }
     if (!device->mounted || device->rootPath.isEmpty()) {
-        showInformation(this, title,
-                        QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
+        showInformation(
+            this, title,
+            QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
         return;
     }
     // The procedure spins event loops; keep our own copy of the root.

@@ -42,10 +42,7 @@ bool writeWholeFile(const QString& path, const QByteArray& data)
 
 } // namespace
 
-BundleUpdater::BundleUpdater(Callbacks callbacks)
-    : m_callbacks(std::move(callbacks))
-{
-}
+BundleUpdater::BundleUpdater(Callbacks callbacks) : m_callbacks(std::move(callbacks)) {}
 
 void BundleUpdater::setTimeouts(int manifestMs, int packageMs)
 {
@@ -164,8 +161,8 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         return UpdateOutcome::UpToDate;
     }
 
-    const QString notes = manifest.releaseNotes.isEmpty() ? QStringLiteral("Sem notas de versão.")
-                                                          : manifest.releaseNotes;
+    const QString notes =
+        manifest.releaseNotes.isEmpty() ? QStringLiteral("Sem notas de versão.") : manifest.releaseNotes;
     const QString question =
         QStringLiteral("Atualizar Keldra na unidade %1?\n\nVersão instalada: %2\nVersão disponível: %3\n\n%4")
             .arg(root, installedShown, manifest.version, notes);
@@ -233,8 +230,8 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
 // Swaps Windows first, then Linux; a failed Linux swap puts the old Windows bundle
 // back so the two never end up at different versions. The backups go only once the
 // state file records the new version; if that write fails they stay for recovery.
-bool BundleUpdater::applyBundles(const QString& root, const QString& extracted, const UpdateManifest& manifest,
-                                 QString* error) const
+bool BundleUpdater::applyBundles(const QString& root, const QString& extracted,
+                                 const UpdateManifest& manifest, QString* error) const
 {
     const QDir bundleDir(QDir(root).filePath(QStringLiteral("Keldra")));
     const QDir newBundles(QDir(extracted).filePath(QStringLiteral("Keldra")));
@@ -244,8 +241,8 @@ bool BundleUpdater::applyBundles(const QString& root, const QString& extracted, 
     const QString linuxTarget = bundleDir.filePath(QStringLiteral("linux"));
     const QString linuxBackup = bundleDir.filePath(QStringLiteral("linux.backup-%1").arg(stamp));
 
-    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")), windowsBackup, error,
-                                m_rename))
+    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")), windowsBackup,
+                                error, m_rename))
         return false;
     if (!replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup, error,
                                 m_rename)) {

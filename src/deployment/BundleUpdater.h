@@ -25,11 +25,13 @@ enum class UpdateOutcome {
 // manifest announces: download, size and SHA-256 check, unpack beside the bundles,
 // completeness check, swap with backups, state file. Runs on the calling thread; the
 // network waits spin local event loops. The caller presents what it reports.
-class BundleUpdater {
+class BundleUpdater
+{
 public:
     enum class MessageKind { Information, Warning };
 
-    struct Callbacks {
+    struct Callbacks
+    {
         std::function<void(const QString& line)> log;
         std::function<void(MessageKind kind, const QString& text)> message;
         // The first call opens the progress display; later ones move it.
@@ -59,8 +61,8 @@ private:
     void warn(const QString& text) const;
     void logAndWarn(const QString& text) const;
     void setProgress(int value, const QString& label = QString());
-    [[nodiscard]] bool applyBundles(const QString& root, const QString& extracted, const UpdateManifest& manifest,
-                                    QString* error) const;
+    [[nodiscard]] bool applyBundles(const QString& root, const QString& extracted,
+                                    const UpdateManifest& manifest, QString* error) const;
 
     Callbacks m_callbacks;
     DirectoryRenamer m_rename = renameDirectory;

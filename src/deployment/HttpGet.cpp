@@ -25,8 +25,7 @@ QByteArray httpGet(const QUrl& url, int timeoutMs, QString* error)
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setRawHeader("User-Agent",
-                         QStringLiteral("KeldraConfig/%1").arg(configToolVersion()).toLatin1());
+    request.setRawHeader("User-Agent", QStringLiteral("KeldraConfig/%1").arg(configToolVersion()).toLatin1());
     request.setRawHeader("Accept", "*/*");
 
     QNetworkReply* reply = manager.get(request);

@@ -48,8 +48,8 @@ bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QStri
     // A valid document that is not an object (an array, say) cannot be ours; the
     // parser has no error text for it, so it gets the not-ours reason.
     const QJsonObject object = document.object();
-    if (!document.isObject() || object.value(QStringLiteral("schemaVersion")).toInt() != 1
-        || object.value(QStringLiteral("app")).toString() != QStringLiteral("Keldra")) {
+    if (!document.isObject() || object.value(QStringLiteral("schemaVersion")).toInt() != 1 ||
+        object.value(QStringLiteral("app")).toString() != QStringLiteral("Keldra")) {
         setError(error, QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado."));
         return false;
     }

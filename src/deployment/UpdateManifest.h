@@ -6,11 +6,12 @@
 namespace Keldra::Deployment {
 
 // What the update server announces: the newest package and how to check it.
-struct UpdateManifest {
+struct UpdateManifest
+{
     QString version;
     QString packageUrl;
-    QString sha256;    // lower-case hexadecimal
-    qint64 size = -1;  // -1: the server gave no size, so only the hash is compared
+    QString sha256;   // lower-case hexadecimal
+    qint64 size = -1; // -1: the server gave no size, so only the hash is compared
     QString releaseNotes;
 };
 

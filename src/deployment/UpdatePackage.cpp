@@ -32,8 +32,8 @@ bool extractZip(const QString& zipPath, const QString& destination, QString* err
     }
 
     QProcess unzip;
-    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-o"), zipPath,
-                                          QStringLiteral("-d"), destination});
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-q"), QStringLiteral("-o"), zipPath, QStringLiteral("-d"), destination});
     const bool finished = unzip.waitForFinished(kUnzipTimeoutMs);
     if (finished && unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0)
         return true;

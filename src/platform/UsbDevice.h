@@ -19,9 +19,9 @@ struct UsbDevice
 
     friend bool operator==(const UsbDevice& a, const UsbDevice& b)
     {
-        return a.id == b.id && a.devicePath == b.devicePath && a.displayName == b.displayName
-            && a.rootPath == b.rootPath && a.fileSystemType == b.fileSystemType
-            && a.removable == b.removable && a.mounted == b.mounted;
+        return a.id == b.id && a.devicePath == b.devicePath && a.displayName == b.displayName &&
+               a.rootPath == b.rootPath && a.fileSystemType == b.fileSystemType &&
+               a.removable == b.removable && a.mounted == b.mounted;
     }
     friend bool operator!=(const UsbDevice& a, const UsbDevice& b) { return !(a == b); }
 };

@@ -32,8 +32,7 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(),
-                     option.fontMetrics.height() + 3);
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), option.fontMetrics.height() + 3);
     }
 };
 
@@ -74,8 +73,7 @@ QString sodiumDetails()
 
 } // namespace
 
-AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent)
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent)
 {
     buildUi();
     populateComponents();
@@ -115,16 +113,15 @@ void AboutDialog::buildUi()
         QStringLiteral("<b>Keldra</b><br>Versão %1<br><br>Keldra é um produto da Keldra Tecnologia. "
                        "Todos os direitos reservados.<br><a href=\"%2\">%2</a>")
             .arg(version.toHtmlEscaped(), kMakerUrl));
-    m_productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse
-                                              | Qt::LinksAccessibleByKeyboard);
+    m_productInfoLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
+                                                Qt::LinksAccessibleByKeyboard);
     m_productInfoLabel->setOpenExternalLinks(false);
     m_productInfoLabel->setWordWrap(true);
     connect(m_productInfoLabel, &QLabel::linkActivated, this,
             [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
 
     auto* runtimeLabel = new QLabel(QStringLiteral("Ambiente de execução\n%1\nQt %2\n%3")
-                                        .arg(QSysInfo::prettyProductName(),
-                                             QString::fromLatin1(qVersion()),
+                                        .arg(QSysInfo::prettyProductName(), QString::fromLatin1(qVersion()),
                                              QSysInfo::currentCpuArchitecture()),
                                     this);
 
@@ -187,10 +184,9 @@ void AboutDialog::populateComponents()
                        "unidades removíveis e integração nativa com a área de trabalho no Windows. "
                        "Essas APIs fazem parte da plataforma do sistema operacional."));
     m_componentDetails.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
-                            qtDetails());
+                              qtDetails());
     m_componentDetails.insert(
-        QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())),
-        sodiumDetails());
+        QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())), sodiumDetails());
 
     m_componentsList->addItems(m_componentDetails.keys());
     if (m_componentsList->count() > 0)

@@ -24,8 +24,7 @@ QLineEdit* passwordField(QWidget* parent, const QString& objectName)
 
 } // namespace
 
-ChangePasswordDialog::ChangePasswordDialog(QWidget* parent)
-    : QDialog(parent)
+ChangePasswordDialog::ChangePasswordDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Alterar senha do cofre"));
     setModal(true);
@@ -68,13 +67,11 @@ void ChangePasswordDialog::validateAndAccept()
         return;
     }
     if (!Core::PasswordRules::longEnoughForChange(m_newPasswordEdit->text())) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+        DialogHooks::warning(this, title, QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
         return;
     }
     if (m_confirmPasswordEdit->text() != m_newPasswordEdit->text()) {
-        DialogHooks::warning(this, title,
-                             QStringLiteral("A confirmação não coincide com a nova senha."));
+        DialogHooks::warning(this, title, QStringLiteral("A confirmação não coincide com a nova senha."));
         return;
     }
     accept();

@@ -38,8 +38,14 @@ void record(DialogHooks::Kind kind, const QString& title, const QString& text)
 
 } // namespace
 
-void DialogHooks::setTestMode(bool enabled) { state().testMode = enabled; }
-bool DialogHooks::testMode() { return state().testMode; }
+void DialogHooks::setTestMode(bool enabled)
+{
+    state().testMode = enabled;
+}
+bool DialogHooks::testMode()
+{
+    return state().testMode;
+}
 
 void DialogHooks::reset()
 {
@@ -48,18 +54,36 @@ void DialogHooks::reset()
     state().testMode = testMode;
 }
 
-void DialogHooks::queueQuestionAnswer(bool accept) { state().questionAnswers.enqueue(accept); }
-void DialogHooks::queueText(const QString& text) { state().texts.enqueue(text); }
-void DialogHooks::queueTextCancel() { state().texts.enqueue(std::nullopt); }
-void DialogHooks::queueFileName(const QString& path) { state().fileNames.enqueue(path); }
-void DialogHooks::queueFileNames(const QStringList& paths) { state().fileNameLists.enqueue(paths); }
+void DialogHooks::queueQuestionAnswer(bool accept)
+{
+    state().questionAnswers.enqueue(accept);
+}
+void DialogHooks::queueText(const QString& text)
+{
+    state().texts.enqueue(text);
+}
+void DialogHooks::queueTextCancel()
+{
+    state().texts.enqueue(std::nullopt);
+}
+void DialogHooks::queueFileName(const QString& path)
+{
+    state().fileNames.enqueue(path);
+}
+void DialogHooks::queueFileNames(const QStringList& paths)
+{
+    state().fileNameLists.enqueue(paths);
+}
 
 void DialogHooks::queueDialogHandler(const std::function<int(QDialog&)>& handler)
 {
     state().dialogHandlers.enqueue(handler);
 }
 
-QList<DialogHooks::Record> DialogHooks::records() { return state().records; }
+QList<DialogHooks::Record> DialogHooks::records()
+{
+    return state().records;
+}
 
 QList<DialogHooks::Record> DialogHooks::takeRecords()
 {
@@ -128,8 +152,8 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
     return answer.value_or(QString());
 }
 
-QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption,
-                                     const QString& directory, const QString& filter)
+QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                     const QString& filter)
 {
     record(Kind::OpenFile, caption, directory);
     if (!state().testMode)
@@ -137,8 +161,8 @@ QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption,
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
 }
 
-QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& caption,
-                                          const QString& directory, const QString& filter)
+QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
+                                          const QString& filter)
 {
     record(Kind::OpenFiles, caption, directory);
     if (!state().testMode)
@@ -146,8 +170,8 @@ QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& captio
     return state().fileNameLists.isEmpty() ? QStringList() : state().fileNameLists.dequeue();
 }
 
-QString DialogHooks::getSaveFileName(QWidget* parent, const QString& caption,
-                                     const QString& proposed, const QString& filter)
+QString DialogHooks::getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                     const QString& filter)
 {
     record(Kind::SaveFile, caption, proposed);
     if (!state().testMode)

@@ -55,8 +55,8 @@ public:
                            QLineEdit::EchoMode echo, const QString& initialText, bool* ok);
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
                                    const QString& filter);
-    static QStringList getOpenFileNames(QWidget* parent, const QString& caption,
-                                        const QString& directory, const QString& filter);
+    static QStringList getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
+                                        const QString& filter);
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
                                    const QString& filter);
     static int exec(QDialog& dialog);

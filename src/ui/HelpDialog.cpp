@@ -8,8 +8,7 @@
 
 namespace Keldra::UI {
 
-HelpDialog::HelpDialog(QWidget* parent)
-    : QDialog(parent)
+HelpDialog::HelpDialog(QWidget* parent) : QDialog(parent)
 {
     buildUi();
     loadHelpContent();

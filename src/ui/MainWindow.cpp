@@ -46,14 +46,10 @@ QAction* makeAction(QWidget* owner, const QString& text, const QString& objectNa
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent)
-    : MainWindow(Platform::createPlatformDeviceManager(), parent)
-{
-}
+MainWindow::MainWindow(QWidget* parent) : MainWindow(Platform::createPlatformDeviceManager(), parent) {}
 
 MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget* parent)
-    : QMainWindow(parent)
-    , m_deviceManager(std::move(devices))
+    : QMainWindow(parent), m_deviceManager(std::move(devices))
 {
     buildUi();
     buildMenus();
@@ -89,8 +85,7 @@ void MainWindow::buildUi()
 
     auto* central = new QWidget(this);
     const QScreen* screen = QGuiApplication::primaryScreen();
-    central->setFixedSize(screen ? centralAreaSize(screen->availableGeometry().size())
-                                 : QSize(960, 540));
+    central->setFixedSize(screen ? centralAreaSize(screen->availableGeometry().size()) : QSize(960, 540));
     setCentralWidget(central);
 
     auto* layout = new QVBoxLayout(central);
@@ -150,49 +145,48 @@ void MainWindow::buildUi()
 void MainWindow::buildMenus()
 {
     m_exitAction = makeAction(this, QStringLiteral("Sair"), QStringLiteral("exitAction"),
-                            QKeySequence(QStringLiteral("Ctrl+Q")));
-    m_refreshDevicesAction = makeAction(this, QStringLiteral("Atualizar lista"),
-                                      QStringLiteral("refreshDevicesAction"),
-                                      QKeySequence(QStringLiteral("Ctrl+F5")));
-    m_chooseContainerAction = makeAction(this, QStringLiteral("Escolher container..."),
-                                       QStringLiteral("chooseContainerAction"),
-                                       QKeySequence(QStringLiteral("Ctrl+O")));
-    m_createVaultAction = makeAction(this, QStringLiteral("Criar novo cofre..."),
-                                   QStringLiteral("createVaultAction"),
-                                   QKeySequence(QStringLiteral("Ctrl+N")));
+                              QKeySequence(QStringLiteral("Ctrl+Q")));
+    m_refreshDevicesAction =
+        makeAction(this, QStringLiteral("Atualizar lista"), QStringLiteral("refreshDevicesAction"),
+                   QKeySequence(QStringLiteral("Ctrl+F5")));
+    m_chooseContainerAction =
+        makeAction(this, QStringLiteral("Escolher container..."), QStringLiteral("chooseContainerAction"),
+                   QKeySequence(QStringLiteral("Ctrl+O")));
+    m_createVaultAction =
+        makeAction(this, QStringLiteral("Criar novo cofre..."), QStringLiteral("createVaultAction"),
+                   QKeySequence(QStringLiteral("Ctrl+N")));
     m_backupAction = makeAction(this, QStringLiteral("Fazer backup..."), QStringLiteral("backupAction"),
-                              QKeySequence(QStringLiteral("Ctrl+B")));
-    m_changePasswordAction = makeAction(this, QStringLiteral("Alterar senha..."),
-                                      QStringLiteral("changePasswordAction"),
-                                      QKeySequence(QStringLiteral("Ctrl+P")));
+                                QKeySequence(QStringLiteral("Ctrl+B")));
+    m_changePasswordAction =
+        makeAction(this, QStringLiteral("Alterar senha..."), QStringLiteral("changePasswordAction"),
+                   QKeySequence(QStringLiteral("Ctrl+P")));
     m_unlockAction = makeAction(this, QStringLiteral("Desbloquear"), QStringLiteral("unlockAction"),
-                              QKeySequence(QStringLiteral("Ctrl+L")));
+                                QKeySequence(QStringLiteral("Ctrl+L")));
     m_lockAction = makeAction(this, QStringLiteral("Bloquear"), QStringLiteral("lockAction"),
-                            QKeySequence(QStringLiteral("Ctrl+Shift+L")));
-    m_newFolderAction = makeAction(this, QStringLiteral("Nova pasta..."),
-                                 QStringLiteral("newFolderAction"),
-                                 QKeySequence(QStringLiteral("Ctrl+Shift+N")));
+                              QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+    m_newFolderAction = makeAction(this, QStringLiteral("Nova pasta..."), QStringLiteral("newFolderAction"),
+                                   QKeySequence(QStringLiteral("Ctrl+Shift+N")));
     m_importAction = makeAction(this, QStringLiteral("Importar..."), QStringLiteral("importAction"),
-                              QKeySequence(QStringLiteral("Ctrl+I")));
+                                QKeySequence(QStringLiteral("Ctrl+I")));
     m_exportAction = makeAction(this, QStringLiteral("Exportar..."), QStringLiteral("exportAction"),
-                              QKeySequence(QStringLiteral("Ctrl+E")));
-    m_openAction = makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"),
-                            QKeySequence(Qt::Key_Return));
-    m_moveFileAction = makeAction(this, QStringLiteral("Mover para pasta..."),
-                                QStringLiteral("moveFileAction"));
-    m_renameFileAction = makeAction(this, QStringLiteral("Renomear arquivo..."),
-                                  QStringLiteral("renameFileAction"));
-    m_renameFolderAction = makeAction(this, QStringLiteral("Renomear pasta..."),
-                                    QStringLiteral("renameFolderAction"));
-    m_deleteFolderAction = makeAction(this, QStringLiteral("Excluir pasta vazia"),
-                                    QStringLiteral("deleteFolderAction"));
+                                QKeySequence(QStringLiteral("Ctrl+E")));
+    m_openAction =
+        makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"), QKeySequence(Qt::Key_Return));
+    m_moveFileAction =
+        makeAction(this, QStringLiteral("Mover para pasta..."), QStringLiteral("moveFileAction"));
+    m_renameFileAction =
+        makeAction(this, QStringLiteral("Renomear arquivo..."), QStringLiteral("renameFileAction"));
+    m_renameFolderAction =
+        makeAction(this, QStringLiteral("Renomear pasta..."), QStringLiteral("renameFolderAction"));
+    m_deleteFolderAction =
+        makeAction(this, QStringLiteral("Excluir pasta vazia"), QStringLiteral("deleteFolderAction"));
     m_deleteFileAction = makeAction(this, QStringLiteral("Excluir..."), QStringLiteral("deleteFileAction"),
-                                  QKeySequence(Qt::Key_Delete));
-    m_compactAction = makeAction(this, QStringLiteral("Compactar cofre..."),
-                               QStringLiteral("compactAction"), QKeySequence(Qt::Key_F6));
+                                    QKeySequence(Qt::Key_Delete));
+    m_compactAction = makeAction(this, QStringLiteral("Compactar cofre..."), QStringLiteral("compactAction"),
+                                 QKeySequence(Qt::Key_F6));
     m_helpAction = makeAction(this, QStringLiteral("Ajuda"), QStringLiteral("helpAction"));
     m_websiteAction = makeAction(this, QStringLiteral("Visitar a página oficial do Keldra"),
-                               QStringLiteral("websiteAction"));
+                                 QStringLiteral("websiteAction"));
     m_aboutAction = makeAction(this, QStringLiteral("Sobre o Keldra"), QStringLiteral("aboutAction"));
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("Arquivo"));
@@ -393,9 +387,9 @@ void MainWindow::onDriveDoubleClicked(const QString& rootPath)
 
 void MainWindow::chooseContainer()
 {
-    const QString chosen = DialogHooks::getOpenFileName(
-        this, QStringLiteral("Escolher container Keldra"), QString(),
-        QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)"));
+    const QString chosen =
+        DialogHooks::getOpenFileName(this, QStringLiteral("Escolher container Keldra"), QString(),
+                                     QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)"));
     if (chosen.isEmpty())
         return;
     m_containerPath = chosen;

@@ -33,8 +33,7 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     // Uses the given detector (may be null: detection unavailable).
-    explicit MainWindow(std::unique_ptr<Platform::DeviceManager> deviceManager,
-                        QWidget* parent = nullptr);
+    explicit MainWindow(std::unique_ptr<Platform::DeviceManager> deviceManager, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Central area for a screen's available size: 60 % of the width within
@@ -102,8 +101,7 @@ private:
 
     // Modal progress dialog (0..1000, no cancel button) shared by the long
     // commands; shown at once.
-    std::unique_ptr<QProgressDialog> createProgressDialog(const QString& title,
-                                                          const QString& label);
+    std::unique_ptr<QProgressDialog> createProgressDialog(const QString& title, const QString& label);
     static void finishProgressDialog(QProgressDialog& dialog);
     bool copyContainerTo(const QString& target);
     // Warns that a vault operation failed: the text for the vault's reason

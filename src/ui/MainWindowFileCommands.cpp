@@ -45,8 +45,8 @@ const QString kBadFileName =
 // Asks for a new name of the file or folder at `path`. Returns its new vault
 // path, or an empty string when the user cancelled or kept the name, or when a
 // refusal was already shown (bad name, clash in the folder).
-QString askRenameTarget(QWidget* parent, const QString& title, const QString& path, const QString& badNameMessage,
-                        const Core::SecureFileIndex& index)
+QString askRenameTarget(QWidget* parent, const QString& title, const QString& path,
+                        const QString& badNameMessage, const Core::SecureFileIndex& index)
 {
     const QString baseName = VaultPath::baseName(path);
     bool ok = false;
@@ -98,29 +98,32 @@ QList<Destination> moveDestinations(const Core::SecureFileIndex& index, const QS
 
 bool MainWindow::confirmExportOutsideVault(const QString& vaultPath) const
 {
-    return questionContinueCancel(const_cast<MainWindow*>(this), QStringLiteral("Exportar arquivo"),
-                                  QStringLiteral("Exportar %1 criará uma cópia descriptografada fora do cofre. "
-                                                 "Alterações feitas nessa cópia não voltam automaticamente "
-                                                 "para o Keldra.")
-                                      .arg(vaultPath));
+    return questionContinueCancel(
+        const_cast<MainWindow*>(this), QStringLiteral("Exportar arquivo"),
+        QStringLiteral("Exportar %1 criará uma cópia descriptografada fora do cofre. "
+                       "Alterações feitas nessa cópia não voltam automaticamente "
+                       "para o Keldra.")
+            .arg(vaultPath));
 }
 
 bool MainWindow::confirmDeleteVaultFile(const QString& vaultPath) const
 {
-    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Excluir arquivo"),
-                         QStringLiteral("Excluir %1 removerá o arquivo da lista do cofre.\n\nOs dados físicos "
-                                        "só serão liberados do container após executar Compactar cofre.")
-                             .arg(vaultPath));
+    return questionYesNo(
+        const_cast<MainWindow*>(this), QStringLiteral("Excluir arquivo"),
+        QStringLiteral("Excluir %1 removerá o arquivo da lista do cofre.\n\nOs dados físicos "
+                       "só serão liberados do container após executar Compactar cofre.")
+            .arg(vaultPath));
 }
 
 bool MainWindow::confirmCompactVault() const
 {
-    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Compactar cofre"),
-                         QStringLiteral("A compactação reconstruirá o container removendo fisicamente dados de "
-                                        "arquivos já excluídos.\n\nDurante a operação, será criado "
-                                        "temporariamente um container criptografado no disco local. Nenhum "
-                                        "arquivo descriptografado será gravado fora do cofre.\n\n"
-                                        "Deseja continuar?"));
+    return questionYesNo(
+        const_cast<MainWindow*>(this), QStringLiteral("Compactar cofre"),
+        QStringLiteral("A compactação reconstruirá o container removendo fisicamente dados de "
+                       "arquivos já excluídos.\n\nDurante a operação, será criado "
+                       "temporariamente um container criptografado no disco local. Nenhum "
+                       "arquivo descriptografado será gravado fora do cofre.\n\n"
+                       "Deseja continuar?"));
 }
 
 void MainWindow::exportSelectedFile()
@@ -162,7 +165,8 @@ void MainWindow::openSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
         return;
     }
-    DialogHooks::warning(this, kTitle, QStringLiteral("Não foi possível abrir o arquivo no aplicativo padrão."));
+    DialogHooks::warning(this, kTitle,
+                         QStringLiteral("Não foi possível abrir o arquivo no aplicativo padrão."));
     setStatusMessage(QStringLiteral("Falha ao abrir o arquivo."), StatusTimeout);
 }
 
@@ -303,7 +307,8 @@ void MainWindow::moveSelectedFile()
 
     const QString targetDirectory = choice->currentData().toString();
     if (indexHasItem(m_vaultManager.fileIndex(), VaultPath::join(targetDirectory, baseName))) {
-        DialogHooks::warning(this, title, QStringLiteral("Já existe um item com esse nome na pasta de destino."));
+        DialogHooks::warning(this, title,
+                             QStringLiteral("Já existe um item com esse nome na pasta de destino."));
         return;
     }
     // The vault takes the destination folder, not the file's new full path.

@@ -21,8 +21,9 @@ using Core::VaultPath;
 namespace {
 
 const QString kImportTitle = QStringLiteral("Importar arquivos");
-const QString kSpeedNote = QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
-                                          "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
+const QString kSpeedNote =
+    QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
+                   "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
 constexpr qint64 ImportReserve = 16 * 1024 * 1024;
 constexpr qint64 LowSpaceMargin = 128 * 1024 * 1024 - 1;
 constexpr qint64 FatFileLimit = Q_INT64_C(4294967296);
@@ -57,9 +58,9 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     for (const QString& file : files) {
         const QFileInfo info(file);
         if (!info.exists() || !info.isFile()) {
-            DialogHooks::warning(nullptr, kImportTitle,
-                                 QStringLiteral("O arquivo %1 não está disponível para importação.")
-                                     .arg(info.fileName()));
+            DialogHooks::warning(
+                nullptr, kImportTitle,
+                QStringLiteral("O arquivo %1 não está disponível para importação.").arg(info.fileName()));
             return false;
         }
         total += info.size();
@@ -69,8 +70,9 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     const QFileInfo container(m_containerPath);
     const StorageQuery::Volume volume = StorageQuery::volumeFor(container.absolutePath());
     if (!volume.ready) {
-        DialogHooks::warning(nullptr, kImportTitle,
-                             QStringLiteral("Não foi possível verificar o espaço livre da unidade do container."));
+        DialogHooks::warning(
+            nullptr, kImportTitle,
+            QStringLiteral("Não foi possível verificar o espaço livre da unidade do container."));
         return false;
     }
 
@@ -86,12 +88,12 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
         return false;
     }
     const qint64 remaining = available - required;
-    if (remaining <= LowSpaceMargin
-        && !questionYesNo(nullptr, QStringLiteral("Espaço livre reduzido"),
-                          QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
-                                         "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
-                                         "Deseja continuar?")
-                              .arg(formatFileSize(total), formatFileSize(remaining)))) {
+    if (remaining <= LowSpaceMargin &&
+        !questionYesNo(nullptr, QStringLiteral("Espaço livre reduzido"),
+                       QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
+                                      "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
+                                      "Deseja continuar?")
+                           .arg(formatFileSize(total), formatFileSize(remaining)))) {
         return false;
     }
 
@@ -112,9 +114,9 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
 
 bool MainWindow::confirmReplaceVaultFile(const QString& vaultPath) const
 {
-    return questionYesNo(const_cast<MainWindow*>(this), QStringLiteral("Substituir arquivo"),
-                         QStringLiteral("%1 já existe no cofre. Deseja substituir o arquivo protegido?")
-                             .arg(vaultPath));
+    return questionYesNo(
+        const_cast<MainWindow*>(this), QStringLiteral("Substituir arquivo"),
+        QStringLiteral("%1 já existe no cofre. Deseja substituir o arquivo protegido?").arg(vaultPath));
 }
 
 void MainWindow::importFiles()
@@ -142,8 +144,7 @@ void MainWindow::importFileList(const QStringList& files)
             QStringLiteral("Importando %1...\n\n%2").arg(VaultPath::baseName(vaultPath), kSpeedNote));
         QApplication::processEvents();
 
-        if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath)
-            && !confirmReplaceVaultFile(vaultPath))
+        if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath) && !confirmReplaceVaultFile(vaultPath))
             continue;
 
         QProgressDialog* dialog = progress.get();

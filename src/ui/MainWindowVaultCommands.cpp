@@ -36,8 +36,8 @@ using Core::wipe;
 QByteArray MainWindow::requestPassword(const QString& title) const
 {
     bool ok = false;
-    QString text = DialogHooks::getText(nullptr, title, QStringLiteral("Senha:"), QLineEdit::Password,
-                                        QString(), &ok);
+    QString text =
+        DialogHooks::getText(nullptr, title, QStringLiteral("Senha:"), QLineEdit::Password, QString(), &ok);
     QByteArray password = ok ? text.toUtf8() : QByteArray();
     text.fill(QLatin1Char(' '));
     return password;
@@ -63,15 +63,15 @@ QByteArray MainWindow::requestNewVaultPassword() const
     }
     if (!Core::PasswordRules::longEnoughForNewVault(first)) {
         wipe(first);
-        DialogHooks::warning(nullptr, QStringLiteral("Keldra"),
-                             QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
+        DialogHooks::warning(
+            nullptr, QStringLiteral("Keldra"),
+            QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
         return QByteArray();
     }
     return first;
 }
 
-std::unique_ptr<QProgressDialog> MainWindow::createProgressDialog(const QString& title,
-                                                                  const QString& label)
+std::unique_ptr<QProgressDialog> MainWindow::createProgressDialog(const QString& title, const QString& label)
 {
     auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 1000, this);
     dialog->setWindowTitle(title);
@@ -161,7 +161,8 @@ void MainWindow::lockVault()
 void MainWindow::changeVaultPassword()
 {
     if (m_containerPath.isEmpty()) {
-        DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
+        DialogHooks::information(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Selecione um container primeiro."));
         return;
     }
     if (isUnlocked()) {
@@ -192,7 +193,8 @@ void MainWindow::changeVaultPassword()
 void MainWindow::backupContainer()
 {
     if (m_containerPath.isEmpty()) {
-        DialogHooks::information(this, QStringLiteral("Keldra"), QStringLiteral("Selecione um container primeiro."));
+        DialogHooks::information(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Selecione um container primeiro."));
         return;
     }
     if (isUnlocked()) {
@@ -202,16 +204,17 @@ void MainWindow::backupContainer()
     }
     const QFileInfo container(m_containerPath);
     if (!container.exists() || !container.isFile()) {
-        DialogHooks::warning(this, kBackupTitle, QStringLiteral("O arquivo do container não foi encontrado."));
+        DialogHooks::warning(this, kBackupTitle,
+                             QStringLiteral("O arquivo do container não foi encontrado."));
         return;
     }
 
-    const QString proposed = QDir(QDir::homePath())
-                                 .filePath(QStringLiteral("keldra_backup_%1.kldr")
-                                               .arg(QDateTime::currentDateTime().toString(
-                                                   QStringLiteral("yyyy-MM-dd_HHmm"))));
-    const QString target = DialogHooks::getSaveFileName(
-        this, QStringLiteral("Fazer backup do container"), proposed, kContainerFilter);
+    const QString proposed =
+        QDir(QDir::homePath())
+            .filePath(QStringLiteral("keldra_backup_%1.kldr")
+                          .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmm"))));
+    const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Fazer backup do container"),
+                                                        proposed, kContainerFilter);
     if (target.isEmpty())
         return;
     if (QFileInfo(target).absoluteFilePath() == container.absoluteFilePath()) {
@@ -238,19 +241,23 @@ bool MainWindow::copyContainerTo(const QString& target)
 {
     // A header change torn by a crash is rolled back first: a backup must be a whole vault.
     QFile source(m_containerPath);
-    if (!Keldra::Core::ContainerRecovery::recover(m_containerPath).ok() || !source.open(QIODevice::ReadOnly)) {
-        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível abrir o container para backup."));
+    if (!Keldra::Core::ContainerRecovery::recover(m_containerPath).ok() ||
+        !source.open(QIODevice::ReadOnly)) {
+        DialogHooks::warning(this, kBackupTitle,
+                             QStringLiteral("Não foi possível abrir o container para backup."));
         return false;
     }
     QSaveFile output(target);
     if (!output.open(QIODevice::WriteOnly)) {
-        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível criar o arquivo de backup."));
+        DialogHooks::warning(this, kBackupTitle,
+                             QStringLiteral("Não foi possível criar o arquivo de backup."));
         return false;
     }
 
     std::unique_ptr<QProgressDialog> progress = createProgressDialog(
         kBackupTitle,
-        QStringLiteral("Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre."));
+        QStringLiteral(
+            "Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre."));
     const qint64 total = source.size();
     qint64 copied = 0;
     bool succeeded = false;

@@ -80,8 +80,8 @@ void VaultBrowser::buildTable()
     m_vaultTable = new QTableWidget(0, 5, this);
     m_vaultTable->setObjectName(QStringLiteral("vaultTable"));
     m_vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
-                                           QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
-                                           QStringLiteral("Modificado em")});
+                                             QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
+                                             QStringLiteral("Modificado em")});
     m_vaultTable->setMinimumHeight(220);
     m_vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
     m_vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -153,9 +153,9 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
     sortVaultRows(files, m_sortColumn, m_sortOrder);
     for (const Core::VaultFileEntry& file : files) {
         appendRow(m_vaultTable, VaultTableItemKind::File, file.vaultPath,
-                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath), VaultPath::baseName(file.vaultPath),
-                  formatFileSize(file.sizeBytes), fileTypeLabel(file.vaultPath),
-                  formatFileDate(file.lastModifiedUtc));
+                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath),
+                  VaultPath::baseName(file.vaultPath), formatFileSize(file.sizeBytes),
+                  fileTypeLabel(file.vaultPath), formatFileDate(file.lastModifiedUtc));
     }
 
     m_vaultTable->clearSelection();

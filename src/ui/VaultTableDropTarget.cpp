@@ -9,9 +9,7 @@ namespace Keldra::UI {
 
 VaultTableDropTarget::VaultTableDropTarget(QAbstractScrollArea* view, std::function<bool()> accepting,
                                            std::function<void(const QStringList&)> dropped)
-    : QObject(view)
-    , m_accepting(std::move(accepting))
-    , m_dropped(std::move(dropped))
+    : QObject(view), m_accepting(std::move(accepting)), m_dropped(std::move(dropped))
 {
     // Drag events reach the viewport; filtering there keeps the table's own
     // item drag-and-drop out of the way.
@@ -41,8 +39,8 @@ bool VaultTableDropTarget::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragMove: {
         auto* drag = static_cast<QDropEvent*>(event);
         // Copy, never move: the file manager must not delete the originals.
-        if (m_accepting() && (drag->possibleActions() & Qt::CopyAction)
-            && !localPaths(drag->mimeData()).isEmpty()) {
+        if (m_accepting() && (drag->possibleActions() & Qt::CopyAction) &&
+            !localPaths(drag->mimeData()).isEmpty()) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {

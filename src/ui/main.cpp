@@ -1,6 +1,6 @@
-#include "vault/AllocatorTuning.h"
 #include "KeldraVersion.h"
 #include "MainWindow.h"
+#include "vault/AllocatorTuning.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -19,8 +19,7 @@ int main(int argc, char* argv[])
     // Every text of the window is Portuguese; Qt's own dialogs and buttons
     // (file dialogs, "OK"/"Cancel") follow when the translation is installed.
     QTranslator qtTranslator;
-    if (qtTranslator.load(QStringLiteral("qtbase_pt_BR"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtTranslator.load(QStringLiteral("qtbase_pt_BR"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 
     Keldra::UI::MainWindow window;

@@ -16,9 +16,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -29,7 +29,8 @@ using namespace TestSupport;
 
 namespace {
 
-struct Run {
+struct Run
+{
     int code = -1;
     QByteArray out;
     QByteArray err;
@@ -44,7 +45,8 @@ QByteArray sha256Hex(const QByteArray& bytes)
 
 } // namespace
 
-class CliVaultTest : public QObject {
+class CliVaultTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -144,12 +146,32 @@ void CliVaultTest::commandsRoundTrip()
     QVERIFY(writeFile(path(QStringLiteral("larger.bin")), larger));
     const QByteArray pw = Password + '\n';
 
-    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("small.txt"), QStringLiteral("Docs/nota.txt")}, pw).code, 0);
-    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("larger.bin"), QStringLiteral("dados.bin")}, pw).code, 0);
+    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("small.txt"),
+                  QStringLiteral("Docs/nota.txt")},
+                 pw)
+                 .code,
+             0);
+    QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("larger.bin"),
+                  QStringLiteral("dados.bin")},
+                 pw)
+                 .code,
+             0);
     QCOMPARE(cli({QStringLiteral("mkdir"), m_container, QStringLiteral("Arquivo/2024")}, pw).code, 0);
-    QCOMPARE(cli({QStringLiteral("mv"), m_container, QStringLiteral("dados.bin"), QStringLiteral("Arquivo/2024")}, pw).code, 0);
-    QCOMPARE(cli({QStringLiteral("rename"), m_container, QStringLiteral("docs/NOTA.txt"), QStringLiteral("Docs/lembrete.txt")}, pw).code, 0);
-    QCOMPARE(cli({QStringLiteral("renamedir"), m_container, QStringLiteral("Arquivo"), QStringLiteral("Antigo")}, pw).code, 0);
+    QCOMPARE(
+        cli({QStringLiteral("mv"), m_container, QStringLiteral("dados.bin"), QStringLiteral("Arquivo/2024")},
+            pw)
+            .code,
+        0);
+    QCOMPARE(cli({QStringLiteral("rename"), m_container, QStringLiteral("docs/NOTA.txt"),
+                  QStringLiteral("Docs/lembrete.txt")},
+                 pw)
+                 .code,
+             0);
+    QCOMPARE(
+        cli({QStringLiteral("renamedir"), m_container, QStringLiteral("Arquivo"), QStringLiteral("Antigo")},
+            pw)
+            .code,
+        0);
     QCOMPARE(cli({QStringLiteral("mkdir"), m_container, QStringLiteral("Vazia")}, pw).code, 0);
     QCOMPARE(cli({QStringLiteral("rmdir"), m_container, QStringLiteral("Vazia")}, pw).code, 0);
 
@@ -163,15 +185,20 @@ void CliVaultTest::commandsRoundTrip()
     const QByteArray expected = "d Docs\n"
                                 "d Antigo\n"
                                 "d Antigo/2024\n"
-                                "f "
-        + QByteArray::number(small.size()) + ' ' + sha256Hex(small) + " Docs/lembrete.txt\n"
-        + "f " + QByteArray::number(larger.size()) + ' ' + sha256Hex(larger) + " Antigo/2024/dados.bin\n";
+                                "f " +
+                                QByteArray::number(small.size()) + ' ' + sha256Hex(small) +
+                                " Docs/lembrete.txt\n" + "f " + QByteArray::number(larger.size()) + ' ' +
+                                sha256Hex(larger) + " Antigo/2024/dados.bin\n";
     QCOMPARE(listed.out, expected);
 
     const QString out = path(QStringLiteral("exported.bin"));
-    QCOMPARE(cli({QStringLiteral("export"), m_container, QStringLiteral("antigo/2024/DADOS.bin"), out}, pw).code, 0);
+    QCOMPARE(
+        cli({QStringLiteral("export"), m_container, QStringLiteral("antigo/2024/DADOS.bin"), out}, pw).code,
+        0);
     QCOMPARE(readFile(out), larger);
-    const Run missing = cli({QStringLiteral("export"), m_container, QStringLiteral("nada.txt"), path(QStringLiteral("nada"))}, pw);
+    const Run missing =
+        cli({QStringLiteral("export"), m_container, QStringLiteral("nada.txt"), path(QStringLiteral("nada"))},
+            pw);
     QCOMPARE(missing.code, 1);
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("nada"))));
 
@@ -193,11 +220,14 @@ void CliVaultTest::containerReadableWithoutVaultManager()
     QCOMPARE(bytes.at(27), '\n');
     const qint64 headerLength = bytes.mid(7, 20).toLongLong();
     QVERIFY(headerLength > 0);
-    const QJsonObject header = QJsonDocument::fromJson(bytes.mid(28, static_cast<int>(headerLength))).object();
+    const QJsonObject header =
+        QJsonDocument::fromJson(bytes.mid(28, static_cast<int>(headerLength))).object();
     QCOMPARE(header.value(QStringLiteral("magic")).toString(), QStringLiteral("KELDRA"));
     QCOMPARE(header.value(QStringLiteral("formatVersion")).toInt(), 3);
     const QJsonObject crypto = header.value(QStringLiteral("crypto")).toObject();
-    const auto bin = [&](const char* key) { return QByteArray::fromBase64(crypto.value(QLatin1String(key)).toString().toLatin1()); };
+    const auto bin = [&](const char* key) {
+        return QByteArray::fromBase64(crypto.value(QLatin1String(key)).toString().toLatin1());
+    };
     QCOMPARE(crypto.value(QStringLiteral("authTag")).toString(), QString());
 
     CryptoManager cryptoManager;
@@ -207,15 +237,18 @@ void CliVaultTest::containerReadableWithoutVaultManager()
     params.iterations = crypto.value(QStringLiteral("kdfIterations")).toInt();
     const QByteArray derived = cryptoManager.deriveKey(Password, params);
     const QByteArray cipherName = crypto.value(QStringLiteral("cipher")).toString().toUtf8();
-    const QByteArray masterData = "KELDRA|master-key|3|" + cipherName + "|Argon2id|0|" + bin("salt") + '|' + bin("nonce");
-    const QByteArray master = cryptoManager.decrypt(bin("encryptedMasterKey"), derived.left(32), bin("nonce"), masterData);
+    const QByteArray masterData =
+        "KELDRA|master-key|3|" + cipherName + "|Argon2id|0|" + bin("salt") + '|' + bin("nonce");
+    const QByteArray master =
+        cryptoManager.decrypt(bin("encryptedMasterKey"), derived.left(32), bin("nonce"), masterData);
     QCOMPARE(master.size(), 64);
 
     const QByteArray indexData = "KELDRA|index|3|" + cipherName + '|' + bin("payloadNonce");
     const QByteArray indexJson = cryptoManager.decrypt(
-        QByteArray::fromBase64(header.value(QStringLiteral("encryptedIndex")).toString().toLatin1()), master.left(32),
-        bin("payloadNonce"), indexData);
-    const QJsonArray files = QJsonDocument::fromJson(indexJson).object().value(QStringLiteral("files")).toArray();
+        QByteArray::fromBase64(header.value(QStringLiteral("encryptedIndex")).toString().toLatin1()),
+        master.left(32), bin("payloadNonce"), indexData);
+    const QJsonArray files =
+        QJsonDocument::fromJson(indexJson).object().value(QStringLiteral("files")).toArray();
     QCOMPARE(files.size(), 1);
     const QJsonObject file = files.first().toObject();
     QCOMPARE(file.value(QStringLiteral("vaultPath")).toString(), QStringLiteral("Antigo/2024/dados.bin"));
@@ -227,9 +260,10 @@ void CliVaultTest::containerReadableWithoutVaultManager()
         const QJsonObject block = value.toObject();
         QCOMPARE(block.value(QStringLiteral("offset")).toInteger(), offset); // packed by compaction
         const qint64 size = block.value(QStringLiteral("encryptedSize")).toInteger();
-        plain += cryptoManager.decrypt(bytes.mid(static_cast<int>(offset), static_cast<int>(size)), master.left(32),
-                                       QByteArray::fromBase64(block.value(QStringLiteral("nonce")).toString().toLatin1()),
-                                       "KELDRA|file-block|3");
+        plain += cryptoManager.decrypt(
+            bytes.mid(static_cast<int>(offset), static_cast<int>(size)), master.left(32),
+            QByteArray::fromBase64(block.value(QStringLiteral("nonce")).toString().toLatin1()),
+            "KELDRA|file-block|3");
         offset += size;
     }
     QCOMPARE(offset, qint64(bytes.size()));
@@ -246,12 +280,14 @@ void CliVaultTest::wrongPasswordAndPasswordChange()
     QCOMPARE(wrong.code, 1);
     QVERIFY(wrong.out.isEmpty());
     QCOMPARE(QString::fromUtf8(wrong.err).trimmed(),
-             QStringLiteral("Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
+             QStringLiteral(
+                 "Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
 
     const QByteArray before = readFile(copy);
     const Run shortNew = cli({QStringLiteral("passwd"), copy}, Password + "\ncurta\n");
     QCOMPARE(shortNew.code, 1);
-    QCOMPARE(QString::fromUtf8(shortNew.err).trimmed(), QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
+    QCOMPARE(QString::fromUtf8(shortNew.err).trimmed(),
+             QStringLiteral("Use uma nova senha com pelo menos 10 caracteres."));
     // A change counts characters: five two-byte letters are too short.
     QCOMPARE(cli({QStringLiteral("passwd"), copy}, Password + "\nááááá\n").code, 1);
     QCOMPARE(readFile(copy), before);
@@ -299,16 +335,20 @@ void CliVaultTest::legacyContainerIsReadable()
     params.salt = salt;
     params.iterations = iterations;
     const QByteArray derived = crypto.deriveKey(Password, params);
-    const QByteArray wrapped = crypto.encrypt(master, derived.left(32), nonce,
-                                              "KELDRA|master-key|3|XChaCha20-Poly1305|PBKDF2|3000|" + salt + '|' + nonce);
+    const QByteArray wrapped =
+        crypto.encrypt(master, derived.left(32), nonce,
+                       "KELDRA|master-key|3|XChaCha20-Poly1305|PBKDF2|3000|" + salt + '|' + nonce);
     const QByteArray content = "arquivo antigo";
     const QByteArray blockNonce = crypto.generateNonce(24);
     const QByteArray block = crypto.encrypt(content, master.left(32), blockNonce, "KELDRA|file-block|3");
-    const QByteArray indexJson = QByteArrayLiteral("{\"directories\":[],\"files\":[{\"blocks\":[{\"encryptedSize\":")
-        + QByteArray::number(block.size()) + ",\"nonce\":\"" + blockNonce.toBase64() + "\",\"offset\":8388636,\"plainSize\":"
-        + QByteArray::number(content.size()) + "}],\"id\":\"4b8e2d9c-0a6f-4c39-9d0e-3c1f5a7b2e11\","
-        "\"lastModifiedUtc\":\"2020-01-02T03:04:05.006Z\",\"sha256\":\"" + sha256Hex(content) + "\",\"sizeBytes\":"
-        + QByteArray::number(content.size()) + ",\"vaultPath\":\"velho.txt\"}],\"formatVersion\":1}";
+    const QByteArray indexJson =
+        QByteArrayLiteral("{\"directories\":[],\"files\":[{\"blocks\":[{\"encryptedSize\":") +
+        QByteArray::number(block.size()) + ",\"nonce\":\"" + blockNonce.toBase64() +
+        "\",\"offset\":8388636,\"plainSize\":" + QByteArray::number(content.size()) +
+        "}],\"id\":\"4b8e2d9c-0a6f-4c39-9d0e-3c1f5a7b2e11\","
+        "\"lastModifiedUtc\":\"2020-01-02T03:04:05.006Z\",\"sha256\":\"" +
+        sha256Hex(content) + "\",\"sizeBytes\":" + QByteArray::number(content.size()) +
+        ",\"vaultPath\":\"velho.txt\"}],\"formatVersion\":1}";
     const QByteArray encryptedIndex = crypto.encrypt(indexJson, master.left(32), payloadNonce,
                                                      "KELDRA|index|3|XChaCha20-Poly1305|" + payloadNonce);
     QJsonObject cryptoObject{{QStringLiteral("kdf"), QStringLiteral("PBKDF2")},
@@ -331,10 +371,12 @@ void CliVaultTest::legacyContainerIsReadable()
 
     const Run listed = cli({QStringLiteral("ls"), legacy}, Password + '\n');
     QCOMPARE(listed.code, 0);
-    QCOMPARE(listed.out, "f " + QByteArray::number(content.size()) + ' ' + sha256Hex(content) + " velho.txt\n");
+    QCOMPARE(listed.out,
+             "f " + QByteArray::number(content.size()) + ' ' + sha256Hex(content) + " velho.txt\n");
     QCOMPARE(cli({QStringLiteral("verify"), legacy}, Password + '\n').code, 0);
     const QString out = path(QStringLiteral("velho.txt"));
-    QCOMPARE(cli({QStringLiteral("export"), legacy, QStringLiteral("velho.txt"), out}, Password + '\n').code, 0);
+    QCOMPARE(cli({QStringLiteral("export"), legacy, QStringLiteral("velho.txt"), out}, Password + '\n').code,
+             0);
     QCOMPARE(readFile(out), content);
 }
 

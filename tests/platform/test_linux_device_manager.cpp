@@ -39,7 +39,9 @@ public:
     void symlink(const QString& target, const QString& absoluteLink)
     {
         QDir().mkpath(QFileInfo(path(absoluteLink)).path());
-        QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path(absoluteLink)).constData()), 0);
+        QCOMPARE(::symlink(QFile::encodeName(target).constData(),
+                           QFile::encodeName(path(absoluteLink)).constData()),
+                 0);
     }
 
     void mkdir(const QString& absolute) { QVERIFY(QDir().mkpath(path(absolute))); }
@@ -54,7 +56,8 @@ public:
         writeFile(disk + QStringLiteral("/removable"), removable ? "1\n" : "0\n");
         writeFile(disk + QStringLiteral("/size"), size + '\n');
         writeFile(hostPath + QStringLiteral("/type"), scsiType + '\n');
-        symlink(blockDir.isEmpty() ? QStringLiteral("..") : QStringLiteral("../.."), disk + QStringLiteral("/device"));
+        symlink(blockDir.isEmpty() ? QStringLiteral("..") : QStringLiteral("../.."),
+                disk + QStringLiteral("/device"));
         mkdir(disk + QStringLiteral("/queue"));
         symlink(QStringLiteral("../..") + disk.mid(4), QStringLiteral("/sys/class/block/") + name);
         writeFile(QStringLiteral("/dev/") + name, QByteArray());
@@ -72,7 +75,8 @@ public:
                     const QByteArray& scsiType = "0", const QByteArray& size = "30031872")
     {
         const int port = ++m_usbPorts;
-        addDisk(QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb2/2-%1/2-%1:1.0/host%1/target%1:0:0/%1:0:0:0")
+        addDisk(QStringLiteral(
+                    "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-%1/2-%1:1.0/host%1/target%1:0:0/%1:0:0:0")
                     .arg(port),
                 name, partitions, removable, scsiType, QStringLiteral("/block"), size);
     }
@@ -86,8 +90,8 @@ public:
     // NVMe namespaces sit below the controller, with no "block" directory in the path.
     void addNvmeDisk(const QString& name, const QStringList& partitions)
     {
-        addDisk(QStringLiteral("/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0"), name, partitions,
-                false, "0", QString());
+        addDisk(QStringLiteral("/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0"), name,
+                partitions, false, "0", QString());
     }
 
     void addLabel(const QString& label, const QString& deviceName)
@@ -95,9 +99,13 @@ public:
         symlink(QStringLiteral("../../") + deviceName, QStringLiteral("/dev/disk/by-label/") + label);
     }
 
-    void setMountInfo(const QStringList& lines) { writeFile(QStringLiteral("/proc/self/mountinfo"), lines.join(QLatin1Char('\n')).toUtf8() + '\n'); }
+    void setMountInfo(const QStringList& lines)
+    {
+        writeFile(QStringLiteral("/proc/self/mountinfo"), lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+    }
 
-    static QString mountLine(int id, const QString& escapedMountPoint, const QString& source, const QString& fsType)
+    static QString mountLine(int id, const QString& escapedMountPoint, const QString& source,
+                             const QString& fsType)
     {
         return QStringLiteral("%1 29 8:17 / %2 rw,nosuid,nodev,relatime shared:%1 - %3 %4 rw,uid=1000")
             .arg(id)
@@ -187,11 +195,13 @@ void TestLinuxDeviceManager::usbStickWithMountedPartitionIsListedOnce()
     fake.addLabel(QStringLiteral("PENDRIVE"), QStringLiteral("sdb1"));
     const QString mountPoint = QStringLiteral("/media/alice/PENDRIVE");
     fake.mkdir(mountPoint);
-    fake.setMountInfo({FakeSystem::mountLine(40, mountPoint, QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"))});
+    fake.setMountInfo(
+        {FakeSystem::mountLine(40, mountPoint, QStringLiteral("/dev/sdb1"), QStringLiteral("vfat"))});
     if (reportedByQt)
         fake.volumes = {volume("/dev/sdb1", mountPoint, "vfat", QStringLiteral("PENDRIVE"))};
     else
-        fake.storages.insert(mountPoint, volume("/dev/sdb1", mountPoint, "msdos", QStringLiteral("PENDRIVE")));
+        fake.storages.insert(mountPoint,
+                             volume("/dev/sdb1", mountPoint, "msdos", QStringLiteral("PENDRIVE")));
 
     const QList<UsbDevice> devices = fake.detect();
     QCOMPARE(devices.size(), 1);
@@ -201,7 +211,7 @@ void TestLinuxDeviceManager::usbStickWithMountedPartitionIsListedOnce()
     QCOMPARE(stick.rootPath, mountPoint);
     QCOMPARE(stick.displayName, QStringLiteral("PENDRIVE"));
     QCOMPARE(stick.fileSystemType, QStringLiteral("vfat")); // mountinfo's type wins over the storage's
-    QVERIFY(stick.removable); // the flag lives on the disk, not the partition
+    QVERIFY(stick.removable);                               // the flag lives on the disk, not the partition
     QVERIFY(stick.mounted);
 }
 
@@ -216,8 +226,8 @@ void TestLinuxDeviceManager::mountInfoEscapesAndBrokenLines()
         QStringLiteral("42 29 8:17 / /x rw - vfat"),        // too few source fields
         FakeSystem::mountLine(43, QStringLiteral("/media/alice/MY\\040DISK"), QStringLiteral("/dev/sdb1"),
                               QStringLiteral("exfat")),
-        FakeSystem::mountLine(44, QStringLiteral("/mnt/back\\134040slash\\011tab"), QStringLiteral("/dev/sdc1"),
-                              QString()),
+        FakeSystem::mountLine(44, QStringLiteral("/mnt/back\\134040slash\\011tab"),
+                              QStringLiteral("/dev/sdc1"), QString()),
     });
     // Nothing known about the first mount point; the second is found with a reported type.
     fake.storages.insert(QStringLiteral("/mnt/back\\040slash\ttab"),
@@ -240,11 +250,12 @@ void TestLinuxDeviceManager::bindMountIsListedTwiceByMountedVolumes()
     FakeSystem fake;
     fake.addUsbDisk(QStringLiteral("sdb"), {QStringLiteral("sdb1")});
     fake.addUsbDisk(QStringLiteral("sdc"), {QStringLiteral("sdc1")});
-    fake.volumes = {volume("/dev/sdb1", QStringLiteral("/media/alice/DADOS"), "vfat", QStringLiteral("DADOS")),
-                    volume("/dev/sdb1", QStringLiteral("/srv/dados")),
-                    volume("/dev/sdb1", QStringLiteral("/srv/dados"))}; // the same root only once
-    fake.setMountInfo({FakeSystem::mountLine(40, QStringLiteral("/media/alice/DADOS"), QStringLiteral("/dev/sdb1"),
-                                             QStringLiteral("vfat")),
+    fake.volumes = {
+        volume("/dev/sdb1", QStringLiteral("/media/alice/DADOS"), "vfat", QStringLiteral("DADOS")),
+        volume("/dev/sdb1", QStringLiteral("/srv/dados")),
+        volume("/dev/sdb1", QStringLiteral("/srv/dados"))}; // the same root only once
+    fake.setMountInfo({FakeSystem::mountLine(40, QStringLiteral("/media/alice/DADOS"),
+                                             QStringLiteral("/dev/sdb1"), QStringLiteral("vfat")),
                        FakeSystem::mountLine(41, QStringLiteral("/srv/other"), QStringLiteral("/dev/sdb1"),
                                              QStringLiteral("vfat")),
                        // Another stick mounted over a directory already listed: that root is taken.
@@ -252,22 +263,25 @@ void TestLinuxDeviceManager::bindMountIsListedTwiceByMountedVolumes()
                                              QStringLiteral("vfat"))});
 
     const QList<UsbDevice> devices = fake.detect();
-    QCOMPARE(ids(devices), QStringList({QStringLiteral("/dev/sdb1:/media/alice/DADOS"),
-                                        QStringLiteral("/dev/sdb1:/srv/dados"), QStringLiteral("/dev/sdc1")}));
+    QCOMPARE(ids(devices),
+             QStringList({QStringLiteral("/dev/sdb1:/media/alice/DADOS"),
+                          QStringLiteral("/dev/sdb1:/srv/dados"), QStringLiteral("/dev/sdc1")}));
     QCOMPARE(devices[1].displayName, QStringLiteral("dados"));
 }
 
 void TestLinuxDeviceManager::unmountedDevicesFromSysfs()
 {
     FakeSystem fake;
-    fake.addUsbDisk(QStringLiteral("sdc"), {}, false);                                // partitionless
-    fake.addUsbDisk(QStringLiteral("sdd"), {QStringLiteral("sdd1"), QStringLiteral("sdd2")}); // two partitions
+    fake.addUsbDisk(QStringLiteral("sdc"), {}, false); // partitionless
+    fake.addUsbDisk(QStringLiteral("sdd"),
+                    {QStringLiteral("sdd1"), QStringLiteral("sdd2")}); // two partitions
     fake.addLabel(QStringLiteral("BACKUP"), QStringLiteral("sdd2"));
     fake.mkdir(QStringLiteral("/media/alice/sdd1")); // the kernel name stands in for a missing label
     fake.setMountInfo({});
 
     QList<UsbDevice> devices = fake.detect();
-    std::sort(devices.begin(), devices.end(), [](const UsbDevice& a, const UsbDevice& b) { return a.id < b.id; });
+    std::sort(devices.begin(), devices.end(),
+              [](const UsbDevice& a, const UsbDevice& b) { return a.id < b.id; });
     QCOMPARE(ids(devices), QStringList({QStringLiteral("/dev/sdc"), QStringLiteral("/dev/sdd1"),
                                         QStringLiteral("/dev/sdd2")}));
 
@@ -299,7 +313,8 @@ void TestLinuxDeviceManager::labelledPartitionMountDirectory_data()
 
     const QString media = QStringLiteral("/media/alice/DADOS");
     QTest::newRow("no directory") << QByteArray("alice") << QByteArray("alice") << QStringList() << QString();
-    QTest::newRow("media of user") << QByteArray("alice") << QByteArray("alice") << QStringList{media} << media;
+    QTest::newRow("media of user") << QByteArray("alice") << QByteArray("alice") << QStringList{media}
+                                   << media;
     QTest::newRow("run media") << QByteArray("alice") << QByteArray()
                                << QStringList{QStringLiteral("/run/media/alice/DADOS")}
                                << QStringLiteral("/run/media/alice/DADOS");
@@ -307,18 +322,20 @@ void TestLinuxDeviceManager::labelledPartitionMountDirectory_data()
         << QByteArray("alice") << QByteArray("bob")
         << QStringList{QStringLiteral("/run/media/alice/DADOS"), QStringLiteral("/media/bob/DADOS")}
         << QStringLiteral("/media/bob/DADOS");
-    QTest::newRow("only logname set") << QByteArray() << QByteArray("bob")
-                                      << QStringList{QStringLiteral("/media/bob/DADOS")}
-                                      << QStringLiteral("/media/bob/DADOS");
+    QTest::newRow("only logname set")
+        << QByteArray() << QByteArray("bob") << QStringList{QStringLiteral("/media/bob/DADOS")}
+        << QStringLiteral("/media/bob/DADOS");
     QTest::newRow("mnt after media") << QByteArray("alice") << QByteArray("alice")
-                                     << QStringList{QStringLiteral("/mnt/DADOS"), QStringLiteral("/run/media/alice/DADOS")}
+                                     << QStringList{QStringLiteral("/mnt/DADOS"),
+                                                    QStringLiteral("/run/media/alice/DADOS")}
                                      << QStringLiteral("/run/media/alice/DADOS");
-    QTest::newRow("no user: only mnt") << QByteArray() << QByteArray()
-                                       << QStringList{media, QStringLiteral("/mnt/DADOS")}
-                                       << QStringLiteral("/mnt/DADOS");
+    QTest::newRow("no user: only mnt")
+        << QByteArray() << QByteArray() << QStringList{media, QStringLiteral("/mnt/DADOS")}
+        << QStringLiteral("/mnt/DADOS");
     QTest::newRow("no user and no mnt") << QByteArray() << QByteArray() << QStringList{media} << QString();
-    QTest::newRow("a file is not a directory") << QByteArray("alice") << QByteArray("alice")
-                                               << QStringList{QStringLiteral("file:/media/alice/DADOS")} << QString();
+    QTest::newRow("a file is not a directory")
+        << QByteArray("alice") << QByteArray("alice")
+        << QStringList{QStringLiteral("file:/media/alice/DADOS")} << QString();
 }
 
 void TestLinuxDeviceManager::labelledPartitionMountDirectory()
@@ -364,13 +381,14 @@ void TestLinuxDeviceManager::emptyCardReaderSlotIsNotListed()
 void TestLinuxDeviceManager::opticalAndInternalDisksAreNeverListed()
 {
     FakeSystem fake;
-    fake.addUsbDisk(QStringLiteral("sr0"), {}, true, "5");                     // USB DVD drive
-    fake.addUsbDisk(QStringLiteral("sr1"), {}, true, "5");                     // another, unmounted
+    fake.addUsbDisk(QStringLiteral("sr0"), {}, true, "5"); // USB DVD drive
+    fake.addUsbDisk(QStringLiteral("sr1"), {}, true, "5"); // another, unmounted
     fake.addSataDisk(QStringLiteral("sda"), {QStringLiteral("sda1"), QStringLiteral("sda2")}, true);
     fake.addSataDisk(QStringLiteral("sde"), {}, true);
     fake.addNvmeDisk(QStringLiteral("nvme0n1"), {QStringLiteral("nvme0n1p1"), QStringLiteral("nvme0n1p2")});
     fake.mkdir(QStringLiteral("/sys/devices/virtual/block/loop0"));
-    fake.symlink(QStringLiteral("../../devices/virtual/block/loop0"), QStringLiteral("/sys/class/block/loop0"));
+    fake.symlink(QStringLiteral("../../devices/virtual/block/loop0"),
+                 QStringLiteral("/sys/class/block/loop0"));
     fake.addLabel(QStringLiteral("WINDOWS"), QStringLiteral("sda2"));
     fake.mkdir(QStringLiteral("/media/alice/WINDOWS"));
     fake.volumes = {volume("/dev/sr0", QStringLiteral("/media/alice/CDROM"), "iso9660"),
@@ -379,14 +397,14 @@ void TestLinuxDeviceManager::opticalAndInternalDisksAreNeverListed()
                     volume("/dev/loop0", QStringLiteral("/snap/core/1"), "squashfs"),
                     volume("/dev/../sys", QStringLiteral("/weird"), "x"),
                     volume("tmpfs", QStringLiteral("/tmp"), "tmpfs")};
-    fake.setMountInfo({FakeSystem::mountLine(40, QStringLiteral("/media/alice/CDROM"), QStringLiteral("/dev/sr0"),
-                                             QStringLiteral("iso9660")),
-                       FakeSystem::mountLine(41, QStringLiteral("/boot"), QStringLiteral("/dev/nvme0n1p1"),
-                                             QStringLiteral("vfat")),
-                       FakeSystem::mountLine(42, QStringLiteral("/data"), QStringLiteral("/dev/sde"),
-                                             QStringLiteral("ext4")),
-                       FakeSystem::mountLine(43, QStringLiteral("/x"), QStringLiteral("/dev/.."),
-                                             QStringLiteral("ext4"))});
+    fake.setMountInfo(
+        {FakeSystem::mountLine(40, QStringLiteral("/media/alice/CDROM"), QStringLiteral("/dev/sr0"),
+                               QStringLiteral("iso9660")),
+         FakeSystem::mountLine(41, QStringLiteral("/boot"), QStringLiteral("/dev/nvme0n1p1"),
+                               QStringLiteral("vfat")),
+         FakeSystem::mountLine(42, QStringLiteral("/data"), QStringLiteral("/dev/sde"),
+                               QStringLiteral("ext4")),
+         FakeSystem::mountLine(43, QStringLiteral("/x"), QStringLiteral("/dev/.."), QStringLiteral("ext4"))});
 
     QCOMPARE(fake.detect(), QList<UsbDevice>());
 }
@@ -402,10 +420,10 @@ void TestLinuxDeviceManager::resultKeepsPassOrder()
     fake.addUsbDisk(QStringLiteral("sdb"), {});
     fake.volumes = {volume("/dev/sdz1", QStringLiteral("/media/alice/Z")),
                     volume("/dev/sdy1", QStringLiteral("/media/alice/Y"))};
-    fake.setMountInfo({FakeSystem::mountLine(40, QStringLiteral("/media/alice/Y"), QStringLiteral("/dev/sdy1"),
-                                             QStringLiteral("vfat")),
-                       FakeSystem::mountLine(41, QStringLiteral("/media/alice/X"), QStringLiteral("/dev/sdx1"),
-                                             QStringLiteral("vfat"))});
+    fake.setMountInfo({FakeSystem::mountLine(40, QStringLiteral("/media/alice/Y"),
+                                             QStringLiteral("/dev/sdy1"), QStringLiteral("vfat")),
+                       FakeSystem::mountLine(41, QStringLiteral("/media/alice/X"),
+                                             QStringLiteral("/dev/sdx1"), QStringLiteral("vfat"))});
 
     const QStringList found = ids(fake.detect());
     QCOMPARE(found.size(), 5);

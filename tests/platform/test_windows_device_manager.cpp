@@ -64,10 +64,7 @@ public:
         return true;
     }
 
-    void closeVolume(VolumeHandle volume) const override
-    {
-        QVERIFY(openHandles.erase(volume) == 1);
-    }
+    void closeVolume(VolumeHandle volume) const override { QVERIFY(openHandles.erase(volume) == 1); }
 
     bool volumeInformation(const std::wstring& rootPath, Win32VolumeInformation* info) const override
     {
@@ -159,16 +156,16 @@ void TestWindowsDeviceManager::skipsNonUsbAndUnreadableDrives()
     fake->drives[L'C'] = usbDrive(Win32VolumeApi::DriveFixed, L"SISTEMA", 0x2, L"NTFS");
     fake->drives[L'C'].busType = 11; // SATA
     fake->drives[L'D'] = usbDrive(Win32VolumeApi::DriveFixed, L"DADOS", 0x3, L"NTFS");
-    fake->drives[L'D'].busType = 17; // NVMe
-    fake->drives[L'E'] = usbDrive(5, L"DVD", 0x4, L"CDFS");          // optical, even on USB
-    fake->drives[L'G'] = usbDrive(4, L"REDE", 0x5, L"NTFS");         // network share
+    fake->drives[L'D'].busType = 17;                         // NVMe
+    fake->drives[L'E'] = usbDrive(5, L"DVD", 0x4, L"CDFS");  // optical, even on USB
+    fake->drives[L'G'] = usbDrive(4, L"REDE", 0x5, L"NTFS"); // network share
     fake->drives[L'H'] = usbDrive(Win32VolumeApi::DriveRemovable, L"", 0x6, L"");
-    fake->drives[L'H'].opens = false;                                 // reader without a card
+    fake->drives[L'H'].opens = false; // reader without a card
     fake->drives[L'I'] = usbDrive(Win32VolumeApi::DriveRemovable, L"SD", 0x7, L"FAT32");
-    fake->drives[L'I'].busType = 12;                                  // SD card reader on its own bus
+    fake->drives[L'I'].busType = 12; // SD card reader on its own bus
     fake->drives[L'L'] = usbDrive(Win32VolumeApi::DriveRemovable, L"X", 0x8, L"FAT32");
     fake->drives[L'L'].busQueryWorks = false;
-    fake->drives[L'M'] = usbDrive(6, L"RAM", 0x9, L"FAT");           // RAM disk
+    fake->drives[L'M'] = usbDrive(6, L"RAM", 0x9, L"FAT"); // RAM disk
     fake->drives[L'P'] = usbDrive(Win32VolumeApi::DriveRemovable, L"PEN", 0xA, L"FAT32");
 
     const QList<UsbDevice> devices = WindowsDeviceManager(fake).detectUsbDevices();

@@ -92,7 +92,7 @@ private slots:
     void exportAsksFirstAndWritesOnlyWhenConfirmed()
     {
         QVERIFY(m_window->vault().importFile(source(QStringLiteral("rel.txt"), "relatorio"),
-                                           QStringLiteral("rel.txt")));
+                                             QStringLiteral("rel.txt")));
         m_window->refreshVaultFiles();
         QVERIFY(selectRow(*m_window, QStringLiteral("rel.txt")));
         QVERIFY(m_window->findChild<QAction*>(QStringLiteral("exportAction"))->isEnabled());
@@ -124,7 +124,8 @@ private slots:
         // A destination that cannot be written, and the container itself, fail
         // without leaving plaintext behind or touching the vault.
         const QByteArray containerBefore = readFile(m_containerPath);
-        for (const QString& bad : {m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), m_containerPath}) {
+        for (const QString& bad :
+             {m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), m_containerPath}) {
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(bad);
             m_window->exportSelectedFile();
@@ -153,20 +154,23 @@ private slots:
         rename(QStringLiteral(" a.txt "));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
-        QCOMPARE(records[0].title + QLatin1Char('|') + records[0].text, QStringLiteral("Renomear arquivo|Novo nome:"));
+        QCOMPARE(records[0].title + QLatin1Char('|') + records[0].text,
+                 QStringLiteral("Renomear arquivo|Novo nome:"));
 
         // Clashes in any letter case, with itself, another file or a folder.
-        for (const QString& clash : {QStringLiteral("A.txt"), QStringLiteral("B.TXT"), QStringLiteral("pasta")})
+        for (const QString& clash :
+             {QStringLiteral("A.txt"), QStringLiteral("B.TXT"), QStringLiteral("pasta")})
             rename(clash);
         rename(QStringLiteral("sub/c.txt"));
         rename(QStringLiteral(".."));
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
-                 QStringList({"Já existe um item com esse nome nesta pasta.",
-                              "Já existe um item com esse nome nesta pasta.",
-                              "Já existe um item com esse nome nesta pasta.",
-                              "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.",
-                              "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo."}));
+                 QStringList(
+                     {"Já existe um item com esse nome nesta pasta.",
+                      "Já existe um item com esse nome nesta pasta.",
+                      "Já existe um item com esse nome nesta pasta.",
+                      "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.",
+                      "Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Renomear arquivo"});
         QCOMPARE(readFile(m_containerPath), before);
 
@@ -180,8 +184,10 @@ private slots:
     void moveOffersTheOtherFoldersAndGoesThereAndBack()
     {
         QVERIFY(m_window->vault().createDirectory(QStringLiteral("beta")));
-        QVERIFY(m_window->vault().importFile(source(QStringLiteral("m.txt"), "mover"), QStringLiteral("m.txt")));
-        QVERIFY(m_window->vault().importFile(source(QStringLiteral("M2.txt"), "x"), QStringLiteral("beta/M.TXT")));
+        QVERIFY(
+            m_window->vault().importFile(source(QStringLiteral("m.txt"), "mover"), QStringLiteral("m.txt")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("M2.txt"), "x"),
+                                             QStringLiteral("beta/M.TXT")));
         m_window->refreshVaultFiles();
 
         // From the root: no "Raiz", the folders sorted case-insensitively.
@@ -219,8 +225,9 @@ private slots:
         QCOMPARE(offered, QStringList({"Raiz", "beta"}));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("m.txt")));
         QVERIFY(!rowNames(*m_window).contains(QStringLiteral("m.txt")));
-        QCOMPARE(vaultContent(*m_window, QStringLiteral("m.txt"), m_workDir.filePath(QStringLiteral("m.out"))),
-                 QByteArray("mover"));
+        QCOMPARE(
+            vaultContent(*m_window, QStringLiteral("m.txt"), m_workDir.filePath(QStringLiteral("m.out"))),
+            QByteArray("mover"));
     }
 
     void moveWithNowhereToGo()
@@ -252,10 +259,11 @@ private slots:
         create(QStringLiteral(" .. "));
         create(QStringLiteral("   "));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Warning),
-                 QStringList({"Já existe um item com esse nome nesta pasta.",
-                              "Já existe um item com esse nome nesta pasta.",
-                              "Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."}));
+        QCOMPARE(
+            texts(records, Kind::Warning),
+            QStringList({"Já existe um item com esse nome nesta pasta.",
+                         "Já existe um item com esse nome nesta pasta.",
+                         "Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Nova pasta"});
 
         // Created inside the folder shown.
@@ -281,9 +289,10 @@ private slots:
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("BETA"));
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("a/b"));
         records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Warning),
-                 QStringList({"Já existe um item com esse nome nesta pasta.",
-                              "Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."}));
+        QCOMPARE(
+            texts(records, Kind::Warning),
+            QStringList({"Já existe um item com esse nome nesta pasta.",
+                         "Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."}));
         QCOMPARE(distinctTitles(records, Kind::Warning), QStringList{"Renomear pasta"});
         renameFolder(QStringLiteral("Pasta"), QStringLiteral("Documentos"));
         QCOMPARE(status(*m_window), QStringLiteral("Pasta renomeada."));
@@ -298,7 +307,8 @@ private slots:
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Question),
                  QStringList({"Excluir a pasta vazia Documentos?", "Excluir a pasta vazia Documentos?"}));
-        QCOMPARE(texts(records, Kind::Warning), QStringList{"A pasta não está vazia ou não pode ser excluída."});
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"A pasta não está vazia ou não pode ser excluída."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Excluir pasta"});
         QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Documentos")));
 
@@ -314,7 +324,7 @@ private slots:
     void deleteThenCompactKeepsTheOtherFiles()
     {
         QVERIFY(m_window->vault().importFile(source(QStringLiteral("grande.bin"), QByteArray(300000, 'g')),
-                                           QStringLiteral("grande.bin")));
+                                             QStringLiteral("grande.bin")));
         m_window->refreshVaultFiles();
         QVERIFY(selectRow(*m_window, QStringLiteral("grande.bin")));
         m_window->deleteSelectedFile();
@@ -324,9 +334,10 @@ private slots:
         m_window->deleteSelectedFile();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records[0].title, QStringLiteral("Excluir arquivo"));
-        QCOMPARE(records[0].text, QStringLiteral("Excluir grande.bin removerá o arquivo da lista do cofre.\n\n"
-                                                 "Os dados físicos só serão liberados do container após "
-                                                 "executar Compactar cofre."));
+        QCOMPARE(records[0].text,
+                 QStringLiteral("Excluir grande.bin removerá o arquivo da lista do cofre.\n\n"
+                                "Os dados físicos só serão liberados do container após "
+                                "executar Compactar cofre."));
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo excluído do cofre."));
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("grande.bin")));
 
@@ -350,7 +361,8 @@ private slots:
         QVERIFY(QFileInfo(m_containerPath).size() < sizeBefore - 300000);
         QCOMPARE(filePaths(*m_window), files);
         for (const QString& file : files)
-            QCOMPARE(vaultContent(*m_window, file, m_workDir.filePath(QStringLiteral("c.out"))), contents[file]);
+            QCOMPARE(vaultContent(*m_window, file, m_workDir.filePath(QStringLiteral("c.out"))),
+                     contents[file]);
     }
 
     // Last: it locks and unlocks the shared vault.
@@ -363,7 +375,7 @@ private slots:
             return launcherWorks;
         });
         QVERIFY(m_window->vault().importFile(source(QStringLiteral("nota.txt"), "original"),
-                                           QStringLiteral("nota.txt")));
+                                             QStringLiteral("nota.txt")));
         m_window->refreshVaultFiles();
 
         QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
@@ -392,7 +404,8 @@ private slots:
         QVERIFY(writeFile(copy, "editado no aplicativo"));
         QFile edited(copy);
         QVERIFY(edited.open(QIODevice::ReadWrite));
-        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        QVERIFY(
+            edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         edited.close();
 
         // Opening it again shows the edited copy; the edit is not thrown away.
@@ -406,8 +419,9 @@ private slots:
         QVERIFY(!QFile::exists(copy));
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
-        QCOMPARE(vaultContent(*m_window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
-                 QByteArray("editado no aplicativo"));
+        QCOMPARE(
+            vaultContent(*m_window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
+            QByteArray("editado no aplicativo"));
     }
 
     void fullDriveAndFullIndexSaySo()

@@ -11,11 +11,11 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
+#include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QScopeGuard>
-#include <QStorageInfo>
 #include <QUrl>
 
 #include <unistd.h>
@@ -85,8 +85,8 @@ bool run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
 }
 
 } // namespace
@@ -162,8 +162,8 @@ private slots:
         QStringList labels;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] {
-            if (auto* dialog = m_window->findChild<QProgressDialog*>(); dialog && dialog->isVisible()
-                && !labels.contains(dialog->labelText()))
+            if (auto* dialog = m_window->findChild<QProgressDialog*>();
+                dialog && dialog->isVisible() && !labels.contains(dialog->labelText()))
                 labels << dialog->labelText();
         });
         watcher.start(0);
@@ -186,8 +186,9 @@ private slots:
         QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b2"));
         QVERIFY(rowNames(*m_window).contains(QStringLiteral("grande.bin")));
 
-        const QString speed = QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
-                                             "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
+        const QString speed =
+            QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
+                           "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
         QVERIFY(labels.contains(QStringLiteral("Importando grande.bin...\n\n") + speed));
         QVERIFY(labels.contains(QStringLiteral("Importando Docs/grande.bin...\n%1 de %2\n\n%3")
                                     .arg(formatFileSize(16 * MiB), formatFileSize(17 * MiB), speed)));
@@ -206,7 +207,8 @@ private slots:
     {
         // A missing file stops everything before the first write.
         const QByteArray before = readFile(m_containerPath);
-        DialogHooks::queueFileNames({source(QStringLiteral("d.txt"), "d"), m_workDir.filePath(QStringLiteral("sumiu.txt"))});
+        DialogHooks::queueFileNames(
+            {source(QStringLiteral("d.txt"), "d"), m_workDir.filePath(QStringLiteral("sumiu.txt"))});
         m_window->importFiles();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
@@ -215,8 +217,8 @@ private slots:
         QCOMPARE(readFile(m_containerPath), before);
 
         // The container itself cannot be imported; the files around it can.
-        DialogHooks::queueFileNames({source(QStringLiteral("e.txt"), "e"), m_containerPath,
-                                     source(QStringLiteral("f.txt"), "f")});
+        DialogHooks::queueFileNames(
+            {source(QStringLiteral("e.txt"), "e"), m_containerPath, source(QStringLiteral("f.txt"), "f")});
         m_window->importFiles();
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning), QStringList{"Não foi possível importar keldra.kldr."});
@@ -249,7 +251,8 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         QVERIFY(m_window->confirmImportFitsStorage({gib}));
         records = DialogHooks::takeRecords();
-        QCOMPARE(titles(records, Kind::Question), QStringList({"Espaço livre reduzido", "Espaço livre reduzido"}));
+        QCOMPARE(titles(records, Kind::Question),
+                 QStringList({"Espaço livre reduzido", "Espaço livre reduzido"}));
         QCOMPARE(records[0].text,
                  QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
                                 "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
@@ -296,20 +299,21 @@ private slots:
         QVERIFY(!m_window->confirmImportFitsStorage({tooLarge}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList({"Limite do FAT32", "Limite do FAT32"}));
-        QCOMPARE(records[0].text,
-                 QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de arquivo do sistema "
-                                "FAT32 desta unidade.\n\nTamanho atual do container: %1\nArquivos "
-                                "selecionados: %2\n\nImporte menos arquivos, compacte o cofre ou use uma "
-                                "unidade formatada em exFAT ou NTFS.")
-                     .arg(formatFileSize(container), formatFileSize(fits + 1)));
+        QCOMPARE(
+            records[0].text,
+            QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de arquivo do sistema "
+                           "FAT32 desta unidade.\n\nTamanho atual do container: %1\nArquivos "
+                           "selecionados: %2\n\nImporte menos arquivos, compacte o cofre ou use uma "
+                           "unidade formatada em exFAT ou NTFS.")
+                .arg(formatFileSize(container), formatFileSize(fits + 1)));
 
         // Split over two files the tags count per file.
         const QString half = m_workDir.filePath(QStringLiteral("metade.bin"));
         QVERIFY(sparseFile(half, fits / 2));
         pretendDrive(64 * GiB, QStringLiteral("fat32"));
         QCOMPARE(m_window->confirmImportFitsStorage({half, half}),
-                 container + 2 * (fits / 2 + 16 * ((fits / 2 + 16 * MiB - 1) / (16 * MiB)))
-                     < Q_INT64_C(4294967296));
+                 container + 2 * (fits / 2 + 16 * ((fits / 2 + 16 * MiB - 1) / (16 * MiB))) <
+                     Q_INT64_C(4294967296));
         DialogHooks::takeRecords();
 
         pretendDrive(64 * GiB, QStringLiteral("exfat"));
@@ -329,7 +333,8 @@ private slots:
         QVERIFY(!dropOnTable(*m_window, {QStringLiteral("https://example.org/x.txt")}));
         QVERIFY(dropOnTable(*m_window, {g, folder}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Warning), QStringList{"Arraste apenas arquivos; pastas não são importadas."});
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"Arraste apenas arquivos; pastas não são importadas."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
 
@@ -400,8 +405,8 @@ private slots:
         QTimer filler;
         connect(&filler, &QTimer::timeout, this, [&] {
             auto* dialog = small->findChild<QProgressDialog*>();
-            if (dialog && dialog->labelText().startsWith(QStringLiteral("Substituindo container no USB"))
-                && !QFile::exists(fillerPath))
+            if (dialog && dialog->labelText().startsWith(QStringLiteral("Substituindo container no USB")) &&
+                !QFile::exists(fillerPath))
                 fillDrive(fillerPath, 0);
         });
         filler.start(0);
@@ -423,8 +428,9 @@ private slots:
         filler.stop();
         const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
         QCOMPARE(warnings.size(), 1);
-        const QString prefix = QStringLiteral("Não foi possível substituir o container no USB.\n\nUm container "
-                                              "compactado criptografado foi preservado em:\n");
+        const QString prefix =
+            QStringLiteral("Não foi possível substituir o container no USB.\n\nUm container "
+                           "compactado criptografado foi preservado em:\n");
         QVERIFY2(warnings[0].startsWith(prefix), qPrintable(warnings[0]));
         const QString preserved = warnings[0].mid(prefix.size());
         QVERIFY(QFileInfo(preserved).size() > 0);

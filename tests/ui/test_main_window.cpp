@@ -42,17 +42,11 @@ struct Window
     }
     MainWindow* operator->() const { return window.get(); }
 
-    QAction* action(const char* name) const
-    {
-        return window->findChild<QAction*>(QString::fromLatin1(name));
-    }
+    QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
     QListWidget* deviceList() const { return window->deviceListPanel()->list(); }
     VaultBrowser* browser() const { return window->vaultBrowser(); }
     QTableWidget* table() const { return browser()->table(); }
-    QLabel* label(const char* name) const
-    {
-        return window->findChild<QLabel*>(QString::fromLatin1(name));
-    }
+    QLabel* label(const char* name) const { return window->findChild<QLabel*>(QString::fromLatin1(name)); }
     void choose(const QString& container) const
     {
         DialogHooks::queueFileName(container);
@@ -77,12 +71,13 @@ struct Window
 QStringList enabledActions(const Window& window)
 {
     QStringList enabled;
-    for (const char* name :
-         {"exitAction", "refreshDevicesAction", "chooseContainerAction", "createVaultAction",
-          "backupAction", "changePasswordAction", "unlockAction", "lockAction", "newFolderAction",
-          "importAction", "exportAction", "openAction", "moveFileAction", "renameFileAction",
-          "renameFolderAction", "deleteFolderAction", "deleteFileAction", "compactAction",
-          "helpAction", "websiteAction", "aboutAction"}) {
+    for (const char* name : {"exitAction",         "refreshDevicesAction", "chooseContainerAction",
+                             "createVaultAction",  "backupAction",         "changePasswordAction",
+                             "unlockAction",       "lockAction",           "newFolderAction",
+                             "importAction",       "exportAction",         "openAction",
+                             "moveFileAction",     "renameFileAction",     "renameFolderAction",
+                             "deleteFolderAction", "deleteFileAction",     "compactAction",
+                             "helpAction",         "websiteAction",        "aboutAction"}) {
         QAction* action = window.action(name);
         if (!action)
             return {QStringLiteral("missing ") + QString::fromLatin1(name)};
@@ -126,7 +121,8 @@ private slots:
             {QStringLiteral("docs/2024/fundo.txt"), QByteArray(1, 'f')},
         };
         for (const auto& [path, content] : files) {
-            const QString local = QDir(source).filePath(QString(path).replace(QLatin1Char('/'), QLatin1Char('_')));
+            const QString local =
+                QDir(source).filePath(QString(path).replace(QLatin1Char('/'), QLatin1Char('_')));
             QVERIFY(writeFile(local, content));
             QVERIFY2(vault.importFile(local, path), qPrintable(path));
         }
@@ -159,7 +155,8 @@ private slots:
         QCOMPARE(window->minimumSize(), window->maximumSize());
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Pronto"));
         QCOMPARE(window.label("versionLabel")->text(), QStringLiteral("Versão 1.0.0"));
-        QCOMPARE(window.label("dateLabel")->text(), QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")));
+        QCOMPARE(window.label("dateLabel")->text(),
+                 QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy")));
         QCOMPARE(window.deviceList()->count(), 1);
         QCOMPARE(window.deviceList()->item(0)->text(), QStringLiteral("Nenhum dispositivo USB detectado."));
         QCOMPARE(window.action("openAction")->shortcut(), QKeySequence(Qt::Key_Return));
@@ -168,7 +165,8 @@ private slots:
         MainWindow withoutDetection{std::unique_ptr<Platform::DeviceManager>()};
         QListWidget* list = withoutDetection.deviceListPanel()->list();
         QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+        QCOMPARE(list->item(0)->text(),
+                 QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
     }
 
     void defaultDriveIsTheOnlyMountedOne()
@@ -194,14 +192,17 @@ private slots:
     void unmountedDrivesAreGreyAndUnselectable()
     {
         Platform::UsbDevice noNode = FakeDeviceManager::unmounted(QString(), QString());
-        Window window({FakeDeviceManager::unmounted(QStringLiteral("DADOS"), QStringLiteral("/dev/sdz1")), noNode});
+        Window window(
+            {FakeDeviceManager::unmounted(QStringLiteral("DADOS"), QStringLiteral("/dev/sdz1")), noNode});
         QListWidgetItem* item = window.deviceList()->item(0);
         QCOMPARE(item->text(), QStringLiteral("DADOS (/dev/sdz1) | não montado"));
-        QCOMPARE(window.deviceList()->item(1)->text(), QStringLiteral("não montado (não montado) | não montado"));
+        QCOMPARE(window.deviceList()->item(1)->text(),
+                 QStringLiteral("não montado (não montado) | não montado"));
         QVERIFY(!(item->flags() & Qt::ItemIsSelectable));
         QCOMPARE(item->foreground().color().name(), QStringLiteral("#6e6e6e"));
         QCOMPARE(item->data(Qt::UserRole).toString(), QString());
-        const QString hint = QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
+        const QString hint =
+            QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista.");
         QCOMPARE(item->toolTip(), hint);
         window.deviceList()->setCurrentRow(0);
         QVERIFY(window.deviceList()->selectedItems().isEmpty());
@@ -219,9 +220,10 @@ private slots:
         const QString b = m_workDir.path();
         // B's root is a prefix of A's path, and B is listed last: only a
         // trailing-slash match on A's directory may win, and the later match wins.
-        Window window({FakeDeviceManager::mounted(QStringLiteral("A"), a + QLatin1Char('/')),
-                       FakeDeviceManager::mounted(QStringLiteral("C"), m_workDir.filePath(QStringLiteral("dr"))),
-                       FakeDeviceManager::mounted(QStringLiteral("B"), b)});
+        Window window(
+            {FakeDeviceManager::mounted(QStringLiteral("A"), a + QLatin1Char('/')),
+             FakeDeviceManager::mounted(QStringLiteral("C"), m_workDir.filePath(QStringLiteral("dr"))),
+             FakeDeviceManager::mounted(QStringLiteral("B"), b)});
         window.choose(m_vaultPath);
         QCOMPARE(window->containerFilePath(), m_vaultPath);
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Container selecionado."));
@@ -260,8 +262,10 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("text");
         QTest::newRow("none") << QString() << "Container: nenhum";
-        QTest::newRow("default name in capitals") << "/x/KELDRA.KLDR" << "Container: Keldra";
-        QTest::newRow("other name") << "/x/copia.kldr" << "Container: copia.kldr";
+        QTest::newRow("default name in capitals") << "/x/KELDRA.KLDR"
+                                                  << "Container: Keldra";
+        QTest::newRow("other name") << "/x/copia.kldr"
+                                    << "Container: copia.kldr";
         QTest::newRow("long name") << "/x/um-nome-de-container-bem-comprido-demais.kldr"
                                    << "Container: um-nome-de-container-bem-comprido-demais.kldr";
     }
@@ -290,14 +294,16 @@ private slots:
         const QString empty = m_workDir.filePath(QStringLiteral("empty-drive"));
         QVERIFY(QDir().mkpath(empty));
         Window window({FakeDeviceManager::mounted(QStringLiteral("VAZIO"), empty),
-                       FakeDeviceManager::mounted(QStringLiteral("COFRE"), m_workDir.filePath(QStringLiteral("drive")))});
+                       FakeDeviceManager::mounted(QStringLiteral("COFRE"),
+                                                  m_workDir.filePath(QStringLiteral("drive")))});
         emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(0));
         QCOMPARE(window->containerFilePath(), QString());
         const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].title, QStringLiteral("Keldra"));
         QCOMPARE(records[0].text, QStringLiteral("Nenhum keldra.kldr foi encontrado em %1. Use Criar cofre "
-                                                 "para criar um novo container.").arg(empty));
+                                                 "para criar um novo container.")
+                                      .arg(empty));
 
         emit window.deviceList()->itemDoubleClicked(window.deviceList()->item(1));
         QCOMPARE(window->containerFilePath(), m_vaultPath);
@@ -312,9 +318,9 @@ private slots:
         QToolButton* padlock = window->deviceListPanel()->padlock();
         window->show();
 
-        QCOMPARE(enabledActions(window), QStringList({"exitAction", "refreshDevicesAction",
-                                                      "chooseContainerAction", "createVaultAction",
-                                                      "helpAction", "websiteAction", "aboutAction"}));
+        QCOMPARE(enabledActions(window),
+                 QStringList({"exitAction", "refreshDevicesAction", "chooseContainerAction",
+                              "createVaultAction", "helpAction", "websiteAction", "aboutAction"}));
         QVERIFY(!padlock->isEnabled());
         QCOMPARE(padlock->toolTip(), QStringLiteral("Selecione um container para desbloquear o cofre."));
         QCOMPARE(window.label("protectedFilesLabel")->text(), QStringLiteral("Nenhum cofre em uso (aberto)"));
@@ -341,9 +347,9 @@ private slots:
         QVERIFY(window.label("vaultStateLabel")->styleSheet().contains(QStringLiteral("#7bd88f")));
         QCOMPARE(window.label("protectedFilesLabel")->text(),
                  QStringLiteral("Arquivos protegidos | Pasta: Raiz | 6 arquivos no cofre."));
-        QCOMPARE(enabledActions(window), QStringList({"exitAction", "lockAction", "newFolderAction",
-                                                      "importAction", "compactAction", "helpAction",
-                                                      "websiteAction", "aboutAction"}));
+        QCOMPARE(enabledActions(window),
+                 QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "compactAction",
+                              "helpAction", "websiteAction", "aboutAction"}));
 
         // Root: folders first (by name), then files; no ".." row; nothing selected.
         QTableWidget* table = window.table();

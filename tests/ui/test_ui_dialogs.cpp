@@ -54,17 +54,35 @@ private slots:
         QTest::addColumn<QString>("replacement");
         QTest::addColumn<QString>("confirmation");
         QTest::addColumn<QString>("warning"); // empty = accepted
-        QTest::newRow("empty current before short new") << "" << "short" << "short" << "Informe a senha atual.";
-        QTest::newRow("nine characters") << "old" << "123456789" << "123456789"
+        QTest::newRow("empty current before short new") << ""
+                                                        << "short"
+                                                        << "short"
+                                                        << "Informe a senha atual.";
+        QTest::newRow("nine characters") << "old"
+                                         << "123456789"
+                                         << "123456789"
                                          << "Use uma nova senha com pelo menos 10 caracteres.";
-        QTest::newRow("confirmation differs in case") << "old" << "Senha-Nova-1" << "senha-nova-1"
+        QTest::newRow("confirmation differs in case") << "old"
+                                                      << "Senha-Nova-1"
+                                                      << "senha-nova-1"
                                                       << "A confirmação não coincide com a nova senha.";
-        QTest::newRow("exactly ten") << "old" << "0123456789" << "0123456789" << "";
+        QTest::newRow("exactly ten") << "old"
+                                     << "0123456789"
+                                     << "0123456789"
+                                     << "";
         // Characters count here, not bytes: ten letters of two bytes pass, five do not.
-        QTest::newRow("ten accented") << "old" << "ááááááááéé" << "ááááááááéé" << "";
-        QTest::newRow("five accented") << "old" << "ááááá" << "ááááá"
+        QTest::newRow("ten accented") << "old"
+                                      << "ááááááááéé"
+                                      << "ááááááááéé"
+                                      << "";
+        QTest::newRow("five accented") << "old"
+                                       << "ááááá"
+                                       << "ááááá"
                                        << "Use uma nova senha com pelo menos 10 caracteres.";
-        QTest::newRow("blanks are kept") << " old " << " 0123456789 " << " 0123456789 " << "";
+        QTest::newRow("blanks are kept") << " old "
+                                         << " 0123456789 "
+                                         << " 0123456789 "
+                                         << "";
     }
     void changePasswordChecksInOrder()
     {

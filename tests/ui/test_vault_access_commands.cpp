@@ -111,9 +111,9 @@ private slots:
                 QCOMPARE(record.title + QLatin1Char('|') + record.text,
                          QStringLiteral("Criar container Keldra|keldra.kldr"));
         }
-        QCOMPARE(prompts.mid(0, 3), QStringList({"Definir senha do cofre|Senha:",
-                                                 "Definir senha do cofre|Senha:",
-                                                 "Confirmar senha do cofre|Senha:"}));
+        QCOMPARE(prompts.mid(0, 3),
+                 QStringList({"Definir senha do cofre|Senha:", "Definir senha do cofre|Senha:",
+                              "Confirmar senha do cofre|Senha:"}));
         QVERIFY(!QFile::exists(m_containerPath));
         QCOMPARE(window->containerFilePath(), QString());
     }
@@ -223,7 +223,8 @@ private slots:
         records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].title, QStringLiteral("Fazer backup do container"));
-        QVERIFY(records[0].text.startsWith(QDir(QDir::homePath()).filePath(QStringLiteral("keldra_backup_"))));
+        QVERIFY(
+            records[0].text.startsWith(QDir(QDir::homePath()).filePath(QStringLiteral("keldra_backup_"))));
         QVERIFY(records[0].text.endsWith(QStringLiteral(".kldr")));
 
         // The container itself is refused, also spelled with "..".
@@ -326,7 +327,8 @@ private slots:
         QVERIFY(edited.open(QIODevice::WriteOnly | QIODevice::Append));
         edited.write(" editada");
         QVERIFY(edited.flush());
-        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        QVERIFY(
+            edited.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
         edited.close();
         const QString aside = copy + QStringLiteral(".aside");
         QVERIFY(QFile::rename(copy, aside));

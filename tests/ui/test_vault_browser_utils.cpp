@@ -78,10 +78,8 @@ private slots:
     void filesSortByEveryColumnStably()
     {
         const QList<VaultFileEntry> rows = {
-            file(QStringLiteral("b.txt"), 30, at(3)),
-            file(QStringLiteral("A.txt"), 10, at(2)),
-            file(QStringLiteral("a.txt"), 10, at(2)),
-            file(QStringLiteral("c.PDF"), 20, at(1)),
+            file(QStringLiteral("b.txt"), 30, at(3)), file(QStringLiteral("A.txt"), 10, at(2)),
+            file(QStringLiteral("a.txt"), 10, at(2)), file(QStringLiteral("c.PDF"), 20, at(1)),
             file(QStringLiteral("LEIAME"), 5, at(4)),
         };
         auto sorted = [&](int column, Qt::SortOrder order) {
@@ -90,21 +88,14 @@ private slots:
             return paths(copy);
         };
         // Equal names keep the index order in both directions.
-        QCOMPARE(sorted(1, Qt::AscendingOrder),
-                 QStringList({"A.txt", "a.txt", "b.txt", "c.PDF", "LEIAME"}));
-        QCOMPARE(sorted(1, Qt::DescendingOrder),
-                 QStringList({"LEIAME", "c.PDF", "b.txt", "A.txt", "a.txt"}));
-        QCOMPARE(sorted(2, Qt::AscendingOrder),
-                 QStringList({"LEIAME", "A.txt", "a.txt", "c.PDF", "b.txt"}));
-        QCOMPARE(sorted(2, Qt::DescendingOrder),
-                 QStringList({"b.txt", "c.PDF", "A.txt", "a.txt", "LEIAME"}));
+        QCOMPARE(sorted(1, Qt::AscendingOrder), QStringList({"A.txt", "a.txt", "b.txt", "c.PDF", "LEIAME"}));
+        QCOMPARE(sorted(1, Qt::DescendingOrder), QStringList({"LEIAME", "c.PDF", "b.txt", "A.txt", "a.txt"}));
+        QCOMPARE(sorted(2, Qt::AscendingOrder), QStringList({"LEIAME", "A.txt", "a.txt", "c.PDF", "b.txt"}));
+        QCOMPARE(sorted(2, Qt::DescendingOrder), QStringList({"b.txt", "c.PDF", "A.txt", "a.txt", "LEIAME"}));
         // "Arquivo" < "PDF" < "TXT", ties broken by name.
-        QCOMPARE(sorted(3, Qt::AscendingOrder),
-                 QStringList({"LEIAME", "c.PDF", "A.txt", "a.txt", "b.txt"}));
-        QCOMPARE(sorted(4, Qt::AscendingOrder),
-                 QStringList({"c.PDF", "A.txt", "a.txt", "b.txt", "LEIAME"}));
-        QCOMPARE(sorted(4, Qt::DescendingOrder),
-                 QStringList({"LEIAME", "b.txt", "A.txt", "a.txt", "c.PDF"}));
+        QCOMPARE(sorted(3, Qt::AscendingOrder), QStringList({"LEIAME", "c.PDF", "A.txt", "a.txt", "b.txt"}));
+        QCOMPARE(sorted(4, Qt::AscendingOrder), QStringList({"c.PDF", "A.txt", "a.txt", "b.txt", "LEIAME"}));
+        QCOMPARE(sorted(4, Qt::DescendingOrder), QStringList({"LEIAME", "b.txt", "A.txt", "a.txt", "c.PDF"}));
         // Unknown columns fall back to the name.
         QCOMPARE(sorted(7, Qt::AscendingOrder), sorted(1, Qt::AscendingOrder));
     }
@@ -130,13 +121,13 @@ private slots:
 
     void fileIconsDistinguishBadgesFromDesktopIcons()
     {
-        const QImage badge = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("photo.JPG"))
-                                 .pixmap(22, 22).toImage();
+        const QImage badge =
+            vaultItemIcon(VaultTableItemKind::File, QStringLiteral("photo.JPG")).pixmap(22, 22).toImage();
         QCOMPARE(badge.size(), QSize(22, 22));
         // The IMG badge colour fills the lower part of the sheet.
         QCOMPARE(badge.pixelColor(4, 17).name(), QStringLiteral("#1f848d"));
-        const QImage key = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("id.KEY"))
-                               .pixmap(22, 22).toImage();
+        const QImage key =
+            vaultItemIcon(VaultTableItemKind::File, QStringLiteral("id.KEY")).pixmap(22, 22).toImage();
         QCOMPARE(key.pixelColor(4, 17).name(), QStringLiteral("#1f735c"));
         // Types without a badge use the desktop's icons; they are never the badge sheet.
         const QIcon markdown = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("notes.md"));

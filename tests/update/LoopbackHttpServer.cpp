@@ -70,7 +70,8 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const QByteArray& request)
             m_lastHeaders.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
     }
 
-    const Response response = m_responses.value(path, Response{404, QByteArrayLiteral("not found"), {}, false});
+    const Response response =
+        m_responses.value(path, Response{404, QByteArrayLiteral("not found"), {}, false});
     if (response.hang)
         return;
     QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\n";
@@ -82,5 +83,4 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const QByteArray& request)
     reply += response.body;
     socket->write(reply);
     socket->disconnectFromHost(); // closes once the reply is out
-
 }

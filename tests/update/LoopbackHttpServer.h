@@ -14,9 +14,11 @@ class QTcpSocket;
 
 // A minimal HTTP/1.1 server on 127.0.0.1 serving canned responses by path, run by the
 // test's own event loop. With a TLS configuration it speaks HTTPS instead.
-class LoopbackHttpServer {
+class LoopbackHttpServer
+{
 public:
-    struct Response {
+    struct Response
+    {
         int status = 200;
         QByteArray body;
         QByteArray location; // sent as Location for redirects

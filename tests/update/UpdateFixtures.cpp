@@ -32,7 +32,8 @@ void prepareDrive(const QString& root, const QString& installedVersion)
 {
     const QDir drive(root);
     QVERIFY(writeFile(drive.filePath(QStringLiteral("keldra.kldr")), QByteArrayLiteral("container bytes")));
-    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra-Windows.bat")), QByteArrayLiteral("@echo off\r\n")));
+    QVERIFY(
+        writeFile(drive.filePath(QStringLiteral("Keldra-Windows.bat")), QByteArrayLiteral("@echo off\r\n")));
     QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra-Linux.sh")), QByteArrayLiteral("#!/bin/sh\n")));
     QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/README.txt")),
                       QByteArrayLiteral("Keldra portable bundle\n")));
@@ -40,7 +41,8 @@ void prepareDrive(const QString& root, const QString& installedVersion)
         QVERIFY(writeFile(drive.filePath(file), file.toUtf8() + " 1.0.0"));
     if (!installedVersion.isEmpty()) {
         QString error;
-        QVERIFY2(Keldra::Deployment::writeUpdateState(root, installedVersion, QString(), &error), qPrintable(error));
+        QVERIFY2(Keldra::Deployment::writeUpdateState(root, installedVersion, QString(), &error),
+                 qPrintable(error));
     }
 }
 
@@ -57,7 +59,8 @@ QByteArray buildPackage(const QString& workDir, const QString& version, const QS
     QFile::remove(zipPath);
     QProcess zip;
     zip.setWorkingDirectory(content);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral("Keldra")});
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral("Keldra")});
     if (!zip.waitForFinished(60000) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0) {
         qWarning("zip failed: %s", zip.readAllStandardError().constData());
         return {};

@@ -7,14 +7,17 @@
 #include <QStringList>
 
 // Collects what the update procedure reports and answers its question.
-struct UpdateRecorder {
+struct UpdateRecorder
+{
     using Kind = Keldra::Deployment::BundleUpdater::MessageKind;
 
-    struct Message {
+    struct Message
+    {
         Kind kind;
         QString text;
     };
-    struct Progress {
+    struct Progress
+    {
         int value;
         int maximum;
         QString label;

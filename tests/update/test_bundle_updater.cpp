@@ -28,7 +28,8 @@ const QString kPackagePath = QStringLiteral("/packages/keldra-1.2.0.zip");
 
 } // namespace
 
-class BundleUpdaterTest : public UpdateTestCase {
+class BundleUpdaterTest : public UpdateTestCase
+{
     Q_OBJECT
 
 private slots:
@@ -89,7 +90,8 @@ void BundleUpdaterTest::publish(const QJsonObject& manifest, const QByteArray& p
 // Staging folders at the root and backups beside the bundles.
 QStringList BundleUpdaterTest::leftovers() const
 {
-    QStringList found = QDir(m_root).entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden);
+    QStringList found =
+        QDir(m_root).entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden);
     found += QDir(QDir(m_root).filePath(QStringLiteral("Keldra")))
                  .entryList({QStringLiteral("*.backup-*")}, QDir::AllEntries | QDir::Hidden);
     return found;
@@ -121,7 +123,8 @@ void BundleUpdaterTest::updateIsAppliedEndToEnd()
                                         "Correções de estabilidade.")
                              .arg(m_root)});
     QCOMPARE(recorder.logs.last(), QStringLiteral("Unidade atualizada para Keldra 1.2.0."));
-    QCOMPARE(recorder.informations(), QStringList{QStringLiteral("Atualização concluída.\n\nVersão instalada: 1.2.0")});
+    QCOMPARE(recorder.informations(),
+             QStringList{QStringLiteral("Atualização concluída.\n\nVersão instalada: 1.2.0")});
     QVERIFY(recorder.warnings().isEmpty());
 
     QList<int> values;
@@ -140,9 +143,12 @@ void BundleUpdaterTest::versionsAreComparedNumerically_data()
     QTest::addColumn<QString>("installed");
     QTest::addColumn<QString>("remote");
     QTest::addColumn<bool>("offered");
-    QTest::newRow("same version") << "1.2.0" << "1.2.0" << false;
-    QTest::newRow("drive is newer") << "1.3.0" << "1.2.0" << false;
-    QTest::newRow("1.10.0 beats 1.9.3") << "1.9.3" << "1.10.0" << true;
+    QTest::newRow("same version") << "1.2.0"
+                                  << "1.2.0" << false;
+    QTest::newRow("drive is newer") << "1.3.0"
+                                    << "1.2.0" << false;
+    QTest::newRow("1.10.0 beats 1.9.3") << "1.9.3"
+                                        << "1.10.0" << true;
 }
 
 void BundleUpdaterTest::versionsAreComparedNumerically()
@@ -168,11 +174,14 @@ void BundleUpdaterTest::versionsAreComparedNumerically()
     } else {
         QCOMPARE(outcome, UpdateOutcome::UpToDate);
         QVERIFY(recorder.questions.isEmpty());
-        QCOMPARE(recorder.informations(),
-                 QStringList{QStringLiteral("A unidade já está atualizada.\n\nVersão instalada: %1\nVersão disponível: %2")
-                                 .arg(installed, remote)});
+        QCOMPARE(
+            recorder.informations(),
+            QStringList{
+                QStringLiteral("A unidade já está atualizada.\n\nVersão instalada: %1\nVersão disponível: %2")
+                    .arg(installed, remote)});
         QCOMPARE(recorder.logs.last(),
-                 QStringLiteral("Nenhuma atualização disponível. Instalado: %1 | Remoto: %2").arg(installed, remote));
+                 QStringLiteral("Nenhuma atualização disponível. Instalado: %1 | Remoto: %2")
+                     .arg(installed, remote));
         QCOMPARE(recorder.progress.last().value, 6);
     }
 }
@@ -283,18 +292,23 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched_data()
     QTest::addColumn<QString>("warning"); // a regular expression
     QTest::addColumn<QString>("logged");  // a regular expression; empty: nothing logged
 
-    QTest::newRow("size differs") << "size"
-                                  << "^Tamanho do pacote divergente\\. Esperado: (\\d+) bytes\\. Recebido: (\\d+) bytes\\.$"
-                                  << "";
-    QTest::newRow("hash differs") << "hash" << "^Hash SHA-256 divergente\\. O pacote não será aplicado\\.$"
+    QTest::newRow("size differs")
+        << "size"
+        << "^Tamanho do pacote divergente\\. Esperado: (\\d+) bytes\\. Recebido: (\\d+) bytes\\.$"
+        << "";
+    QTest::newRow("hash differs") << "hash"
+                                  << "^Hash SHA-256 divergente\\. O pacote não será aplicado\\.$"
                                   << "^Hash divergente\\. Esperado: 0{64} \\| Calculado: [0-9a-f]{64}$";
-    QTest::newRow("404") << "404" << "^Falha no download: HTTP 404 ao acessar: PACKAGE_URL$"
+    QTest::newRow("404") << "404"
+                         << "^Falha no download: HTTP 404 ao acessar: PACKAGE_URL$"
                          << "^Falha no download: HTTP 404 ao acessar: PACKAGE_URL$";
-    QTest::newRow("no libssl") << "nolibssl"
-                               << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: "
-                                  "ROOT/\\.update-\\d{14}/extracted/Keldra/linux/lib/libssl\\.so\\.3$"
-                               << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: .*libssl\\.so\\.3$";
-    QTest::newRow("not a zip") << "notzip" << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+"
+    QTest::newRow("no libssl")
+        << "nolibssl"
+        << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: "
+           "ROOT/\\.update-\\d{14}/extracted/Keldra/linux/lib/libssl\\.so\\.3$"
+        << "^Falha ao preparar pacote: Pacote sem arquivo obrigatório: .*libssl\\.so\\.3$";
+    QTest::newRow("not a zip") << "notzip"
+                               << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+"
                                << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+";
 }
 
@@ -311,7 +325,8 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
     } else if (variant == QStringLiteral("hash")) {
         object.insert(QStringLiteral("sha256"), QString(64, QLatin1Char('0')));
     } else if (variant == QStringLiteral("nolibssl")) {
-        served = buildPackage(m_work->path(), QStringLiteral("1.2.1"), {QStringLiteral("Keldra/linux/lib/libssl.so.3")});
+        served = buildPackage(m_work->path(), QStringLiteral("1.2.1"),
+                              {QStringLiteral("Keldra/linux/lib/libssl.so.3")});
         object = manifest(QStringLiteral("1.2.0"), packageUrl(), served);
     } else if (variant == QStringLiteral("notzip")) {
         served = "this is no archive";
@@ -335,7 +350,8 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
              qPrintable(recorder.warnings().first()));
     if (variant == QStringLiteral("size")) {
         QVERIFY(recorder.warnings().first().contains(QString::number(m_package.size() + 1)));
-        QVERIFY(recorder.warnings().first().endsWith(QStringLiteral("Recebido: %1 bytes.").arg(m_package.size())));
+        QVERIFY(recorder.warnings().first().endsWith(
+            QStringLiteral("Recebido: %1 bytes.").arg(m_package.size())));
     }
     if (logged.isEmpty())
         QVERIFY(recorder.logs.isEmpty());
@@ -363,14 +379,17 @@ void BundleUpdaterTest::slowServerTimesOut()
     BundleUpdater packageUpdater(second.callbacks());
     packageUpdater.setTimeouts(10000, 300);
     QCOMPARE(packageUpdater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
-    QCOMPARE(second.warnings(),
-             QStringList{QStringLiteral("Falha no download: Tempo limite excedido ao acessar: %1").arg(packageUrl())});
+    QCOMPARE(
+        second.warnings(),
+        QStringList{
+            QStringLiteral("Falha no download: Tempo limite excedido ao acessar: %1").arg(packageUrl())});
     QCOMPARE(snapshot(m_root), before);
 }
 
 void BundleUpdaterTest::runningKeldraBlocksTheUpdate()
 {
-    QVERIFY2(!BundleUpdater::keldraMayBeRunning(), "a process named Keldra is already running on this machine");
+    QVERIFY2(!BundleUpdater::keldraMayBeRunning(),
+             "a process named Keldra is already running on this machine");
     publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
     // A harmless program started under the application's name.
     const QString fake = QDir(m_work->path()).filePath(QStringLiteral("Keldra"));
@@ -399,7 +418,8 @@ void BundleUpdaterTest::unpreparedDriveIsRefused()
     UpdateRecorder recorder;
     QCOMPARE(run(recorder), UpdateOutcome::Failed);
     QCOMPARE(recorder.informations(),
-             QStringList{QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.")});
+             QStringList{
+                 QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.")});
     QVERIFY(m_server->requestedPaths().isEmpty());
 }
 
@@ -415,8 +435,9 @@ void BundleUpdaterTest::failedLinuxSwapRestoresBothBundles()
 
     UpdateRecorder recorder;
     QCOMPARE(run(recorder), UpdateOutcome::Failed);
-    const QString expected = QStringLiteral("Falha ao aplicar atualização: Não foi possível aplicar novo bundle em: %1")
-                                 .arg(QDir(m_root).filePath(QStringLiteral("Keldra/linux")));
+    const QString expected =
+        QStringLiteral("Falha ao aplicar atualização: Não foi possível aplicar novo bundle em: %1")
+            .arg(QDir(m_root).filePath(QStringLiteral("Keldra/linux")));
     QCOMPARE(recorder.warnings(), QStringList{expected});
     QCOMPARE(recorder.logs.last(), expected);
     QCOMPARE(snapshot(m_root), before);
@@ -433,7 +454,8 @@ void BundleUpdaterTest::failedStateWriteKeepsNewBundlesAndBackups()
     UpdateRecorder recorder;
     QCOMPARE(run(recorder), UpdateOutcome::Failed);
     QCOMPARE(recorder.warnings().size(), 1);
-    QVERIFY2(recorder.warnings().first().startsWith(QStringLiteral("Falha ao aplicar atualização: Não foi possível ")),
+    QVERIFY2(recorder.warnings().first().startsWith(
+                 QStringLiteral("Falha ao aplicar atualização: Não foi possível ")),
              qPrintable(recorder.warnings().first()));
     QCOMPARE(readFile(QDir(m_root).filePath(QStringLiteral("Keldra/linux/Keldra"))),
              QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));

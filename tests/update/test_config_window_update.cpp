@@ -23,12 +23,10 @@ namespace {
 
 const QString kTitle = QStringLiteral("Keldra - Gerenciador");
 
-class FixedDevices : public Platform::DeviceManager {
+class FixedDevices : public Platform::DeviceManager
+{
 public:
-    explicit FixedDevices(QList<Platform::UsbDevice> devices)
-        : m_devices(std::move(devices))
-    {
-    }
+    explicit FixedDevices(QList<Platform::UsbDevice> devices) : m_devices(std::move(devices)) {}
     QList<Platform::UsbDevice> detectUsbDevices() const override { return m_devices; }
 
 private:
@@ -59,7 +57,8 @@ bool progressDialogVisible()
 
 } // namespace
 
-class ConfigWindowUpdateTest : public UpdateTestCase {
+class ConfigWindowUpdateTest : public UpdateTestCase
+{
     Q_OBJECT
 
 private slots:
@@ -95,7 +94,8 @@ void ConfigWindowUpdateTest::cleanup()
     Config::DialogHooks::setScripted(false);
 }
 
-std::unique_ptr<Config::ConfigWindow> ConfigWindowUpdateTest::windowFor(const QList<Platform::UsbDevice>& devices)
+std::unique_ptr<Config::ConfigWindow>
+ConfigWindowUpdateTest::windowFor(const QList<Platform::UsbDevice>& devices)
 {
     auto window = std::make_unique<Config::ConfigWindow>(std::make_unique<FixedDevices>(devices));
     window->refreshDevices();
@@ -174,7 +174,8 @@ void ConfigWindowUpdateTest::unreachableManifestIsReported()
     auto window = windowFor({drive(m_root, true)});
     window->updateSelectedDevice();
 
-    const QString expected = QStringLiteral("Falha ao consultar manifesto: HTTP 404 ao acessar: %1").arg(missing);
+    const QString expected =
+        QStringLiteral("Falha ao consultar manifesto: HTTP 404 ao acessar: %1").arg(missing);
     const auto shown = Config::DialogHooks::takeShownDialogs();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().icon, QMessageBox::Warning);

@@ -15,7 +15,8 @@ using namespace UpdateFixtures;
 
 namespace {
 
-struct CliRun {
+struct CliRun
+{
     int exitCode = -1;
     QString out;
     QString err;
@@ -23,7 +24,8 @@ struct CliRun {
 
 } // namespace
 
-class UpdateDriveCliTest : public UpdateTestCase {
+class UpdateDriveCliTest : public UpdateTestCase
+{
     Q_OBJECT
 
 private slots:
@@ -58,9 +60,9 @@ CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& p
 {
     QProcess cli;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : {QStringLiteral("http_proxy"), QStringLiteral("https_proxy"),
-                                QStringLiteral("HTTP_PROXY"), QStringLiteral("HTTPS_PROXY"),
-                                QStringLiteral("all_proxy"), QStringLiteral("ALL_PROXY")})
+    for (const QString& name :
+         {QStringLiteral("http_proxy"), QStringLiteral("https_proxy"), QStringLiteral("HTTP_PROXY"),
+          QStringLiteral("HTTPS_PROXY"), QStringLiteral("all_proxy"), QStringLiteral("ALL_PROXY")})
         environment.remove(name);
     if (!path.isEmpty())
         environment.insert(QStringLiteral("PATH"), path);
@@ -97,14 +99,16 @@ void UpdateDriveCliTest::updatesThenReportsUpToDate()
 
     run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl()});
     QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
-    QVERIFY(run.out.contains(QStringLiteral("Nenhuma atualização disponível. Instalado: 1.2.0 | Remoto: 1.2.0")));
+    QVERIFY(
+        run.out.contains(QStringLiteral("Nenhuma atualização disponível. Instalado: 1.2.0 | Remoto: 1.2.0")));
     QCOMPARE(m_server->requestCount(QStringLiteral("/pkg.zip")), 1);
 }
 
 void UpdateDriveCliTest::withoutTerminalOrYesStopsBeforeDownloading()
 {
     const auto before = snapshot(m_root);
-    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl()});
+    const CliRun run =
+        runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl()});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.out.contains(QStringLiteral("Versão disponível: 1.2.0")));
     QVERIFY(run.err.contains(QStringLiteral("--yes")));
@@ -114,16 +118,18 @@ void UpdateDriveCliTest::withoutTerminalOrYesStopsBeforeDownloading()
 
 void UpdateDriveCliTest::hashMismatchFailsAndLeavesDrive()
 {
-    auto object = manifest(QStringLiteral("1.2.0"), m_server->baseUrl() + QStringLiteral("/pkg.zip"), m_package);
+    auto object =
+        manifest(QStringLiteral("1.2.0"), m_server->baseUrl() + QStringLiteral("/pkg.zip"), m_package);
     object.insert(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
     m_server->serve(kManifestPath, toJson(object));
     const auto before = snapshot(m_root);
 
-    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl(),
-                               QStringLiteral("--yes")});
+    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
+                               manifestUrl(), QStringLiteral("--yes")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.err.contains(QStringLiteral("Hash SHA-256 divergente. O pacote não será aplicado.")));
-    QVERIFY(run.out.contains(QStringLiteral("Hash divergente. Esperado: %1").arg(QString(64, QLatin1Char('a')))));
+    QVERIFY(
+        run.out.contains(QStringLiteral("Hash divergente. Esperado: %1").arg(QString(64, QLatin1Char('a')))));
     QCOMPARE(snapshot(m_root), before);
 }
 
@@ -132,8 +138,8 @@ void UpdateDriveCliTest::wrongCommandLines()
     QCOMPARE(runCli({QStringLiteral("update-drive")}).exitCode, 2);
     QCOMPARE(runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest")}).exitCode, 2);
     QCOMPARE(runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--force")}).exitCode, 2);
-    const CliRun relative =
-        runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), QStringLiteral("manifest.json")});
+    const CliRun relative = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
+                                    QStringLiteral("manifest.json")});
     QCOMPARE(relative.exitCode, 1);
     QVERIFY(m_server->requestedPaths().isEmpty());
 }
@@ -141,8 +147,8 @@ void UpdateDriveCliTest::wrongCommandLines()
 // Without pgrep nobody can tell whether Keldra runs from the drive, so nothing starts.
 void UpdateDriveCliTest::withoutPgrepTheUpdateIsRefused()
 {
-    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl(),
-                               QStringLiteral("--yes")},
+    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
+                               manifestUrl(), QStringLiteral("--yes")},
                               m_work->path());
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB.\n"));

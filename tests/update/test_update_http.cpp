@@ -20,7 +20,8 @@
 using namespace Keldra::Deployment;
 using namespace UpdateFixtures;
 
-class UpdateHttpTest : public QObject {
+class UpdateHttpTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -49,7 +50,8 @@ void UpdateHttpTest::statusCodesAndRedirects()
     server.serve(QStringLiteral("/ok"), QByteArrayLiteral("payload"));
     server.serve(QStringLiteral("/broken"), LoopbackHttpServer::Response{500, "oops", {}, false});
     server.serve(QStringLiteral("/empty"), QByteArray());
-    server.serve(QStringLiteral("/moved"), LoopbackHttpServer::Response{302, {}, (base + "/ok").toLatin1(), false});
+    server.serve(QStringLiteral("/moved"),
+                 LoopbackHttpServer::Response{302, {}, (base + "/ok").toLatin1(), false});
 
     QString error;
     QCOMPARE(httpGet(QUrl(base + QStringLiteral("/ok")), 5000, &error), QByteArrayLiteral("payload"));
@@ -81,7 +83,8 @@ void UpdateHttpTest::unreachableServerGivesReason()
     probe.close();
 
     QString error;
-    QVERIFY(httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000, &error).isEmpty());
+    QVERIFY(
+        httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000, &error).isEmpty());
     QVERIFY(!error.isEmpty());
 }
 
@@ -91,12 +94,13 @@ QSslConfiguration UpdateHttpTest::makeServerTls()
     const QString keyPath = work.filePath(QStringLiteral("server.key"));
     const QString certPath = work.filePath(QStringLiteral("server.crt"));
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
-                   QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    openssl.start(
+        QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath, QStringLiteral("-days"),
+         QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+         QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
     if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
         qWarning("openssl failed: %s", openssl.readAllStandardError().constData());
         return {};

@@ -112,8 +112,8 @@ QByteArray CryptoManager::encrypt(const QByteArray& plaintext, const QByteArray&
     return out;
 }
 
-QByteArray CryptoManager::decrypt(const QByteArray& ciphertext, const QByteArray& key, const QByteArray& nonce,
-                                  const QByteArray& associatedData) const
+QByteArray CryptoManager::decrypt(const QByteArray& ciphertext, const QByteArray& key,
+                                  const QByteArray& nonce, const QByteArray& associatedData) const
 {
     QByteArray out;
     if (!decryptInto(ciphertext, key, nonce, associatedData, &out))
@@ -131,9 +131,9 @@ bool CryptoManager::encryptInto(QByteArrayView plaintext, const QByteArray& key,
         return false;
     }
     out->resize(plaintext.size() + TagSize);
-    if (XChaCha20Poly1305::seal(bytes(plaintext), plaintext.size(), bytes(associatedData), associatedData.size(),
-                                bytes(nonce), bytes(key), bytes(*out))
-        == XChaCha20Poly1305::Result::Done)
+    if (XChaCha20Poly1305::seal(bytes(plaintext), plaintext.size(), bytes(associatedData),
+                                associatedData.size(), bytes(nonce), bytes(key),
+                                bytes(*out)) == XChaCha20Poly1305::Result::Done)
         return true;
     unsigned long long outLength = 0;
     const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt(
@@ -162,9 +162,9 @@ bool CryptoManager::decryptInto(QByteArrayView ciphertext, const QByteArray& key
     // A zero-length buffer still needs a valid pointer for libsodium.
     unsigned char scratch = 0;
     unsigned char* target = out->isEmpty() ? &scratch : bytes(*out);
-    const XChaCha20Poly1305::Result fast = XChaCha20Poly1305::open(
-        bytes(ciphertext), ciphertext.size(), bytes(associatedData), associatedData.size(), bytes(nonce), bytes(key),
-        target);
+    const XChaCha20Poly1305::Result fast =
+        XChaCha20Poly1305::open(bytes(ciphertext), ciphertext.size(), bytes(associatedData),
+                                associatedData.size(), bytes(nonce), bytes(key), target);
     if (fast == XChaCha20Poly1305::Result::Done)
         return true;
     if (fast == XChaCha20Poly1305::Result::Rejected) {
@@ -174,7 +174,8 @@ bool CryptoManager::decryptInto(QByteArrayView ciphertext, const QByteArray& key
     }
     const int rc = crypto_aead_xchacha20poly1305_ietf_decrypt(
         target, &outLength, nullptr, bytes(ciphertext), static_cast<unsigned long long>(ciphertext.size()),
-        bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), bytes(nonce), bytes(key));
+        bytes(associatedData), static_cast<unsigned long long>(associatedData.size()), bytes(nonce),
+        bytes(key));
     if (rc != 0) {
         // Whatever was decrypted before the tag check failed must not linger.
         wipe(*out);
@@ -189,8 +190,8 @@ CryptoManager::PieceEncryptor::PieceEncryptor(const QByteArray& key, const QByte
                                               const QByteArray& associatedData)
 {
     if (key.size() == KeySize && nonce.size() == NonceSize)
-        m_sealer = std::make_unique<XChaCha20Poly1305::Sealer>(bytes(nonce), bytes(key), bytes(associatedData),
-                                                               associatedData.size());
+        m_sealer = std::make_unique<XChaCha20Poly1305::Sealer>(bytes(nonce), bytes(key),
+                                                               bytes(associatedData), associatedData.size());
 }
 
 bool CryptoManager::PieceEncryptor::isValid() const
@@ -212,8 +213,8 @@ CryptoManager::PieceDecryptor::PieceDecryptor(const QByteArray& key, const QByte
                                               const QByteArray& associatedData)
 {
     if (key.size() == KeySize && nonce.size() == NonceSize)
-        m_opener = std::make_unique<XChaCha20Poly1305::Opener>(bytes(nonce), bytes(key), bytes(associatedData),
-                                                               associatedData.size());
+        m_opener = std::make_unique<XChaCha20Poly1305::Opener>(bytes(nonce), bytes(key),
+                                                               bytes(associatedData), associatedData.size());
 }
 
 bool CryptoManager::PieceDecryptor::isValid() const
@@ -241,9 +242,10 @@ QByteArray CryptoManager::deriveKey(const QByteArray& password, const KeyDerivat
         if (params.salt.size() < static_cast<qsizetype>(crypto_pwhash_SALTBYTES))
             return {};
         QByteArray out(params.keyLength, Qt::Uninitialized);
-        const int rc = crypto_pwhash(bytes(out), static_cast<unsigned long long>(out.size()), password.constData(),
-                                     static_cast<unsigned long long>(password.size()), bytes(params.salt),
-                                     Argon2OpsLimit, Argon2MemLimit, crypto_pwhash_ALG_ARGON2ID13);
+        const int rc =
+            crypto_pwhash(bytes(out), static_cast<unsigned long long>(out.size()), password.constData(),
+                          static_cast<unsigned long long>(password.size()), bytes(params.salt),
+                          Argon2OpsLimit, Argon2MemLimit, crypto_pwhash_ALG_ARGON2ID13);
         if (rc != 0) {
             wipe(out);
             return {};

@@ -33,9 +33,11 @@ public:
     [[nodiscard]] QByteArray generateNonce(int length) const;
 
     // XChaCha20-Poly1305-IETF, combined mode: ciphertext followed by the 16-byte tag.
-    [[nodiscard]] QByteArray encrypt(const QByteArray& plaintext, const QByteArray& key, const QByteArray& nonce,
+    [[nodiscard]] QByteArray encrypt(const QByteArray& plaintext, const QByteArray& key,
+                                     const QByteArray& nonce,
                                      const QByteArray& associatedData = QByteArray()) const;
-    [[nodiscard]] QByteArray decrypt(const QByteArray& ciphertext, const QByteArray& key, const QByteArray& nonce,
+    [[nodiscard]] QByteArray decrypt(const QByteArray& ciphertext, const QByteArray& key,
+                                     const QByteArray& nonce,
                                      const QByteArray& associatedData = QByteArray()) const;
     // The same, into *out, whose allocation is reused from call to call: a
     // file encrypted or decrypted block by block costs no new 16 MiB buffer

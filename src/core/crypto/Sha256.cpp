@@ -4,8 +4,7 @@
 
 namespace Keldra::Core {
 
-Sha256::Sha256()
-    : m_context(EVP_MD_CTX_new())
+Sha256::Sha256() : m_context(EVP_MD_CTX_new())
 {
     reset();
 }

@@ -38,13 +38,15 @@ struct InnerKey
     InnerKey& operator=(const InnerKey&) = delete;
 };
 
-bool evpUpdate(EVP_CIPHER_CTX* context, bool encrypting, unsigned char* out, const unsigned char* in, qint64 size)
+bool evpUpdate(EVP_CIPHER_CTX* context, bool encrypting, unsigned char* out, const unsigned char* in,
+               qint64 size)
 {
     for (qint64 done = 0; done < size;) {
         const int chunk = int(qMin(size - done, MaxUpdate));
         int written = 0;
-        const int ok = encrypting ? EVP_EncryptUpdate(context, out ? out + done : nullptr, &written, in + done, chunk)
-                                  : EVP_DecryptUpdate(context, out ? out + done : nullptr, &written, in + done, chunk);
+        const int ok =
+            encrypting ? EVP_EncryptUpdate(context, out ? out + done : nullptr, &written, in + done, chunk)
+                       : EVP_DecryptUpdate(context, out ? out + done : nullptr, &written, in + done, chunk);
         if (ok != 1 || (out && written != chunk))
             return false;
         done += chunk;
@@ -57,9 +59,10 @@ Context start(bool encrypting, const InnerKey& inner, const unsigned char* ad, q
     Context context(EVP_CIPHER_CTX_new());
     if (!context)
         return {};
-    const int ok = encrypting
-                       ? EVP_EncryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce)
-                       : EVP_DecryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce);
+    const int ok =
+        encrypting
+            ? EVP_EncryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce)
+            : EVP_DecryptInit_ex(context.get(), EVP_chacha20_poly1305(), nullptr, inner.key, inner.nonce);
     if (ok != 1 || !evpUpdate(context.get(), encrypting, nullptr, ad, adSize))
         return {};
     return context;
@@ -67,23 +70,25 @@ Context start(bool encrypting, const InnerKey& inner, const unsigned char* ad, q
 
 } // namespace
 
-XChaCha20Poly1305::Result XChaCha20Poly1305::seal(const unsigned char* plain, qint64 size, const unsigned char* ad,
-                                                  qint64 adSize, const unsigned char* nonce,
-                                                  const unsigned char* key, unsigned char* out)
+XChaCha20Poly1305::Result XChaCha20Poly1305::seal(const unsigned char* plain, qint64 size,
+                                                  const unsigned char* ad, qint64 adSize,
+                                                  const unsigned char* nonce, const unsigned char* key,
+                                                  unsigned char* out)
 {
     const InnerKey inner(nonce, key);
     const Context context = start(true, inner, ad, adSize);
     int finalBytes = 0;
-    if (!context || !evpUpdate(context.get(), true, out, plain, size)
-        || EVP_EncryptFinal_ex(context.get(), out + size, &finalBytes) != 1 || finalBytes != 0
-        || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, TagSize, out + size) != 1)
+    if (!context || !evpUpdate(context.get(), true, out, plain, size) ||
+        EVP_EncryptFinal_ex(context.get(), out + size, &finalBytes) != 1 || finalBytes != 0 ||
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, TagSize, out + size) != 1)
         return Result::Unavailable;
     return Result::Done;
 }
 
-XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, qint64 size, const unsigned char* ad,
-                                                  qint64 adSize, const unsigned char* nonce,
-                                                  const unsigned char* key, unsigned char* out)
+XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, qint64 size,
+                                                  const unsigned char* ad, qint64 adSize,
+                                                  const unsigned char* nonce, const unsigned char* key,
+                                                  unsigned char* out)
 {
     if (size < TagSize)
         return Result::Rejected;
@@ -92,8 +97,8 @@ XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, q
     const Context context = start(false, inner, ad, adSize);
     unsigned char tag[TagSize];
     std::memcpy(tag, cipher + plainSize, TagSize);
-    if (!context || !evpUpdate(context.get(), false, out, cipher, plainSize)
-        || EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_SET_TAG, TagSize, tag) != 1)
+    if (!context || !evpUpdate(context.get(), false, out, cipher, plainSize) ||
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_SET_TAG, TagSize, tag) != 1)
         return Result::Unavailable;
     // The tag is compared here, in constant time.
     int finalBytes = 0;
@@ -102,8 +107,8 @@ XChaCha20Poly1305::Result XChaCha20Poly1305::open(const unsigned char* cipher, q
                : Result::Rejected;
 }
 
-XChaCha20Poly1305::Sealer::Sealer(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad,
-                                  qint64 adSize)
+XChaCha20Poly1305::Sealer::Sealer(const unsigned char* nonce, const unsigned char* key,
+                                  const unsigned char* ad, qint64 adSize)
 {
     const InnerKey inner(nonce, key);
     m_context = start(true, inner, ad, adSize).release();
@@ -125,15 +130,15 @@ bool XChaCha20Poly1305::Sealer::finish(unsigned char* tag)
         return false;
     int finalBytes = 0;
     unsigned char none[1];
-    const bool ok = EVP_EncryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0
-                    && EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_GET_TAG, TagSize, tag) == 1;
+    const bool ok = EVP_EncryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0 &&
+                    EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_GET_TAG, TagSize, tag) == 1;
     EVP_CIPHER_CTX_free(m_context);
     m_context = nullptr;
     return ok;
 }
 
-XChaCha20Poly1305::Opener::Opener(const unsigned char* nonce, const unsigned char* key, const unsigned char* ad,
-                                  qint64 adSize)
+XChaCha20Poly1305::Opener::Opener(const unsigned char* nonce, const unsigned char* key,
+                                  const unsigned char* ad, qint64 adSize)
 {
     const InnerKey inner(nonce, key);
     m_context = start(false, inner, ad, adSize).release();
@@ -157,8 +162,8 @@ bool XChaCha20Poly1305::Opener::finish(const unsigned char* tag)
     std::memcpy(copy, tag, TagSize);
     int finalBytes = 0;
     unsigned char none[1];
-    const bool ok = EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_SET_TAG, TagSize, copy) == 1
-                    && EVP_DecryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0;
+    const bool ok = EVP_CIPHER_CTX_ctrl(m_context, EVP_CTRL_AEAD_SET_TAG, TagSize, copy) == 1 &&
+                    EVP_DecryptFinal_ex(m_context, none, &finalBytes) == 1 && finalBytes == 0;
     EVP_CIPHER_CTX_free(m_context);
     m_context = nullptr;
     return ok;

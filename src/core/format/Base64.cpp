@@ -66,7 +66,8 @@ bool Base64::decodeCanonical(QByteArrayView text, QByteArray* out)
     const qsizetype fullGroups = size / 4 - (padding ? 1 : 0);
     for (qsizetype g = 0; g < fullGroups; ++g) {
         const quint8* p = in + 4 * g;
-        const quint8 a = DecodeTable[p[0]], b = DecodeTable[p[1]], c = DecodeTable[p[2]], d = DecodeTable[p[3]];
+        const quint8 a = DecodeTable[p[0]], b = DecodeTable[p[1]], c = DecodeTable[p[2]],
+                     d = DecodeTable[p[3]];
         if ((a | b | c | d) & 0xc0) // Invalid has the high bits set; alphabet values do not
             return false;
         const quint32 v = (quint32(a) << 18) | (quint32(b) << 12) | (quint32(c) << 6) | d;

@@ -47,8 +47,8 @@ bool writeZeros(QIODevice& device, qint64 count)
 // Length line, header bytes and zero padding, starting right after the magic.
 bool writeHeaderRegion(QIODevice& device, const QByteArray& header)
 {
-    return device.seek(MagicSize) && writeAll(device, lengthLine(header.size())) && writeAll(device, header)
-        && writeZeros(device, HeaderRegionSize - header.size());
+    return device.seek(MagicSize) && writeAll(device, lengthLine(header.size())) &&
+           writeAll(device, header) && writeZeros(device, HeaderRegionSize - header.size());
 }
 
 QByteArray base64Field(const QJsonObject& object, const char* key)
@@ -127,7 +127,9 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     const QByteArray index = Base64::encode(document.encryptedIndex);
     QByteArray header;
     header.reserve(small.size() + index.size());
-    header.append(small.constData(), split).append(index).append(small.constData() + split, small.size() - split);
+    header.append(small.constData(), split)
+        .append(index)
+        .append(small.constData() + split, small.size() - split);
     return header;
 }
 
@@ -178,8 +180,8 @@ Error ContainerManager::readDocument(const QString& path, ContainerDocument* out
     if (!json.isObject())
         return notAContainer(QStringLiteral("header is not a JSON object"));
     const QJsonObject root = json.object();
-    if (root.value(QLatin1String("magic")).toString() != HeaderMagic
-        || root.value(QLatin1String("formatVersion")).toInt(0) != ContainerFormatVersion)
+    if (root.value(QLatin1String("magic")).toString() != HeaderMagic ||
+        root.value(QLatin1String("formatVersion")).toInt(0) != ContainerFormatVersion)
         return notAContainer(QStringLiteral("wrong header magic or format version"));
 
     ContainerDocument document;
@@ -221,8 +223,8 @@ Error ContainerManager::writeDocument(const QString& path, const ContainerDocume
     if (!file.open(openMode))
         return writeError(QStringLiteral("create"));
     // Placeholder length line and region first, so the payload lands at its final offset.
-    if (!writeAll(file, QByteArray(Magic)) || !writeAll(file, lengthLine(0))
-        || !writeZeros(file, HeaderRegionSize))
+    if (!writeAll(file, QByteArray(Magic)) || !writeAll(file, lengthLine(0)) ||
+        !writeZeros(file, HeaderRegionSize))
         return writeError(QStringLiteral("header region"));
     if (writer && !writer(&file))
         return Error(Error::Reason::WriteFailed, QStringLiteral("payload"));

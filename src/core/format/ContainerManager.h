@@ -30,11 +30,11 @@ struct ContainerDocument
 {
     int formatVersion = 3;
     ContainerCryptoMetadata crypto;
-    SecureFileIndex fileIndex;          // never written by buildHeader
+    SecureFileIndex fileIndex; // never written by buildHeader
     QByteArray encryptedIndex;
-    QByteArray encryptedPayload;        // read from older headers only
+    QByteArray encryptedPayload;             // read from older headers only
     QHash<QString, QByteArray> filePayloads; // read from older headers only
-    qint64 payloadOffset = 0;           // set by readDocument
+    qint64 payloadOffset = 0;                // set by readDocument
 };
 
 // Given the open output positioned at the start of the payload area; returns false to abort.

@@ -16,8 +16,8 @@ constexpr std::array<bool, 256> makeBase64Table()
 {
     std::array<bool, 256> table{};
     for (int c = 0; c < 256; ++c)
-        table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+'
-                   || c == '/' || c == '=';
+        table[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                   c == '/' || c == '=';
     return table;
 }
 

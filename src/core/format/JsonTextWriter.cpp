@@ -162,13 +162,27 @@ void JsonTextWriter::appendEscaped(QByteArray* out, const QString& text)
             }
             *o++ = '\\';
             switch (u) {
-            case '"': *o++ = '"'; break;
-            case '\\': *o++ = '\\'; break;
-            case '\b': *o++ = 'b'; break;
-            case '\f': *o++ = 'f'; break;
-            case '\n': *o++ = 'n'; break;
-            case '\r': *o++ = 'r'; break;
-            case '\t': *o++ = 't'; break;
+            case '"':
+                *o++ = '"';
+                break;
+            case '\\':
+                *o++ = '\\';
+                break;
+            case '\b':
+                *o++ = 'b';
+                break;
+            case '\f':
+                *o++ = 'f';
+                break;
+            case '\n':
+                *o++ = 'n';
+                break;
+            case '\r':
+                *o++ = 'r';
+                break;
+            case '\t':
+                *o++ = 't';
+                break;
             default:
                 --o;
                 escape(u);

@@ -11,7 +11,7 @@ namespace Keldra::Core {
 // One encrypted block of a file's content in the container's payload area.
 struct VaultFileBlock
 {
-    qint64 offset = 0;        // absolute offset in the container file
+    qint64 offset = 0; // absolute offset in the container file
     qint64 plainSize = 0;
     qint64 encryptedSize = 0; // plainSize + 16-byte tag
     QByteArray nonce;

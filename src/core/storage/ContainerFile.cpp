@@ -137,7 +137,8 @@ bool ContainerFile::copyFrom(QFile& source, qint64 sourceOffset, qint64 length)
     loff_t in = sourceOffset;
     loff_t out = pos();
     while (copied < allowed) {
-        const ssize_t n = ::copy_file_range(source.handle(), &in, m_file.handle(), &out, size_t(allowed - copied), 0);
+        const ssize_t n =
+            ::copy_file_range(source.handle(), &in, m_file.handle(), &out, size_t(allowed - copied), 0);
         if (n <= 0)
             break; // unsupported here, or an error: the plain copy below decides
         copied += n;

@@ -86,8 +86,8 @@ Error ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const Q
         return container.error();
     const QByteArray prefix = container.readAt(0, HeaderRegionStart);
     qint64 oldLength = 0;
-    if (prefix.size() != HeaderRegionStart || !prefix.startsWith(Magic)
-        || !parseLengthLine(prefix.mid(MagicSize), &oldLength))
+    if (prefix.size() != HeaderRegionStart || !prefix.startsWith(Magic) ||
+        !parseLengthLine(prefix.mid(MagicSize), &oldLength))
         return Error(Reason::DamagedContainer, QStringLiteral("no container magic or length line"));
     oldLength = qMin(oldLength, HeaderRegionSize);
 

@@ -1,7 +1,7 @@
 #include "storage/HeaderJournal.h"
 
-#include "storage/ContainerFile.h"
 #include "crypto/Sha256.h"
+#include "storage/ContainerFile.h"
 
 #include <QFile>
 #include <QFileInfo>

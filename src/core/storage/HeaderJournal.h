@@ -28,11 +28,11 @@ class HeaderJournal
 {
 public:
     enum class Recovery {
-        NothingToDo,     // no journal
-        RolledBack,      // old bytes put back, container truncated, journal removed
-        DiscardedTorn,   // journal incomplete: the container was never touched; journal removed
+        NothingToDo,      // no journal
+        RolledBack,       // old bytes put back, container truncated, journal removed
+        DiscardedTorn,    // journal incomplete: the container was never touched; journal removed
         DiscardedForeign, // journal does not match the container; container left alone, journal removed
-        Failed,          // could not finish; journal kept for the next attempt
+        Failed,           // could not finish; journal kept for the next attempt
     };
     struct RecoveryResult
     {
@@ -53,7 +53,8 @@ public:
 
     static QByteArray serialize(qint64 sizeToRestore, const QList<JournalRange>& ranges);
     // False for anything torn, truncated or altered.
-    [[nodiscard]] static bool parse(const QByteArray& bytes, qint64* sizeToRestore, QList<JournalRange>* ranges);
+    [[nodiscard]] static bool parse(const QByteArray& bytes, qint64* sizeToRestore,
+                                    QList<JournalRange>* ranges);
 
     // Test-only switch: with the journal off, write() and discard() do nothing,
     // which is what the crash tests must catch.

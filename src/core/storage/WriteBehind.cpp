@@ -10,10 +10,7 @@
 
 namespace Keldra::Core {
 
-WriteBehind::WriteBehind(int fileDescriptor)
-    : m_fileDescriptor(fileDescriptor)
-{
-}
+WriteBehind::WriteBehind(int fileDescriptor) : m_fileDescriptor(fileDescriptor) {}
 
 Error WriteBehind::written(qint64 offset, qint64 length)
 {
@@ -27,7 +24,8 @@ Error WriteBehind::written(qint64 offset, qint64 length)
     if (end - m_settled < 2 * Window)
         return Error();
     const qint64 settle = end - Window - m_settled;
-    const unsigned int wait = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    const unsigned int wait =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
     if (::sync_file_range(m_fileDescriptor, m_settled, settle, wait) != 0) {
         const int code = errno;
         // Files that cannot take the hint (pipes, some file systems) are not an error.

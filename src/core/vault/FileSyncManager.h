@@ -10,7 +10,8 @@ namespace Keldra::Core {
 
 // Remembers the temporary copies opened for editing and tells which of them
 // the editor has saved since (by modification time only).
-class FileSyncManager {
+class FileSyncManager
+{
 public:
     [[nodiscard]] bool track(const QString& vaultPath, const QString& tempPath);
     void untrack(const QString& vaultPath);

@@ -168,7 +168,8 @@ int StaleWorkspaceSweeper::removeStaleWorkspaces(const QString& tempRoot)
                 ++removed;
         }
     }
-    const QStringList names = QDir(tempRoot).entryList({QStringLiteral("Keldra-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(tempRoot).entryList({QStringLiteral("Keldra-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         if (uuidPattern().match(name.mid(7)).hasMatch() && sweepOne(QDir(tempRoot).filePath(name)))
             ++removed;

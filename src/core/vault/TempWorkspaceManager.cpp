@@ -53,9 +53,9 @@ bool makeOwnerOnlyFolder(const QString& path)
 } // namespace
 
 TempWorkspaceManager::TempWorkspaceManager()
-    : m_tempRoot(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-    , m_id(QUuid::createUuid().toString(QUuid::WithoutBraces))
-    , m_dir(m_tempRoot + QLatin1String("/Keldra/") + m_id)
+    : m_tempRoot(QStandardPaths::writableLocation(QStandardPaths::TempLocation)),
+      m_id(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      m_dir(m_tempRoot + QLatin1String("/Keldra/") + m_id)
 {
     // Plain copies left by a run that crashed or was killed must not linger.
     StaleWorkspaceSweeper::removeStaleWorkspaces(m_tempRoot);

@@ -7,7 +7,8 @@ namespace Keldra::Core {
 
 // Owns the private folder on the local disk that holds the decrypted copies
 // of vault files opened for editing. Nothing is created before prepare().
-class TempWorkspaceManager {
+class TempWorkspaceManager
+{
 public:
     TempWorkspaceManager();
 

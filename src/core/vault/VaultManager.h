@@ -26,7 +26,8 @@ enum class VaultState { Locked = 0, Unlocked = 1 };
 // result; lastError() then says why: a reason the window and keldra-cli turn
 // into their message, and an English detail for logs. Apart from progress
 // texts, no operation produces text for the user.
-class VaultManager {
+class VaultManager
+{
 public:
     // (bytes done, bytes total, text); an empty function is never called.
     using ProgressCallback = std::function<void(qint64, qint64, const QString&)>;

@@ -53,10 +53,10 @@ KernelCopy copyInKernel(QFile& source, QIODevice* output, qint64 offset, qint64 
     loff_t out = file->pos();
     const loff_t start = out;
     while (out - start < length) {
-        const ssize_t copied = ::copy_file_range(source.handle(), &in, file->handle(), &out,
-                                                 size_t(length - (out - start)), 0);
-        if (copied < 0 && out == start
-            && (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF))
+        const ssize_t copied =
+            ::copy_file_range(source.handle(), &in, file->handle(), &out, size_t(length - (out - start)), 0);
+        if (copied < 0 && out == start &&
+            (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF))
             return KernelCopy::Unsupported;
         if (copied <= 0) // an error, or the source ended before the block did
             return KernelCopy::Failed;
@@ -87,12 +87,14 @@ Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntr
         moved.reserve(entry.blocks.size());
         for (VaultFileBlock block : entry.blocks) {
             // One block in memory at a time, whatever the record claims.
-            if (block.encryptedSize < 0 || block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
+            if (block.encryptedSize < 0 ||
+                block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
                 return Error(Reason::DamagedFile,
                              QStringLiteral("impossible block record: ") + entry.vaultPath);
             const qint64 newOffset = output->pos();
-            const KernelCopy copied = kernelCopy ? copyInKernel(source, output, block.offset, block.encryptedSize)
-                                                 : KernelCopy::Unsupported;
+            const KernelCopy copied = kernelCopy
+                                          ? copyInKernel(source, output, block.offset, block.encryptedSize)
+                                          : KernelCopy::Unsupported;
             // Either side may have failed the kernel's copy; the local copy is the likelier one.
             if (copied == KernelCopy::Failed)
                 return Error(Reason::WorkspaceUnavailable, QStringLiteral("kernel copy of a block"));

@@ -1,9 +1,9 @@
 // Keys and lifecycle of the vault: create, unlock, lock, password change,
 // and the index encryption every other operation stores through.
 
-#include "vault/VaultManager.h"
 #include "crypto/SecureMemory.h"
 #include "storage/ContainerRecovery.h"
+#include "vault/VaultManager.h"
 
 #include <QFileInfo>
 
@@ -120,7 +120,8 @@ QByteArray VaultManager::associatedData(const ContainerDocument& document, const
     return data;
 }
 
-QByteArray VaultManager::deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const
+QByteArray VaultManager::deriveSessionKey(const QByteArray& password,
+                                          const ContainerCryptoMetadata& crypto) const
 {
     KeyDerivationParams params;
     params.algorithm = crypto.kdf;
@@ -137,7 +138,8 @@ QByteArray VaultManager::encryptMasterKey(const ContainerDocument& document, con
     const KeyWiper wiper(derived);
     if (derived.size() < CryptoManager::KeySize || masterKey.isEmpty())
         return QByteArray();
-    return m_cryptoManager.encrypt(masterKey, QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
+    return m_cryptoManager.encrypt(masterKey,
+                                   QByteArray::fromRawData(derived.constData(), CryptoManager::KeySize),
                                    document.crypto.nonce, associatedData(document, PurposeMasterKey));
 }
 
@@ -193,8 +195,8 @@ bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileInd
     const QByteArray key = cipherKey();
     if (!out || document.encryptedIndex.isEmpty() || key.isEmpty())
         return false;
-    const QByteArray plain = m_cryptoManager.decrypt(document.encryptedIndex, key, document.crypto.payloadNonce,
-                                                     associatedData(document, PurposeIndex));
+    const QByteArray plain = m_cryptoManager.decrypt(
+        document.encryptedIndex, key, document.crypto.payloadNonce, associatedData(document, PurposeIndex));
     if (plain.isEmpty())
         return false;
     *out = SecureFileIndex::fromJson(plain);
@@ -365,15 +367,15 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
         if (key.size() < CryptoManager::KeySize)
             return fail(Reason::DamagedContainer, QStringLiteral("master key too short"));
         const QByteArray cipherKeyView = QByteArray::fromRawData(key.constData(), CryptoManager::KeySize);
-        QByteArray plainIndex = m_cryptoManager.decrypt(before.encryptedIndex, cipherKeyView,
-                                                        before.crypto.payloadNonce,
-                                                        associatedData(before, PurposeIndex));
+        QByteArray plainIndex =
+            m_cryptoManager.decrypt(before.encryptedIndex, cipherKeyView, before.crypto.payloadNonce,
+                                    associatedData(before, PurposeIndex));
         const KeyWiper indexWiper(plainIndex);
         if (plainIndex.isEmpty())
             return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
         document.crypto.payloadNonce = m_cryptoManager.generateNonce(CryptoManager::NonceSize);
-        document.encryptedIndex = m_cryptoManager.encrypt(plainIndex, cipherKeyView, document.crypto.payloadNonce,
-                                                          associatedData(document, PurposeIndex));
+        document.encryptedIndex = m_cryptoManager.encrypt(
+            plainIndex, cipherKeyView, document.crypto.payloadNonce, associatedData(document, PurposeIndex));
         if (document.encryptedIndex.isEmpty())
             return fail(Reason::Internal, QStringLiteral("index encryption failed"));
     }

@@ -22,7 +22,6 @@
 
 namespace Keldra::Core {
 
-
 namespace {
 
 const QByteArray PurposeFileBlock = QByteArrayLiteral("file-block");
@@ -47,7 +46,8 @@ void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
 
 // Sink that hashes and counts what is written, so a file can be checked
 // without keeping its plaintext anywhere.
-class HashingSink : public QIODevice {
+class HashingSink : public QIODevice
+{
 public:
     QByteArray digest() { return m_hash.result(); }
     qint64 bytesWritten() const { return m_count; }
@@ -346,8 +346,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     for (qsizetype k = 0; k < blocks.size(); ++k) {
         const VaultFileBlock& block = blocks.at(k);
         // Keeps memory bounded by one block even for a nonsensical record.
-        if (block.plainSize < 0 || block.plainSize > BlockSize
-            || block.encryptedSize != block.plainSize + CryptoManager::TagSize)
+        if (block.plainSize < 0 || block.plainSize > BlockSize ||
+            block.encryptedSize != block.plainSize + CryptoManager::TagSize)
             return damaged("impossible block record");
         if (block.offset < 0 || block.offset + block.encryptedSize > containerSize)
             return damaged("block beyond the container's end");
@@ -379,8 +379,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             }
             continue;
         }
-        if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain)
-            || plain.size() != block.plainSize)
+        if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain) ||
+            plain.size() != block.plainSize)
             return damaged("block fails authentication");
         const qint64 at = device->pos();
         if (device->write(plain) != plain.size() || !wrote(at, plain.size()))

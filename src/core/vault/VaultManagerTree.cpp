@@ -4,11 +4,9 @@
 #include "vault/VaultManager.h"
 #include "vault/VaultPath.h"
 
-
 #include <QDateTime>
 
 namespace Keldra::Core {
-
 
 namespace {
 

@@ -45,8 +45,9 @@ QString VaultPath::join(const QString& directory, const QString& name)
 bool VaultPath::isValidName(const QString& name)
 {
     const QString trimmed = name.trimmed();
-    return !trimmed.isEmpty() && !trimmed.contains(QLatin1Char('/')) && !trimmed.contains(QLatin1Char('\\'))
-           && trimmed != QLatin1String(".") && trimmed != QLatin1String("..");
+    return !trimmed.isEmpty() && !trimmed.contains(QLatin1Char('/')) &&
+           !trimmed.contains(QLatin1Char('\\')) && trimmed != QLatin1String(".") &&
+           trimmed != QLatin1String("..");
 }
 
 bool VaultPath::isInside(const QString& path, const QString& directory)

@@ -80,8 +80,8 @@ QString lastPathComponent(const QString& path)
 // A kernel name never contains "/"; "." and ".." would walk out of /sys/class/block.
 bool isPlausibleBlockName(const QString& name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/'));
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/'));
 }
 
 QString sysfsBlockEntry(const SystemPaths& paths, const QString& name)
@@ -123,7 +123,8 @@ bool isUsbBlockDevice(const SystemPaths& paths, const QString& name)
 bool isRemovableBlockDevice(const SystemPaths& paths, const QString& name)
 {
     const auto removableFlag = [&paths](const QString& device) {
-        return readFirstLine(sysfsBlockEntry(paths, device) + QStringLiteral("/removable")) == QLatin1String("1");
+        return readFirstLine(sysfsBlockEntry(paths, device) + QStringLiteral("/removable")) ==
+               QLatin1String("1");
     };
     if (isPlausibleBlockName(name) && removableFlag(name))
         return true;
@@ -206,15 +207,9 @@ QString mountedId(const QString& devicePath, const QString& rootPath)
 
 } // namespace
 
-LinuxDeviceManager::LinuxDeviceManager()
-    : m_system(LinuxSystemView::real())
-{
-}
+LinuxDeviceManager::LinuxDeviceManager() : m_system(LinuxSystemView::real()) {}
 
-LinuxDeviceManager::LinuxDeviceManager(LinuxSystemView system)
-    : m_system(std::move(system))
-{
-}
+LinuxDeviceManager::LinuxDeviceManager(LinuxSystemView system) : m_system(std::move(system)) {}
 
 LinuxDeviceManager::~LinuxDeviceManager() = default;
 
@@ -226,7 +221,8 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
     QSet<QString> seenRoots;
 
     // Pass 1: volumes Qt reports as mounted. One device mounted at two places gives two entries.
-    const QList<MountedVolume> volumes = m_system.mountedVolumes ? m_system.mountedVolumes() : QList<MountedVolume>();
+    const QList<MountedVolume> volumes =
+        m_system.mountedVolumes ? m_system.mountedVolumes() : QList<MountedVolume>();
     for (const MountedVolume& volume : volumes) {
         const QString devicePath = QString::fromLocal8Bit(volume.device);
         if (!devicePath.startsWith(QLatin1String("/dev/")) || !volume.valid || !volume.ready)
@@ -269,7 +265,8 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
         if (at < 0)
             continue;
         const QStringList mountFields = line.left(at).split(QLatin1Char(' '), Qt::KeepEmptyParts);
-        const QStringList sourceFields = line.mid(at + separator.size()).split(QLatin1Char(' '), Qt::KeepEmptyParts);
+        const QStringList sourceFields =
+            line.mid(at + separator.size()).split(QLatin1Char(' '), Qt::KeepEmptyParts);
         if (mountFields.size() < 5 || sourceFields.size() < 3)
             continue;
         const QString mountPoint = decodeMountInfoToken(mountFields.at(4));
@@ -306,7 +303,8 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
     // Pass 3: USB block devices that are not mounted; whole disks only when they have no partitions.
     const QHash<QString, QString> labels = blockLabelMap(paths);
     const QDir::Filters dirFilter = QDir::Dirs | QDir::NoDotAndDotDot;
-    const QStringList names = QDir(paths.host(QStringLiteral("/sys/class/block"))).entryList(dirFilter, QDir::Unsorted);
+    const QStringList names =
+        QDir(paths.host(QStringLiteral("/sys/class/block"))).entryList(dirFilter, QDir::Unsorted);
     for (const QString& name : names) {
         if (seenNames.contains(name))
             continue;
@@ -314,10 +312,12 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
         if (!isUsbBlockDevice(paths, name) || isOpticalBlockDevice(paths, name))
             continue;
         if (parentDiskName(paths, name) == name) {
-            const QStringList children = QDir(sysfsBlockEntry(paths, name)).entryList(dirFilter, QDir::Unsorted);
-            const bool hasPartition = std::any_of(children.cbegin(), children.cend(), [&name](const QString& child) {
-                return child.startsWith(name) && child != name;
-            });
+            const QStringList children =
+                QDir(sysfsBlockEntry(paths, name)).entryList(dirFilter, QDir::Unsorted);
+            const bool hasPartition =
+                std::any_of(children.cbegin(), children.cend(), [&name](const QString& child) {
+                    return child.startsWith(name) && child != name;
+                });
             if (hasPartition)
                 continue;
         }

@@ -13,7 +13,7 @@ struct MountedVolume
     QString rootPath;          // mount directory
     QByteArray fileSystemType; // e.g. vfat
     QString displayName;
-    QString name;              // volume label
+    QString name; // volume label
     bool valid = false;
     bool ready = false;
 };

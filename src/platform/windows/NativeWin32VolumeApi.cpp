@@ -34,8 +34,9 @@ public:
     VolumeHandle openVolume(const std::wstring& volumePath) const override
     {
         // No access rights are needed to ask the storage stack about the device.
-        HANDLE handle = CreateFileW(volumePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE handle =
+            CreateFileW(volumePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
     }
 
@@ -43,11 +44,11 @@ public:
     {
         if (!volume || !busType)
             return false;
-        STORAGE_PROPERTY_QUERY query {};
+        STORAGE_PROPERTY_QUERY query{};
         query.PropertyId = StorageDeviceProperty;
         query.QueryType = PropertyStandardQuery;
         // Only the fixed part of the descriptor is needed; the driver fills what fits.
-        STORAGE_DEVICE_DESCRIPTOR descriptor {};
+        STORAGE_DEVICE_DESCRIPTOR descriptor{};
         DWORD returned = 0;
         const BOOL ok = DeviceIoControl(static_cast<HANDLE>(volume), IOCTL_STORAGE_QUERY_PROPERTY, &query,
                                         sizeof(query), &descriptor, sizeof(descriptor), &returned, nullptr);

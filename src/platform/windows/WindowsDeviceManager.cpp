@@ -7,14 +7,10 @@
 namespace Keldra::Platform::Windows {
 
 #ifdef _WIN32
-WindowsDeviceManager::WindowsDeviceManager()
-    : WindowsDeviceManager(createNativeWin32VolumeApi())
-{
-}
+WindowsDeviceManager::WindowsDeviceManager() : WindowsDeviceManager(createNativeWin32VolumeApi()) {}
 #endif
 
-WindowsDeviceManager::WindowsDeviceManager(std::shared_ptr<const Win32VolumeApi> api)
-    : m_api(std::move(api))
+WindowsDeviceManager::WindowsDeviceManager(std::shared_ptr<const Win32VolumeApi> api) : m_api(std::move(api))
 {
 }
 
@@ -56,7 +52,8 @@ QList<UsbDevice> WindowsDeviceManager::detectUsbDevices() const
         const QString label = haveInfo ? QString::fromStdWString(info.label) : QString();
         device.displayName = label.isEmpty() ? QStringLiteral("USB %1:").arg(letter) : label;
         device.fileSystemType = haveInfo ? QString::fromStdWString(info.fileSystemName) : QString();
-        device.id = haveInfo ? QStringLiteral("%1-%2").arg(rootPath, QString::number(info.serialNumber, 16)) : rootPath;
+        device.id = haveInfo ? QStringLiteral("%1-%2").arg(rootPath, QString::number(info.serialNumber, 16))
+                             : rootPath;
         device.removable = driveType == Win32VolumeApi::DriveRemovable;
         device.mounted = true;
         devices.append(device);

@@ -53,9 +53,10 @@ void TestCryptoManager::pbkdf2MatchesPublishedVectors_data()
     QTest::newRow("rfc7914 c=1") << QByteArray("passwd") << QByteArray("salt") << 1 << 64
                                  << hex("55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc"
                                         "49ca9cccf179b645991664b39d77ef317c71b845b1e30bd509112041d3a19783");
-    QTest::newRow("rfc7914 c=80000") << QByteArray("Password") << QByteArray("NaCl") << 80000 << 64
-                                     << hex("4ddcd8f60b98be21830cee5ef22701f9641a4418d04c0414aeff08876b34ab56"
-                                            "a1d425a1225833549adb841b51c9b3176a272bdebba1d078478f62b397f33c8d");
+    QTest::newRow("rfc7914 c=80000")
+        << QByteArray("Password") << QByteArray("NaCl") << 80000 << 64
+        << hex("4ddcd8f60b98be21830cee5ef22701f9641a4418d04c0414aeff08876b34ab56"
+               "a1d425a1225833549adb841b51c9b3176a272bdebba1d078478f62b397f33c8d");
     // Computed with Python: hashlib.pbkdf2_hmac('sha256', b'p'*100, b'saltsaltsaltsalt', 2, 40).
     // A password over 64 bytes is hashed first by HMAC; 40 bytes cut the second block.
     QTest::newRow("long password, partial block")
@@ -126,8 +127,9 @@ void TestCryptoManager::xchachaKnownAnswer()
     const QByteArray key = hex("808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f");
     const QByteArray nonce = hex("404142434445464748494a4b4c4d4e4f5051525354555657");
     const QByteArray ad = hex("50515253c0c1c2c3c4c5c6c7");
-    const QByteArray plaintext("Ladies and Gentlemen of the class of '99: If I could offer you only one tip for "
-                               "the future, sunscreen would be it.");
+    const QByteArray plaintext(
+        "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for "
+        "the future, sunscreen would be it.");
     const QByteArray expected = hex("bd6d179d3e83d43b9576579493c0e939572a1700252bfaccbed2902c21396cbb"
                                     "731c7f1b0b4aa6440bf3a82f4eda7e39ae64c6708c54c216cb96b72e1213b452"
                                     "2f8c9ba40db5d945b11b69b982c1bb9e3f3fac2bc369488f76b2383565d3fff9"
@@ -148,11 +150,13 @@ void TestCryptoManager::encryptRefusesWrongSizes()
     const QByteArray nonce(24, 'n');
     QVERIFY(!crypto.encrypt("data", key, nonce, "ad").isEmpty());
     for (int size : {0, 31, 33}) {
-        QVERIFY2(crypto.encrypt("data", QByteArray(size, 'k'), nonce, "ad").isEmpty(), qPrintable(QString::number(size)));
+        QVERIFY2(crypto.encrypt("data", QByteArray(size, 'k'), nonce, "ad").isEmpty(),
+                 qPrintable(QString::number(size)));
         QVERIFY(crypto.decrypt(crypto.encrypt("data", key, nonce), QByteArray(size, 'k'), nonce).isEmpty());
     }
     for (int size : {0, 23, 25}) {
-        QVERIFY2(crypto.encrypt("data", key, QByteArray(size, 'n'), "ad").isEmpty(), qPrintable(QString::number(size)));
+        QVERIFY2(crypto.encrypt("data", key, QByteArray(size, 'n'), "ad").isEmpty(),
+                 qPrintable(QString::number(size)));
         QVERIFY(crypto.decrypt(crypto.encrypt("data", key, nonce), key, QByteArray(size, 'n')).isEmpty());
     }
 }
@@ -179,7 +183,8 @@ void TestCryptoManager::tamperingAnyByteIsDetected()
     const CryptoManager crypto;
     const QByteArray key = crypto.generateSalt(32);
     const QByteArray nonce = crypto.generateNonce(24);
-    const QByteArray ciphertext = crypto.encrypt("forty-two bytes of secret plaintext here!", key, nonce, "ad");
+    const QByteArray ciphertext =
+        crypto.encrypt("forty-two bytes of secret plaintext here!", key, nonce, "ad");
     QCOMPARE(ciphertext.size(), 41 + 16);
     for (qsizetype i = 0; i < ciphertext.size(); ++i) {
         for (char flip : {char(0x01), char(0x80)}) {

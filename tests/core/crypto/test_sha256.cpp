@@ -29,9 +29,11 @@ void TestSha256::knownDigests_data()
     QTest::newRow("abc") << QByteArray("abc")
                          << QByteArray("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     QTest::newRow("two blocks") << QByteArray("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
-                                << QByteArray("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+                                << QByteArray(
+                                       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     QTest::newRow("million a") << QByteArray(1000000, 'a')
-                               << QByteArray("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+                               << QByteArray(
+                                      "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 void TestSha256::knownDigests()
@@ -53,7 +55,8 @@ void TestSha256::incrementalMatchesQtAcrossSplits()
     const QByteArray expected = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
 
     // Split points that cross the 64-byte block boundary in every way.
-    for (const qint64 piece : {qint64(1), qint64(63), qint64(64), qint64(65), qint64(4096 + 3), qint64(1 << 20)}) {
+    for (const qint64 piece :
+         {qint64(1), qint64(63), qint64(64), qint64(65), qint64(4096 + 3), qint64(1 << 20)}) {
         Sha256 sha;
         for (qint64 at = 0; at < data.size(); at += piece)
             QVERIFY(sha.addData(data.constData() + at, qMin(piece, data.size() - at)));

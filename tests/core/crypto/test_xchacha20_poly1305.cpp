@@ -26,13 +26,14 @@ const unsigned char* u(const QByteArray& bytes)
     return bytes.isEmpty() ? &empty : reinterpret_cast<const unsigned char*>(bytes.constData());
 }
 
-QByteArray sodiumSeal(const QByteArray& plain, const QByteArray& key, const QByteArray& nonce, const QByteArray& ad)
+QByteArray sodiumSeal(const QByteArray& plain, const QByteArray& key, const QByteArray& nonce,
+                      const QByteArray& ad)
 {
     QByteArray out(plain.size() + 16, Qt::Uninitialized);
     unsigned long long length = 0;
-    crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(out.data()), &length, u(plain),
-                                               quint64(plain.size()), u(ad), quint64(ad.size()), nullptr, u(nonce),
-                                               u(key));
+    crypto_aead_xchacha20poly1305_ietf_encrypt(reinterpret_cast<unsigned char*>(out.data()), &length,
+                                               u(plain), quint64(plain.size()), u(ad), quint64(ad.size()),
+                                               nullptr, u(nonce), u(key));
     out.resize(qsizetype(length));
     return out;
 }
@@ -54,7 +55,8 @@ void TestAeadEquivalence::matchesLibsodiumBothWays()
     const CryptoManager crypto;
     QRandomGenerator generator(1300);
     // Around the 64-byte ChaCha block, the 16-byte Poly1305 block and a large block.
-    const QList<qsizetype> sizes{0, 1, 15, 16, 17, 63, 64, 65, 255, 256, 1000, 65536 + 3, 3 * 1024 * 1024 + 5};
+    const QList<qsizetype> sizes{
+        0, 1, 15, 16, 17, 63, 64, 65, 255, 256, 1000, 65536 + 3, 3 * 1024 * 1024 + 5};
     QByteArray reused;
     for (qsizetype size : sizes) {
         for (qsizetype adSize : {qsizetype(0), qsizetype(19), qsizetype(64)}) {
@@ -93,7 +95,8 @@ void TestAeadEquivalence::matchesLibsodiumBothWays()
                 QByteArray piecewise(size, Qt::Uninitialized);
                 for (qsizetype at = 0, step = 7; at < size; at += step, step = step * 2 + 5) {
                     const qsizetype n = qMin(step, size - at);
-                    QVERIFY(opener.update(QByteArrayView(expected.constData() + at, n), piecewise.data() + at));
+                    QVERIFY(
+                        opener.update(QByteArrayView(expected.constData() + at, n), piecewise.data() + at));
                 }
                 QByteArray tag = expected.right(16);
                 if (alterTag)
@@ -121,11 +124,13 @@ void TestAeadEquivalence::refusesEveryAlteration()
     const QByteArray sealed = crypto.encrypt(plain, key, nonce, ad);
     QCOMPARE(sealed.size(), plain.size() + 16);
 
-    const auto refused = [&](const QByteArray& c, const QByteArray& k, const QByteArray& n, const QByteArray& a) {
+    const auto refused = [&](const QByteArray& c, const QByteArray& k, const QByteArray& n,
+                             const QByteArray& a) {
         QByteArray out("previous plaintext");
         return !crypto.decryptInto(c, k, n, a, &out) && out.isEmpty() && crypto.decrypt(c, k, n, a).isEmpty();
     };
-    for (qsizetype at : {qsizetype(0), qsizetype(2500), sealed.size() - 17, sealed.size() - 16, sealed.size() - 1}) {
+    for (qsizetype at :
+         {qsizetype(0), qsizetype(2500), sealed.size() - 17, sealed.size() - 16, sealed.size() - 1}) {
         QByteArray altered = sealed;
         altered[at] = char(altered[at] ^ 0x01);
         QVERIFY2(refused(altered, key, nonce, ad), qPrintable(QString::number(at)));

@@ -40,9 +40,9 @@ ContainerDocument documentWithHeaderSize(qint64 size)
 bool sameDocument(const ContainerDocument& a, const ContainerDocument& b)
 {
     const ContainerManager manager;
-    return manager.buildHeader(a) == manager.buildHeader(b) && a.encryptedPayload == b.encryptedPayload
-        && a.filePayloads == b.filePayloads && a.payloadOffset == b.payloadOffset
-        && a.fileIndex.toJson() == b.fileIndex.toJson();
+    return manager.buildHeader(a) == manager.buildHeader(b) && a.encryptedPayload == b.encryptedPayload &&
+           a.filePayloads == b.filePayloads && a.payloadOffset == b.payloadOffset &&
+           a.fileIndex.toJson() == b.fileIndex.toJson();
 }
 
 } // namespace
@@ -90,12 +90,13 @@ void TestContainerManager::headerIsCompactSortedJson()
     ContainerDocument document = sampleDocument();
     document.fileIndex.addDirectory({QStringLiteral("never written"), {}, {}});
     document.encryptedPayload = "old";
-    QCOMPARE(m_manager.buildHeader(document),
-             QByteArray(R"({"crypto":{"authTag":"","cipher":"XChaCha20-Poly1305","encryptedMasterKey":")"
-                        + QByteArray(80, '\x03').toBase64()
-                        + R"(","kdf":"Argon2id","kdfIterations":0,"nonce":"AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB",)"
-                          R"("payloadNonce":"AgICAgICAgICAgICAgICAgICAgICAgIC","salt":"AAAAAAAAAAAAAAAAAAAAAA=="},)"
-                          R"("encryptedIndex":"YWJj","formatVersion":3,"magic":"KELDRA"})"));
+    QCOMPARE(
+        m_manager.buildHeader(document),
+        QByteArray(R"({"crypto":{"authTag":"","cipher":"XChaCha20-Poly1305","encryptedMasterKey":")" +
+                   QByteArray(80, '\x03').toBase64() +
+                   R"(","kdf":"Argon2id","kdfIterations":0,"nonce":"AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB",)"
+                   R"("payloadNonce":"AgICAgICAgICAgICAgICAgICAgICAgIC","salt":"AAAAAAAAAAAAAAAAAAAAAA=="},)"
+                   R"("encryptedIndex":"YWJj","formatVersion":3,"magic":"KELDRA"})"));
     QCOMPARE(QByteArray(80, '\x03').toBase64().size(), 108);
 }
 
@@ -259,7 +260,8 @@ void TestContainerManager::updateHeaderKeepsPayload()
     QVERIFY(m_manager.updateDocumentHeader(path(), sampleDocument()).ok());
     const QByteArray shrunk = readFile(path());
     const QByteArray header = m_manager.buildHeader(sampleDocument());
-    QCOMPARE(shrunk.mid(28 + header.size(), Region - header.size()), QByteArray(Region - header.size(), '\0'));
+    QCOMPARE(shrunk.mid(28 + header.size(), Region - header.size()),
+             QByteArray(Region - header.size(), '\0'));
     QVERIFY(shrunk.mid(PayloadStart) == payload);
 
     ContainerDocument read;

@@ -84,9 +84,9 @@ void TestHeaderIo::readsHeadersWithAnyPaddingAndLayout_data()
     escaped.replace("/", "\\/");
     QTest::newRow("escaped slashes") << escaped << '\0';
     const QByteArray b64 = document.encryptedIndex.toBase64();
-    QByteArray first = "{\"encryptedIndex\":\"" + b64 + "\",\"magic\":\"KELDRA\",\"formatVersion\":3,\"crypto\":"
-                       + QJsonDocument(manager.cryptoMetadataToJson(document.crypto)).toJson(QJsonDocument::Compact)
-                       + "}";
+    QByteArray first =
+        "{\"encryptedIndex\":\"" + b64 + "\",\"magic\":\"KELDRA\",\"formatVersion\":3,\"crypto\":" +
+        QJsonDocument(manager.cryptoMetadataToJson(document.crypto)).toJson(QJsonDocument::Compact) + "}";
     QTest::newRow("index first") << first << '\x01';
 }
 

@@ -87,7 +87,7 @@ void TestJsonFastPaths::randomUtf16EscapesLikeQt()
         for (int i = 0; i < length; ++i) {
             // Weighted towards the interesting ranges: ASCII, surrogates, the rest.
             const quint32 pick = generator.bounded(4);
-            const char16_t unit = pick == 0 ? char16_t(generator.bounded(0x80))
+            const char16_t unit = pick == 0   ? char16_t(generator.bounded(0x80))
                                   : pick == 1 ? char16_t(0xd800 + generator.bounded(0x800))
                                               : char16_t(generator.bounded(0x10000));
             text.append(QChar(unit));
@@ -99,15 +99,17 @@ void TestJsonFastPaths::randomUtf16EscapesLikeQt()
 void TestJsonFastPaths::documentMatchesQtCompactOutput()
 {
     const QString path = QStringLiteral("pasta/\"relatório\"\\\n.txt");
-    const QList<qint64> numbers{0, -1, 1, 16777232, std::numeric_limits<qint64>::max(),
-                                std::numeric_limits<qint64>::min()};
+    const QList<qint64> numbers{
+        0, -1, 1, 16777232, std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
 
     QJsonArray files;
     QJsonArray blocks;
     for (qint64 n : numbers)
-        blocks.append(QJsonObject{{QStringLiteral("offset"), n}, {QStringLiteral("nonce"), QStringLiteral("AAE=")}});
+        blocks.append(
+            QJsonObject{{QStringLiteral("offset"), n}, {QStringLiteral("nonce"), QStringLiteral("AAE=")}});
     files.append(QJsonObject{{QStringLiteral("blocks"), blocks}, {QStringLiteral("vaultPath"), path}});
-    files.append(QJsonObject{{QStringLiteral("blocks"), QJsonArray()}, {QStringLiteral("vaultPath"), QString()}});
+    files.append(
+        QJsonObject{{QStringLiteral("blocks"), QJsonArray()}, {QStringLiteral("vaultPath"), QString()}});
     const QJsonObject root{{QStringLiteral("directories"), QJsonArray()},
                            {QStringLiteral("files"), files},
                            {QStringLiteral("formatVersion"), 1}};
@@ -176,12 +178,14 @@ void TestJsonFastPaths::locatorAgreesWithQtParse_data()
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<bool>("located");
     const QByteArray index = QByteArray(3000, 'Q') + "+/9==";
-    QTest::newRow("compact header") << QByteArray(R"({"crypto":{"kdf":"Argon2id","salt":"AAAA"},"encryptedIndex":")"
-                                                  + index + R"(","formatVersion":3,"magic":"KELDRA"})")
-                                    << true;
+    QTest::newRow("compact header")
+        << QByteArray(R"({"crypto":{"kdf":"Argon2id","salt":"AAAA"},"encryptedIndex":")" + index +
+                      R"(","formatVersion":3,"magic":"KELDRA"})")
+        << true;
     QTest::newRow("spaces, other order, nested tricks")
         << QByteArray(" {\n \"magic\" : \"KELDRA\", \"x\": [1, {\"a\":\"}]\\\"{\"}, -2.5e3, true, null],\n"
-                      " \"encryptedIndex\" : \"" + index + "\" , \"formatVersion\": 3 }\n")
+                      " \"encryptedIndex\" : \"" +
+                      index + "\" , \"formatVersion\": 3 }\n")
         << true;
     QTest::newRow("empty value") << QByteArray(R"({"encryptedIndex":"","magic":"KELDRA"})") << true;
     QTest::newRow("key twice") << QByteArray(R"({"encryptedIndex":"QQ==","encryptedIndex":"Qg=="})") << false;
@@ -215,7 +219,8 @@ void TestJsonFastPaths::locatorAgreesWithQtParse()
     if (!full.isObject())
         return;
     QJsonObject fullObject = full.object();
-    QCOMPARE(json.mid(span.begin, span.length), fullObject.value(QLatin1String("encryptedIndex")).toString().toLatin1());
+    QCOMPARE(json.mid(span.begin, span.length),
+             fullObject.value(QLatin1String("encryptedIndex")).toString().toLatin1());
     QJsonObject cutObject = cut.object();
     QCOMPARE(cutObject.value(QLatin1String("encryptedIndex")).toString(), QString());
     fullObject.remove(QLatin1String("encryptedIndex"));

@@ -26,10 +26,11 @@ QByteArray referenceJson(const SecureFileIndex& index)
     for (const VaultFileEntry& entry : index.entries()) {
         QJsonArray blocks;
         for (const VaultFileBlock& block : entry.blocks) {
-            blocks.append(QJsonObject{{QStringLiteral("offset"), block.offset},
-                                      {QStringLiteral("plainSize"), block.plainSize},
-                                      {QStringLiteral("encryptedSize"), block.encryptedSize},
-                                      {QStringLiteral("nonce"), QString::fromLatin1(block.nonce.toBase64())}});
+            blocks.append(
+                QJsonObject{{QStringLiteral("offset"), block.offset},
+                            {QStringLiteral("plainSize"), block.plainSize},
+                            {QStringLiteral("encryptedSize"), block.encryptedSize},
+                            {QStringLiteral("nonce"), QString::fromLatin1(block.nonce.toBase64())}});
         }
         files.append(QJsonObject{{QStringLiteral("id"), entry.id},
                                  {QStringLiteral("vaultPath"), entry.vaultPath},
@@ -120,12 +121,14 @@ void TestSecureFileIndex::exactJsonForm()
     SecureFileIndex index;
     QVERIFY(index.addOrReplace(file));
     QVERIFY(index.addDirectory(folder));
-    QCOMPARE(index.toJson(),
-             QByteArray(R"({"directories":[{"createdUtc":"2024-01-02T03:04:05.006Z","modifiedUtc":"","path":"docs"}],)"
-                        R"("files":[{"blocks":[{"encryptedSize":21,"nonce":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA",)"
-                        R"("offset":8388636,"plainSize":5}],"id":"3f2b8f0e-8a47-4c5e-9d0a-6f1f2a3b4c5d",)"
-                        R"("lastModifiedUtc":"2024-03-05T14:07:09.120Z","sha256":"00ff10","sizeBytes":5,)"
-                        R"("vaultPath":"docs/a.txt"}],"formatVersion":1})"));
+    QCOMPARE(
+        index.toJson(),
+        QByteArray(
+            R"({"directories":[{"createdUtc":"2024-01-02T03:04:05.006Z","modifiedUtc":"","path":"docs"}],)"
+            R"("files":[{"blocks":[{"encryptedSize":21,"nonce":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA",)"
+            R"("offset":8388636,"plainSize":5}],"id":"3f2b8f0e-8a47-4c5e-9d0a-6f1f2a3b4c5d",)"
+            R"("lastModifiedUtc":"2024-03-05T14:07:09.120Z","sha256":"00ff10","sizeBytes":5,)"
+            R"("vaultPath":"docs/a.txt"}],"formatVersion":1})"));
 }
 
 void TestSecureFileIndex::jsonMatchesQtTree()
@@ -140,7 +143,8 @@ void TestSecureFileIndex::jsonMatchesQtTree()
     for (qint64 i = 0; i < 3; ++i)
         odd.blocks.append({8388636 + i * 16777232, 16777216, 16777232, QByteArray(24, char(i))});
     index.addOrReplace(odd);
-    VaultFileEntry bare = entry(QString(QChar(0xd800)) + QStringLiteral("lone"), 0); // invalid date, no digest
+    VaultFileEntry bare =
+        entry(QString(QChar(0xd800)) + QStringLiteral("lone"), 0); // invalid date, no digest
     bare.id.clear();
     index.addOrReplace(bare);
     index.addDirectory({QStringLiteral("pasta \"x\""), when, QDateTime()});
@@ -161,7 +165,8 @@ void TestSecureFileIndex::roundTripKeepsEveryField()
     big.lastModifiedUtc = QDateTime(QDate(2023, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
     big.sha256 = QByteArray::fromHex("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     big.blocks.append({8388636, 16777216, 16777232, QByteArray(24, '\x5a')});
-    big.blocks.append({8388636 + 16777232, 3, 19, QByteArray::fromHex("000102030405060708090a0b0c0d0e0f1011121314151617")});
+    big.blocks.append(
+        {8388636 + 16777232, 3, 19, QByteArray::fromHex("000102030405060708090a0b0c0d0e0f1011121314151617")});
     QVERIFY(index.addOrReplace(big));
     QVERIFY(index.addOrReplace(entry(QStringLiteral("empty.txt")))); // no blocks, invalid date
     VaultDirectoryEntry folder = directory(QStringLiteral("Fotos/férias 2024"));
@@ -206,7 +211,7 @@ void TestSecureFileIndex::keysMatchExactlyAndKeepPosition()
 
     QVERIFY(index.addOrReplace(entry(QStringLiteral("a.txt"), 1)));
     QVERIFY(index.addOrReplace(entry(QStringLiteral("b.txt"), 2)));
-    QVERIFY(index.addOrReplace(entry(QStringLiteral("A.txt"), 3))); // case differs: a new entry
+    QVERIFY(index.addOrReplace(entry(QStringLiteral("A.txt"), 3)));  // case differs: a new entry
     QVERIFY(index.addOrReplace(entry(QStringLiteral("a.txt "), 4))); // no trimming either
     QVERIFY(index.addOrReplace(entry(QStringLiteral("a.txt"), 5)));
     QCOMPARE(paths(index), QStringList({"a.txt", "b.txt", "A.txt", "a.txt "}));

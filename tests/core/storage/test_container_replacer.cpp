@@ -86,7 +86,8 @@ private slots:
                 ContainerFaultInjector::reset();
                 QVERIFY(ContainerRecovery::recover(container).ok());
                 const QByteArray now = readFile(container);
-                QVERIFY2(now == newBytes || (result != ContainerReplacer::Result::Replaced && now == oldBytes),
+                QVERIFY2(now == newBytes ||
+                             (result != ContainerReplacer::Result::Replaced && now == oldBytes),
                          qPrintable(QStringLiteral("mode %1 call %2").arg(int(mode)).arg(call)));
                 QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(container)));
                 ++tried;

@@ -4,13 +4,13 @@
 // vault must open with exactly the old or the new content, every file must
 // verify, a reported success must be on the drive, and a reported failure
 // must leave the container as it was.
-#include "storage/ContainerFaultInjector.h"
+#include "crypto/CryptoManager.h"
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
-#include "storage/ContainerRecovery.h"
-#include "crypto/CryptoManager.h"
-#include "storage/HeaderJournal.h"
 #include "format/SecureFileIndex.h"
+#include "storage/ContainerFaultInjector.h"
+#include "storage/ContainerRecovery.h"
+#include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
 #include "TestFiles.h"
@@ -66,7 +66,10 @@ QStringList listingOf(const SecureFileIndex& index)
         lines << QStringLiteral("d %1").arg(d.path);
     const QList<VaultFileEntry> entries = index.entries();
     for (const VaultFileEntry& f : entries) {
-        QString line = QStringLiteral("f %1 %2 %3").arg(f.vaultPath).arg(f.sizeBytes).arg(QString::fromLatin1(f.sha256.toHex()));
+        QString line = QStringLiteral("f %1 %2 %3")
+                           .arg(f.vaultPath)
+                           .arg(f.sizeBytes)
+                           .arg(QString::fromLatin1(f.sha256.toHex()));
         for (const VaultFileBlock& b : f.blocks)
             line += QStringLiteral(" @%1").arg(b.offset);
         lines << line;
@@ -96,16 +99,18 @@ public:
         int used = -1;
         const QList<QByteArray> passwords{Password, NewPassword};
         for (int i = 0; i < passwords.size() && master.isEmpty(); ++i) {
-            master = m_crypto.decrypt(document.crypto.encryptedMasterKey, derived(passwords[i], document).left(32),
-                                      document.crypto.nonce, VaultManager::associatedData(document, "master-key"));
+            master =
+                m_crypto.decrypt(document.crypto.encryptedMasterKey, derived(passwords[i], document).left(32),
+                                 document.crypto.nonce, VaultManager::associatedData(document, "master-key"));
             used = i;
         }
         if (master.isEmpty()) {
             *why = QStringLiteral("master key does not unwrap");
             return false;
         }
-        const QByteArray json = m_crypto.decrypt(document.encryptedIndex, master.left(32), document.crypto.payloadNonce,
-                                                 VaultManager::associatedData(document, "index"));
+        const QByteArray json =
+            m_crypto.decrypt(document.encryptedIndex, master.left(32), document.crypto.payloadNonce,
+                             VaultManager::associatedData(document, "index"));
         if (json.isEmpty()) {
             *why = QStringLiteral("index does not decrypt");
             return false;
@@ -123,10 +128,10 @@ public:
             qint64 size = 0;
             bool intact = true;
             for (const VaultFileBlock& block : entry.blocks) {
-                const QByteArray plain
-                    = container.seek(block.offset)
-                          ? m_crypto.decrypt(container.read(block.encryptedSize), master.left(32), block.nonce, blockData)
-                          : QByteArray();
+                const QByteArray plain = container.seek(block.offset)
+                                             ? m_crypto.decrypt(container.read(block.encryptedSize),
+                                                                master.left(32), block.nonce, blockData)
+                                             : QByteArray();
                 intact = intact && plain.size() == block.plainSize;
                 hash.addData(plain);
                 size += plain.size();
@@ -228,10 +233,13 @@ private:
     {
         return {
             {QStringLiteral("import"),
-             [this](VaultManager& v) { return v.importFile(source("new", pattern(50000, 3)), "docs/new.bin"); }},
+             [this](VaultManager& v) {
+                 return v.importFile(source("new", pattern(50000, 3)), "docs/new.bin");
+             }},
             {QStringLiteral("import replacing a file"),
              [this](VaultManager& v) { return v.importFile(source("a2", pattern(4000, 9)), "A.TXT"); }},
-            {QStringLiteral("rename"), [](VaultManager& v) { return v.renameFile("a.txt", "docs/sub/a2.txt"); }},
+            {QStringLiteral("rename"),
+             [](VaultManager& v) { return v.renameFile("a.txt", "docs/sub/a2.txt"); }},
             {QStringLiteral("folder creation"), [](VaultManager& v) { return v.createDirectory("x/y"); }},
             {QStringLiteral("delete"), [](VaultManager& v) { return v.deleteFile("docs/b.bin"); }},
             {QStringLiteral("compaction"),
@@ -247,7 +255,8 @@ private:
     // The points of one change: every call (error, short write when it writes,
     // crash before it) and crashes just inside, in the middle of and at the
     // last byte of every write.
-    static QList<Point> pointsFor(int calls, const QList<ContainerFaultInjector::WriteRecord>& writes, int stride)
+    static QList<Point> pointsFor(int calls, const QList<ContainerFaultInjector::WriteRecord>& writes,
+                                  int stride)
     {
         QList<Point> points;
         QSet<int> writeCalls;
@@ -288,8 +297,8 @@ private:
             process.start(cli, {QStringLiteral("ls"), m_container});
             process.write(Password + '\n');
             process.closeWriteChannel();
-            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-                   && process.exitCode() == 0;
+            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                   process.exitCode() == 0;
         }
         const std::unique_ptr<VaultManager> fresh = openVault(false);
         return fresh && fresh->lockVault();
@@ -324,8 +333,8 @@ private:
             return result;
         }
         if (!unsyncedFiles.isEmpty() || !unsyncedFolders.isEmpty())
-            problem("success reported before everything was synced: "
-                    + QStringList(unsyncedFiles.values() + unsyncedFolders.values()).join(", "));
+            problem("success reported before everything was synced: " +
+                    QStringList(unsyncedFiles.values() + unsyncedFolders.values()).join(", "));
 
         const auto matches = [](const VaultProbe::State& a, const VaultProbe::State& b) {
             return a.listing == b.listing && a.password == b.password;
@@ -344,12 +353,17 @@ private:
                 ContainerFaultInjector::powerCut();
             ContainerFaultInjector::reset();
             (crashed ? result.crashPoints : result.faults)++;
-            const QString where
-                = QStringLiteral("mode %1 at %2%3: ").arg(int(point.mode)).arg(point.target).arg(point.powerCut ? " with power cut" : "");
+            const QString where = QStringLiteral("mode %1 at %2%3: ")
+                                      .arg(int(point.mode))
+                                      .arg(point.target)
+                                      .arg(point.powerCut ? " with power cut" : "");
 
-            // What the next start finds. In two scenarios a real open (keldra-cli, an unlock) does the recovery itself.
-            const bool realOpenWanted = scenario.name == QStringLiteral("import") || scenario.name == QStringLiteral("rename");
-            if (realOpenWanted && !openedForReal && QFileInfo::exists(HeaderJournal::journalPath(m_container))) {
+            // What the next start finds. In two scenarios a real open (keldra-cli, an unlock) does the
+            // recovery itself.
+            const bool realOpenWanted =
+                scenario.name == QStringLiteral("import") || scenario.name == QStringLiteral("rename");
+            if (realOpenWanted && !openedForReal &&
+                QFileInfo::exists(HeaderJournal::journalPath(m_container))) {
                 openedForReal = true;
                 if (!openThroughProgram(scenario.name == QStringLiteral("import")))
                     problem(where + "the program does not open the interrupted vault");
@@ -358,8 +372,8 @@ private:
             }
             if (!ContainerRecovery::recover(m_container).ok())
                 problem(where + "recovery failed");
-            if (QFileInfo::exists(HeaderJournal::journalPath(m_container))
-                || QFileInfo::exists(ContainerRecovery::compactTempPath(m_container)))
+            if (QFileInfo::exists(HeaderJournal::journalPath(m_container)) ||
+                QFileInfo::exists(ContainerRecovery::compactTempPath(m_container)))
                 problem(where + "recovery left files behind");
             VaultProbe::State now;
             if (!m_probe.open(m_container, &now, &why))
@@ -427,8 +441,8 @@ private slots:
         // Under the sanitizers every second point of the others.
         const int stride = s.locked ? -6 : (Sanitized ? 2 : 1);
         const SweepResult result = sweep(s, stride);
-        qInfo("%s: %d crash points and %d faults tried (%d unlocks so far)", qPrintable(s.name), result.crashPoints,
-              result.faults, m_unlocks);
+        qInfo("%s: %d crash points and %d faults tried (%d unlocks so far)", qPrintable(s.name),
+              result.crashPoints, result.faults, m_unlocks);
         QVERIFY2(result.problems.isEmpty(), qPrintable(result.problems.mid(0, 10).join('\n')));
         QVERIFY(result.crashPoints + result.faults > 3);
     }

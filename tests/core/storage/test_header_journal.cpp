@@ -191,7 +191,8 @@ private slots:
         QCOMPARE(ranges[0].oldBytes, QByteArray("old-bytes"));
         QCOMPARE(ranges[0].newBytes, QByteArray("new-bytes"));
         for (int cut = 0; cut < journal.size(); ++cut)
-            QVERIFY2(!HeaderJournal::parse(journal.left(cut), nullptr, nullptr), qPrintable(QString::number(cut)));
+            QVERIFY2(!HeaderJournal::parse(journal.left(cut), nullptr, nullptr),
+                     qPrintable(QString::number(cut)));
         for (int i = 0; i < journal.size(); ++i) {
             QByteArray flipped = journal;
             flipped[i] = char(flipped[i] ^ 0x01);
@@ -318,7 +319,8 @@ private slots:
                         QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
                     }
                     QVERIFY(ContainerRecovery::recover(path).ok());
-                    // A crash after the journal is gone but before the success is reported keeps the new file.
+                    // A crash after the journal is gone but before the success is reported keeps the new
+                    // file.
                     const QByteArray now = readHead(path);
                     QVERIFY2(now == after || (!ok && now == before), qPrintable(QString::number(call)));
                     ++faults;
@@ -365,14 +367,15 @@ private slots:
         // A journal that belongs to another file (a bytes neither old nor new): container left alone.
         const QByteArray other = containerBytes(R"({"q":"zzz"})");
         QVERIFY(writeFile(path, other));
-        QVERIFY(writeFile(journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}})));
+        QVERIFY(writeFile(
+            journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}})));
         QVERIFY(ContainerRecovery::recover(path).ok());
         QCOMPARE(readFile(path), other);
         QVERIFY(!QFileInfo::exists(journal));
 
         // A valid journal: old bytes back, appended bytes cut off.
-        const QByteArray journalBytes
-            = HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}});
+        const QByteArray journalBytes =
+            HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}});
         QVERIFY(writeFile(path, torn + "appended-block"));
         QVERIFY(writeFile(journal, journalBytes));
         QVERIFY(ContainerRecovery::recover(path).ok());

@@ -3,8 +3,8 @@
 // file, and through import, export and compaction of files large enough for
 // the cache to be dropped several times over.
 #include "crypto/Sha256.h"
-#include "vault/VaultManager.h"
 #include "storage/WriteBehind.h"
+#include "vault/VaultManager.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // Index changes write about the size of the header, not the 8 MiB region,
 // and leave the region exactly as a full rewrite would: header, then zeros.
-#include "storage/ContainerFaultInjector.h"
 #include "format/ContainerFormat.h"
+#include "storage/ContainerFaultInjector.h"
 #include "vault/VaultManager.h"
 
 #include <QFile>
@@ -82,10 +82,14 @@ void TestWriteBounds::indexChangesWriteAboutTheHeader()
         std::function<bool()> run;
     };
     const QList<Change> changes{
-        {"rename", [this] { return m_vault.renameFile(QStringLiteral("docs/file-1.txt"), QStringLiteral("docs/r.txt")); }},
+        {"rename",
+         [this] {
+             return m_vault.renameFile(QStringLiteral("docs/file-1.txt"), QStringLiteral("docs/r.txt"));
+         }},
         {"new folder", [this] { return m_vault.createDirectory(QStringLiteral("docs/new")); }},
         {"delete", [this] { return m_vault.deleteFile(QStringLiteral("docs/file-2.txt")); }},
-        {"move", [this] { return m_vault.moveFile(QStringLiteral("docs/file-3.txt"), QStringLiteral("docs/new")); }},
+        {"move",
+         [this] { return m_vault.moveFile(QStringLiteral("docs/file-3.txt"), QStringLiteral("docs/new")); }},
     };
     for (const Change& change : changes) {
         const qint64 before = headerLength(m_container);
@@ -98,8 +102,10 @@ void TestWriteBounds::indexChangesWriteAboutTheHeader()
         // Journal (old and new bytes) plus the header itself, each at most
         // as long as the longer header; nowhere near the 8 MiB region.
         const qint64 bound = 3 * (qMax(before, after) + 21) + 4096;
-        QVERIFY2(written > 0 && written <= bound,
-                 qPrintable(QStringLiteral("%1 wrote %2 bytes, header %3").arg(QLatin1String(change.name)).arg(written).arg(after)));
+        QVERIFY2(written > 0 && written <= bound, qPrintable(QStringLiteral("%1 wrote %2 bytes, header %3")
+                                                                 .arg(QLatin1String(change.name))
+                                                                 .arg(written)
+                                                                 .arg(after)));
         QVERIFY2(regionIsCanonical(m_container), change.name);
     }
     // What was written is what a reader sees.

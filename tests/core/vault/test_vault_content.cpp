@@ -23,7 +23,8 @@ using namespace Keldra::Core;
 using namespace TestSupport;
 using namespace VaultTest;
 
-class VaultContentTest : public QObject {
+class VaultContentTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -105,11 +106,12 @@ void VaultContentTest::importExportAcrossBlockBoundaries()
     const qint64 before = QFileInfo(m_container).size();
 
     QList<qint64> progressDone;
-    const bool imported = m_vault.importFile(path, vaultPath, [&](qint64 done, qint64 total, const QString& text) {
-        progressDone.append(done);
-        QCOMPARE(total, size);
-        QCOMPARE(text, vaultPath);
-    });
+    const bool imported =
+        m_vault.importFile(path, vaultPath, [&](qint64 done, qint64 total, const QString& text) {
+            progressDone.append(done);
+            QCOMPARE(total, size);
+            QCOMPARE(text, vaultPath);
+        });
     QVERIFY(imported);
 
     VaultFileEntry entry;
@@ -147,7 +149,8 @@ void VaultContentTest::replacementIgnoresLetterCase()
     QVERIFY(findEntry(m_vault, QStringLiteral("Case/Report.txt"), &first));
     const int directoriesBefore = m_vault.fileIndex().directories().size();
 
-    QVERIFY(m_vault.importFile(source(QStringLiteral("c"), "second version"), QStringLiteral("case\\REPORT.TXT ")));
+    QVERIFY(m_vault.importFile(source(QStringLiteral("c"), "second version"),
+                               QStringLiteral("case\\REPORT.TXT ")));
     QVERIFY(!findEntry(m_vault, QStringLiteral("Case/Report.txt")));
     VaultFileEntry replaced;
     QVERIFY(findEntry(m_vault, QStringLiteral("case/REPORT.TXT"), &replaced));
@@ -165,8 +168,13 @@ void VaultContentTest::refusesPathsThatNormaliseToEmpty()
     const QStringList filePathsBefore = filePaths(m_vault);
     const QByteArray indexBefore = m_vault.fileIndex().toJson();
     const qint64 sizeBefore = QFileInfo(m_container).size();
-    const QStringList bad = {QString(), QStringLiteral("/"), QStringLiteral("."), QStringLiteral(".."),
-                             QStringLiteral("a/../b"), QStringLiteral("a/./b"), QStringLiteral("a/ /b"),
+    const QStringList bad = {QString(),
+                             QStringLiteral("/"),
+                             QStringLiteral("."),
+                             QStringLiteral(".."),
+                             QStringLiteral("a/../b"),
+                             QStringLiteral("a/./b"),
+                             QStringLiteral("a/ /b"),
                              QStringLiteral("   ")};
     for (const QString& vaultPath : bad) {
         QVERIFY2(!m_vault.importFile(path, vaultPath), qPrintable(vaultPath));
@@ -206,15 +214,15 @@ void VaultContentTest::failedImportLeavesContainerByteIdentical()
     // After the first block is on disk, spoil the magic so the header
     // rewrite at the end is refused and the import has to roll back.
     int calls = 0;
-    const bool imported = m_vault.importFile(path, QStringLiteral("Rollback/big.bin"),
-                                             [&](qint64, qint64, const QString&) {
-                                                 if (++calls == 1) {
-                                                     QFile file(m_container);
-                                                     QVERIFY(file.open(QIODevice::ReadWrite));
-                                                     QVERIFY(file.seek(6));
-                                                     QCOMPARE(file.write("9", 1), qint64(1));
-                                                 }
-                                             });
+    const bool imported =
+        m_vault.importFile(path, QStringLiteral("Rollback/big.bin"), [&](qint64, qint64, const QString&) {
+            if (++calls == 1) {
+                QFile file(m_container);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QVERIFY(file.seek(6));
+                QCOMPARE(file.write("9", 1), qint64(1));
+            }
+        });
     QVERIFY(!imported);
     QCOMPARE(calls, 2);
     {
@@ -267,7 +275,8 @@ void VaultContentTest::failedExportLeavesNoPlaintextAndKeepsDestination()
     QCOMPARE(exported(QStringLiteral("export/TWO.bin")), content);
     QVERIFY(!m_vault.exportFile(QStringLiteral("Export/missing.bin"), fresh));
     QCOMPARE(m_vault.lastError().reason(), Error::Reason::FileNotFound);
-    QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"), m_dir.filePath(QStringLiteral("no/such/dir/f"))));
+    QVERIFY(!m_vault.exportFile(QStringLiteral("Export/two.bin"),
+                                m_dir.filePath(QStringLiteral("no/such/dir/f"))));
     QCOMPARE(m_vault.lastError().reason(), Error::Reason::DestinationUnwritable);
 }
 
@@ -452,8 +461,10 @@ void VaultContentTest::fullIndexIsRefusedBeforeAnythingIsWritten()
 void VaultContentTest::compactionDropsDeadSpaceAndKeepsContent()
 {
     // Dead space from the replacement and deletions above, plus one more.
-    QVERIFY(m_vault.importFile(source(QStringLiteral("v1"), patternBytes(5000, 11)), QStringLiteral("Comp/v.bin")));
-    QVERIFY(m_vault.importFile(source(QStringLiteral("v2"), patternBytes(7000, 12)), QStringLiteral("Comp/v.bin")));
+    QVERIFY(m_vault.importFile(source(QStringLiteral("v1"), patternBytes(5000, 11)),
+                               QStringLiteral("Comp/v.bin")));
+    QVERIFY(m_vault.importFile(source(QStringLiteral("v2"), patternBytes(7000, 12)),
+                               QStringLiteral("Comp/v.bin")));
 
     const QList<VaultFileEntry> before = m_vault.fileIndex().entries();
     const QStringList directoriesBefore = directoryPaths(m_vault);
@@ -469,7 +480,8 @@ void VaultContentTest::compactionDropsDeadSpaceAndKeepsContent()
 
     QStringList texts;
     QString preserved = QStringLiteral("stale");
-    QVERIFY(m_vault.compactVault([&](qint64, qint64, const QString& text) { texts.append(text); }, &preserved));
+    QVERIFY(
+        m_vault.compactVault([&](qint64, qint64, const QString& text) { texts.append(text); }, &preserved));
     QVERIFY(preserved.isEmpty());
     QCOMPARE(texts.last(), QStringLiteral("Substituindo container no USB"));
     QCOMPARE(QFileInfo(m_container).size(), ContainerFormat::PayloadStart + live);
@@ -514,8 +526,10 @@ void VaultContentTest::editCopiesArePrivateAndSyncedAtLock()
 
 #ifdef Q_OS_UNIX
     // Nobody but the owner may read the plaintext copies or list them.
-    const QFileDevice::Permissions group = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup;
-    const QFileDevice::Permissions other = QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QFileDevice::Permissions group =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup;
+    const QFileDevice::Permissions other =
+        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
     QCOMPARE(QFileInfo(copy).permissions() & (group | other), QFileDevice::Permissions());
     const QString workspace = copy.left(copy.size() - QStringLiteral("/Edit/Docs/a.txt").size());
     QCOMPARE(QFileInfo(workspace).permissions() & (group | other), QFileDevice::Permissions());
@@ -563,7 +577,8 @@ void VaultContentTest::everyOperationRefusedWhileLocked()
     QString copy;
     QString preserved;
     QVERIFY(!m_vault.importFile(path, QStringLiteral("l.txt")));
-    QVERIFY(!m_vault.exportFile(QStringLiteral("Edit/kept.txt"), m_dir.filePath(QStringLiteral("locked-out"))));
+    QVERIFY(
+        !m_vault.exportFile(QStringLiteral("Edit/kept.txt"), m_dir.filePath(QStringLiteral("locked-out"))));
     QVERIFY(!m_vault.verifyFile(QStringLiteral("Edit/kept.txt")));
     QVERIFY(!m_vault.createDirectory(QStringLiteral("L")));
     QVERIFY(!m_vault.deleteFile(QStringLiteral("Edit/kept.txt")));

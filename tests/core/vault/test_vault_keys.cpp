@@ -5,9 +5,9 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
+#include "crypto/CryptoManager.h"
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
-#include "crypto/CryptoManager.h"
 #include "vault/VaultManager.h"
 
 #include <QCryptographicHash>
@@ -31,7 +31,8 @@ QByteArray payloadArea(const QString& container)
 
 } // namespace
 
-class VaultKeysTest : public QObject {
+class VaultKeysTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -245,8 +246,9 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     params.keyLength = 64;
     const QByteArray derived = crypto.deriveKey(Password, params);
     QCOMPARE(derived.size(), 64);
-    const QByteArray masterData = "KELDRA|master-key|3|" + cipher.toUtf8() + '|' + kdf.toUtf8() + '|'
-        + QByteArray::number(iterations) + '|' + document.crypto.salt + '|' + document.crypto.nonce;
+    const QByteArray masterData = "KELDRA|master-key|3|" + cipher.toUtf8() + '|' + kdf.toUtf8() + '|' +
+                                  QByteArray::number(iterations) + '|' + document.crypto.salt + '|' +
+                                  document.crypto.nonce;
     document.crypto.encryptedMasterKey =
         crypto.encrypt(masterKey, derived.left(32), document.crypto.nonce, masterData);
 
@@ -267,7 +269,8 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     SecureFileIndex index;
     QVERIFY(index.addOrReplace(entry));
     const QByteArray indexData = "KELDRA|index|3|" + cipher.toUtf8() + '|' + document.crypto.payloadNonce;
-    document.encryptedIndex = crypto.encrypt(index.toJson(), fileKey, document.crypto.payloadNonce, indexData);
+    document.encryptedIndex =
+        crypto.encrypt(index.toJson(), fileKey, document.crypto.payloadNonce, indexData);
 
     const QString path = m_dir.filePath(QStringLiteral("legacy.kldr"));
     QVERIFY(
@@ -317,7 +320,8 @@ void VaultKeysTest::unpreparableWorkspaceLeavesLocked()
     QCOMPARE(vault.lastError().reason(), Error::Reason::WorkspaceUnavailable);
     QCOMPARE(vault.state(), VaultState::Locked);
     QVERIFY(vault.fileIndex().entries().isEmpty());
-    QVERIFY(!vault.exportFile(QStringLiteral("Docs/a.txt"), m_dir.filePath(QStringLiteral("after-failed-unlock"))));
+    QVERIFY(!vault.exportFile(QStringLiteral("Docs/a.txt"),
+                              m_dir.filePath(QStringLiteral("after-failed-unlock"))));
 }
 
 QTEST_GUILESS_MAIN(VaultKeysTest)

@@ -17,13 +17,20 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("blanks and doubled slashes") << " /docs//2024/ " << "docs/2024";
-        QTest::newRow("backslashes") << "docs\\a.txt" << "docs/a.txt";
-        QTest::newRow("dot-dot component") << "docs/../x" << "";
-        QTest::newRow("dot component") << "a/./b" << "";
-        QTest::newRow("blank component") << "docs/ /x" << "";
-        QTest::newRow("blanks only") << "   " << "";
-        QTest::newRow("component blanks trimmed") << "a / b" << "a/b";
+        QTest::newRow("blanks and doubled slashes") << " /docs//2024/ "
+                                                    << "docs/2024";
+        QTest::newRow("backslashes") << "docs\\a.txt"
+                                     << "docs/a.txt";
+        QTest::newRow("dot-dot component") << "docs/../x"
+                                           << "";
+        QTest::newRow("dot component") << "a/./b"
+                                       << "";
+        QTest::newRow("blank component") << "docs/ /x"
+                                         << "";
+        QTest::newRow("blanks only") << "   "
+                                     << "";
+        QTest::newRow("component blanks trimmed") << "a / b"
+                                                  << "a/b";
     }
     void vaultPathsAreNormalisedOrRejected()
     {
@@ -40,7 +47,8 @@ private slots:
         QCOMPARE(VaultPath::baseName(QStringLiteral("docs/2024/a.txt")), QStringLiteral("a.txt"));
         QCOMPARE(VaultPath::baseName(QStringLiteral("a.txt")), QStringLiteral("a.txt"));
         QCOMPARE(VaultPath::join(QString(), QStringLiteral(" a.txt ")), QStringLiteral("a.txt"));
-        QCOMPARE(VaultPath::join(QStringLiteral("docs"), QStringLiteral("a.txt")), QStringLiteral("docs/a.txt"));
+        QCOMPARE(VaultPath::join(QStringLiteral("docs"), QStringLiteral("a.txt")),
+                 QStringLiteral("docs/a.txt"));
         QCOMPARE(VaultPath::join(QStringLiteral("docs"), QStringLiteral("..")), QString());
     }
 

@@ -21,11 +21,13 @@ using namespace VaultTest;
 
 namespace {
 
-constexpr QFileDevice::Permissions GroupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-    | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+constexpr QFileDevice::Permissions GroupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                  QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                  QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 // Points the temporary location at a folder of the test for one scope.
-class TempLocationOverride {
+class TempLocationOverride
+{
 public:
     explicit TempLocationOverride(const QString& path) : m_old(qgetenv("TMPDIR"))
     {
@@ -45,7 +47,8 @@ private:
 
 } // namespace
 
-class WorkspaceTest : public QObject {
+class WorkspaceTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -66,7 +69,8 @@ void WorkspaceTest::workspaceIsOwnerOnlyAndRemovedByCleanup()
 
     QVERIFY(workspace.prepare());
     QVERIFY(QFileInfo(workspace.workspacePath()).isDir());
-    QVERIFY(workspace.workspacePath().startsWith(QDir(root.path()).absoluteFilePath(QStringLiteral("Keldra/"))));
+    QVERIFY(
+        workspace.workspacePath().startsWith(QDir(root.path()).absoluteFilePath(QStringLiteral("Keldra/"))));
     QCOMPARE(workspace.pathForVaultFile(QStringLiteral("Docs/a.txt")),
              workspace.workspacePath() + QStringLiteral("/Docs/a.txt"));
 #ifdef Q_OS_UNIX

@@ -35,7 +35,8 @@ Scratch& scratch()
 {
     static Scratch s = [] {
         Scratch made;
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        const QString base =
+            QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
         made.dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/keldra-fuzz-XXXXXX"));
         made.regionFile = made.dir->filePath(QStringLiteral("region.kldr"));
         made.rawFile = made.dir->filePath(QStringLiteral("raw.kldr"));
