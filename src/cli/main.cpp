@@ -3,6 +3,7 @@
 
 #include "CliConsole.h"
 #include "PrepareDriveCommand.h"
+#include "ReleaseCommands.h"
 #include "UpdateDriveCommand.h"
 #include "VaultCommands.h"
 #include "vault/AllocatorTuning.h"
@@ -42,6 +43,10 @@ const Command Commands[] = {
      "atualiza os bundles Keldra de uma unidade preparada pelo manifesto online"},
     {"prepare-drive", runPrepareDriveCommand, "RAIZ_DA_UNIDADE [--linux CAMINHO] [--windows CAMINHO]",
      "prepara uma unidade com os bundles Keldra, os inicializadores e o README"},
+    {"keygen", runKeygenCommand, "ARQUIVO_DA_CHAVE",
+     "cria o par de chaves que assina as atualizações (a secreta em ARQUIVO_DA_CHAVE, a pública em .pub)"},
+    {"sign-update", runSignUpdateCommand, "PACOTE.zip VERSAO ARQUIVO_DA_CHAVE [--url URL]",
+     "escreve na saída padrão o manifesto assinado do pacote de atualização"},
 };
 
 void printUsage()

@@ -1,8 +1,11 @@
 #include "BundleUpdater.h"
 
 #include "HttpGet.h"
+#include "UpdateJournal.h"
 #include "UpdateManifest.h"
 #include "UpdatePackage.h"
+#include "UpdateRecovery.h"
+#include "UpdateSignature.h"
 #include "UpdateState.h"
 
 #include <QCryptographicHash>
@@ -13,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStorageInfo>
+#include <QTemporaryFile>
 #include <QVersionNumber>
 
 #include <utility>
@@ -29,15 +34,13 @@ QString utcStamp()
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
 }
 
-// Plain write; a short write or a failed flush (a full drive) counts as failure.
-bool writeWholeFile(const QString& path, const QByteArray& data)
+constexpr qint64 kStateByteLimit = 1024 * 1024;
+
+// Unknown (-1) when the drive's file system does not say.
+qint64 availableBytes(const QString& root)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool written = file.write(data) == data.size() && file.flush();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    const QStorageInfo storage(root);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
 } // namespace
@@ -55,13 +58,24 @@ void BundleUpdater::setDirectoryRenamer(DirectoryRenamer renamer)
     m_rename = renamer ? std::move(renamer) : DirectoryRenamer(renameDirectory);
 }
 
+void BundleUpdater::setSwapStepHook(std::function<bool(SwapStep)> hook)
+{
+    m_stepHook = std::move(hook);
+}
+
+void BundleUpdater::setFreeSpaceProbe(std::function<qint64(const QString&)> probe)
+{
+    m_freeSpace = std::move(probe);
+}
+
 QString BundleUpdater::installedVersion(const QString& root)
 {
     QFile file(updateStatePath(root));
-    if (!file.open(QIODevice::ReadOnly))
+    // The drive may hold anything; a real state file is a few hundred bytes.
+    if (file.size() > kStateByteLimit || !file.open(QIODevice::ReadOnly))
         return {};
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(kStateByteLimit), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
         return {};
     const QJsonObject state = document.object();
@@ -119,7 +133,9 @@ void BundleUpdater::setProgress(int value, const QString& label)
 UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manifestUrl)
 {
     const QDir rootDir(root);
-    if (!QFileInfo(rootDir.filePath(QStringLiteral("Keldra"))).isDir()) {
+    const QFileInfo bundleFolder(rootDir.filePath(QStringLiteral("Keldra")));
+    // A linked folder would let the swap rename and delete outside the drive.
+    if (bundleFolder.isSymLink() || !bundleFolder.isDir()) {
         inform(QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada."));
         return UpdateOutcome::Failed;
     }
@@ -128,10 +144,12 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         warn(QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB."));
         return UpdateOutcome::Failed;
     }
+    if (!recoverDrive(root))
+        return UpdateOutcome::Failed;
 
     setProgress(0, QStringLiteral("Consultando manifesto de atualização..."));
     QString error;
-    const QByteArray manifestBody = httpGet(manifestUrl, m_manifestTimeoutMs, &error);
+    const QByteArray manifestBody = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &error);
     if (manifestBody.isEmpty()) {
         logAndWarn(QStringLiteral("Falha ao consultar manifesto: %1").arg(error));
         return UpdateOutcome::Failed;
@@ -143,10 +161,15 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         logAndWarn(QStringLiteral("Manifesto invalido: %1").arg(error));
         return UpdateOutcome::Failed;
     }
+    if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey())) {
+        logAndWarn(QStringLiteral("A atualização não está assinada pelo Keldra."));
+        return UpdateOutcome::Failed;
+    }
 
     QString installed = installedVersion(root);
     QString installedShown = installed;
-    if (installed.isEmpty()) {
+    // Whatever else the state file holds is not shown: it may have been written by anyone.
+    if (!isUpdateVersion(installed)) {
         installed = QStringLiteral("0.0.0");
         installedShown = QStringLiteral("desconhecida");
         log(QStringLiteral("Estado local ausente em %1; a unidade será tratada como atualizável.")
@@ -171,25 +194,57 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         return UpdateOutcome::Cancelled;
     }
 
+    // The package stays off the drive until its size and hash are right.
     setProgress(2, QStringLiteral("Baixando pacote de atualização..."));
-    const QByteArray package = httpGet(QUrl(manifest.packageUrl), m_packageTimeoutMs, &error);
-    if (package.isEmpty()) {
+    QTemporaryFile package(QDir(QDir::tempPath()).filePath(QStringLiteral("keldra-update-XXXXXX.zip")));
+    if (!package.open()) {
+        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
+        return UpdateOutcome::Failed;
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    bool written = true;
+    qint64 received = 0;
+    const DownloadStatus download = httpDownload(
+        QUrl(manifest.packageUrl), m_packageTimeoutMs, manifest.size,
+        [&](const QByteArray& chunk) {
+            hash.addData(chunk);
+            written = package.write(chunk) == chunk.size();
+            return written;
+        },
+        &received, &error);
+    if (!written || !package.flush()) {
+        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
+        return UpdateOutcome::Failed;
+    }
+    if (download == DownloadStatus::Failed) {
         logAndWarn(QStringLiteral("Falha no download: %1").arg(error));
         return UpdateOutcome::Failed;
     }
-    if (manifest.size >= 0 && manifest.size != package.size()) {
+    if (download == DownloadStatus::TooLarge || received != manifest.size) {
         warn(QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. Recebido: %2 bytes.")
                  .arg(manifest.size)
-                 .arg(package.size()));
+                 .arg(received));
         return UpdateOutcome::Failed;
     }
 
     setProgress(3, QStringLiteral("Validando hash SHA-256..."));
-    const QString computed =
-        QString::fromLatin1(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex());
+    const QString computed = QString::fromLatin1(hash.result().toHex());
     if (computed != manifest.sha256) {
         warn(QStringLiteral("Hash SHA-256 divergente. O pacote não será aplicado."));
         log(QStringLiteral("Hash divergente. Esperado: %1 | Calculado: %2").arg(manifest.sha256, computed));
+        return UpdateOutcome::Failed;
+    }
+    PackageContents contents;
+    if (!inspectZip(package.fileName(), &contents, &error)) {
+        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
+        return UpdateOutcome::Failed;
+    }
+    const qint64 available = m_freeSpace ? m_freeSpace(root) : availableBytes(root);
+    if (available >= 0 && available < contents.uncompressedBytes) {
+        logAndWarn(QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
+                                  "%1 bytes. Disponível: %2 bytes.")
+                       .arg(contents.uncompressedBytes)
+                       .arg(available));
         return UpdateOutcome::Failed;
     }
 
@@ -198,26 +253,21 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         warn(QStringLiteral("Não foi possível criar área temporária na unidade USB."));
         return UpdateOutcome::Failed;
     }
-    const QDir stagingDir(staging);
-    const QString packagePath = stagingDir.filePath(QStringLiteral("package.zip"));
-    if (!writeWholeFile(packagePath, package)) {
-        (void)removeDirectory(staging, nullptr);
-        warn(QStringLiteral("Não foi possível gravar o pacote temporário na unidade USB."));
-        return UpdateOutcome::Failed;
-    }
 
     setProgress(4, QStringLiteral("Extraindo pacote..."));
-    const QString extracted = stagingDir.filePath(QStringLiteral("extracted"));
-    if (!extractZip(packagePath, extracted, &error) || !validateExtractedPackage(extracted, &error)) {
+    const QString extracted = QDir(staging).filePath(QStringLiteral("extracted"));
+    if (!extractZip(package.fileName(), extracted, &error) || !validateExtractedPackage(extracted, &error)) {
         (void)removeDirectory(staging, nullptr);
         logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
         return UpdateOutcome::Failed;
     }
 
     setProgress(5, QStringLiteral("Substituindo bundles..."));
-    const bool applied = applyBundles(root, extracted, manifest, &error);
+    const SwapResult swap = applyBundles(root, staging, manifest, &error);
+    if (swap == SwapResult::Interrupted)
+        return UpdateOutcome::Failed;
     (void)removeDirectory(staging, nullptr);
-    if (!applied) {
+    if (swap == SwapResult::Failed) {
         logAndWarn(QStringLiteral("Falha ao aplicar atualização: %1").arg(error));
         return UpdateOutcome::Failed;
     }
@@ -227,35 +277,108 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     return UpdateOutcome::Updated;
 }
 
-// Swaps Windows first, then Linux; a failed Linux swap puts the old Windows bundle
-// back so the two never end up at different versions. The backups go only once the
-// state file records the new version; if that write fails they stay for recovery.
-bool BundleUpdater::applyBundles(const QString& root, const QString& extracted,
-                                 const UpdateManifest& manifest, QString* error) const
+// A drive left half-swapped by a killed run is made whole before anything else.
+bool BundleUpdater::recoverDrive(const QString& root)
+{
+    QString error;
+    switch (recoverInterruptedUpdate(root, &error, m_rename)) {
+    case RecoveryOutcome::NothingToDo:
+        return true;
+    case RecoveryOutcome::Finished:
+        log(QStringLiteral("Atualização interrompida concluída."));
+        return true;
+    case RecoveryOutcome::RolledBack:
+        log(QStringLiteral("Atualização interrompida desfeita; os bundles anteriores foram restaurados."));
+        return true;
+    case RecoveryOutcome::LeftoversRemoved:
+        log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
+        return true;
+    case RecoveryOutcome::Failed:
+        break;
+    }
+    logAndWarn(QStringLiteral("Não foi possível recuperar a atualização interrompida: %1").arg(error));
+    return false;
+}
+
+// Swaps Windows first, then Linux, under a journal on the drive. A failed swap is undone
+// through the same recovery a later run would do, so the two bundles never end up at
+// different versions. The backups go only once the state file records the new version;
+// if that write fails they stay, and the next run completes the update.
+BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const QString& staging,
+                                                      const UpdateManifest& manifest, QString* error) const
 {
     const QDir bundleDir(QDir(root).filePath(QStringLiteral("Keldra")));
-    const QDir newBundles(QDir(extracted).filePath(QStringLiteral("Keldra")));
-    const QString stamp = utcStamp();
+    const QDir newBundles(QDir(staging).filePath(QStringLiteral("extracted/Keldra")));
+    UpdateJournal journal;
+    journal.staging = QFileInfo(staging).fileName();
+    journal.backupStamp = utcStamp();
+    journal.version = manifest.version;
+    journal.sha256 = manifest.sha256;
     const QString windowsTarget = bundleDir.filePath(QStringLiteral("windows"));
-    const QString windowsBackup = bundleDir.filePath(QStringLiteral("windows.backup-%1").arg(stamp));
+    const QString windowsBackup =
+        bundleDir.filePath(QStringLiteral("windows.backup-%1").arg(journal.backupStamp));
     const QString linuxTarget = bundleDir.filePath(QStringLiteral("linux"));
-    const QString linuxBackup = bundleDir.filePath(QStringLiteral("linux.backup-%1").arg(stamp));
+    const QString linuxBackup =
+        bundleDir.filePath(QStringLiteral("linux.backup-%1").arg(journal.backupStamp));
+    journal.hadWindows = QFileInfo::exists(windowsTarget) || QFileInfo(windowsTarget).isSymLink();
+    journal.hadLinux = QFileInfo::exists(linuxTarget) || QFileInfo(linuxTarget).isSymLink();
 
+    bool killed = false;
+    const auto reached = [&](SwapStep step) {
+        killed = killed || (m_stepHook && !m_stepHook(step));
+        return !killed;
+    };
+    // Once "killed", nothing more happens, not even replaceBundleDirectory's own undo.
+    const DirectoryRenamer rename = [&](const QString& from, const QString& to) {
+        if (killed || !m_rename(from, to))
+            return false;
+        reached(to == windowsBackup   ? SwapStep::WindowsMovedAside
+                : to == windowsTarget ? SwapStep::WindowsMovedIn
+                : to == linuxBackup   ? SwapStep::LinuxMovedAside
+                                      : SwapStep::LinuxMovedIn);
+        return true;
+    };
+    const auto undo = [&] {
+        if (killed)
+            return SwapResult::Interrupted;
+        (void)recoverInterruptedUpdate(root, nullptr, m_rename);
+        return SwapResult::Failed;
+    };
+
+    if (!writeUpdateJournal(root, journal, error))
+        return SwapResult::Failed;
+    if (!reached(SwapStep::JournalWritten))
+        return SwapResult::Interrupted;
     if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")), windowsBackup,
-                                error, m_rename))
-        return false;
-    if (!replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup, error,
-                                m_rename)) {
-        (void)removeDirectory(windowsTarget, nullptr);
-        if (QFileInfo::exists(windowsBackup))
-            m_rename(windowsBackup, windowsTarget);
-        return false;
-    }
+                                error, rename) ||
+        killed ||
+        !replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup, error,
+                                rename) ||
+        killed)
+        return undo();
+    journal.swapped = true;
+    if (!writeUpdateJournal(root, journal, error))
+        return undo();
+    if (!reached(SwapStep::SwapRecorded))
+        return SwapResult::Interrupted;
     if (!writeUpdateState(root, manifest.version, manifest.sha256, error))
-        return false;
+        return SwapResult::Failed;
+    if (!reached(SwapStep::StateWritten))
+        return SwapResult::Interrupted;
     (void)removeDirectory(windowsBackup, nullptr);
+    if (!reached(SwapStep::WindowsBackupRemoved))
+        return SwapResult::Interrupted;
     (void)removeDirectory(linuxBackup, nullptr);
-    return true;
+    if (!reached(SwapStep::LinuxBackupRemoved))
+        return SwapResult::Interrupted;
+    (void)removeDirectory(staging, nullptr);
+    if (!reached(SwapStep::StagingRemoved))
+        return SwapResult::Interrupted;
+    // A record left behind only makes the next run tidy up, so its removal may fail.
+    (void)removeDirectory(updateJournalPath(root), nullptr);
+    if (!reached(SwapStep::JournalRemoved))
+        return SwapResult::Interrupted;
+    return SwapResult::Applied;
 }
 
 } // namespace Keldra::Deployment

@@ -21,10 +21,27 @@ enum class UpdateOutcome {
     Failed,    // refused or failed; the reason went to the callbacks
 };
 
+// The steps of the bundle swap, in order; a test hook may stop the update after any.
+enum class SwapStep {
+    JournalWritten,
+    WindowsMovedAside,
+    WindowsMovedIn,
+    LinuxMovedAside,
+    LinuxMovedIn,
+    SwapRecorded,
+    StateWritten,
+    WindowsBackupRemoved,
+    LinuxBackupRemoved,
+    StagingRemoved,
+    JournalRemoved,
+};
+
 // Brings the Windows and Linux bundles of a prepared drive up to the version the update
-// manifest announces: download, size and SHA-256 check, unpack beside the bundles,
-// completeness check, swap with backups, state file. Runs on the calling thread; the
-// network waits spin local event loops. The caller presents what it reports.
+// manifest announces: signature check, bounded download into a local temporary file,
+// size and SHA-256 check, archive and free-space checks, unpack beside the bundles,
+// completeness check, recorded swap with backups, state file. A swap cut short is
+// finished or undone by the next run. Runs on the calling thread; the network waits
+// spin local event loops. The caller presents what it reports.
 class BundleUpdater
 {
 public:
@@ -46,6 +63,10 @@ public:
     void setTimeouts(int manifestMs, int packageMs);
     // Fault seam for tests: every directory rename of the swap goes through it.
     void setDirectoryRenamer(DirectoryRenamer renamer);
+    // Test seams: returning false from the hook stops the update right after that step,
+    // leaving the drive as a killed process would; the probe replaces the drive's free bytes.
+    void setSwapStepHook(std::function<bool(SwapStep step)> hook);
+    void setFreeSpaceProbe(std::function<qint64(const QString& root)> probe);
 
     // root: the mounted drive's root folder.
     [[nodiscard]] UpdateOutcome updateDrive(const QString& root, const QUrl& manifestUrl);
@@ -61,11 +82,15 @@ private:
     void warn(const QString& text) const;
     void logAndWarn(const QString& text) const;
     void setProgress(int value, const QString& label = QString());
-    [[nodiscard]] bool applyBundles(const QString& root, const QString& extracted,
-                                    const UpdateManifest& manifest, QString* error) const;
+    [[nodiscard]] bool recoverDrive(const QString& root);
+    enum class SwapResult { Applied, Failed, Interrupted };
+    [[nodiscard]] SwapResult applyBundles(const QString& root, const QString& staging,
+                                          const UpdateManifest& manifest, QString* error) const;
 
     Callbacks m_callbacks;
     DirectoryRenamer m_rename = renameDirectory;
+    std::function<bool(SwapStep)> m_stepHook;
+    std::function<qint64(const QString&)> m_freeSpace;
     int m_manifestTimeoutMs = 30000;
     int m_packageTimeoutMs = 600000;
     QString m_progressLabel;

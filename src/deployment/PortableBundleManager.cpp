@@ -1,5 +1,8 @@
 #include "PortableBundleManager.h"
 
+#include "DriveLinks.h"
+#include "UpdateRecovery.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -62,6 +65,16 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
         result.message = QStringLiteral("Unidade USB invalida.");
         return result;
     }
+
+    // A drive left mid-update is made whole first, and links on it are never written through.
+    QString error;
+    if (recoverInterruptedUpdate(usbRoot, &error) == RecoveryOutcome::Failed) {
+        result.message =
+            QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1").arg(error);
+        return result;
+    }
+    if (!removeBundleLinks(usbRoot, &result.message))
+        return result;
 
     const QDir root(usbRoot);
     const QString bundleFolder = root.filePath(QStringLiteral("Keldra"));

@@ -1,8 +1,12 @@
 #include "UpdateManifest.h"
 
+#include "HttpGet.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cmath>
 #include <limits>
@@ -33,6 +37,13 @@ qint64 sizeFromJson(const QJsonValue& value)
 
 } // namespace
 
+bool isUpdateVersion(const QString& version)
+{
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,9}(\\.[0-9]{1,9}){2,3}")));
+    return pattern.match(version).hasMatch();
+}
+
 bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QString* error)
 {
     QByteArray json = body;
@@ -62,8 +73,19 @@ bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QStri
         setError(error, QStringLiteral("Manifesto sem version, packageUrl ou sha256."));
         return false;
     }
+    // Never echoed: the text may be anything up to the manifest's size limit.
+    if (!isUpdateVersion(result.version)) {
+        setError(error, QStringLiteral("Manifesto com versão inválida."));
+        return false;
+    }
+    if (!isAllowedUpdateUrl(QUrl(result.packageUrl, QUrl::StrictMode))) {
+        setError(error, QStringLiteral("Manifesto com endereço de pacote não permitido (somente https)."));
+        return false;
+    }
     result.size = sizeFromJson(object.value(QStringLiteral("size")));
     result.releaseNotes = object.value(QStringLiteral("releaseNotes")).toString();
+    result.signature = QByteArray::fromBase64(object.value(QStringLiteral("signature")).toString().toLatin1(),
+                                              QByteArray::AbortOnBase64DecodingErrors);
     if (manifest)
         *manifest = result;
     return true;

@@ -13,10 +13,17 @@ struct UpdateManifest
     QString sha256;   // lower-case hexadecimal
     qint64 size = -1; // -1: the server gave no size, so only the hash is compared
     QString releaseNotes;
+    QByteArray signature; // raw Ed25519 signature; empty when the manifest has none
 };
 
-// Reads a manifest body (a leading UTF-8 byte-order mark is tolerated). On refusal
-// error receives the reason shown after "Manifesto invalido: ".
+// N.N.N or N.N.N.N, each part at most nine digits: what the question may show and
+// the state file may record.
+bool isUpdateVersion(const QString& version);
+
+// Reads a manifest body (a leading UTF-8 byte-order mark is tolerated) and refuses
+// malformed versions and package addresses other than https. The signature is only
+// decoded here; verifyUpdateSignature checks it. On refusal error receives the reason
+// shown after "Manifesto invalido: ".
 [[nodiscard]] bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QString* error);
 
 } // namespace Keldra::Deployment

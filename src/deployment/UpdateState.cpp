@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,6 +60,11 @@ bool writeUpdateState(const QString& root, const QString& installedVersion, cons
                              {QStringLiteral("linux-x64"),
                               bundleEntry(QStringLiteral("Keldra/linux"), QStringLiteral("Keldra"))}});
 
+    // QSaveFile would write through a link, onto whatever it names outside the drive.
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path)) {
+        setError(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(path));
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         setError(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(path));

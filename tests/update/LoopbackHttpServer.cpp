@@ -71,16 +71,18 @@ void LoopbackHttpServer::answer(QTcpSocket* socket, const QByteArray& request)
     }
 
     const Response response =
-        m_responses.value(path, Response{404, QByteArrayLiteral("not found"), {}, false});
+        m_responses.value(path, Response{404, QByteArrayLiteral("not found"), {}, false, false});
     if (response.hang)
         return;
     QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\n";
     reply += "Content-Type: application/octet-stream\r\n";
-    reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (!response.endless)
+        reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     if (!response.location.isEmpty())
         reply += "Location: " + response.location + "\r\n";
     reply += "Connection: close\r\n\r\n";
     reply += response.body;
     socket->write(reply);
-    socket->disconnectFromHost(); // closes once the reply is out
+    if (!response.endless)
+        socket->disconnectFromHost(); // closes once the reply is out
 }

@@ -23,6 +23,9 @@ public:
         QByteArray body;
         QByteArray location; // sent as Location for redirects
         bool hang = false;   // accept the request and never answer
+        // Send the body without a length and keep the connection open: only a limit
+        // of the client's own can end such a download before its time-out.
+        bool endless = false;
     };
 
     explicit LoopbackHttpServer(const QSslConfiguration& tls = QSslConfiguration());
@@ -32,7 +35,10 @@ public:
     QString baseUrl() const; // "http://127.0.0.1:PORT" or https
 
     void serve(const QString& path, const Response& response);
-    void serve(const QString& path, const QByteArray& body) { serve(path, Response{200, body, {}, false}); }
+    void serve(const QString& path, const QByteArray& body)
+    {
+        serve(path, Response{200, body, {}, false, false});
+    }
 
     QStringList requestedPaths() const { return m_requests; }
     int requestCount(const QString& path) const { return m_requests.count(path); }

@@ -1,6 +1,7 @@
 #include "UpdateFixtures.h"
 
 #include "UpdateState.h"
+#include "UpdateTestKey.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -55,12 +56,16 @@ QByteArray buildPackage(const QString& workDir, const QString& version, const QS
         if (!omitted.contains(file) && !writeFile(QDir(content).filePath(file), bytes))
             return {};
     }
-    const QString zipPath = work.filePath(QStringLiteral("package-%1.zip").arg(version));
+    return zipFolder(content, work.filePath(QStringLiteral("package-%1.zip").arg(version)));
+}
+
+QByteArray zipFolder(const QString& folder, const QString& zipPath)
+{
     QFile::remove(zipPath);
     QProcess zip;
-    zip.setWorkingDirectory(content);
-    zip.start(QStringLiteral("zip"),
-              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral("Keldra")});
+    zip.setWorkingDirectory(folder);
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"),
+                                      zipPath, QStringLiteral(".")});
     if (!zip.waitForFinished(60000) || zip.exitStatus() != QProcess::NormalExit || zip.exitCode() != 0) {
         qWarning("zip failed: %s", zip.readAllStandardError().constData());
         return {};
@@ -92,7 +97,7 @@ QString sha256Hex(const QByteArray& data)
 
 QJsonObject manifest(const QString& version, const QString& packageUrl, const QByteArray& package)
 {
-    return QJsonObject{
+    return UpdateTestKey::signedManifest(QJsonObject{
         {QStringLiteral("schemaVersion"), 1},
         {QStringLiteral("app"), QStringLiteral("Keldra")},
         {QStringLiteral("version"), version},
@@ -101,7 +106,7 @@ QJsonObject manifest(const QString& version, const QString& packageUrl, const QB
         {QStringLiteral("size"), static_cast<double>(package.size())},
         {QStringLiteral("publishedAt"), QStringLiteral("2026-12-01T10:00:00Z")},
         {QStringLiteral("releaseNotes"), QStringLiteral("Correções de estabilidade.")},
-    };
+    });
 }
 
 QByteArray toJson(const QJsonObject& object)

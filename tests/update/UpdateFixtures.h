@@ -27,7 +27,10 @@ QMap<QString, QByteArray> snapshot(const QString& root);
 
 QString sha256Hex(const QByteArray& data);
 
-// A complete manifest for package, served at packageUrl.
+// ZIP archive of everything below folder (paths relative to it), links kept as links.
+QByteArray zipFolder(const QString& folder, const QString& zipPath);
+
+// A complete manifest for package, served at packageUrl and signed with the test key.
 QJsonObject manifest(const QString& version, const QString& packageUrl, const QByteArray& package);
 QByteArray toJson(const QJsonObject& object);
 

@@ -2,10 +2,13 @@
 // user is told, and that every refusal leaves the bundles exactly as they were.
 #include "BundleUpdater.h"
 #include "LoopbackHttpServer.h"
+#include "TinyZip.h"
 #include "UpdateFixtures.h"
 #include "UpdateRecorder.h"
+#include "UpdateSignature.h"
 #include "UpdateState.h"
 #include "UpdateTestCase.h"
+#include "UpdateTestKey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,6 +48,8 @@ private slots:
     void tolerantManifestReadingStillUpdates();
     void badPackagesLeaveDriveUntouched_data();
     void badPackagesLeaveDriveUntouched();
+    void downloadsStopAtTheirLimits();
+    void packageThatDoesNotFitIsRefused();
     void slowServerTimesOut();
     void runningKeldraBlocksTheUpdate();
     void unpreparedDriveIsRefused();
@@ -202,26 +207,46 @@ void BundleUpdaterTest::driveWithoutStateFileIsOfferedTheUpdate()
     QCOMPARE(recorder.questions.size(), 1);
     QVERIFY(recorder.questions.first().endsWith(
         QStringLiteral("Versão instalada: desconhecida\nVersão disponível: 0.0.1\n\nSem notas de versão.")));
+
+    // A recorded version that is no version is not shown either.
+    QString error;
+    QVERIFY(writeUpdateState(m_root, QStringLiteral("9.9.9\nVersão disponível: 0.0.0"), QString(), &error));
+    UpdateRecorder second;
+    second.answer = false;
+    QCOMPARE(run(second), UpdateOutcome::Cancelled);
+    QVERIFY(second.questions.first().contains(QStringLiteral("Versão instalada: desconhecida\n")));
 }
 
 void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched_data()
 {
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("reason"); // empty: the JSON parser's own text
+    QTest::addColumn<QString>("warning"); // empty: "Manifesto invalido: " and the JSON parser's text
 
     const QByteArray package = "irrelevant";
+    const QString url = QStringLiteral("http://127.0.0.1:1/p.zip");
     const auto without = [&](const QString& key) {
-        auto object = manifest(QStringLiteral("2.0.0"), QStringLiteral("http://127.0.0.1:1/p.zip"), package);
+        auto object = manifest(QStringLiteral("2.0.0"), url, package);
         object.remove(key);
         return toJson(object);
     };
     const auto with = [&](const QString& key, const QJsonValue& value) {
-        auto object = manifest(QStringLiteral("2.0.0"), QStringLiteral("http://127.0.0.1:1/p.zip"), package);
+        auto object = manifest(QStringLiteral("2.0.0"), url, package);
         object.insert(key, value);
         return toJson(object);
     };
-    const QString notOurs = QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado.");
-    const QString incomplete = QStringLiteral("Manifesto sem version, packageUrl ou sha256.");
+    const auto signedWith = [&](const QString& key, const QJsonValue& value) {
+        auto object = manifest(QStringLiteral("2.0.0"), url, package);
+        object.insert(key, value);
+        return toJson(UpdateTestKey::signedManifest(object));
+    };
+    const QString invalid = QStringLiteral("Manifesto invalido: ");
+    const QString notOurs =
+        invalid + QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado.");
+    const QString incomplete = invalid + QStringLiteral("Manifesto sem version, packageUrl ou sha256.");
+    const QString badVersion = invalid + QStringLiteral("Manifesto com versão inválida.");
+    const QString badAddress =
+        invalid + QStringLiteral("Manifesto com endereço de pacote não permitido (somente https).");
+    const QString unsigned_ = QStringLiteral("A atualização não está assinada pelo Keldra.");
 
     QTest::newRow("other app") << with(QStringLiteral("app"), QStringLiteral("Outro")) << notOurs;
     QTest::newRow("app differs in case") << with(QStringLiteral("app"), QStringLiteral("keldra")) << notOurs;
@@ -232,12 +257,46 @@ void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched_data()
     QTest::newRow("no packageUrl") << without(QStringLiteral("packageUrl")) << incomplete;
     QTest::newRow("blank sha256") << with(QStringLiteral("sha256"), QStringLiteral("  ")) << incomplete;
     QTest::newRow("not JSON") << QByteArray("<html>login</html>") << QString();
+    QTest::newRow("version with line feeds")
+        << with(QStringLiteral("version"), QStringLiteral("2.0.0\n\nVersão instalada: 9.9.9")) << badVersion;
+    QTest::newRow("5 MB version") << with(QStringLiteral("version"),
+                                          QString(5 * 1024 * 1024, QLatin1Char('9')))
+                                  << QStringLiteral(
+                                         "Falha ao consultar manifesto: Resposta maior que o limite de "
+                                         "1048576 bytes ao acessar: MANIFEST_URL");
+    QTest::newRow("five-part version")
+        << with(QStringLiteral("version"), QStringLiteral("2.0.0.0.1")) << badVersion;
+    QTest::newRow("file packageUrl") << signedWith(QStringLiteral("packageUrl"),
+                                                   QStringLiteral("file:///etc/passwd"))
+                                     << badAddress;
+    QTest::newRow("ftp packageUrl") << signedWith(QStringLiteral("packageUrl"),
+                                                  QStringLiteral("ftp://127.0.0.1/p.zip"))
+                                    << badAddress;
+    QTest::newRow("no signature") << without(QStringLiteral("signature")) << unsigned_;
+    QTest::newRow("signature not base64")
+        << with(QStringLiteral("signature"), QStringLiteral("%%%")) << unsigned_;
+    QTest::newRow("version changed after signing")
+        << with(QStringLiteral("version"), QStringLiteral("2.0.1")) << unsigned_;
+    QTest::newRow("sha256 changed after signing")
+        << with(QStringLiteral("sha256"), QString(64, QLatin1Char('0'))) << unsigned_;
+    QTest::newRow("size changed after signing") << with(QStringLiteral("size"), 1.0) << unsigned_;
+    QTest::newRow("no size") << without(QStringLiteral("size")) << unsigned_;
+
+    QByteArray otherPublic;
+    QByteArray otherSecret;
+    QVERIFY(generateUpdateKeyPair(&otherPublic, &otherSecret));
+    auto foreign = manifest(QStringLiteral("2.0.0"), url, package);
+    foreign.insert(
+        QStringLiteral("signature"),
+        QString::fromLatin1(
+            signUpdate(QStringLiteral("2.0.0"), package.size(), sha256Hex(package), otherSecret).toBase64()));
+    QTest::newRow("signed by another key") << toJson(foreign) << unsigned_;
 }
 
 void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched()
 {
     QFETCH(QByteArray, body);
-    QFETCH(QString, reason);
+    QFETCH(QString, warning);
     m_server->serve(kManifestPath, body);
     const auto before = snapshot(m_root);
 
@@ -245,14 +304,16 @@ void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched()
     QCOMPARE(run(recorder), UpdateOutcome::Failed);
 
     QCOMPARE(recorder.warnings().size(), 1);
-    const QString warning = recorder.warnings().first();
-    if (reason.isEmpty())
-        QVERIFY2(warning.size() > QStringLiteral("Manifesto invalido: ").size(), qPrintable(warning));
+    const QString shown = recorder.warnings().first();
+    if (warning.isEmpty())
+        QVERIFY2(shown.size() > QStringLiteral("Manifesto invalido: ").size() &&
+                     shown.startsWith(QStringLiteral("Manifesto invalido: ")),
+                 qPrintable(shown));
     else
-        QCOMPARE(warning, QStringLiteral("Manifesto invalido: ") + reason);
-    QVERIFY(warning.startsWith(QStringLiteral("Manifesto invalido: ")));
-    QCOMPARE(recorder.logs, QStringList{warning});
+        QCOMPARE(shown, QString(warning).replace(QStringLiteral("MANIFEST_URL"), manifestUrl()));
+    QCOMPARE(recorder.logs, QStringList{shown});
     QVERIFY(recorder.questions.isEmpty());
+    QCOMPARE(m_server->requestedPaths(), QStringList{kManifestPath});
     QCOMPARE(snapshot(m_root), before);
 }
 
@@ -260,7 +321,6 @@ void BundleUpdaterTest::tolerantManifestReadingStillUpdates_data()
 {
     QTest::addColumn<QString>("variant");
     QTest::newRow("upper-case sha256") << "upper";
-    QTest::newRow("no size") << "nosize";
     QTest::newRow("byte-order mark") << "bom";
 }
 
@@ -271,8 +331,6 @@ void BundleUpdaterTest::tolerantManifestReadingStillUpdates()
     QByteArray body;
     if (variant == QStringLiteral("upper")) {
         object.insert(QStringLiteral("sha256"), sha256Hex(m_package).toUpper());
-    } else if (variant == QStringLiteral("nosize")) {
-        object.remove(QStringLiteral("size"));
     } else {
         body = "\xEF\xBB\xBF";
     }
@@ -310,6 +368,18 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched_data()
     QTest::newRow("not a zip") << "notzip"
                                << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+"
                                << "^Falha ao preparar pacote: Falha ao extrair ZIP: .+";
+    QTest::newRow("larger than signed")
+        << "larger"
+        << "^Tamanho do pacote divergente\\. Esperado: (\\d+) bytes\\. Recebido: (\\d+) bytes\\.$"
+        << "";
+    QTest::newRow("program is a link out of the drive")
+        << "link"
+        << "^Falha ao preparar pacote: Pacote com link simbólico: Keldra/linux/Keldra$"
+        << "^Falha ao preparar pacote: Pacote com link simbólico: Keldra/linux/Keldra$";
+    QTest::newRow("entry climbs out of staging")
+        << "dotdot"
+        << "^Falha ao preparar pacote: Pacote com caminho inseguro: (\\.\\./){3}outside\\.txt$"
+        << "^Falha ao preparar pacote: Pacote com caminho inseguro: .*";
 }
 
 void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
@@ -320,10 +390,31 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
 
     QByteArray served = m_package;
     auto object = manifest(QStringLiteral("1.2.0"), packageUrl(), m_package);
+    // Signed as the publisher would: only the bytes on the server are wrong.
+    const QString outside = QDir(m_work->path()).filePath(QStringLiteral("outside.txt"));
+    QVERIFY(writeFile(outside, "not the drive's"));
     if (variant == QStringLiteral("size")) {
         object.insert(QStringLiteral("size"), static_cast<double>(m_package.size() + 1));
+        object = UpdateTestKey::signedManifest(object);
     } else if (variant == QStringLiteral("hash")) {
         object.insert(QStringLiteral("sha256"), QString(64, QLatin1Char('0')));
+        object = UpdateTestKey::signedManifest(object);
+    } else if (variant == QStringLiteral("larger")) {
+        served = m_package + QByteArray(64 * 1024, 'x');
+    } else if (variant == QStringLiteral("link") || variant == QStringLiteral("dotdot")) {
+        QList<TinyZip::Entry> entries;
+        for (const QString& name :
+             {QStringLiteral("Keldra/windows/Keldra.exe"),
+              QStringLiteral("Keldra/windows/platforms/qwindows.dll"),
+              QStringLiteral("Keldra/linux/Keldra-Linux.sh"), QStringLiteral("Keldra/linux/qt.conf"),
+              QStringLiteral("Keldra/linux/lib/libssl.so.3"),
+              QStringLiteral("Keldra/linux/plugins/tls/libqopensslbackend.so")})
+            entries.append(TinyZip::file(name, name.toUtf8() + " 1.2.0"));
+        entries.append(variant == QStringLiteral("link")
+                           ? TinyZip::link(QStringLiteral("Keldra/linux/Keldra"), outside.toUtf8())
+                           : TinyZip::file(QStringLiteral("../../../outside.txt"), "overwritten"));
+        served = TinyZip::archive(entries);
+        object = manifest(QStringLiteral("1.2.0"), packageUrl(), served);
     } else if (variant == QStringLiteral("nolibssl")) {
         served = buildPackage(m_work->path(), QStringLiteral("1.2.1"),
                               {QStringLiteral("Keldra/linux/lib/libssl.so.3")});
@@ -359,11 +450,65 @@ void BundleUpdaterTest::badPackagesLeaveDriveUntouched()
         QVERIFY2(QRegularExpression(fill(logged)).match(recorder.logs.last()).hasMatch(),
                  qPrintable(recorder.logs.last()));
     QCOMPARE(snapshot(m_root), before);
+    QCOMPARE(readFile(outside), QByteArrayLiteral("not the drive's"));
+}
+
+// Neither body says how long it is and neither ends: only the limits stop them, long
+// before the ten-second time-out.
+void BundleUpdaterTest::downloadsStopAtTheirLimits()
+{
+    m_server->serve(kManifestPath,
+                    LoopbackHttpServer::Response{200, QByteArray(1024 * 1024 + 1, ' '), {}, false, true});
+    UpdateRecorder recorder;
+    QCOMPARE(run(recorder), UpdateOutcome::Failed);
+    QCOMPARE(recorder.warnings(),
+             QStringList{
+                 QStringLiteral("Falha ao consultar manifesto: Resposta maior que o limite de 1048576 bytes "
+                                "ao acessar: %1")
+                     .arg(manifestUrl())});
+
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), {});
+    m_server->serve(kPackagePath, LoopbackHttpServer::Response{200, m_package + "more", {}, false, true});
+    const auto before = snapshot(m_root);
+    UpdateRecorder second;
+    QCOMPARE(run(second), UpdateOutcome::Failed);
+    QCOMPARE(second.warnings(),
+             QStringList{QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. "
+                                        "Recebido: %2 bytes.")
+                             .arg(m_package.size())
+                             .arg(m_package.size() + 4)});
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void BundleUpdaterTest::packageThatDoesNotFitIsRefused()
+{
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+    const auto before = snapshot(m_root);
+    UpdateRecorder recorder;
+    BundleUpdater updater(recorder.callbacks());
+    qint64 total = 0;
+    for (const QString& file :
+         {QStringLiteral("Keldra/windows/Keldra.exe"),
+          QStringLiteral("Keldra/windows/platforms/qwindows.dll"), QStringLiteral("Keldra/linux/Keldra"),
+          QStringLiteral("Keldra/linux/Keldra-Linux.sh"), QStringLiteral("Keldra/linux/qt.conf"),
+          QStringLiteral("Keldra/linux/lib/libssl.so.3"),
+          QStringLiteral("Keldra/linux/plugins/tls/libqopensslbackend.so"),
+          QStringLiteral("Keldra/linux/plugins/platforms/libqxcb.so")})
+        total += file.size() + 6; // "<path> 1.2.0"
+    updater.setFreeSpaceProbe([total](const QString&) { return total - 1; });
+    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.warnings(),
+             QStringList{
+                 QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
+                                "%1 bytes. Disponível: %2 bytes.")
+                     .arg(total)
+                     .arg(total - 1)});
+    QCOMPARE(snapshot(m_root), before);
 }
 
 void BundleUpdaterTest::slowServerTimesOut()
 {
-    m_server->serve(kManifestPath, LoopbackHttpServer::Response{200, {}, {}, true});
+    m_server->serve(kManifestPath, LoopbackHttpServer::Response{200, {}, {}, true, false});
     UpdateRecorder recorder;
     BundleUpdater updater(recorder.callbacks());
     updater.setTimeouts(300, 300);
@@ -373,7 +518,7 @@ void BundleUpdaterTest::slowServerTimesOut()
                              .arg(manifestUrl())});
 
     publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), {});
-    m_server->serve(kPackagePath, LoopbackHttpServer::Response{200, {}, {}, true});
+    m_server->serve(kPackagePath, LoopbackHttpServer::Response{200, {}, {}, true, false});
     const auto before = snapshot(m_root);
     UpdateRecorder second;
     BundleUpdater packageUpdater(second.callbacks());
@@ -414,13 +559,24 @@ void BundleUpdaterTest::runningKeldraBlocksTheUpdate()
 
 void BundleUpdaterTest::unpreparedDriveIsRefused()
 {
-    QVERIFY(QDir(QDir(m_root).filePath(QStringLiteral("Keldra"))).removeRecursively());
-    UpdateRecorder recorder;
-    QCOMPARE(run(recorder), UpdateOutcome::Failed);
-    QCOMPARE(recorder.informations(),
-             QStringList{
-                 QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.")});
-    QVERIFY(m_server->requestedPaths().isEmpty());
+    // A linked Keldra folder counts as none: the swap would rename and delete where it points.
+    const QString bundles = QDir(m_root).filePath(QStringLiteral("Keldra"));
+    const QString elsewhere = QDir(m_work->path()).filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().rename(bundles, elsewhere));
+    QVERIFY(QFile::link(elsewhere, bundles));
+    publish(manifest(QStringLiteral("1.2.0"), packageUrl(), m_package), m_package);
+    const auto before = snapshot(elsewhere);
+    for (int round = 0; round < 2; ++round) {
+        UpdateRecorder recorder;
+        QCOMPARE(run(recorder), UpdateOutcome::Failed);
+        QCOMPARE(recorder.informations(),
+                 QStringList{QStringLiteral(
+                     "A unidade selecionada ainda não possui uma estrutura Keldra preparada.")});
+        QVERIFY(m_server->requestedPaths().isEmpty());
+        if (round == 0)
+            QVERIFY(QFile::remove(bundles));
+    }
+    QCOMPARE(snapshot(elsewhere), before);
 }
 
 void BundleUpdaterTest::failedLinuxSwapRestoresBothBundles()
@@ -462,6 +618,14 @@ void BundleUpdaterTest::failedStateWriteKeepsNewBundlesAndBackups()
     const QStringList left = leftovers();
     QCOMPARE(left.size(), 2); // both backups, no staging
     QVERIFY(left.filter(QStringLiteral(".update-")).isEmpty());
+
+    // Once the state file can be written, the next run completes the update.
+    QVERIFY(QDir(statePath).removeRecursively());
+    UpdateRecorder next;
+    QCOMPARE(run(next), UpdateOutcome::UpToDate);
+    QCOMPARE(next.logs.first(), QStringLiteral("Atualização interrompida concluída."));
+    QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.2.0"));
+    QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers().join(QLatin1Char(','))));
 }
 
 void BundleUpdaterTest::removingALinkSparesItsTarget()

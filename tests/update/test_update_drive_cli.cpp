@@ -1,8 +1,15 @@
 // keldra-cli update-drive run as a separate program against a server on 127.0.0.1.
 #include "LoopbackHttpServer.h"
+#include "TinyZip.h"
 #include "UpdateFixtures.h"
+#include "UpdateManifest.h"
+#include "UpdateSignature.h"
 #include "UpdateState.h"
 #include "UpdateTestCase.h"
+#include "UpdateTestKey.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -36,18 +43,26 @@ private slots:
     void hashMismatchFailsAndLeavesDrive();
     void wrongCommandLines();
     void withoutPgrepTheUpdateIsRefused();
+    void shippedProgramTrustsOnlyTheReleaseKey();
+    void signedReleaseAppliesEndToEnd();
+    void signingRefusesWhatDrivesWouldRefuse();
 
 private:
     // Waits with the event loop running, since the server lives in this process.
-    CliRun runCli(const QStringList& arguments, const QString& path = QString());
+    // Runs keldra-cli built with the test key unless program says otherwise.
+    CliRun runCli(const QStringList& arguments, const QString& path = QString(),
+                  const QString& program = QString());
 
-    QString m_cli;
+    QString m_cli;        // keldra-cli as shipped
+    QString m_testKeyCli; // the same program trusting the tests' key
 };
 
 void UpdateDriveCliTest::initTestCase()
 {
     m_cli = QDir(QStringLiteral(KELDRA_BIN_DIR)).filePath(QStringLiteral("keldra-cli"));
     QVERIFY2(QFileInfo(m_cli).isExecutable(), qPrintable(m_cli));
+    m_testKeyCli = QStringLiteral(KELDRA_TEST_KEY_CLI);
+    QVERIFY2(QFileInfo(m_testKeyCli).isExecutable(), qPrintable(m_testKeyCli));
 }
 
 void UpdateDriveCliTest::init()
@@ -56,7 +71,7 @@ void UpdateDriveCliTest::init()
     publishUpdate();
 }
 
-CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& path)
+CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& path, const QString& program)
 {
     QProcess cli;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -68,7 +83,7 @@ CliRun UpdateDriveCliTest::runCli(const QStringList& arguments, const QString& p
         environment.insert(QStringLiteral("PATH"), path);
     cli.setProcessEnvironment(environment);
     cli.setStandardInputFile(QProcess::nullDevice());
-    cli.start(m_cli, arguments);
+    cli.start(program.isEmpty() ? m_testKeyCli : program, arguments);
     CliRun run;
     if (!cli.waitForStarted(10000))
         return run;
@@ -121,7 +136,7 @@ void UpdateDriveCliTest::hashMismatchFailsAndLeavesDrive()
     auto object =
         manifest(QStringLiteral("1.2.0"), m_server->baseUrl() + QStringLiteral("/pkg.zip"), m_package);
     object.insert(QStringLiteral("sha256"), QString(64, QLatin1Char('a')));
-    m_server->serve(kManifestPath, toJson(object));
+    m_server->serve(kManifestPath, toJson(UpdateTestKey::signedManifest(object)));
     const auto before = snapshot(m_root);
 
     const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
@@ -153,6 +168,95 @@ void UpdateDriveCliTest::withoutPgrepTheUpdateIsRefused()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB.\n"));
     QVERIFY(m_server->requestedPaths().isEmpty());
+}
+
+// A manifest signed with any other key is refused by the program users get.
+void UpdateDriveCliTest::shippedProgramTrustsOnlyTheReleaseKey()
+{
+    const auto before = snapshot(m_root);
+    const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
+                               manifestUrl(), QStringLiteral("--yes")},
+                              QString(), m_cli);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.endsWith(QStringLiteral("\nA atualização não está assinada pelo Keldra.\n")),
+             qPrintable(run.out));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/pkg.zip")), 0);
+    QCOMPARE(snapshot(m_root), before);
+}
+
+void UpdateDriveCliTest::signedReleaseAppliesEndToEnd()
+{
+    const QDir work(m_work->path());
+    // keygen: a fresh pair, the secret owner-only, never over an existing file.
+    const QString keyFile = work.filePath(QStringLiteral("release.key"));
+    CliRun run = runCli({QStringLiteral("keygen"), keyFile}, QString(), m_cli);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QCOMPARE(QFile::permissions(keyFile) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+             QFileDevice::Permissions());
+    const QByteArray publicKey = QByteArray::fromHex(readFile(keyFile + QStringLiteral(".pub")).trimmed());
+    QVERIFY(run.out.contains(QString::fromLatin1(publicKey.toHex())));
+    const QByteArray secretBefore = readFile(keyFile);
+    QCOMPARE(runCli({QStringLiteral("keygen"), keyFile}, QString(), m_cli).exitCode, 1);
+    QCOMPARE(readFile(keyFile), secretBefore);
+
+    const QString packageFile = work.filePath(QStringLiteral("keldra-1.2.0.zip"));
+    QVERIFY(writeFile(packageFile, m_package));
+    run = runCli({QStringLiteral("sign-update"), packageFile, QStringLiteral("1.2.0"), keyFile}, QString(),
+                 m_cli);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    Keldra::Deployment::UpdateManifest parsed;
+    QString error;
+    QVERIFY2(Keldra::Deployment::parseUpdateManifest(run.out.toUtf8(), &parsed, &error), qPrintable(error));
+    QCOMPARE(parsed.packageUrl,
+             QStringLiteral("https://atualizacoes.keldra.com.br/000Updates/keldra/keldra-1.2.0.zip"));
+    QCOMPARE(parsed.size, m_package.size());
+    QVERIFY(Keldra::Deployment::verifyUpdateSignature(parsed, publicKey));
+
+    // Signed with the key the test program trusts, the release goes onto the drive.
+    const QString testKeyFile = work.filePath(QStringLiteral("test.key"));
+    QVERIFY(writeFile(testKeyFile, UpdateTestKey::secretKeyFileText()));
+    run = runCli({QStringLiteral("sign-update"), packageFile, QStringLiteral("1.2.0"), testKeyFile,
+                  QStringLiteral("--url"), m_server->baseUrl() + QStringLiteral("/pkg.zip")},
+                 QString(), m_cli);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    m_server->serve(kManifestPath, run.out.toUtf8());
+    run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl(),
+                  QStringLiteral("--yes")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    QCOMPARE(readFile(QDir(m_root).filePath(QStringLiteral("Keldra/linux/Keldra"))),
+             QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));
+}
+
+void UpdateDriveCliTest::signingRefusesWhatDrivesWouldRefuse()
+{
+    const QDir work(m_work->path());
+    const QString keyFile = work.filePath(QStringLiteral("test.key"));
+    QVERIFY(writeFile(keyFile, UpdateTestKey::secretKeyFileText()));
+    const QString packageFile = work.filePath(QStringLiteral("p.zip"));
+    QVERIFY(writeFile(packageFile, m_package));
+    const QString linked = work.filePath(QStringLiteral("linked.zip"));
+    QVERIFY(writeFile(
+        linked, TinyZip::archive({TinyZip::link(QStringLiteral("Keldra/linux/Keldra"), "/etc/hostname")})));
+
+    const QStringList sign{QStringLiteral("sign-update")};
+    QCOMPARE(
+        runCli(sign + QStringList{packageFile, QStringLiteral("1.2"), keyFile}, QString(), m_cli).exitCode,
+        1);
+    QCOMPARE(runCli(sign + QStringList{packageFile, QStringLiteral("1.2.0"), keyFile, QStringLiteral("--url"),
+                                       QStringLiteral("http://atualizacoes.keldra.com.br/p.zip")},
+                    QString(), m_cli)
+                 .exitCode,
+             1);
+    const CliRun hostile =
+        runCli(sign + QStringList{linked, QStringLiteral("1.2.0"), keyFile}, QString(), m_cli);
+    QCOMPARE(hostile.exitCode, 1);
+    QCOMPARE(hostile.err,
+             QStringLiteral("Pacote recusado: Pacote com link simbólico: Keldra/linux/Keldra\n"));
+    QVERIFY(hostile.out.isEmpty());
+    QCOMPARE(runCli(sign + QStringList{packageFile, QStringLiteral("1.2.0"), packageFile}, QString(), m_cli)
+                 .exitCode,
+             1);
+    QCOMPARE(runCli(sign + QStringList{packageFile, QStringLiteral("1.2.0")}, QString(), m_cli).exitCode, 2);
 }
 
 QTEST_GUILESS_MAIN(UpdateDriveCliTest)

@@ -48,30 +48,32 @@ void UpdateHttpTest::statusCodesAndRedirects()
     QVERIFY(server.start());
     const QString base = server.baseUrl();
     server.serve(QStringLiteral("/ok"), QByteArrayLiteral("payload"));
-    server.serve(QStringLiteral("/broken"), LoopbackHttpServer::Response{500, "oops", {}, false});
+    server.serve(QStringLiteral("/broken"), LoopbackHttpServer::Response{500, "oops", {}, false, false});
     server.serve(QStringLiteral("/empty"), QByteArray());
     server.serve(QStringLiteral("/moved"),
-                 LoopbackHttpServer::Response{302, {}, (base + "/ok").toLatin1(), false});
+                 LoopbackHttpServer::Response{302, {}, (base + "/ok").toLatin1(), false, false});
 
     QString error;
-    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/ok")), 5000, &error), QByteArrayLiteral("payload"));
+    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/ok")), 5000, kManifestByteLimit, &error),
+             QByteArrayLiteral("payload"));
     QCOMPARE(server.lastHeader("Accept"), QByteArrayLiteral("*/*"));
     QCOMPARE(server.lastHeader("User-Agent"), QByteArrayLiteral("KeldraConfig/1.0.0"));
 
-    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/moved")), 5000, &error), QByteArrayLiteral("payload"));
+    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/moved")), 5000, kManifestByteLimit, &error),
+             QByteArrayLiteral("payload"));
 
     const QString missing = base + QStringLiteral("/absent");
-    QVERIFY(httpGet(QUrl(missing), 5000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(missing), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("HTTP 404 ao acessar: %1").arg(missing));
 
     const QString broken = base + QStringLiteral("/broken");
-    QVERIFY(httpGet(QUrl(broken), 5000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(broken), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("HTTP 500 ao acessar: %1").arg(broken));
 
     // An empty answer is a failure and must say why.
     const QString empty = base + QStringLiteral("/empty");
     error.clear();
-    QVERIFY(httpGet(QUrl(empty), 5000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(empty), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Resposta vazia ao acessar: %1").arg(empty));
 }
 
@@ -83,8 +85,9 @@ void UpdateHttpTest::unreachableServerGivesReason()
     probe.close();
 
     QString error;
-    QVERIFY(
-        httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000,
+                    kManifestByteLimit, &error)
+                .isEmpty());
     QVERIFY(!error.isEmpty());
 }
 
@@ -141,7 +144,7 @@ void UpdateHttpTest::httpsNeedsTrustAndNeverFallsBackToHttp()
 
     // Not trusted yet: the certificate must be refused, not waved through.
     QString error;
-    QVERIFY(httpGet(QUrl(manifestUrl), 10000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(manifestUrl), 10000, kManifestByteLimit, &error).isEmpty());
     QVERIFY(!error.isEmpty());
 
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
@@ -157,10 +160,12 @@ void UpdateHttpTest::httpsNeedsTrustAndNeverFallsBackToHttp()
 
     // A redirect from HTTPS down to HTTP is not followed.
     plain.serve(QStringLiteral("/pkg.zip"), package);
-    secure.serve(QStringLiteral("/downgrade"),
-                 LoopbackHttpServer::Response{302, {}, (plain.baseUrl() + "/pkg.zip").toLatin1(), false});
+    secure.serve(
+        QStringLiteral("/downgrade"),
+        LoopbackHttpServer::Response{302, {}, (plain.baseUrl() + "/pkg.zip").toLatin1(), false, false});
     error.clear();
-    QVERIFY(httpGet(QUrl(secure.baseUrl() + QStringLiteral("/downgrade")), 10000, &error).isEmpty());
+    QVERIFY(httpGet(QUrl(secure.baseUrl() + QStringLiteral("/downgrade")), 10000, kManifestByteLimit, &error)
+                .isEmpty());
     QVERIFY(!error.isEmpty());
     QCOMPARE(plain.requestCount(QStringLiteral("/pkg.zip")), 0);
 }

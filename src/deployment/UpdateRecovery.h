@@ -1,0 +1,24 @@
+#pragma once
+
+#include "BundleSwap.h"
+
+#include <QString>
+
+namespace Keldra::Deployment {
+
+enum class RecoveryOutcome {
+    NothingToDo,
+    Finished,         // an interrupted swap had both new bundles in place; it was completed
+    RolledBack,       // an interrupted swap was undone; the old bundles are back
+    LeftoversRemoved, // only stray staging folders or backups were found and removed
+    Failed,           // error says what could not be done; the record stays for the next try
+};
+
+// Runs before anything else touches a prepared drive: finishes or undoes a bundle swap
+// that was cut short (see UpdateJournal), then removes ".update-*" staging folders at
+// the root and "*.backup-*" folders in Keldra/. A bundle folder that is missing gets its
+// newest backup back before the backups go. Links are removed, never followed.
+[[nodiscard]] RecoveryOutcome recoverInterruptedUpdate(const QString& root, QString* error,
+                                                      const DirectoryRenamer& rename = renameDirectory);
+
+} // namespace Keldra::Deployment

@@ -1,0 +1,157 @@
+// A swap cut short at any step is finished or undone by the next run, and stray staging
+// folders and backups go, without a link ever leading the clean-up off the drive.
+#include "BundleUpdater.h"
+#include "PortableBundleManager.h"
+#include "UpdateFixtures.h"
+#include "UpdateJournal.h"
+#include "UpdateRecorder.h"
+#include "UpdateRecovery.h"
+#include "UpdateState.h"
+#include "UpdateTestCase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace Keldra::Deployment;
+using namespace UpdateFixtures;
+
+namespace {
+
+const QString kStateFile = QStringLiteral("Keldra/update-state.json");
+
+// The drive without its state file, whose installedAt changes with every write.
+QMap<QString, QByteArray> bundles(const QString& root)
+{
+    auto entries = snapshot(root);
+    entries.remove(kStateFile);
+    return entries;
+}
+
+} // namespace
+
+class UpdateRecoveryTest : public UpdateTestCase
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void killAtEveryStepIsRecovered();
+    void strayLeftoversAreCleanedWithoutFollowingLinks();
+    void preparationRecoversFirst();
+
+private:
+    UpdateOutcome runUpdate(const std::function<bool(SwapStep)>& hook);
+};
+
+void UpdateRecoveryTest::initTestCase()
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+}
+
+UpdateOutcome UpdateRecoveryTest::runUpdate(const std::function<bool(SwapStep)>& hook)
+{
+    UpdateRecorder recorder;
+    BundleUpdater updater(recorder.callbacks());
+    updater.setTimeouts(10000, 10000);
+    updater.setSwapStepHook(hook);
+    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+}
+
+void UpdateRecoveryTest::killAtEveryStepIsRecovered()
+{
+    setUpStage();
+    publishUpdate();
+    QCOMPARE(runUpdate({}), UpdateOutcome::Updated);
+    const auto updated = bundles(m_root);
+
+    for (int kill = int(SwapStep::JournalWritten); kill <= int(SwapStep::JournalRemoved); ++kill) {
+        const QByteArray step = "killed after step " + QByteArray::number(kill);
+        setUpStage();
+        publishUpdate();
+        const auto before = snapshot(m_root);
+        QCOMPARE(runUpdate([kill](SwapStep step) { return int(step) != kill; }), UpdateOutcome::Failed);
+
+        // Odd steps are recovered by the next update, even ones by the recovery alone.
+        if (kill % 2) {
+            UpdateRecorder recorder;
+            recorder.answer = false;
+            BundleUpdater next(recorder.callbacks());
+            QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed, step.constData());
+        } else {
+            QString error;
+            QVERIFY2(recoverInterruptedUpdate(m_root, &error) != RecoveryOutcome::Failed, qPrintable(error));
+        }
+        if (kill < int(SwapStep::SwapRecorded)) {
+            QVERIFY2(snapshot(m_root) == before, step.constData());
+        } else {
+            QVERIFY2(bundles(m_root) == updated, step.constData());
+            QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.2.0"));
+        }
+        QString error;
+        QCOMPARE(recoverInterruptedUpdate(m_root, &error), RecoveryOutcome::NothingToDo);
+    }
+}
+
+void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
+{
+    setUpStage();
+    const QDir work(m_work->path());
+    const QDir drive(m_root);
+    const QString outside = work.filePath(QStringLiteral("outside"));
+    QVERIFY(writeFile(QDir(outside).filePath(QStringLiteral("precious.txt")), "keep me"));
+    // What an older tool killed mid-swap leaves: Windows only in its backup.
+    const QString windows = drive.filePath(QStringLiteral("Keldra/windows"));
+    QVERIFY(QDir().rename(windows, drive.filePath(QStringLiteral("Keldra/windows.backup-20250101000000"))));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/windows.backup-20240101000000/Keldra.exe")), "older"));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/linux.backup-20250101000000/Keldra")), "old"));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral(".update-20250101000000/extracted/x")), "half"));
+    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral(".update-link"))));
+    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral("Keldra/linux.backup-link"))));
+    // A record naming places off the drive names nothing recovery touches.
+    QVERIFY(writeFile(updateJournalPath(m_root),
+                      R"({"staging": "../outside", "backupStamp": "../../outside", "version": "1.2.0",
+                          "sha256": "", "hadWindows": false, "hadLinux": false, "swapped": false})"));
+    const auto outsideBefore = snapshot(outside);
+
+    QString error;
+    QCOMPARE(recoverInterruptedUpdate(m_root, &error), RecoveryOutcome::LeftoversRemoved);
+    QCOMPARE(readFile(QDir(windows).filePath(QStringLiteral("Keldra.exe"))),
+             QByteArrayLiteral("Keldra/windows/Keldra.exe 1.0.0"));
+    QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))), QByteArrayLiteral("Keldra/linux/Keldra 1.0.0"));
+    QCOMPARE(drive.entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden | QDir::System), QStringList());
+    QCOMPARE(QDir(drive.filePath(QStringLiteral("Keldra"))).entryList({QStringLiteral("*.backup-*"), QStringLiteral("*.json")},
+                                                                    QDir::AllEntries | QDir::Hidden | QDir::System),
+             QStringList{QStringLiteral("update-state.json")});
+    QCOMPARE(snapshot(outside), outsideBefore);
+}
+
+void UpdateRecoveryTest::preparationRecoversFirst()
+{
+    setUpStage();
+    publishUpdate();
+    const auto before = bundles(m_root);
+    QCOMPARE(runUpdate([](SwapStep step) { return step != SwapStep::LinuxMovedAside; }), UpdateOutcome::Failed);
+    QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("Keldra/linux"))));
+
+    // A Linux runtime that is copied as it is, with no system tools involved.
+    const QString source = QDir(m_work->path()).filePath(QStringLiteral("runtime"));
+    QVERIFY(writeFile(QDir(source).filePath(QStringLiteral("Keldra")), "Keldra/linux/Keldra 1.0.0"));
+    QVERIFY(writeFile(QDir(source).filePath(QStringLiteral("qt.conf")), "Keldra/linux/qt.conf 1.0.0"));
+    PortableBundleOptions options;
+    options.linuxExecutable = QDir(source).filePath(QStringLiteral("Keldra"));
+    const PortableBundleResult result = PortableBundleManager().preparePortableBundle(m_root, options, {});
+    QVERIFY2(result.success, qPrintable(result.message));
+
+    auto after = bundles(m_root);
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (it.key().startsWith(QStringLiteral("Keldra/")) && it.key() != QStringLiteral("Keldra/README.txt"))
+            QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
+    }
+    QVERIFY(QDir(m_root).entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QVERIFY(!QFileInfo::exists(updateJournalPath(m_root)));
+}
+
+QTEST_GUILESS_MAIN(UpdateRecoveryTest)
+#include "test_update_recovery.moc"
