@@ -108,10 +108,12 @@ int runKeygenCommand(const QStringList& args)
         return Keldra::Cli::fail(QStringLiteral("Não foi possível gerar o par de chaves."));
     if (!writeSecretKeyFile(secretPath, secretKey)) {
         QFile::remove(secretPath);
-        return Keldra::Cli::fail(QStringLiteral("Não foi possível gravar a chave secreta: %1").arg(secretPath));
+        return Keldra::Cli::fail(
+            QStringLiteral("Não foi possível gravar a chave secreta: %1").arg(secretPath));
     }
     if (!writePublicKeyFile(publicPath, publicKey))
-        return Keldra::Cli::fail(QStringLiteral("Não foi possível gravar a chave pública: %1").arg(publicPath));
+        return Keldra::Cli::fail(
+            QStringLiteral("Não foi possível gravar a chave pública: %1").arg(publicPath));
     Keldra::Cli::printOut(
         QStringLiteral("Chave secreta gravada em: %1 (guarde-a fora do repositório)").arg(secretPath));
     Keldra::Cli::printOut(QStringLiteral("Chave pública: %1").arg(QString::fromLatin1(publicKey.toHex())));

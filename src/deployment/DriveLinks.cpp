@@ -25,8 +25,8 @@ bool removeBundleLinks(const QString& usbRoot, QString* error)
 {
     const QDir root(usbRoot);
     const QString bundleFolder = root.filePath(QStringLiteral("Keldra"));
-    for (const QString& name :
-         {QStringLiteral("Keldra"), QStringLiteral("Keldra-Windows.bat"), QStringLiteral("Keldra-Linux.sh")}) {
+    for (const QString& name : {QStringLiteral("Keldra"), QStringLiteral("Keldra-Windows.bat"),
+                                QStringLiteral("Keldra-Linux.sh")}) {
         if (!removeLink(root.filePath(name), error))
             return false;
     }

@@ -53,7 +53,8 @@ bool writeUpdateJournal(const QString& root, const UpdateJournal& journal, QStri
     QSaveFile file(path);
     const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
-        setError(error, QStringLiteral("Não foi possível registrar a atualização em andamento: %1").arg(path));
+        setError(error,
+                 QStringLiteral("Não foi possível registrar a atualização em andamento: %1").arg(path));
         return false;
     }
     return true;

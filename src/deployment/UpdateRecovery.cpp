@@ -55,19 +55,22 @@ bool finish(const QString& root, const UpdateJournal& journal, QString* error)
         return false;
     const QDir bundles(QDir(root).filePath(QStringLiteral("Keldra")));
     for (const QString& platform : kPlatforms) {
-        const QString backup = bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
+        const QString backup =
+            bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
         if (!removeDirectory(backup, error))
             return false;
     }
     return true;
 }
 
-bool rollBack(const QString& root, const UpdateJournal& journal, const DirectoryRenamer& rename, QString* error)
+bool rollBack(const QString& root, const UpdateJournal& journal, const DirectoryRenamer& rename,
+              QString* error)
 {
     const QDir bundles(QDir(root).filePath(QStringLiteral("Keldra")));
     for (const QString& platform : kPlatforms) {
         const QString target = bundles.filePath(platform);
-        const QString backup = bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
+        const QString backup =
+            bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
         const bool had = platform == QLatin1String("linux") ? journal.hadLinux : journal.hadWindows;
         if (QFileInfo(backup).isDir() && !QFileInfo(backup).isSymLink()) {
             if (!restore(backup, target, rename, error))

@@ -19,6 +19,6 @@ enum class RecoveryOutcome {
 // the root and "*.backup-*" folders in Keldra/. A bundle folder that is missing gets its
 // newest backup back before the backups go. Links are removed, never followed.
 [[nodiscard]] RecoveryOutcome recoverInterruptedUpdate(const QString& root, QString* error,
-                                                      const DirectoryRenamer& rename = renameDirectory);
+                                                       const DirectoryRenamer& rename = renameDirectory);
 
 } // namespace Keldra::Deployment

@@ -123,6 +123,48 @@ private slots:
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra/linux/lib")));
     }
 
+    // Links a drive may carry are removed and replaced, never written through.
+    void linksOnTheDriveAreNotFollowed()
+    {
+        useFakeTools("exit 1\n", "exit 1\n");
+        const QString source = path(QStringLiteral("linux-runtime-links"));
+        QVERIFY(writeFile(source + QStringLiteral("/Keldra"), "elf"));
+        QVERIFY(writeFile(source + QStringLiteral("/qt.conf"), "[Paths]\n"));
+        QVERIFY(writeFile(source + QStringLiteral("/plugins/tls/libqopensslbackend.so"), "tls"));
+        const QString outside = path(QStringLiteral("outside"));
+        QVERIFY(writeFile(outside + QStringLiteral("/program"), "someone else's program"));
+        QVERIFY(writeFile(outside + QStringLiteral("/launcher"), "someone else's script"));
+        QVERIFY(QDir().mkpath(outside + QStringLiteral("/plugins")));
+        const QString root = path(QStringLiteral("drive-links"));
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/Keldra/linux")));
+        QVERIFY(
+            QFile::link(outside + QStringLiteral("/program"), root + QStringLiteral("/Keldra/linux/Keldra")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/plugins"),
+                            root + QStringLiteral("/Keldra/linux/plugins")));
+        QVERIFY(
+            QFile::link(outside + QStringLiteral("/launcher"), root + QStringLiteral("/Keldra-Linux.sh")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/state"),
+                            root + QStringLiteral("/Keldra/update-state.json")));
+
+        PortableBundleOptions options;
+        options.linuxExecutable = source + QStringLiteral("/Keldra");
+        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.success, qPrintable(result.message));
+        QString error;
+        QVERIFY2(writeUpdateState(root, QStringLiteral("1.0.0"), QString(), &error), qPrintable(error));
+
+        QCOMPARE(readFile(outside + QStringLiteral("/program")), QByteArray("someone else's program"));
+        QCOMPARE(readFile(outside + QStringLiteral("/launcher")), QByteArray("someone else's script"));
+        QVERIFY(QDir(outside + QStringLiteral("/plugins")).isEmpty());
+        QVERIFY(!QFileInfo::exists(outside + QStringLiteral("/state")));
+        for (const char* file : {"/Keldra/linux/Keldra", "/Keldra/linux/plugins", "/Keldra-Linux.sh",
+                                 "/Keldra/update-state.json"})
+            QVERIFY2(!QFileInfo(root + QString::fromLatin1(file)).isSymLink(), file);
+        QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/Keldra")), QByteArray("elf"));
+        QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/plugins/tls/libqopensslbackend.so")),
+                 QByteArray("tls"));
+    }
+
     void copyFileReplacingRules()
     {
         const QString source = path(QStringLiteral("copy/source.bin"));

@@ -11,9 +11,9 @@ namespace TinyZip {
 struct Entry
 {
     QString name;
-    QByteArray data;             // for a link: its target
-    unsigned mode = 0100644;     // Unix type and permission bits
-    qint64 declaredSize = -1;    // the size the headers claim; -1: the real one
+    QByteArray data;          // for a link: its target
+    unsigned mode = 0100644;  // Unix type and permission bits
+    qint64 declaredSize = -1; // the size the headers claim; -1: the real one
 };
 
 QByteArray archive(const QList<Entry>& entries);

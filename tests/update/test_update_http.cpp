@@ -70,6 +70,22 @@ void UpdateHttpTest::statusCodesAndRedirects()
     QVERIFY(httpGet(QUrl(broken), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("HTTP 500 ao acessar: %1").arg(broken));
 
+    // Only update addresses, on every hop, and never more than asked for.
+    QVERIFY(
+        httpGet(QUrl(QStringLiteral("file:///etc/hostname")), 5000, kManifestByteLimit, &error).isEmpty());
+    QCOMPARE(error, QStringLiteral("Endereço não permitido (somente https): file:///etc/hostname"));
+    // 0.0.0.0 reaches this machine too, but it is no loopback address: plain http is refused.
+    const QString unspecified = QString(base).replace(QStringLiteral("127.0.0.1"), QStringLiteral("0.0.0.0"));
+    server.serve(QStringLiteral("/elsewhere"),
+                 LoopbackHttpServer::Response{302, {}, (unspecified + "/ok").toLatin1(), false, false});
+    QVERIFY(httpGet(QUrl(base + QStringLiteral("/elsewhere")), 5000, kManifestByteLimit, &error).isEmpty());
+    QCOMPARE(error, QStringLiteral("Redirecionamento não permitido para: %1/ok").arg(unspecified));
+    QCOMPARE(server.requestCount(QStringLiteral("/ok")), 2);
+    server.serve(QStringLiteral("/big"), QByteArray(2048, 'x'));
+    QVERIFY(httpGet(QUrl(base + QStringLiteral("/big")), 5000, 1024, &error).isEmpty());
+    QCOMPARE(error, QStringLiteral("Resposta maior que o limite de 1024 bytes ao acessar: %1/big").arg(base));
+    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/big")), 5000, 2048, &error), QByteArray(2048, 'x'));
+
     // An empty answer is a failure and must say why.
     const QString empty = base + QStringLiteral("/empty");
     error.clear();

@@ -50,7 +50,8 @@ void UpdatePackageTest::signatureCoversEverySignedField()
     signedOne.version = QStringLiteral("1.2.0");
     signedOne.size = 4096;
     signedOne.sha256 = QString(64, QLatin1Char('a'));
-    signedOne.signature = signUpdate(signedOne.version, signedOne.size, signedOne.sha256, UpdateTestKey::secretKey());
+    signedOne.signature =
+        signUpdate(signedOne.version, signedOne.size, signedOne.sha256, UpdateTestKey::secretKey());
     QCOMPARE(signedOne.signature.size(), kUpdateSignatureBytes);
     QVERIFY(verifyUpdateSignature(signedOne, UpdateTestKey::publicKey()));
 
@@ -83,15 +84,17 @@ void UpdatePackageTest::versionsAndAddresses()
 {
     for (const char* good : {"1.2.0", "0.0.1", "1.10.0.7", "123456789.0.0"})
         QVERIFY2(isUpdateVersion(QString::fromLatin1(good)), good);
-    for (const char* bad : {"", "1.2", "1.2.3.4.5", "1234567890.0.0", "1.2.0-beta", "v1.2.0", "1.2.0\n", "1..2",
-                            "2.0.0\n\nVersão instalada: 9.9.9"})
+    for (const char* bad : {"", "1.2", "1.2.3.4.5", "1234567890.0.0", "1.2.0-beta", "v1.2.0", "1.2.0\n",
+                            "1..2", "2.0.0\n\nVersão instalada: 9.9.9"})
         QVERIFY2(!isUpdateVersion(QString::fromUtf8(bad)), bad);
 
-    for (const char* allowed : {"https://atualizacoes.keldra.com.br/pkg.zip", "https://mirror.example/x.zip",
-                                "http://127.0.0.1:8080/pkg.zip", "http://localhost/pkg.zip", "http://[::1]:80/p"})
+    for (const char* allowed :
+         {"https://atualizacoes.keldra.com.br/pkg.zip", "https://mirror.example/x.zip",
+          "http://127.0.0.1:8080/pkg.zip", "http://localhost/pkg.zip", "http://[::1]:80/p"})
         QVERIFY2(isAllowedUpdateUrl(QUrl(QString::fromLatin1(allowed))), allowed);
-    for (const char* refused : {"http://atualizacoes.keldra.com.br/pkg.zip", "file:///etc/passwd", "ftp://127.0.0.1/p",
-                                "pkg.zip", "https:///pkg.zip", "http://127.0.0.1.example/p"})
+    for (const char* refused :
+         {"http://atualizacoes.keldra.com.br/pkg.zip", "file:///etc/passwd", "ftp://127.0.0.1/p", "pkg.zip",
+          "https:///pkg.zip", "http://127.0.0.1.example/p"})
         QVERIFY2(!isAllowedUpdateUrl(QUrl(QString::fromLatin1(refused))), refused);
 }
 
@@ -100,18 +103,23 @@ void UpdatePackageTest::hostileArchivesAreRefusedBeforeWriting_data()
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<QString>("reason");
     const auto good = TinyZip::file(QStringLiteral("Keldra/linux/qt.conf"), "[Paths]\n");
-    QTest::newRow("link") << TinyZip::archive({good, TinyZip::link(QStringLiteral("Keldra/linux/Keldra"), "/etc/hostname")})
+    QTest::newRow("link") << TinyZip::archive({good, TinyZip::link(QStringLiteral("Keldra/linux/Keldra"),
+                                                                   "/etc/hostname")})
                           << "Pacote com link simbólico: Keldra/linux/Keldra";
-    QTest::newRow("dot-dot") << TinyZip::archive({good, TinyZip::file(QStringLiteral("Keldra/../../outside.txt"), "x")})
+    QTest::newRow("dot-dot") << TinyZip::archive(
+                                    {good, TinyZip::file(QStringLiteral("Keldra/../../outside.txt"), "x")})
                              << "Pacote com caminho inseguro: Keldra/../../outside.txt";
-    QTest::newRow("absolute") << TinyZip::archive({good, TinyZip::file(QStringLiteral("/tmp/outside.txt"), "x")})
+    QTest::newRow("absolute") << TinyZip::archive(
+                                     {good, TinyZip::file(QStringLiteral("/tmp/outside.txt"), "x")})
                               << "Pacote com caminho inseguro: /tmp/outside.txt";
-    QTest::newRow("backslash") << TinyZip::archive({good, TinyZip::file(QStringLiteral("..\\outside.txt"), "x")})
+    QTest::newRow("backslash") << TinyZip::archive(
+                                      {good, TinyZip::file(QStringLiteral("..\\outside.txt"), "x")})
                                << "Pacote com caminho inseguro: ..\\outside.txt";
     QTest::newRow("control character")
         << TinyZip::archive({good, TinyZip::file(QStringLiteral("Keldra/a\nb"), "x")})
         << "Pacote com caminho inseguro: Keldra/a?b";
-    QTest::newRow("fifo") << TinyZip::archive({good, TinyZip::file(QStringLiteral("Keldra/pipe"), {}, 010644)})
+    QTest::newRow("fifo") << TinyZip::archive(
+                                 {good, TinyZip::file(QStringLiteral("Keldra/pipe"), {}, 010644)})
                           << "Pacote com entrada que não é arquivo nem pasta: Keldra/pipe";
 }
 
@@ -133,9 +141,9 @@ void UpdatePackageTest::hostileArchivesAreRefusedBeforeWriting()
 
 void UpdatePackageTest::archivesBeyondTheLimitsAreRefused()
 {
-    const QString zip = writeArchive(
-        QStringLiteral("limits.zip"),
-        TinyZip::archive({TinyZip::file(QStringLiteral("a"), "12345"), TinyZip::file(QStringLiteral("b"), "67890")}));
+    const QString zip = writeArchive(QStringLiteral("limits.zip"),
+                                     TinyZip::archive({TinyZip::file(QStringLiteral("a"), "12345"),
+                                                       TinyZip::file(QStringLiteral("b"), "67890")}));
     PackageContents contents;
     QString error;
     QVERIFY(inspectZip(zip, &contents, &error, PackageLimits{2, 10}));
@@ -143,7 +151,8 @@ void UpdatePackageTest::archivesBeyondTheLimitsAreRefused()
     QCOMPARE(contents.uncompressedBytes, 10);
     QVERIFY(!inspectZip(zip, nullptr, &error, PackageLimits{1, 10}));
     QCOMPARE(error, QStringLiteral("Pacote com entradas demais: 2 (limite: 1)."));
-    QVERIFY(!extractZip(zip, QDir(m_work.path()).filePath(QStringLiteral("limits-out")), &error, PackageLimits{2, 9}));
+    QVERIFY(!extractZip(zip, QDir(m_work.path()).filePath(QStringLiteral("limits-out")), &error,
+                        PackageLimits{2, 9}));
     QCOMPARE(error, QStringLiteral("Pacote grande demais: mais de 9 bytes descompactados."));
 
     // A header that claims gigabytes is refused from the directory alone.

@@ -78,7 +78,8 @@ void UpdateRecoveryTest::killAtEveryStepIsRecovered()
             UpdateRecorder recorder;
             recorder.answer = false;
             BundleUpdater next(recorder.callbacks());
-            QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed, step.constData());
+            QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed,
+                     step.constData());
         } else {
             QString error;
             QVERIFY2(recoverInterruptedUpdate(m_root, &error) != RecoveryOutcome::Failed, qPrintable(error));
@@ -104,7 +105,8 @@ void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
     // What an older tool killed mid-swap leaves: Windows only in its backup.
     const QString windows = drive.filePath(QStringLiteral("Keldra/windows"));
     QVERIFY(QDir().rename(windows, drive.filePath(QStringLiteral("Keldra/windows.backup-20250101000000"))));
-    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/windows.backup-20240101000000/Keldra.exe")), "older"));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/windows.backup-20240101000000/Keldra.exe")),
+                      "older"));
     QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/linux.backup-20250101000000/Keldra")), "old"));
     QVERIFY(writeFile(drive.filePath(QStringLiteral(".update-20250101000000/extracted/x")), "half"));
     QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral(".update-link"))));
@@ -119,10 +121,13 @@ void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
     QCOMPARE(recoverInterruptedUpdate(m_root, &error), RecoveryOutcome::LeftoversRemoved);
     QCOMPARE(readFile(QDir(windows).filePath(QStringLiteral("Keldra.exe"))),
              QByteArrayLiteral("Keldra/windows/Keldra.exe 1.0.0"));
-    QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))), QByteArrayLiteral("Keldra/linux/Keldra 1.0.0"));
-    QCOMPARE(drive.entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden | QDir::System), QStringList());
-    QCOMPARE(QDir(drive.filePath(QStringLiteral("Keldra"))).entryList({QStringLiteral("*.backup-*"), QStringLiteral("*.json")},
-                                                                    QDir::AllEntries | QDir::Hidden | QDir::System),
+    QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))),
+             QByteArrayLiteral("Keldra/linux/Keldra 1.0.0"));
+    QCOMPARE(drive.entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden | QDir::System),
+             QStringList());
+    QCOMPARE(QDir(drive.filePath(QStringLiteral("Keldra")))
+                 .entryList({QStringLiteral("*.backup-*"), QStringLiteral("*.json")},
+                            QDir::AllEntries | QDir::Hidden | QDir::System),
              QStringList{QStringLiteral("update-state.json")});
     QCOMPARE(snapshot(outside), outsideBefore);
 }
@@ -132,7 +137,8 @@ void UpdateRecoveryTest::preparationRecoversFirst()
     setUpStage();
     publishUpdate();
     const auto before = bundles(m_root);
-    QCOMPARE(runUpdate([](SwapStep step) { return step != SwapStep::LinuxMovedAside; }), UpdateOutcome::Failed);
+    QCOMPARE(runUpdate([](SwapStep step) { return step != SwapStep::LinuxMovedAside; }),
+             UpdateOutcome::Failed);
     QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("Keldra/linux"))));
 
     // A Linux runtime that is copied as it is, with no system tools involved.
