@@ -53,11 +53,13 @@ QByteArray readSecretKeyFile(const QString& path)
     if (file.size() > kKeyFileByteLimit || !file.open(QIODevice::ReadOnly))
         return {};
     QByteArray text = file.read(kKeyFileByteLimit);
-    const QList<QByteArray> lines = text.split('\n');
+    QList<QByteArray> lines = text.split('\n');
     QByteArray secretKey;
     if (lines.size() >= 2 && lines.at(0).trimmed() == kSecretKeyHeader)
         secretKey = QByteArray::fromHex(lines.at(1).trimmed());
     Keldra::Core::wipe(text);
+    for (QByteArray& line : lines)
+        Keldra::Core::wipe(line);
     if (secretKey.size() != kUpdateSecretKeyBytes)
         Keldra::Core::wipe(secretKey);
     return secretKey;

@@ -71,8 +71,10 @@ void BundleUpdater::setFreeSpaceProbe(std::function<qint64(const QString&)> prob
 QString BundleUpdater::installedVersion(const QString& root)
 {
     QFile file(updateStatePath(root));
-    // The drive may hold anything; a real state file is a few hundred bytes.
-    if (file.size() > kStateByteLimit || !file.open(QIODevice::ReadOnly))
+    // The drive may hold anything: a link off the drive, or far more than the few
+    // hundred bytes of a real state file.
+    if (QFileInfo(file.fileName()).isSymLink() || file.size() > kStateByteLimit ||
+        !file.open(QIODevice::ReadOnly))
         return {};
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.read(kStateByteLimit), &parseError);
