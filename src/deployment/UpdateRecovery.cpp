@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace Keldra::Deployment {
 
@@ -82,12 +83,21 @@ bool rollBack(const QString& root, const UpdateJournal& journal, const Directory
     return true;
 }
 
+// Only names this tool gives its folders: a user's own ".update-notes" stays.
+QStringList ownEntries(const QDir& folder, const QString& pattern)
+{
+    const QRegularExpression own(QRegularExpression::anchoredPattern(pattern));
+    QStringList names = folder.entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    names.removeIf([&own](const QString& name) { return !own.match(name).hasMatch(); });
+    return names;
+}
+
 // Strays of runs that left no record (or of older versions of this tool).
 bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* removedAny, QString* error)
 {
     const QDir drive(root);
-    const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QString& name : drive.entryList({QStringLiteral(".update-*")}, everything)) {
+    for (const QString& name : ownEntries(drive, QStringLiteral("\\.update-[0-9]{14}"))) {
         if (!removeDirectory(drive.filePath(name), error))
             return false;
         *removedAny = true;
@@ -98,11 +108,9 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
         if (pathExists(target))
             continue;
         // Newest first: the stamps sort by time.
-        const QFileInfoList backups = bundles.entryInfoList({platform + QStringLiteral(".backup-*")},
-                                                            QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
-                                                            QDir::Name | QDir::Reversed);
-        for (const QFileInfo& backup : backups) {
-            if (backup.isSymLink())
+        for (const QString& name : ownEntries(bundles, platform + QStringLiteral("\\.backup-[0-9]{14}"))) {
+            const QFileInfo backup(bundles.filePath(name));
+            if (backup.isSymLink() || !backup.isDir())
                 continue;
             if (!restore(backup.absoluteFilePath(), target, rename, error))
                 return false;
@@ -110,7 +118,7 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
             break;
         }
     }
-    for (const QString& name : bundles.entryList({QStringLiteral("*.backup-*")}, everything)) {
+    for (const QString& name : ownEntries(bundles, QStringLiteral("(windows|linux)\\.backup-[0-9]{14}"))) {
         if (!removeDirectory(bundles.filePath(name), error))
             return false;
         *removedAny = true;

@@ -15,9 +15,10 @@ enum class RecoveryOutcome {
 };
 
 // Runs before anything else touches a prepared drive: finishes or undoes a bundle swap
-// that was cut short (see UpdateJournal), then removes ".update-*" staging folders at
-// the root and "*.backup-*" folders in Keldra/. A bundle folder that is missing gets its
-// newest backup back before the backups go. Links are removed, never followed.
+// that was cut short (see UpdateJournal), then removes the staging folders at the root
+// (".update-<stamp>") and the backups in Keldra/ ("windows.backup-<stamp>",
+// "linux.backup-<stamp>"). A bundle folder that is missing gets its newest backup back
+// before the backups go. Links are removed, never followed.
 [[nodiscard]] RecoveryOutcome recoverInterruptedUpdate(const QString& root, QString* error,
                                                        const DirectoryRenamer& rename = renameDirectory);
 

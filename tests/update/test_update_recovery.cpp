@@ -109,8 +109,9 @@ void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
                       "older"));
     QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/linux.backup-20250101000000/Keldra")), "old"));
     QVERIFY(writeFile(drive.filePath(QStringLiteral(".update-20250101000000/extracted/x")), "half"));
-    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral(".update-link"))));
-    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral("Keldra/linux.backup-link"))));
+    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral(".update-20250102000000"))));
+    QVERIFY(QFile::link(outside, drive.filePath(QStringLiteral("Keldra/linux.backup-20250102000000"))));
+    QVERIFY(writeFile(drive.filePath(QStringLiteral(".update-notes/mine.txt")), "the user's"));
     // A record naming places off the drive names nothing recovery touches.
     QVERIFY(writeFile(updateJournalPath(m_root),
                       R"({"staging": "../outside", "backupStamp": "../../outside", "version": "1.2.0",
@@ -124,7 +125,7 @@ void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
     QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))),
              QByteArrayLiteral("Keldra/linux/Keldra 1.0.0"));
     QCOMPARE(drive.entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden | QDir::System),
-             QStringList());
+             QStringList{QStringLiteral(".update-notes")});
     QCOMPARE(QDir(drive.filePath(QStringLiteral("Keldra")))
                  .entryList({QStringLiteral("*.backup-*"), QStringLiteral("*.json")},
                             QDir::AllEntries | QDir::Hidden | QDir::System),
