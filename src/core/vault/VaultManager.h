@@ -76,8 +76,8 @@ public:
     // or seeked here). The path is matched case-insensitively as given.
     [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
     // Decrypts every block of the file and checks its size and SHA-256
-    // against the index.
-    [[nodiscard]] bool verifyFile(const QString& vaultPath) const;
+    // against the index; progress gets the file's plaintext bytes checked.
+    [[nodiscard]] bool verifyFile(const QString& vaultPath, const ProgressCallback& progress = {}) const;
 
     // --- Tree operations (index only; payload untouched) -----------------
     [[nodiscard]] bool moveFile(const QString& vaultPath, const QString& targetDirectory);

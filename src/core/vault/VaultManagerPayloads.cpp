@@ -49,6 +49,10 @@ void readAheadHint(int fileDescriptor, qint64 offset, qint64 length)
 class HashingSink : public QIODevice
 {
 public:
+    HashingSink(const VaultManager::ProgressCallback& progress, qint64 total, const QString& text)
+        : m_progress(progress), m_total(total), m_text(text)
+    {
+    }
     QByteArray digest() { return m_hash.result(); }
     qint64 bytesWritten() const { return m_count; }
 
@@ -58,12 +62,17 @@ protected:
     {
         m_hash.addData(data, length);
         m_count += length;
+        if (m_progress)
+            m_progress(m_count, m_total, m_text);
         return length;
     }
 
 private:
     Sha256 m_hash;
     qint64 m_count = 0;
+    const VaultManager::ProgressCallback& m_progress;
+    qint64 m_total;
+    QString m_text;
 };
 
 bool sameFile(const QString& a, const QString& b)
@@ -389,7 +398,7 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     return true;
 }
 
-bool VaultManager::verifyFile(const QString& vaultPath) const
+bool VaultManager::verifyFile(const QString& vaultPath, const ProgressCallback& progress) const
 {
     m_lastError = Error();
     const QString normalized = VaultPath::normalized(vaultPath);
@@ -408,7 +417,7 @@ bool VaultManager::verifyFile(const QString& vaultPath) const
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
 
-    HashingSink sink;
+    HashingSink sink(progress, entry.sizeBytes, entry.vaultPath);
     if (!sink.open(QIODevice::WriteOnly))
         return fail(Reason::Internal, QStringLiteral("hashing sink"));
     if (!writeVaultFileToDevice(entry.vaultPath, &sink))

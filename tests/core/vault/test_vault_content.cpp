@@ -138,7 +138,13 @@ void VaultContentTest::importExportAcrossBlockBoundaries()
         QCOMPARE(progressDone.last(), size);
 
     QCOMPARE(exported(vaultPath), content);
-    QVERIFY(m_vault.verifyFile(vaultPath));
+    qint64 checked = 0;
+    QVERIFY(m_vault.verifyFile(vaultPath, [&](qint64 done, qint64 total, const QString& text) {
+        QCOMPARE(total, size);
+        QCOMPARE(text, entry.vaultPath);
+        checked = done;
+    }));
+    QCOMPARE(checked, size);
 }
 
 void VaultContentTest::replacementIgnoresLetterCase()
