@@ -1,6 +1,7 @@
 #include "VaultCommands.h"
 
 #include "CliConsole.h"
+#include "IntegrityText.h"
 #include "VaultErrorText.h"
 
 #include "Error.h"
@@ -140,7 +141,8 @@ int runCreateCommand(const QStringList& args)
     const QString container = containerArgument(args);
     // Creating replaces the file: never over an existing one.
     if (QFileInfo::exists(container))
-        return fail(QStringLiteral("Já existe um arquivo em %1.").arg(args.first()));
+        return fail(QStringLiteral("Já existe um cofre neste arquivo. Escolha outro nome ou apague-o antes "
+                                   "pelo gerenciador de arquivos."));
 
     PasswordReader reader;
     QByteArray password = reader.read(QStringLiteral("Senha do novo cofre: "));
@@ -398,7 +400,8 @@ int runVerifyCommand(const QStringList& args)
             progress.update(done, total, entry.vaultPath);
         }
         if (damaged > 0)
-            return fail(QStringLiteral("Arquivos danificados no cofre: %1.").arg(damaged));
+            return fail(Keldra::UI::IntegrityText::damagedCount(damaged));
+        printOut(Keldra::UI::IntegrityText::noProblems(entries.size()));
         return int(ExitDone);
     });
 }

@@ -128,7 +128,9 @@ void CliVaultTest::refusedCreationLeavesFilesAlone()
     const QByteArray before = readFile(m_container);
     const Run over = cli({QStringLiteral("create"), m_container}, Password + '\n');
     QCOMPARE(over.code, 1);
-    QVERIFY(!over.err.isEmpty());
+    QCOMPARE(QString::fromUtf8(over.err).trimmed(),
+             QStringLiteral("Já existe um cofre neste arquivo. Escolha outro nome ou apague-o antes pelo "
+                            "gerenciador de arquivos."));
     QCOMPARE(readFile(m_container), before);
 
     const Run missing = cli({QStringLiteral("ls"), path(QStringLiteral("none.kldr"))}, Password + '\n');
@@ -209,7 +211,8 @@ void CliVaultTest::commandsRoundTrip()
     QCOMPARE(QFileInfo(m_container).size(), before - (small.size() + 16));
     const Run verified = cli({QStringLiteral("verify"), m_container}, pw);
     QCOMPARE(verified.code, 0);
-    QVERIFY(verified.out.isEmpty());
+    QCOMPARE(cli({QStringLiteral("ls"), m_container}, pw).out.count("\nf "), 1);
+    QCOMPARE(verified.out, QByteArray("Nenhum problema encontrado em 1 arquivo.\n"));
 }
 
 void CliVaultTest::containerReadableWithoutVaultManager()
