@@ -2,6 +2,7 @@
 
 #include "DialogHooks.h"
 
+#include "crypto/SecureMemory.h"
 #include "vault/PasswordRules.h"
 
 #include <QDialogButtonBox>
@@ -73,6 +74,18 @@ void ChangePasswordDialog::validateAndAccept()
     if (m_confirmPasswordEdit->text() != m_newPasswordEdit->text()) {
         DialogHooks::warning(this, title, QStringLiteral("A confirmação não coincide com a nova senha."));
         return;
+    }
+    if (m_attempt) {
+        QByteArray current = currentPassword();
+        QByteArray replacement = newPassword();
+        const bool done = m_attempt(current, replacement);
+        Core::wipe(current);
+        Core::wipe(replacement);
+        if (!done) {
+            m_currentPasswordEdit->selectAll();
+            m_currentPasswordEdit->setFocus();
+            return;
+        }
     }
     accept();
 }

@@ -113,17 +113,23 @@ DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
     });
 }
 
+void DeviceListPanel::addPlaceholder(const QString& text)
+{
+    auto* item = new QListWidgetItem(text, m_deviceList);
+    item->setFlags(item->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
+}
+
 void DeviceListPanel::showDetectionUnavailable()
 {
     m_deviceList->clear();
-    m_deviceList->addItem(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
+    addPlaceholder(QStringLiteral("Detecção de USB ainda não disponível neste sistema."));
 }
 
 void DeviceListPanel::showDrives(const QList<Platform::UsbDevice>& drives)
 {
     m_deviceList->clear();
     if (drives.isEmpty()) {
-        m_deviceList->addItem(QStringLiteral("Nenhum dispositivo USB detectado."));
+        addPlaceholder(QStringLiteral("Nenhum dispositivo USB detectado."));
         return;
     }
     for (const Platform::UsbDevice& device : drives) {
@@ -193,6 +199,12 @@ void DeviceListPanel::highlightContainerDrive(const QString& containerFile)
     match->setToolTip(QStringLiteral("Dispositivo associado ao container selecionado."));
     m_deviceList->setCurrentItem(match);
     m_deviceList->scrollToItem(match);
+}
+
+QString DeviceListPanel::currentDriveRoot() const
+{
+    const QListWidgetItem* item = m_deviceList->currentItem();
+    return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
 void DeviceListPanel::showPadlock(bool unlocked, bool enabled)

@@ -29,6 +29,8 @@ public:
     // Highlights and makes current the drive holding `containerFile` (a later
     // listed match wins); none when the file is on no listed drive.
     void highlightContainerDrive(const QString& containerFile);
+    // Root of the current drive; empty when none is current or it is not mounted.
+    QString currentDriveRoot() const;
     // Checked and open when unlocked; the tooltip says what a click does.
     void showPadlock(bool unlocked, bool enabled);
 
@@ -42,6 +44,9 @@ signals:
     void padlockClicked();
 
 private:
+    // A line that stands for no drive: neither selectable nor reachable by keyboard.
+    void addPlaceholder(const QString& text);
+
     QListWidget* m_deviceList = nullptr;
     QToolButton* m_padlockButton = nullptr;
 };

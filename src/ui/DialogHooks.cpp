@@ -30,10 +30,10 @@ HookState& state()
     return hooks;
 }
 
-void record(DialogHooks::Kind kind, const QString& title, const QString& text)
+void record(DialogHooks::Kind kind, const QString& title, const QString& text, const QWidget* parent)
 {
     if (state().testMode)
-        state().records.append({kind, title, text});
+        state().records.append({kind, title, text, parent});
 }
 
 } // namespace
@@ -94,14 +94,14 @@ QList<DialogHooks::Record> DialogHooks::takeRecords()
 
 void DialogHooks::information(QWidget* parent, const QString& title, const QString& text)
 {
-    record(Kind::Information, title, text);
+    record(Kind::Information, title, text, parent);
     if (!state().testMode)
         QMessageBox::information(parent, title, text);
 }
 
 void DialogHooks::warning(QWidget* parent, const QString& title, const QString& text)
 {
-    record(Kind::Warning, title, text);
+    record(Kind::Warning, title, text, parent);
     if (!state().testMode)
         QMessageBox::warning(parent, title, text);
 }
@@ -109,7 +109,7 @@ void DialogHooks::warning(QWidget* parent, const QString& title, const QString& 
 bool DialogHooks::question(QWidget* parent, const QString& title, const QString& text,
                            const QString& acceptText, const QString& rejectText)
 {
-    record(Kind::Question, title, text);
+    record(Kind::Question, title, text, parent);
     if (state().testMode)
         return !state().questionAnswers.isEmpty() && state().questionAnswers.dequeue();
 
@@ -126,7 +126,7 @@ bool DialogHooks::question(QWidget* parent, const QString& title, const QString&
 QString DialogHooks::getText(QWidget* parent, const QString& title, const QString& label,
                              QLineEdit::EchoMode echo, const QString& initialText, bool* ok)
 {
-    record(Kind::Text, title, label);
+    record(Kind::Text, title, label, parent);
     if (!state().testMode) {
         // Like QInputDialog::getText, but wide enough that the title is not
         // elided in the title bar.
@@ -155,7 +155,7 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
 QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
                                      const QString& filter)
 {
-    record(Kind::OpenFile, caption, directory);
+    record(Kind::OpenFile, caption, directory, parent);
     if (!state().testMode)
         return QFileDialog::getOpenFileName(parent, caption, directory, filter);
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
@@ -164,24 +164,24 @@ QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption, co
 QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
                                           const QString& filter)
 {
-    record(Kind::OpenFiles, caption, directory);
+    record(Kind::OpenFiles, caption, directory, parent);
     if (!state().testMode)
         return QFileDialog::getOpenFileNames(parent, caption, directory, filter);
     return state().fileNameLists.isEmpty() ? QStringList() : state().fileNameLists.dequeue();
 }
 
 QString DialogHooks::getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
-                                     const QString& filter)
+                                     const QString& filter, QFileDialog::Options options)
 {
-    record(Kind::SaveFile, caption, proposed);
+    record(Kind::SaveFile, caption, proposed, parent);
     if (!state().testMode)
-        return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
+        return QFileDialog::getSaveFileName(parent, caption, proposed, filter, nullptr, options);
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
 }
 
 int DialogHooks::exec(QDialog& dialog)
 {
-    record(Kind::Dialog, dialog.windowTitle(), QString());
+    record(Kind::Dialog, dialog.windowTitle(), QString(), dialog.parentWidget());
     if (!state().testMode)
         return dialog.exec();
     if (state().dialogHandlers.isEmpty())
@@ -191,13 +191,13 @@ int DialogHooks::exec(QDialog& dialog)
 
 bool questionYesNo(QWidget* parent, const QString& title, const QString& text)
 {
-    return DialogHooks::question(parent, title, text, QStringLiteral("Sim"), QStringLiteral("Não"));
+    return DialogHooks::question(parent, title, text, QStringLiteral("&Sim"), QStringLiteral("&Não"));
 }
 
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text)
 {
-    return DialogHooks::question(parent, title, text, QStringLiteral("Continuar"),
-                                 QStringLiteral("Cancelar"));
+    return DialogHooks::question(parent, title, text, QStringLiteral("&Continuar"),
+                                 QStringLiteral("C&ancelar"));
 }
 
 } // namespace Keldra::UI

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QList>
 #include <QString>
@@ -26,7 +27,8 @@ public:
     {
         Kind kind;
         QString title;
-        QString text; // message text, input label or proposed file name
+        QString text;                    // message text, input label or proposed file name
+        const QWidget* parent = nullptr; // the window the prompt is centred on
     };
 
     // --- test side -------------------------------------------------------
@@ -58,13 +60,13 @@ public:
     static QStringList getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
                                         const QString& filter);
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
-                                   const QString& filter);
+                                   const QString& filter, QFileDialog::Options options = {});
     static int exec(QDialog& dialog);
 };
 
-// "Sim"/"Não" question, "Não" by default.
+// "Sim"/"Não" question, "Não" by default; Alt+S and Alt+N answer it.
 bool questionYesNo(QWidget* parent, const QString& title, const QString& text);
-// "Continuar"/"Cancelar" question, "Cancelar" by default.
+// "Continuar"/"Cancelar" question, "Cancelar" by default; Alt+C and Alt+A answer it.
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text);
 
 } // namespace Keldra::UI

@@ -1,18 +1,20 @@
 #include "MainWindow.h"
 
 #include "AboutDialog.h"
+#include "DesktopLauncher.h"
 #include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "HelpDialog.h"
 #include "KeldraVersion.h"
 #include "PlatformDeviceManager.h"
 #include "VaultBrowser.h"
+#include "vault/VaultPath.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
-#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -21,6 +23,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -42,6 +46,22 @@ QAction* makeAction(QWidget* owner, const QString& text, const QString& objectNa
     if (!shortcut.isEmpty())
         action->setShortcut(shortcut);
     return action;
+}
+
+// Nothing below the folder: neither files nor subfolders.
+bool folderIsEmpty(const Core::SecureFileIndex& index, const QString& folder)
+{
+    const QList<Core::VaultFileEntry> entries = index.entries();
+    for (const Core::VaultFileEntry& entry : entries) {
+        if (Core::VaultPath::isInside(entry.vaultPath, folder))
+            return false;
+    }
+    const QList<Core::VaultDirectoryEntry> directories = index.directories();
+    for (const Core::VaultDirectoryEntry& directory : directories) {
+        if (Core::VaultPath::isInside(directory.path, folder))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -184,6 +204,8 @@ void MainWindow::buildMenus()
                                     QKeySequence(Qt::Key_Delete));
     m_compactAction = makeAction(this, QStringLiteral("Compactar cofre..."), QStringLiteral("compactAction"),
                                  QKeySequence(Qt::Key_F6));
+    m_verifyAction =
+        makeAction(this, QStringLiteral("Verificar integridade..."), QStringLiteral("verifyAction"));
     m_helpAction = makeAction(this, QStringLiteral("Ajuda"), QStringLiteral("helpAction"));
     m_websiteAction = makeAction(this, QStringLiteral("Visitar a página oficial do Keldra"),
                                  QStringLiteral("websiteAction"));
@@ -219,6 +241,7 @@ void MainWindow::buildMenus()
     protectedMenu->addAction(m_deleteFileAction);
     accessMenu->addSeparator();
     accessMenu->addAction(m_compactAction);
+    accessMenu->addAction(m_verifyAction);
 
     QMenu* aboutMenu = menuBar()->addMenu(QStringLiteral("Sobre"));
     aboutMenu->addAction(m_helpAction);
@@ -247,9 +270,9 @@ void MainWindow::connectSignals()
     connect(m_deleteFolderAction, &QAction::triggered, this, &MainWindow::deleteSelectedDirectory);
     connect(m_deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelectedFile);
     connect(m_compactAction, &QAction::triggered, this, &MainWindow::compactVault);
+    connect(m_verifyAction, &QAction::triggered, this, &MainWindow::verifyVault);
     connect(m_helpAction, &QAction::triggered, this, &MainWindow::showHelp);
-    connect(m_websiteAction, &QAction::triggered, this,
-            [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
+    connect(m_websiteAction, &QAction::triggered, this, &MainWindow::openProductWebPage);
     connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
 
     connect(m_devicePanel, &DeviceListPanel::padlockClicked, this, &MainWindow::onPadlockClicked);
@@ -271,30 +294,39 @@ void MainWindow::connectSignals()
             openSelectedFile();
     });
     connect(m_browser, &VaultBrowser::contextMenuRequested, this, &MainWindow::showVaultContextMenu);
+    connect(m_browser, &VaultBrowser::renameRequested, this, &MainWindow::renameSelectedItem);
+    connect(m_browser, &VaultBrowser::deleteRequested, this, &MainWindow::deleteSelectedItem);
     connect(m_browser, &VaultBrowser::pathsDropped, this, &MainWindow::importDroppedPaths);
 }
 
 void MainWindow::updateActions()
 {
-    const bool unlocked = isUnlocked();
-    const Core::SecureFileIndex index = unlocked ? m_vaultManager.fileIndex() : Core::SecureFileIndex();
+    const bool isOpen = isUnlocked();
+    const Core::SecureFileIndex index = isOpen ? m_vaultManager.fileIndex() : Core::SecureFileIndex();
+    // A running operation leaves only what cannot touch the vault.
+    const bool idle = !m_operationRunning;
+    const bool unlocked = isOpen && idle;
     const bool hasContainer = !m_containerPath.isEmpty();
     const bool fileSelected = !m_browser->selectedVaultPath().isEmpty();
     const bool folderSelected = m_browser->selectedItemIsDirectory();
+    const bool emptyFolderSelected =
+        folderSelected && folderIsEmpty(index, m_browser->selectedDirectoryPath());
     const bool hasFolders = unlocked && !index.directories().isEmpty();
 
-    m_refreshDevicesAction->setEnabled(!unlocked);
-    m_chooseContainerAction->setEnabled(!unlocked);
-    m_createVaultAction->setEnabled(!unlocked);
-    m_backupAction->setEnabled(!unlocked && hasContainer);
-    m_changePasswordAction->setEnabled(!unlocked && hasContainer);
-    m_unlockAction->setEnabled(!unlocked && hasContainer);
+    const bool locked = !isOpen && idle;
+    m_refreshDevicesAction->setEnabled(locked);
+    m_chooseContainerAction->setEnabled(locked);
+    m_createVaultAction->setEnabled(locked);
+    m_backupAction->setEnabled(locked && hasContainer);
+    m_changePasswordAction->setEnabled(locked && hasContainer);
+    m_unlockAction->setEnabled(locked && hasContainer);
     m_lockAction->setEnabled(unlocked);
     m_newFolderAction->setEnabled(unlocked);
     m_importAction->setEnabled(unlocked);
     m_compactAction->setEnabled(unlocked);
+    m_verifyAction->setEnabled(unlocked);
     m_renameFolderAction->setEnabled(unlocked && folderSelected);
-    m_deleteFolderAction->setEnabled(unlocked && folderSelected);
+    m_deleteFolderAction->setEnabled(unlocked && emptyFolderSelected);
     m_exportAction->setEnabled(unlocked && fileSelected);
     m_openAction->setEnabled(unlocked && fileSelected);
     m_renameFileAction->setEnabled(unlocked && fileSelected);
@@ -303,7 +335,7 @@ void MainWindow::updateActions()
 
     updateVaultToggleButton();
     updateStatusBar();
-    m_browser->showSummary(unlocked ? &index : nullptr);
+    m_browser->showSummary(isOpen ? &index : nullptr);
 }
 
 void MainWindow::updateStatusBar()
@@ -320,7 +352,12 @@ void MainWindow::updateStatusBar()
     const QString text = QStringLiteral("Container: %1").arg(name);
     m_containerLabel->setText(
         m_containerLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, m_containerLabel->width() - 8));
-    m_containerLabel->setToolTip(text);
+    // The label only has room for the name; the tooltip tells where the file is.
+    m_containerLabel->setToolTip(
+        m_containerPath.isEmpty()
+            ? text
+            : QStringLiteral("%1\n%2").arg(
+                  text, QDir::toNativeSeparators(QFileInfo(m_containerPath).absoluteFilePath())));
 
     m_vaultStateLabel->setText(QStringLiteral("COFRE"));
     m_vaultStateLabel->setStyleSheet(
@@ -429,8 +466,49 @@ void MainWindow::showVaultContextMenu(const QPoint& globalPosition)
     menu.exec(globalPosition);
 }
 
+void MainWindow::renameSelectedItem()
+{
+    if (m_renameFolderAction->isEnabled())
+        renameSelectedDirectory();
+    else if (m_renameFileAction->isEnabled())
+        renameSelectedFile();
+}
+
+void MainWindow::deleteSelectedItem()
+{
+    if (m_renameFolderAction->isEnabled())
+        deleteSelectedDirectory(); // says why when the folder is not empty
+    else if (m_deleteFileAction->isEnabled())
+        deleteSelectedFile();
+}
+
+MainWindow::LongOperation::LongOperation(MainWindow& window) : m_window(window)
+{
+    m_window.m_operationRunning = true;
+    m_window.updateActions();
+}
+
+MainWindow::LongOperation::~LongOperation()
+{
+    m_window.m_operationRunning = false;
+    m_window.updateActions();
+    if (m_window.m_closeAfterOperation) {
+        m_window.m_closeAfterOperation = false;
+        // After the command has returned, not from inside it.
+        QTimer::singleShot(0, &m_window, [window = &m_window] { window->close(); });
+    }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_operationRunning) {
+        // Import, compaction, backup and verification cannot be interrupted
+        // without leaving work half done: close once the operation has ended.
+        m_closeAfterOperation = true;
+        setStatusMessage(QStringLiteral("O Keldra será fechado quando a operação em andamento terminar."), 0);
+        event->ignore();
+        return;
+    }
     if (isUnlocked() && !m_vaultManager.lockVault()) {
         DialogHooks::warning(this, QStringLiteral("Keldra"),
                              QStringLiteral("Não foi possível bloquear o cofre."));
@@ -453,6 +531,16 @@ void MainWindow::showAbout()
 {
     AboutDialog dialog(this);
     DialogHooks::exec(dialog);
+}
+
+void MainWindow::openProductWebPage()
+{
+    if (DesktopLauncher::openUrl(QUrl(kProductWebPage)))
+        return;
+    DialogHooks::information(this, QStringLiteral("Keldra"),
+                             QStringLiteral("Não foi possível abrir o navegador. Acesse a página oficial do "
+                                            "Keldra pelo endereço:\n\n%1")
+                                 .arg(kProductWebPage));
 }
 
 } // namespace Keldra::UI

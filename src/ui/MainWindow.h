@@ -12,7 +12,6 @@ class QAction;
 class QCloseEvent;
 class QLabel;
 class QPoint;
-class QProgressDialog;
 
 namespace Keldra::Platform {
 class DeviceManager;
@@ -21,6 +20,7 @@ class DeviceManager;
 namespace Keldra::UI {
 
 class DeviceListPanel;
+class OperationProgressDialog;
 class VaultBrowser;
 
 // The vault application's single window: the drive panel, the vault browser,
@@ -74,6 +74,8 @@ public slots:
     void deleteSelectedDirectory();
     void moveSelectedFile();
     void compactVault();
+    // Reads every file of the vault back and reports the damaged ones (MainWindowVerify.cpp).
+    void verifyVault();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -91,18 +93,41 @@ private:
     void refreshDevices();
     void showHelp();
     void showAbout();
+    void openProductWebPage();
     void onDriveDoubleClicked(const QString& rootPath);
     void onPadlockClicked();
     void showVaultContextMenu(const QPoint& globalPosition);
+    // Keys of the vault table that act on the selected file or folder.
+    void renameSelectedItem();
+    void deleteSelectedItem();
+    // Where "Criar novo cofre..." proposes the file: the selected drive's root,
+    // else the root of the drive Keldra runs from, else the dialog's default.
+    QString proposedContainerPath() const;
 
     // Password prompts; empty means cancelled (or refused).
-    QByteArray requestPassword(const QString& title) const;
+    QByteArray requestPassword(const QString& title, const QString& label = QStringLiteral("Senha:")) const;
     QByteArray requestNewVaultPassword() const;
 
-    // Modal progress dialog (0..1000, no cancel button) shared by the long
-    // commands; shown at once.
-    std::unique_ptr<QProgressDialog> createProgressDialog(const QString& title, const QString& label);
-    static void finishProgressDialog(QProgressDialog& dialog);
+    // Modal progress dialog shared by the long commands; shown at once.
+    std::unique_ptr<OperationProgressDialog> createProgressDialog(const QString& title, const QString& label);
+    static void finishProgressDialog(OperationProgressDialog& dialog);
+    // While a long command runs every vault action is disabled and closing
+    // the window waits for its end.
+    class LongOperation
+    {
+    public:
+        explicit LongOperation(MainWindow& window);
+        ~LongOperation();
+        LongOperation(const LongOperation&) = delete;
+        LongOperation& operator=(const LongOperation&) = delete;
+
+    private:
+        MainWindow& m_window;
+    };
+    // The Argon2id derivation blocks for about a second: say so, with the
+    // prompt already gone from the screen.
+    void beginKeyDerivation();
+    void endKeyDerivation();
     bool copyContainerTo(const QString& target);
     // Warns that a vault operation failed: the text for the vault's reason
     // (VaultErrorText), else commandText; commandReason is a reason that
@@ -124,6 +149,11 @@ private:
     Core::VaultManager m_vaultManager;
     std::unique_ptr<Platform::DeviceManager> m_deviceManager;
     QString m_containerPath;
+    bool m_operationRunning = false;
+    bool m_closeAfterOperation = false;
+    // Folders last used by the import and export dialogs in this session.
+    QString m_importFolder;
+    QString m_exportFolder;
 
     DeviceListPanel* m_devicePanel = nullptr;
     VaultBrowser* m_browser = nullptr;
@@ -150,6 +180,7 @@ private:
     QAction* m_deleteFolderAction = nullptr;
     QAction* m_deleteFileAction = nullptr;
     QAction* m_compactAction = nullptr;
+    QAction* m_verifyAction = nullptr;
     QAction* m_helpAction = nullptr;
     QAction* m_websiteAction = nullptr;
     QAction* m_aboutAction = nullptr;

@@ -6,6 +6,7 @@
 
 #include "DesktopLauncher.h"
 #include "DialogHooks.h"
+#include "OperationProgressDialog.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 #include "vault/VaultPath.h"
@@ -14,8 +15,9 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -131,10 +133,14 @@ void MainWindow::exportSelectedFile()
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
-    const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"),
-                                                        VaultPath::baseName(vaultPath), QString());
+    const QString proposed = m_exportFolder.isEmpty()
+                                 ? VaultPath::baseName(vaultPath)
+                                 : QDir(m_exportFolder).filePath(VaultPath::baseName(vaultPath));
+    const QString target =
+        DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"), proposed, QString());
     if (target.isEmpty())
         return;
+    m_exportFolder = QFileInfo(target).absolutePath();
     if (m_vaultManager.exportFile(vaultPath, target)) {
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
@@ -258,6 +264,11 @@ void MainWindow::deleteSelectedDirectory()
     const QString dirPath = m_browser->selectedDirectoryPath();
     if (dirPath.isEmpty() || m_browser->selectedItemIsParentDirectory())
         return;
+    // Asked only about a folder that can go (Delete reaches here on any folder).
+    if (!m_deleteFolderAction->isEnabled()) {
+        DialogHooks::warning(this, title, QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
+        return;
+    }
     if (!questionYesNo(this, title, QStringLiteral("Excluir a pasta vazia %1?").arg(dirPath)))
         return;
     if (!m_vaultManager.deleteDirectory(dirPath)) {
@@ -327,10 +338,11 @@ void MainWindow::compactVault()
     const QString title = QStringLiteral("Compactar cofre");
     if (!confirmCompactVault())
         return;
-    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+    const LongOperation operation(*this);
+    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
         title, QStringLiteral("Compactando o cofre...\n\nSerá criado temporariamente um container "
                               "criptografado no disco local."));
-    QProgressDialog* dialog = progress.get();
+    OperationProgressDialog* dialog = progress.get();
     const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
         dialog->setValue(total > 0 ? int(done * 1000 / total) : 1000);
         dialog->setLabelText(

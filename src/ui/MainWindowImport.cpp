@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 
 #include "DialogHooks.h"
+#include "OperationProgressDialog.h"
 #include "StorageQuery.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
@@ -12,7 +13,6 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QProgressDialog>
 
 namespace Keldra::UI {
 
@@ -59,7 +59,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
         const QFileInfo info(file);
         if (!info.exists() || !info.isFile()) {
             DialogHooks::warning(
-                nullptr, kImportTitle,
+                window(), kImportTitle,
                 QStringLiteral("O arquivo %1 não está disponível para importação.").arg(info.fileName()));
             return false;
         }
@@ -71,7 +71,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     const StorageQuery::Volume volume = StorageQuery::volumeFor(container.absolutePath());
     if (!volume.ready) {
         DialogHooks::warning(
-            nullptr, kImportTitle,
+            window(), kImportTitle,
             QStringLiteral("Não foi possível verificar o espaço livre da unidade do container."));
         return false;
     }
@@ -80,7 +80,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     const qint64 required = total + total / 20 + ImportReserve;
     const qint64 available = volume.bytesAvailable;
     if (required > available) {
-        DialogHooks::warning(nullptr, QStringLiteral("Espaço insuficiente"),
+        DialogHooks::warning(window(), QStringLiteral("Espaço insuficiente"),
                              QStringLiteral("Não há espaço livre suficiente na unidade do container.\n\n"
                                             "Arquivos selecionados: %1\nEspaço livre disponível: %2\n\n"
                                             "Libere espaço na unidade USB ou selecione arquivos menores.")
@@ -89,7 +89,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     }
     const qint64 remaining = available - required;
     if (remaining <= LowSpaceMargin &&
-        !questionYesNo(nullptr, QStringLiteral("Espaço livre reduzido"),
+        !questionYesNo(window(), QStringLiteral("Espaço livre reduzido"),
                        QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
                                       "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
                                       "Deseja continuar?")
@@ -100,7 +100,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     // FAT cannot hold a file of 4 GiB or more; the import would fail at the
     // block that crosses the limit, after minutes of work.
     if (isFatFileSystem(volume.fileSystemType) && container.size() + containerGrowth >= FatFileLimit) {
-        DialogHooks::warning(nullptr, QStringLiteral("Limite do FAT32"),
+        DialogHooks::warning(window(), QStringLiteral("Limite do FAT32"),
                              QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de "
                                             "arquivo do sistema FAT32 desta unidade.\n\n"
                                             "Tamanho atual do container: %1\nArquivos selecionados: %2\n\n"
@@ -122,9 +122,10 @@ bool MainWindow::confirmReplaceVaultFile(const QString& vaultPath) const
 void MainWindow::importFiles()
 {
     const QStringList files = DialogHooks::getOpenFileNames(
-        this, QStringLiteral("Importar arquivos para o cofre"), QString(), QString());
+        this, QStringLiteral("Importar arquivos para o cofre"), m_importFolder, QString());
     if (files.isEmpty())
         return;
+    m_importFolder = QFileInfo(files.first()).absolutePath();
     importFileList(files);
 }
 
@@ -133,7 +134,8 @@ void MainWindow::importFileList(const QStringList& files)
     if (!confirmImportFitsStorage(files))
         return;
 
-    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+    const LongOperation operation(*this);
+    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
         kImportTitle, QStringLiteral("Importando arquivos para o cofre...\n\n%1").arg(kSpeedNote));
     int imported = 0;
     for (const QString& file : files) {
@@ -147,7 +149,7 @@ void MainWindow::importFileList(const QStringList& files)
         if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath) && !confirmReplaceVaultFile(vaultPath))
             continue;
 
-        QProgressDialog* dialog = progress.get();
+        OperationProgressDialog* dialog = progress.get();
         const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
             dialog->setValue(total > 0 ? int(done * 1000 / total) : 0);
             dialog->setLabelText(QStringLiteral("Importando %1...\n%2 de %3\n\n%4")

@@ -4,6 +4,8 @@
 #include "ChangePasswordDialog.h"
 #include "DeviceListPanel.h"
 #include "DialogHooks.h"
+#include "OperationProgressDialog.h"
+#include "ProgramDrive.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 #include "VaultErrorText.h"
@@ -13,12 +15,14 @@
 #include "vault/PasswordRules.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProgressDialog>
 #include <QSaveFile>
+#include <QStatusBar>
+#include <QTableWidget>
 
 namespace Keldra::UI {
 
@@ -27,17 +31,18 @@ namespace {
 const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)");
 const QString kBackupTitle = QStringLiteral("Fazer backup");
 constexpr qint64 BackupChunkSize = 8 * 1024 * 1024;
+const QString kDerivingKey = QStringLiteral("Derivando a chave do cofre...");
 
 // Passwords live only as long as the command that needs them.
 using Core::wipe;
 
 } // namespace
 
-QByteArray MainWindow::requestPassword(const QString& title) const
+QByteArray MainWindow::requestPassword(const QString& title, const QString& label) const
 {
     bool ok = false;
-    QString text =
-        DialogHooks::getText(nullptr, title, QStringLiteral("Senha:"), QLineEdit::Password, QString(), &ok);
+    QString text = DialogHooks::getText(const_cast<MainWindow*>(this), title, label, QLineEdit::Password,
+                                        QString(), &ok);
     QByteArray password = ok ? text.toUtf8() : QByteArray();
     text.fill(QLatin1Char(' '));
     return password;
@@ -45,7 +50,8 @@ QByteArray MainWindow::requestPassword(const QString& title) const
 
 QByteArray MainWindow::requestNewVaultPassword() const
 {
-    QByteArray first = requestPassword(QStringLiteral("Definir senha do cofre"));
+    QByteArray first = requestPassword(QStringLiteral("Definir senha do cofre"),
+                                       QStringLiteral("Senha (pelo menos 10 caracteres):"));
     if (first.isEmpty())
         return QByteArray();
     QByteArray second = requestPassword(QStringLiteral("Confirmar senha do cofre"));
@@ -57,39 +63,56 @@ QByteArray MainWindow::requestNewVaultPassword() const
     wipe(second);
     if (!same) {
         wipe(first);
-        DialogHooks::warning(nullptr, QStringLiteral("Keldra"),
+        DialogHooks::warning(const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
                              QStringLiteral("As senhas informadas não coincidem."));
         return QByteArray();
     }
     if (!Core::PasswordRules::longEnoughForNewVault(first)) {
         wipe(first);
         DialogHooks::warning(
-            nullptr, QStringLiteral("Keldra"),
+            const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
             QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
         return QByteArray();
     }
     return first;
 }
 
-std::unique_ptr<QProgressDialog> MainWindow::createProgressDialog(const QString& title, const QString& label)
+std::unique_ptr<OperationProgressDialog> MainWindow::createProgressDialog(const QString& title,
+                                                                          const QString& label)
 {
-    auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 1000, this);
-    dialog->setWindowTitle(title);
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->setCancelButton(nullptr);
-    dialog->setMinimumDuration(0);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    dialog->setValue(0);
-    dialog->show();
-    QApplication::processEvents();
+    auto dialog = std::make_unique<OperationProgressDialog>(title, label, this);
+    dialog->start();
     return dialog;
 }
 
-void MainWindow::finishProgressDialog(QProgressDialog& dialog)
+void MainWindow::finishProgressDialog(OperationProgressDialog& dialog)
 {
-    dialog.setValue(dialog.maximum());
-    dialog.close();
+    dialog.finish();
+}
+
+void MainWindow::beginKeyDerivation()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setStatusMessage(kDerivingKey, 0);
+    // Repaint where the prompt was and show the message before the wait;
+    // keys typed meanwhile stay queued.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void MainWindow::endKeyDerivation()
+{
+    QApplication::restoreOverrideCursor();
+    if (statusBar()->currentMessage() == kDerivingKey)
+        statusBar()->clearMessage();
+}
+
+QString MainWindow::proposedContainerPath() const
+{
+    const QString fileName = QStringLiteral("keldra.kldr");
+    QString root = m_devicePanel->currentDriveRoot();
+    if (root.isEmpty())
+        root = programDriveRoot(QCoreApplication::arguments().value(0));
+    return root.isEmpty() ? fileName : QDir(root).filePath(fileName);
 }
 
 void MainWindow::warnVaultFailure(const QString& title, const QString& commandText,
@@ -101,14 +124,26 @@ void MainWindow::warnVaultFailure(const QString& title, const QString& commandTe
 
 void MainWindow::createVault()
 {
-    const QString path = DialogHooks::getSaveFileName(this, QStringLiteral("Criar container Keldra"),
-                                                      QStringLiteral("keldra.kldr"), kContainerFilter);
+    // The file dialog's own "replace?" question is off: an existing file is
+    // refused below, since creating over a vault would destroy it.
+    const QString path =
+        DialogHooks::getSaveFileName(this, QStringLiteral("Criar container Keldra"), proposedContainerPath(),
+                                     kContainerFilter, QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty())
         return;
+    if (QFileInfo::exists(path)) {
+        DialogHooks::warning(
+            this, QStringLiteral("Keldra"),
+            QStringLiteral("Já existe um cofre neste arquivo. Escolha outro nome ou apague-o "
+                           "antes pelo gerenciador de arquivos."));
+        return;
+    }
     QByteArray password = requestNewVaultPassword();
     if (password.isEmpty())
         return;
+    beginKeyDerivation();
     const bool created = m_vaultManager.createVault(path, password);
+    endKeyDerivation();
     wipe(password);
     if (!created) {
         warnVaultFailure(QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
@@ -124,10 +159,14 @@ void MainWindow::createVault()
 
 void MainWindow::unlockVault()
 {
-    QByteArray password = requestPassword(QStringLiteral("Senha do cofre"));
+    QByteArray password =
+        requestPassword(QStringLiteral("Senha do cofre - %1")
+                            .arg(QDir::toNativeSeparators(QFileInfo(m_containerPath).absoluteFilePath())));
     if (password.isEmpty())
         return;
+    beginKeyDerivation();
     const bool unlocked = m_vaultManager.unlockVault(m_containerPath, password);
+    endKeyDerivation();
     wipe(password);
     if (!unlocked) {
         // A wrong password and an altered wrapped key look the same; one text says both.
@@ -140,6 +179,7 @@ void MainWindow::unlockVault()
     m_browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
+    m_browser->table()->setFocus();
     setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
 }
 
@@ -170,23 +210,33 @@ void MainWindow::changeVaultPassword()
                                  QStringLiteral("Bloqueie o cofre antes de alterar a senha."));
         return;
     }
+    const QString failed =
+        QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente.");
     ChangePasswordDialog dialog(this);
+    bool changed = false;
+    // Tried from inside the dialog: a wrong current password keeps it open
+    // with what was typed; any other outcome closes it.
+    dialog.setChangeAttempt([&](const QByteArray& current, const QByteArray& replacement) {
+        dialog.setEnabled(false);
+        beginKeyDerivation();
+        changed = m_vaultManager.changePassword(m_containerPath, current, replacement);
+        endKeyDerivation();
+        dialog.setEnabled(true);
+        if (changed || !m_vaultManager.lastError().is(Core::Error::Reason::WrongPassword))
+            return true;
+        setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
+        DialogHooks::warning(&dialog, QStringLiteral("Alterar senha"), failed);
+        return false;
+    });
     if (DialogHooks::exec(dialog) != QDialog::Accepted)
         return;
-    QByteArray current = dialog.currentPassword();
-    QByteArray replacement = dialog.newPassword();
-    const bool changed = m_vaultManager.changePassword(m_containerPath, current, replacement);
-    wipe(current);
-    wipe(replacement);
     if (changed) {
         const QString text = QStringLiteral("Senha alterada com sucesso.");
         setStatusMessage(text, 5000);
         DialogHooks::information(this, QStringLiteral("Keldra"), text);
         return;
     }
-    warnVaultFailure(
-        QStringLiteral("Keldra"),
-        QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente."));
+    warnVaultFailure(QStringLiteral("Keldra"), failed);
     setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
 }
 
@@ -254,7 +304,8 @@ bool MainWindow::copyContainerTo(const QString& target)
         return false;
     }
 
-    std::unique_ptr<QProgressDialog> progress = createProgressDialog(
+    const LongOperation operation(*this);
+    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
         kBackupTitle,
         QStringLiteral(
             "Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre."));

@@ -5,6 +5,7 @@
 #include "vault/VaultPath.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -70,6 +71,7 @@ VaultBrowser::VaultBrowser(QWidget* parent) : QWidget(parent)
     connect(m_vaultTable, &QTableWidget::itemDoubleClicked, this, &VaultBrowser::onItemDoubleClicked);
     connect(m_vaultTable, &QTableWidget::customContextMenuRequested, this,
             &VaultBrowser::onContextMenuRequested);
+    m_vaultTable->installEventFilter(this);
     new VaultTableDropTarget(
         m_vaultTable, [this] { return m_vaultOpen; },
         [this](const QStringList& paths) { emit pathsDropped(paths); });
@@ -85,7 +87,8 @@ void VaultBrowser::buildTable()
     m_vaultTable->setMinimumHeight(220);
     m_vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
     m_vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_vaultTable->setFocusPolicy(Qt::NoFocus);
+    // Keyboard users move through the rows with the arrows.
+    m_vaultTable->setFocusPolicy(Qt::StrongFocus);
     m_vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
     m_vaultTable->setAlternatingRowColors(true);
@@ -253,9 +256,40 @@ void VaultBrowser::onHeaderSectionClicked(int column)
 
 void VaultBrowser::onItemDoubleClicked(QTableWidgetItem* item)
 {
-    if (!item)
-        return;
-    const QTableWidgetItem* nameCell = m_vaultTable->item(item->row(), 1);
+    if (item)
+        activateRow(item->row());
+}
+
+bool VaultBrowser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_vaultTable || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        activateRow(m_vaultTable->currentRow());
+        return true;
+    case Qt::Key_Backspace:
+        if (m_vaultOpen && !m_directory.isEmpty())
+            navigateToParentDirectory();
+        return true;
+    case Qt::Key_F2:
+        emit renameRequested();
+        return true;
+    case Qt::Key_Delete:
+        emit deleteRequested();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void VaultBrowser::activateRow(int row)
+{
+    const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     if (!nameCell)
         return;
     switch (VaultTableItemKind(nameCell->data(VaultKindRole).toInt())) {

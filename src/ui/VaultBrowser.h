@@ -56,12 +56,20 @@ signals:
     // A file row was double-clicked; it is the current row.
     void fileActivated();
     void contextMenuRequested(const QPoint& globalPosition);
+    // F2 and Delete on the table; the window decides what applies to the row.
+    void renameRequested();
+    void deleteRequested();
     // Local files and folders dropped while a vault is shown (the last
     // showIndex or showSummary had an index); drops are refused otherwise.
     void pathsDropped(const QStringList& paths);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildTable();
+    // Double-click or Enter: into a folder, up from "..", or open a file.
+    void activateRow(int row);
     void onHeaderSectionClicked(int column);
     void onItemDoubleClicked(QTableWidgetItem* item);
     void onContextMenuRequested(const QPoint& position);

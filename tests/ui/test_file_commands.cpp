@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -114,12 +115,20 @@ private slots:
         QCOMPARE(records.last().title + QLatin1Char('|') + records.last().text,
                  QStringLiteral("Exportar arquivo|rel.txt"));
 
-        const QString target = m_workDir.filePath(QStringLiteral("rel-exportado.txt"));
+        const QString target = m_workDir.filePath(QStringLiteral("saida/rel-exportado.txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         m_window->exportSelectedFile();
         QCOMPARE(readFile(target), QByteArray("relatorio"));
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo exportado com sucesso."));
+
+        // The next export starts in the folder used last.
+        DialogHooks::takeRecords();
+        DialogHooks::queueQuestionAnswer(true);
+        m_window->exportSelectedFile();
+        QCOMPARE(DialogHooks::takeRecords().last().text,
+                 QFileInfo(target).absolutePath() + QStringLiteral("/rel.txt"));
 
         // A destination that cannot be written, and the container itself, fail
         // without leaving plaintext behind or touching the vault.
@@ -298,15 +307,14 @@ private slots:
         QCOMPARE(status(*m_window), QStringLiteral("Pasta renomeada."));
         QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Documentos/fotos")));
 
-        // Deleting asks first, and only an empty folder goes.
+        // Only an empty folder can be deleted: one with content is refused
+        // before any question, and its menu entry is off.
+        QAction* deleteFolder = m_window->findChild<QAction*>(QStringLiteral("deleteFolderAction"));
         QVERIFY(selectRow(*m_window, QStringLiteral("Documentos")));
-        m_window->deleteSelectedDirectory();
-        QVERIFY(selectRow(*m_window, QStringLiteral("Documentos")));
-        DialogHooks::queueQuestionAnswer(true);
+        QVERIFY(!deleteFolder->isEnabled());
         m_window->deleteSelectedDirectory();
         records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Question),
-                 QStringList({"Excluir a pasta vazia Documentos?", "Excluir a pasta vazia Documentos?"}));
+        QCOMPARE(texts(records, Kind::Question), QStringList());
         QCOMPARE(texts(records, Kind::Warning),
                  QStringList{"A pasta não está vazia ou não pode ser excluída."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Excluir pasta"});
@@ -314,6 +322,11 @@ private slots:
 
         enter(QStringLiteral("Documentos"));
         QVERIFY(selectRow(*m_window, QStringLiteral("fotos")));
+        QVERIFY(deleteFolder->isEnabled());
+        m_window->deleteSelectedDirectory();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
+                 QStringList{"Excluir a pasta vazia Documentos/fotos?"});
+        QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Documentos/fotos")));
         DialogHooks::queueQuestionAnswer(true);
         m_window->deleteSelectedDirectory();
         QCOMPARE(status(*m_window), QStringLiteral("Pasta excluída."));
@@ -422,6 +435,119 @@ private slots:
         QCOMPARE(
             vaultContent(*m_window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
             QByteArray("editado no aplicativo"));
+    }
+
+    void keysActOnTheSelectedRow()
+    {
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("Teclado/vazia")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("tecla.txt"), "tecla"),
+                                             QStringLiteral("Teclado/tecla.txt")));
+        m_window->refreshVaultFiles();
+        QTableWidget* table = m_window->vaultBrowser()->table();
+        QVERIFY(table->focusPolicy() & Qt::TabFocus);
+        QList<QUrl> opened;
+        DesktopLauncher::setLauncher([&opened](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        const auto press = [table](Qt::Key key) { QTest::keyClick(table, key); };
+
+        // Enter goes into a folder, Backspace back up; at the root Backspace does nothing.
+        QVERIFY(selectRow(*m_window, QStringLiteral("Teclado")));
+        press(Qt::Key_Return);
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Teclado"));
+        press(Qt::Key_Backspace);
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QString());
+        press(Qt::Key_Backspace);
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QString());
+        QVERIFY(selectRow(*m_window, QStringLiteral("Teclado")));
+        press(Qt::Key_Enter);
+        QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Teclado"));
+
+        // Enter on a file opens it.
+        QVERIFY(selectRow(*m_window, QStringLiteral("tecla.txt")));
+        press(Qt::Key_Return);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo aberto para edição."));
+        // Lock and unlock again: an open copy would keep the file from being renamed.
+        m_window->lockVault();
+        DialogHooks::queueText(kPassword);
+        m_window->unlockVault();
+        enter(QStringLiteral("Teclado"));
+
+        // F2 renames the file or the folder selected.
+        DialogHooks::takeRecords();
+        QVERIFY(selectRow(*m_window, QStringLiteral("tecla.txt")));
+        DialogHooks::queueText(QStringLiteral("teclas.txt"));
+        press(Qt::Key_F2);
+        QVERIFY(selectRow(*m_window, QStringLiteral("vazia")));
+        DialogHooks::queueText(QStringLiteral("oca"));
+        press(Qt::Key_F2);
+        QCOMPARE(distinctTitles(DialogHooks::takeRecords(), Kind::Text),
+                 QStringList({"Renomear arquivo", "Renomear pasta"}));
+        QCOMPARE(filePaths(*m_window).filter(QStringLiteral("Teclado/")), QStringList{"Teclado/teclas.txt"});
+        QVERIFY(folderPaths(*m_window).contains(QStringLiteral("Teclado/oca")));
+
+        // Delete: a file, an empty folder, and a folder with content says why not.
+        QVERIFY(selectRow(*m_window, QStringLiteral("teclas.txt")));
+        DialogHooks::queueQuestionAnswer(true);
+        press(Qt::Key_Delete);
+        QVERIFY(selectRow(*m_window, QStringLiteral("oca")));
+        DialogHooks::queueQuestionAnswer(true);
+        press(Qt::Key_Delete);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
+                 QStringList({"Excluir Teclado/teclas.txt removerá o arquivo da lista do cofre.\n\nOs dados "
+                              "físicos só serão liberados do container após executar Compactar cofre.",
+                              "Excluir a pasta vazia Teclado/oca?"}));
+        QVERIFY(filePaths(*m_window).filter(QStringLiteral("Teclado/")).isEmpty());
+        QVERIFY(!folderPaths(*m_window).contains(QStringLiteral("Teclado/oca")));
+        goToRoot();
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("t.txt"), "t"),
+                                             QStringLiteral("Teclado/t.txt")));
+        m_window->refreshVaultFiles();
+        QVERIFY(selectRow(*m_window, QStringLiteral("Teclado")));
+        press(Qt::Key_Delete);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"A pasta não está vazia ou não pode ser excluída."});
+        DesktopLauncher::setLauncher({});
+    }
+
+    void integrityCheckNamesTheDamagedFiles()
+    {
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("inteiro.bin"), QByteArray(5000, 'i')),
+                                             QStringLiteral("Integro/inteiro.bin")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("ruim.bin"), QByteArray(5000, 'r')),
+                                             QStringLiteral("Integro/ruim.bin")));
+        m_window->refreshVaultFiles();
+        const QList<Core::VaultFileEntry> entries = m_window->vault().fileIndex().entries();
+        QAction* verify = m_window->findChild<QAction*>(QStringLiteral("verifyAction"));
+        QVERIFY(verify->isEnabled());
+        verify->trigger();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(
+            texts(records, Kind::Information),
+            QStringList{QStringLiteral("Nenhum problema encontrado em %1 arquivos.").arg(entries.size())});
+        QCOMPARE(records.last().title, QStringLiteral("Verificar integridade"));
+
+        // One flipped bit in a block of ruim.bin.
+        qint64 offset = -1;
+        for (const Core::VaultFileEntry& entry : entries) {
+            if (entry.vaultPath == QStringLiteral("Integro/ruim.bin"))
+                offset = entry.blocks.first().offset + 100;
+        }
+        const auto flip = [&] {
+            QFile file(m_containerPath);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(offset));
+            char byte = 0;
+            QVERIFY(file.getChar(&byte) && file.seek(offset) && file.putChar(char(byte ^ 0x01)));
+        };
+        flip();
+        verify->trigger();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"Arquivos danificados no cofre: 1.\n\nIntegro/ruim.bin"});
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivos danificados no cofre: 1."));
+        flip();
     }
 
     void fullDriveAndFullIndexSaySo()

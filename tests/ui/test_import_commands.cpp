@@ -215,6 +215,11 @@ private slots:
                  QStringList{"O arquivo sumiu.txt não está disponível para importação."});
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
         QCOMPARE(readFile(m_containerPath), before);
+        // Centred on the window like every other prompt, not on the screen.
+        QCOMPARE(records.last().parent, m_window.get());
+        // The file dialog opened where the previous import's was left.
+        QCOMPARE(records.first().kind, Kind::OpenFiles);
+        QCOMPARE(records.first().text, m_workDir.filePath(QStringLiteral("src")));
 
         // The container itself cannot be imported; the files around it can.
         DialogHooks::queueFileNames(
@@ -227,6 +232,48 @@ private slots:
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("e.txt")));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("f.txt")));
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("keldra.kldr")));
+    }
+
+    void progressStaysUntilTheImportEndsAndClosingWaits()
+    {
+        m_window->show();
+        const QString file = source(QStringLiteral("longo.bin"), QByteArray(int(17 * MiB), 'l'));
+        bool poked = false;
+        bool dialogStayed = false;
+        bool closeRefused = false;
+        QTimer poke;
+        connect(&poke, &QTimer::timeout, this, [&] {
+            auto* dialog = m_window->findChild<QProgressDialog*>();
+            if (poked || !dialog || !dialog->isVisible())
+                return;
+            poked = true;
+            // Escape and the title bar's close button do not hide it...
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            dialog->close();
+            dialogStayed = dialog->isVisible();
+            // ...and the window takes no command meanwhile; closing it waits.
+            m_window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
+            closeRefused = !m_window->close() && m_window->isVisible();
+        });
+        poke.start(0);
+        DialogHooks::queueFileNames({file});
+        m_window->importFiles();
+        poke.stop();
+        QVERIFY(poked);
+        QVERIFY(dialogStayed);
+        QVERIFY(closeRefused);
+        QVERIFY(texts(DialogHooks::takeRecords(), Kind::Warning).isEmpty());
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo importado com sucesso."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("longo.bin")));
+        QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(m_window->findChild<QAction*>(QStringLiteral("lockAction"))->isEnabled());
+
+        // The close asked for during the import happens once it is over.
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(m_window->vault().state(), Core::VaultState::Locked);
+        DialogHooks::queueText(kPassword);
+        m_window->unlockVault();
+        QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
     }
 
     void freeSpaceThresholds()

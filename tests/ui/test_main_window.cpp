@@ -1,3 +1,4 @@
+#include "DesktopLauncher.h"
 #include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "FakeDeviceManager.h"
@@ -6,6 +7,7 @@
 #include "VaultBrowser.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QHeaderView>
@@ -17,6 +19,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QUrl>
 
 #include <memory>
 
@@ -71,13 +74,13 @@ struct Window
 QStringList enabledActions(const Window& window)
 {
     QStringList enabled;
-    for (const char* name : {"exitAction",         "refreshDevicesAction", "chooseContainerAction",
-                             "createVaultAction",  "backupAction",         "changePasswordAction",
-                             "unlockAction",       "lockAction",           "newFolderAction",
-                             "importAction",       "exportAction",         "openAction",
-                             "moveFileAction",     "renameFileAction",     "renameFolderAction",
-                             "deleteFolderAction", "deleteFileAction",     "compactAction",
-                             "helpAction",         "websiteAction",        "aboutAction"}) {
+    for (const char* name :
+         {"exitAction",       "refreshDevicesAction", "chooseContainerAction", "createVaultAction",
+          "backupAction",     "changePasswordAction", "unlockAction",          "lockAction",
+          "newFolderAction",  "importAction",         "exportAction",          "openAction",
+          "moveFileAction",   "renameFileAction",     "renameFolderAction",    "deleteFolderAction",
+          "deleteFileAction", "compactAction",        "verifyAction",          "helpAction",
+          "websiteAction",    "aboutAction"}) {
         QAction* action = window.action(name);
         if (!action)
             return {QStringLiteral("missing ") + QString::fromLatin1(name)};
@@ -278,7 +281,9 @@ private slots:
         if (!path.isEmpty())
             window.choose(path);
         QLabel* label = window.label("containerLabel");
-        QCOMPARE(label->toolTip(), text);
+        // The tooltip adds where the container is.
+        QCOMPARE(label->toolTip(),
+                 path.isEmpty() ? text : text + QLatin1Char('\n') + QDir::toNativeSeparators(path));
         // The visible text fits the label, elided in the middle when needed.
         QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width() - 8);
         if (label->fontMetrics().horizontalAdvance(text) <= label->width() - 8)
@@ -349,7 +354,7 @@ private slots:
                  QStringLiteral("Arquivos protegidos | Pasta: Raiz | 6 arquivos no cofre."));
         QCOMPARE(enabledActions(window),
                  QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "compactAction",
-                              "helpAction", "websiteAction", "aboutAction"}));
+                              "verifyAction", "helpAction", "websiteAction", "aboutAction"}));
 
         // Root: folders first (by name), then files; no ".." row; nothing selected.
         QTableWidget* table = window.table();
@@ -362,17 +367,18 @@ private slots:
         // Selection-dependent actions.
         table->selectRow(window.rowOf(QStringLiteral("b.txt")));
         QCOMPARE(window.browser()->selectedVaultPath(), QStringLiteral("b.txt"));
-        QCOMPARE(enabledActions(window),
-                 QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "exportAction",
-                              "openAction", "moveFileAction", "renameFileAction", "deleteFileAction",
-                              "compactAction", "helpAction", "websiteAction", "aboutAction"}));
+        QCOMPARE(
+            enabledActions(window),
+            QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "exportAction",
+                         "openAction", "moveFileAction", "renameFileAction", "deleteFileAction",
+                         "compactAction", "verifyAction", "helpAction", "websiteAction", "aboutAction"}));
         table->selectRow(window.rowOf(QStringLiteral("Zeta")));
         QVERIFY(window.browser()->selectedItemIsDirectory());
         QCOMPARE(window.browser()->selectedVaultPath(), QString());
         QCOMPARE(enabledActions(window),
                  QStringList({"exitAction", "lockAction", "newFolderAction", "importAction",
-                              "renameFolderAction", "deleteFolderAction", "compactAction", "helpAction",
-                              "websiteAction", "aboutAction"}));
+                              "renameFolderAction", "deleteFolderAction", "compactAction", "verifyAction",
+                              "helpAction", "websiteAction", "aboutAction"}));
 
         // Sorting: size descending keeps folders on top, sorted by name.
         window.clickHeader(2);
@@ -416,6 +422,54 @@ private slots:
         // Closing locks the vault.
         QVERIFY(window->close());
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+    }
+
+    void keyboardReachesTheTableNotThePlaceholders()
+    {
+        Window window;
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.window.get()));
+        QListWidget* list = window.deviceList();
+        QCOMPARE(list->count(), 1);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Space);
+        QVERIFY(list->selectedItems().isEmpty());
+        QCOMPARE(list->currentRow(), -1);
+
+        // Unlocked, the arrows move through the vault's rows.
+        window.choose(m_vaultPath);
+        window.unlock();
+        QCOMPARE(QApplication::focusWidget(), window.table());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(window.table()->currentRow(), 0);
+        QVERIFY(window.browser()->selectedItemIsDirectory());
+        QVERIFY(window->close());
+    }
+
+    void websiteAddressIsToldWhenNoBrowserStarts()
+    {
+        Window window;
+        QList<QUrl> asked;
+        bool started = true;
+        DesktopLauncher::setLauncher([&](const QUrl& url) {
+            asked << url;
+            return started;
+        });
+        window.action("websiteAction")->trigger();
+        QVERIFY(DialogHooks::takeRecords().isEmpty());
+        started = false;
+        window.action("websiteAction")->trigger();
+        DesktopLauncher::setLauncher({});
+        QCOMPARE(asked.size(), 2);
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].kind, DialogHooks::Kind::Information);
+        QCOMPARE(records[0].text,
+                 QStringLiteral("Não foi possível abrir o navegador. Acesse a página oficial "
+                                "do Keldra pelo endereço:\n\n%1")
+                     .arg(asked[0].toString()));
     }
 
     void helpWithoutItsResourceSaysSo()

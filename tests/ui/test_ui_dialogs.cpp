@@ -3,12 +3,14 @@
 #include "DialogHooks.h"
 #include "HelpDialog.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextEdit>
+#include <QTimer>
 
 using namespace Keldra::UI;
 
@@ -137,6 +139,35 @@ private slots:
             ++images;
         }
         QVERIFY(images >= 3);
+
+        // The shortcut table lists the keys of the vault table.
+        const QString plain = dialog.browser()->toPlainText();
+        for (const char* key : {"F2", "Backspace", "Setas"})
+            QVERIFY2(plain.contains(QLatin1String(key)), key);
+    }
+
+    void questionsAnswerToTheirMnemonics()
+    {
+        DialogHooks::setTestMode(false);
+        // Presses the keys on the box that opens, then gives up with Escape so
+        // that a box which ignores them cannot hang the test.
+        const auto answerWith = [](Qt::Key key) {
+            QTimer::singleShot(0, [key] {
+                QWidget* box = QApplication::activeModalWidget();
+                QVERIFY(box);
+                QVERIFY(QTest::qWaitForWindowActive(box));
+                QTest::keyClick(box, key, Qt::AltModifier);
+                // A mnemonic animates the click: the box closes a moment later.
+                if (!QTest::qWaitFor([box] { return !box->isVisible(); }, 2000))
+                    QTest::keyClick(box, Qt::Key_Escape);
+            });
+        };
+        answerWith(Qt::Key_S);
+        QVERIFY(questionYesNo(nullptr, QStringLiteral("Keldra"), QStringLiteral("Sim?")));
+        answerWith(Qt::Key_N);
+        QVERIFY(!questionYesNo(nullptr, QStringLiteral("Keldra"), QStringLiteral("Não?")));
+        answerWith(Qt::Key_C);
+        QVERIFY(questionContinueCancel(nullptr, QStringLiteral("Keldra"), QStringLiteral("Continuar?")));
     }
 
     void iconHasEverySize()

@@ -2,8 +2,10 @@
 #include "FakeDeviceManager.h"
 #include "MainWindow.h"
 #include "TestFiles.h"
+#include "VaultBrowser.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -45,17 +47,6 @@ std::unique_ptr<MainWindow> makeWindow()
 void trigger(MainWindow& window, const char* action)
 {
     window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
-}
-
-void answerChangePassword(const QString& current, const QString& replacement)
-{
-    DialogHooks::queueDialogHandler([=](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordEdit"))->setText(current);
-        dialog.findChild<QLineEdit*>(QStringLiteral("newPasswordEdit"))->setText(replacement);
-        dialog.findChild<QLineEdit*>(QStringLiteral("confirmPasswordEdit"))->setText(replacement);
-        static_cast<ChangePasswordDialog&>(dialog).validateAndAccept();
-        return dialog.result();
-    });
 }
 
 } // namespace
@@ -111,9 +102,13 @@ private slots:
                 QCOMPARE(record.title + QLatin1Char('|') + record.text,
                          QStringLiteral("Criar container Keldra|keldra.kldr"));
         }
-        QCOMPARE(prompts.mid(0, 3),
-                 QStringList({"Definir senha do cofre|Senha:", "Definir senha do cofre|Senha:",
-                              "Confirmar senha do cofre|Senha:"}));
+        // The first prompt already says how long the password must be.
+        QCOMPARE(prompts.mid(0, 3), QStringList({"Definir senha do cofre|Senha (pelo menos 10 caracteres):",
+                                                 "Definir senha do cofre|Senha (pelo menos 10 caracteres):",
+                                                 "Confirmar senha do cofre|Senha:"}));
+        // Prompts and refusals are centred on the window.
+        for (const DialogHooks::Record& record : records)
+            QCOMPARE(record.parent, window.get());
         QVERIFY(!QFile::exists(m_containerPath));
         QCOMPARE(window->containerFilePath(), QString());
     }
@@ -159,6 +154,69 @@ private slots:
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Cofre bloqueado."));
         QCOMPARE(window->findChild<QLabel*>(QStringLiteral("protectedFilesLabel"))->text(),
                  QStringLiteral("Nenhum cofre em uso (aberto)"));
+    }
+
+    void createNeverReplacesAFileAndStartsOnTheDrive()
+    {
+        // The only mounted drive is selected: the dialog starts at its root.
+        const QString drive = m_workDir.filePath(QStringLiteral("pendrive"));
+        QVERIFY(QDir().mkpath(drive));
+        auto devices = std::make_unique<FakeDeviceManager>();
+        devices->devices = {FakeDeviceManager::mounted(QStringLiteral("PENDRIVE"), drive)};
+        MainWindow window(std::move(devices));
+        trigger(window, "createVaultAction");
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].text, drive + QStringLiteral("/keldra.kldr"));
+
+        // An existing vault is refused before any password is asked for.
+        const QByteArray before = readFile(m_containerPath);
+        QVERIFY(!before.isEmpty());
+        DialogHooks::queueFileName(m_containerPath);
+        DialogHooks::queueText(QStringLiteral("outra-senha-123"));
+        DialogHooks::queueText(QStringLiteral("outra-senha-123"));
+        trigger(window, "createVaultAction");
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Text), QStringList());
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"Já existe um cofre neste arquivo. Escolha outro nome ou apague-o antes pelo "
+                             "gerenciador de arquivos."});
+        QCOMPARE(readFile(m_containerPath), before);
+        QCOMPARE(window.containerFilePath(), QString());
+    }
+
+    void unlockNamesTheContainerAndSaysWhatItIsDoing()
+    {
+        auto window = makeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        DialogHooks::queueFileName(m_containerPath);
+        trigger(*window, "chooseContainerAction");
+        DialogHooks::takeRecords();
+
+        // While the key is derived: the message, and a busy cursor.
+        QStringList shown;
+        connect(window->statusBar(), &QStatusBar::messageChanged, this, [&](const QString& message) {
+            if (message.isEmpty())
+                return;
+            const QCursor* cursor = QApplication::overrideCursor();
+            shown << message + (cursor && cursor->shape() == Qt::WaitCursor ? QStringLiteral(" [busy]")
+                                                                            : QString());
+        });
+        DialogHooks::queueText(kPassword);
+        trigger(*window, "unlockAction");
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QCOMPARE(shown, QStringList({"Derivando a chave do cofre... [busy]", "Cofre desbloqueado."}));
+        QVERIFY(!QApplication::overrideCursor());
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].title,
+                 QStringLiteral("Senha do cofre - ") + QDir::toNativeSeparators(m_containerPath));
+        QCOMPARE(records[0].parent, window.get());
+        // The vault's rows take the keyboard.
+        QCOMPARE(QApplication::focusWidget(), window->vaultBrowser()->table());
+        QVERIFY(window->close());
     }
 
     void wrongPasswordLeavesTheVaultLocked()
@@ -278,15 +336,33 @@ private slots:
         trigger(*window, "changePasswordAction");
         QCOMPARE(readFile(m_containerPath), before);
 
-        answerChangePassword(QStringLiteral("nao-e-a-senha"), QStringLiteral("nova-senha-123"));
+        // A wrong current password keeps the dialog open with what was typed;
+        // the right one then goes through.
+        bool keptOpen = false;
+        DialogHooks::queueDialogHandler([&](QDialog& dialog) {
+            auto& change = static_cast<ChangePasswordDialog&>(dialog);
+            auto* current = dialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordEdit"));
+            current->setText(QStringLiteral("nao-e-a-senha"));
+            dialog.findChild<QLineEdit*>(QStringLiteral("newPasswordEdit"))
+                ->setText(QStringLiteral("nova-senha-123"));
+            dialog.findChild<QLineEdit*>(QStringLiteral("confirmPasswordEdit"))
+                ->setText(QStringLiteral("nova-senha-123"));
+            change.validateAndAccept();
+            keptOpen = dialog.result() != QDialog::Accepted && dialog.isEnabled();
+            const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+            if (texts(records, Kind::Warning) !=
+                    QStringList{
+                        "Não foi possível alterar a senha. Verifique a senha atual e tente novamente."} ||
+                records.last().parent != &dialog)
+                keptOpen = false;
+            if (readFile(m_containerPath) != before)
+                keptOpen = false;
+            current->setText(kPassword);
+            change.validateAndAccept();
+            return dialog.result();
+        });
         trigger(*window, "changePasswordAction");
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"Não foi possível alterar a senha. Verifique a senha atual e tente novamente."});
-        QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Falha ao alterar a senha."));
-        QCOMPARE(readFile(m_containerPath), before);
-
-        answerChangePassword(kPassword, QStringLiteral("nova-senha-123"));
-        trigger(*window, "changePasswordAction");
+        QVERIFY(keptOpen);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList{"Senha alterada com sucesso."});
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Senha alterada com sucesso."));

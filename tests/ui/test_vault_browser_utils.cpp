@@ -1,3 +1,4 @@
+#include "ProgramDrive.h"
 #include "VaultBrowserRows.h"
 #include "VaultBrowserUtils.h"
 
@@ -133,6 +134,22 @@ private slots:
         const QIcon markdown = vaultItemIcon(VaultTableItemKind::File, QStringLiteral("notes.md"));
         QVERIFY(markdown.pixmap(22, 22).toImage() != badge);
         QVERIFY(!vaultItemIcon(VaultTableItemKind::ParentDirectory, QString()).isNull());
+    }
+
+    void programDriveRootNeedsTheBundleLayout()
+    {
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/linux/Keldra")),
+                 QStringLiteral("/media/u/USB"));
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/keldra/Windows/KELDRA.EXE")),
+                 QStringLiteral("/media/u/USB"));
+        QCOMPARE(programDriveRoot(QStringLiteral("/Keldra/linux/Keldra")), QStringLiteral("/"));
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/../Keldra/linux/Keldra")),
+                 QStringLiteral("/media/u/USB"));
+        // Anything else is no drive: an installed or built program, a mixed-up layout.
+        for (const char* path : {"", "/usr/bin/Keldra", "/media/u/USB/Keldra/linux/Keldra.exe",
+                                 "/media/u/USB/Keldra/windows/Keldra", "/media/u/USB/Outro/linux/Keldra",
+                                 "/home/u/build/bin/Keldra"})
+            QCOMPARE(programDriveRoot(QString::fromLatin1(path)), QString());
     }
 };
 
