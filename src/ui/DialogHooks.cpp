@@ -135,9 +135,10 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
         dialog.setLabelText(label);
         dialog.setTextEchoMode(echo);
         dialog.setTextValue(initialText);
-        // The dialog sizes itself to its layout, so the field sets the width.
+        // The dialog sizes itself to its layout, so the field sets the width:
+        // room for the title and its title-bar buttons, within reason.
         if (auto* field = dialog.findChild<QLineEdit*>())
-            field->setMinimumWidth(320);
+            field->setMinimumWidth(qBound(320, dialog.fontMetrics().horizontalAdvance(title) + 160, 720));
         const bool accepted = dialog.exec() == QDialog::Accepted;
         if (ok)
             *ok = accepted;
@@ -197,7 +198,7 @@ bool questionYesNo(QWidget* parent, const QString& title, const QString& text)
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text)
 {
     return DialogHooks::question(parent, title, text, QStringLiteral("&Continuar"),
-                                 QStringLiteral("C&ancelar"));
+                                 QStringLiteral("Ca&ncelar"));
 }
 
 } // namespace Keldra::UI

@@ -66,7 +66,7 @@ public:
 
 // "Sim"/"Não" question, "Não" by default; Alt+S and Alt+N answer it.
 bool questionYesNo(QWidget* parent, const QString& title, const QString& text);
-// "Continuar"/"Cancelar" question, "Cancelar" by default; Alt+C and Alt+A answer it.
+// "Continuar"/"Cancelar" question, "Cancelar" by default; Alt+C and Alt+N answer it.
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text);
 
 } // namespace Keldra::UI

@@ -476,6 +476,8 @@ void MainWindow::renameSelectedItem()
 
 void MainWindow::deleteSelectedItem()
 {
+    // "Renomear pasta..." is on for any folder row of an idle, open vault;
+    // "Excluir pasta vazia" only for an empty one.
     if (m_renameFolderAction->isEnabled())
         deleteSelectedDirectory(); // says why when the folder is not empty
     else if (m_deleteFileAction->isEnabled())

@@ -18,11 +18,13 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace Keldra::UI {
 
@@ -32,6 +34,7 @@ const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todo
 const QString kBackupTitle = QStringLiteral("Fazer backup");
 constexpr qint64 BackupChunkSize = 8 * 1024 * 1024;
 const QString kDerivingKey = QStringLiteral("Derivando a chave do cofre...");
+constexpr int RepaintPause = 60; // ms
 
 // Passwords live only as long as the command that needs them.
 using Core::wipe;
@@ -94,9 +97,12 @@ void MainWindow::beginKeyDerivation()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     setStatusMessage(kDerivingKey, 0);
-    // Repaint where the prompt was and show the message before the wait;
-    // keys typed meanwhile stay queued.
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The window system repaints where the prompt was only after it has
+    // handled its removal: give it a moment before the wait. Keys typed
+    // meanwhile stay queued.
+    QEventLoop repaint;
+    QTimer::singleShot(RepaintPause, &repaint, &QEventLoop::quit);
+    repaint.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void MainWindow::endKeyDerivation()

@@ -5,8 +5,7 @@
 
 namespace Keldra::UI {
 
-OperationProgressDialog::OperationProgressDialog(const QString& title, const QString& label,
-                                                 QWidget* parent)
+OperationProgressDialog::OperationProgressDialog(const QString& title, const QString& label, QWidget* parent)
     : QProgressDialog(label, QString(), 0, 1000, parent)
 {
     setWindowTitle(title);
@@ -16,6 +15,8 @@ OperationProgressDialog::OperationProgressDialog(const QString& title, const QSt
     setMinimumDuration(0);
     setAutoClose(false);
     setAutoReset(false);
+    // Wide enough that the window manager does not cut the title short.
+    setMinimumWidth(qMax(360, fontMetrics().horizontalAdvance(title) + 160));
 }
 
 void OperationProgressDialog::start()
