@@ -1,5 +1,7 @@
 #include "vault/StaleWorkspaceSweeper.h"
 
+#include "vault/WorkspaceRecord.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -96,21 +98,58 @@ bool ownedByUs(const QFileInfo& info)
 #endif
 }
 
-bool sweepOne(const QString& workspace)
+// A marked folder of ours whose owner is gone.
+bool ownerIsGone(const QString& folder)
 {
-    const QString markPath = StaleWorkspaceSweeper::ownerMarkPath(workspace);
+    const QString markPath = StaleWorkspaceSweeper::ownerMarkPath(folder);
     const QFileInfo mark(markPath);
     if (!mark.exists() || !ownedByUs(mark))
         return false;
-    if (StaleWorkspaceSweeper::ownerIsRunning(readSmallFile(markPath)))
+    return !StaleWorkspaceSweeper::ownerIsRunning(readSmallFile(markPath));
+}
+
+QList<TrackedTempFile> changedCopies(const QString& workspace, WorkspaceRecord* record)
+{
+    QList<TrackedTempFile> changed;
+    if (!WorkspaceRecord::load(workspace, record))
+        return changed;
+    for (const TrackedTempFile& copy : std::as_const(record->copies)) {
+        if (WorkspaceRecord::copyChanged(copy))
+            changed.append(copy);
+    }
+    return changed;
+}
+
+bool sweepOne(const QString& folder, bool keepChangedCopies)
+{
+    if (!ownerIsGone(folder))
         return false;
-    const QFileInfo folder(workspace);
-    bool removed = false;
-    if (folder.exists() && folder.isDir() && ownedByUs(folder))
-        removed = QDir(workspace).removeRecursively();
-    if (removed || !folder.exists())
-        QFile::remove(markPath);
-    return removed;
+    // Edits the dead run never stored are kept for the next unlock of their vault.
+    WorkspaceRecord record;
+    if (keepChangedCopies && !changedCopies(folder, &record).isEmpty())
+        return false;
+    return StaleWorkspaceSweeper::removeWorkspace(folder);
+}
+
+// "<tempRoot>/Keldra/<uuid>" and "<tempRoot>/Keldra-<uuid>".
+QStringList workspaceFolders(const QString& tempRoot)
+{
+    QStringList folders;
+    const QDir shared(tempRoot + QStringLiteral("/Keldra"));
+    if (shared.exists() && ownedByUs(QFileInfo(shared.absolutePath()))) {
+        const QStringList names = shared.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QString& name : names) {
+            if (uuidPattern().match(name).hasMatch())
+                folders.append(shared.filePath(name));
+        }
+    }
+    const QStringList names =
+        QDir(tempRoot).entryList({QStringLiteral("Keldra-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        if (uuidPattern().match(name.mid(7)).hasMatch())
+            folders.append(QDir(tempRoot).filePath(name));
+    }
+    return folders;
 }
 
 } // namespace
@@ -160,19 +199,57 @@ void StaleWorkspaceSweeper::removeOwnerMark(const QString& workspacePath)
 int StaleWorkspaceSweeper::removeStaleWorkspaces(const QString& tempRoot)
 {
     int removed = 0;
-    const QDir shared(tempRoot + QStringLiteral("/Keldra"));
-    if (shared.exists() && ownedByUs(QFileInfo(shared.absolutePath()))) {
-        const QStringList names = shared.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
-        for (const QString& name : names) {
-            if (uuidPattern().match(name).hasMatch() && sweepOne(shared.filePath(name)))
-                ++removed;
-        }
-    }
-    const QStringList names =
-        QDir(tempRoot).entryList({QStringLiteral("Keldra-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        if (uuidPattern().match(name.mid(7)).hasMatch() && sweepOne(QDir(tempRoot).filePath(name)))
+    const QStringList folders = workspaceFolders(tempRoot);
+    for (const QString& folder : folders) {
+        if (sweepOne(folder, true))
             ++removed;
+    }
+    // Encrypted copies of a killed compaction. One that became the only copy
+    // of a vault carries no mark and is never touched.
+    const QStringList compactions =
+        QDir(tempRoot).entryList({QStringLiteral("Keldra-compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : compactions) {
+        if (sweepOne(QDir(tempRoot).filePath(name), false))
+            ++removed;
+    }
+    return removed;
+}
+
+QList<StaleWorkspaceSweeper::Leftover> StaleWorkspaceSweeper::leftovers(const QString& tempRoot)
+{
+    QList<Leftover> result;
+    const QStringList folders = workspaceFolders(tempRoot);
+    for (const QString& folder : folders) {
+        if (!ownerIsGone(folder) || !ownedByUs(QFileInfo(folder)))
+            continue;
+        Leftover leftover;
+        leftover.workspacePath = folder;
+        leftover.changed = changedCopies(folder, &leftover.record);
+        if (!leftover.changed.isEmpty())
+            result.append(leftover);
+    }
+    return result;
+}
+
+bool StaleWorkspaceSweeper::releaseOwner(const QString& workspacePath)
+{
+    // Process id 0 is never a live owner.
+    QSaveFile mark(ownerMarkPath(workspacePath));
+    if (!mark.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray text("0\n\n\n");
+    return mark.write(text) == text.size() && mark.commit();
+}
+
+bool StaleWorkspaceSweeper::removeWorkspace(const QString& workspacePath)
+{
+    const QFileInfo folder(workspacePath);
+    bool removed = false;
+    if (folder.exists() && folder.isDir() && ownedByUs(folder))
+        removed = QDir(workspacePath).removeRecursively();
+    if (removed || !folder.exists()) {
+        QFile::remove(WorkspaceRecord::pathFor(workspacePath));
+        QFile::remove(ownerMarkPath(workspacePath));
     }
     return removed;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "vault/WorkspaceRecord.h"
+
+#include <QList>
 #include <QString>
 
 namespace Keldra::Core {
@@ -8,8 +11,9 @@ namespace Keldra::Core {
 // workspace. Each run marks its workspace with an owner file beside it
 // ("<workspace>.owner": process id, its start time and the boot it ran in);
 // at the next start every workspace of the same user whose owner is no
-// longer running is removed. Workspaces without a mark are left alone: we
-// cannot tell whose they are.
+// longer running is removed, unless its record shows an edited copy: that
+// one is a leftover, kept until the next unlock of its vault stores it.
+// Folders without a mark are left alone: we cannot tell whose they are.
 class StaleWorkspaceSweeper
 {
 public:
@@ -17,9 +21,23 @@ public:
     // Records the running process as the owner of the workspace.
     [[nodiscard]] static bool markOwner(const QString& workspacePath);
     static void removeOwnerMark(const QString& workspacePath);
-    // Looks at "<tempRoot>/Keldra/<uuid>" and "<tempRoot>/Keldra-<uuid>";
-    // returns how many stale workspaces were removed.
+    // Gives the workspace up: it is a leftover from now on, as after a crash.
+    [[nodiscard]] static bool releaseOwner(const QString& workspacePath);
+    // Looks at "<tempRoot>/Keldra/<uuid>", "<tempRoot>/Keldra-<uuid>" and
+    // the compaction folders "<tempRoot>/Keldra-compact-*"; returns how many
+    // stale folders were removed.
     static int removeStaleWorkspaces(const QString& tempRoot);
+    // The folder, its record and its mark.
+    static bool removeWorkspace(const QString& workspacePath);
+
+    // Workspaces of dead runs that hold edited copies.
+    struct Leftover
+    {
+        QString workspacePath;
+        WorkspaceRecord record;
+        QList<TrackedTempFile> changed;
+    };
+    static QList<Leftover> leftovers(const QString& tempRoot);
 
     // The mark's text for the running process, and whether a mark names a live process.
     static QByteArray currentOwner();

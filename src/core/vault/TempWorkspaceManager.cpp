@@ -1,6 +1,7 @@
 #include "vault/TempWorkspaceManager.h"
 
 #include "vault/StaleWorkspaceSweeper.h"
+#include "vault/WorkspaceRecord.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -92,8 +93,17 @@ bool TempWorkspaceManager::cleanup()
 {
     if (m_dir.exists() && !m_dir.removeRecursively())
         return false;
+    QFile::remove(WorkspaceRecord::pathFor(m_dir.absolutePath()));
     StaleWorkspaceSweeper::removeOwnerMark(m_dir.absolutePath());
     return true;
+}
+
+void TempWorkspaceManager::abandon()
+{
+    // Without the released mark the folder would wait for this process to end.
+    (void)StaleWorkspaceSweeper::releaseOwner(m_dir.absolutePath());
+    m_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_dir.setPath(m_tempRoot + QLatin1String("/Keldra/") + m_id);
 }
 
 } // namespace Keldra::Core

@@ -17,9 +17,14 @@ public:
     // the temporary location is used instead.
     [[nodiscard]] bool prepare();
     QString workspacePath() const;
+    // The system's temporary folder, where other sessions' workspaces are found too.
+    QString tempRoot() const { return m_tempRoot; }
     QString pathForVaultFile(const QString& vaultPath) const;
-    // Removes the folder and every copy in it; true when nothing is left.
+    // Removes the folder, every copy in it and its record; true when nothing is left.
     [[nodiscard]] bool cleanup();
+    // Leaves the folder as it is, for a later session to recover, and moves
+    // on to a new folder for the next prepare().
+    void abandon();
 
 private:
     QString m_tempRoot;

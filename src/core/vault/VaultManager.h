@@ -80,8 +80,12 @@ public:
     [[nodiscard]] bool verifyFile(const QString& vaultPath, const ProgressCallback& progress = {}) const;
 
     // --- Tree operations (index only; payload untouched) -----------------
+    // An open copy follows its file (or folder) to the new path; the copy
+    // itself stays where the editor has it.
     [[nodiscard]] bool moveFile(const QString& vaultPath, const QString& targetDirectory);
     [[nodiscard]] bool renameFile(const QString& vaultPath, const QString& newVaultPath);
+    // Refused (FileInUse) while the file's open copy holds edits: discard
+    // them first (discardOpenCopy). An unchanged open copy is wiped.
     [[nodiscard]] bool deleteFile(const QString& vaultPath);
     [[nodiscard]] bool createDirectory(const QString& path);
     [[nodiscard]] bool renameDirectory(const QString& path, const QString& newPath);
@@ -94,8 +98,26 @@ public:
     [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
 
     // --- Editing copies --------------------------------------------------
+    // Refused (FileInUse) when the file's open copy holds edits not yet
+    // stored: writing the vault's version over it would throw them away.
     [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath);
     [[nodiscard]] bool syncModifiedTempFiles();
+    // Forgets the file's open copy and wipes it, edited or not: for a copy
+    // the editor never got, or edits the user chose to drop.
+    [[nodiscard]] bool discardOpenCopy(const QString& vaultPath);
+
+    // --- Edits of an earlier session -------------------------------------
+    // Edited copies that a session of this vault left unstored: killed,
+    // crashed, or its container vanished. Only while Unlocked.
+    QList<TrackedTempFile> recoverableCopies() const;
+    // Stores them under their paths; a file that changed in the vault since
+    // is kept and the copy goes beside it as "NAME (recuperado).EXT". Each
+    // leftover workspace is wiped once all its copies are stored.
+    [[nodiscard]] bool recoverCopies();
+    // For a container that is gone (drive pulled): locks without storing
+    // anything. The key and index are wiped, unchanged copies too; edited
+    // copies stay for recoverCopies() at a later unlock. Returns how many stay.
+    int abandonVault();
 
     // Associated data that binds each kind of ciphertext to the header
     // fields it depends on ("master-key", "index", "file-block").
@@ -130,8 +152,11 @@ private:
     // View of the first 32 bytes of the master key (no copy to wipe).
     QByteArray cipherKey() const;
     void forgetMasterKey();
-    bool isTracked(const QString& vaultPath) const;
-    bool isTrackedInside(const QString& directory) const;
+    // Where a new copy of vaultPath goes: its mirror path in the workspace,
+    // unless another file's copy (carried by a rename) already lives there.
+    QString freeCopyPath(const QString& vaultPath) const;
+    // Where a recovered copy is stored; empty when the vault already holds its content.
+    QString recoveryTarget(const TrackedTempFile& copy) const;
 
     VaultState m_state = VaultState::Locked;
     QString m_containerPath;
@@ -141,6 +166,8 @@ private:
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;
     FileSyncManager m_fileSync;
+    // Names this vault in workspace records; derived from the master key.
+    QByteArray m_vaultId;
     mutable Error m_lastError;
 };
 

@@ -6,6 +6,7 @@
 
 #include "storage/ContainerFile.h"
 #include "storage/ContainerReplacer.h"
+#include "vault/StaleWorkspaceSweeper.h"
 
 #include <QDir>
 #include <QFile>
@@ -158,6 +159,12 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     if (!tempDir.isValid())
         return fail(Reason::WorkspaceUnavailable, tempDir.errorString());
     tempDir.setAutoRemove(false);
+    // A killed compaction leaves a full copy here; the mark lets a later start remove it.
+    (void)StaleWorkspaceSweeper::markOwner(tempDir.path());
+    const auto removeTempDir = [&]() {
+        tempDir.remove();
+        StaleWorkspaceSweeper::removeOwnerMark(tempDir.path());
+    };
     const QString compactPath = tempDir.filePath(QLatin1String(ContainerManager::FileName));
 
     document.fileIndex.clear();
@@ -190,7 +197,7 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
         m_containerManager.writeDocument(compactPath, document, writer, ContainerManager::WriteMode::Scratch);
     source.close();
     if (!written.ok()) {
-        tempDir.remove();
+        removeTempDir();
         return fail(writerError.ok() ? localCopyError(written) : writerError);
     }
 
@@ -203,7 +210,7 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
                copiedIndex.directories().size() == directories.size();
     };
     if (!readsBack(compactPath)) {
-        tempDir.remove();
+        removeTempDir();
         return fail(Reason::WorkspaceUnavailable, QStringLiteral("compacted copy does not read back"));
     }
 
@@ -223,10 +230,10 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     switch (replaced.result) {
     case ContainerReplacer::Result::Replaced:
         m_index = document.fileIndex;
-        tempDir.remove();
+        removeTempDir();
         return true;
     case ContainerReplacer::Result::Failed:
-        tempDir.remove();
+        removeTempDir();
         return fail(replaced.error);
     case ContainerReplacer::Result::NoRoom:
         break;
@@ -234,12 +241,14 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
 
     // No room for both on the drive: the old container has to go first, and
     // the compacted one in the temporary folder is the only copy until the
-    // copy below is complete, so it must be on the local disk before that.
+    // copy below is complete, so it must be on the local disk before that,
+    // and no later start may sweep it away: it loses its mark first.
+    StaleWorkspaceSweeper::removeOwnerMark(tempDir.path());
     Error cleared = makeScratchDurable(compactPath);
     if (cleared.ok())
         cleared = ContainerFile::removeFile(m_containerPath);
     if (!cleared.ok()) {
-        tempDir.remove();
+        removeTempDir();
         return fail(cleared);
     }
 
@@ -287,7 +296,7 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     (void)ContainerFile::syncFolderOf(m_containerPath);
     compacted.close();
     m_index = document.fileIndex;
-    tempDir.remove();
+    removeTempDir();
     return true;
 }
 

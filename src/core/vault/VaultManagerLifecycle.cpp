@@ -5,7 +5,9 @@
 #include "storage/ContainerRecovery.h"
 #include "vault/VaultManager.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QMessageAuthenticationCode>
 
 namespace Keldra::Core {
 
@@ -308,10 +310,16 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
     m_containerPath = path;
     m_state = VaultState::Unlocked;
 
-    // Without a workspace the vault is not usable as promised: report the
-    // failure truthfully by going back to Locked.
-    if (!m_tempWorkspace.prepare()) {
+    // Without a workspace and its record the vault is not usable as
+    // promised: report the failure truthfully by going back to Locked.
+    m_vaultId = QMessageAuthenticationCode::hash(QByteArrayLiteral("keldra-workspace"), m_masterKey,
+                                                 QCryptographicHash::Sha256);
+    if (!m_tempWorkspace.prepare() ||
+        !m_fileSync.attach(m_tempWorkspace.workspacePath(), QFileInfo(path).absoluteFilePath(), m_vaultId)) {
+        m_fileSync.detach();
+        (void)m_tempWorkspace.cleanup();
         forgetMasterKey();
+        wipe(m_vaultId);
         m_index.clear();
         m_state = VaultState::Locked;
         return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder cannot be made"));
@@ -326,8 +334,10 @@ bool VaultManager::lockVault()
         return false;
 
     m_fileSync.clear();
+    m_fileSync.detach();
     const bool cleaned = m_tempWorkspace.cleanup();
     forgetMasterKey();
+    wipe(m_vaultId);
     m_state = VaultState::Locked;
     if (!cleaned)
         return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder not removed"));

@@ -39,26 +39,6 @@ SecureFileIndex withFileRenamed(const SecureFileIndex& index, const QString& old
 
 } // namespace
 
-bool VaultManager::isTracked(const QString& vaultPath) const
-{
-    const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
-    for (const TrackedTempFile& file : tracked) {
-        if (samePath(file.vaultPath, vaultPath))
-            return true;
-    }
-    return false;
-}
-
-bool VaultManager::isTrackedInside(const QString& directory) const
-{
-    const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
-    for (const TrackedTempFile& file : tracked) {
-        if (samePath(file.vaultPath, directory) || VaultPath::isInside(file.vaultPath, directory))
-            return true;
-    }
-    return false;
-}
-
 bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirectory)
 {
     m_lastError = Error();
@@ -96,10 +76,11 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     if (samePath(destination, source) || VaultPath::hasFile(m_index, destination) ||
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
-    if (isTracked(source))
-        return fail(Reason::FileInUse, source);
 
-    return finish(saveIndex(withFileRenamed(m_index, source, destination)));
+    if (!finish(saveIndex(withFileRenamed(m_index, source, destination))))
+        return false;
+    m_fileSync.retarget(source, destination);
+    return true;
 }
 
 bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultPath)
@@ -117,10 +98,11 @@ bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultP
     if (samePath(source, destination) || VaultPath::hasFile(m_index, destination) ||
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
-    if (isTracked(source))
-        return fail(Reason::FileInUse, source);
 
-    return finish(saveIndex(withFileRenamed(m_index, source, destination)));
+    if (!finish(saveIndex(withFileRenamed(m_index, source, destination))))
+        return false;
+    m_fileSync.retarget(source, destination);
+    return true;
 }
 
 bool VaultManager::deleteFile(const QString& vaultPath)
@@ -133,6 +115,11 @@ bool VaultManager::deleteFile(const QString& vaultPath)
         return fail(Reason::InvalidPath, vaultPath);
     if (!VaultPath::hasFile(m_index, path))
         return fail(Reason::FileNotFound, path);
+    TrackedTempFile openCopy;
+    const bool open = m_fileSync.find(path, &openCopy);
+    // Deleting would leave the edits with no file to go back to.
+    if (open && m_fileSync.isModified(openCopy.vaultPath))
+        return fail(Reason::FileInUse, QStringLiteral("open copy holds edits: ") + path);
 
     ContainerDocument document;
     if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
@@ -149,7 +136,13 @@ bool VaultManager::deleteFile(const QString& vaultPath)
     }
     if (!removed)
         return fail(Reason::Internal, QStringLiteral("index refused the removal"));
-    return finish(saveIndexWithDocument(document, newIndex));
+    if (!finish(saveIndexWithDocument(document, newIndex)))
+        return false;
+    if (open) {
+        m_fileSync.untrack(openCopy.vaultPath);
+        (void)WorkspaceRecord::wipeFile(openCopy.tempPath);
+    }
+    return true;
 }
 
 bool VaultManager::createDirectory(const QString& path)
@@ -186,8 +179,6 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
     if (samePath(source, destination) || VaultPath::hasFolder(m_index, destination) ||
         VaultPath::hasFile(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
-    if (isTrackedInside(source))
-        return fail(Reason::FileInUse, source);
 
     const auto moved = [&](const QString& oldPath) { return destination + oldPath.mid(source.size()); };
 
@@ -209,7 +200,14 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
         if (!newIndex.addOrReplace(entry))
             return fail(Reason::Internal, QStringLiteral("index refused an entry"));
     }
-    return finish(saveIndex(newIndex));
+    if (!finish(saveIndex(newIndex)))
+        return false;
+    const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
+    for (const TrackedTempFile& copy : tracked) {
+        if (VaultPath::isInside(copy.vaultPath, source))
+            m_fileSync.retarget(copy.vaultPath, moved(copy.vaultPath));
+    }
+    return true;
 }
 
 bool VaultManager::deleteDirectory(const QString& path)

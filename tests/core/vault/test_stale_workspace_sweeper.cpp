@@ -1,7 +1,9 @@
-// Plain copies of crashed runs are removed; live runs, unmarked folders and
-// preserved compacted containers are left alone.
+// Plain copies and compacted containers of crashed runs are removed; live
+// runs, unmarked folders (a compacted container that became the only copy)
+// and edited copies are left alone.
 #include "vault/StaleWorkspaceSweeper.h"
 #include "vault/TempWorkspaceManager.h"
+#include "vault/WorkspaceRecord.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,14 +65,29 @@ private slots:
         const QString unmarked = makeWorkspace(shared + uuid(), QByteArray());
         const QString halfWritten = makeWorkspace(shared + uuid(), "12");
         const QString compact = makeWorkspace(root.path() + "/Keldra-compact-AbC123", deadPid);
+        const QString preserved = makeWorkspace(root.path() + "/Keldra-compact-XyZ789", QByteArray());
+        // A dead run whose record says the copy was edited since it was opened.
+        const QString edited = makeWorkspace(shared + uuid(), deadPid);
+        WorkspaceRecord record;
+        record.copies.append({QStringLiteral("docs/secret.txt"), edited + "/docs/secret.txt", {}, 3, "x"});
+        QVERIFY(record.save(edited));
+        const QString unedited = makeWorkspace(shared + uuid(), deadPid);
+        QByteArray digest;
+        qint64 size = 0;
+        QVERIFY(WorkspaceRecord::measure(unedited + "/docs/secret.txt", &size, &digest));
+        record.copies = {
+            {QStringLiteral("docs/secret.txt"), unedited + "/docs/secret.txt", {}, size, digest}};
+        QVERIFY(record.save(unedited));
 
-        QCOMPARE(StaleWorkspaceSweeper::removeStaleWorkspaces(root.path()), 4);
-        for (const QString& gone : {dead, deadPrivate, reused, rebooted}) {
+        QCOMPARE(StaleWorkspaceSweeper::removeStaleWorkspaces(root.path()), 6);
+        for (const QString& gone : {dead, deadPrivate, reused, rebooted, compact, unedited}) {
             QVERIFY2(!QFile::exists(gone), qPrintable(gone));
             QVERIFY(!QFile::exists(StaleWorkspaceSweeper::ownerMarkPath(gone)));
+            QVERIFY(!QFile::exists(WorkspaceRecord::pathFor(gone)));
         }
-        for (const QString& kept : {live, unmarked, halfWritten, compact})
+        for (const QString& kept : {live, unmarked, halfWritten, preserved, edited})
             QVERIFY2(QFile::exists(kept + "/docs/secret.txt"), qPrintable(kept));
+        QCOMPARE(StaleWorkspaceSweeper::leftovers(root.path()).size(), 1);
     }
 
     // The workspace of the vault marks itself, drops its mark when removed,

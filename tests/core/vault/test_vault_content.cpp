@@ -541,11 +541,6 @@ void VaultContentTest::editCopiesArePrivateAndSyncedAtLock()
     QCOMPARE(QFileInfo(workspace).permissions() & (group | other), QFileDevice::Permissions());
 #endif
 
-    // Tracked copies block moves and renames of the file and its folders.
-    QVERIFY(!m_vault.renameFile(QStringLiteral("Edit/Docs/a.txt"), QStringLiteral("Edit/Docs/b.txt")));
-    QVERIFY(!m_vault.moveFile(QStringLiteral("edit/docs/A.txt"), QString()));
-    QVERIFY(!m_vault.renameDirectory(QStringLiteral("Edit"), QStringLiteral("Edited")));
-
     QVERIFY(m_vault.modifiedOpenFiles().isEmpty());
     QVERIFY(writeFile(copy, "edited by the user"));
     QVERIFY(setModified(copy, QDateTime::currentDateTimeUtc().addSecs(5)));

@@ -5,6 +5,7 @@
 
 #include "vault/FileSyncManager.h"
 #include "vault/TempWorkspaceManager.h"
+#include "vault/WorkspaceRecord.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,7 +55,7 @@ class WorkspaceTest : public QObject
 private slots:
     void workspaceIsOwnerOnlyAndRemovedByCleanup();
     void foreignSharedParentIsNotUsed();
-    void trackingDetectsLaterModificationOnly();
+    void trackingDetectsChangedContentOnly();
 };
 
 void WorkspaceTest::workspaceIsOwnerOnlyAndRemovedByCleanup()
@@ -122,7 +123,7 @@ void WorkspaceTest::foreignSharedParentIsNotUsed()
 #endif
 }
 
-void WorkspaceTest::trackingDetectsLaterModificationOnly()
+void WorkspaceTest::trackingDetectsChangedContentOnly()
 {
     QTemporaryDir root;
     QVERIFY(root.isValid());
@@ -144,21 +145,35 @@ void WorkspaceTest::trackingDetectsLaterModificationOnly()
     QCOMPARE(sync.trackedFiles().size(), 2);
     QVERIFY(!sync.isModified(QStringLiteral("Docs/a.txt")));
     QVERIFY(!sync.isModified(QStringLiteral("docs/A.txt"))); // keys are exact
+    QVERIFY(sync.find(QStringLiteral("docs/A.txt")));        // lookups by the vault's rules are not
 
-    QVERIFY(setModified(copy, base)); // same time again: not a change
+    // Time alone, forwards or backwards, is not a change; content is, even at the old time.
+    QVERIFY(setModified(copy, base.addSecs(10)));
     QVERIFY(sync.modifiedFiles().isEmpty());
-    QVERIFY(setModified(copy, base.addSecs(1)));
+    QVERIFY(writeFile(copy, "A"));
+    QVERIFY(setModified(copy, base.addSecs(-10)));
     const QList<TrackedTempFile> modified = sync.modifiedFiles();
     QCOMPARE(modified.size(), 1);
     QCOMPARE(modified.first().vaultPath, QStringLiteral("Docs/a.txt"));
     QCOMPARE(modified.first().tempPath, QFileInfo(copy).absoluteFilePath());
     QCOMPARE(modified.first().lastModifiedUtc, base);
 
-    QVERIFY(setModified(copy, base.addSecs(-10))); // time moved backwards: not seen
-    QVERIFY(!sync.isModified(QStringLiteral("Docs/a.txt")));
-    QVERIFY(setModified(copy, base.addSecs(5)));
+    // Every change of the list is in the record beside the workspace.
+    QVERIFY(sync.attach(root.path(), QStringLiteral("/media/u/USB/keldra.kldr"), "id"));
+    sync.retarget(QStringLiteral("docs/A.txt"), QStringLiteral("Docs/renamed.txt"));
+    WorkspaceRecord record;
+    QVERIFY(WorkspaceRecord::load(root.path(), &record));
+    QCOMPARE(record.vaultId, QByteArray("id"));
+    QCOMPARE(record.copies.size(), 2);
+    QStringList recorded;
+    for (const TrackedTempFile& file : std::as_const(record.copies))
+        recorded << file.vaultPath + QLatin1Char('=') + QFileInfo(file.tempPath).fileName();
+    recorded.sort();
+    QCOMPARE(recorded, QStringList({"Docs/renamed.txt=a.txt", "b.txt=b.txt"}));
+    QVERIFY(sync.isModified(QStringLiteral("Docs/renamed.txt")));
+
     QVERIFY(QFile::remove(copy)); // a deleted copy is not a change
-    QVERIFY(!sync.isModified(QStringLiteral("Docs/a.txt")));
+    QVERIFY(!sync.isModified(QStringLiteral("Docs/renamed.txt")));
 
     sync.untrack(QStringLiteral("b.txt"));
     QCOMPARE(sync.trackedFiles().size(), 1);
