@@ -76,7 +76,8 @@ QString containerArgument(const QStringList& args)
 }
 
 // Unlocks the container, runs body on the open vault and locks it again.
-int withUnlockedVault(const QStringList& args, const std::function<int(VaultManager&)>& body)
+int withUnlockedVault(const QStringList& args, const std::function<int(VaultManager&)>& body,
+                      bool recovering = false)
 {
     const QString container = containerArgument(args);
     if (!QFileInfo(container).isFile())
@@ -91,6 +92,17 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
     wipe(password);
     if (!unlocked)
         return vaultFailure(vault.lastError(), UnlockFailed);
+
+    // Edits a dead session left for this vault are told about, never stored unasked.
+    if (!recovering) {
+        const qsizetype pending = vault.recoverableCopies().size();
+        if (pending > 0)
+            printError(QStringLiteral("Foram encontradas alterações de uma sessão anterior que não foram "
+                                      "salvas no cofre: %1 arquivo(s). Use keldra-cli recover %2 para "
+                                      "salvá-las no cofre.")
+                           .arg(pending)
+                           .arg(args.first()));
+    }
 
     int code = body(vault);
     if (!vault.lockVault() && code == ExitDone)
@@ -404,4 +416,28 @@ int runVerifyCommand(const QStringList& args)
         printOut(Keldra::UI::IntegrityText::noProblems(entries.size()));
         return int(ExitDone);
     });
+}
+
+int runRecoverCommand(const QStringList& args)
+{
+    if (args.size() != 1)
+        return ExitUsage;
+    return withUnlockedVault(
+        args,
+        [](VaultManager& vault) {
+            const QList<Keldra::Core::TrackedTempFile> copies = vault.recoverableCopies();
+            if (copies.isEmpty()) {
+                printOut(QStringLiteral("Nenhuma alteração pendente de uma sessão anterior."));
+                return int(ExitDone);
+            }
+            if (!vault.recoverCopies())
+                return vaultFailure(vault.lastError(),
+                                    QStringLiteral("Não foi possível salvar no cofre as alterações da "
+                                                   "sessão anterior."));
+            for (const Keldra::Core::TrackedTempFile& copy : copies)
+                printOut(copy.vaultPath);
+            printOut(QStringLiteral("Alterações salvas no cofre: %1 arquivo(s).").arg(copies.size()));
+            return int(ExitDone);
+        },
+        true);
 }

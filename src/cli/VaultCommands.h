@@ -18,3 +18,5 @@ int runRemoveFileCommand(const QStringList& args);
 int runCompactCommand(const QStringList& args);
 int runChangePasswordCommand(const QStringList& args);
 int runVerifyCommand(const QStringList& args);
+// Stores the edits a dead session left for this vault.
+int runRecoverCommand(const QStringList& args);

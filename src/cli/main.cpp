@@ -39,6 +39,8 @@ const Command Commands[] = {
     {"compact", runCompactCommand, "CONTAINER", "remove do container os dados de arquivos excluídos"},
     {"passwd", runChangePasswordCommand, "CONTAINER", "altera a senha do cofre"},
     {"verify", runVerifyCommand, "CONTAINER", "confere o conteúdo de todos os arquivos"},
+    {"recover", runRecoverCommand, "CONTAINER",
+     "salva no cofre as alterações que uma sessão interrompida deixou sem salvar"},
     {"update-drive", runUpdateDriveCommand, "RAIZ_DA_UNIDADE [--manifest URL] [--yes]",
      "atualiza os bundles Keldra de uma unidade preparada pelo manifesto online"},
     {"prepare-drive", runPrepareDriveCommand, "RAIZ_DA_UNIDADE [--linux CAMINHO] [--windows CAMINHO]",
