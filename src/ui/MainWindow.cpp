@@ -73,6 +73,11 @@ MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget
 {
     buildUi();
     buildMenus();
+    m_containerWatch = new QTimer(this);
+    m_containerWatch->setObjectName(QStringLiteral("containerWatch"));
+    // Checked twice within the two seconds a pulled drive may go unnoticed.
+    m_containerWatch->setInterval(1000);
+    connect(m_containerWatch, &QTimer::timeout, this, &MainWindow::checkContainerStillThere);
     connectSignals();
     refreshDevices();
     updateActions();
@@ -508,6 +513,16 @@ void MainWindow::closeEvent(QCloseEvent* event)
         // without leaving work half done: close once the operation has ended.
         m_closeAfterOperation = true;
         setStatusMessage(QStringLiteral("O Keldra será fechado quando a operação em andamento terminar."), 0);
+        event->ignore();
+        return;
+    }
+    if (!isUnlocked() && m_unsavedAfterRemoval > 0 &&
+        !questionYesNo(this, QStringLiteral("Keldra"),
+                       QStringLiteral("A unidade do cofre foi removida antes que as alterações em %1 "
+                                      "arquivo(s) fossem salvas no cofre. Elas ficam guardadas neste "
+                                      "computador e serão oferecidas no próximo desbloqueio deste "
+                                      "cofre.\n\nFechar o Keldra agora?")
+                           .arg(m_unsavedAfterRemoval))) {
         event->ignore();
         return;
     }

@@ -12,6 +12,7 @@ class QAction;
 class QCloseEvent;
 class QLabel;
 class QPoint;
+class QTimer;
 
 namespace Keldra::Platform {
 class DeviceManager;
@@ -103,6 +104,12 @@ private:
     // Where "Criar novo cofre..." proposes the file: the selected drive's root,
     // else the root of the drive Keldra runs from, else the dialog's default.
     QString proposedContainerPath() const;
+    // While unlocked: a container that can no longer be reached (file gone,
+    // drive pulled) locks the vault at once (MainWindowVaultCommands.cpp).
+    void checkContainerStillThere();
+    void lockAfterContainerLoss();
+    // After an unlock: offers the edits an earlier session left unsaved.
+    void offerRecoveredEdits();
 
     // Password prompts; empty means cancelled (or refused).
     QByteArray requestPassword(const QString& title, const QString& label = QStringLiteral("Senha:")) const;
@@ -154,6 +161,9 @@ private:
     // Folders last used by the import and export dialogs in this session.
     QString m_importFolder;
     QString m_exportFolder;
+    QTimer* m_containerWatch = nullptr;
+    // Edited copies kept in the workspace when the drive was pulled.
+    int m_unsavedAfterRemoval = 0;
 
     DeviceListPanel* m_devicePanel = nullptr;
     VaultBrowser* m_browser = nullptr;

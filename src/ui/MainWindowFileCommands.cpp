@@ -69,6 +69,16 @@ QString askRenameTarget(QWidget* parent, const QString& title, const QString& pa
     return target;
 }
 
+bool hasEditedCopy(const Core::VaultManager& vault, const QString& vaultPath)
+{
+    const QList<Core::TrackedTempFile> changed = vault.modifiedOpenFiles();
+    for (const Core::TrackedTempFile& copy : changed) {
+        if (copy.vaultPath.compare(vaultPath, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 struct Destination
 {
     QString label;
@@ -163,7 +173,8 @@ void MainWindow::openSelectedFile()
         if (copy.vaultPath.compare(vaultPath, Qt::CaseInsensitive) == 0)
             localPath = copy.tempPath;
     }
-    if (localPath.isEmpty() && !m_vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
+    const bool freshCopy = localPath.isEmpty();
+    if (freshCopy && !m_vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
         warnVaultFailure(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
         return;
     }
@@ -171,6 +182,10 @@ void MainWindow::openSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
         return;
     }
+    // No application has the copy, so lock must not store it back. An edited
+    // copy opened again stays: its edits are still to be stored.
+    if (freshCopy)
+        (void)m_vaultManager.discardOpenCopy(vaultPath);
     DialogHooks::warning(this, kTitle,
                          QStringLiteral("Não foi possível abrir o arquivo no aplicativo padrão."));
     setStatusMessage(QStringLiteral("Falha ao abrir o arquivo."), StatusTimeout);
@@ -200,6 +215,18 @@ void MainWindow::deleteSelectedFile()
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
         return;
+    if (hasEditedCopy(m_vaultManager, vaultPath)) {
+        if (!questionYesNo(this, QStringLiteral("Excluir arquivo"),
+                           QStringLiteral("%1 está aberto para edição e tem alterações que ainda não foram "
+                                          "salvas no cofre.\n\nDescartar essas alterações e excluir o "
+                                          "arquivo?")
+                               .arg(vaultPath)))
+            return;
+        if (!m_vaultManager.discardOpenCopy(vaultPath)) {
+            warnVaultFailure(kTitle, QStringLiteral("Não foi possível excluir o arquivo do cofre."));
+            return;
+        }
+    }
     if (m_vaultManager.deleteFile(vaultPath)) {
         refreshVaultFiles();
         updateActions();

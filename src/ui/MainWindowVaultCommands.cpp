@@ -187,6 +187,62 @@ void MainWindow::unlockVault()
     updateActions();
     m_browser->table()->setFocus();
     setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
+    m_containerWatch->start();
+    offerRecoveredEdits();
+}
+
+void MainWindow::offerRecoveredEdits()
+{
+    const qsizetype pending = m_vaultManager.recoverableCopies().size();
+    if (pending == 0)
+        return;
+    // "Não" keeps them: they are asked about again at the next unlock.
+    if (!questionYesNo(this, QStringLiteral("Keldra"),
+                       QStringLiteral("Foram encontradas alterações de uma sessão anterior que não foram "
+                                      "salvas no cofre: %1 arquivo(s). Salvar agora no cofre?")
+                           .arg(pending)))
+        return;
+    const bool recovered = m_vaultManager.recoverCopies();
+    refreshVaultFiles();
+    updateActions();
+    if (!recovered) {
+        warnVaultFailure(
+            QStringLiteral("Keldra"),
+            QStringLiteral("Não foi possível salvar no cofre as alterações da sessão anterior."));
+        return;
+    }
+    m_unsavedAfterRemoval = 0;
+    setStatusMessage(QStringLiteral("Alterações da sessão anterior salvas no cofre."), 5000);
+}
+
+void MainWindow::checkContainerStillThere()
+{
+    if (!isUnlocked()) {
+        m_containerWatch->stop();
+        return;
+    }
+    // Not in the middle of a command: a progress dialog or a question runs
+    // its own loop while a vault operation may be under way (compaction even
+    // removes the container for a moment). Checked again once it is closed.
+    if (QApplication::activeModalWidget())
+        return;
+    const QString path = m_vaultManager.containerPath();
+    QFile container(path);
+    if (QFileInfo(path).isFile() && container.open(QIODevice::ReadOnly))
+        return;
+    lockAfterContainerLoss();
+}
+
+void MainWindow::lockAfterContainerLoss()
+{
+    m_containerWatch->stop();
+    m_unsavedAfterRemoval += m_vaultManager.abandonVault();
+    m_browser->setCurrentDirectory(QString());
+    refreshVaultFiles();
+    updateActions();
+    setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
+    DialogHooks::warning(this, QStringLiteral("Keldra"),
+                         QStringLiteral("A unidade do cofre foi removida. O cofre foi bloqueado."));
 }
 
 void MainWindow::lockVault()
@@ -195,6 +251,8 @@ void MainWindow::lockVault()
         warnVaultFailure(QStringLiteral("Keldra"),
                          QStringLiteral("Não foi possível limpar a área temporária."),
                          Core::Error::Reason::WorkspaceUnavailable);
+    if (!isUnlocked())
+        m_containerWatch->stop();
     m_browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();

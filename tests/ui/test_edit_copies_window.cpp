@@ -1,0 +1,154 @@
+// The window keeps edits in open copies: a pulled drive locks the vault and
+// keeps them for the next unlock, which offers them back; deleting a file
+// whose copy holds edits asks first.
+#include "VaultWindowFixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace Keldra;
+using namespace Keldra::UI;
+using namespace VaultWindowFixture;
+using Kind = DialogHooks::Kind;
+
+class TestEditCopiesWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_workDir;
+    QByteArray m_oldTmp;
+
+    QString openCopy(MainWindow& window, const QString& vaultPath, const QByteArray& content)
+    {
+        QString copy;
+        if (!window.vault().importFile(source(vaultPath, content), vaultPath) ||
+            !window.vault().prepareFileForEditing(vaultPath, &copy))
+            return QString();
+        return copy;
+    }
+    QString source(const QString& name, const QByteArray& content)
+    {
+        const QString path = m_workDir.filePath(QStringLiteral("src/") + name);
+        writeFile(path, content);
+        return path;
+    }
+    bool actionEnabled(MainWindow& window, const char* name)
+    {
+        return window.findChild<QAction*>(QString::fromLatin1(name))->isEnabled();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        DialogHooks::setTestMode(true);
+        QVERIFY(m_workDir.isValid());
+        // Workspaces of this test only.
+        m_oldTmp = qgetenv("TMPDIR");
+        QVERIFY(QDir().mkpath(m_workDir.filePath(QStringLiteral("tmp"))));
+        qputenv("TMPDIR", QFile::encodeName(m_workDir.filePath(QStringLiteral("tmp"))));
+    }
+    void cleanupTestCase()
+    {
+        if (m_oldTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_oldTmp);
+    }
+    void cleanup() { DialogHooks::reset(); }
+
+    void pulledDriveLocksAndEditsComeBackAtNextUnlock()
+    {
+        const QString container = m_workDir.filePath(QStringLiteral("usb/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(container).absolutePath()));
+        auto window = makeWindow();
+        QVERIFY(createAndUnlock(*window, container));
+        const auto* watch = window->findChild<QTimer*>(QStringLiteral("containerWatch"));
+        QVERIFY(watch && watch->isActive());
+        QVERIFY(watch->interval() <= 1000); // noticed within two seconds
+
+        const QString edited = openCopy(*window, QStringLiteral("nota.txt"), "original");
+        const QString untouched = openCopy(*window, QStringLiteral("outra.txt"), "outra");
+        QVERIFY(writeFile(edited, "editada antes de puxar o pendrive"));
+        window->refreshVaultFiles();
+
+        const QString aside = container + QStringLiteral(".fora");
+        QVERIFY(QFile::rename(container, aside));
+        QTRY_COMPARE_WITH_TIMEOUT(window->vault().state(), Core::VaultState::Locked, 10000);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"A unidade do cofre foi removida. O cofre foi bloqueado."});
+        for (const char* action :
+             {"lockAction", "importAction", "openAction", "newFolderAction", "compactAction"})
+            QVERIFY2(!actionEnabled(*window, action), action);
+        QVERIFY(window->vault().fileIndex().entries().isEmpty());
+        QVERIFY(rowNames(*window).isEmpty());
+        QVERIFY(QFileInfo::exists(edited));
+        QVERIFY(!QFileInfo::exists(untouched));
+
+        // Closing asks, because the edits are not in the vault yet; "Não" keeps the window.
+        window->show();
+        DialogHooks::queueQuestionAnswer(false);
+        QVERIFY(!window->close());
+        const QStringList asked = texts(DialogHooks::takeRecords(), Kind::Question);
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked.first().contains(QStringLiteral("1 arquivo(s)")), qPrintable(asked.first()));
+        DialogHooks::queueQuestionAnswer(true);
+        QVERIFY(window->close());
+
+        // The drive is back: the next unlock offers the edit and stores it.
+        QVERIFY(QFile::rename(aside, container));
+        DialogHooks::takeRecords();
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueQuestionAnswer(true);
+        window->unlockVault();
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
+                 QStringList{"Foram encontradas alterações de uma sessão anterior que não foram salvas no "
+                             "cofre: 1 arquivo(s). Salvar agora no cofre?"});
+        QCOMPARE(
+            vaultContent(*window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
+            QByteArray("editada antes de puxar o pendrive"));
+        QVERIFY(!QFileInfo::exists(edited));
+        QVERIFY(window->close()); // nothing left unsaved: no question
+        QVERIFY(texts(DialogHooks::takeRecords(), Kind::Question).isEmpty());
+    }
+
+    void deletingAFileWithEditsAsksFirst()
+    {
+        const QString container = m_workDir.filePath(QStringLiteral("del/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(container).absolutePath()));
+        auto window = makeWindow();
+        QVERIFY(createAndUnlock(*window, container));
+        const QString copy = openCopy(*window, QStringLiteral("apagar.txt"), "v1");
+        QVERIFY(writeFile(copy, "v2 editada"));
+        window->refreshVaultFiles();
+
+        QVERIFY(selectRow(*window, QStringLiteral("apagar.txt")));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueQuestionAnswer(false);
+        window->deleteSelectedFile();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question).size(), 2);
+        QVERIFY(filePaths(*window).contains(QStringLiteral("apagar.txt")));
+        QCOMPARE(readFile(copy), QByteArray("v2 editada"));
+
+        QVERIFY(selectRow(*window, QStringLiteral("apagar.txt")));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueQuestionAnswer(true);
+        window->deleteSelectedFile();
+        QVERIFY(!filePaths(*window).contains(QStringLiteral("apagar.txt")));
+        QVERIFY(!QFileInfo::exists(copy));
+        // Locking does not bring the deleted file back.
+        window->lockVault();
+        DialogHooks::queueText(kPassword);
+        window->unlockVault();
+        QVERIFY(!filePaths(*window).contains(QStringLiteral("apagar.txt")));
+        QVERIFY(window->close());
+    }
+};
+
+QTEST_MAIN(TestEditCopiesWindow)
+#include "test_edit_copies_window.moc"
