@@ -1,0 +1,137 @@
+// A session with an edited copy open is killed for real; keldra-cli then
+// tells about the edit and `recover` stores it in the vault.
+
+#include "TestFiles.h"
+
+#include "vault/VaultManager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <cstdio>
+
+using namespace TestSupport;
+
+namespace {
+
+const QByteArray Password = QByteArrayLiteral("senha de teste longa");
+
+// The session that gets killed: opens nota.txt, edits its copy, says where
+// the copy is, and waits.
+int runEditSession(const QString& container)
+{
+    Keldra::Core::VaultManager vault;
+    QString copy;
+    if (!vault.unlockVault(container, Password) ||
+        !vault.prepareFileForEditing(QStringLiteral("nota.txt"), &copy) || !writeFile(copy, "editada"))
+        return 1;
+    std::printf("%s\n", QFile::encodeName(copy).constData());
+    std::fflush(stdout);
+    for (;;)
+        QThread::sleep(1);
+}
+
+} // namespace
+
+class CliRecoverTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedSessionEditIsReportedAndRecovered();
+
+private:
+    struct Run
+    {
+        int code = -1;
+        QString out;
+        QString err;
+    };
+    Run cli(const QStringList& args);
+    QProcessEnvironment environment() const;
+
+    QTemporaryDir m_dir;
+};
+
+QProcessEnvironment CliRecoverTest::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
+    return env;
+}
+
+CliRecoverTest::Run CliRecoverTest::cli(const QStringList& args)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(KELDRA_BIN_DIR) + QStringLiteral("/keldra-cli"), args);
+    Run run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.write(Password + '\n');
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120000))
+        return run;
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+void CliRecoverTest::killedSessionEditIsReportedAndRecovered()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
+    const QString container = m_dir.filePath(QStringLiteral("keldra.kldr"));
+    const QString original = m_dir.filePath(QStringLiteral("nota.txt"));
+    QVERIFY(writeFile(original, "original"));
+    QCOMPARE(cli({QStringLiteral("create"), container}).code, 0);
+    QCOMPARE(cli({QStringLiteral("import"), container, original, QStringLiteral("nota.txt")}).code, 0);
+
+    QProcess session;
+    session.setProcessEnvironment(environment());
+    session.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--edit-session"), container});
+    QVERIFY(session.waitForStarted(10000));
+    QVERIFY(session.waitForReadyRead(120000));
+    const QString copy = QString::fromLocal8Bit(session.readLine()).trimmed();
+    QVERIFY2(QFileInfo::exists(copy), qPrintable(copy));
+    session.kill();
+    QVERIFY(session.waitForFinished(10000));
+    QCOMPARE(session.exitStatus(), QProcess::CrashExit);
+
+    // Any command on the vault says so, and leaves the edit where it is.
+    const Run listed = cli({QStringLiteral("ls"), container});
+    QCOMPARE(listed.code, 0);
+    QVERIFY2(listed.err.contains(QStringLiteral("Foram encontradas alterações de uma sessão anterior que não "
+                                                "foram salvas no cofre: 1 arquivo(s).")),
+             qPrintable(listed.err));
+    QVERIFY2(listed.err.contains(QStringLiteral("keldra-cli recover")), qPrintable(listed.err));
+    QCOMPARE(readFile(copy), QByteArray("editada"));
+
+    const Run recovered = cli({QStringLiteral("recover"), container});
+    QCOMPARE(recovered.code, 0);
+    QVERIFY2(recovered.out.contains(QStringLiteral("nota.txt")), qPrintable(recovered.out));
+    QVERIFY(!QFileInfo::exists(copy));
+
+    const QString exported = m_dir.filePath(QStringLiteral("saida.txt"));
+    const Run exportRun = cli({QStringLiteral("export"), container, QStringLiteral("nota.txt"), exported});
+    QCOMPARE(exportRun.code, 0);
+    QVERIFY(exportRun.err.isEmpty()); // nothing left to tell about
+    QCOMPARE(readFile(exported), QByteArray("editada"));
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--edit-session") == 0)
+        return runEditSession(QString::fromLocal8Bit(argv[2]));
+    CliRecoverTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_cli_recover.moc"
