@@ -516,20 +516,24 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (!isUnlocked() && m_unsavedAfterRemoval > 0 &&
+    if (isUnlocked() && !m_vaultManager.lockVault()) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("Não foi possível bloquear o cofre."));
+        // Locking may have gone half way (keys gone, workspace kept): show what is left.
+        refreshVaultFiles();
+        updateActions();
+        event->ignore();
+        return;
+    }
+    // Edits a pulled drive left behind wait for the next unlock; closing
+    // must not look like it stored them.
+    if (m_unsavedAfterRemoval > 0 &&
         !questionYesNo(this, QStringLiteral("Keldra"),
                        QStringLiteral("A unidade do cofre foi removida antes que as alterações em %1 "
                                       "arquivo(s) fossem salvas no cofre. Elas ficam guardadas neste "
                                       "computador e serão oferecidas no próximo desbloqueio deste "
                                       "cofre.\n\nFechar o Keldra agora?")
                            .arg(m_unsavedAfterRemoval))) {
-        event->ignore();
-        return;
-    }
-    if (isUnlocked() && !m_vaultManager.lockVault()) {
-        DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             QStringLiteral("Não foi possível bloquear o cofre."));
-        // Locking may have gone half way (keys gone, workspace kept): show what is left.
         refreshVaultFiles();
         updateActions();
         event->ignore();
