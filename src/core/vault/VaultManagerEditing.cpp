@@ -169,22 +169,37 @@ QString VaultManager::recoveryTarget(const TrackedTempFile& copy) const
     qint64 size = -1;
     QByteArray sha256;
     (void)WorkspaceRecord::measure(copy.tempPath, &size, &sha256);
-    const QList<VaultFileEntry> entries = m_index.entries();
-    for (const VaultFileEntry& entry : entries) {
-        if (!samePath(entry.vaultPath, path))
-            continue;
-        if (entry.sizeBytes == size && entry.sha256 == sha256)
-            return QString(); // stored already, by an earlier recovery cut short
-        if (entry.sizeBytes == copy.openedSize && entry.sha256 == copy.openedSha256)
-            return entry.vaultPath; // the file is as the copy found it: the edit replaces it
-        break;
-    }
-    if (!VaultPath::hasFile(m_index, path) && !VaultPath::hasFolder(m_index, path))
-        return path; // gone from the vault meanwhile: the edit brings it back
+    // The entry at `at` (any letter case), if there is one.
+    const auto entryAt = [&](const QString& at, VaultFileEntry* out) {
+        const QList<VaultFileEntry> entries = m_index.entries();
+        for (const VaultFileEntry& entry : entries) {
+            if (samePath(entry.vaultPath, at)) {
+                *out = entry;
+                return true;
+            }
+        }
+        return false;
+    };
+    // A recovery cut short may have stored this copy already: never twice.
+    const auto holdsCopy = [&](const VaultFileEntry& entry) {
+        return entry.sizeBytes == size && entry.sha256 == sha256;
+    };
+
+    VaultFileEntry entry;
+    const bool present = entryAt(path, &entry);
+    if (!present && !VaultPath::hasFolder(m_index, path))
+        return path; // gone meanwhile: the edit brings it back
+    if (present && holdsCopy(entry))
+        return QString();
+    if (present && entry.sizeBytes == copy.openedSize && entry.sha256 == copy.openedSha256)
+        return entry.vaultPath; // as the copy found it: the edit replaces it
     // Changed meanwhile: both versions are kept.
     QString target = withSuffix(path, QStringLiteral(" (recuperado)"));
-    for (int n = 2; VaultPath::hasFile(m_index, target) || VaultPath::hasFolder(m_index, target); ++n)
+    for (int n = 2; VaultPath::hasFile(m_index, target) || VaultPath::hasFolder(m_index, target); ++n) {
+        if (entryAt(target, &entry) && holdsCopy(entry))
+            return QString();
         target = withSuffix(path, QStringLiteral(" (recuperado %1)").arg(n));
+    }
     return target;
 }
 
