@@ -221,10 +221,10 @@ void MainWindow::checkContainerStillThere()
         m_containerWatch->stop();
         return;
     }
-    // Not in the middle of a command: a progress dialog or a question runs
+    // Not in the middle of a long command or a dialog: a progress dialog or a question runs
     // its own loop while a vault operation may be under way (compaction even
     // removes the container for a moment). Checked again once it is closed.
-    if (QApplication::activeModalWidget())
+    if (m_operationRunning || QApplication::activeModalWidget())
         return;
     const QString path = m_vaultManager.containerPath();
     QFile container(path);
