@@ -102,7 +102,7 @@ int runPrepareDriveCommand(const QStringList& args)
 
     Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
     QString error;
-    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::configToolVersion(), QString(),
+    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::copiedBundleVersion(root), QString(),
                                              &error))
         Keldra::Cli::printOut(QStringLiteral("Estado de atualização registrado: %1")
                                   .arg(Keldra::Deployment::updateStatePath(root)));

@@ -67,7 +67,7 @@ void ConfigWindow::prepareSelectedDevice()
 
     appendLog(QStringLiteral("Unidade preparada: %1").arg(rootPath));
     QString error;
-    if (Deployment::writeUpdateState(rootPath, Deployment::configToolVersion(), QString(), &error))
+    if (Deployment::writeUpdateState(rootPath, Deployment::copiedBundleVersion(rootPath), QString(), &error))
         appendLog(QStringLiteral("Estado de atualização registrado: %1")
                       .arg(Deployment::updateStatePath(rootPath)));
     else

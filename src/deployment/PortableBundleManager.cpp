@@ -47,9 +47,43 @@ void addExecuteBits(const QString& path)
                                     QFileDevice::ExeGroup | QFileDevice::ExeOther);
 }
 
+// Byte-for-byte, so a rebuilt file of the same size is still copied.
+bool sameContent(const QString& a, const QString& b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) ||
+        first.size() != second.size())
+        return false;
+    while (!first.atEnd()) {
+        const QByteArray chunk = first.read(kCopyChunkSize);
+        if (chunk.isEmpty() || chunk != second.read(chunk.size()))
+            return false;
+        pumpEventsExceptInput();
+    }
+    return true;
+}
+
 QString sourceDirectoryOf(const QString& executable, const QString& directory)
 {
     return directory.isEmpty() ? QFileInfo(executable).absolutePath() : directory;
+}
+
+// The build's version file travels with the program; a stale one from an
+// earlier preparation must not outlive a bundle that has none.
+bool copyVersionFile(const PortableBundleManager& manager, const QString& sourceDirectory,
+                     const QString& targetDirectory, PortableBundleResult* result)
+{
+    const QString name = PortableBundleManager::versionFileName();
+    const QString source = QDir(sourceDirectory).filePath(name);
+    const QString target = QDir(targetDirectory).filePath(name);
+    if (QFileInfo(source).isFile())
+        return manager.copyFileReplacing(source, target, result);
+    if (QFileInfo::exists(target) && !QFile::remove(target)) {
+        setMessage(result, QStringLiteral("Nao foi possivel gravar o arquivo: %1").arg(target));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -101,7 +135,8 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
             if (!copyDirectoryContents(sourceDirectory, windowsFolder, &result))
                 return result;
         } else if (!copyExecutable(options.windowsExecutable, windowsFolder, nullptr, &result) ||
-                   !copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory, &result)) {
+                   !copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory, &result) ||
+                   !copyVersionFile(*this, sourceDirectory, windowsFolder, &result)) {
             return result;
         }
     }
@@ -119,7 +154,8 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
                 return result;
         } else {
             QString copied;
-            if (!copyExecutable(options.linuxExecutable, linuxFolder, &copied, &result))
+            if (!copyExecutable(options.linuxExecutable, linuxFolder, &copied, &result) ||
+                !copyVersionFile(*this, sourceDirectory, linuxFolder, &result))
                 return result;
             addExecuteBits(copied);
             if (!deployLinuxRuntime(copied, &result))
@@ -145,6 +181,11 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
     return result;
 }
 
+QString PortableBundleManager::versionFileName()
+{
+    return QStringLiteral("Keldra.version");
+}
+
 bool PortableBundleManager::ensureDirectory(const QString& path, PortableBundleResult* result) const
 {
     if (QDir().mkpath(path))
@@ -161,9 +202,9 @@ bool PortableBundleManager::copyFileReplacing(const QString& source, const QStri
 
     const QFileInfo sourceInfo(source);
     const QFileInfo destinationInfo(destination);
-    // Equal size counts as already copied, so a repeated preparation reads nothing it need not.
-    if (destinationInfo.exists() && destinationInfo.isFile() && sourceInfo.exists() &&
-        sourceInfo.size() == destinationInfo.size())
+    // An identical file is left alone, so a repeated preparation writes nothing it need not.
+    if (destinationInfo.isFile() && sourceInfo.isFile() && sourceInfo.size() == destinationInfo.size() &&
+        sameContent(source, destination))
         return true;
 
     QFile input(source);

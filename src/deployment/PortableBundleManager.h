@@ -54,6 +54,9 @@ public:
                                              const PortableBundleOptions& options,
                                              PortableBundleResult* result) const;
 
+    // The version file the build writes beside the program; copied with it.
+    static QString versionFileName();
+
     // Texts written at the drive root and in the bundle folder.
     static QString windowsLauncherText();
     static QString linuxLauncherText();

@@ -1,6 +1,7 @@
 #include "UpdateState.h"
 
 #include "KeldraVersion.h"
+#include "PortableBundleManager.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QVersionNumber>
 
 namespace Keldra::Deployment {
 
@@ -30,6 +32,22 @@ void setError(QString* error, const QString& message)
 QString configToolVersion()
 {
     return QStringLiteral(KELDRA_VERSION);
+}
+
+QString copiedBundleVersion(const QString& root)
+{
+    for (const char* folder : {"Keldra/linux", "Keldra/windows"}) {
+        QFile file(QDir(root).filePath(QLatin1String(folder) + QLatin1Char('/') +
+                                       PortableBundleManager::versionFileName()));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.read(64)).trimmed();
+        int suffix = 0;
+        const QVersionNumber version = QVersionNumber::fromString(text, &suffix);
+        if (!version.isNull() && suffix == text.size())
+            return text;
+    }
+    return QStringLiteral("0.0.0");
 }
 
 QString updateStatePath(const QString& root)

@@ -104,6 +104,32 @@ private slots:
     }
 
     // A Linux folder with qt.conf is a finished runtime: copied whole, no ldd.
+    // The drive records the version of the bundle it got, not the tool's: the
+    // build's version file is copied with the program, and a stale one goes.
+    void versionFileTravelsWithTheProgram()
+    {
+        const QString root = path(QStringLiteral("drive-version"));
+        QVERIFY(QDir().mkpath(root));
+        QCOMPARE(copiedBundleVersion(root), QStringLiteral("0.0.0"));
+        const QString source = path(QStringLiteral("win-versioned"));
+        QVERIFY(writeFile(source + QStringLiteral("/Keldra.exe"), "program"));
+        QVERIFY(writeFile(source + QStringLiteral("/Keldra.version"), "2.1.0\n"));
+        PortableBundleOptions options;
+        options.windowsExecutable = source + QStringLiteral("/Keldra.exe");
+        PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.success, qPrintable(result.message));
+        QCOMPARE(copiedBundleVersion(root), QStringLiteral("2.1.0"));
+
+        QVERIFY(QFile::remove(source + QStringLiteral("/Keldra.version")));
+        result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.success, qPrintable(result.message));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra/windows/Keldra.version")));
+        QCOMPARE(copiedBundleVersion(root), QStringLiteral("0.0.0"));
+
+        QVERIFY(writeFile(root + QStringLiteral("/Keldra/linux/Keldra.version"), "not a version"));
+        QCOMPARE(copiedBundleVersion(root), QStringLiteral("0.0.0"));
+    }
+
     void linuxDeployedRuntimeIsCopiedWhole()
     {
         useFakeTools("exit 1\n", "exit 1\n");
@@ -185,10 +211,20 @@ private slots:
         QCOMPARE(readFile(destination), readFile(source));
         QCOMPARE(QFile::permissions(destination), QFile::permissions(source));
 
-        // Equal size is taken as already copied, whatever the content.
-        QVERIFY(writeFile(destination, QByteArray(3 * 1024 * 1024 + 17, 'd')));
+        // A rebuilt file of the same size is copied; an identical one is left alone.
+        QByteArray differsAtTheEnd(3 * 1024 * 1024 + 17, 's');
+        differsAtTheEnd[differsAtTheEnd.size() - 1] = 'd';
+        QVERIFY(writeFile(destination, differsAtTheEnd));
         QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
-        QCOMPARE(readFile(destination), QByteArray(3 * 1024 * 1024 + 17, 'd'));
+        QCOMPARE(readFile(destination), readFile(source));
+        const QDateTime copiedAt = QFileInfo(destination).lastModified();
+        {
+            QFile copied(destination);
+            QVERIFY(copied.open(QIODevice::ReadOnly));
+            QVERIFY(copied.setFileTime(copiedAt.addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QCOMPARE(QFileInfo(destination).lastModified(), copiedAt.addSecs(-3600));
 
         // Copying a file onto itself changes nothing.
         QVERIFY(m_manager.copyFileReplacing(source, source, &result));

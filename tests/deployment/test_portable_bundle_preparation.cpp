@@ -161,6 +161,7 @@ private slots:
         const QString program = linuxProgram();
         QVERIFY2(QFileInfo::exists(program), qPrintable(program));
         QVERIFY(QFile::copy(program, m_linuxSource + QStringLiteral("/Keldra")));
+        QVERIFY(writeFile(m_linuxSource + QStringLiteral("/Keldra.version"), "1.3.0\n"));
 
         // A vault already on the drive must survive the preparation.
         QVERIFY(writeFile(drivePath(QStringLiteral("keldra.kldr")), "container bytes"));
@@ -223,12 +224,14 @@ private slots:
     void recordsTheInstalledVersion()
     {
         QString error;
-        QVERIFY2(writeUpdateState(m_drive, configToolVersion(), QString(), &error), qPrintable(error));
+        QCOMPARE(copiedBundleVersion(m_drive), QStringLiteral("1.3.0"));
+        QVERIFY2(writeUpdateState(m_drive, copiedBundleVersion(m_drive), QString(), &error),
+                 qPrintable(error));
         const QJsonObject state =
             QJsonDocument::fromJson(readFile(drivePath(QStringLiteral("Keldra/update-state.json")))).object();
         QCOMPARE(state.value(QStringLiteral("schemaVersion")).toInt(), 1);
         QCOMPARE(state.value(QStringLiteral("app")).toString(), QStringLiteral("Keldra"));
-        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.0.0"));
+        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.3.0"));
         QCOMPARE(state.value(QStringLiteral("updatedByConfigVersion")).toString(), QStringLiteral("1.0.0"));
         QVERIFY(!state.contains(QStringLiteral("lastPackageSha256")));
         const QDateTime installedAt =
@@ -286,7 +289,8 @@ private slots:
         QVERIFY2(!ended, launcher.readAllStandardError().constData());
     }
 
-    // Only files whose size changed are copied again; the texts are rewritten.
+    // Only files whose content changed are copied again, even at the same
+    // size; the texts are rewritten.
     void repreparationCopiesOnlyChangedFiles()
     {
         const QString copiedExe = drivePath(QStringLiteral("Keldra/windows/Keldra.exe"));
@@ -305,7 +309,7 @@ private slots:
         QVERIFY2(again.success, qPrintable(again.message));
         QCOMPARE(steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
         QCOMPARE(readFile(copiedExe), QByteArray(5000, 'y'));
-        QCOMPARE(readFile(copiedCore), QByteArray(2048, 'Z'));
+        QCOMPARE(readFile(copiedCore), QByteArray(2048, 'c'));
         QCOMPARE(inodeOf(copiedQtLib), qtLibInode);
         QCOMPARE(readFile(readme), kExpectedReadme);
     }

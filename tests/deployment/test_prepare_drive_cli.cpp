@@ -49,6 +49,7 @@ private slots:
         QVERIFY(writeFile(path(QStringLiteral("win/Keldra.exe")), "exe"));
         QVERIFY(writeFile(path(QStringLiteral("linux/Keldra")), "program"));
         QVERIFY(writeFile(path(QStringLiteral("linux/qt.conf")), "[Paths]\n"));
+        QVERIFY(writeFile(path(QStringLiteral("linux/Keldra.version")), "1.4.2\n"));
         const QString drive = path(QStringLiteral("drive"));
         QVERIFY(QDir().mkpath(drive));
 
@@ -74,7 +75,8 @@ private slots:
         QCOMPARE(readFile(drive + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
         const QJsonObject state =
             QJsonDocument::fromJson(readFile(drive + QStringLiteral("/Keldra/update-state.json"))).object();
-        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.0.0"));
+        // The copied bundle's version, not the tool's.
+        QCOMPARE(state.value(QStringLiteral("installedVersion")).toString(), QStringLiteral("1.4.2"));
     }
 
     void failuresAndMisuseAreReported()
