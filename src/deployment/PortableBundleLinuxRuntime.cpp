@@ -13,8 +13,31 @@ namespace {
 
 constexpr int kExternalProgramTimeoutMs = 30000;
 
-// Qt plug-in categories the vault application needs on a foreign machine.
-const char* const kPluginCategories[] = {"platforms", "imageformats", "xcbglintegrations", "tls"};
+struct PluginFile
+{
+    const char* category;
+    const char* file;
+};
+
+// Only the plug-ins the window loads: X11 (Wayland desktops run it through
+// XWayland) and the icon format. GL integrations, other platforms and input
+// devices are never loaded by a raster Widgets window, and would pull in the
+// host's drivers.
+const PluginFile kPlugins[] = {{"platforms", "libqxcb.so"}, {"imageformats", "libqico.so"}};
+
+// Opened at run time by the X11 plug-in (themed cursors), so ldd does not list it.
+const char* const kRunTimeLibraries[] = {"libXcursor.so.1"};
+
+// A font for hosts without any fontconfig set-up; the launcher points
+// fontconfig here only then.
+const char* const kFallbackFonts[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"};
+const char kFallbackFontConfig[] = "<?xml version=\"1.0\"?>\n"
+                                   "<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n"
+                                   "<fontconfig>\n"
+                                   "  <dir prefix=\"relative\">.</dir>\n"
+                                   "  <cachedir prefix=\"xdg\">fontconfig</cachedir>\n"
+                                   "</fontconfig>\n";
 
 // Runs program and returns its non-empty output lines; false when it could not
 // run, timed out, crashed or exited with a non-zero code.
@@ -40,6 +63,57 @@ void setMessage(PortableBundleResult* result, const QString& message)
         result->message = message;
 }
 
+// Path of soname in `ldconfig -p` output lines, or empty.
+QString loaderCachePath(const QStringList& lines, const QString& soname)
+{
+    const QRegularExpression entry(QStringLiteral("^\\s+%1\\s+\\([^)]*x86-64[^)]*\\)\\s+=>\\s+(/\\S+)")
+                                       .arg(QRegularExpression::escape(soname)));
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = entry.match(line);
+        if (match.hasMatch() && QFileInfo(match.captured(1)).isFile())
+            return match.captured(1);
+    }
+    return {};
+}
+
+// Best effort: without them the program still runs, with plain cursors.
+bool copyRunTimeLibraries(const PortableBundleManager& manager, const QString& libDirectory,
+                          PortableBundleResult* result)
+{
+    QStringList lines;
+    if (!runForLines(QStringLiteral("ldconfig"), {QStringLiteral("-p")}, &lines))
+        return true;
+    for (const char* soname : kRunTimeLibraries) {
+        const QString library = loaderCachePath(lines, QString::fromLatin1(soname));
+        if (library.isEmpty())
+            continue;
+        if (!manager.copyFileReplacing(library, QDir(libDirectory).filePath(QString::fromLatin1(soname)),
+                                       result) ||
+            !manager.copyLinuxLibraryDependencies(library, libDirectory, result))
+            return false;
+    }
+    return true;
+}
+
+// Best effort too: a desktop always has fonts; this is for the rare host without any.
+bool copyFallbackFont(const PortableBundleManager& manager, const QString& fontsDirectory,
+                      PortableBundleResult* result)
+{
+    bool copied = false;
+    for (const char* font : kFallbackFonts) {
+        const QFileInfo info(QString::fromLatin1(font));
+        if (!info.isFile())
+            continue;
+        if (!manager.ensureDirectory(fontsDirectory, result) ||
+            !manager.copyFileReplacing(info.absoluteFilePath(),
+                                       QDir(fontsDirectory).filePath(info.fileName()), result))
+            return false;
+        copied = true;
+    }
+    return !copied || manager.writeTextFile(QDir(fontsDirectory).filePath(QStringLiteral("fonts.conf")),
+                                            QString::fromLatin1(kFallbackFontConfig), result);
+}
+
 } // namespace
 
 bool PortableBundleManager::deployLinuxRuntime(const QString& executable, PortableBundleResult* result) const
@@ -49,7 +123,9 @@ bool PortableBundleManager::deployLinuxRuntime(const QString& executable, Portab
     const QString pluginsDirectory = directory.filePath(QStringLiteral("plugins"));
     return ensureDirectory(libDirectory, result) && ensureDirectory(pluginsDirectory, result) &&
            copyLinuxLibraryDependencies(executable, libDirectory, result) &&
-           copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result);
+           copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result) &&
+           copyRunTimeLibraries(*this, libDirectory, result) &&
+           copyFallbackFont(*this, directory.filePath(QStringLiteral("fonts")), result);
 }
 
 QStringList PortableBundleManager::linuxLibraryDependencies(const QString& path) const
@@ -138,20 +214,16 @@ bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory,
     const QDir plugins(pluginsDirectory);
     const QString libDirectory = QFileInfo(pluginsDirectory).absoluteDir().filePath(QStringLiteral("lib"));
 
-    for (const char* category : kPluginCategories) {
-        const QString name = QString::fromLatin1(category);
-        if (!source.exists(name))
+    for (const PluginFile& plugin : kPlugins) {
+        const QString relative =
+            QString::fromLatin1(plugin.category) + QLatin1Char('/') + QString::fromLatin1(plugin.file);
+        if (!QFileInfo(source.filePath(relative)).isFile())
             continue;
-        const QString copiedFolder = plugins.filePath(name);
-        if (!copyDirectoryContents(source.filePath(name), copiedFolder, result))
+        const QString copied = plugins.filePath(relative);
+        if (!ensureDirectory(QFileInfo(copied).absolutePath(), result) ||
+            !copyFileReplacing(source.filePath(relative), copied, result) ||
+            !copyLinuxLibraryDependencies(copied, libDirectory, result))
             return false;
-        const QFileInfoList modules =
-            QDir(copiedFolder)
-                .entryInfoList({QStringLiteral("*.so")}, QDir::Files | QDir::Readable, QDir::Unsorted);
-        for (const QFileInfo& module : modules) {
-            if (!copyLinuxLibraryDependencies(module.absoluteFilePath(), libDirectory, result))
-                return false;
-        }
     }
     return true;
 }

@@ -14,11 +14,17 @@ QString PortableBundleManager::windowsLauncherText()
 
 QString PortableBundleManager::linuxLauncherText()
 {
+    // The program runs through the bundle's own loader and C library, so it
+    // starts whatever C library the host has; only the loader needs an execute
+    // bit, and FAT32 sticks give none, so it is copied to the first folder that
+    // lets it run and removed afterwards.
     const QStringList lines = {
         QStringLiteral("#!/bin/sh"),
         QStringLiteral("SCRIPT_DIR=\"$(CDPATH= cd -- \"$(dirname -- \"$0\")\" && pwd)\""),
         QStringLiteral("APP_DIR=\"$SCRIPT_DIR/Keldra/linux\""),
         QStringLiteral("APP_BIN=\"$APP_DIR/Keldra\""),
+        QStringLiteral("APP_LIB=\"$APP_DIR/lib\""),
+        QStringLiteral("LOADER=\"$APP_LIB/ld-linux-x86-64.so.2\""),
         QString(),
         QStringLiteral("show_error() {"),
         QStringLiteral("    if command -v zenity >/dev/null 2>&1; then"),
@@ -30,19 +36,43 @@ QString PortableBundleManager::linuxLauncherText()
         QStringLiteral("    fi"),
         QStringLiteral("}"),
         QString(),
-        QStringLiteral("if [ ! -f \"$APP_BIN\" ]; then"),
-        QStringLiteral("    show_error \"Executavel Linux nao encontrado em: $APP_BIN\""),
+        QStringLiteral("for file in \"$APP_BIN\" \"$LOADER\"; do"),
+        QStringLiteral("    if [ ! -f \"$file\" ]; then"),
+        QStringLiteral("        show_error \"Executavel Linux nao encontrado em: $file\""),
+        QStringLiteral("        exit 1"),
+        QStringLiteral("    fi"),
+        QStringLiteral("done"),
+        QString(),
+        QStringLiteral("RUN_DIR="),
+        QStringLiteral("trap 'if [ -n \"$RUN_DIR\" ]; then rm -rf -- \"$RUN_DIR\"; fi' EXIT"),
+        QStringLiteral("trap 'exit 129' HUP"),
+        QStringLiteral("trap 'exit 130' INT"),
+        QStringLiteral("trap 'exit 143' TERM"),
+        QStringLiteral("CACHE_DIR=\"${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}\""),
+        QStringLiteral("for base in \"${XDG_RUNTIME_DIR:-}\" \"${TMPDIR:-/tmp}\" \"$CACHE_DIR\"; do"),
+        QStringLiteral("    [ -n \"$base\" ] || continue"),
+        QStringLiteral("    [ \"$base\" != \"$CACHE_DIR\" ] || mkdir -p -- \"$base\" 2>/dev/null"),
+        QStringLiteral("    dir=\"$(mktemp -d \"$base/keldra.XXXXXX\" 2>/dev/null)\" || continue"),
+        QStringLiteral(
+            "    if cp -- \"$LOADER\" \"$dir/Keldra\" 2>/dev/null && chmod 700 \"$dir/Keldra\" &&"),
+        QStringLiteral("        \"$dir/Keldra\" --version >/dev/null 2>&1; then"),
+        QStringLiteral("        RUN_DIR=\"$dir\""),
+        QStringLiteral("        break"),
+        QStringLiteral("    fi"),
+        QStringLiteral("    rm -rf -- \"$dir\""),
+        QStringLiteral("done"),
+        QStringLiteral("if [ -z \"$RUN_DIR\" ]; then"),
+        QStringLiteral("    show_error \"Nenhuma pasta temporaria permite executar o Keldra.\""),
         QStringLiteral("    exit 1"),
         QStringLiteral("fi"),
         QString(),
-        QStringLiteral("if [ ! -x \"$APP_BIN\" ]; then"),
-        QStringLiteral("    chmod +x \"$APP_BIN\" 2>/dev/null || true"),
+        QStringLiteral("if [ -z \"${FONTCONFIG_FILE:-}\" ] && [ ! -f /etc/fonts/fonts.conf ] &&"),
+        QStringLiteral("    [ -f \"$APP_DIR/fonts/fonts.conf\" ]; then"),
+        QStringLiteral("    export FONTCONFIG_FILE=\"$APP_DIR/fonts/fonts.conf\""),
         QStringLiteral("fi"),
-        QString(),
-        QStringLiteral("export LD_LIBRARY_PATH=\"$APP_DIR/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}\""),
-        QStringLiteral("export QT_PLUGIN_PATH=\"$APP_DIR/plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}\""),
-        QStringLiteral("cd \"$APP_DIR\" || exit 1"),
-        QStringLiteral("\"$APP_BIN\" \"$@\""),
+        QStringLiteral("cd \"$SCRIPT_DIR\" || exit 1"),
+        QStringLiteral(
+            "\"$RUN_DIR/Keldra\" --library-path \"$APP_LIB\" --argv0 \"$APP_BIN\" \"$APP_BIN\" \"$@\""),
         QStringLiteral("status=$?"),
         QStringLiteral("if [ \"$status\" -ne 0 ]; then"),
         QStringLiteral("    show_error \"Nao foi possivel iniciar o Keldra. Codigo de saida: $status\""),
@@ -68,6 +98,15 @@ QString PortableBundleManager::readmeText()
             "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste ambiente."),
         QStringLiteral(
             "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando disponiveis."),
+        QString(),
+        QStringLiteral("Como iniciar no Linux:"),
+        QStringLiteral("- Abra um terminal na pasta do pendrive e digite: sh Keldra-Linux.sh"),
+        QStringLiteral(
+            "- Ou, no gerenciador de arquivos, clique com o botao direito em Keldra-Linux.sh e escolha"),
+        QStringLiteral("  \"Executar como programa\" quando essa opcao existir."),
+        QStringLiteral(
+            "O pendrive pode estar em FAT32 e nao precisa de permissao de execucao; nada e instalado"),
+        QStringLiteral("no computador."),
     };
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -1,8 +1,10 @@
+#include "BundleLocation.h"
 #include "KeldraVersion.h"
 #include "MainWindow.h"
 #include "vault/AllocatorTuning.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -10,6 +12,12 @@
 int main(int argc, char* argv[])
 {
     Keldra::Core::AllocatorTuning::keepLargeBuffers();
+    // From a drive, plug-ins come from the bundle only: a Qt the host may have
+    // is built for another C library and would crash the program.
+    const QString bundledPlugins =
+        Keldra::UI::BundleLocation::pluginDirectory(argc > 0 ? QFile::decodeName(argv[0]) : QString());
+    if (!bundledPlugins.isEmpty())
+        QCoreApplication::setLibraryPaths({bundledPlugins});
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keldra"));
     QApplication::setApplicationVersion(QStringLiteral(KELDRA_VERSION));

@@ -4,8 +4,10 @@
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -25,6 +27,8 @@ const QByteArray kExpectedLinuxLauncher = R"SH(#!/bin/sh
 SCRIPT_DIR="$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)"
 APP_DIR="$SCRIPT_DIR/Keldra/linux"
 APP_BIN="$APP_DIR/Keldra"
+APP_LIB="$APP_DIR/lib"
+LOADER="$APP_LIB/ld-linux-x86-64.so.2"
 
 show_error() {
     if command -v zenity >/dev/null 2>&1; then
@@ -36,19 +40,41 @@ show_error() {
     fi
 }
 
-if [ ! -f "$APP_BIN" ]; then
-    show_error "Executavel Linux nao encontrado em: $APP_BIN"
+for file in "$APP_BIN" "$LOADER"; do
+    if [ ! -f "$file" ]; then
+        show_error "Executavel Linux nao encontrado em: $file"
+        exit 1
+    fi
+done
+
+RUN_DIR=
+trap 'if [ -n "$RUN_DIR" ]; then rm -rf -- "$RUN_DIR"; fi' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+CACHE_DIR="${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}"
+for base in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}" "$CACHE_DIR"; do
+    [ -n "$base" ] || continue
+    [ "$base" != "$CACHE_DIR" ] || mkdir -p -- "$base" 2>/dev/null
+    dir="$(mktemp -d "$base/keldra.XXXXXX" 2>/dev/null)" || continue
+    if cp -- "$LOADER" "$dir/Keldra" 2>/dev/null && chmod 700 "$dir/Keldra" &&
+        "$dir/Keldra" --version >/dev/null 2>&1; then
+        RUN_DIR="$dir"
+        break
+    fi
+    rm -rf -- "$dir"
+done
+if [ -z "$RUN_DIR" ]; then
+    show_error "Nenhuma pasta temporaria permite executar o Keldra."
     exit 1
 fi
 
-if [ ! -x "$APP_BIN" ]; then
-    chmod +x "$APP_BIN" 2>/dev/null || true
+if [ -z "${FONTCONFIG_FILE:-}" ] && [ ! -f /etc/fonts/fonts.conf ] &&
+    [ -f "$APP_DIR/fonts/fonts.conf" ]; then
+    export FONTCONFIG_FILE="$APP_DIR/fonts/fonts.conf"
 fi
-
-export LD_LIBRARY_PATH="$APP_DIR/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-export QT_PLUGIN_PATH="$APP_DIR/plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}"
-cd "$APP_DIR" || exit 1
-"$APP_BIN" "$@"
+cd "$SCRIPT_DIR" || exit 1
+"$RUN_DIR/Keldra" --library-path "$APP_LIB" --argv0 "$APP_BIN" "$APP_BIN" "$@"
 status=$?
 if [ "$status" -ne 0 ]; then
     show_error "Nao foi possivel iniciar o Keldra. Codigo de saida: $status"
@@ -69,7 +95,14 @@ const QByteArray kExpectedReadme =
     "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste "
     "ambiente.\n"
     "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando "
-    "disponiveis.\n";
+    "disponiveis.\n"
+    "\n"
+    "Como iniciar no Linux:\n"
+    "- Abra um terminal na pasta do pendrive e digite: sh Keldra-Linux.sh\n"
+    "- Ou, no gerenciador de arquivos, clique com o botao direito em Keldra-Linux.sh e escolha\n"
+    "  \"Executar como programa\" quando essa opcao existir.\n"
+    "O pendrive pode estar em FAT32 e nao precisa de permissao de execucao; nada e instalado\n"
+    "no computador.\n";
 
 const QByteArray kExpectedWindowsLauncher =
     "@echo off\r\nsetlocal\r\ncd /d \"%~dp0Keldra\\windows\"\r\nstart \"Keldra\" \"Keldra.exe\"\r\n";
@@ -198,8 +231,15 @@ private slots:
               "Keldra/windows/Qt6Core.dll", "Keldra/windows/platforms/qwindows.dll",
               "Keldra/windows/styles/qmodernwindowsstyle.dll", "Keldra/linux/Keldra",
               "Keldra/linux/lib/libQt6Core.so.6", "Keldra/linux/lib/libQt6Widgets.so.6",
-              "Keldra/linux/lib/libssl.so.3", "Keldra/linux/plugins/platforms/libqxcb.so"})
+              "Keldra/linux/lib/libssl.so.3", "Keldra/linux/plugins/platforms/libqxcb.so",
+              "Keldra/linux/lib/ld-linux-x86-64.so.2", "Keldra/linux/lib/libc.so.6",
+              "Keldra/linux/Keldra.version"})
             QVERIFY2(QFileInfo(drivePath(QString::fromLatin1(path))).isFile(), path);
+        if (QFileInfo::exists(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"))) {
+            QVERIFY(QFileInfo(drivePath(QStringLiteral("Keldra/linux/fonts/DejaVuSans.ttf"))).isFile());
+            QVERIFY(readFile(drivePath(QStringLiteral("Keldra/linux/fonts/fonts.conf")))
+                        .contains("<dir prefix=\"relative\">.</dir>"));
+        }
         QVERIFY(!QFileInfo::exists(drivePath(QStringLiteral("Keldra/windows/.cache"))));
         QCOMPARE(readFile(drivePath(QStringLiteral("keldra.kldr"))), QByteArray("container bytes"));
         QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/linux/Keldra"))),
@@ -210,6 +250,29 @@ private slots:
         QCOMPARE(rootEntries,
                  (QStringList{QStringLiteral("Keldra"), QStringLiteral("Keldra-Linux.sh"),
                               QStringLiteral("Keldra-Windows.bat"), QStringLiteral("keldra.kldr")}));
+    }
+
+    // Only what the window loads: no other platforms, GL integrations,
+    // network or input-device libraries.
+    void bundleIsLean()
+    {
+        const QDir plugins(drivePath(QStringLiteral("Keldra/linux/plugins")));
+        QStringList found;
+        QDirIterator it(plugins.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found.append(plugins.relativeFilePath(it.next()));
+        found.sort();
+        QStringList expected{QStringLiteral("platforms/libqxcb.so")};
+        if (QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                              QStringLiteral("/imageformats/libqico.so")))
+            expected.prepend(QStringLiteral("imageformats/libqico.so"));
+        QCOMPARE(found, expected);
+        const QStringList libraries =
+            QDir(drivePath(QStringLiteral("Keldra/linux/lib"))).entryList(QDir::Files);
+        for (const QString& library : libraries) {
+            for (const char* unwanted : {"libQt6Network", "libQt6EglFS", "libinput", "libmtdev", "libudev"})
+                QVERIFY2(!library.startsWith(QLatin1String(unwanted)), qPrintable(library));
+        }
     }
 
     void writesLaunchersAndReadmeByteForByte()
@@ -268,24 +331,35 @@ private slots:
         }
     }
 
-    // The launcher starts the copied program with an empty environment.
+    // The launcher starts the copied program with an empty environment but
+    // for the display; the bundle carries only the X11 platform.
     void launcherStartsTheProgram()
     {
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!xvfb.waitForStarted())
+            QSKIP("Xvfb is not installed");
+        QVERIFY(xvfb.waitForReadyRead(10000));
+        const QString display = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
+
         QProcess launcher;
         QProcessEnvironment clean;
         clean.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
         clean.insert(QStringLiteral("HOME"), m_workspace.path());
-        clean.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        clean.insert(QStringLiteral("DISPLAY"), display);
         launcher.setProcessEnvironment(clean);
         // Own session, so the program and the shell can be stopped together.
         launcher.setChildProcessModifier([] { ::setsid(); });
-        launcher.start(drivePath(QStringLiteral("Keldra-Linux.sh")), {});
+        launcher.start(QStringLiteral("sh"), {drivePath(QStringLiteral("Keldra-Linux.sh"))});
         QVERIFY(launcher.waitForStarted());
         const bool ended = launcher.waitForFinished(4000);
         if (!ended) {
             ::kill(-static_cast<pid_t>(launcher.processId()), SIGTERM);
             launcher.waitForFinished(5000);
         }
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
         QVERIFY2(!ended, launcher.readAllStandardError().constData());
     }
 

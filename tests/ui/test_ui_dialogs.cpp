@@ -127,6 +127,7 @@ private slots:
         const QString html = dialog.browser()->toHtml();
         QVERIFY(!html.contains(QStringLiteral("Ajuda indisponível")));
         QVERIFY(dialog.browser()->toPlainText().contains(QStringLiteral("Boas práticas")));
+        QVERIFY(dialog.browser()->toPlainText().contains(QStringLiteral("sh Keldra-Linux.sh")));
         // Every picture the guide shows must be in the resources.
         QFile file(QStringLiteral(":/help/pt_BR/index.html"));
         QVERIFY(file.open(QIODevice::ReadOnly));
