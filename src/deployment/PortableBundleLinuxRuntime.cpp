@@ -28,6 +28,9 @@ const PluginFile kPlugins[] = {{"platforms", "libqxcb.so"}, {"imageformats", "li
 // Opened at run time by the X11 plug-in (themed cursors), so ldd does not list it.
 const char* const kRunTimeLibraries[] = {"libXcursor.so.1"};
 
+// Qt's own dialogs and buttons in Portuguese on hosts without Qt's translations.
+const char kQtTranslation[] = "qtbase_pt_BR.qm";
+
 // A font for hosts without any fontconfig set-up; the launcher points
 // fontconfig here only then.
 const char* const kFallbackFonts[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
@@ -114,6 +117,18 @@ bool copyFallbackFont(const PortableBundleManager& manager, const QString& fonts
                                             QString::fromLatin1(kFallbackFontConfig), result);
 }
 
+// Best effort as well: without it Qt's own buttons stay in English.
+bool copyQtTranslation(const PortableBundleManager& manager, const QString& translationsDirectory,
+                       PortableBundleResult* result)
+{
+    const QString name = QString::fromLatin1(kQtTranslation);
+    const QString source = QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath(name);
+    if (!QFileInfo(source).isFile())
+        return true;
+    return manager.ensureDirectory(translationsDirectory, result) &&
+           manager.copyFileReplacing(source, QDir(translationsDirectory).filePath(name), result);
+}
+
 } // namespace
 
 bool PortableBundleManager::deployLinuxRuntime(const QString& executable, PortableBundleResult* result) const
@@ -125,7 +140,8 @@ bool PortableBundleManager::deployLinuxRuntime(const QString& executable, Portab
            copyLinuxLibraryDependencies(executable, libDirectory, result) &&
            copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result) &&
            copyRunTimeLibraries(*this, libDirectory, result) &&
-           copyFallbackFont(*this, directory.filePath(QStringLiteral("fonts")), result);
+           copyFallbackFont(*this, directory.filePath(QStringLiteral("fonts")), result) &&
+           copyQtTranslation(*this, directory.filePath(QStringLiteral("translations")), result);
 }
 
 QStringList PortableBundleManager::linuxLibraryDependencies(const QString& path) const

@@ -13,6 +13,8 @@ public:
     // The bundle's Qt plug-in folder when programPath (argv[0]) lies in a
     // portable bundle; empty otherwise (a build tree or an installed copy).
     static QString pluginDirectory(const QString& programPath);
+    // The bundle's folder of Qt translations, on the same terms.
+    static QString translationDirectory(const QString& programPath);
 };
 
 } // namespace Keldra::UI

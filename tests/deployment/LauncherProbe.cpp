@@ -22,7 +22,8 @@ int main(int argc, char* argv[])
     const char* fontconfig = std::getenv("FONTCONFIG_FILE");
     const char* libraryPath = std::getenv("LD_LIBRARY_PATH");
     std::printf("argv0=%s\ncwd=%s\nexe=%s\ncomm=%s", argv[0], cwd, exe, comm);
-    std::printf("fontconfig=%s\nlibrarypath=%s\n", fontconfig ? fontconfig : "", libraryPath ? libraryPath : "");
+    std::printf("fontconfig=%s\nlibrarypath=%s\n", fontconfig ? fontconfig : "",
+                libraryPath ? libraryPath : "");
     for (int i = 1; i < argc; ++i)
         std::printf("arg=%s\n", argv[i]);
     return argc > 1 ? std::atoi(argv[1]) : 0;

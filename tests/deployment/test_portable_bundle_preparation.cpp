@@ -235,6 +235,10 @@ private slots:
               "Keldra/linux/lib/ld-linux-x86-64.so.2", "Keldra/linux/lib/libc.so.6",
               "Keldra/linux/Keldra.version"})
             QVERIFY2(QFileInfo(drivePath(QString::fromLatin1(path))).isFile(), path);
+        if (QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                              QStringLiteral("/qtbase_pt_BR.qm")))
+            QVERIFY(
+                QFileInfo(drivePath(QStringLiteral("Keldra/linux/translations/qtbase_pt_BR.qm"))).isFile());
         if (QFileInfo::exists(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"))) {
             QVERIFY(QFileInfo(drivePath(QStringLiteral("Keldra/linux/fonts/DejaVuSans.ttf"))).isFile());
             QVERIFY(readFile(drivePath(QStringLiteral("Keldra/linux/fonts/fonts.conf")))

@@ -13,21 +13,26 @@ class BundleLocationTest : public QObject
     Q_OBJECT
 
 private slots:
-    void pluginsComeFromTheBundleOnlyWhenItHasItsLoader()
+    void pluginsAndTranslationsComeFromTheBundleOnlyWhenItHasItsLoader()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QDir bundle(dir.filePath(QStringLiteral("MEU PENDRIVE/Keldra/linux")));
         QVERIFY(TestSupport::writeFile(bundle.filePath(QStringLiteral("Keldra")), "program"));
         QVERIFY(bundle.mkpath(QStringLiteral("plugins/platforms")));
+        QVERIFY(bundle.mkpath(QStringLiteral("translations")));
         const QString program = bundle.filePath(QStringLiteral("Keldra"));
 
         // A build tree or an installed copy keeps Qt's own search.
         QVERIFY(BundleLocation::pluginDirectory(program).isEmpty());
         QVERIFY(BundleLocation::pluginDirectory(QString()).isEmpty());
+        QVERIFY(BundleLocation::translationDirectory(program).isEmpty());
 
-        QVERIFY(TestSupport::writeFile(bundle.filePath(QStringLiteral("lib/ld-linux-x86-64.so.2")), "loader"));
+        QVERIFY(
+            TestSupport::writeFile(bundle.filePath(QStringLiteral("lib/ld-linux-x86-64.so.2")), "loader"));
         QCOMPARE(BundleLocation::pluginDirectory(program), bundle.filePath(QStringLiteral("plugins")));
+        QCOMPARE(BundleLocation::translationDirectory(program),
+                 bundle.filePath(QStringLiteral("translations")));
 
         // argv[0] as typed in a terminal on the drive.
         const QString saved = QDir::currentPath();
