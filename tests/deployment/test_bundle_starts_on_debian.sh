@@ -6,10 +6,9 @@
 # appear, stay, and show its menu bar's text as this machine does.
 # The root file systems are built once with debootstrap and kept outside the
 # clone (KELDRA_ROOTFS_CACHE, default /var/cache/keldra-rootfs).
-# Usage: test_bundle_starts_on_debian.sh KELDRA_CLI KELDRA_PROGRAM
+# Usage: test_bundle_starts_on_debian.sh KELDRA_CLI
 set -uo pipefail
 cli=$1
-program=$2
 suites=(bullseye bookworm trixie)
 cache=${KELDRA_ROOTFS_CACHE:-/var/cache/keldra-rootfs}
 skip() {
@@ -20,6 +19,7 @@ skip() {
 for tool in debootstrap Xvfb xdotool import convert unshare setpriv; do
     command -v "$tool" >/dev/null || skip "$tool is missing (scripts/deps.txt)"
 done
+unshare -m true 2>/dev/null || skip "mount namespaces are not available here"
 
 work=$(mktemp -d)
 xvfb=
@@ -59,15 +59,19 @@ mkdir -p "$cache"
     done
 ) 9>"$cache/.lock" || skip "could not build the Debian root file systems (no network?)"
 
-# A drive as a FAT32 stick is mounted on a desktop: no execute bits.
+# Prepared as people do, with the build the tool finds beside itself; then as
+# a FAT32 stick is mounted on a desktop: no execute bits.
 chmod 755 "$work"
 drive="$work/drive"
 mkdir "$drive"
-"$cli" prepare-drive "$drive" --linux "$program" >"$work/prepare.log" 2>&1 || {
+"$cli" prepare-drive "$drive" >"$work/prepare.log" 2>&1 || {
     cat "$work/prepare.log" >&2
     echo "FAIL: the drive could not be prepared" >&2
     exit 1
 }
+version=$(cat "$(dirname "$cli")/bundles/linux-x64/Keldra.version")
+grep -q "\"installedVersion\": \"$version\"" "$drive/Keldra/update-state.json" ||
+    fail "the state file does not record the copied version $version"
 find "$drive" -type f -exec chmod a-x {} +
 echo "Bundle: $(du -sh "$drive/Keldra/linux" | cut -f1)"
 
