@@ -71,9 +71,11 @@ qint64 PortableBundleManager::estimateLinuxBundleSize(const PortableBundleOption
         return 0;
     const QString sourceDirectory = sourceDirectoryOf(options.linuxExecutable, options.linuxSourceDirectory);
     const qint64 executableSize = fileSize(options.linuxExecutable);
+    // The build's version file beside the program does not make it a complete runtime.
+    const qint64 versionFileSize = fileSize(QDir(sourceDirectory).filePath(versionFileName()));
     if (QFileInfo(sourceDirectory).isDir()) {
         const qint64 whole = directorySize(sourceDirectory);
-        if (whole > executableSize)
+        if (whole > executableSize + versionFileSize)
             return whole;
     }
 
