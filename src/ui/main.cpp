@@ -16,9 +16,20 @@ int main(int argc, char* argv[])
     // is built for another C library and would crash the program.
     const QString programPath = argc > 0 ? QFile::decodeName(argv[0]) : QString();
     const QString bundledPlugins = Keldra::UI::BundleLocation::pluginDirectory(programPath);
-    if (!bundledPlugins.isEmpty())
+    const bool fromBundle = !bundledPlugins.isEmpty();
+    const bool platformRequested = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    const QByteArray requestedPlatform = qgetenv("QT_QPA_PLATFORM");
+    if (fromBundle) {
         QCoreApplication::setLibraryPaths({bundledPlugins});
+        // The bundle carries the X11 platform only (Wayland desktops run it
+        // through XWayland); programs Keldra starts keep the user's choice.
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
     QApplication application(argc, argv);
+    if (fromBundle && platformRequested)
+        qputenv("QT_QPA_PLATFORM", requestedPlatform);
+    else if (fromBundle)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Keldra"));
     QApplication::setApplicationVersion(QStringLiteral(KELDRA_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Keldra"));

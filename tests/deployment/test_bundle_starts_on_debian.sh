@@ -122,9 +122,10 @@ check_window() {
     echo "$name: window shown"
 }
 
-# This machine, whose fonts are set up, gives the text to compare with.
+# This machine, whose fonts are set up, gives the text to compare with; its
+# session asks Qt for Wayland, which the bundle leaves to XWayland.
 setsid setpriv --reuid=nobody --regid=nogroup --clear-groups \
-    env -i DISPLAY="$DISPLAY" sh "$drive/Keldra-Linux.sh" >"$work/host.log" 2>&1 &
+    env -i DISPLAY="$DISPLAY" QT_QPA_PLATFORM=wayland sh "$drive/Keldra-Linux.sh" >"$work/host.log" 2>&1 &
 running=$!
 check_window host
 stop_program
