@@ -45,6 +45,9 @@ public:
         FileInUse,
         // Not unlocked, or already unlocked.
         WrongState,
+        // Another program is changing the container, or changed it in a way
+        // this session cannot take over (another vault put in its place).
+        VaultInUse,
         // The local temporary area (editing copies, the compaction's copy)
         // cannot be created, written or has no room.
         WorkspaceUnavailable,

@@ -22,6 +22,8 @@ QString VaultErrorText::forReason(const Core::Error& error)
     case Reason::WorkspaceUnavailable:
         return QStringLiteral("Não foi possível usar a área temporária deste computador. Verifique o espaço "
                               "livre no disco local.");
+    case Reason::VaultInUse:
+        return QStringLiteral("O cofre está em uso por outro programa. Tente novamente.");
     case Reason::DamagedFile:
         return QStringLiteral("O conteúdo deste arquivo está danificado no cofre.");
     default:
