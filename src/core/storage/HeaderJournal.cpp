@@ -1,6 +1,7 @@
 #include "storage/HeaderJournal.h"
 
 #include "crypto/Sha256.h"
+#include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
 
 #include <QFile>
@@ -15,6 +16,11 @@ const QByteArray JournalMagic = QByteArrayLiteral("KELDRA-JOURNAL1\n");
 constexpr qint64 ChecksumSize = 32;
 // A header rewrite needs one range; the bound only stops hostile files from asking for more.
 constexpr qint64 MaxRanges = 64;
+
+// The largest journal a header rewrite makes: one range over the length line
+// and the whole header region, with its old and new bytes.
+constexpr qint64 MaxJournalSize =
+    16 + 4 * 8 + 2 * (ContainerFormat::LengthLineSize + ContainerFormat::HeaderRegionSize) + ChecksumSize;
 
 bool journalEnabled = true;
 
@@ -53,6 +59,21 @@ bool rangesMatch(ContainerFile* container, const QList<JournalRange>& ranges)
         }
     }
     return true;
+}
+
+// The only change this system journals is one header rewrite: a single range
+// inside the length line and header region, and a
+// size to restore that keeps the whole header region. Anything else (a range
+// over the magic or the payload, a size that would cut the header off) was not
+// written by us and must never be applied.
+bool describesHeaderRewrite(qint64 sizeToRestore, const QList<JournalRange>& ranges)
+{
+    using namespace ContainerFormat;
+    if (ranges.size() != 1 || sizeToRestore < PayloadStart)
+        return false;
+    const JournalRange& range = ranges.first();
+    const qint64 length = range.oldBytes.size();
+    return length > 0 && range.offset >= MagicSize && range.offset <= PayloadStart - length;
 }
 
 } // namespace
@@ -170,6 +191,9 @@ HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPat
         QFile journal(path);
         if (!journal.open(QIODevice::ReadOnly))
             return failed(Error(Reason::ContainerUnavailable, journal.errorString()));
+        // Larger than any journal we write: not read into memory at all.
+        if (journal.size() > MaxJournalSize)
+            return discarded(Recovery::DiscardedForeign);
         bytes = journal.readAll();
     }
     qint64 sizeToRestore = 0;
@@ -178,6 +202,8 @@ HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPat
         // It is synced before the container is touched, so a torn journal means an untouched container.
         return discarded(Recovery::DiscardedTorn);
     }
+    if (!describesHeaderRewrite(sizeToRestore, ranges))
+        return discarded(Recovery::DiscardedForeign);
 
     if (!QFileInfo::exists(containerPath)) // nothing left to repair; never create the container here
         return discarded(Recovery::DiscardedForeign);

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -17,6 +18,8 @@
 class QIODevice;
 
 namespace Keldra::Core {
+
+class ContainerLock;
 
 enum class VaultState { Locked = 0, Unlocked = 1 };
 
@@ -139,11 +142,17 @@ private:
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
     [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
-    // Stores a changed index in the container header; the in-memory index
-    // is replaced only when the header was written.
-    [[nodiscard]] Error saveIndex(const SecureFileIndex& newIndex);
-    // saveIndex on a document the caller has already read.
+    // The start of every change, with `lock` held until it is stored: reads the
+    // header and, when another program changed the index since this session
+    // read it, takes that index over, so the change is made on top of it.
+    [[nodiscard]] Error beginChange(const ContainerLock& lock, ContainerDocument* document);
+    // Stores a changed index in the header of the document beginChange read;
+    // the in-memory index is replaced only when the header was written.
     [[nodiscard]] Error saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    // The index in memory from now on, read from or written to `document`'s header.
+    void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document);
+    // A file whose index record cannot be right (see IndexCheck).
+    bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.
     bool finish(const Error& error) const;
     // Record a failure; always false.
@@ -162,6 +171,12 @@ private:
     QString m_containerPath;
     QByteArray m_masterKey;
     SecureFileIndex m_index;
+    // Identifies the header the index was read from or written to; another
+    // program's save changes it.
+    QByteArray m_indexSeal;
+    // Stored paths of the files whose records lie (overlapping blocks, blocks
+    // outside the payload, sizes that do not add up).
+    QSet<QString> m_damaged;
     ContainerManager m_containerManager;
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;

@@ -5,6 +5,7 @@
 #include "vault/VaultManager.h"
 
 #include "storage/ContainerFile.h"
+#include "storage/ContainerLock.h"
 #include "storage/ContainerReplacer.h"
 #include "vault/StaleWorkspaceSweeper.h"
 
@@ -147,9 +148,16 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
 
+    // Held until the new container is in place: nobody may add blocks to the
+    // one being copied.
+    const ContainerLock lock(m_containerPath);
     ContainerDocument document;
-    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
-        return fail(read);
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
+    // A record that lies would copy a block many times over, or bytes that are
+    // no block at all: the file must be deleted first.
+    if (!m_damaged.isEmpty())
+        return fail(Reason::DamagedFile, QStringLiteral("the index holds damaged files"));
 
     QFile source(m_containerPath);
     if (!source.open(QIODevice::ReadOnly))
@@ -229,7 +237,7 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
         ContainerReplacer::replace(compactPath, m_containerPath, verifyCopy, replaceProgress);
     switch (replaced.result) {
     case ContainerReplacer::Result::Replaced:
-        m_index = document.fileIndex;
+        adoptIndex(document.fileIndex, document);
         removeTempDir();
         return true;
     case ContainerReplacer::Result::Failed:
@@ -243,28 +251,36 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     // the compacted one in the temporary folder is the only copy until the
     // copy below is complete, so it must be on the local disk before that,
     // and no later start may sweep it away: it loses its mark first.
-    StaleWorkspaceSweeper::removeOwnerMark(tempDir.path());
-    Error cleared = makeScratchDurable(compactPath);
-    if (cleared.ok())
-        cleared = ContainerFile::removeFile(m_containerPath);
-    if (!cleared.ok()) {
+    // Only worth it, and only sure to fit, when the new one is smaller.
+    if (QFileInfo(compactPath).size() >= QFileInfo(m_containerPath).size()) {
         removeTempDir();
-        return fail(cleared);
+        return fail(Reason::DriveFull, QStringLiteral("no room for a copy, and nothing to gain"));
+    }
+    StaleWorkspaceSweeper::removeOwnerMark(tempDir.path());
+    if (const Error durable = makeScratchDurable(compactPath); !durable.ok()) {
+        removeTempDir();
+        return fail(durable);
     }
 
-    // From here the drive holds no container: on failure the compacted one
-    // stays in the temporary folder for the user to recover.
+    // Once the container is emptied below, on failure the compacted one stays
+    // in the temporary folder for the user to recover.
     const auto preserve = [&](Error why) {
         if (preservedCompactPath)
             *preservedCompactPath = compactPath;
         return fail(why);
     };
     QFile compacted(compactPath);
-    if (!compacted.open(QIODevice::ReadOnly))
-        return preserve(Error(Reason::WorkspaceUnavailable, compacted.errorString()));
+    if (!compacted.open(QIODevice::ReadOnly)) {
+        removeTempDir();
+        return fail(Reason::WorkspaceUnavailable, compacted.errorString());
+    }
+    // Emptied in place rather than removed and created again: the file keeps
+    // the lock this change holds, so no other program starts on it half-written.
     ContainerFile target(m_containerPath);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return preserve(target.error());
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly)) {
+        removeTempDir();
+        return fail(target.error());
+    }
 
     const qint64 compactedSize = compacted.size();
     if (progress)
@@ -295,7 +311,7 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     // leaves open whether its name survives a power cut.
     (void)ContainerFile::syncFolderOf(m_containerPath);
     compacted.close();
-    m_index = document.fileIndex;
+    adoptIndex(document.fileIndex, document);
     removeTempDir();
     return true;
 }

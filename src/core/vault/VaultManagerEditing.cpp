@@ -35,6 +35,16 @@ QString withSuffix(const QString& vaultPath, const QString& suffix)
     return VaultPath::join(VaultPath::parent(vaultPath), renamed);
 }
 
+// A vault made elsewhere may hold names that are absolute or special here
+// ("C:/...", ":res/..."): the copy must land inside the workspace or nowhere.
+bool liesInside(const QString& copyPath, const QString& workspace)
+{
+    const QString root = QDir::cleanPath(QFileInfo(workspace).absoluteFilePath());
+    const QString copy = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
+    return !root.isEmpty() && !copyPath.startsWith(QLatin1Char(':')) && QFileInfo(copyPath).isAbsolute() &&
+           copy.startsWith(root + QLatin1Char('/'));
+}
+
 } // namespace
 
 QString VaultManager::freeCopyPath(const QString& vaultPath) const
@@ -82,6 +92,8 @@ bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* temp
     if (tracked && m_fileSync.isModified(open.vaultPath))
         return fail(Reason::FileInUse, QStringLiteral("open copy holds edits: ") + stored);
     const QString copyPath = tracked ? open.tempPath : freeCopyPath(stored);
+    if (!liesInside(copyPath, m_tempWorkspace.workspacePath()))
+        return fail(Reason::InvalidPath, stored);
     if (tracked)
         m_fileSync.untrack(open.vaultPath);
 

@@ -2,7 +2,11 @@
 // and the index encryption every other operation stores through.
 
 #include "crypto/SecureMemory.h"
+#include "crypto/Sha256.h"
+#include "format/ContainerFormat.h"
+#include "storage/ContainerLock.h"
 #include "storage/ContainerRecovery.h"
+#include "vault/IndexCheck.h"
 #include "vault/VaultManager.h"
 
 #include <QCryptographicHash>
@@ -22,6 +26,9 @@ const QString CipherName = QStringLiteral("XChaCha20-Poly1305");
 constexpr int SaltSize = 16;
 constexpr int MasterKeySize = 64;
 constexpr int SessionKeySize = 64;
+// Legacy PBKDF2 headers were written with 250000 iterations. Far more is no
+// header of ours: it would only keep the unlock busy for hours.
+constexpr int MaxLegacyIterations = 2000000;
 
 using Reason = Error::Reason;
 
@@ -33,10 +40,21 @@ Error checkKeyFields(const ContainerCryptoMetadata& crypto)
         return damaged("wrapped master key missing or too short");
     if (crypto.nonce.size() != CryptoManager::NonceSize)
         return damaged("master key nonce of the wrong size");
-    if (crypto.kdf == KdfArgon2id ? crypto.salt.size() < SaltSize
-                                  : crypto.salt.isEmpty() || crypto.kdfIterations < 1)
+    if (crypto.kdf == KdfArgon2id
+            ? crypto.salt.size() < SaltSize
+            : crypto.salt.isEmpty() || crypto.kdfIterations < 1 || crypto.kdfIterations > MaxLegacyIterations)
         return damaged("key derivation salt or iterations unusable");
     return Error();
+}
+
+// Every save writes a fresh nonce and a new encrypted index: a header saved
+// by anyone else since we read it has another seal.
+QByteArray indexSealOf(const ContainerDocument& document)
+{
+    Sha256 hash;
+    if (!hash.addData(document.crypto.payloadNonce) || !hash.addData(document.encryptedIndex))
+        return QByteArray();
+    return hash.result();
 }
 
 } // namespace
@@ -212,14 +230,38 @@ Error VaultManager::readSettledDocument(const QString& path, ContainerDocument* 
     return m_containerManager.readDocument(path, document);
 }
 
-Error VaultManager::saveIndex(const SecureFileIndex& newIndex)
+Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* document)
 {
     if (m_state != VaultState::Unlocked || m_containerPath.isEmpty())
         return Error(Reason::WrongState, QStringLiteral("not unlocked"));
-    ContainerDocument document;
-    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
+    if (!lock.error().ok())
+        return lock.error();
+    if (const Error read = readSettledDocument(m_containerPath, document); !read.ok())
         return read;
-    return saveIndexWithDocument(document, newIndex);
+    const QByteArray seal = indexSealOf(*document);
+    if (!seal.isEmpty() && seal == m_indexSeal)
+        return Error();
+    // Another program saved since we read the index: build on its index, never
+    // write ours over it.
+    SecureFileIndex current;
+    if (!decryptIndex(*document, &current))
+        return Error(Reason::VaultInUse, QStringLiteral("the container now holds an index we cannot open"));
+    adoptIndex(current, *document);
+    return Error();
+}
+
+void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocument& document)
+{
+    m_index = index;
+    m_indexSeal = indexSealOf(document);
+    const qint64 payloadStart =
+        document.payloadOffset > 0 ? document.payloadOffset : ContainerFormat::PayloadStart;
+    m_damaged = IndexCheck::damagedFiles(index, payloadStart, QFileInfo(m_containerPath).size());
+}
+
+bool VaultManager::isDamaged(const QString& storedPath) const
+{
+    return m_damaged.contains(storedPath);
 }
 
 Error VaultManager::saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex)
@@ -237,7 +279,7 @@ Error VaultManager::saveIndexWithDocument(ContainerDocument document, const Secu
     if (const Error written = m_containerManager.updateDocumentHeader(m_containerPath, document);
         !written.ok())
         return written;
-    m_index = newIndex;
+    adoptIndex(newIndex, document);
     return Error();
 }
 
@@ -292,10 +334,16 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
     if (password.isEmpty())
         return fail(Reason::InvalidArgument, QStringLiteral("empty password"));
 
-    // A change torn by a crash or a pulled drive is rolled back before anything is read.
+    // A change torn by a crash or a pulled drive is rolled back before anything
+    // is read; a header another program is rewriting right now is not read at all.
     ContainerDocument document;
-    if (const Error read = readSettledDocument(path, &document); !read.ok())
-        return fail(read);
+    {
+        const ContainerLock lock(path);
+        if (!lock.error().ok())
+            return fail(lock.error());
+        if (const Error read = readSettledDocument(path, &document); !read.ok())
+            return fail(read);
+    }
 
     if (const Error opened = unwrapMasterKey(document, password, &m_masterKey); !opened.ok())
         return fail(opened);
@@ -306,8 +354,8 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         forgetMasterKey();
         return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
     }
-    m_index = loaded;
     m_containerPath = path;
+    adoptIndex(loaded, document);
     m_state = VaultState::Unlocked;
 
     // Without a workspace and its record the vault is not usable as
@@ -321,6 +369,7 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         forgetMasterKey();
         wipe(m_vaultId);
         m_index.clear();
+        m_damaged.clear();
         m_state = VaultState::Locked;
         return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder cannot be made"));
     }
@@ -353,6 +402,10 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     if (oldPassword.isEmpty() || newPassword.isEmpty())
         return fail(Reason::InvalidArgument, QStringLiteral("empty password"));
 
+    // Held to the end: the header written below is the one read here.
+    const ContainerLock lock(path);
+    if (!lock.error().ok())
+        return fail(lock.error());
     ContainerDocument document;
     if (const Error read = readSettledDocument(path, &document); !read.ok())
         return fail(read);

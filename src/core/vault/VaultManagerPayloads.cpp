@@ -6,6 +6,7 @@
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
+#include "storage/ContainerLock.h"
 #include "storage/WriteBehind.h"
 #include "vault/VaultPath.h"
 
@@ -18,6 +19,12 @@
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
+#endif
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace Keldra::Core {
@@ -75,8 +82,42 @@ private:
     QString m_text;
 };
 
+#ifdef Q_OS_WIN
+// Volume and file index: the same file under any name, hard links included.
+bool fileIdentity(const QString& path, quint64* volume, quint64* index)
+{
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                                    0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    *volume = info.dwVolumeSerialNumber;
+    *index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return ok;
+}
+#else
+// Device and inode: the same file under any name, hard links included.
+bool fileIdentity(const QString& path, quint64* volume, quint64* index)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *volume = quint64(info.st_dev);
+    *index = quint64(info.st_ino);
+    return true;
+}
+#endif
+
+// Whether two names lead to one file: by identity, not by path, so a hard
+// link to the container is the container.
 bool sameFile(const QString& a, const QString& b)
 {
+    quint64 volumeA = 0, indexA = 0, volumeB = 0, indexB = 0;
+    if (fileIdentity(a, &volumeA, &indexA) && fileIdentity(b, &volumeB, &indexB))
+        return volumeA == volumeB && indexA == indexB;
     const QString ca = QFileInfo(a).canonicalFilePath();
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
@@ -151,13 +192,17 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     if (!source.open(QIODevice::ReadOnly))
         return fail(Reason::SourceUnreadable, source.errorString());
 
-    const SecureFileIndex previousIndex = m_index;
-
     // An interrupted earlier change is settled before blocks are appended:
     // its roll-back truncates the file.
+    const ContainerLock lock(m_containerPath);
     ContainerDocument document;
-    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
-        return fail(read);
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
+    // A new name must be one every system can hold; a file of a vault made
+    // elsewhere keeps its name when it is replaced (an edited copy stored back).
+    if (!VaultPath::isPortable(normalized) && !VaultPath::hasFile(m_index, normalized))
+        return fail(Reason::InvalidPath, vaultPath);
+    const SecureFileIndex previousIndex = m_index;
 
     SecureFileIndex newIndex;
     const QList<VaultDirectoryEntry> directories = m_index.directories();
@@ -286,7 +331,7 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
         !written.ok())
         return undo(written);
 
-    m_index = newIndex;
+    adoptIndex(newIndex, document);
     return true;
 }
 
@@ -333,6 +378,9 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     }
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
+    if (isDamaged(found->vaultPath))
+        return fail(Reason::DamagedFile,
+                    QStringLiteral("index record overlaps, repeats or miscounts blocks"));
 
     QFile container(m_containerPath);
     if (!container.open(QIODevice::ReadOnly))
@@ -351,6 +399,11 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     };
     QByteArray buffer;
     QByteArray plain;
+    // What was written must be what was stored: the caller drops it otherwise.
+    Sha256 hash;
+    const auto hashed = [&](const char* data, qint64 size) {
+        return hash.addData(QByteArrayView(data, size));
+    };
     const QList<VaultFileBlock>& blocks = found->blocks;
     for (qsizetype k = 0; k < blocks.size(); ++k) {
         const VaultFileBlock& block = blocks.at(k);
@@ -383,6 +436,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
                 const qint64 size = qMin(PieceSize, block.plainSize - at);
                 const qint64 position = device->pos();
+                if (!hashed(data + at, size))
+                    return fail(Reason::Internal, QStringLiteral("hashing failed"));
                 if (device->write(data + at, size) != size || !wrote(position, size))
                     return unwritable();
             }
@@ -391,10 +446,14 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain) ||
             plain.size() != block.plainSize)
             return damaged("block fails authentication");
+        if (!hashed(plain.constData(), plain.size()))
+            return fail(Reason::Internal, QStringLiteral("hashing failed"));
         const qint64 at = device->pos();
         if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
             return unwritable();
     }
+    if (hash.result() != found->sha256)
+        return damaged("SHA-256 differs from the index");
     return true;
 }
 

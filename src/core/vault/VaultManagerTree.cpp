@@ -1,6 +1,7 @@
 // Tree operations: move, rename and delete files, create, rename and delete
 // folders. They rewrite only the encrypted index; payload blocks stay put.
 
+#include "storage/ContainerLock.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultPath.h"
 
@@ -54,6 +55,10 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     rawTarget.remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
     if (target.isEmpty() && !rawTarget.trimmed().isEmpty())
         return fail(Reason::InvalidPath, targetDirectory);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     if (!target.isEmpty() && !VaultPath::hasFolder(m_index, target))
@@ -70,14 +75,14 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     }
     const QString name = VaultPath::baseName(storedPath);
     const QString destination = target.isEmpty() ? name : target + QLatin1Char('/') + name;
-    if (destination.isEmpty())
+    if (!VaultPath::isPortable(destination))
         return fail(Reason::InvalidPath, destination);
     // Moving a file into its own folder clashes with the file itself.
     if (samePath(destination, source) || VaultPath::hasFile(m_index, destination) ||
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
 
-    if (!finish(saveIndex(withFileRenamed(m_index, source, destination))))
+    if (!finish(saveIndexWithDocument(document, withFileRenamed(m_index, source, destination))))
         return false;
     m_fileSync.retarget(source, destination);
     return true;
@@ -92,6 +97,13 @@ bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultP
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (source.isEmpty() || destination.isEmpty())
         return fail(Reason::InvalidPath, source.isEmpty() ? vaultPath : newVaultPath);
+    // A name made elsewhere may be one Windows cannot hold; renaming it away is how it is fixed.
+    if (!VaultPath::isPortable(destination))
+        return fail(Reason::InvalidPath, newVaultPath);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     // A change of letter case alone is refused: the new name is taken, by the file itself.
@@ -99,7 +111,7 @@ bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultP
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
 
-    if (!finish(saveIndex(withFileRenamed(m_index, source, destination))))
+    if (!finish(saveIndexWithDocument(document, withFileRenamed(m_index, source, destination))))
         return false;
     m_fileSync.retarget(source, destination);
     return true;
@@ -113,6 +125,10 @@ bool VaultManager::deleteFile(const QString& vaultPath)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (path.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (!VaultPath::hasFile(m_index, path))
         return fail(Reason::FileNotFound, path);
     TrackedTempFile openCopy;
@@ -120,10 +136,6 @@ bool VaultManager::deleteFile(const QString& vaultPath)
     // Deleting would leave the edits with no file to go back to.
     if (open && m_fileSync.isModified(openCopy.vaultPath))
         return fail(Reason::FileInUse, QStringLiteral("open copy holds edits: ") + path);
-
-    ContainerDocument document;
-    if (const Error read = readSettledDocument(m_containerPath, &document); !read.ok())
-        return fail(read);
 
     SecureFileIndex newIndex = m_index;
     const QList<VaultFileEntry> entries = m_index.entries();
@@ -151,8 +163,12 @@ bool VaultManager::createDirectory(const QString& path)
     const QString normalized = VaultPath::normalized(path);
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    if (normalized.isEmpty())
+    if (normalized.isEmpty() || !VaultPath::isPortable(normalized))
         return fail(Reason::InvalidPath, path);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (VaultPath::hasFolder(m_index, normalized) || VaultPath::hasFile(m_index, normalized))
         return fail(Reason::AlreadyExists, normalized);
 
@@ -160,7 +176,7 @@ bool VaultManager::createDirectory(const QString& path)
     VaultPath::addMissingParents(&newIndex, normalized);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     newIndex.addDirectory(VaultDirectoryEntry{normalized, now, now});
-    return finish(saveIndex(newIndex));
+    return finish(saveIndexWithDocument(document, newIndex));
 }
 
 bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
@@ -172,6 +188,12 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (source.isEmpty() || destination.isEmpty())
         return fail(Reason::InvalidPath, source.isEmpty() ? path : newPath);
+    if (!VaultPath::isPortable(destination))
+        return fail(Reason::InvalidPath, newPath);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (!VaultPath::hasFolder(m_index, source))
         return fail(Reason::FolderNotFound, source);
     if (VaultPath::isInside(destination, source))
@@ -200,7 +222,7 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
         if (!newIndex.addOrReplace(entry))
             return fail(Reason::Internal, QStringLiteral("index refused an entry"));
     }
-    if (!finish(saveIndex(newIndex)))
+    if (!finish(saveIndexWithDocument(document, newIndex)))
         return false;
     const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
     for (const TrackedTempFile& copy : tracked) {
@@ -218,6 +240,10 @@ bool VaultManager::deleteDirectory(const QString& path)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, path);
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    if (const Error began = beginChange(lock, &document); !began.ok())
+        return fail(began);
     if (!VaultPath::hasFolder(m_index, normalized))
         return fail(Reason::FolderNotFound, normalized);
 
@@ -237,7 +263,7 @@ bool VaultManager::deleteDirectory(const QString& path)
         if (samePath(directory.path, normalized)) {
             if (!newIndex.removeDirectory(directory.path))
                 return fail(Reason::Internal, QStringLiteral("index refused the removal"));
-            return finish(saveIndex(newIndex));
+            return finish(saveIndexWithDocument(document, newIndex));
         }
     }
     return fail(Reason::FolderNotFound, normalized);

@@ -7,6 +7,40 @@
 
 namespace Keldra::Core {
 
+namespace {
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
+}
+
+// Windows opens the device, not a file, for these names, whatever the extension.
+bool isDeviceName(const QString& component)
+{
+    const QString stem = component.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList fixed{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                   QStringLiteral("NUL")};
+    if (fixed.contains(stem))
+        return true;
+    return stem.size() == 4 &&
+           (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))) &&
+           stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
+}
+
+bool isPortableComponent(const QString& component)
+{
+    if (component.isEmpty() || component.endsWith(QLatin1Char('.')) || component.endsWith(QLatin1Char(' ')))
+        return false;
+    static const QString forbidden = QStringLiteral("<>:\"|?*\\");
+    for (const QChar c : component) {
+        if (isControl(c) || forbidden.contains(c))
+            return false;
+    }
+    return !isDeviceName(component);
+}
+
+} // namespace
+
 QString VaultPath::normalized(const QString& path)
 {
     QString text = path.trimmed();
@@ -45,9 +79,15 @@ QString VaultPath::join(const QString& directory, const QString& name)
 bool VaultPath::isValidName(const QString& name)
 {
     const QString trimmed = name.trimmed();
-    return !trimmed.isEmpty() && !trimmed.contains(QLatin1Char('/')) &&
-           !trimmed.contains(QLatin1Char('\\')) && trimmed != QLatin1String(".") &&
-           trimmed != QLatin1String("..");
+    return !trimmed.contains(QLatin1Char('/')) && isPortableComponent(trimmed);
+}
+
+bool VaultPath::isPortable(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return std::all_of(parts.cbegin(), parts.cend(), isPortableComponent);
 }
 
 bool VaultPath::isInside(const QString& path, const QString& directory)

@@ -21,8 +21,16 @@ public:
     static QString baseName(const QString& path);
     // name inside directory (empty = root), normalised; empty when refused.
     static QString join(const QString& directory, const QString& name);
-    // A single component the user may give to a file or folder.
+    // A single component the user may give to a file or folder: one that both
+    // Linux and Windows can hold (see isPortable).
     static bool isValidName(const QString& name);
+    // Whether a normalised path may be given to a new or renamed file or
+    // folder: no component with < > : " | ? * \ or a control character, none
+    // of Windows' device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or
+    // without extension, any case), none ending in a dot or a space. Vaults
+    // made elsewhere may hold other names; they are still found, exported and
+    // renamed, only never made.
+    static bool isPortable(const QString& path);
     // Case-insensitive; a folder is not inside itself.
     static bool isInside(const QString& path, const QString& directory);
 
