@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -22,15 +23,35 @@ void writeStderr(const QByteArray& bytes)
     std::fflush(stderr);
 }
 
-// Standard input without Qt buffering, so a later read sees the next line.
+// One byte of standard input straight from the system: no buffer of Qt or
+// of the C library ever holds what follows the password, nor the password
+// after it was read. False at the end of input or on an error.
+bool readByte(char* c)
+{
+    for (;;) {
+#ifdef Q_OS_WIN
+        const int got = _read(_fileno(stdin), c, 1);
+#else
+        const ssize_t got = ::read(STDIN_FILENO, c, 1);
+#endif
+        if (got == 1)
+            return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        return false;
+    }
+}
+
 QByteArray readLineFromStdin(bool* endOfInput)
 {
+    // Room for any password up front: growing would leave copies behind.
     QByteArray line;
-    int c = 0;
-    while ((c = std::fgetc(stdin)) != EOF) {
+    line.reserve(4096);
+    char c = 0;
+    while (readByte(&c)) {
         if (c == '\n')
             return line;
-        line.append(static_cast<char>(c));
+        line.append(c);
     }
     if (endOfInput)
         *endOfInput = line.isEmpty();
@@ -109,6 +130,22 @@ int fail(const QString& message)
     return ExitFailed;
 }
 
+QString shown(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort code = c.unicode();
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            out += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void printOut(const QString& line)
 {
     const QByteArray bytes = line.toUtf8() + '\n';
@@ -155,7 +192,7 @@ void ProgressPrinter::update(qint64 done, qint64 total, const QString& text)
     m_lastText = text;
     m_printed = true;
     // "\r" and the erase sequence keep the report on one line.
-    writeStderr(QStringLiteral("\r\x1b[2K%1 %2%  %3").arg(m_label).arg(percent).arg(text).toUtf8());
+    writeStderr(QStringLiteral("\r\x1b[2K%1 %2%  %3").arg(m_label).arg(percent).arg(shown(text)).toUtf8());
 }
 
 std::function<void(qint64, qint64, const QString&)> ProgressPrinter::callback()

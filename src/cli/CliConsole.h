@@ -17,6 +17,10 @@ bool stderrIsTerminal();
 int fail(const QString& message);
 void printError(const QString& message);
 void printOut(const QString& line);
+// A name as it may reach a terminal or a script: control characters (a line
+// feed that would forge a line of output, escape sequences) as \xHH, and the
+// backslash doubled so that the form stays unambiguous.
+QString shown(const QString& text);
 
 // Reads passwords: from a terminal with a prompt and no echo, otherwise one
 // line of standard input per password (without its line feed).

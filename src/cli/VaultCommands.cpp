@@ -32,12 +32,12 @@ const QString UnlockFailed =
 
 int fileNotFound(const QString& path)
 {
-    return fail(QStringLiteral("Arquivo não encontrado no cofre: %1").arg(path));
+    return fail(QStringLiteral("Arquivo não encontrado no cofre: %1").arg(shown(path)));
 }
 
 int directoryNotFound(const QString& path)
 {
-    return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(path));
+    return fail(QStringLiteral("Pasta não encontrada no cofre: %1").arg(shown(path)));
 }
 
 // The one place that turns a vault failure into keldra-cli's message. `path`
@@ -57,13 +57,13 @@ int vaultFailure(const Error& error, const QString& fallback, const QString& pat
         return directoryNotFound(path);
     case Reason::AlreadyExists:
         return fail(QStringLiteral("Já existe um item com esse nome no cofre: %1")
-                        .arg(target.isEmpty() ? path : target));
+                        .arg(shown(target.isEmpty() ? path : target)));
     case Reason::NotEmpty:
         return fail(QStringLiteral("A pasta não está vazia ou não pode ser excluída."));
     case Reason::InvalidPath:
         // With two paths either may be the one refused: the command's own text then.
         if (target.isEmpty())
-            return fail(QStringLiteral("Caminho inválido no cofre: %1").arg(path));
+            return fail(QStringLiteral("Caminho inválido no cofre: %1").arg(shown(path)));
         return fail(fallback);
     default:
         return fail(fallback);
@@ -189,12 +189,12 @@ int runListCommand(const QStringList& args)
         const Keldra::Core::SecureFileIndex index = vault.fileIndex();
         const QList<VaultDirectoryEntry> directories = index.directories();
         for (const VaultDirectoryEntry& directory : directories)
-            printOut(QStringLiteral("d %1").arg(directory.path));
+            printOut(QStringLiteral("d %1").arg(shown(directory.path)));
         const QList<VaultFileEntry> entries = index.entries();
         for (const VaultFileEntry& entry : entries) {
             printOut(QStringLiteral("f %1 %2 %3")
                          .arg(entry.sizeBytes)
-                         .arg(QString::fromLatin1(entry.sha256.toHex()), entry.vaultPath));
+                         .arg(QString::fromLatin1(entry.sha256.toHex()), shown(entry.vaultPath)));
         }
         return int(ExitDone);
     });
@@ -209,13 +209,13 @@ int runImportCommand(const QStringList& args)
     const QFileInfo sourceInfo(source);
     // Checked before the password is asked for: the key derivation takes a while.
     if (!sourceInfo.exists() || !sourceInfo.isFile())
-        return fail(QStringLiteral("O arquivo %1 não está disponível para importação.").arg(source));
+        return fail(QStringLiteral("O arquivo %1 não está disponível para importação.").arg(shown(source)));
     return withUnlockedVault(args, [&](VaultManager& vault) {
         ProgressPrinter progress(QStringLiteral("Importando"));
         if (!vault.importFile(source, vaultPath, progress.callback()))
-            return vaultFailure(vault.lastError(),
-                                QStringLiteral("Não foi possível importar %1.").arg(sourceInfo.fileName()),
-                                vaultPath);
+            return vaultFailure(
+                vault.lastError(),
+                QStringLiteral("Não foi possível importar %1.").arg(shown(sourceInfo.fileName())), vaultPath);
         return int(ExitDone);
     });
 }
@@ -405,7 +405,7 @@ int runVerifyCommand(const QStringList& args)
         int damaged = 0;
         for (const VaultFileEntry& entry : entries) {
             if (!vault.verifyFile(entry.vaultPath)) {
-                printOut(entry.vaultPath);
+                printOut(shown(entry.vaultPath));
                 ++damaged;
             }
             done += entry.sizeBytes;

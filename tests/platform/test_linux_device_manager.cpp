@@ -293,9 +293,10 @@ void TestLinuxDeviceManager::unmountedDevicesFromSysfs()
     QVERIFY(!disk.removable);
     QVERIFY(!disk.mounted);
 
+    // A folder left behind by an earlier mount is a folder of the local disk, not the stick.
     QCOMPARE(devices[1].displayName, QStringLiteral("sdd1"));
-    QCOMPARE(devices[1].rootPath, fake.path(QStringLiteral("/media/alice/sdd1")));
-    QVERIFY(devices[1].mounted);
+    QVERIFY(devices[1].rootPath.isEmpty());
+    QVERIFY(!devices[1].mounted);
     QVERIFY(devices[1].removable);
 
     QCOMPARE(devices[2].displayName, QStringLiteral("BACKUP"));
@@ -303,7 +304,11 @@ void TestLinuxDeviceManager::unmountedDevicesFromSysfs()
     QVERIFY(!devices[2].mounted);
 }
 
-// Media directories are tried pattern by pattern, each for USER then LOGNAME, then /mnt.
+// Media directories are tried pattern by pattern, each for USER then LOGNAME, then /mnt; a
+// directory counts only where the kernel has the device mounted (from a link such as
+// /dev/disk/by-label/..., which the mountinfo pass does not take, or found by device number).
+// "mounted:" mounts the partition there, "numbered:" mounts it under a name found only by its
+// number, "other:" mounts another device there, "file:" makes a file; a bare path is a folder.
 void TestLinuxDeviceManager::labelledPartitionMountDirectory_data()
 {
     QTest::addColumn<QByteArray>("user");
@@ -312,30 +317,40 @@ void TestLinuxDeviceManager::labelledPartitionMountDirectory_data()
     QTest::addColumn<QString>("expectedRoot");
 
     const QString media = QStringLiteral("/media/alice/DADOS");
+    const QString runMedia = QStringLiteral("/run/media/alice/DADOS");
     QTest::newRow("no directory") << QByteArray("alice") << QByteArray("alice") << QStringList() << QString();
-    QTest::newRow("media of user") << QByteArray("alice") << QByteArray("alice") << QStringList{media}
-                                   << media;
-    QTest::newRow("run media") << QByteArray("alice") << QByteArray()
-                               << QStringList{QStringLiteral("/run/media/alice/DADOS")}
-                               << QStringLiteral("/run/media/alice/DADOS");
+    QTest::newRow("media of user") << QByteArray("alice") << QByteArray("alice")
+                                   << QStringList{"mounted:" + media} << media;
+    QTest::newRow("run media") << QByteArray("alice") << QByteArray() << QStringList{"mounted:" + runMedia}
+                               << runMedia;
     QTest::newRow("media of logname before run media of user")
         << QByteArray("alice") << QByteArray("bob")
-        << QStringList{QStringLiteral("/run/media/alice/DADOS"), QStringLiteral("/media/bob/DADOS")}
+        << QStringList{"mounted:" + runMedia, QStringLiteral("mounted:/media/bob/DADOS")}
         << QStringLiteral("/media/bob/DADOS");
     QTest::newRow("only logname set")
-        << QByteArray() << QByteArray("bob") << QStringList{QStringLiteral("/media/bob/DADOS")}
+        << QByteArray() << QByteArray("bob") << QStringList{QStringLiteral("mounted:/media/bob/DADOS")}
         << QStringLiteral("/media/bob/DADOS");
     QTest::newRow("mnt after media") << QByteArray("alice") << QByteArray("alice")
-                                     << QStringList{QStringLiteral("/mnt/DADOS"),
-                                                    QStringLiteral("/run/media/alice/DADOS")}
-                                     << QStringLiteral("/run/media/alice/DADOS");
+                                     << QStringList{QStringLiteral("mounted:/mnt/DADOS"),
+                                                    "mounted:" + runMedia}
+                                     << runMedia;
     QTest::newRow("no user: only mnt")
-        << QByteArray() << QByteArray() << QStringList{media, QStringLiteral("/mnt/DADOS")}
+        << QByteArray() << QByteArray()
+        << QStringList{"mounted:" + media, QStringLiteral("mounted:/mnt/DADOS")}
         << QStringLiteral("/mnt/DADOS");
-    QTest::newRow("no user and no mnt") << QByteArray() << QByteArray() << QStringList{media} << QString();
+    QTest::newRow("no user and no mnt")
+        << QByteArray() << QByteArray() << QStringList{"mounted:" + media} << QString();
     QTest::newRow("a file is not a directory")
-        << QByteArray("alice") << QByteArray("alice")
-        << QStringList{QStringLiteral("file:/media/alice/DADOS")} << QString();
+        << QByteArray("alice") << QByteArray("alice") << QStringList{"file:" + media} << QString();
+    QTest::newRow("leftover folder") << QByteArray("alice") << QByteArray("alice") << QStringList{media}
+                                     << QString();
+    QTest::newRow("leftover folder before the real mount")
+        << QByteArray("alice") << QByteArray("alice") << QStringList{media, "mounted:" + runMedia}
+        << runMedia;
+    QTest::newRow("another device mounted there")
+        << QByteArray("alice") << QByteArray("alice") << QStringList{"other:" + media} << QString();
+    QTest::newRow("found by device number")
+        << QByteArray("alice") << QByteArray("alice") << QStringList{"numbered:" + media} << media;
 }
 
 void TestLinuxDeviceManager::labelledPartitionMountDirectory()
@@ -348,18 +363,33 @@ void TestLinuxDeviceManager::labelledPartitionMountDirectory()
     FakeSystem fake;
     fake.addUsbDisk(QStringLiteral("sdb"), {QStringLiteral("sdb1")});
     fake.addLabel(QStringLiteral("DADOS"), QStringLiteral("sdb1"));
-    fake.setMountInfo({});
+    fake.writeFile(QStringLiteral("/sys/class/block/sdb1/dev"), "8:17\n");
     fake.environment.clear();
     if (!user.isEmpty())
         fake.environment.insert("USER", user);
     if (!logName.isEmpty())
         fake.environment.insert("LOGNAME", logName);
+    QStringList mounts;
+    const auto mountLine = [&](const QString& at, const QString& numbers, const QString& source) {
+        mounts << QStringLiteral("%1 29 %2 / %3 rw - vfat %4 rw")
+                      .arg(40 + mounts.size())
+                      .arg(numbers, at, source);
+    };
     for (const QString& directory : directories) {
-        if (directory.startsWith(QLatin1String("file:")))
-            fake.writeFile(directory.mid(5), "x");
-        else
-            fake.mkdir(directory);
+        const QString at = directory.section(QLatin1Char(':'), -1);
+        if (directory.startsWith(QLatin1String("file:"))) {
+            fake.writeFile(at, "x");
+            continue;
+        }
+        fake.mkdir(at);
+        if (directory.startsWith(QLatin1String("mounted:")))
+            mountLine(at, QStringLiteral("0:99"), QStringLiteral("/dev/disk/by-label/DADOS"));
+        else if (directory.startsWith(QLatin1String("numbered:")))
+            mountLine(at, QStringLiteral("8:17"), QStringLiteral("/dev/root"));
+        else if (directory.startsWith(QLatin1String("other:")))
+            mountLine(at, QStringLiteral("8:1"), QStringLiteral("/dev/sda1"));
     }
+    fake.setMountInfo(mounts);
 
     const QList<UsbDevice> devices = fake.detect();
     QCOMPARE(devices.size(), 1);

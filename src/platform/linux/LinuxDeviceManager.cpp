@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace Keldra::Platform::Linux {
@@ -172,8 +173,32 @@ QHash<QString, QString> blockLabelMap(const SystemPaths& paths)
     return labels;
 }
 
-// A guess only: the directory a desktop would mount the label at, if it exists.
-QString mountedRootForLabel(const SystemPaths& paths, const LinuxSystemView& system, const QString& label)
+// One line of mountinfo: which device is mounted at a directory.
+struct MountSource
+{
+    QString majorMinor; // "8:17"
+    QString source;     // "/dev/sdb1", or a link to it
+};
+
+// Whether the kernel lists `systemPath` as a mount point of the block device `name`.
+bool isMountOf(const SystemPaths& paths, const QHash<QString, MountSource>& mounts, const QString& systemPath,
+               const QString& name)
+{
+    const auto found = mounts.constFind(systemPath);
+    if (found == mounts.cend())
+        return false;
+    const QString number = readFirstLine(sysfsBlockEntry(paths, name) + QStringLiteral("/dev"));
+    if (!number.isEmpty() && number == found->majorMinor)
+        return true;
+    const QString device = paths.system(QFileInfo(paths.host(found->source)).canonicalFilePath());
+    return device == QStringLiteral("/dev/%1").arg(name);
+}
+
+// The directory a desktop would mount the label at, accepted only when the
+// device is really mounted there: a folder left behind by an earlier mount
+// is a folder of the local disk.
+QString mountedRootForLabel(const SystemPaths& paths, const LinuxSystemView& system, const QString& label,
+                            const std::function<bool(const QString&)>& mountedAt)
 {
     if (label.isEmpty())
         return QString();
@@ -189,15 +214,18 @@ QString mountedRootForLabel(const SystemPaths& paths, const LinuxSystemView& sys
     }
 
     const QString patterns[] = {QStringLiteral("/media/%1/%2"), QStringLiteral("/run/media/%1/%2")};
+    const auto accepted = [&](const QString& systemPath) {
+        return QFileInfo(paths.host(systemPath)).isDir() && mountedAt(systemPath);
+    };
     for (const QString& pattern : patterns) {
         for (const QString& user : std::as_const(users)) {
-            const QString candidate = paths.host(pattern.arg(user, label));
-            if (QFileInfo(candidate).isDir())
-                return candidate;
+            const QString candidate = pattern.arg(user, label);
+            if (accepted(candidate))
+                return paths.host(candidate);
         }
     }
-    const QString candidate = paths.host(QStringLiteral("/mnt/%1").arg(label));
-    return QFileInfo(candidate).isDir() ? candidate : QString();
+    const QString candidate = QStringLiteral("/mnt/%1").arg(label);
+    return accepted(candidate) ? paths.host(candidate) : QString();
 }
 
 QString mountedId(const QString& devicePath, const QString& rootPath)
@@ -259,6 +287,7 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
         return devices;
     QTextStream stream(&mountInfo);
     const QString separator = QStringLiteral(" - ");
+    QHash<QString, MountSource> mounts;
     QString line;
     while (stream.readLineInto(&line)) {
         const qsizetype at = line.indexOf(separator);
@@ -272,6 +301,7 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
         const QString mountPoint = decodeMountInfoToken(mountFields.at(4));
         const QString fsType = decodeMountInfoToken(sourceFields.at(0));
         const QString source = decodeMountInfoToken(sourceFields.at(1));
+        mounts.insert(mountPoint, MountSource{mountFields.at(2), source});
         if (!source.startsWith(QLatin1String("/dev/")) || seenRoots.contains(mountPoint))
             continue;
         const QString name = lastPathComponent(source);
@@ -330,7 +360,9 @@ QList<UsbDevice> LinuxDeviceManager::detectUsbDevices() const
         device.displayName = labels.value(name);
         if (device.displayName.isEmpty())
             device.displayName = name;
-        device.rootPath = mountedRootForLabel(paths, m_system, device.displayName);
+        device.rootPath = mountedRootForLabel(paths, m_system, device.displayName, [&](const QString& at) {
+            return isMountOf(paths, mounts, at, name);
+        });
         device.removable = isRemovableBlockDevice(paths, name);
         device.mounted = !device.rootPath.isEmpty();
         devices.append(device);

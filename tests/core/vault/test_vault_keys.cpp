@@ -44,6 +44,7 @@ private slots:
     void headerTamperingBlocksUnlock();
     void passwordChangeKeepsIndexAndPayload();
     void legacyContainerReadableAndConverted();
+    void absurdLegacyIterationCountIsRefusedAtOnce();
     void unpreparableWorkspaceLeavesLocked();
 
 private:
@@ -301,6 +302,30 @@ void VaultKeysTest::legacyContainerReadableAndConverted()
     QVERIFY(vault.exportFile(QStringLiteral("Old/file.txt"), out));
     QCOMPARE(readFile(out), content);
     QVERIFY(vault.lockVault());
+}
+
+void VaultKeysTest::absurdLegacyIterationCountIsRefusedAtOnce()
+{
+    // Anyone can write such a header without knowing a password; deriving
+    // with it would keep the unlock busy for hours.
+    CryptoManager crypto;
+    ContainerDocument document;
+    document.crypto.kdf = QStringLiteral("PBKDF2");
+    document.crypto.cipher = QStringLiteral("XChaCha20-Poly1305");
+    document.crypto.kdfIterations = 2147483647;
+    document.crypto.salt = crypto.generateSalt(16);
+    document.crypto.nonce = crypto.generateNonce(24);
+    document.crypto.payloadNonce = crypto.generateNonce(24);
+    document.crypto.encryptedMasterKey = crypto.generateSalt(80);
+    document.encryptedIndex = crypto.generateSalt(64);
+    const QString path = m_dir.filePath(QStringLiteral("slow.kldr"));
+    QVERIFY(ContainerManager().writeDocument(path, document).ok());
+
+    VaultManager vault;
+    QVERIFY(!vault.unlockVault(path, Password));
+    QCOMPARE(vault.lastError().reason(), Error::Reason::DamagedContainer);
+    QVERIFY(!vault.changePassword(path, Password, "another long password"));
+    QCOMPARE(vault.lastError().reason(), Error::Reason::DamagedContainer);
 }
 
 void VaultKeysTest::unpreparableWorkspaceLeavesLocked()

@@ -1,0 +1,331 @@
+// The vault against what others write: a second program changing the same
+// container, an index that authenticates but lies, and names other systems
+// cannot hold. Nothing may be lost, read twice or written outside its place.
+
+#include "ForgedIndex.h"
+#include "TestFiles.h"
+#include "VaultTestSupport.h"
+
+#include "format/ContainerFormat.h"
+#include "format/ContainerManager.h"
+#include "storage/HeaderJournal.h"
+#include "vault/VaultManager.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/file.h>
+
+using namespace Keldra::Core;
+using namespace TestSupport;
+using namespace VaultTest;
+using Reason = Error::Reason;
+
+namespace {
+
+const QByteArray Password = QByteArrayLiteral("correct horse battery");
+
+QByteArray payloadNonceOf(const QString& container)
+{
+    ContainerDocument document;
+    if (!ContainerManager().readDocument(container, &document).ok())
+        return QByteArray();
+    return document.crypto.payloadNonce;
+}
+
+} // namespace
+
+class VaultHostileInputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void anotherProgramsChangesAreBuiltUpon();
+    void heldContainerRefusesEveryChange();
+    void lyingIndexRecordsAreDamaged();
+    void namesWindowsCannotHoldAreNeverMade();
+    void everyIndexSaveHasAFreshNonce();
+
+private:
+    QString source(const QString& name, const QByteArray& bytes);
+    QString freshVault(const QString& name);
+
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+QString VaultHostileInputTest::source(const QString& name, const QByteArray& bytes)
+{
+    const QString path = m_dir.filePath(QStringLiteral("src-%1-%2").arg(++m_count).arg(name));
+    return writeFile(path, bytes) ? path : QString();
+}
+
+QString VaultHostileInputTest::freshVault(const QString& name)
+{
+    const QString path = m_dir.filePath(name);
+    VaultManager vault;
+    return vault.createVault(path, Password) ? path : QString();
+}
+
+void VaultHostileInputTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
+    qputenv("TMPDIR", QFile::encodeName(m_dir.filePath(QStringLiteral("tmp"))));
+}
+
+void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
+{
+    // Two sessions on one container, as the window and keldra-cli would be.
+    const QString container = freshVault(QStringLiteral("two.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager window;
+    VaultManager cli;
+    QVERIFY(window.unlockVault(container, Password));
+    QVERIFY(cli.unlockVault(container, Password));
+
+    QVERIFY(cli.importFile(source("x", "from the other program"), QStringLiteral("x.txt")));
+    // The window's index is older than the header: its change goes on top.
+    QVERIFY(window.createDirectory(QStringLiteral("Nova")));
+    QCOMPARE(filePaths(window), QStringList{QStringLiteral("x.txt")});
+    QVERIFY(window.importFile(source("y", "from the window"), QStringLiteral("y.txt")));
+    QVERIFY(cli.renameFile(QStringLiteral("x.txt"), QStringLiteral("x2.txt")));
+    QCOMPARE(filePaths(cli), QStringList({QStringLiteral("x2.txt"), QStringLiteral("y.txt")}));
+    QVERIFY(window.deleteFile(QStringLiteral("y.txt")));
+    // A change refused by the current index, not the stale one.
+    QVERIFY(!cli.deleteFile(QStringLiteral("y.txt")));
+    QCOMPARE(cli.lastError().reason(), Reason::FileNotFound);
+    QVERIFY(cli.compactVault(VaultManager::ProgressCallback(), nullptr));
+    QVERIFY(window.verifyFile(QStringLiteral("x2.txt"))); // after the other's compaction moved its blocks
+    QVERIFY(window.createDirectory(QStringLiteral("Depois")));
+
+    VaultManager fresh;
+    QVERIFY(fresh.unlockVault(container, Password));
+    QCOMPARE(filePaths(fresh), QStringList{QStringLiteral("x2.txt")});
+    QCOMPARE(directoryPaths(fresh), QStringList({QStringLiteral("Nova"), QStringLiteral("Depois")}));
+    QVERIFY(fresh.verifyFile(QStringLiteral("x2.txt")));
+    QVERIFY(fresh.lockVault() && window.lockVault() && cli.lockVault());
+}
+
+void VaultHostileInputTest::heldContainerRefusesEveryChange()
+{
+    const QString container = freshVault(QStringLiteral("held.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("a", "a"), QStringLiteral("a.txt")));
+    QVERIFY(vault.importFile(source("b", "b"), QStringLiteral("b.txt")));
+    QVERIFY(vault.deleteFile(QStringLiteral("b.txt")));
+
+    // Another program in the middle of a change: it holds the lock and its journal is there.
+    QFile other(container);
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
+    const QByteArray head = readFile(container).mid(ContainerFormat::MagicSize, 10);
+    QVERIFY(HeaderJournal::write(container, QFileInfo(container).size(),
+                                 {JournalRange{ContainerFormat::MagicSize, head, head}})
+                .ok());
+    const QByteArray before = readFile(container);
+
+    const auto reason = [&](bool ok) { return ok ? Reason::None : vault.lastError().reason(); };
+    const QList<std::function<Reason()>> changes{
+        [&] { return reason(vault.importFile(source("c", "c"), QStringLiteral("c.txt"))); },
+        [&] { return reason(vault.createDirectory(QStringLiteral("d"))); },
+        [&] { return reason(vault.renameFile(QStringLiteral("a.txt"), QStringLiteral("a2.txt"))); },
+        [&] { return reason(vault.deleteFile(QStringLiteral("a.txt"))); },
+        [&] { return reason(vault.compactVault(VaultManager::ProgressCallback(), nullptr)); },
+        [&] {
+            VaultManager another;
+            return another.unlockVault(container, Password) ? Reason::None : another.lastError().reason();
+        },
+    };
+    for (const auto& change : changes)
+        QCOMPARE(change(), Reason::VaultInUse);
+    // Its journal is its change in progress: never rolled back under it.
+    QVERIFY(QFileInfo::exists(HeaderJournal::journalPath(container)));
+    QCOMPARE(readFile(container), before);
+
+    ::flock(other.handle(), LOCK_UN);
+    other.close();
+    QVERIFY(vault.createDirectory(QStringLiteral("d")));
+    QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(container)));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
+{
+    const QString container = freshVault(QStringLiteral("liar.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray good = patternBytes(70000, 1);
+    QList<VaultFileBlock> dead;
+    {
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(vault.importFile(source("good", good), QStringLiteral("good.bin")));
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QStringLiteral("dead%1.bin").arg(i);
+            QVERIFY(vault.importFile(source(name, patternBytes(5000, i + 2)), name));
+            VaultFileEntry entry;
+            QVERIFY(findEntry(vault, name, &entry));
+            dead.append(entry.blocks.first());
+            QVERIFY(vault.deleteFile(name));
+        }
+        QVERIFY(vault.lockVault());
+    }
+    const qint64 size = QFileInfo(container).size();
+    const auto entry = [](const QString& path, qint64 bytes, const QList<VaultFileBlock>& blocks) {
+        VaultFileEntry e;
+        e.id = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e");
+        e.vaultPath = path;
+        e.sizeBytes = bytes;
+        e.sha256 = QCryptographicHash::hash(QByteArray(int(bytes), 'x'), QCryptographicHash::Sha256);
+        e.blocks = blocks;
+        return e;
+    };
+    VaultFileBlock outside = dead.at(2);
+    outside.offset = size - outside.encryptedSize + 1;
+    VaultFileBlock inHeader = dead.at(2);
+    inHeader.offset = ContainerFormat::PayloadStart - 100;
+    QVERIFY(resealIndex(container, Password, [&](SecureFileIndex* index) {
+        // One block eight times for a 3-byte file: a terabyte from a small header.
+        index->addOrReplace(entry(QStringLiteral("repeat.txt"), 3, QList<VaultFileBlock>(8, dead.at(0))));
+        index->addOrReplace(entry(QStringLiteral("miscount.txt"), dead.at(1).plainSize + 5, {dead.at(1)}));
+        index->addOrReplace(entry(QStringLiteral("outside.txt"), outside.plainSize, {outside}));
+        index->addOrReplace(entry(QStringLiteral("header.txt"), inHeader.plainSize, {inHeader}));
+        // Sound blocks, wrong digest: only what export reads back can tell.
+        index->addOrReplace(entry(QStringLiteral("digest.txt"), dead.at(2).plainSize, {dead.at(2)}));
+    }));
+    const QByteArray before = readFile(container);
+
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QCOMPARE(filePaths(vault).size(), 6); // listed all the same
+    const QString out = m_dir.filePath(QStringLiteral("out.bin"));
+    for (const QString& path : {QStringLiteral("repeat.txt"), QStringLiteral("miscount.txt"),
+                                QStringLiteral("outside.txt"), QStringLiteral("header.txt"),
+                                QStringLiteral("digest.txt")}) {
+        QVERIFY2(!vault.exportFile(path, out), qPrintable(path));
+        QCOMPARE(vault.lastError().reason(), Reason::DamagedFile);
+        QVERIFY2(!QFileInfo::exists(out), qPrintable(path)); // nothing kept
+        QString copy;
+        QVERIFY(!vault.prepareFileForEditing(path, &copy));
+        QCOMPARE(vault.lastError().reason(), Reason::DamagedFile);
+    }
+    QVERIFY(QDir(m_dir.filePath(QStringLiteral("tmp"))).entryList({QStringLiteral("digest.txt")}).isEmpty());
+    QVERIFY(writeFile(out, "kept"));
+    QVERIFY(!vault.exportFile(QStringLiteral("digest.txt"), out));
+    QCOMPARE(readFile(out), QByteArray("kept"));
+    QVERIFY(vault.exportFile(QStringLiteral("good.bin"), out));
+    QCOMPARE(readFile(out), good);
+
+    // Compaction would copy the repeated block eight times over.
+    QVERIFY(!vault.compactVault(VaultManager::ProgressCallback(), nullptr));
+    QCOMPARE(vault.lastError().reason(), Reason::DamagedFile);
+    QCOMPARE(readFile(container), before);
+    for (const QString& path : {QStringLiteral("repeat.txt"), QStringLiteral("miscount.txt"),
+                                QStringLiteral("outside.txt"), QStringLiteral("header.txt")})
+        QVERIFY(vault.deleteFile(path));
+    QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr));
+    QVERIFY(vault.verifyFile(QStringLiteral("good.bin")));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::namesWindowsCannotHoldAreNeverMade()
+{
+    const QString container = freshVault(QStringLiteral("names.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray content = "made elsewhere";
+    {
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(vault.importFile(source("e", content), QStringLiteral("res/a.txt")));
+        QVERIFY(vault.lockVault());
+    }
+    // A vault written by another program, with names only Linux can hold.
+    QVERIFY(resealIndex(container, Password, [](SecureFileIndex* index) {
+        VaultFileEntry entry = index->entries().first();
+        QVERIFY(index->remove(entry.vaultPath));
+        entry.vaultPath = QStringLiteral(":res/a.txt");
+        index->addOrReplace(entry);
+        entry.vaultPath = QStringLiteral("COM1.txt");
+        entry.blocks.clear();
+        entry.sizeBytes = 0;
+        entry.sha256 = QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha256);
+        index->addOrReplace(entry);
+    }));
+
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    const QStringList refused{QStringLiteral("C:\\Windows\\x.txt"), QStringLiteral("CON"),
+                              QStringLiteral("docs/nul.txt"), QStringLiteral("Lpt9.tar.gz"),
+                              QStringLiteral("a."), QStringLiteral("x|y"), QStringLiteral("why?"),
+                              QStringLiteral("a\tb"), QStringLiteral("quote\"d"), QStringLiteral("<b>")};
+    const QString text = source("t", "t");
+    for (const QString& name : refused) {
+        QVERIFY2(!vault.importFile(text, name), qPrintable(name));
+        QCOMPARE(vault.lastError().reason(), Reason::InvalidPath);
+        QVERIFY2(!vault.createDirectory(name), qPrintable(name));
+        QCOMPARE(vault.lastError().reason(), Reason::InvalidPath);
+        QVERIFY2(!vault.renameFile(QStringLiteral("COM1.txt"), name), qPrintable(name));
+        QCOMPARE(vault.lastError().reason(), Reason::InvalidPath);
+    }
+    QCOMPARE(filePaths(vault), QStringList({QStringLiteral(":res/a.txt"), QStringLiteral("COM1.txt")}));
+
+    // The editing copy of ":res/a.txt" would be a Qt resource path, not a file in the workspace.
+    QString copy;
+    QVERIFY(!vault.prepareFileForEditing(QStringLiteral(":res/a.txt"), &copy));
+    QCOMPARE(vault.lastError().reason(), Reason::InvalidPath);
+    QVERIFY(copy.isEmpty());
+
+    // Such files are exported, replaced in place and renamed to names every system holds.
+    const QString out = m_dir.filePath(QStringLiteral("safe.txt"));
+    QVERIFY(vault.exportFile(QStringLiteral(":res/a.txt"), out));
+    QCOMPARE(readFile(out), content);
+    QVERIFY(vault.importFile(text, QStringLiteral("com1.TXT")));
+    QVERIFY(vault.renameFile(QStringLiteral(":res/a.txt"), QStringLiteral("res/a.txt")));
+    QVERIFY(vault.renameFile(QStringLiteral("com1.TXT"), QStringLiteral("com10.txt")));
+    QVERIFY(vault.prepareFileForEditing(QStringLiteral("res/a.txt"), &copy));
+    QVERIFY(copy.startsWith(m_dir.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::everyIndexSaveHasAFreshNonce()
+{
+    // The index key never changes: a nonce used twice would expose both indexes.
+    const QString container = freshVault(QStringLiteral("nonce.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QSet<QByteArray> seen{payloadNonceOf(container)};
+    const auto fresh = [&](const char* what) {
+        const QByteArray nonce = payloadNonceOf(container);
+        if (nonce.size() != 24 || seen.contains(nonce)) {
+            qWarning("%s reused or lost the index nonce", what);
+            return false;
+        }
+        seen.insert(nonce);
+        return true;
+    };
+    QVERIFY(vault.importFile(source("a", "a"), QStringLiteral("a.txt")) && fresh("import"));
+    QVERIFY(vault.importFile(source("a2", "a2"), QStringLiteral("a.txt")) && fresh("replacing import"));
+    QVERIFY(vault.importFile(source("b", "b"), QStringLiteral("b.txt")) && fresh("import"));
+    QVERIFY(vault.createDirectory(QStringLiteral("d")) && fresh("new folder"));
+    QVERIFY(vault.renameDirectory(QStringLiteral("d"), QStringLiteral("e")) && fresh("folder rename"));
+    QVERIFY(vault.renameFile(QStringLiteral("a.txt"), QStringLiteral("c.txt")) && fresh("rename"));
+    QVERIFY(vault.moveFile(QStringLiteral("c.txt"), QStringLiteral("e")) && fresh("move"));
+    QVERIFY(vault.deleteFile(QStringLiteral("b.txt")) && fresh("delete"));
+    QVERIFY(vault.deleteFile(QStringLiteral("e/c.txt")) && fresh("delete"));
+    QVERIFY(vault.deleteDirectory(QStringLiteral("e")) && fresh("folder delete"));
+    QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr) && fresh("compaction"));
+    QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr) && fresh("compaction"));
+    QVERIFY(vault.lockVault());
+}
+
+QTEST_GUILESS_MAIN(VaultHostileInputTest)
+#include "test_vault_hostile_input.moc"

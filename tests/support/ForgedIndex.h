@@ -1,0 +1,44 @@
+#pragma once
+
+// Seals a changed index into a vault's header with the vault's own key: what
+// someone who knows the password (or another program) can write, so the
+// index authenticates but may lie.
+
+#include "crypto/CryptoManager.h"
+#include "format/ContainerManager.h"
+#include "format/SecureFileIndex.h"
+#include "vault/VaultManager.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace VaultTest {
+
+inline bool resealIndex(const QString& container, const QByteArray& password,
+                        const std::function<void(Keldra::Core::SecureFileIndex*)>& change)
+{
+    using namespace Keldra::Core;
+    const ContainerManager manager;
+    ContainerDocument document;
+    if (!manager.readDocument(container, &document).ok())
+        return false;
+    const QByteArray master = VaultManager().decryptMasterKey(document, password);
+    if (master.size() < CryptoManager::KeySize)
+        return false;
+    const QByteArray key = master.left(CryptoManager::KeySize);
+    const CryptoManager crypto;
+    const QByteArray json = crypto.decrypt(document.encryptedIndex, key, document.crypto.payloadNonce,
+                                           VaultManager::associatedData(document, "index"));
+    if (json.isEmpty())
+        return false;
+    SecureFileIndex index = SecureFileIndex::fromJson(json);
+    change(&index);
+    document.crypto.payloadNonce = crypto.generateNonce(CryptoManager::NonceSize);
+    document.encryptedIndex = crypto.encrypt(index.toJson(), key, document.crypto.payloadNonce,
+                                             VaultManager::associatedData(document, "index"));
+    return manager.updateDocumentHeader(container, document).ok();
+}
+
+} // namespace VaultTest
