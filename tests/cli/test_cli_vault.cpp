@@ -3,6 +3,7 @@
 // back here by hand (header JSON, key unwrap, index, blocks) so the format
 // is checked apart from VaultManager.
 
+#include "ForgedIndex.h"
 #include "FullIndex.h"
 #include "SmallDrive.h"
 
@@ -22,6 +23,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/file.h>
 
 using Keldra::Core::CryptoManager;
 using Keldra::Core::KeyDerivationParams;
@@ -60,6 +63,9 @@ private slots:
     void legacyContainerIsReadable();
     void failuresSayWhy();
     void fullIndexAndFullDriveSaySo();
+    void namesReachTheTerminalEscaped();
+    void passwordLeavesTheRestOfTheInputUnread();
+    void twoProgramsNeverLoseAFile();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = QByteArray());
@@ -430,10 +436,19 @@ void CliVaultTest::fullIndexAndFullDriveSaySo()
         QVERIFY(vault.lockVault());
     }
     const QByteArray before = readFile(full);
+    const QString fullText =
+        QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre.");
     const Run folder = cli({QStringLiteral("mkdir"), full, QStringLiteral("Nova")}, pw);
     QCOMPARE(folder.code, 1);
-    QCOMPARE(message(folder),
-             QStringLiteral("O índice do cofre está cheio: exclua arquivos ou use outro cofre."));
+    QCOMPARE(message(folder), fullText);
+    const Run imported = cli(
+        {QStringLiteral("import"), full, QStringLiteral("pequeno.txt"), QStringLiteral("pequeno.txt")}, pw);
+    QCOMPARE(imported.code, 1);
+    QCOMPARE(message(imported), fullText);
+    const Run renamed =
+        cli({QStringLiteral("renamedir"), full, QStringLiteral("Full"), QString(200, 'F')}, pw);
+    QCOMPARE(renamed.code, 1);
+    QCOMPARE(message(renamed), fullText);
     QCOMPARE(readFile(full), before);
 
     TestSupport::SmallDrive drive(QStringLiteral("10m"));
@@ -451,6 +466,103 @@ void CliVaultTest::fullIndexAndFullDriveSaySo()
     QCOMPARE(import.code, 1);
     QCOMPARE(message(import), QStringLiteral("Não há espaço livre suficiente na unidade do cofre."));
     QCOMPARE(readFile(drive.container()), empty);
+}
+
+void CliVaultTest::namesReachTheTerminalEscaped()
+{
+    // Names written by another program: a line feed that would forge a whole
+    // line of output, and a terminal escape sequence.
+    const QString forged = path(QStringLiteral("nomes.kldr"));
+    {
+        Keldra::Core::VaultManager vault;
+        QVERIFY(vault.createVault(forged, Password));
+    }
+    QVERIFY(VaultTest::resealIndex(forged, Password, [](Keldra::Core::SecureFileIndex* index) {
+        Keldra::Core::VaultFileEntry entry;
+        entry.id = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e");
+        entry.vaultPath = QStringLiteral("a\nf 1 00 forjado");
+        index->addOrReplace(entry);
+        entry.vaultPath = QStringLiteral("\x1b]0;titulo\x07\x1b[31mvermelho\\");
+        index->addOrReplace(entry);
+        index->addDirectory({QStringLiteral("pasta\r"), QDateTime(), QDateTime()});
+    }));
+    const Run listed = cli({QStringLiteral("ls"), forged}, Password + '\n');
+    QCOMPARE(listed.code, 0);
+    QCOMPARE(listed.out, QByteArray("d pasta\\x0d\n"
+                                    "f 0  a\\x0af 1 00 forjado\n"
+                                    "f 0  \\x1b]0;titulo\\x07\\x1b[31mvermelho\\\\\n"));
+    // Without a digest neither verifies: both are reported, one line each.
+    const Run verified = cli({QStringLiteral("verify"), forged}, Password + '\n');
+    QCOMPARE(verified.code, 1);
+    QCOMPARE(verified.out.count('\n'), 2);
+    QVERIFY(!verified.out.contains('\x1b'));
+    const Run missing = cli({QStringLiteral("rm"), forged, QStringLiteral("x\x1b[2J")}, Password + '\n');
+    QCOMPARE(missing.code, 1);
+    QVERIFY(!missing.err.contains('\x1b'));
+}
+
+void CliVaultTest::passwordLeavesTheRestOfTheInputUnread()
+{
+    // What follows the password on standard input stays there for whoever reads next.
+    const QString input = path(QStringLiteral("entrada.txt"));
+    QVERIFY(writeFile(input, Password + "\nresto da entrada\n"));
+    QProcess shell;
+    shell.setWorkingDirectory(m_dir.path());
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("(\"$0\" ls \"$1\" >/dev/null; cat) < \"$2\""),
+                 m_program, m_container, input});
+    QVERIFY(shell.waitForFinished(120000));
+    QCOMPARE(shell.exitCode(), 0);
+    QCOMPARE(shell.readAllStandardOutput(), QByteArray("resto da entrada\n"));
+}
+
+void CliVaultTest::twoProgramsNeverLoseAFile()
+{
+    const QString shared = path(QStringLiteral("compartilhado.kldr"));
+    {
+        Keldra::Core::VaultManager vault;
+        QVERIFY(vault.createVault(shared, Password));
+    }
+    const QByteArray inUse = "O cofre está em uso por outro programa. Tente novamente.\n";
+
+    // While another program holds the container, a change is refused and says so.
+    {
+        QFile other(shared);
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
+        const QByteArray before = readFile(shared);
+        const Run refused = cli({QStringLiteral("mkdir"), shared, QStringLiteral("Nova")}, Password + '\n');
+        QCOMPARE(refused.code, 1);
+        QCOMPARE(refused.err, inUse);
+        QCOMPARE(readFile(shared), before);
+    }
+
+    // Two imports at once: each either lands or is refused, and no landed file is lost.
+    QList<QProcess*> imports;
+    for (int i = 0; i < 2; ++i) {
+        const QString name = QStringLiteral("grande%1.bin").arg(i);
+        QVERIFY(writeFile(path(name), QByteArray(24 * 1024 * 1024 + i, char('a' + i))));
+        auto* process = new QProcess(this);
+        process->setWorkingDirectory(m_dir.path());
+        process->start(m_program, {QStringLiteral("import"), shared, name, name});
+        process->write(Password + '\n');
+        process->closeWriteChannel();
+        imports.append(process);
+    }
+    QStringList landed;
+    for (int i = 0; i < imports.size(); ++i) {
+        QVERIFY(imports[i]->waitForFinished(300000));
+        if (imports[i]->exitCode() == 0)
+            landed << QStringLiteral("grande%1.bin").arg(i);
+        else
+            QCOMPARE(imports[i]->readAllStandardError(), inUse);
+        delete imports[i];
+    }
+    QVERIFY(!landed.isEmpty());
+    const Run listed = cli({QStringLiteral("ls"), shared}, Password + '\n');
+    for (const QString& name : std::as_const(landed))
+        QVERIFY2(listed.out.contains(name.toUtf8()), qPrintable(name));
+    QCOMPARE(cli({QStringLiteral("verify"), shared}, Password + '\n').code, 0);
 }
 
 QTEST_GUILESS_MAIN(CliVaultTest)

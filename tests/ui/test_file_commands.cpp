@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <sys/file.h>
+
 using namespace Keldra;
 using namespace Keldra::UI;
 using namespace VaultWindowFixture;
@@ -580,6 +582,19 @@ private slots:
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{QStringLiteral("Não foi possível importar recusado.txt.\n\n") + full});
         QVERIFY(other->close());
+    }
+
+    void vaultHeldByAnotherProgramSaysSo()
+    {
+        // keldra-cli, say, in the middle of a change to this container.
+        QFile other(m_window->vault().containerPath());
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
+        DialogHooks::queueText(QStringLiteral("Ocupada"));
+        m_window->createDirectory();
+        ::flock(other.handle(), LOCK_UN);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"O cofre está em uso por outro programa. Tente novamente."});
     }
 };
 

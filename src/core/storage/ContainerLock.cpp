@@ -46,7 +46,8 @@ Take take(const QString& path, qintptr* handle)
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Take::Missing : Take::Unsupported;
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Take::Missing
+                                                                            : Take::Unsupported;
     }
     OVERLAPPED at{};
     at.OffsetHigh = LockOffsetHigh;
@@ -122,7 +123,8 @@ ContainerLock::ContainerLock(const QString& containerPath)
         m_key = key;
         break;
     case Take::Busy:
-        m_error = Error(Error::Reason::VaultInUse, QStringLiteral("another program is changing the container"));
+        m_error =
+            Error(Error::Reason::VaultInUse, QStringLiteral("another program is changing the container"));
         break;
     case Take::Missing:
     case Take::Unsupported:

@@ -25,7 +25,8 @@ bool possibleBlock(const VaultFileBlock& block, qint64 payloadStart, qint64 cont
 
 } // namespace
 
-QSet<QString> IndexCheck::damagedFiles(const SecureFileIndex& index, qint64 payloadStart, qint64 containerSize)
+QSet<QString> IndexCheck::damagedFiles(const SecureFileIndex& index, qint64 payloadStart,
+                                       qint64 containerSize)
 {
     const QList<VaultFileEntry> entries = index.entries();
     QList<bool> damaged(entries.size(), false);

@@ -17,7 +17,8 @@ class IndexCheck
 public:
     // Stored paths of the damaged files of a container of `containerSize`
     // bytes whose payload area starts at `payloadStart`.
-    static QSet<QString> damagedFiles(const SecureFileIndex& index, qint64 payloadStart, qint64 containerSize);
+    static QSet<QString> damagedFiles(const SecureFileIndex& index, qint64 payloadStart,
+                                      qint64 containerSize);
 };
 
 } // namespace Keldra::Core

@@ -119,6 +119,16 @@ void TestCryptoManager::argon2idBranch()
     params.iterations = 999999; // ignored by Argon2id
     QCOMPARE(crypto.deriveKey("secret", params), first);
     QVERIFY(first != crypto.deriveKey("secret", pbkdf2(params.salt, 1, 64)));
+
+    // The parameters every vault's key depends on: Argon2id version 1.3, three
+    // passes, 256 MiB, one lane. Computed apart from libsodium's wrapper with
+    // the reference implementation (argon2 CLI: -id -t 3 -m 18 -p 1 -l 64)
+    // and with PyNaCl (nacl.pwhash.argon2id.kdf, opslimit 3, memlimit
+    // 268435456); both gave this value.
+    params.salt = QByteArray("0123456789abcdef");
+    QCOMPARE(crypto.deriveKey("correct horse battery staple", params).toHex(),
+             QByteArray("8d9b54fb2fe5f9d584c315d4f244787a2b2c084dab33470edc50f83e9c2cc4c9"
+                        "e35b541c4b6aec9d30e082efd2638b686784db08564f7d4760dfe8d7b183f07a"));
 }
 
 void TestCryptoManager::xchachaKnownAnswer()

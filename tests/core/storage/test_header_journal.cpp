@@ -410,6 +410,49 @@ private slots:
         QVERIFY(!QFileInfo::exists(journal));
         QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(path)));
     }
+
+    void journalThatIsNoHeaderRewriteIsSetAside()
+    {
+        // Files anyone can put beside a container, with a valid checksum: each
+        // would cut the payload off, write over the magic or the payload, or
+        // have the whole file read into memory.
+        QTemporaryDir dir(scratchBase() + "/keldra-journal-XXXXXX");
+        const QString path = dir.filePath("keldra.kldr");
+        const QString journal = HeaderJournal::journalPath(path);
+        const QByteArray container = containerBytes(R"({"h":"current"})");
+        const qint64 size = container.size();
+        const qint64 payload = ContainerFormat::PayloadStart;
+        const QByteArray magic = container.left(ContainerFormat::MagicSize);
+        const QByteArray tail = container.mid(payload - 4, 8);
+        const JournalRange header{ContainerFormat::MagicSize, container.mid(7, 8), QByteArray(8, '9')};
+        const QList<QPair<const char*, QByteArray>> forged{
+            {"no range, nothing to keep", HeaderJournal::serialize(0, {})},
+            {"a range over the magic", HeaderJournal::serialize(size, {{0, QByteArray(7, 'X'), magic}})},
+            {"a range into the payload",
+             HeaderJournal::serialize(size, {{payload - 4, QByteArray(8, 'X'), tail}})},
+            {"a size that cuts the header region", HeaderJournal::serialize(payload - 1, {header})},
+            {"two ranges", HeaderJournal::serialize(size, {header, header})},
+        };
+        for (const auto& [what, bytes] : forged) {
+            QVERIFY(writeFile(path, container));
+            QVERIFY(writeFile(journal, bytes));
+            QVERIFY2(HeaderJournal::parse(bytes, nullptr, nullptr), what);
+            const HeaderJournal::RecoveryResult result = HeaderJournal::recover(path);
+            QVERIFY2(result.outcome == HeaderJournal::Recovery::DiscardedForeign, what);
+            QVERIFY2(readFile(path) == container, what);
+            QVERIFY(!QFileInfo::exists(journal));
+        }
+
+        // Larger than any header rewrite can make: set aside without being read.
+        QFile huge(journal);
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        QVERIFY(huge.write(HeaderJournal::serialize(size, {header})) > 0);
+        QVERIFY(huge.resize(qint64(64) * 1024 * 1024));
+        huge.close();
+        QCOMPARE(HeaderJournal::recover(path).outcome, HeaderJournal::Recovery::DiscardedForeign);
+        QCOMPARE(readFile(path), container);
+        QVERIFY(!QFileInfo::exists(journal));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHeaderJournal)

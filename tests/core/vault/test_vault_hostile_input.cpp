@@ -207,9 +207,9 @@ void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
     QVERIFY(vault.unlockVault(container, Password));
     QCOMPARE(filePaths(vault).size(), 6); // listed all the same
     const QString out = m_dir.filePath(QStringLiteral("out.bin"));
-    for (const QString& path : {QStringLiteral("repeat.txt"), QStringLiteral("miscount.txt"),
-                                QStringLiteral("outside.txt"), QStringLiteral("header.txt"),
-                                QStringLiteral("digest.txt")}) {
+    for (const QString& path :
+         {QStringLiteral("repeat.txt"), QStringLiteral("miscount.txt"), QStringLiteral("outside.txt"),
+          QStringLiteral("header.txt"), QStringLiteral("digest.txt")}) {
         QVERIFY2(!vault.exportFile(path, out), qPrintable(path));
         QCOMPARE(vault.lastError().reason(), Reason::DamagedFile);
         QVERIFY2(!QFileInfo::exists(out), qPrintable(path)); // nothing kept
@@ -262,10 +262,16 @@ void VaultHostileInputTest::namesWindowsCannotHoldAreNeverMade()
 
     VaultManager vault;
     QVERIFY(vault.unlockVault(container, Password));
-    const QStringList refused{QStringLiteral("C:\\Windows\\x.txt"), QStringLiteral("CON"),
-                              QStringLiteral("docs/nul.txt"), QStringLiteral("Lpt9.tar.gz"),
-                              QStringLiteral("a."), QStringLiteral("x|y"), QStringLiteral("why?"),
-                              QStringLiteral("a\tb"), QStringLiteral("quote\"d"), QStringLiteral("<b>")};
+    const QStringList refused{QStringLiteral("C:\\Windows\\x.txt"),
+                              QStringLiteral("CON"),
+                              QStringLiteral("docs/nul.txt"),
+                              QStringLiteral("Lpt9.tar.gz"),
+                              QStringLiteral("a."),
+                              QStringLiteral("x|y"),
+                              QStringLiteral("why?"),
+                              QStringLiteral("a\tb"),
+                              QStringLiteral("quote\"d"),
+                              QStringLiteral("<b>")};
     const QString text = source("t", "t");
     for (const QString& name : refused) {
         QVERIFY2(!vault.importFile(text, name), qPrintable(name));

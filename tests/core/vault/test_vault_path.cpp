@@ -65,6 +65,28 @@ private slots:
         QVERIFY(!VaultPath::isInside(QStringLiteral("docs2/a.txt"), QStringLiteral("docs")));
     }
 
+    // Names Windows cannot hold, or opens as a device; the window's name checks use the same rule.
+    void newNamesMustSuitEverySystem()
+    {
+        for (const char* name :
+             {"CON",  "con.txt", "Prn",  "aux.tar.gz", "NUL",      "COM1",    "com9.log",
+              "LPT1", "lpt5.x",  "a:b",  "a<b",        "a>b",      "a\"b",    "a|b",
+              "a?",   "a*",      "end.", "tab\there",  "bell\x07", "del\x7f", "csi\xc2\x9b"}) {
+            QVERIFY2(!VaultPath::isValidName(QString::fromUtf8(name)), name);
+            QVERIFY2(!VaultPath::isPortable(QStringLiteral("docs/") + QString::fromUtf8(name)), name);
+        }
+        for (const char* name : {"CONSOLE", "con-notes.txt", "COM0", "COM10", "LPT", ".hidden", "a.b",
+                                 "Ação é ótima", "a b", "#1 [draft] (v2)"}) {
+            QVERIFY2(VaultPath::isValidName(QString::fromUtf8(name)), name);
+            QVERIFY2(VaultPath::isPortable(QStringLiteral("docs/") + QString::fromUtf8(name)), name);
+        }
+        QVERIFY(!VaultPath::isPortable(QString()));
+        QVERIFY(!VaultPath::isPortable(VaultPath::normalized(QStringLiteral("C:\\Windows\\x.txt"))));
+        QVERIFY(!VaultPath::isPortable(QStringLiteral("docs./a.txt")));
+        // Lookups stay lenient: names made elsewhere are still found.
+        QCOMPARE(VaultPath::normalized(QStringLiteral(":res/a.txt")), QStringLiteral(":res/a.txt"));
+    }
+
     void indexLookupsIgnoreLetterCase()
     {
         SecureFileIndex index;
