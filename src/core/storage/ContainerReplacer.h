@@ -12,7 +12,7 @@ namespace Keldra::Core {
 // without ever leaving the drive without a complete container: the new file
 // is copied beside the old one ("keldra.kldr-compact"), synced, checked, and
 // renamed over it in one step. When the drive has no room for the copy the
-// caller falls back to removing the old container first.
+// caller falls back to emptying the old container first (only for a smaller one).
 class ContainerReplacer
 {
 public:

@@ -96,8 +96,9 @@ public:
 
     // --- Compaction ------------------------------------------------------
     // preservedCompactPath (may be null) names the compacted container left
-    // in its temporary folder when the drive's container was removed but
-    // could not be replaced.
+    // in its temporary folder when the drive's container was emptied but
+    // could not be written again. Refused while a file of the index is
+    // damaged, and without room for a copy unless the new one is smaller.
     [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
 
     // --- Editing copies --------------------------------------------------

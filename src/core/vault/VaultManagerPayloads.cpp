@@ -91,7 +91,7 @@ bool fileIdentity(const QString& path, quint64* volume, quint64* index)
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    BY_HANDLE_FILE_INFORMATION info;
+    BY_HANDLE_FILE_INFORMATION info{};
     const bool ok = GetFileInformationByHandle(file, &info) != 0;
     CloseHandle(file);
     *volume = info.dwVolumeSerialNumber;
