@@ -77,6 +77,8 @@ public:
     [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath) const;
     // Writes the plaintext to an open, writable device (not opened, closed
     // or seeked here). The path is matched case-insensitively as given.
+    // DamagedFile when the file's record lies or what was written differs
+    // from its SHA-256 in the index: the caller then discards what it got.
     [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
     // Decrypts every block of the file and checks its size and SHA-256
     // against the index; progress gets the file's plaintext bytes checked.
