@@ -136,6 +136,10 @@ private:
     void beginKeyDerivation();
     void endKeyDerivation();
     bool copyContainerTo(const QString& target);
+    // Before reading files: takes over the index another program (keldra-cli)
+    // saved meanwhile, whose compaction may have moved the blocks; false after
+    // warning with commandText.
+    bool catchUpWithOtherPrograms(const QString& title, const QString& commandText);
     // Warns that a vault operation failed: the text for the vault's reason
     // (VaultErrorText), else commandText; commandReason is a reason that
     // commandText already explains in the command's own words.

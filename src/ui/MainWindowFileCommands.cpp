@@ -151,6 +151,8 @@ void MainWindow::exportSelectedFile()
     if (target.isEmpty())
         return;
     m_exportFolder = QFileInfo(target).absolutePath();
+    if (!catchUpWithOtherPrograms(kTitle, QStringLiteral("Não foi possível exportar o arquivo.")))
+        return;
     if (m_vaultManager.exportFile(vaultPath, target)) {
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
@@ -174,6 +176,9 @@ void MainWindow::openSelectedFile()
             localPath = copy.tempPath;
     }
     const bool freshCopy = localPath.isEmpty();
+    if (freshCopy &&
+        !catchUpWithOtherPrograms(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição.")))
+        return;
     if (freshCopy && !m_vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
         warnVaultFailure(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
         return;

@@ -128,6 +128,18 @@ void MainWindow::warnVaultFailure(const QString& title, const QString& commandTe
                          VaultErrorText::message(m_vaultManager.lastError(), commandText, commandReason));
 }
 
+bool MainWindow::catchUpWithOtherPrograms(const QString& title, const QString& commandText)
+{
+    bool changed = false;
+    if (!m_vaultManager.refreshIndex(&changed)) {
+        warnVaultFailure(title, commandText);
+        return false;
+    }
+    if (changed)
+        refreshVaultFiles();
+    return true;
+}
+
 void MainWindow::createVault()
 {
     // The file dialog's own "replace?" question is off: an existing file is

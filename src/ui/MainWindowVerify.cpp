@@ -15,7 +15,8 @@ namespace Keldra::UI {
 void MainWindow::verifyVault()
 {
     const QString title = QStringLiteral("Verificar integridade");
-    if (!isUnlocked())
+    if (!isUnlocked() ||
+        !catchUpWithOtherPrograms(title, QStringLiteral("Não foi possível concluir a verificação do cofre.")))
         return;
     const QList<Core::VaultFileEntry> entries = m_vaultManager.fileIndex().entries();
     qint64 total = 0;

@@ -596,6 +596,35 @@ private slots:
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"O cofre está em uso por outro programa. Tente novamente."});
     }
+
+    // keldra-cli deletes a file and compacts while the window stays unlocked:
+    // the blocks the window knew have moved, yet its export and check read
+    // the right bytes instead of calling the file damaged.
+    void readsFollowAnotherProgramsCompaction()
+    {
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("antes.txt"), QByteArray(4096, 'a')),
+                                             QStringLiteral("antes.txt")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("fica.txt"), "continua aqui"),
+                                             QStringLiteral("fica.txt")));
+        m_window->refreshVaultFiles();
+        {
+            Keldra::Core::VaultManager cli;
+            QVERIFY(cli.unlockVault(m_containerPath, kPassword.toUtf8()));
+            QVERIFY(cli.deleteFile(QStringLiteral("antes.txt")));
+            QVERIFY(cli.compactVault({}, nullptr));
+            QVERIFY(cli.lockVault());
+        }
+
+        QVERIFY(selectRow(*m_window, QStringLiteral("fica.txt")));
+        const QString target = m_workDir.filePath(QStringLiteral("saida/fica.txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(target);
+        m_window->exportSelectedFile();
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList());
+        QCOMPARE(readFile(target), QByteArray("continua aqui"));
+        QVERIFY(!selectRow(*m_window, QStringLiteral("antes.txt")));
+    }
 };
 
 QTEST_MAIN(TestFileCommands)

@@ -49,6 +49,11 @@ public:
     // Container last created or unlocked; kept after locking.
     QString containerPath() const;
     SecureFileIndex fileIndex() const;
+    // Takes over the index another program saved since this session read it:
+    // after its compaction the blocks this session knows have moved. A session
+    // that stays unlocked (the window) calls it before reading files.
+    // *changed tells whether there was another index to take over.
+    [[nodiscard]] bool refreshIndex(bool* changed = nullptr);
     QList<TrackedTempFile> modifiedOpenFiles() const;
     // Why the last operation returned false; a default (ok) Error after one
     // that succeeded. Set by every operation below, the const ones included.

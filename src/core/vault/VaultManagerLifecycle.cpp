@@ -250,6 +250,17 @@ Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* do
     return Error();
 }
 
+bool VaultManager::refreshIndex(bool* changed)
+{
+    const QByteArray sealBefore = m_indexSeal;
+    const ContainerLock lock(m_containerPath);
+    ContainerDocument document;
+    const bool ok = finish(beginChange(lock, &document));
+    if (changed)
+        *changed = ok && m_indexSeal != sealBefore;
+    return ok;
+}
+
 void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocument& document)
 {
     m_index = index;
