@@ -3,15 +3,15 @@
 
 keldra_root() { cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd; }
 
-# Prints the packages of scripts/deps.txt that dpkg does not report as installed.
+# Prints the packages of a list (default scripts/deps.txt) that dpkg does not report as installed.
 keldra_missing_packages() {
-  local root pkg
-  root=$(keldra_root)
+  local list pkg
+  list=${1:-$(keldra_root)/scripts/deps.txt}
   while read -r pkg; do
     pkg=${pkg%%#*}; pkg=${pkg//[[:space:]]/}
     [ -n "$pkg" ] || continue
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
-  done < "$root/scripts/deps.txt"
+  done < "$list"
 }
 
 keldra_install_dependencies() {

@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <openssl/crypto.h>
 #include <sodium.h>
 
 namespace Keldra::UI {
@@ -69,6 +70,51 @@ QString sodiumDetails()
         "THE USE OR PERFORMANCE OF THIS SOFTWARE.\n"
         "Este aviso ISC deve acompanhar a biblioteca sempre que ela for distribuída com a "
         "aplicação.");
+}
+
+QString opensslDetails()
+{
+    return QStringLiteral(
+        "OpenSSL (libcrypto)\n"
+        "Usada pelo Keldra para o SHA-256 e para cifrar os blocos dos arquivos com ChaCha20-Poly1305.\n"
+        "Licença: Apache License 2.0. Copyright (c) 1998-2025 The OpenSSL Project Authors. "
+        "Copyright (c) 1995-1998 Eric A. Young, Tim J. Hudson.\n"
+        "Este aviso e uma cópia da licença devem acompanhar a biblioteca sempre que ela for "
+        "distribuída com a aplicação.");
+}
+
+// The runtime and system interfaces of the build that is running: the Windows program is
+// built with MinGW-w64 and ships its runtime DLLs; the Linux one uses the system's libraries.
+void insertPlatformComponents(QMap<QString, QString>* components)
+{
+#ifdef Q_OS_WIN
+    components->insert(
+        QStringLiteral("Runtime MinGW-w64 (libstdc++, libgcc, winpthreads)"),
+        QStringLiteral("Runtime MinGW-w64\nBibliotecas de runtime do compilador GCC para Windows, "
+                       "enviadas junto com o Keldra.exe: libstdc++-6.dll, libgcc_s_seh-1.dll e "
+                       "libwinpthread-1.dll.\nlibstdc++ e libgcc: GNU GPL versão 3 com a GCC Runtime "
+                       "Library Exception. winpthreads: licença MIT. Os avisos de licença devem "
+                       "acompanhar as bibliotecas quando distribuídas com a aplicação."));
+    components->insert(
+        QStringLiteral("Microsoft Windows APIs"),
+        QStringLiteral("Microsoft Windows APIs\nO Keldra usa APIs do Windows para detecção de "
+                       "unidades removíveis e integração nativa com a área de trabalho no Windows. "
+                       "Essas APIs fazem parte da plataforma do sistema operacional."));
+#else
+    components->insert(
+        QStringLiteral("Bibliotecas de runtime GNU (glibc, libstdc++)"),
+        QStringLiteral("Bibliotecas de runtime GNU\nA biblioteca C do GNU (glibc) e as bibliotecas de "
+                       "runtime do compilador GCC (libstdc++, libgcc), do sistema Linux ou copiadas "
+                       "para a pasta lib da unidade USB pelo Keldra - Gerenciador.\nglibc: GNU LGPL "
+                       "versão 2.1 ou posterior. libstdc++ e libgcc: GNU GPL versão 3 com a GCC "
+                       "Runtime Library Exception."));
+    components->insert(
+        QStringLiteral("Interfaces do Linux"),
+        QStringLiteral("Interfaces do Linux\nO Keldra lê /proc/self/mountinfo, /sys/class/block e "
+                       "/dev/disk/by-label para detectar unidades USB e usa o lançador de aplicativos "
+                       "padrão da área de trabalho. Essas interfaces fazem parte do sistema "
+                       "operacional."));
+#endif
 }
 
 } // namespace
@@ -172,21 +218,14 @@ void AboutDialog::buildUi()
 
 void AboutDialog::populateComponents()
 {
-    m_componentDetails.insert(
-        QStringLiteral("Microsoft Visual C++ Runtime"),
-        QStringLiteral("Microsoft Visual C++ Runtime\nBibliotecas de runtime exigidas por builds "
-                       "produzidos com Microsoft Visual Studio/MSVC.\nA distribuição deve seguir os "
-                       "termos de licença aplicáveis do Microsoft Visual C++ Redistributable para a "
-                       "versão do runtime enviada com a aplicação."));
-    m_componentDetails.insert(
-        QStringLiteral("Microsoft Windows APIs"),
-        QStringLiteral("Microsoft Windows APIs\nO Keldra usa APIs do Windows para detecção de "
-                       "unidades removíveis e integração nativa com a área de trabalho no Windows. "
-                       "Essas APIs fazem parte da plataforma do sistema operacional."));
+    insertPlatformComponents(&m_componentDetails);
     m_componentDetails.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
                               qtDetails());
     m_componentDetails.insert(
         QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())), sodiumDetails());
+    m_componentDetails.insert(QStringLiteral("OpenSSL libcrypto - %1")
+                                  .arg(QString::fromLatin1(OpenSSL_version(OPENSSL_VERSION_STRING))),
+                              opensslDetails());
 
     m_componentsList->addItems(m_componentDetails.keys());
     if (m_componentsList->count() > 0)

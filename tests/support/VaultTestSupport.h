@@ -10,7 +10,15 @@
 #include <QFile>
 #include <QString>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <utime.h>
 #endif
 
@@ -34,15 +42,31 @@ inline bool setModified(const QString& path, const QDateTime& when)
     return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
-#ifdef Q_OS_UNIX
+// QFile cannot open a folder, so its time is set through the system.
 inline bool setDirectoryModified(const QString& path, const QDateTime& when)
 {
+#ifdef Q_OS_WIN
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a folder.
+    const HANDLE folder = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    // 100 ns ticks since 1601-01-01.
+    const quint64 ticks = static_cast<quint64>(when.toMSecsSinceEpoch() + 11644473600000LL) * 10000u;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool set = ::SetFileTime(folder, nullptr, &time, &time) != 0;
+    ::CloseHandle(folder);
+    return set;
+#else
     struct utimbuf times;
     times.actime = static_cast<time_t>(when.toSecsSinceEpoch());
     times.modtime = times.actime;
     return ::utime(QFile::encodeName(path).constData(), &times) == 0;
-}
 #endif
+}
 
 inline bool findEntry(const Keldra::Core::VaultManager& vault, const QString& path,
                       Keldra::Core::VaultFileEntry* out = nullptr)
