@@ -1,7 +1,9 @@
 # Shared set-up for scripts/run and scripts/test: install what is missing, configure, build.
-# Source it; it defines functions only.
+# Source it; it defines KELDRA_ROOT and functions only.
 
-keldra_root() { cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd; }
+# Taken when sourced: the scripts change folders afterwards.
+KELDRA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+keldra_root() { echo "$KELDRA_ROOT"; }
 
 # Prints the packages of a list (default scripts/deps.txt) that dpkg does not report as installed.
 keldra_missing_packages() {

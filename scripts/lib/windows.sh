@@ -3,6 +3,7 @@
 # Source it after common.sh; it defines functions and the recipe only.
 
 KELDRA_MINGW_TRIPLET=x86_64-w64-mingw32
+KELDRA_TOOLCHAIN_FILE=$(keldra_root)/cmake/mingw-w64-x86_64.cmake
 KELDRA_SOURCE_PACKAGES=(qt6-base libsodium openssl)
 # Our own entry, so Debian's lists are left as they are.
 KELDRA_DEB_SRC_LIST=/etc/apt/sources.list.d/keldra-deb-src.sources
@@ -93,7 +94,7 @@ keldra_build_mingw_toolchain() {
   fi
   mkdir -p "$sources" "$work" "$sysroot"
   if [ ! -f "$sources/.fetched" ]; then
-    (cd "$sources" && rm -rf ./* && apt-get source -qq "${KELDRA_SOURCE_PACKAGES[@]}")
+    (cd "$sources" && rm -rf ./* && apt-get source -qq "${KELDRA_SOURCE_PACKAGES[@]}") || return 1
     touch "$sources/.fetched"
   fi
   if [ ! -f "$sysroot/.libsodium" ]; then
@@ -102,14 +103,14 @@ keldra_build_mingw_toolchain() {
     # autoreconf rather than autogen.sh, which downloads.
     (cd "$work/libsodium" && autoreconf -ivf >/dev/null 2>&1 &&
       ./configure "${KELDRA_SODIUM_FLAGS[@]}" --prefix="$sysroot" CC=x86_64-w64-mingw32-gcc-posix >/dev/null &&
-      make -j"$jobs" >/dev/null && make install >/dev/null)
+      make -j"$jobs" >/dev/null && make install >/dev/null) || return 1
     touch "$sysroot/.libsodium"
   fi
   if [ ! -f "$sysroot/.openssl" ]; then
     echo "== OpenSSL libcrypto (static)"
     rm -rf "$work/openssl" && cp -a "$sources"/openssl-*/ "$work/openssl"
     (cd "$work/openssl" && ./Configure "${KELDRA_OPENSSL_FLAGS[@]}" --prefix="$sysroot" >/dev/null &&
-      make -j"$jobs" build_libs >/dev/null && make install_dev >/dev/null)
+      make -j"$jobs" build_libs >/dev/null && make install_dev >/dev/null) || return 1
     touch "$sysroot/.openssl"
   fi
   if [ ! -f "$prefix/qt/.qtbase" ]; then
@@ -117,13 +118,15 @@ keldra_build_mingw_toolchain() {
     rm -rf "$work/qtbase" && mkdir -p "$work/qtbase"
     local qtsrc
     qtsrc=$(echo "$sources"/qt6-base-*/)
-    (cd "$work/qtbase" &&
+    if ! (cd "$work/qtbase" &&
       "$qtsrc/configure" -prefix "$prefix/qt" -xplatform win32-g++ -qt-host-path /usr \
         "${KELDRA_QT_FLAGS[@]}" -- -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$(keldra_root)/cmake/mingw-w64-x86_64.cmake" \
-        -DQT_HOST_PATH_CMAKE_DIR="$KELDRA_QT_HOST_CMAKE_DIR" >configure.log 2>&1 ||
-      { tail -n 60 configure.log >&2; exit 1; }
-      cmake --build . --parallel "$jobs" && cmake --install . >/dev/null)
+        -DCMAKE_TOOLCHAIN_FILE="$KELDRA_TOOLCHAIN_FILE" \
+        -DQT_HOST_PATH_CMAKE_DIR="$KELDRA_QT_HOST_CMAKE_DIR" >configure.log 2>&1); then
+      tail -n 60 "$work/qtbase/configure.log" >&2
+      return 1
+    fi
+    (cd "$work/qtbase" && cmake --build . --parallel "$jobs" && cmake --install . >/dev/null) || return 1
     touch "$prefix/qt/.qtbase"
   fi
   rm -rf "$work" "$sources"
@@ -137,7 +140,7 @@ keldra_configure_windows_build() {
   root=$(keldra_root)
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELDRA_BUILD_TESTS=ON \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DKELDRA_MINGW_PREFIX="$prefix" \
+      -DCMAKE_TOOLCHAIN_FILE="$KELDRA_TOOLCHAIN_FILE" -DKELDRA_MINGW_PREFIX="$prefix" \
       -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$KELDRA_QT_HOST_CMAKE_DIR" \
       -DCMAKE_CROSSCOMPILING_EMULATOR="$KELDRA_WINE" >/dev/null
   fi
