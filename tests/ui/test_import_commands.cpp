@@ -69,6 +69,7 @@ bool dropOnTable(MainWindow& window, const QStringList& paths)
     return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
 }
 
+#ifdef Q_OS_LINUX
 // Writes `path` until the drive has at most `leave` bytes free.
 void fillDrive(const QString& path, qint64 leave)
 {
@@ -90,6 +91,7 @@ bool run(const QString& program, const QStringList& arguments)
     return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
+#endif
 
 } // namespace
 

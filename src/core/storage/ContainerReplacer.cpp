@@ -22,11 +22,13 @@ ContainerReplacer::Outcome abandon(const QString& copyPath, Error why)
 
 } // namespace
 
-bool ContainerReplacer::hasRoomFor(const QString& containerPath, qint64 bytes)
+ContainerReplacer::Room ContainerReplacer::roomFor(const QString& containerPath, qint64 bytes)
 {
     QStorageInfo storage(QFileInfo(containerPath).absolutePath());
     storage.refresh();
-    return storage.isValid() && storage.bytesAvailable() >= bytes + Headroom;
+    if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)
+        return Room::Unknown;
+    return storage.bytesAvailable() >= bytes + Headroom ? Room::Enough : Room::Short;
 }
 
 ContainerReplacer::Outcome ContainerReplacer::replace(const QString& newContainer,
@@ -40,33 +42,42 @@ ContainerReplacer::Outcome ContainerReplacer::replace(const QString& newContaine
     const QString copyPath = ContainerRecovery::compactTempPath(containerPath);
     if (const Error leftover = ContainerFile::removeFile(copyPath); !leftover.ok()) // of an interrupted run
         return {Result::Failed, leftover};
-    if (!hasRoomFor(containerPath, total))
+    // Unknown free space must not send the caller to its fallback, which removes the old
+    // container first: try the safe copy, and only a drive that fills up during it is short.
+    const Room room = roomFor(containerPath, total);
+    if (room == Room::Short)
         return {Result::NoRoom, Error()};
+    const auto giveUp = [&](const Error& why) {
+        Outcome outcome = abandon(copyPath, why);
+        if (room == Room::Unknown && why.is(Error::Reason::DriveFull))
+            outcome = {Result::NoRoom, Error()};
+        return outcome;
+    };
 
     if (progress)
         progress(0, total);
     {
         ContainerFile copy(copyPath);
         if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return abandon(copyPath, copy.error());
+            return giveUp(copy.error());
         qint64 done = 0;
         WriteBehind writeBehind(copy.handle());
         while (done < total) {
             const qint64 chunk = qMin(ChunkSize, total - done);
             if (!copy.copyFrom(source, done, chunk))
-                return abandon(copyPath, copy.error());
+                return giveUp(copy.error());
             // The drive works on this chunk while the next one is copied; the sync below decides.
             if (const Error behind = writeBehind.written(done, chunk); !behind.ok())
-                return abandon(copyPath, behind);
+                return giveUp(behind);
             done += chunk;
             if (progress)
                 progress(done, total);
         }
         if (!copy.sync())
-            return abandon(copyPath, copy.error());
+            return giveUp(copy.error());
     }
     if (const Error synced = ContainerFile::syncFolderOf(copyPath); !synced.ok())
-        return abandon(copyPath, synced);
+        return giveUp(synced);
     // Check what the drive gives back, not what we meant to write.
     if (verify) {
         if (const Error checked = verify(copyPath); !checked.ok())

@@ -18,7 +18,7 @@ class ContainerReplacer
 public:
     enum class Result {
         Replaced, // the drive's container is the new one, on the drive
-        NoRoom,   // nothing was written; not enough free space for a second container
+        NoRoom,   // nothing was written (or the partial copy is removed): no room for a second container
         Failed,   // nothing changed: the old container is in place; the copy is removed
     };
     struct Outcome
@@ -36,8 +36,10 @@ public:
 
     [[nodiscard]] static Outcome replace(const QString& newContainer, const QString& containerPath,
                                          const Verifier& verify, const Progress& progress);
-    // Room for a copy of `bytes` beside the container.
-    static bool hasRoomFor(const QString& containerPath, qint64 bytes);
+    // Room for a copy of `bytes` beside the container. Unknown where the system cannot say
+    // (some drives report no volume information): the copy itself then finds out.
+    enum class Room { Enough, Short, Unknown };
+    static Room roomFor(const QString& containerPath, qint64 bytes);
 };
 
 } // namespace Keldra::Core
