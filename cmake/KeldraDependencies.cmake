@@ -9,3 +9,8 @@ endif()
 find_package(OpenSSL REQUIRED)
 # Update packages are read with libzip, never by an external unzip.
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+if(WIN32)
+  # Static as well: its own dependencies come along by hand (zlib, Windows' random source).
+  set_property(TARGET PkgConfig::LIBZIP APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS ZIP_STATIC)
+  set_property(TARGET PkgConfig::LIBZIP APPEND PROPERTY INTERFACE_LINK_LIBRARIES z bcrypt advapi32)
+endif()

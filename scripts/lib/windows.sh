@@ -4,11 +4,14 @@
 
 KELDRA_MINGW_TRIPLET=x86_64-w64-mingw32
 KELDRA_TOOLCHAIN_FILE=$(keldra_root)/cmake/mingw-w64-x86_64.cmake
-KELDRA_SOURCE_PACKAGES=(qt6-base libsodium openssl)
+KELDRA_SOURCE_PACKAGES=(qt6-base libsodium openssl libzip)
 # Our own entry, so Debian's lists are left as they are.
 KELDRA_DEB_SRC_LIST=/etc/apt/sources.list.d/keldra-deb-src.sources
 
 KELDRA_SODIUM_FLAGS=(--host=x86_64-w64-mingw32 --disable-shared --enable-static --disable-dependency-tracking)
+KELDRA_LIBZIP_FLAGS=(-DBUILD_SHARED_LIBS=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF
+  -DBUILD_DOC=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF -DENABLE_GNUTLS=OFF
+  -DENABLE_MBEDTLS=OFF -DENABLE_OPENSSL=OFF)
 KELDRA_OPENSSL_FLAGS=(mingw64 --cross-compile-prefix=x86_64-w64-mingw32- no-shared no-tests --libdir=lib)
 # Only what the programs and tests use. Traps: Debian's source lacks wintab (tabletevent);
 # qwindows.dll does not link with direct2d off unless directwrite3 is off too; the offscreen
@@ -69,6 +72,7 @@ keldra_mingw_cache_key() {
   sum=$({
     keldra_source_pins
     printf '%s\n' "${KELDRA_SODIUM_FLAGS[*]}" "${KELDRA_OPENSSL_FLAGS[*]}" "${KELDRA_QT_FLAGS[*]}"
+    printf '%s\n' "${KELDRA_LIBZIP_FLAGS[*]}"
     x86_64-w64-mingw32-g++-posix --version | head -n1
     x86_64-w64-mingw32-gcc --version | head -n1
     dpkg-query -W -f='${Version}\n' qt6-base-dev-tools mingw-w64-x86-64-dev
@@ -93,10 +97,13 @@ keldra_build_mingw_toolchain() {
     return 0
   fi
   mkdir -p "$sources" "$work" "$sysroot"
-  if [ ! -f "$sources/.fetched" ]; then
-    (cd "$sources" && rm -rf ./* && apt-get source -qq "${KELDRA_SOURCE_PACKAGES[@]}") || return 1
-    touch "$sources/.fetched"
-  fi
+  local package
+  for package in "${KELDRA_SOURCE_PACKAGES[@]}"; do
+    if [ ! -f "$sources/.fetched-$package" ]; then
+      (cd "$sources" && apt-get source -qq "$package") || return 1
+      touch "$sources/.fetched-$package"
+    fi
+  done
   if [ ! -f "$sysroot/.libsodium" ]; then
     echo "== libsodium (static)"
     rm -rf "$work/libsodium" && cp -a "$sources"/libsodium-*/ "$work/libsodium"
@@ -112,6 +119,15 @@ keldra_build_mingw_toolchain() {
     (cd "$work/openssl" && ./Configure "${KELDRA_OPENSSL_FLAGS[@]}" --prefix="$sysroot" >/dev/null &&
       make -j"$jobs" build_libs >/dev/null && make install_dev >/dev/null) || return 1
     touch "$sysroot/.openssl"
+  fi
+  if [ ! -f "$sysroot/.libzip" ]; then
+    echo "== libzip (static)"
+    rm -rf "$work/libzip" && mkdir -p "$work/libzip"
+    (cd "$work/libzip" && cmake "$(echo "$sources"/libzip-*/)" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$KELDRA_TOOLCHAIN_FILE" -DCMAKE_INSTALL_PREFIX="$sysroot" \
+      "${KELDRA_LIBZIP_FLAGS[@]}" >/dev/null && cmake --build . --parallel "$jobs" >/dev/null &&
+      cmake --install . >/dev/null) || return 1
+    touch "$sysroot/.libzip"
   fi
   if [ ! -f "$prefix/qt/.qtbase" ]; then
     echo "== qtbase (shared; the longest part)"
@@ -138,6 +154,10 @@ keldra_build_mingw_toolchain() {
 keldra_configure_windows_build() {
   local prefix=$1 dir=$2 root
   root=$(keldra_root)
+  # Another toolchain cache (a new key) means another Qt: configure afresh.
+  if ! grep -qx "KELDRA_MINGW_PREFIX:UNINITIALIZED=$prefix" "$dir/CMakeCache.txt" 2>/dev/null; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+  fi
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELDRA_BUILD_TESTS=ON \
       -DCMAKE_TOOLCHAIN_FILE="$KELDRA_TOOLCHAIN_FILE" -DKELDRA_MINGW_PREFIX="$prefix" \

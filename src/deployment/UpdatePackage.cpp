@@ -10,11 +10,15 @@
 
 #include <limits>
 
-#include <sys/stat.h>
-
 namespace Keldra::Deployment {
 
 namespace {
+
+// File types of the Unix mode a ZIP entry carries; the same values on every system we run on.
+constexpr quint32 kUnixTypeMask = 0170000;
+constexpr quint32 kUnixSymlink = 0120000;
+constexpr quint32 kUnixRegular = 0100000;
+constexpr quint32 kUnixDirectory = 0040000;
 
 constexpr qint64 kReadChunkBytes = 256 * 1024;
 constexpr int kShownNameLength = 160;
@@ -125,18 +129,18 @@ bool readEntry(zip_t* archive, zip_uint64_t index, Entry* entry, QString* error)
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0 &&
         system == ZIP_OPSYS_UNIX) {
-        const mode_t mode = attributes >> 16;
-        const mode_t type = mode & S_IFMT;
-        if (type == S_IFLNK) {
+        const quint32 mode = attributes >> 16;
+        const quint32 type = mode & kUnixTypeMask;
+        if (type == kUnixSymlink) {
             setError(error, QStringLiteral("Pacote com link simbólico: %1").arg(shownName(entry->name)));
             return false;
         }
-        if (type != 0 && type != S_IFREG && type != S_IFDIR) {
+        if (type != 0 && type != kUnixRegular && type != kUnixDirectory) {
             setError(error, QStringLiteral("Pacote com entrada que não é arquivo nem pasta: %1")
                                 .arg(shownName(entry->name)));
             return false;
         }
-        entry->directory = entry->directory || type == S_IFDIR;
+        entry->directory = entry->directory || type == kUnixDirectory;
         entry->executable = (mode & 0111) != 0;
     }
     entry->size = entry->directory ? 0 : static_cast<qint64>(stat.size);
