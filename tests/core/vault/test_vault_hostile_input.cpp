@@ -115,6 +115,9 @@ void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
 
 void VaultHostileInputTest::heldContainerRefusesEveryChange()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("the other program's lock is taken with flock, which Windows does not have");
+#else
     const QString container = freshVault(QStringLiteral("held.kldr"));
     QVERIFY(!container.isEmpty());
     VaultManager vault;
@@ -156,6 +159,7 @@ void VaultHostileInputTest::heldContainerRefusesEveryChange()
     QVERIFY(vault.createDirectory(QStringLiteral("d")));
     QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(container)));
     QVERIFY(vault.lockVault());
+#endif
 }
 
 void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
