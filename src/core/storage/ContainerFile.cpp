@@ -1,6 +1,7 @@
 #include "storage/ContainerFile.h"
 
 #include "storage/ContainerFaultInjector.h"
+#include "storage/ContainerLock.h"
 #include "storage/DriveError.h"
 
 #include <QFileInfo>
@@ -282,9 +283,11 @@ Error ContainerFile::replaceFile(const QString& from, const QString& to)
         return ContainerFaultInjector::refusal();
     DriveError::clear();
 #ifdef Q_OS_WIN
+    ContainerLock::suspendForReplace(to);
     const bool ok = MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
                                 reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    ContainerLock::resumeAfterReplace(to);
 #else
     const bool ok = ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif

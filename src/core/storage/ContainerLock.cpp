@@ -21,6 +21,13 @@ namespace {
 
 enum class Take { Held, Busy, Missing, Unsupported };
 
+QString lockKey(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
 struct HeldLock
 {
     qintptr handle = -1;
@@ -107,9 +114,7 @@ ContainerLock::ContainerLock(const QString& containerPath)
 {
     if (containerPath.isEmpty())
         return;
-    const QFileInfo info(containerPath);
-    const QString canonical = info.canonicalFilePath();
-    const QString key = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    const QString key = lockKey(containerPath);
     auto held = heldLocks().find(key);
     if (held != heldLocks().end()) {
         ++held->users;
@@ -132,6 +137,33 @@ ContainerLock::ContainerLock(const QString& containerPath)
     }
 }
 
+void ContainerLock::suspendForReplace(const QString& path)
+{
+#ifdef Q_OS_WIN
+    auto held = heldLocks().find(lockKey(path));
+    if (held != heldLocks().end() && held->handle != -1) {
+        release(held->handle);
+        held->handle = -1;
+    }
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+void ContainerLock::resumeAfterReplace(const QString& path)
+{
+#ifdef Q_OS_WIN
+    auto held = heldLocks().find(lockKey(path));
+    if (held != heldLocks().end() && held->handle == -1) {
+        qintptr handle = -1;
+        if (take(held.key(), &handle) == Take::Held)
+            held->handle = handle;
+    }
+#else
+    Q_UNUSED(path);
+#endif
+}
+
 ContainerLock::~ContainerLock()
 {
     if (m_key.isEmpty())
@@ -139,7 +171,8 @@ ContainerLock::~ContainerLock()
     auto held = heldLocks().find(m_key);
     if (held == heldLocks().end() || --held->users > 0)
         return;
-    release(held->handle);
+    if (held->handle != -1)
+        release(held->handle);
     heldLocks().erase(held);
 }
 

@@ -26,6 +26,12 @@ public:
     // change then fails on its own reason).
     const Error& error() const { return m_error; }
 
+    // Windows refuses to rename over a file that has a handle open, our lock's included.
+    // Around such a rename this process's lock on `path` is let go and then taken on the
+    // file that now has the name (on Linux it stays on the old file, which is all a rename leaves it).
+    static void suspendForReplace(const QString& path);
+    static void resumeAfterReplace(const QString& path);
+
 private:
     QString m_key;
     Error m_error;
