@@ -187,15 +187,19 @@ HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPat
         return done(Recovery::NothingToDo);
 
     QByteArray bytes;
+    bool oversized = false;
     {
         QFile journal(path);
         if (!journal.open(QIODevice::ReadOnly))
             return failed(Error(Reason::ContainerUnavailable, journal.errorString()));
         // Larger than any journal we write: not read into memory at all.
-        if (journal.size() > MaxJournalSize)
-            return discarded(Recovery::DiscardedForeign);
-        bytes = journal.readAll();
+        oversized = journal.size() > MaxJournalSize;
+        if (!oversized)
+            bytes = journal.readAll();
     }
+    // Discarded only once closed: Windows refuses to remove a file that is still open.
+    if (oversized)
+        return discarded(Recovery::DiscardedForeign);
     qint64 sizeToRestore = 0;
     QList<JournalRange> ranges;
     if (!parse(bytes, &sizeToRestore, &ranges)) {
