@@ -77,7 +77,13 @@ void VaultHostileInputTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
-    qputenv("TMPDIR", QFile::encodeName(m_dir.filePath(QStringLiteral("tmp"))));
+    const QByteArray tmp = QFile::encodeName(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("tmp"))));
+    qputenv("TMPDIR", tmp);
+#ifdef Q_OS_WIN
+    // Windows finds its temporary folder through TMP, then TEMP.
+    qputenv("TMP", tmp);
+    qputenv("TEMP", tmp);
+#endif
 }
 
 void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
