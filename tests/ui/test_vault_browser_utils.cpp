@@ -2,6 +2,7 @@
 #include "VaultBrowserRows.h"
 #include "VaultBrowserUtils.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 using namespace Keldra::UI;
@@ -138,13 +139,13 @@ private slots:
 
     void programDriveRootNeedsTheBundleLayout()
     {
-        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/linux/Keldra")),
-                 QStringLiteral("/media/u/USB"));
-        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/keldra/Windows/KELDRA.EXE")),
-                 QStringLiteral("/media/u/USB"));
-        QCOMPARE(programDriveRoot(QStringLiteral("/Keldra/linux/Keldra")), QStringLiteral("/"));
-        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/../Keldra/linux/Keldra")),
-                 QStringLiteral("/media/u/USB"));
+        // "/" here, or on Windows the current drive's root ("E:/"), which rooted paths resolve against.
+        const QString root = QFileInfo(QStringLiteral("/")).absoluteFilePath();
+        const QString usb = root + QStringLiteral("media/u/USB");
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/linux/Keldra")), usb);
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/keldra/Windows/KELDRA.EXE")), usb);
+        QCOMPARE(programDriveRoot(QStringLiteral("/Keldra/linux/Keldra")), root);
+        QCOMPARE(programDriveRoot(QStringLiteral("/media/u/USB/Keldra/../Keldra/linux/Keldra")), usb);
         // Anything else is no drive: an installed or built program, a mixed-up layout.
         for (const char* path : {"", "/usr/bin/Keldra", "/media/u/USB/Keldra/linux/Keldra.exe",
                                  "/media/u/USB/Keldra/windows/Keldra", "/media/u/USB/Outro/linux/Keldra",
