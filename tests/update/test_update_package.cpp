@@ -183,9 +183,12 @@ void UpdatePackageTest::goodArchiveUnpacksWithItsExecutables()
     QVERIFY2(extractZip(zip, out, &error), qPrintable(error));
     const QDir linux(QDir(out).filePath(QStringLiteral("Keldra/linux")));
     QCOMPARE(readFile(linux.filePath(QStringLiteral("Keldra"))), QByteArrayLiteral("elf"));
+    QVERIFY(QFileInfo(linux.filePath(QStringLiteral("plugins"))).isDir());
+#ifdef Q_OS_WIN
+    QSKIP("Windows files have no execute bit; Qt judges them by their extension");
+#endif
     QVERIFY(QFileInfo(linux.filePath(QStringLiteral("Keldra"))).isExecutable());
     QVERIFY(!QFileInfo(linux.filePath(QStringLiteral("qt.conf"))).isExecutable());
-    QVERIFY(QFileInfo(linux.filePath(QStringLiteral("plugins"))).isDir());
 }
 
 QTEST_GUILESS_MAIN(UpdatePackageTest)
