@@ -16,9 +16,15 @@ keldra_missing_packages() {
   done < "$list"
 }
 
+# apt-get that waits for another apt (a second script, unattended upgrades) instead of failing.
+keldra_apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# keldra_install_dependencies [LIST]: installs the packages of LIST (default scripts/deps.txt) that are missing.
 keldra_install_dependencies() {
   local missing
-  missing=$(keldra_missing_packages | tr '\n' ' ')
+  missing=$(keldra_missing_packages "$@" | tr '\n' ' ')
   [ -n "${missing// /}" ] || return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages. Run as root:" >&2
@@ -26,10 +32,9 @@ keldra_install_dependencies() {
     return 1
   fi
   echo "Installing: $missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  keldra_apt_get update -qq
   # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing
+  keldra_apt_get install -y -qq --no-install-recommends $missing
 }
 
 # keldra_build BUILD_DIR [extra cmake args...]

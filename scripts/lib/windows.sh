@@ -25,25 +25,6 @@ KELDRA_QT_FLAGS=(-release -shared -nomake examples -nomake tests
   -no-feature-gif -no-feature-jpeg -no-feature-tabletevent)
 KELDRA_QT_HOST_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 
-keldra_apt_get() {
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
-}
-
-keldra_install_windows_dependencies() {
-  local missing
-  missing=$(keldra_missing_packages "$(keldra_root)/scripts/deps-windows.txt" | tr '\n' ' ')
-  [ -n "${missing// /}" ] || return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages. Run as root:" >&2
-    echo "  apt-get update && apt-get install -y $missing" >&2
-    return 1
-  fi
-  echo "Installing: $missing"
-  keldra_apt_get update -qq
-  # shellcheck disable=SC2086
-  keldra_apt_get install -y -qq --no-install-recommends $missing
-}
-
 # Makes Debian's source packages reachable: a deb-src entry for the suites already in use.
 keldra_enable_deb_src() {
   if [ ! -f "$KELDRA_DEB_SRC_LIST" ]; then
