@@ -254,19 +254,26 @@ bool extractEntry(zip_t* archive, const Entry& entry, const QDir& destination, Q
     return ok;
 }
 
+// The archive's entries, every one checked against the limits before anything is unpacked.
+bool listArchive(const ZipArchive& archive, const PackageLimits& limits, QList<Entry>* entries, qint64* total,
+                 QString* error)
+{
+    if (!archive.get()) {
+        setError(error, zipFailure(archive.openError()));
+        return false;
+    }
+    return listEntries(archive.get(), limits, entries, total, error);
+}
+
 } // namespace
 
 bool inspectZip(const QString& zipPath, PackageContents* contents, QString* error,
                 const PackageLimits& limits)
 {
     const ZipArchive archive(zipPath);
-    if (!archive.get()) {
-        setError(error, zipFailure(archive.openError()));
-        return false;
-    }
     QList<Entry> entries;
     qint64 total = 0;
-    if (!listEntries(archive.get(), limits, &entries, &total, error))
+    if (!listArchive(archive, limits, &entries, &total, error))
         return false;
     if (contents)
         *contents = PackageContents{entries.size(), total};
@@ -277,13 +284,9 @@ bool extractZip(const QString& zipPath, const QString& destination, QString* err
                 const PackageLimits& limits)
 {
     const ZipArchive archive(zipPath);
-    if (!archive.get()) {
-        setError(error, zipFailure(archive.openError()));
-        return false;
-    }
     QList<Entry> entries;
     qint64 total = 0;
-    if (!listEntries(archive.get(), limits, &entries, &total, error))
+    if (!listArchive(archive, limits, &entries, &total, error))
         return false;
     if (!QDir().mkpath(destination)) {
         setError(error, QStringLiteral("Não foi possível criar staging: %1").arg(destination));
