@@ -159,6 +159,10 @@ private:
     [[nodiscard]] Error saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
     // The index in memory from now on, read from or written to `document`'s header.
     void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document);
+    // The end of a move or rename: refused when `destination` is taken (by the
+    // file itself too), else stored in the header beginChange read.
+    [[nodiscard]] bool storeFileAt(const ContainerDocument& document, const QString& source,
+                                   const QString& destination);
     // A file whose index record cannot be right (see IndexCheck).
     bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.

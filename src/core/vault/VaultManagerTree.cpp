@@ -78,14 +78,7 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     if (!VaultPath::isPortable(destination))
         return fail(Reason::InvalidPath, destination);
     // Moving a file into its own folder clashes with the file itself.
-    if (samePath(destination, source) || VaultPath::hasFile(m_index, destination) ||
-        VaultPath::hasFolder(m_index, destination))
-        return fail(Reason::AlreadyExists, destination);
-
-    if (!finish(saveIndexWithDocument(document, withFileRenamed(m_index, source, destination))))
-        return false;
-    m_fileSync.retarget(source, destination);
-    return true;
+    return storeFileAt(document, source, destination);
 }
 
 bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultPath)
@@ -107,12 +100,18 @@ bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultP
     if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     // A change of letter case alone is refused: the new name is taken, by the file itself.
+    return storeFileAt(document, source, destination);
+}
+
+bool VaultManager::storeFileAt(const ContainerDocument& document, const QString& source,
+                               const QString& destination)
+{
     if (samePath(source, destination) || VaultPath::hasFile(m_index, destination) ||
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
-
     if (!finish(saveIndexWithDocument(document, withFileRenamed(m_index, source, destination))))
         return false;
+    // An open copy goes with its file, so lock stores it under the new path.
     m_fileSync.retarget(source, destination);
     return true;
 }
