@@ -2,6 +2,7 @@
 // change, legacy key derivation and the workspace failure at unlock.
 // Argon2id runs for real, so each case keeps its derivations few.
 
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
@@ -15,6 +16,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -333,13 +336,9 @@ void VaultKeysTest::unpreparableWorkspaceLeavesLocked()
     // A temporary location below a regular file: no folder can be made there.
     const QString blocker = m_dir.filePath(QStringLiteral("not-a-folder"));
     QVERIFY(writeFile(blocker, "x"));
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(blocker));
-    VaultManager vault;
-    if (oldTmp.isEmpty())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", oldTmp);
+    auto location = std::make_unique<TempLocationOverride>(blocker);
+    VaultManager vault; // takes its workspace location when made
+    location.reset();
 
     QVERIFY(!vault.unlockVault(m_container, Password));
     QCOMPARE(vault.lastError().reason(), Error::Reason::WorkspaceUnavailable);

@@ -1,5 +1,6 @@
 // The private workspace folder and the tracking of editing copies.
 
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
@@ -25,26 +26,6 @@ namespace {
 constexpr QFileDevice::Permissions GroupOrOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                                   QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                                   QFileDevice::WriteOther | QFileDevice::ExeOther;
-
-// Points the temporary location at a folder of the test for one scope.
-class TempLocationOverride
-{
-public:
-    explicit TempLocationOverride(const QString& path) : m_old(qgetenv("TMPDIR"))
-    {
-        qputenv("TMPDIR", QFile::encodeName(path));
-    }
-    ~TempLocationOverride()
-    {
-        if (m_old.isEmpty())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_old);
-    }
-
-private:
-    QByteArray m_old;
-};
 
 } // namespace
 
