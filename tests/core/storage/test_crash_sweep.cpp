@@ -13,6 +13,7 @@
 #include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
@@ -196,6 +197,8 @@ private:
     QTemporaryDir m_scratch{QFileInfo(QStringLiteral("/dev/shm")).isWritable()
                                 ? QStringLiteral("/dev/shm/keldra-sweep-XXXXXX")
                                 : QDir::tempPath() + QStringLiteral("/keldra-sweep-XXXXXX")};
+    std::unique_ptr<TempLocationOverride> m_tempLocation;
+    const QString m_cli = QStringLiteral(KELDRA_BIN_DIR "/keldra-cli" KELDRA_EXE_SUFFIX);
     QString m_container;
     QByteArray m_base;
     VaultProbe m_probe;
@@ -290,11 +293,10 @@ private:
     // Opens the container as a user would: keldra-cli ls, or an unlock in a fresh vault object.
     bool openThroughProgram(bool useCli)
     {
-        const QString cli = QStringLiteral(KELDRA_BIN_DIR "/keldra-cli");
-        if (useCli && QFileInfo(cli).isExecutable()) {
+        if (useCli) {
             ++m_unlocks;
             QProcess process;
-            process.start(cli, {QStringLiteral("ls"), m_container});
+            process.start(m_cli, {QStringLiteral("ls"), m_container});
             process.write(Password + '\n');
             process.closeWriteChannel();
             return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
@@ -403,7 +405,8 @@ private slots:
         QVERIFY(m_scratch.isValid());
         // Workspaces and compaction folders of this test stay in the scratch folder.
         QVERIFY(QDir().mkpath(m_scratch.filePath("tmp")));
-        qputenv("TMPDIR", QFile::encodeName(m_scratch.filePath("tmp")));
+        m_tempLocation = std::make_unique<TempLocationOverride>(m_scratch.filePath("tmp"));
+        QVERIFY2(QFileInfo(m_cli).isExecutable(), qPrintable(m_cli));
         m_container = m_scratch.filePath("keldra.kldr");
         VaultManager vault;
         QVERIFY(vault.createVault(m_container, Password));
