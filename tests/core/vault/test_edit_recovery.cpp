@@ -2,6 +2,8 @@
 // editor that keeps the file time, a rename, move or delete of the file, a
 // second open, and a container that vanishes while unlocked.
 
+#include "EndedProcess.h"
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
@@ -11,9 +13,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -24,12 +27,9 @@ namespace {
 const QByteArray Password = QByteArrayLiteral("correct horse battery");
 
 // A mark that names a process which has ended: the session that wrote it is dead.
-QByteArray deadOwnerMark()
+QByteArray deadOwnerMark(qint64 endedId)
 {
-    QProcess finished;
-    finished.start(QStringLiteral("true"));
-    finished.waitForFinished();
-    return QByteArray::number(finished.processId()) + "\n\n\n";
+    return QByteArray::number(endedId) + "\n\n\n";
 }
 
 bool writeMark(const QString& workspace, const QByteArray& mark)
@@ -62,7 +62,7 @@ private:
     QString openCopy(VaultManager& vault, const QString& vaultPath);
 
     QTemporaryDir m_dir;
-    QByteArray m_oldTmp;
+    std::unique_ptr<TempLocationOverride> m_tempLocation;
     QString m_container;
     int m_count = 0;
 };
@@ -71,9 +71,8 @@ void EditRecoveryTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // Workspaces go to a folder of the test, so no other run's are looked at.
-    m_oldTmp = qgetenv("TMPDIR");
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
-    qputenv("TMPDIR", QFile::encodeName(m_dir.filePath(QStringLiteral("tmp"))));
+    m_tempLocation = std::make_unique<TempLocationOverride>(m_dir.filePath(QStringLiteral("tmp")));
     m_container = m_dir.filePath(QStringLiteral("keldra.kldr"));
     VaultManager vault;
     QVERIFY(vault.createVault(m_container, Password));
@@ -81,10 +80,7 @@ void EditRecoveryTest::initTestCase()
 
 void EditRecoveryTest::cleanupTestCase()
 {
-    if (m_oldTmp.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", m_oldTmp);
+    m_tempLocation.reset();
 }
 
 QString EditRecoveryTest::source(const QByteArray& bytes)
@@ -209,7 +205,9 @@ void EditRecoveryTest::editsOfAKilledSessionAreStoredAtNextUnlock()
         QVERIFY(writeFile(editedC, "c edited in the dead session"));
         workspace = workspaceOf(a, QStringLiteral("Docs/a.txt"));
     }
-    QVERIFY(writeMark(workspace, deadOwnerMark()));
+    const qint64 endedId = endedProcessId();
+    QVERIFY(endedId > 0);
+    QVERIFY(writeMark(workspace, deadOwnerMark(endedId)));
 
     // Any later start sweeps dead workspaces, but keeps this one for its edits.
     QCOMPARE(StaleWorkspaceSweeper::removeStaleWorkspaces(QDir::tempPath()), 0);
