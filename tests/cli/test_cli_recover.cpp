@@ -1,6 +1,7 @@
 // A session with an edited copy open is killed for real; keldra-cli then
 // tells about the edit and `recover` stores it in the vault.
 
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 
 #include "vault/VaultManager.h"
@@ -53,23 +54,14 @@ private:
         QString err;
     };
     Run cli(const QStringList& args);
-    QProcessEnvironment environment() const;
 
     QTemporaryDir m_dir;
 };
 
-QProcessEnvironment CliRecoverTest::environment() const
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
-    return env;
-}
-
 CliRecoverTest::Run CliRecoverTest::cli(const QStringList& args)
 {
     QProcess process;
-    process.setProcessEnvironment(environment());
-    process.start(QStringLiteral(KELDRA_BIN_DIR) + QStringLiteral("/keldra-cli"), args);
+    process.start(QStringLiteral(KELDRA_BIN_DIR "/keldra-cli" KELDRA_EXE_SUFFIX), args);
     Run run;
     if (!process.waitForStarted(10000))
         return run;
@@ -87,6 +79,8 @@ void CliRecoverTest::killedSessionEditIsReportedAndRecovered()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
+    // The programs started here inherit it: their workspaces land in a folder of this test.
+    const TempLocationOverride location(m_dir.filePath(QStringLiteral("tmp")));
     const QString container = m_dir.filePath(QStringLiteral("keldra.kldr"));
     const QString original = m_dir.filePath(QStringLiteral("nota.txt"));
     QVERIFY(writeFile(original, "original"));
@@ -94,7 +88,6 @@ void CliRecoverTest::killedSessionEditIsReportedAndRecovered()
     QCOMPARE(cli({QStringLiteral("import"), container, original, QStringLiteral("nota.txt")}).code, 0);
 
     QProcess session;
-    session.setProcessEnvironment(environment());
     session.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--edit-session"), container});
     QVERIFY(session.waitForStarted(10000));
     QVERIFY(session.waitForReadyRead(120000));
