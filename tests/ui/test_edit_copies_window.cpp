@@ -1,6 +1,7 @@
 // The window keeps edits in open copies: a pulled drive locks the vault and
 // keeps them for the next unlock, which offers them back; deleting a file
 // whose copy holds edits asks first.
+#include "TempLocationOverride.h"
 #include "VaultWindowFixture.h"
 
 #include <QAction>
@@ -9,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 using namespace Keldra;
 using namespace Keldra::UI;
@@ -21,7 +24,7 @@ class TestEditCopiesWindow : public QObject
 
 private:
     QTemporaryDir m_workDir;
-    QByteArray m_oldTmp;
+    std::unique_ptr<TestSupport::TempLocationOverride> m_tempLocation;
 
     QString openCopy(MainWindow& window, const QString& vaultPath, const QByteArray& content)
     {
@@ -48,17 +51,11 @@ private slots:
         DialogHooks::setTestMode(true);
         QVERIFY(m_workDir.isValid());
         // Workspaces of this test only.
-        m_oldTmp = qgetenv("TMPDIR");
         QVERIFY(QDir().mkpath(m_workDir.filePath(QStringLiteral("tmp"))));
-        qputenv("TMPDIR", QFile::encodeName(m_workDir.filePath(QStringLiteral("tmp"))));
+        m_tempLocation =
+            std::make_unique<TestSupport::TempLocationOverride>(m_workDir.filePath(QStringLiteral("tmp")));
     }
-    void cleanupTestCase()
-    {
-        if (m_oldTmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_oldTmp);
-    }
+    void cleanupTestCase() { m_tempLocation.reset(); }
     void cleanup() { DialogHooks::reset(); }
 
     void pulledDriveLocksAndEditsComeBackAtNextUnlock()

@@ -7,6 +7,7 @@
 #include "vault/VaultManager.h"
 
 #include "SmallDrive.h"
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -14,6 +15,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -46,13 +49,14 @@ class TestDriveFaults : public QObject
 
 private:
     QTemporaryDir m_local; // sources and the workspace live on the local disk
+    std::unique_ptr<TempLocationOverride> m_tempLocation;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_local.isValid());
         QVERIFY(QDir().mkpath(m_local.filePath("tmp")));
-        qputenv("TMPDIR", QFile::encodeName(m_local.filePath("tmp")));
+        m_tempLocation = std::make_unique<TempLocationOverride>(m_local.filePath("tmp"));
     }
 
     void fullDriveRefusesChangesAndKeepsTheContainer()
