@@ -466,7 +466,7 @@ void CliVaultTest::fullIndexAndFullDriveSaySo()
 
     TestSupport::SmallDrive drive(QStringLiteral("10m"));
     if (!drive.mounted())
-        QSKIP("needs root to mount a tmpfs");
+        QSKIP(TestSupport::SmallDrive::whyNotMounted());
     {
         VaultManager vault;
         QVERIFY(vault.createVault(drive.container(), Password));

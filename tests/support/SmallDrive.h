@@ -41,6 +41,15 @@ public:
     {
         return m_mounted;
     }
+    // For the skip message when mounted() is false.
+    static const char* whyNotMounted()
+    {
+#ifdef Q_OS_LINUX
+        return ::geteuid() == 0 ? "tmpfs cannot be mounted here" : "needs root to mount a tmpfs";
+#else
+        return "needs a tmpfs mounted by root, which only Linux offers";
+#endif
+    }
     QString path() const
     {
         return m_dir.path();

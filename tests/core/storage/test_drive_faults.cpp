@@ -63,7 +63,7 @@ private slots:
     {
         SmallDrive drive("10m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         QVERIFY(vault.createVault(drive.container(), Password));
         QVERIFY(vault.unlockVault(drive.container(), Password));
@@ -99,7 +99,7 @@ private slots:
     {
         SmallDrive drive("40m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         QVERIFY(vault.createVault(drive.container(), Password));
         QVERIFY(vault.unlockVault(drive.container(), Password));
@@ -137,7 +137,7 @@ private slots:
     {
         SmallDrive drive("12m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         fillWithLiveAndDeadSpace(drive, vault);
         if (QTest::currentTestFailed())
@@ -160,7 +160,7 @@ private slots:
         // locally (and named to the user); the vault goes on with either.
         SmallDrive drive("12m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         fillWithLiveAndDeadSpace(drive, vault);
         if (QTest::currentTestFailed())
@@ -213,7 +213,7 @@ private slots:
     {
         SmallDrive drive("12m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         QVERIFY(vault.createVault(drive.container(), Password));
         QVERIFY(vault.unlockVault(drive.container(), Password));
@@ -236,7 +236,7 @@ private slots:
 #else
         SmallDrive drive("20m");
         if (!drive.mounted())
-            QSKIP("needs root to mount a tmpfs");
+            QSKIP(SmallDrive::whyNotMounted());
         VaultManager vault;
         QVERIFY(vault.createVault(drive.container(), Password));
         QVERIFY(vault.unlockVault(drive.container(), Password));
