@@ -3,6 +3,7 @@
 // cannot hold. Nothing may be lost, read twice or written outside its place.
 
 #include "ForgedIndex.h"
+#include "TempLocationOverride.h"
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
@@ -18,6 +19,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include <sys/file.h>
 
@@ -57,6 +60,7 @@ private:
     QString freshVault(const QString& name);
 
     QTemporaryDir m_dir;
+    std::unique_ptr<TempLocationOverride> m_tempLocation;
     int m_count = 0;
 };
 
@@ -77,13 +81,7 @@ void VaultHostileInputTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
-    const QByteArray tmp = QFile::encodeName(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("tmp"))));
-    qputenv("TMPDIR", tmp);
-#ifdef Q_OS_WIN
-    // Windows finds its temporary folder through TMP, then TEMP.
-    qputenv("TMP", tmp);
-    qputenv("TEMP", tmp);
-#endif
+    m_tempLocation = std::make_unique<TempLocationOverride>(m_dir.filePath(QStringLiteral("tmp")));
 }
 
 void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
