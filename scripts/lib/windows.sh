@@ -47,13 +47,15 @@ keldra_source_pins() {
 }
 
 # A cache folder name that changes only when what goes into it changes: source versions,
-# configure flags and compilers. Nothing time-dependent, so every run finds the same one.
+# configure flags, toolchain file and compilers. Nothing time-dependent, so every run finds the same one.
 keldra_mingw_cache_key() {
   local sum
   sum=$({
     keldra_source_pins
     printf '%s\n' "${KELDRA_SODIUM_FLAGS[*]}" "${KELDRA_OPENSSL_FLAGS[*]}" "${KELDRA_QT_FLAGS[*]}"
     printf '%s\n' "${KELDRA_LIBZIP_FLAGS[*]}"
+    # The toolchain file's settings, without its comments.
+    grep -v '^[[:space:]]*#' "$KELDRA_TOOLCHAIN_FILE"
     x86_64-w64-mingw32-g++-posix --version | head -n1
     x86_64-w64-mingw32-gcc --version | head -n1
     dpkg-query -W -f='${Version}\n' qt6-base-dev-tools mingw-w64-x86-64-dev
