@@ -76,10 +76,14 @@ ConfigAboutDialog::ConfigAboutDialog(QWidget* parent) : QDialog(parent)
         QStringLiteral(
             "Qt Core/Network/Widgets - %1\n"
             "Usado para interface gráfica, acesso HTTP, JSON, hash SHA-256 e operações de arquivo.\n\n"
-            "Microsoft Visual C++ Runtime\n"
-            "Runtime exigido por builds produzidos com Microsoft Visual Studio/MSVC.\n\n"
-            "Microsoft Windows APIs\n"
-            "Usadas para detecção de unidades removíveis e integração nativa com o sistema.")
+            "libsodium\n"
+            "Usada para conferir a assinatura Ed25519 das atualizações. Licença: ISC.\n\n"
+            "libzip\n"
+            "Usada para ler e extrair os pacotes de atualização. Licença: BSD de 3 cláusulas.\n\n"
+            "Bibliotecas de runtime GNU (glibc, libstdc++)\n"
+            "Biblioteca C e runtime do compilador GCC do sistema Linux.\n\n"
+            "Interfaces do Linux (/proc, /sys, /dev/disk)\n"
+            "Usadas para detecção de unidades removíveis e de seus pontos de montagem.")
             .arg(QString::fromLatin1(qVersion())));
     layout->addWidget(components);
 

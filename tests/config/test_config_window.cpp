@@ -1,6 +1,7 @@
 // The preparation tool's window against a fake detector, with its dialogs
 // answered in advance.
 #include "BackgroundWidget.h"
+#include "ConfigAboutDialog.h"
 #include "ConfigDialogs.h"
 #include "ConfigWindow.h"
 #include "UpdateState.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -347,6 +349,21 @@ private slots:
                     button->click();
         });
         QVERIFY(askYesNo(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?")));
+    }
+
+    // The tool runs on Linux only: its about box names what it is built with there.
+    void aboutListsTheLinuxComponents()
+    {
+        ConfigAboutDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra - Gerenciador"));
+        auto* box = dialog.findChild<QPlainTextEdit*>();
+        QVERIFY(box);
+        const QString text = box->toPlainText();
+        QVERIFY(text.startsWith(
+            QStringLiteral("Qt Core/Network/Widgets - %1\n").arg(QString::fromLatin1(qVersion()))));
+        for (const char* component : {"libsodium\n", "libzip\n", "glibc", "Interfaces do Linux"})
+            QVERIFY2(text.contains(QLatin1String(component)), component);
+        QVERIFY(!text.contains(QStringLiteral("Microsoft")));
     }
 
     void backgroundSizeFollowsTheScreen()
