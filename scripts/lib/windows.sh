@@ -125,7 +125,15 @@ keldra_build_mingw_toolchain() {
       tail -n 60 "$work/qtbase/configure.log" >&2
       return 1
     fi
-    (cd "$work/qtbase" && cmake --build . --parallel "$jobs" && cmake --install . >/dev/null) || return 1
+    # Thousands of lines of Qt's own warnings: kept in a log, shown only when the build fails;
+    # a progress line every hundred steps.
+    if ! (set -o pipefail && cd "$work/qtbase" &&
+      cmake --build . --parallel "$jobs" 2>&1 | tee build.log |
+      awk -F'[][/]' '/^\[[0-9]+\/[0-9]+\]/ && $2 % 100 == 0 { print "   qtbase " $2 "/" $3; fflush() }' &&
+      cmake --install . >/dev/null); then
+      tail -n 80 "$work/qtbase/build.log" >&2
+      return 1
+    fi
     touch "$prefix/qt/.qtbase"
   fi
   rm -rf "$work" "$sources"
