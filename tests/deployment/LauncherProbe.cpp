@@ -1,8 +1,10 @@
 // Stands in for the vault application behind the Linux launcher: prints how it
-// was started, one "key=value" line each, and exits with its first argument.
+// was started, one "key=value" line each, and exits with its first argument;
+// with "wait" it waits for a signal instead.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
@@ -26,5 +28,10 @@ int main(int argc, char* argv[])
                 libraryPath ? libraryPath : "");
     for (int i = 1; i < argc; ++i)
         std::printf("arg=%s\n", argv[i]);
+    if (argc > 1 && std::strcmp(argv[1], "wait") == 0) {
+        std::fflush(stdout);
+        alarm(60); // never outlives a test that fails to stop it
+        pause();
+    }
     return argc > 1 ? std::atoi(argv[1]) : 0;
 }

@@ -175,11 +175,9 @@ private slots:
         const PortableBundleOptions big = linuxBundleOf(2 * kQuarter);
         QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), big, &result));
         const qint64 available = QStorageInfo(m_drive).bytesAvailable();
-        QCOMPARE(result.message,
-                 QStringLiteral("Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\n"
-                                "Disponivel: %2 bytes")
-                     .arg(2 * kQuarter)
-                     .arg(available));
+        // It tells what is needed and what is free.
+        QVERIFY2(result.message.contains(QString::number(2 * kQuarter)), qPrintable(result.message));
+        QVERIFY2(result.message.contains(QString::number(available)), qPrintable(result.message));
     }
 
     void quarterOfTheCapacityIsTheLimit()
@@ -193,11 +191,9 @@ private slots:
 
         QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
                                                  linuxBundleOf(kQuarter + 1), &result));
-        QCOMPARE(result.message,
-                 QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
-                                "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.")
-                     .arg(kDriveCapacity)
-                     .arg(kQuarter + 1));
+        // It tells the drive's capacity and the bundle's estimate.
+        QVERIFY2(result.message.contains(QString::number(kDriveCapacity)), qPrintable(result.message));
+        QVERIFY2(result.message.contains(QString::number(kQuarter + 1)), qPrintable(result.message));
 
         // The refusal stops the preparation before anything is copied.
         const PortableBundleResult prepared =
@@ -225,7 +221,9 @@ private slots:
         fill(QStringLiteral("other.bin"), filler);
         QVERIFY(
             !m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result));
-        QVERIFY(result.message.startsWith(QStringLiteral("Espaco insuficiente na unidade USB.")));
+        // The free-space refusal: it names the free bytes, the capacity refusal does not.
+        QVERIFY2(result.message.contains(QString::number(QStorageInfo(m_drive).bytesAvailable())),
+                 qPrintable(result.message));
     }
 };
 

@@ -84,13 +84,43 @@ check "the cache folder is left clean" [ -z "$(ls -A "$work/home/.cache")" ]
 launch / XDG_RUNTIME_DIR="$work/run" /bin/sh "$drive/Keldra-Linux.sh" 3
 status=$?
 check "the program's status comes back: $status" [ "$status" -eq 3 ]
-check "the failure is reported: $(cat "$work/err")" \
-    grep -qx "Keldra: Nao foi possivel iniciar o Keldra. Codigo de saida: 3" "$work/err"
+check "the failure is reported with its status: $(cat "$work/err")" \
+    grep -qE '[^0-9]3([^0-9]|$)' "$work/err"
 launch / TMPDIR="$work/no-such-folder" /bin/sh "$drive/Keldra-Linux.sh"
 status=$?
 check "nowhere to run is a failure: $status" [ "$status" -eq 1 ]
-check "nowhere to run is reported: $(cat "$work/err")" \
-    grep -qx "Keldra: Nenhuma pasta temporaria permite executar o Keldra." "$work/err"
+check "nowhere to run does not start the program" [ ! -s "$work/out" ]
+check "nowhere to run is reported" [ -s "$work/err" ]
+
+# Closing the terminal hangs up the launcher and the program together; the
+# copied loader still goes.
+(cd / && exec setsid $user env -i PATH="$work/tools" XDG_RUNTIME_DIR="$work/run" \
+    /bin/sh "$drive/Keldra-Linux.sh" wait) >"$work/out" 2>"$work/err" &
+session=$!
+for _ in $(seq 100); do
+    [ -n "$(value argv0)" ] && break
+    sleep 0.1
+done
+check "the waiting program started: $(cat "$work/err")" [ -n "$(value argv0)" ]
+kill -HUP "-$session"
+for _ in $(seq 50); do
+    kill -0 "$session" 2>/dev/null || break
+    sleep 0.1
+done
+kill -KILL "-$session" 2>/dev/null
+wait "$session"
+status=$?
+check "a hang-up ends the launcher: $status" [ "$status" -eq 129 ]
+check "a hang-up leaves nothing behind" [ -z "$(ls -A "$work/run")" ]
+
+# A launcher copied without its bundle says so instead of running nothing.
+mkdir "$work/bare"
+cp "$drive/Keldra-Linux.sh" "$work/bare/"
+launch / XDG_RUNTIME_DIR="$work/run" /bin/sh "$work/bare/Keldra-Linux.sh"
+status=$?
+check "a missing program is a failure: $status" [ "$status" -eq 1 ]
+check "a missing program is reported" [ -s "$work/err" ]
+check "a missing program leaves nothing behind" [ -z "$(ls -A "$work/run")" ]
 
 [ "$failures" -eq 0 ] || exit 1
 echo "launcher checks passed"

