@@ -103,9 +103,9 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         window->unlockVault();
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
-                 QStringList{"Foram encontradas alterações de uma sessão anterior que não foram salvas no "
-                             "cofre: 1 arquivo(s). Salvar agora no cofre?"});
+        const QStringList offered = texts(DialogHooks::takeRecords(), Kind::Question);
+        QCOMPARE(offered.size(), 1);
+        QVERIFY2(offered.first().contains(QStringLiteral("1 arquivo(s)")), qPrintable(offered.first()));
         QCOMPARE(
             vaultContent(*window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
             QByteArray("editada antes de puxar o pendrive"));

@@ -105,9 +105,7 @@ private slots:
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].title, QStringLiteral("Exportar arquivo"));
-        QCOMPARE(records[0].text, QStringLiteral("Exportar rel.txt criará uma cópia descriptografada fora do "
-                                                 "cofre. Alterações feitas nessa cópia não voltam "
-                                                 "automaticamente para o Keldra."));
+        QVERIFY(records[0].text.contains(QStringLiteral("rel.txt")));
 
         // Confirmed, then the save dialog proposes the base name; cancelling writes nothing.
         DialogHooks::queueQuestionAnswer(true);
@@ -349,10 +347,7 @@ private slots:
         m_window->deleteSelectedFile();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records[0].title, QStringLiteral("Excluir arquivo"));
-        QCOMPARE(records[0].text,
-                 QStringLiteral("Excluir grande.bin removerá o arquivo da lista do cofre.\n\n"
-                                "Os dados físicos só serão liberados do container após "
-                                "executar Compactar cofre."));
+        QVERIFY(records[0].text.contains(QStringLiteral("grande.bin")));
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo excluído do cofre."));
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("grande.bin")));
 
@@ -498,10 +493,10 @@ private slots:
         QVERIFY(selectRow(*m_window, QStringLiteral("oca")));
         DialogHooks::queueQuestionAnswer(true);
         press(Qt::Key_Delete);
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
-                 QStringList({"Excluir Teclado/teclas.txt removerá o arquivo da lista do cofre.\n\nOs dados "
-                              "físicos só serão liberados do container após executar Compactar cofre.",
-                              "Excluir a pasta vazia Teclado/oca?"}));
+        const QStringList questions = texts(DialogHooks::takeRecords(), Kind::Question);
+        QCOMPARE(questions.size(), 2);
+        QVERIFY(questions[0].contains(QStringLiteral("Teclado/teclas.txt")));
+        QVERIFY(questions[1].contains(QStringLiteral("Teclado/oca")));
         QVERIFY(filePaths(*m_window).filter(QStringLiteral("Teclado/")).isEmpty());
         QVERIFY(!folderPaths(*m_window).contains(QStringLiteral("Teclado/oca")));
         goToRoot();

@@ -190,12 +190,11 @@ private slots:
         QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b2"));
         QVERIFY(rowNames(*m_window).contains(QStringLiteral("grande.bin")));
 
-        const QString speed =
-            QStringLiteral("A velocidade depende da taxa de leitura e escrita da unidade USB.\n"
-                           "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
-        QVERIFY(labels.contains(QStringLiteral("Importando grande.bin...\n\n") + speed));
-        QVERIFY(labels.contains(QStringLiteral("Importando Docs/grande.bin...\n%1 de %2\n\n%3")
-                                    .arg(formatFileSize(16 * MiB), formatFileSize(17 * MiB), speed)));
+        QVERIFY2(!labels.filter(QStringLiteral("grande.bin"))
+                      .filter(formatFileSize(16 * MiB))
+                      .filter(formatFileSize(17 * MiB))
+                      .isEmpty(),
+                 qPrintable(labels.join(QLatin1Char('|'))));
         QVERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
 
         // One refused replacement alone counts zero.
@@ -290,11 +289,9 @@ private slots:
         QVERIFY(!m_window->confirmImportFitsStorage({gib}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
-        QCOMPARE(records[0].text,
-                 QStringLiteral("Não há espaço livre suficiente na unidade do container.\n\n"
-                                "Arquivos selecionados: %1\nEspaço livre disponível: %2\n\n"
-                                "Libere espaço na unidade USB ou selecione arquivos menores.")
-                     .arg(formatFileSize(GiB), formatFileSize(qint64(1.06 * GiB))));
+        // It tells how much was chosen and how much room there is.
+        QVERIFY(records[0].text.contains(formatFileSize(GiB)));
+        QVERIFY(records[0].text.contains(formatFileSize(qint64(1.06 * GiB))));
 
         // Enough, but little left: the answer decides.
         pretendDrive(qint64(1.15 * GiB));
@@ -304,11 +301,8 @@ private slots:
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Question),
                  QStringList({"Espaço livre reduzido", "Espaço livre reduzido"}));
-        QCOMPARE(records[0].text,
-                 QStringLiteral("A importação deixará pouco espaço livre na unidade do container.\n\n"
-                                "Arquivos selecionados: %1\nEspaço livre restante estimado: %2\n\n"
-                                "Deseja continuar?")
-                     .arg(formatFileSize(GiB), formatFileSize(qint64(1.15 * GiB) - required)));
+        QVERIFY(records[0].text.contains(formatFileSize(GiB)));
+        QVERIFY(records[0].text.contains(formatFileSize(qint64(1.15 * GiB) - required)));
 
         pretendDrive(2 * GiB);
         QVERIFY(m_window->confirmImportFitsStorage({gib}));
@@ -350,13 +344,8 @@ private slots:
         QVERIFY(!m_window->confirmImportFitsStorage({tooLarge}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList({"Limite do FAT32", "Limite do FAT32"}));
-        QCOMPARE(
-            records[0].text,
-            QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de arquivo do sistema "
-                           "FAT32 desta unidade.\n\nTamanho atual do container: %1\nArquivos "
-                           "selecionados: %2\n\nImporte menos arquivos, compacte o cofre ou use uma "
-                           "unidade formatada em exFAT ou NTFS.")
-                .arg(formatFileSize(container), formatFileSize(fits + 1)));
+        QVERIFY(records[0].text.contains(formatFileSize(container)));
+        QVERIFY(records[0].text.contains(formatFileSize(fits + 1)));
 
         // Split over two files the tags count per file.
         const QString half = m_workDir.filePath(QStringLiteral("metade.bin"));
