@@ -47,7 +47,7 @@ int directoryNotFound(const QString& path)
 int vaultFailure(const Error& error, const QString& fallback, const QString& path = QString(),
                  const QString& target = QString())
 {
-    const QString reasonText = Keldra::UI::VaultErrorText::forReason(error);
+    const QString reasonText = Keldra::Texts::VaultErrorText::forReason(error);
     if (!reasonText.isEmpty())
         return fail(reasonText);
     switch (error.reason()) {
@@ -412,8 +412,8 @@ int runVerifyCommand(const QStringList& args)
             progress.update(done, total, entry.vaultPath);
         }
         if (damaged > 0)
-            return fail(Keldra::UI::IntegrityText::damagedCount(damaged));
-        printOut(Keldra::UI::IntegrityText::noProblems(entries.size()));
+            return fail(Keldra::Texts::IntegrityText::damagedCount(damaged));
+        printOut(Keldra::Texts::IntegrityText::noProblems(entries.size()));
         return int(ExitDone);
     });
 }

@@ -1,6 +1,6 @@
 #include "IntegrityText.h"
 
-namespace Keldra::UI {
+namespace Keldra::Texts {
 
 namespace {
 
@@ -30,4 +30,4 @@ QString IntegrityText::damagedList(const QStringList& damagedPaths)
     return text;
 }
 
-} // namespace Keldra::UI
+} // namespace Keldra::Texts

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace Keldra::UI {
+namespace Keldra::Texts {
 
 // What the integrity check reports, the same in the window and in keldra-cli.
 class IntegrityText
@@ -17,4 +17,4 @@ public:
     static QString damagedList(const QStringList& damagedPaths);
 };
 
-} // namespace Keldra::UI
+} // namespace Keldra::Texts

@@ -1,6 +1,6 @@
 #include "VaultErrorText.h"
 
-namespace Keldra::UI {
+namespace Keldra::Texts {
 
 using Reason = Core::Error::Reason;
 
@@ -39,4 +39,4 @@ QString VaultErrorText::message(const Core::Error& error, const QString& command
     return text.isEmpty() ? commandText : text;
 }
 
-} // namespace Keldra::UI
+} // namespace Keldra::Texts

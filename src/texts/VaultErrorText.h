@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace Keldra::UI {
+namespace Keldra::Texts {
 
 // The window's one table from a failure reason to its message. Reasons that
 // mean the same whatever the command (a damaged container, a full drive, a
@@ -23,4 +23,4 @@ public:
                            Core::Error::Reason commandReason = Core::Error::Reason::None);
 };
 
-} // namespace Keldra::UI
+} // namespace Keldra::Texts

@@ -17,6 +17,7 @@
 namespace Keldra::UI {
 
 using Core::VaultPath;
+using Texts::VaultErrorText;
 
 namespace {
 

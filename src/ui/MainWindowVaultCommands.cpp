@@ -124,8 +124,8 @@ QString MainWindow::proposedContainerPath() const
 void MainWindow::warnVaultFailure(const QString& title, const QString& commandText,
                                   Core::Error::Reason commandReason)
 {
-    DialogHooks::warning(this, title,
-                         VaultErrorText::message(m_vaultManager.lastError(), commandText, commandReason));
+    DialogHooks::warning(
+        this, title, Texts::VaultErrorText::message(m_vaultManager.lastError(), commandText, commandReason));
 }
 
 bool MainWindow::catchUpWithOtherPrograms(const QString& title, const QString& commandText)

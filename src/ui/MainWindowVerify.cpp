@@ -60,13 +60,13 @@ void MainWindow::verifyVault()
         return;
     }
     if (damaged.isEmpty()) {
-        const QString text = IntegrityText::noProblems(entries.size());
+        const QString text = Texts::IntegrityText::noProblems(entries.size());
         setStatusMessage(text, 5000);
         DialogHooks::information(this, title, text);
         return;
     }
-    setStatusMessage(IntegrityText::damagedCount(damaged.size()), 5000);
-    DialogHooks::warning(this, title, IntegrityText::damagedList(damaged));
+    setStatusMessage(Texts::IntegrityText::damagedCount(damaged.size()), 5000);
+    DialogHooks::warning(this, title, Texts::IntegrityText::damagedList(damaged));
 }
 
 } // namespace Keldra::UI
