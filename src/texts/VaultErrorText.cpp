@@ -26,9 +26,23 @@ QString VaultErrorText::forReason(const Core::Error& error)
         return QStringLiteral("O cofre está em uso por outro programa. Tente novamente.");
     case Reason::DamagedFile:
         return QStringLiteral("O conteúdo deste arquivo está danificado no cofre.");
-    default:
-        return QString();
+    // Best told by the command's own message. No default: a new reason must be placed here.
+    case Reason::None:
+    case Reason::WrongPassword:
+    case Reason::InvalidPath:
+    case Reason::FileNotFound:
+    case Reason::FolderNotFound:
+    case Reason::AlreadyExists:
+    case Reason::NotEmpty:
+    case Reason::FileInUse:
+    case Reason::WrongState:
+    case Reason::SourceUnreadable:
+    case Reason::DestinationUnwritable:
+    case Reason::InvalidArgument:
+    case Reason::Internal:
+        break;
     }
+    return QString();
 }
 
 QString VaultErrorText::message(const Core::Error& error, const QString& commandText, Reason commandReason)
