@@ -2,6 +2,7 @@
 
 #include "BundleSourceLocator.h"
 #include "CliConsole.h"
+#include "DriveLayout.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
@@ -13,6 +14,7 @@
 
 using Keldra::Deployment::BundleSource;
 using Keldra::Deployment::BundleSourceLocator;
+namespace DriveLayout = Keldra::Deployment::DriveLayout;
 
 namespace {
 
@@ -62,11 +64,12 @@ int runPrepareDriveCommand(const QStringList& args)
     BundleSource windows = BundleSourceLocator::locateWindowsSource(toolDirectory, buildTree);
     BundleSource linux = BundleSourceLocator::locateLinuxSource(toolDirectory, buildTree);
     if (!windowsArgument.isEmpty() &&
-        !sourceFromArgument(windowsArgument, QStringLiteral("Keldra.exe"), &windows)) {
+        !sourceFromArgument(windowsArgument, QLatin1String(DriveLayout::WindowsProgram), &windows)) {
         return Keldra::Cli::fail(
             QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
     }
-    if (!linuxArgument.isEmpty() && !sourceFromArgument(linuxArgument, QStringLiteral("Keldra"), &linux)) {
+    if (!linuxArgument.isEmpty() &&
+        !sourceFromArgument(linuxArgument, QLatin1String(DriveLayout::LinuxProgram), &linux)) {
         return Keldra::Cli::fail(
             QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
     }

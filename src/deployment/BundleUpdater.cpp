@@ -1,5 +1,6 @@
 #include "BundleUpdater.h"
 
+#include "DriveLayout.h"
 #include "HttpGet.h"
 #include "UpdateJournal.h"
 #include "UpdateManifest.h"
@@ -135,7 +136,7 @@ void BundleUpdater::setProgress(int value, const QString& label)
 UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manifestUrl)
 {
     const QDir rootDir(root);
-    const QFileInfo bundleFolder(rootDir.filePath(QStringLiteral("Keldra")));
+    const QFileInfo bundleFolder(DriveLayout::bundleFolder(root));
     // A linked folder would let the swap rename and delete outside the drive.
     if (bundleFolder.isSymLink() || !bundleFolder.isDir()) {
         inform(QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada."));
@@ -250,7 +251,7 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         return UpdateOutcome::Failed;
     }
 
-    const QString staging = rootDir.filePath(QStringLiteral(".update-%1").arg(utcStamp()));
+    const QString staging = rootDir.filePath(DriveLayout::stagingName(utcStamp()));
     if (!QDir().mkpath(staging)) {
         warn(QStringLiteral("Não foi possível criar área temporária na unidade USB."));
         return UpdateOutcome::Failed;
@@ -309,19 +310,19 @@ bool BundleUpdater::recoverDrive(const QString& root)
 BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const QString& staging,
                                                       const UpdateManifest& manifest, QString* error) const
 {
-    const QDir bundleDir(QDir(root).filePath(QStringLiteral("Keldra")));
-    const QDir newBundles(QDir(staging).filePath(QStringLiteral("extracted/Keldra")));
+    const QDir bundleDir(DriveLayout::bundleFolder(root));
+    const QDir newBundles(DriveLayout::bundleFolder(QDir(staging).filePath(QStringLiteral("extracted"))));
     UpdateJournal journal;
     journal.staging = QFileInfo(staging).fileName();
     journal.backupStamp = utcStamp();
     journal.version = manifest.version;
     journal.sha256 = manifest.sha256;
-    const QString windowsTarget = bundleDir.filePath(QStringLiteral("windows"));
-    const QString windowsBackup =
-        bundleDir.filePath(QStringLiteral("windows.backup-%1").arg(journal.backupStamp));
-    const QString linuxTarget = bundleDir.filePath(QStringLiteral("linux"));
-    const QString linuxBackup =
-        bundleDir.filePath(QStringLiteral("linux.backup-%1").arg(journal.backupStamp));
+    const QString windowsTarget = bundleDir.filePath(QLatin1String(DriveLayout::WindowsFolder));
+    const QString windowsBackup = bundleDir.filePath(
+        DriveLayout::backupName(QLatin1String(DriveLayout::WindowsFolder), journal.backupStamp));
+    const QString linuxTarget = bundleDir.filePath(QLatin1String(DriveLayout::LinuxFolder));
+    const QString linuxBackup = bundleDir.filePath(
+        DriveLayout::backupName(QLatin1String(DriveLayout::LinuxFolder), journal.backupStamp));
     journal.hadWindows = QFileInfo::exists(windowsTarget) || QFileInfo(windowsTarget).isSymLink();
     journal.hadLinux = QFileInfo::exists(linuxTarget) || QFileInfo(linuxTarget).isSymLink();
 
@@ -351,11 +352,11 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
         return SwapResult::Failed;
     if (!reached(SwapStep::JournalWritten))
         return SwapResult::Interrupted;
-    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")), windowsBackup,
-                                error, rename) ||
+    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QLatin1String(DriveLayout::WindowsFolder)),
+                                windowsBackup, error, rename) ||
         killed ||
-        !replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup, error,
-                                rename) ||
+        !replaceBundleDirectory(linuxTarget, newBundles.filePath(QLatin1String(DriveLayout::LinuxFolder)),
+                                linuxBackup, error, rename) ||
         killed)
         return undo();
     journal.swapped = true;

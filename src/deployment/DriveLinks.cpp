@@ -1,5 +1,7 @@
 #include "DriveLinks.h"
 
+#include "DriveLayout.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -24,9 +26,10 @@ bool removeLink(const QString& path, QString* error)
 bool removeBundleLinks(const QString& usbRoot, QString* error)
 {
     const QDir root(usbRoot);
-    const QString bundleFolder = root.filePath(QStringLiteral("Keldra"));
-    for (const QString& name : {QStringLiteral("Keldra"), QStringLiteral("Keldra-Windows.bat"),
-                                QStringLiteral("Keldra-Linux.sh")}) {
+    const QString bundleFolder = DriveLayout::bundleFolder(usbRoot);
+    for (const QLatin1String name :
+         {QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsLauncher),
+          QLatin1String(DriveLayout::LinuxLauncher)}) {
         if (!removeLink(root.filePath(name), error))
             return false;
     }

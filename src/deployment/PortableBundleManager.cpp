@@ -1,5 +1,6 @@
 #include "PortableBundleManager.h"
 
+#include "DriveLayout.h"
 #include "DriveLinks.h"
 #include "UpdateRecovery.h"
 
@@ -111,9 +112,9 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
         return result;
 
     const QDir root(usbRoot);
-    const QString bundleFolder = root.filePath(QStringLiteral("Keldra"));
-    const QString windowsFolder = QDir(bundleFolder).filePath(QStringLiteral("windows"));
-    const QString linuxFolder = QDir(bundleFolder).filePath(QStringLiteral("linux"));
+    const QString bundleFolder = DriveLayout::bundleFolder(usbRoot);
+    const QString windowsFolder = DriveLayout::windowsFolder(usbRoot);
+    const QString linuxFolder = DriveLayout::linuxFolder(usbRoot);
 
     report(progress, 1, QStringLiteral("Criando estrutura de pastas..."));
     if (!ensureDirectory(bundleFolder, &result) || !ensureDirectory(windowsFolder, &result) ||
@@ -164,15 +165,15 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
     }
 
     report(progress, 5, QStringLiteral("Criando inicializador Windows..."));
-    if (!writeTextFile(root.filePath(QStringLiteral("Keldra-Windows.bat")), windowsLauncherText(), &result))
+    if (!writeTextFile(DriveLayout::windowsLauncher(usbRoot), windowsLauncherText(), &result))
         return result;
 
     report(progress, 6, QStringLiteral("Criando arquivos auxiliares..."));
-    const QString linuxLauncher = root.filePath(QStringLiteral("Keldra-Linux.sh"));
+    const QString linuxLauncher = DriveLayout::linuxLauncher(usbRoot);
     if (!writeTextFile(linuxLauncher, linuxLauncherText(), &result))
         return result;
     addExecuteBits(linuxLauncher);
-    if (!writeTextFile(QDir(bundleFolder).filePath(QStringLiteral("README.txt")), readmeText(), &result))
+    if (!writeTextFile(DriveLayout::readme(usbRoot), readmeText(), &result))
         return result;
 
     report(progress, 7, QStringLiteral("Preparacao concluida."));
@@ -249,8 +250,8 @@ bool PortableBundleManager::copyExecutable(const QString& source, const QString&
                                            QString* copiedPath, PortableBundleResult* result) const
 {
     const QString name = source.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)
-                             ? QStringLiteral("Keldra.exe")
-                             : QStringLiteral("Keldra");
+                             ? QLatin1String(DriveLayout::WindowsProgram)
+                             : QLatin1String(DriveLayout::LinuxProgram);
     const QString destination = QDir(targetDirectory).filePath(name);
     if (!QFileInfo::exists(source)) {
         setMessage(result, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(source));

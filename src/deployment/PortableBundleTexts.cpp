@@ -1,5 +1,7 @@
 #include "PortableBundleManager.h"
 
+#include "DriveLayout.h"
+
 #include <QStringList>
 
 namespace Keldra::Deployment {
@@ -8,8 +10,10 @@ QString PortableBundleManager::windowsLauncherText()
 {
     return QStringLiteral("@echo off\r\n"
                           "setlocal\r\n"
-                          "cd /d \"%~dp0Keldra\\windows\"\r\n"
-                          "start \"Keldra\" \"Keldra.exe\"\r\n");
+                          "cd /d \"%~dp0%1\\%2\"\r\n"
+                          "start \"Keldra\" \"%3\"\r\n")
+        .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder),
+             QLatin1String(DriveLayout::WindowsProgram));
 }
 
 QString PortableBundleManager::linuxLauncherText()
@@ -21,8 +25,9 @@ QString PortableBundleManager::linuxLauncherText()
     const QStringList lines = {
         QStringLiteral("#!/bin/sh"),
         QStringLiteral("SCRIPT_DIR=\"$(CDPATH= cd -- \"$(dirname -- \"$0\")\" && pwd)\""),
-        QStringLiteral("APP_DIR=\"$SCRIPT_DIR/Keldra/linux\""),
-        QStringLiteral("APP_BIN=\"$APP_DIR/Keldra\""),
+        QStringLiteral("APP_DIR=\"$SCRIPT_DIR/%1\"")
+            .arg(DriveLayout::platformFolder(DriveLayout::LinuxFolder)),
+        QStringLiteral("APP_BIN=\"$APP_DIR/%1\"").arg(QLatin1String(DriveLayout::LinuxProgram)),
         QStringLiteral("APP_LIB=\"$APP_DIR/lib\""),
         QStringLiteral("LOADER=\"$APP_LIB/ld-linux-x86-64.so.2\""),
         QString(),
@@ -89,20 +94,21 @@ QString PortableBundleManager::readmeText()
         QString(),
         QStringLiteral("Raiz do pendrive:"),
         QStringLiteral("- keldra.kldr: container criptografado"),
-        QStringLiteral("- Keldra-Windows.bat: inicializador Windows"),
-        QStringLiteral("- Keldra-Linux.sh: inicializador Linux"),
+        QStringLiteral("- %1: inicializador Windows").arg(QLatin1String(DriveLayout::WindowsLauncher)),
+        QStringLiteral("- %1: inicializador Linux").arg(QLatin1String(DriveLayout::LinuxLauncher)),
         QString(),
-        QStringLiteral(
-            "A pasta Keldra/windows contem o executavel Windows quando um bundle Windows esta disponivel."),
-        QStringLiteral(
-            "A pasta Keldra/linux contem o executavel Linux e dependencias copiadas deste ambiente."),
+        QStringLiteral("A pasta %1 contem o executavel Windows quando um bundle Windows esta disponivel.")
+            .arg(DriveLayout::platformFolder(DriveLayout::WindowsFolder)),
+        QStringLiteral("A pasta %1 contem o executavel Linux e dependencias copiadas deste ambiente.")
+            .arg(DriveLayout::platformFolder(DriveLayout::LinuxFolder)),
         QStringLiteral(
             "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando disponiveis."),
         QString(),
         QStringLiteral("Como iniciar no Linux:"),
-        QStringLiteral("- Abra um terminal na pasta do pendrive e digite: sh Keldra-Linux.sh"),
-        QStringLiteral(
-            "- Ou, no gerenciador de arquivos, clique com o botao direito em Keldra-Linux.sh e escolha"),
+        QStringLiteral("- Abra um terminal na pasta do pendrive e digite: sh %1")
+            .arg(QLatin1String(DriveLayout::LinuxLauncher)),
+        QStringLiteral("- Ou, no gerenciador de arquivos, clique com o botao direito em %1 e escolha")
+            .arg(QLatin1String(DriveLayout::LinuxLauncher)),
         QStringLiteral("  \"Executar como programa\" quando essa opcao existir."),
         QStringLiteral(
             "O pendrive pode estar em FAT32 e nao precisa de permissao de execucao; nada e instalado"),

@@ -1,5 +1,6 @@
 #include "UpdateJournal.h"
 
+#include "DriveLayout.h"
 #include "UpdateManifest.h"
 
 #include <QDir>
@@ -32,7 +33,7 @@ bool isStamp(const QString& text)
 
 QString updateJournalPath(const QString& root)
 {
-    return QDir(root).filePath(QStringLiteral("Keldra/update-in-progress.json"));
+    return DriveLayout::updateJournal(root);
 }
 
 bool writeUpdateJournal(const QString& root, const UpdateJournal& journal, QString* error)
@@ -79,8 +80,9 @@ bool readUpdateJournal(const QString& root, UpdateJournal* journal)
     read.hadLinux = object.value(QStringLiteral("hadLinux")).toBool();
     read.swapped = object.value(QStringLiteral("swapped")).toBool();
     // Every name recovery touches is built from these, so they must be exactly ours.
-    if (!read.staging.startsWith(QStringLiteral(".update-")) || !isStamp(read.staging.mid(8)) ||
-        !isStamp(read.backupStamp) || !isUpdateVersion(read.version))
+    if (!read.staging.startsWith(QLatin1String(DriveLayout::StagingPrefix)) ||
+        !isStamp(read.staging.mid(qstrlen(DriveLayout::StagingPrefix))) || !isStamp(read.backupStamp) ||
+        !isUpdateVersion(read.version))
         return false;
     *journal = read;
     return true;

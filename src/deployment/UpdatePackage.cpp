@@ -1,5 +1,7 @@
 #include "UpdatePackage.h"
 
+#include "DriveLayout.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -31,7 +33,8 @@ void setError(QString* error, const QString& message)
 
 QString packagePath(const QString& extractedRoot, const QString& platform, const QString& name)
 {
-    return QDir(extractedRoot).filePath(QStringLiteral("Keldra/%1/%2").arg(platform, name));
+    return QDir(extractedRoot)
+        .filePath(QStringLiteral("%1/%2/%3").arg(QLatin1String(DriveLayout::BundleFolder), platform, name));
 }
 
 // Entry names come from the archive: shown without control characters and cut short.
@@ -302,13 +305,13 @@ bool extractZip(const QString& zipPath, const QString& destination, QString* err
 
 bool validateExtractedPackage(const QString& extractedRoot, QString* error)
 {
-    const QString windowsFolder = QStringLiteral("windows");
-    const QString linuxFolder = QStringLiteral("linux");
+    const QString windowsFolder = QLatin1String(DriveLayout::WindowsFolder);
+    const QString linuxFolder = QLatin1String(DriveLayout::LinuxFolder);
     const QList<QPair<QString, QString>> requiredFiles{
-        {windowsFolder, QStringLiteral("Keldra.exe")},
+        {windowsFolder, QLatin1String(DriveLayout::WindowsProgram)},
         {windowsFolder, QStringLiteral("platforms/qwindows.dll")},
-        {linuxFolder, QStringLiteral("Keldra")},
-        {linuxFolder, QStringLiteral("Keldra-Linux.sh")},
+        {linuxFolder, QLatin1String(DriveLayout::LinuxProgram)},
+        {linuxFolder, QLatin1String(DriveLayout::LinuxLauncher)},
         {linuxFolder, QStringLiteral("qt.conf")},
         {linuxFolder, QStringLiteral("lib/libssl.so.3")},
         {linuxFolder, QStringLiteral("plugins/tls/libqopensslbackend.so")},

@@ -1,5 +1,6 @@
 #include "UpdateRecovery.h"
 
+#include "DriveLayout.h"
 #include "UpdateJournal.h"
 #include "UpdateState.h"
 
@@ -15,7 +16,9 @@ namespace Keldra::Deployment {
 namespace {
 
 constexpr qint64 kStateByteLimit = 1024 * 1024;
-const QString kPlatforms[] = {QStringLiteral("linux"), QStringLiteral("windows")};
+const QString kStampPattern = QStringLiteral("[0-9]{14}");
+const QString kPlatforms[] = {QLatin1String(DriveLayout::LinuxFolder),
+                              QLatin1String(DriveLayout::WindowsFolder)};
 
 void setError(QString* error, const QString& message)
 {
@@ -54,10 +57,9 @@ bool finish(const QString& root, const UpdateJournal& journal, QString* error)
 {
     if (!stateRecords(root, journal) && !writeUpdateState(root, journal.version, journal.sha256, error))
         return false;
-    const QDir bundles(QDir(root).filePath(QStringLiteral("Keldra")));
+    const QDir bundles(DriveLayout::bundleFolder(root));
     for (const QString& platform : kPlatforms) {
-        const QString backup =
-            bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
+        const QString backup = bundles.filePath(DriveLayout::backupName(platform, journal.backupStamp));
         if (!removeDirectory(backup, error))
             return false;
     }
@@ -67,12 +69,12 @@ bool finish(const QString& root, const UpdateJournal& journal, QString* error)
 bool rollBack(const QString& root, const UpdateJournal& journal, const DirectoryRenamer& rename,
               QString* error)
 {
-    const QDir bundles(QDir(root).filePath(QStringLiteral("Keldra")));
+    const QDir bundles(DriveLayout::bundleFolder(root));
     for (const QString& platform : kPlatforms) {
         const QString target = bundles.filePath(platform);
-        const QString backup =
-            bundles.filePath(QStringLiteral("%1.backup-%2").arg(platform, journal.backupStamp));
-        const bool had = platform == QLatin1String("linux") ? journal.hadLinux : journal.hadWindows;
+        const QString backup = bundles.filePath(DriveLayout::backupName(platform, journal.backupStamp));
+        const bool had =
+            platform == QLatin1String(DriveLayout::LinuxFolder) ? journal.hadLinux : journal.hadWindows;
         if (QFileInfo(backup).isDir() && !QFileInfo(backup).isSymLink()) {
             if (!restore(backup, target, rename, error))
                 return false;
@@ -97,18 +99,21 @@ QStringList ownEntries(const QDir& folder, const QString& pattern)
 bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* removedAny, QString* error)
 {
     const QDir drive(root);
-    for (const QString& name : ownEntries(drive, QStringLiteral("\\.update-[0-9]{14}"))) {
+    for (const QString& name :
+         ownEntries(drive, QRegularExpression::escape(DriveLayout::stagingName(QString())) + kStampPattern)) {
         if (!removeDirectory(drive.filePath(name), error))
             return false;
         *removedAny = true;
     }
-    const QDir bundles(drive.filePath(QStringLiteral("Keldra")));
+    const QDir bundles(DriveLayout::bundleFolder(root));
     for (const QString& platform : kPlatforms) {
         const QString target = bundles.filePath(platform);
         if (pathExists(target))
             continue;
         // Newest first: the stamps sort by time.
-        for (const QString& name : ownEntries(bundles, platform + QStringLiteral("\\.backup-[0-9]{14}"))) {
+        for (const QString& name :
+             ownEntries(bundles, QRegularExpression::escape(DriveLayout::backupName(platform, QString())) +
+                                     kStampPattern)) {
             const QFileInfo backup(bundles.filePath(name));
             if (backup.isSymLink() || !backup.isDir())
                 continue;
@@ -118,7 +123,10 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
             break;
         }
     }
-    for (const QString& name : ownEntries(bundles, QStringLiteral("(windows|linux)\\.backup-[0-9]{14}"))) {
+    for (const QString& name :
+         ownEntries(bundles, QStringLiteral("(%1|%2)").arg(kPlatforms[0], kPlatforms[1]) +
+                                 QRegularExpression::escape(QLatin1String(DriveLayout::BackupInfix)) +
+                                 kStampPattern)) {
         if (!removeDirectory(bundles.filePath(name), error))
             return false;
         *removedAny = true;
@@ -130,7 +138,7 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
 
 RecoveryOutcome recoverInterruptedUpdate(const QString& root, QString* error, const DirectoryRenamer& rename)
 {
-    const QFileInfo bundleFolder(QDir(root).filePath(QStringLiteral("Keldra")));
+    const QFileInfo bundleFolder(DriveLayout::bundleFolder(root));
     if (bundleFolder.isSymLink() || !bundleFolder.isDir())
         return RecoveryOutcome::NothingToDo;
 

@@ -1,5 +1,6 @@
 #include "UpdateState.h"
 
+#include "DriveLayout.h"
 #include "KeldraVersion.h"
 #include "PortableBundleManager.h"
 
@@ -36,8 +37,8 @@ QString configToolVersion()
 
 QString copiedBundleVersion(const QString& root)
 {
-    for (const char* folder : {"Keldra/linux", "Keldra/windows"}) {
-        QFile file(QDir(root).filePath(QLatin1String(folder) + QLatin1Char('/') +
+    for (const char* folder : {DriveLayout::LinuxFolder, DriveLayout::WindowsFolder}) {
+        QFile file(QDir(root).filePath(DriveLayout::platformFolder(folder) + QLatin1Char('/') +
                                        PortableBundleManager::versionFileName()));
         if (!file.open(QIODevice::ReadOnly))
             continue;
@@ -52,7 +53,7 @@ QString copiedBundleVersion(const QString& root)
 
 QString updateStatePath(const QString& root)
 {
-    return QDir(root).filePath(QStringLiteral("Keldra/update-state.json"));
+    return DriveLayout::updateState(root);
 }
 
 bool writeUpdateState(const QString& root, const QString& installedVersion, const QString& packageSha256,
@@ -74,9 +75,11 @@ bool writeUpdateState(const QString& root, const QString& installedVersion, cons
         state.insert(QStringLiteral("lastPackageSha256"), packageSha256);
     state.insert(QStringLiteral("bundles"),
                  QJsonObject{{QStringLiteral("windows-x64"),
-                              bundleEntry(QStringLiteral("Keldra/windows"), QStringLiteral("Keldra.exe"))},
+                              bundleEntry(DriveLayout::platformFolder(DriveLayout::WindowsFolder),
+                                          QLatin1String(DriveLayout::WindowsProgram))},
                              {QStringLiteral("linux-x64"),
-                              bundleEntry(QStringLiteral("Keldra/linux"), QStringLiteral("Keldra"))}});
+                              bundleEntry(DriveLayout::platformFolder(DriveLayout::LinuxFolder),
+                                          QLatin1String(DriveLayout::LinuxProgram))}});
 
     // QSaveFile would write through a link, onto whatever it names outside the drive.
     if (QFileInfo(path).isSymLink() && !QFile::remove(path)) {

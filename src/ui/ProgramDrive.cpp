@@ -1,10 +1,14 @@
 #include "ProgramDrive.h"
 
+#include "DriveLayout.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 namespace Keldra::UI {
+
+namespace DriveLayout = Deployment::DriveLayout;
 
 QString programDriveRoot(const QString& programPath)
 {
@@ -18,9 +22,9 @@ QString programDriveRoot(const QString& programPath)
     const auto is = [&parts](qsizetype fromEnd, const char* expected) {
         return parts.at(parts.size() - fromEnd).compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
     };
-    const bool linuxBundle = is(2, "linux") && is(1, "Keldra");
-    const bool windowsBundle = is(2, "windows") && is(1, "Keldra.exe");
-    if ((!linuxBundle && !windowsBundle) || !is(3, "Keldra"))
+    const bool linuxBundle = is(2, DriveLayout::LinuxFolder) && is(1, DriveLayout::LinuxProgram);
+    const bool windowsBundle = is(2, DriveLayout::WindowsFolder) && is(1, DriveLayout::WindowsProgram);
+    if ((!linuxBundle && !windowsBundle) || !is(3, DriveLayout::BundleFolder))
         return QString();
     parts.resize(parts.size() - 3);
     const QString root = parts.join(QLatin1Char('/'));
