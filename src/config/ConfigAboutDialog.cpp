@@ -1,5 +1,7 @@
 #include "ConfigAboutDialog.h"
 
+#include "KeldraVersion.h"
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -47,7 +49,7 @@ ConfigAboutDialog::ConfigAboutDialog(QWidget* parent) : QDialog(parent)
         new QLabel(QStringLiteral("Preparador e atualizador de unidades USB Keldra<br>Versão %1"
                                   "<br><br>Publicado por %2."
                                   "<br>Copyright © 2026 %2. Todos os direitos reservados."
-                                  "<br>Suporte e atualizações: atualizacoes.keldra.com.br")
+                                  "<br>Suporte e atualizações: " KELDRA_UPDATE_HOST)
                        .arg(QCoreApplication::applicationVersion(), publisherName().toHtmlEscaped()),
                    this);
     productLabel->setTextFormat(Qt::RichText);

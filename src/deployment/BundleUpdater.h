@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BundleSwap.h"
+#include "KeldraVersion.h"
 #include "UpdateManifest.h"
 
 #include <QString>
@@ -12,7 +13,7 @@ namespace Keldra::Deployment {
 
 // Where the preparation tool looks for updates.
 inline const QString kUpdateManifestUrl =
-    QStringLiteral("https://atualizacoes.keldra.com.br/000Updates/keldra/manifest.json");
+    QStringLiteral("https://" KELDRA_UPDATE_HOST "/000Updates/keldra/manifest.json");
 
 enum class UpdateOutcome {
     Updated,   // the drive now holds the manifest's version

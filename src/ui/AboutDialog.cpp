@@ -37,7 +37,7 @@ public:
     }
 };
 
-const QString kMakerUrl = QStringLiteral("https://keldra.com.br");
+const QString kMakerUrl = QStringLiteral(KELDRA_WEB_SITE);
 
 QString qtDetails()
 {

@@ -34,7 +34,7 @@ namespace Keldra::UI {
 
 namespace {
 
-const QString kProductWebPage = QStringLiteral("https://keldra.com.br");
+const QString kProductWebPage = QStringLiteral(KELDRA_WEB_SITE);
 const QString kSmallLabelStyle =
     QStringLiteral("QLabel { font-size: 11px; padding-left: 4px; padding-right: 4px; }");
 
