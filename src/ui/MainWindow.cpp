@@ -351,7 +351,7 @@ void MainWindow::updateStatusBar()
     QString name = QStringLiteral("nenhum");
     if (!m_containerPath.isEmpty()) {
         name = QFileInfo(m_containerPath).fileName();
-        if (name.compare(QStringLiteral("keldra.kldr"), Qt::CaseInsensitive) == 0)
+        if (name.compare(QLatin1String(Core::ContainerManager::FileName), Qt::CaseInsensitive) == 0)
             name = QStringLiteral("Keldra");
     }
     const QString text = QStringLiteral("Container: %1").arg(name);
@@ -422,9 +422,9 @@ void MainWindow::onDriveDoubleClicked(const QString& rootPath)
     }
     DialogHooks::information(
         this, QStringLiteral("Keldra"),
-        QStringLiteral("Nenhum keldra.kldr foi encontrado em %1. Use Criar cofre para criar um novo "
+        QStringLiteral("Nenhum %1 foi encontrado em %2. Use Criar cofre para criar um novo "
                        "container.")
-            .arg(rootPath));
+            .arg(QLatin1String(Core::ContainerManager::FileName), rootPath));
 }
 
 void MainWindow::chooseContainer()

@@ -114,7 +114,7 @@ void MainWindow::endKeyDerivation()
 
 QString MainWindow::proposedContainerPath() const
 {
-    const QString fileName = QStringLiteral("keldra.kldr");
+    const QString fileName = QLatin1String(Core::ContainerManager::FileName);
     QString root = m_devicePanel->currentDriveRoot();
     if (root.isEmpty())
         root = programDriveRoot(QCoreApplication::arguments().value(0));
