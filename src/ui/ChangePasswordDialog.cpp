@@ -13,6 +13,8 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+
 namespace {
 
 QLineEdit* passwordField(QWidget* parent, const QString& objectName)

@@ -32,6 +32,9 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+using Widgets::questionYesNo;
+
 namespace {
 
 const QString kProductWebPage = QStringLiteral(KELDRA_WEB_SITE);

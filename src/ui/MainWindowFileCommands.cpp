@@ -26,6 +26,10 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+using Widgets::questionContinueCancel;
+using Widgets::questionYesNo;
+
 using Core::VaultPath;
 
 namespace {

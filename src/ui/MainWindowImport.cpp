@@ -16,6 +16,9 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+using Widgets::questionYesNo;
+
 using Core::VaultPath;
 using Texts::VaultErrorText;
 

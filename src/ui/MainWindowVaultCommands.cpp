@@ -28,6 +28,9 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+using Widgets::questionYesNo;
+
 namespace {
 
 const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)");

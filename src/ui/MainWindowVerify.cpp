@@ -12,6 +12,8 @@
 
 namespace Keldra::UI {
 
+using Widgets::DialogHooks;
+
 void MainWindow::verifyVault()
 {
     const QString title = QStringLiteral("Verificar integridade");

@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace Keldra::UI {
+namespace Keldra::Widgets {
 
 namespace {
 
@@ -201,4 +201,4 @@ bool questionContinueCancel(QWidget* parent, const QString& title, const QString
                                  QStringLiteral("Ca&ncelar"));
 }
 
-} // namespace Keldra::UI
+} // namespace Keldra::Widgets

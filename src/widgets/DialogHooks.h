@@ -11,9 +11,9 @@
 class QDialog;
 class QWidget;
 
-namespace Keldra::UI {
+namespace Keldra::Widgets {
 
-// Every modal prompt of the vault application goes through here. In normal
+// Every modal prompt of both programs goes through here. In normal
 // runs these are the plain Qt dialogs. In test mode nothing is shown: each
 // prompt takes the next answer queued for its kind (an unanswered prompt is
 // cancelled) and every prompt is recorded, so window commands run end to end
@@ -69,4 +69,4 @@ bool questionYesNo(QWidget* parent, const QString& title, const QString& text);
 // "Continuar"/"Cancelar" question, "Cancelar" by default; Alt+C and Alt+N answer it.
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text);
 
-} // namespace Keldra::UI
+} // namespace Keldra::Widgets

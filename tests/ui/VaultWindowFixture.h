@@ -17,7 +17,7 @@
 
 namespace VaultWindowFixture {
 
-using Keldra::UI::DialogHooks;
+using Keldra::Widgets::DialogHooks;
 
 inline const QString kPassword = QStringLiteral("senha-de-teste-123");
 

@@ -26,6 +26,7 @@
 
 using namespace Keldra;
 using namespace Keldra::UI;
+using Keldra::Widgets::DialogHooks;
 using namespace TestSupport;
 
 namespace {

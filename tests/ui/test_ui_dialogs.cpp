@@ -13,6 +13,7 @@
 #include <QTimer>
 
 using namespace Keldra::UI;
+using namespace Keldra::Widgets;
 
 namespace {
 

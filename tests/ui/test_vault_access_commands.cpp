@@ -21,6 +21,7 @@
 
 using namespace Keldra;
 using namespace Keldra::UI;
+using Keldra::Widgets::DialogHooks;
 using namespace TestSupport;
 using Kind = DialogHooks::Kind;
 
