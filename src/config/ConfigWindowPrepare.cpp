@@ -1,6 +1,6 @@
 #include "ConfigWindow.h"
 
-#include "ConfigDialogs.h"
+#include "DialogHooks.h"
 #include "UpdateState.h"
 
 #include <QCoreApplication>
@@ -8,21 +8,24 @@
 
 namespace Keldra::Config {
 
+using Widgets::DialogHooks;
+
 void ConfigWindow::prepareSelectedDevice()
 {
     const QString title = configWindowTitle();
     if (!m_windowsSource.isAvailable() && !m_linuxSource.isAvailable()) {
-        showWarning(this, title,
-                    QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
+        DialogHooks::warning(
+            this, title,
+            QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
         return;
     }
     const Platform::UsbDevice* device = selectedDevice();
     if (!device) {
-        showInformation(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
+        DialogHooks::information(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
         return;
     }
     if (!device->mounted || device->rootPath.isEmpty()) {
-        showInformation(
+        DialogHooks::information(
             this, title,
             QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista antes de "
                            "preparar."));
@@ -30,11 +33,12 @@ void ConfigWindow::prepareSelectedDevice()
     }
     // The device list may be refreshed while dialogs run; keep our own copy of the root.
     const QString rootPath = device->rootPath;
-    if (!askYesNo(
+    if (!DialogHooks::question(
             this, QStringLiteral("Preparar unidade USB"),
             QStringLiteral("Preparar a estrutura Keldra em %1?\n\nA unidade não será formatada. Arquivos "
                            "existentes do bundle Keldra podem ser substituídos.")
-                .arg(rootPath)))
+                .arg(rootPath),
+            QStringLiteral("Sim"), QStringLiteral("Não")))
         return;
 
     QProgressDialog progress(QStringLiteral("Preparando unidade USB..."), QString(), 0, 7, this);
@@ -61,7 +65,7 @@ void ConfigWindow::prepareSelectedDevice()
 
     if (!result.success) {
         appendLog(QStringLiteral("Falha: %1").arg(result.message));
-        showWarning(this, title, result.message);
+        DialogHooks::warning(this, title, result.message);
         return;
     }
 
@@ -72,7 +76,7 @@ void ConfigWindow::prepareSelectedDevice()
                       .arg(Deployment::updateStatePath(rootPath)));
     else
         appendLog(QStringLiteral("Aviso: %1").arg(error));
-    showInformation(this, title, result.message);
+    DialogHooks::information(this, title, result.message);
 }
 
 } // namespace Keldra::Config

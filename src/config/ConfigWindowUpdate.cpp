@@ -1,8 +1,8 @@
 #include "ConfigWindowUpdate.h"
 
 #include "BundleUpdater.h"
-#include "ConfigDialogs.h"
 #include "ConfigWindow.h"
+#include "DialogHooks.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>
@@ -11,6 +11,8 @@
 #include <utility>
 
 namespace Keldra::Config {
+
+using Widgets::DialogHooks;
 
 namespace {
 
@@ -37,11 +39,11 @@ void ConfigWindow::updateSelectedDevice()
     const QString title = configWindowTitle();
     const Platform::UsbDevice* device = selectedDevice();
     if (!device) {
-        showInformation(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
+        DialogHooks::information(this, title, QStringLiteral("Selecione uma unidade USB primeiro."));
         return;
     }
     if (!device->mounted || device->rootPath.isEmpty()) {
-        showInformation(
+        DialogHooks::information(
             this, title,
             QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
         return;
@@ -55,9 +57,9 @@ void ConfigWindow::updateSelectedDevice()
     callbacks.log = [this](const QString& line) { appendLog(line); };
     callbacks.message = [this, title](Deployment::BundleUpdater::MessageKind kind, const QString& text) {
         if (kind == Deployment::BundleUpdater::MessageKind::Warning)
-            showWarning(this, title, text);
+            DialogHooks::warning(this, title, text);
         else
-            showInformation(this, title, text);
+            DialogHooks::information(this, title, text);
     };
     callbacks.progress = [this, title, &progress](int value, int maximum, const QString& label) {
         if (!progress) {
@@ -74,7 +76,7 @@ void ConfigWindow::updateSelectedDevice()
         QCoreApplication::processEvents();
     };
     callbacks.confirm = [this](const QString& questionTitle, const QString& text) {
-        return askYesNo(this, questionTitle, text);
+        return DialogHooks::question(this, questionTitle, text, QStringLiteral("Sim"), QStringLiteral("Não"));
     };
 
     Deployment::BundleUpdater updater(std::move(callbacks));

@@ -2,8 +2,8 @@
 // answered in advance.
 #include "BackgroundWidget.h"
 #include "ConfigAboutDialog.h"
-#include "ConfigDialogs.h"
 #include "ConfigWindow.h"
+#include "DialogHooks.h"
 #include "UpdateState.h"
 
 #include <QAbstractButton>
@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 using namespace Keldra::Config;
 using Keldra::Platform::DeviceManager;
 using Keldra::Platform::UsbDevice;
+using Keldra::Widgets::DialogHooks;
 
 namespace {
 
@@ -113,13 +115,15 @@ private slots:
     {
         m_devices.clear();
         m_window = std::make_unique<ConfigWindow>(std::make_unique<FakeDeviceManager>(&m_devices));
-        DialogHooks::setScripted(true);
+        DialogHooks::setTestMode(true);
+        DialogHooks::reset();
     }
 
     void cleanup()
     {
         m_window.reset();
-        DialogHooks::setScripted(false);
+        DialogHooks::setTestMode(false);
+        DialogHooks::reset();
     }
 
     void listsDevicesAndSelectsTheOnlyMountedOne()
@@ -238,9 +242,9 @@ private slots:
         const QString title = QStringLiteral("Keldra - Gerenciador");
         m_window->locateBundleSources(path(QStringLiteral("nothing")), path(QStringLiteral("nothing")));
         m_window->prepareSelectedDevice();
-        QList<ShownDialog> shown = DialogHooks::takeShownDialogs();
+        QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().icon, QMessageBox::Warning);
+        QCOMPARE(shown.first().kind, DialogHooks::Kind::Warning);
         QCOMPARE(shown.first().title, title);
         QCOMPARE(shown.first().text,
                  QStringLiteral("Compile pelo menos um bundle do Keldra antes de preparar a unidade."));
@@ -252,14 +256,14 @@ private slots:
             device(QStringLiteral("C"), QStringLiteral("/dev/sdd1"), QStringLiteral("/media/c"), true)};
         m_window->refreshDevices();
         m_window->prepareSelectedDevice();
-        shown = DialogHooks::takeShownDialogs();
+        shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().icon, QMessageBox::Information);
+        QCOMPARE(shown.first().kind, DialogHooks::Kind::Information);
         QCOMPARE(shown.first().text, QStringLiteral("Selecione uma unidade USB primeiro."));
 
         combo()->setCurrentIndex(1);
         m_window->prepareSelectedDevice();
-        shown = DialogHooks::takeShownDialogs();
+        shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().text,
                  QStringLiteral("Monte a unidade USB no gerenciador de arquivos e atualize a lista "
@@ -270,11 +274,11 @@ private slots:
         QVERIFY(QDir().mkpath(root));
         m_devices = {device(QStringLiteral("PEN"), QStringLiteral("/dev/sdb1"), root, true)};
         m_window->refreshDevices();
-        DialogHooks::queueAnswer(false);
+        DialogHooks::queueQuestionAnswer(false);
         m_window->prepareSelectedDevice();
-        shown = DialogHooks::takeShownDialogs();
+        shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().icon, QMessageBox::Question);
+        QCOMPARE(shown.first().kind, DialogHooks::Kind::Question);
         QCOMPARE(shown.first().title, QStringLiteral("Preparar unidade USB"));
         QVERIFY2(shown.first().text.contains(root), qPrintable(shown.first().text));
         QVERIFY(QDir(root).isEmpty());
@@ -287,12 +291,12 @@ private slots:
         QVERIFY(QDir().mkpath(root));
         m_devices = {device(QStringLiteral("PEN"), QStringLiteral("/dev/sdb1"), root, true)};
         m_window->refreshDevices();
-        DialogHooks::queueAnswer(true);
+        DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
 
-        const QList<ShownDialog> shown = DialogHooks::takeShownDialogs();
+        const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown.at(1).icon, QMessageBox::Information);
+        QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Information);
         QCOMPARE(shown.at(1).title, QStringLiteral("Keldra - Gerenciador"));
         QVERIFY(!shown.at(1).text.isEmpty());
         const QStringList lines = logLines();
@@ -311,19 +315,20 @@ private slots:
         const QString root = path(QStringLiteral("vanished-drive"));
         m_devices = {device(QStringLiteral("PEN"), QStringLiteral("/dev/sdb1"), root, true)};
         m_window->refreshDevices();
-        DialogHooks::queueAnswer(true);
+        DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
-        const QList<ShownDialog> shown = DialogHooks::takeShownDialogs();
+        const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown.at(1).icon, QMessageBox::Warning);
+        QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Warning);
         QCOMPARE(shown.at(1).text, QStringLiteral("Unidade USB invalida."));
         QCOMPARE(logLines().last(), QStringLiteral("Falha: Unidade USB invalida."));
         QVERIFY(!QFileInfo::exists(Keldra::Deployment::updateStatePath(root)));
     }
 
-    void askYesNoDefaultsToNo()
+    void yesNoQuestionDefaultsToNo()
     {
-        DialogHooks::setScripted(false);
+        DialogHooks::setTestMode(false);
+        DialogHooks::reset();
         QStringList buttons;
         QString defaultButton;
         whenMessageBoxOpens([&](QMessageBox* box) {
@@ -332,20 +337,23 @@ private slots:
             defaultButton = box->defaultButton()->text();
             QTest::keyClick(box, Qt::Key_Escape);
         });
-        QVERIFY(!askYesNo(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?")));
+        QVERIFY(!DialogHooks::question(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?"),
+                                       QStringLiteral("Sim"), QStringLiteral("Não")));
         buttons.sort();
         QCOMPARE(buttons, (QStringList{QStringLiteral("Não"), QStringLiteral("Sim")}));
         QCOMPARE(defaultButton, QStringLiteral("Não"));
 
         whenMessageBoxOpens([](QMessageBox* box) { box->close(); });
-        QVERIFY(!askYesNo(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?")));
+        QVERIFY(!DialogHooks::question(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?"),
+                                       QStringLiteral("Sim"), QStringLiteral("Não")));
 
         whenMessageBoxOpens([](QMessageBox* box) {
             for (QAbstractButton* button : box->buttons())
                 if (button->text() == QLatin1String("Sim"))
                     button->click();
         });
-        QVERIFY(askYesNo(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?")));
+        QVERIFY(DialogHooks::question(nullptr, QStringLiteral("Título"), QStringLiteral("Pergunta?"),
+                                      QStringLiteral("Sim"), QStringLiteral("Não")));
     }
 
     // The tool runs on Linux only: its about box names what it is built with there.

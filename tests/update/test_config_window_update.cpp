@@ -1,9 +1,9 @@
 // "Verificar atualizações" in the preparation tool's window: the device checks, the
 // question and message boxes, the log, and a real update served from 127.0.0.1.
-#include "ConfigDialogs.h"
 #include "ConfigWindow.h"
 #include "ConfigWindowUpdate.h"
 #include "DeviceManager.h"
+#include "DialogHooks.h"
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
 #include "UpdateTestCase.h"
@@ -83,7 +83,8 @@ void ConfigWindowUpdateTest::initTestCase()
 
 void ConfigWindowUpdateTest::init()
 {
-    Config::DialogHooks::setScripted(true);
+    Widgets::DialogHooks::setTestMode(true);
+    Widgets::DialogHooks::reset();
     setUpStage();
     publishUpdate();
     Config::setUpdateManifestUrl(QUrl(manifestUrl()));
@@ -91,7 +92,8 @@ void ConfigWindowUpdateTest::init()
 
 void ConfigWindowUpdateTest::cleanup()
 {
-    Config::DialogHooks::setScripted(false);
+    Widgets::DialogHooks::setTestMode(false);
+    Widgets::DialogHooks::reset();
 }
 
 std::unique_ptr<Config::ConfigWindow>
@@ -113,9 +115,9 @@ void ConfigWindowUpdateTest::unusableSelectionsAreRefused()
     }
     QVERIFY(check);
     check->click();
-    auto shown = Config::DialogHooks::takeShownDialogs();
+    auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().icon, QMessageBox::Information);
+    QCOMPARE(shown.first().kind, Widgets::DialogHooks::Kind::Information);
     QCOMPARE(shown.first().title, kTitle);
     QCOMPARE(shown.first().text, QStringLiteral("Selecione uma unidade USB primeiro."));
 
@@ -124,7 +126,7 @@ void ConfigWindowUpdateTest::unusableSelectionsAreRefused()
     QVERIFY(combo);
     combo->setCurrentIndex(0);
     unmounted->updateSelectedDevice();
-    shown = Config::DialogHooks::takeShownDialogs();
+    shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().text,
              QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
@@ -134,15 +136,15 @@ void ConfigWindowUpdateTest::unusableSelectionsAreRefused()
 void ConfigWindowUpdateTest::updateFromTheWindow()
 {
     auto window = windowFor({drive(m_root, true)});
-    Config::DialogHooks::queueAnswer(true);
+    Widgets::DialogHooks::queueQuestionAnswer(true);
     window->updateSelectedDevice();
 
-    const auto shown = Config::DialogHooks::takeShownDialogs();
+    const auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 2);
-    QCOMPARE(shown.at(0).icon, QMessageBox::Question);
+    QCOMPARE(shown.at(0).kind, Widgets::DialogHooks::Kind::Question);
     QCOMPARE(shown.at(0).title, QStringLiteral("Atualização disponível"));
     QVERIFY(shown.at(0).text.startsWith(QStringLiteral("Atualizar Keldra na unidade %1?").arg(m_root)));
-    QCOMPARE(shown.at(1).icon, QMessageBox::Information);
+    QCOMPARE(shown.at(1).kind, Widgets::DialogHooks::Kind::Information);
     QCOMPARE(shown.at(1).title, kTitle);
     QCOMPARE(shown.at(1).text, QStringLiteral("Atualização concluída.\n\nVersão instalada: 1.2.0"));
     QVERIFY(window->logText().endsWith(QStringLiteral("Unidade atualizada para Keldra 1.2.0.")));
@@ -155,12 +157,12 @@ void ConfigWindowUpdateTest::declinedUpdateChangesNothing()
 {
     auto window = windowFor({drive(m_root, true)});
     const auto before = snapshot(m_root);
-    Config::DialogHooks::queueAnswer(false);
+    Widgets::DialogHooks::queueQuestionAnswer(false);
     window->updateSelectedDevice();
 
-    const auto shown = Config::DialogHooks::takeShownDialogs();
+    const auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().icon, QMessageBox::Question);
+    QCOMPARE(shown.first().kind, Widgets::DialogHooks::Kind::Question);
     QVERIFY(window->logText().endsWith(QStringLiteral("Atualização cancelada pelo usuário.")));
     QCOMPARE(m_server->requestCount(QStringLiteral("/pkg.zip")), 0);
     QCOMPARE(snapshot(m_root), before);
@@ -176,9 +178,9 @@ void ConfigWindowUpdateTest::unreachableManifestIsReported()
 
     const QString expected =
         QStringLiteral("Falha ao consultar manifesto: HTTP 404 ao acessar: %1").arg(missing);
-    const auto shown = Config::DialogHooks::takeShownDialogs();
+    const auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().icon, QMessageBox::Warning);
+    QCOMPARE(shown.first().kind, Widgets::DialogHooks::Kind::Warning);
     QCOMPARE(shown.first().title, kTitle);
     QCOMPARE(shown.first().text, expected);
     QVERIFY(window->logText().endsWith(expected));
