@@ -1,12 +1,12 @@
 #include "MainWindow.h"
 
-#include "AboutDialog.h"
 #include "DesktopLauncher.h"
 #include "DeviceListPanel.h"
 #include "DialogHooks.h"
 #include "HelpDialog.h"
 #include "KeldraVersion.h"
 #include "PlatformDeviceManager.h"
+#include "VaultAboutContent.h"
 #include "VaultBrowser.h"
 #include "vault/VaultPath.h"
 
@@ -553,7 +553,7 @@ void MainWindow::showHelp()
 
 void MainWindow::showAbout()
 {
-    AboutDialog dialog(this);
+    AboutDialog dialog(vaultAboutContent(), this);
     DialogHooks::exec(dialog);
 }
 

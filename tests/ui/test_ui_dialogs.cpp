@@ -1,7 +1,7 @@
-#include "AboutDialog.h"
 #include "ChangePasswordDialog.h"
 #include "DialogHooks.h"
 #include "HelpDialog.h"
+#include "VaultAboutContent.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -184,7 +184,7 @@ private slots:
     // the MinGW-w64 runtime the Windows program ships with.
     void aboutSelectsTheFirstComponentAndFollowsTheList()
     {
-        AboutDialog dialog;
+        AboutDialog dialog(vaultAboutContent());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra"));
         QListWidget* list = dialog.componentList();
         QCOMPARE(list->count(), 5);

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "AboutDialog.h"
+
+namespace Keldra::UI {
+
+// The vault application's About box: its version, the maker's site, and the
+// runtime and libraries of the build that is running.
+AboutContent vaultAboutContent();
+
+} // namespace Keldra::UI
