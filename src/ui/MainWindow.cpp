@@ -553,7 +553,7 @@ void MainWindow::showHelp()
 
 void MainWindow::showAbout()
 {
-    AboutDialog dialog(vaultAboutContent(), this);
+    Widgets::AboutDialog dialog(vaultAboutContent(), this);
     DialogHooks::exec(dialog);
 }
 

@@ -95,7 +95,7 @@ void insertPlatformComponents(QMap<QString, QString>* components)
 
 } // namespace
 
-AboutContent vaultAboutContent()
+Widgets::AboutContent vaultAboutContent()
 {
     QString version = QCoreApplication::applicationVersion();
     if (version.isEmpty())
@@ -104,14 +104,15 @@ AboutContent vaultAboutContent()
     // Listed by name, capital letters first.
     QMap<QString, QString> components;
     insertPlatformComponents(&components);
-    components.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())), qtDetails());
+    components.insert(QStringLiteral("Qt 6 Core/Widgets - %1").arg(QString::fromLatin1(qVersion())),
+                      qtDetails());
     components.insert(QStringLiteral("libsodium - %1").arg(QString::fromLatin1(sodium_version_string())),
                       sodiumDetails());
     components.insert(QStringLiteral("OpenSSL libcrypto - %1")
                           .arg(QString::fromLatin1(OpenSSL_version(OPENSSL_VERSION_STRING))),
                       opensslDetails());
 
-    AboutContent content;
+    Widgets::AboutContent content;
     content.windowTitle = QStringLiteral("Sobre o Keldra");
     content.heading = QStringLiteral("Keldra");
     content.productText =

@@ -6,6 +6,6 @@ namespace Keldra::UI {
 
 // The vault application's About box: its version, the maker's site, and the
 // runtime and libraries of the build that is running.
-AboutContent vaultAboutContent();
+Widgets::AboutContent vaultAboutContent();
 
 } // namespace Keldra::UI

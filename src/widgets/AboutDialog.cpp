@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace Keldra::UI {
+namespace Keldra::Widgets {
 
 namespace {
 
@@ -134,4 +134,4 @@ void AboutDialog::updateDetails(const QString& componentText)
     m_detailsEdit->setPlainText(found.value());
 }
 
-} // namespace Keldra::UI
+} // namespace Keldra::Widgets

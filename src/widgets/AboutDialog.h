@@ -10,7 +10,7 @@
 class QListWidget;
 class QTextEdit;
 
-namespace Keldra::UI {
+namespace Keldra::Widgets {
 
 // What one program's About box says; the box itself is the same for both.
 struct AboutContent
@@ -49,4 +49,4 @@ private:
     QMap<QString, QString> m_componentDetails;
 };
 
-} // namespace Keldra::UI
+} // namespace Keldra::Widgets
