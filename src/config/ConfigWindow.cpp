@@ -1,7 +1,7 @@
 #include "ConfigWindow.h"
 
 #include "BackgroundWidget.h"
-#include "ConfigAboutDialog.h"
+#include "ConfigAbout.h"
 #include "PlatformDeviceManager.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 // The preparation tool's window against a fake detector, with its dialogs
 // answered in advance.
 #include "BackgroundWidget.h"
-#include "ConfigAboutDialog.h"
+#include "ConfigAbout.h"
 #include "ConfigWindow.h"
 #include "DialogHooks.h"
 #include "UpdateState.h"

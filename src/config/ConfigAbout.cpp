@@ -1,4 +1,4 @@
-#include "ConfigAboutDialog.h"
+#include "ConfigAbout.h"
 
 #include "KeldraVersion.h"
 
