@@ -1,17 +1,13 @@
 #pragma once
 
-#include <QDialog>
+#include "AboutDialog.h"
+
+#include <QString>
 
 namespace Keldra::Config {
 
-// The tool's about box: version, run-time environment, components and legal notice.
-class ConfigAboutDialog : public QDialog
-{
-    Q_OBJECT
-
-public:
-    explicit ConfigAboutDialog(QWidget* parent = nullptr);
-};
+// The tool's About box: version, publisher, the components it is built with and its notice.
+Widgets::AboutContent configAboutContent();
 
 // Shown in the status bar and the about box.
 QString publisherName();

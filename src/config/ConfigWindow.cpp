@@ -138,7 +138,7 @@ void ConfigWindow::buildMenus()
     connect(m_prepareAction, &QAction::triggered, this, [this] { prepareSelectedDevice(); });
     connect(m_updateAction, &QAction::triggered, this, [this] { updateSelectedDevice(); });
     connect(m_aboutAction, &QAction::triggered, this, [this] {
-        ConfigAboutDialog dialog(this);
+        Widgets::AboutDialog dialog(configAboutContent(), this);
         dialog.exec();
     });
 }

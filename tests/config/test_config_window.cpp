@@ -11,12 +11,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -359,11 +360,15 @@ private slots:
     // The tool runs on Linux only: its about box names what it is built with there.
     void aboutListsTheLinuxComponents()
     {
-        ConfigAboutDialog dialog;
+        Keldra::Widgets::AboutDialog dialog(configAboutContent());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra - Gerenciador"));
-        auto* box = dialog.findChild<QPlainTextEdit*>();
-        QVERIFY(box);
-        const QString text = box->toPlainText();
+        // Every component's details, in the order listed.
+        QStringList details;
+        for (int row = 0; row < dialog.componentList()->count(); ++row) {
+            dialog.componentList()->setCurrentRow(row);
+            details.append(dialog.detailsView()->toPlainText());
+        }
+        const QString text = details.join(QStringLiteral("\n\n"));
         QVERIFY(text.startsWith(
             QStringLiteral("Qt Core/Network/Widgets - %1\n").arg(QString::fromLatin1(qVersion()))));
         for (const char* component : {"libsodium\n", "libzip\n", "glibc", "Interfaces do Linux"})
