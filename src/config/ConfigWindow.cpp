@@ -2,6 +2,7 @@
 
 #include "BackgroundWidget.h"
 #include "ConfigAbout.h"
+#include "DriveLabel.h"
 #include "PlatformDeviceManager.h"
 
 #include <QAction>
@@ -63,20 +64,6 @@ QLabel* makeStatusLabel(const QString& text, QWidget* parent)
     label->setMinimumWidth(92);
     label->setStyleSheet(QString::fromLatin1(kStatusLabelStyleSheet));
     return label;
-}
-
-QString deviceItemText(const Platform::UsbDevice& device)
-{
-    QString secondary;
-    if (device.mounted)
-        secondary = device.rootPath;
-    else
-        secondary = device.devicePath.isEmpty() ? QStringLiteral("não montado") : device.devicePath;
-    const QString primary = device.displayName.isEmpty() ? secondary : device.displayName;
-    QString text = QStringLiteral("%1 (%2)").arg(primary, secondary);
-    if (!device.mounted)
-        text += QStringLiteral(" | não montado");
-    return text;
 }
 
 } // namespace
@@ -295,7 +282,7 @@ void ConfigWindow::refreshDevices()
     int mountedCount = 0;
     int lastMountedIndex = -1;
     for (const Platform::UsbDevice& device : std::as_const(m_devices)) {
-        m_deviceCombo->addItem(deviceItemText(device));
+        m_deviceCombo->addItem(Widgets::driveLabel(device));
         if (device.mounted && !device.rootPath.isEmpty()) {
             ++mountedCount;
             lastMountedIndex = m_deviceCombo->count() - 1;

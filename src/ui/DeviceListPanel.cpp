@@ -1,5 +1,6 @@
 #include "DeviceListPanel.h"
 
+#include "DriveLabel.h"
 #include "VaultBrowserUtils.h"
 
 #include <QFileInfo>
@@ -45,16 +46,11 @@ QIcon padlockIcon(bool unlocked, bool enabled)
     return QIcon(pixmap);
 }
 
+// The shared label, and the free space of a mounted drive.
 QString driveText(const Platform::UsbDevice& device)
 {
-    QString location = device.rootPath;
-    if (!device.mounted)
-        location = device.devicePath.isEmpty() ? QStringLiteral("não montado") : device.devicePath;
-    const QString name = device.displayName.isEmpty() ? location : device.displayName;
-    QString text = QStringLiteral("%1 (%2)").arg(name, location);
-    if (!device.mounted) {
-        text += QStringLiteral(" | não montado");
-    } else {
+    QString text = Widgets::driveLabel(device);
+    if (device.mounted) {
         const QStorageInfo storage(device.rootPath);
         if (storage.isValid() && storage.isReady())
             text += QStringLiteral(" | %1").arg(
