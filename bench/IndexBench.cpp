@@ -81,7 +81,7 @@ bool IndexBench::run(QTextStream& out, QString* error)
 
 bool IndexBench::measureWindow(QTextStream& out, QString* error)
 {
-    using UI::DialogHooks;
+    using Widgets::DialogHooks;
     DialogHooks::setTestMode(true);
     UI::MainWindow window(std::unique_ptr<Platform::DeviceManager>{});
     DialogHooks::queueFileName(m_containerPath);
