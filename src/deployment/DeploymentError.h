@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace Keldra::Deployment {
+
+// Why preparing or updating a drive failed: a reason KeldraConfig and keldra-cli
+// turn into their Portuguese message (DeploymentErrorText), the values that
+// message names (a path, a size, an address), and a short detail in English for
+// logs and test output. A step that fails because an inner one did keeps that
+// one as its cause, so the message can say both. A default Error means "no
+// failure"; there is deliberately no conversion to bool.
+class Error
+{
+    Q_GADGET
+
+public:
+    enum class Reason {
+        None,
+    };
+    Q_ENUM(Reason)
+
+    Error() = default;
+    explicit Error(Reason reason, const QStringList& arguments = {}, const QString& detail = QString())
+        : m_reason(reason), m_arguments(arguments), m_detail(detail)
+    {
+    }
+    // reason failed because of cause (which must be a failure).
+    Error(Reason reason, const Error& cause, const QStringList& arguments = {});
+
+    Reason reason() const { return m_reason; }
+    // The values the message names, in its order; an empty string past the end.
+    const QStringList& arguments() const { return m_arguments; }
+    QString argument(int index) const { return m_arguments.value(index); }
+    const QString& detail() const { return m_detail; }
+    // The inner failure this one wraps, or null.
+    const Error* cause() const { return m_cause.get(); }
+    bool ok() const { return m_reason == Reason::None; }
+    bool is(Reason reason) const { return m_reason == reason; }
+
+    // The same failure with a more specific detail in front ("journal: ...").
+    Error within(const QString& context) const;
+    // "BundleSwapFailed [/media/x/Keldra/linux] <- RemoveFailed [...] (detail)", for logs and tests.
+    QString toString() const;
+    static QString reasonName(Reason reason);
+
+private:
+    Reason m_reason = Reason::None;
+    QStringList m_arguments;
+    QString m_detail;
+    std::shared_ptr<const Error> m_cause;
+};
+
+} // namespace Keldra::Deployment

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "DeploymentError.h"
+
+#include <QString>
+
+namespace Keldra::Texts {
+
+// The one table from a deployment failure to the Portuguese message users see,
+// shared by KeldraConfig and keldra-cli. A reason that wraps an inner failure
+// ends its message with the inner one's.
+class DeploymentErrorText
+{
+public:
+    // Empty for no failure.
+    static QString message(const Deployment::Error& error);
+};
+
+} // namespace Keldra::Texts
