@@ -2,6 +2,7 @@
 
 #include "BundleSourceLocator.h"
 #include "CliConsole.h"
+#include "DeploymentErrorText.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
@@ -101,13 +102,14 @@ int runPrepareDriveCommand(const QStringList& args)
         return Keldra::Cli::fail(QStringLiteral("Falha: %1").arg(result.message));
 
     Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
-    QString error;
-    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::copiedBundleVersion(root), QString(),
-                                             &error))
+    const Keldra::Deployment::Error stateError =
+        Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::copiedBundleVersion(root), QString());
+    if (stateError.ok())
         Keldra::Cli::printOut(QStringLiteral("Estado de atualização registrado: %1")
                                   .arg(Keldra::Deployment::updateStatePath(root)));
     else
-        Keldra::Cli::printError(QStringLiteral("Aviso: %1").arg(error));
+        Keldra::Cli::printError(
+            QStringLiteral("Aviso: %1").arg(Keldra::Texts::DeploymentErrorText::message(stateError)));
     Keldra::Cli::printOut(result.message);
     return Keldra::Cli::ExitDone;
 }

@@ -1,6 +1,7 @@
 #include "ConfigWindow.h"
 
 #include "ConfigDialogs.h"
+#include "DeploymentErrorText.h"
 #include "UpdateState.h"
 
 #include <QCoreApplication>
@@ -66,12 +67,13 @@ void ConfigWindow::prepareSelectedDevice()
     }
 
     appendLog(QStringLiteral("Unidade preparada: %1").arg(rootPath));
-    QString error;
-    if (Deployment::writeUpdateState(rootPath, Deployment::copiedBundleVersion(rootPath), QString(), &error))
+    const Deployment::Error stateError =
+        Deployment::writeUpdateState(rootPath, Deployment::copiedBundleVersion(rootPath), QString());
+    if (stateError.ok())
         appendLog(QStringLiteral("Estado de atualização registrado: %1")
                       .arg(Deployment::updateStatePath(rootPath)));
     else
-        appendLog(QStringLiteral("Aviso: %1").arg(error));
+        appendLog(QStringLiteral("Aviso: %1").arg(Texts::DeploymentErrorText::message(stateError)));
     showInformation(this, title, result.message);
 }
 

@@ -1,5 +1,6 @@
 #include "BundleUpdater.h"
 
+#include "DeploymentErrorText.h"
 #include "HttpGet.h"
 #include "UpdateJournal.h"
 #include "UpdateManifest.h"
@@ -159,8 +160,8 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     setProgress(1);
 
     UpdateManifest manifest;
-    if (!parseUpdateManifest(manifestBody, &manifest, &error)) {
-        logAndWarn(QStringLiteral("Manifesto invalido: %1").arg(error));
+    if (const Error parsed = parseUpdateManifest(manifestBody, &manifest); !parsed.ok()) {
+        logAndWarn(QStringLiteral("Manifesto invalido: %1").arg(Texts::DeploymentErrorText::message(parsed)));
         return UpdateOutcome::Failed;
     }
     if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey())) {
@@ -340,6 +341,10 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
                                       : SwapStep::LinuxMovedIn);
         return true;
     };
+    const auto failed = [error](const Error& cause) {
+        *error = Texts::DeploymentErrorText::message(cause);
+        return !cause.ok();
+    };
     const auto undo = [&] {
         if (killed)
             return SwapResult::Interrupted;
@@ -347,7 +352,7 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
         return SwapResult::Failed;
     };
 
-    if (!writeUpdateJournal(root, journal, error))
+    if (failed(writeUpdateJournal(root, journal)))
         return SwapResult::Failed;
     if (!reached(SwapStep::JournalWritten))
         return SwapResult::Interrupted;
@@ -359,11 +364,11 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
         killed)
         return undo();
     journal.swapped = true;
-    if (!writeUpdateJournal(root, journal, error))
+    if (failed(writeUpdateJournal(root, journal)))
         return undo();
     if (!reached(SwapStep::SwapRecorded))
         return SwapResult::Interrupted;
-    if (!writeUpdateState(root, manifest.version, manifest.sha256, error))
+    if (failed(writeUpdateState(root, manifest.version, manifest.sha256)))
         return SwapResult::Failed;
     if (!reached(SwapStep::StateWritten))
         return SwapResult::Interrupted;

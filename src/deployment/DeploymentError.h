@@ -22,6 +22,19 @@ class Error
 public:
     enum class Reason {
         None,
+
+        // The update manifest (parseUpdateManifest)
+        ManifestMalformed,     // not JSON; argument: the parser's own text
+        ManifestNotKeldra,     // another app's manifest, or an unknown schema
+        ManifestIncomplete,    // no version, packageUrl or sha256
+        ManifestBadVersion,    // a version that is not N.N.N
+        ManifestBadPackageUrl, // a package address other than https
+
+        // The drive's update records; argument: the file
+        JournalNotWritable,    // the record of an update in progress
+        StateFolderNotCreated, // no argument
+        StateFileNotOpened,
+        StateFileNotSaved,
     };
     Q_ENUM(Reason)
 

@@ -1,5 +1,6 @@
 #include "UpdateRecovery.h"
 
+#include "DeploymentErrorText.h"
 #include "UpdateJournal.h"
 #include "UpdateState.h"
 
@@ -52,8 +53,13 @@ bool restore(const QString& backup, const QString& target, const DirectoryRename
 
 bool finish(const QString& root, const UpdateJournal& journal, QString* error)
 {
-    if (!stateRecords(root, journal) && !writeUpdateState(root, journal.version, journal.sha256, error))
-        return false;
+    if (!stateRecords(root, journal)) {
+        const Error written = writeUpdateState(root, journal.version, journal.sha256);
+        if (!written.ok()) {
+            setError(error, Texts::DeploymentErrorText::message(written));
+            return false;
+        }
+    }
     const QDir bundles(QDir(root).filePath(QStringLiteral("Keldra")));
     for (const QString& platform : kPlatforms) {
         const QString backup =

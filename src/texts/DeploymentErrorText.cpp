@@ -14,6 +14,26 @@ QString pattern(Reason reason)
     switch (reason) {
     case Reason::None:
         return QString();
+
+    case Reason::ManifestMalformed:
+        return QStringLiteral("%1");
+    case Reason::ManifestNotKeldra:
+        return QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado.");
+    case Reason::ManifestIncomplete:
+        return QStringLiteral("Manifesto sem version, packageUrl ou sha256.");
+    case Reason::ManifestBadVersion:
+        return QStringLiteral("Manifesto com versão inválida.");
+    case Reason::ManifestBadPackageUrl:
+        return QStringLiteral("Manifesto com endereço de pacote não permitido (somente https).");
+
+    case Reason::JournalNotWritable:
+        return QStringLiteral("Não foi possível registrar a atualização em andamento: %1");
+    case Reason::StateFolderNotCreated:
+        return QStringLiteral("Não foi possível criar a pasta de estado da atualização.");
+    case Reason::StateFileNotOpened:
+        return QStringLiteral("Não foi possível abrir o arquivo de estado: %1");
+    case Reason::StateFileNotSaved:
+        return QStringLiteral("Não foi possível salvar o arquivo de estado: %1");
     }
     return QString();
 }

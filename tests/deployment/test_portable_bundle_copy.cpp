@@ -1,6 +1,7 @@
 // The copy rules of a preparation: which files are taken from which source,
 // how existing files are replaced, and how missing tools are reported.
 #include "BundleTestSupport.h"
+#include "DeploymentErrorText.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
@@ -11,6 +12,7 @@
 
 using namespace Keldra::Deployment;
 using namespace BundleTestSupport;
+using Keldra::Texts::DeploymentErrorText;
 
 namespace {
 
@@ -176,8 +178,8 @@ private slots:
         options.linuxExecutable = source + QStringLiteral("/Keldra");
         const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
         QVERIFY2(result.success, qPrintable(result.message));
-        QString error;
-        QVERIFY2(writeUpdateState(root, QStringLiteral("1.0.0"), QString(), &error), qPrintable(error));
+        const Error error = writeUpdateState(root, QStringLiteral("1.0.0"), QString());
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
 
         QCOMPARE(readFile(outside + QStringLiteral("/program")), QByteArray("someone else's program"));
         QCOMPARE(readFile(outside + QStringLiteral("/launcher")), QByteArray("someone else's script"));
@@ -311,8 +313,7 @@ private slots:
     {
         const QString root = path(QStringLiteral("state-drive"));
         QVERIFY(QDir().mkpath(root));
-        QString error;
-        QVERIFY(writeUpdateState(root, QStringLiteral("1.2.0"), QStringLiteral("ab12"), &error));
+        QVERIFY(writeUpdateState(root, QStringLiteral("1.2.0"), QStringLiteral("ab12")).ok());
         const QByteArray json = readFile(updateStatePath(root));
         QVERIFY(json.contains("\n    \"app\": \"Keldra\"")); // indented, not compact
         const QJsonObject state = QJsonDocument::fromJson(json).object();
@@ -322,14 +323,17 @@ private slots:
 
         const QString blocked = path(QStringLiteral("state-blocked"));
         QVERIFY(writeFile(blocked + QStringLiteral("/Keldra"), "file"));
-        QVERIFY(!writeUpdateState(blocked, QStringLiteral("1.0.0"), QString(), &error));
-        QCOMPARE(error, QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
+        Error error = writeUpdateState(blocked, QStringLiteral("1.0.0"), QString());
+        QVERIFY(!error.ok());
+        QCOMPARE(DeploymentErrorText::message(error),
+                 QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
 
         const QString occupied = path(QStringLiteral("state-occupied"));
         QVERIFY(QDir().mkpath(occupied + QStringLiteral("/Keldra/update-state.json")));
-        QVERIFY(!writeUpdateState(occupied, QStringLiteral("1.0.0"), QString(), &error));
+        error = writeUpdateState(occupied, QStringLiteral("1.0.0"), QString());
+        QVERIFY(!error.ok());
         QCOMPARE(
-            error,
+            DeploymentErrorText::message(error),
             QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(updateStatePath(occupied)));
     }
 };

@@ -309,10 +309,9 @@ private slots:
 
     void recordsTheInstalledVersion()
     {
-        QString error;
         QCOMPARE(copiedBundleVersion(m_drive), QStringLiteral("1.3.0"));
-        QVERIFY2(writeUpdateState(m_drive, copiedBundleVersion(m_drive), QString(), &error),
-                 qPrintable(error));
+        const Error error = writeUpdateState(m_drive, copiedBundleVersion(m_drive), QString());
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
         const QJsonObject state =
             QJsonDocument::fromJson(readFile(drivePath(QStringLiteral("Keldra/update-state.json")))).object();
         QCOMPARE(state.value(QStringLiteral("schemaVersion")).toInt(), 1);

@@ -161,8 +161,7 @@ void BundleUpdaterTest::versionsAreComparedNumerically()
     QFETCH(QString, installed);
     QFETCH(QString, remote);
     QFETCH(bool, offered);
-    QString error;
-    QVERIFY(writeUpdateState(m_root, installed, QString(), &error));
+    QVERIFY(writeUpdateState(m_root, installed, QString()).ok());
     publish(manifest(remote, packageUrl(), m_package), m_package);
     const auto before = snapshot(m_root);
 
@@ -209,8 +208,7 @@ void BundleUpdaterTest::driveWithoutStateFileIsOfferedTheUpdate()
         QStringLiteral("Versão instalada: desconhecida\nVersão disponível: 0.0.1\n\nSem notas de versão.")));
 
     // A recorded version that is no version is not shown either.
-    QString error;
-    QVERIFY(writeUpdateState(m_root, QStringLiteral("9.9.9\nVersão disponível: 0.0.0"), QString(), &error));
+    QVERIFY(writeUpdateState(m_root, QStringLiteral("9.9.9\nVersão disponível: 0.0.0"), QString()).ok());
     UpdateRecorder second;
     second.answer = false;
     QCOMPARE(run(second), UpdateOutcome::Cancelled);

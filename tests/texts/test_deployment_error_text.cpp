@@ -1,0 +1,67 @@
+#include "DeploymentErrorText.h"
+
+#include <QMetaEnum>
+#include <QtTest>
+
+using Keldra::Deployment::Error;
+using Keldra::Texts::DeploymentErrorText;
+using Reason = Error::Reason;
+
+class DeploymentErrorTextTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyReasonHasItsOwnText()
+    {
+        QVERIFY(DeploymentErrorText::message(Error()).isEmpty());
+        const QMetaEnum reasons = QMetaEnum::fromType<Reason>();
+        QSet<QString> texts;
+        for (int i = 0; i < reasons.keyCount(); ++i) {
+            const auto reason = static_cast<Reason>(reasons.value(i));
+            if (reason == Reason::None)
+                continue;
+            const QString text = DeploymentErrorText::message(Error(reason, {QStringLiteral("ARG")}));
+            QVERIFY2(!text.isEmpty(), reasons.key(i));
+            QVERIFY2(!text.contains(QLatin1Char('%')), reasons.key(i));
+            // Users must tell the reasons apart; a few pass a library's own text through.
+            QVERIFY2(text == QLatin1String("ARG") || !texts.contains(text), reasons.key(i));
+            texts.insert(text);
+        }
+    }
+
+    void argumentsAreFilledInOnce()
+    {
+        // A path holding a placeholder of its own stays as it is.
+        const QString path = QStringLiteral("/media/usb/%2 %1/Keldra/update-state.json");
+        QCOMPARE(DeploymentErrorText::message(Error(Reason::StateFileNotSaved, {path})),
+                 QStringLiteral("Não foi possível salvar o arquivo de estado: ") + path);
+        QCOMPARE(DeploymentErrorText::message(Error(Reason::ManifestMalformed, {QStringLiteral("illegal value")})),
+                 QStringLiteral("illegal value"));
+    }
+
+    void errorKeepsReasonDetailAndCause()
+    {
+        const Error none;
+        QVERIFY(none.ok());
+        QVERIFY(none.within(QStringLiteral("journal")).detail().isEmpty());
+
+        const Error inner(Reason::StateFileNotOpened, {QStringLiteral("/d/state.json")},
+                          QStringLiteral("Permission denied"));
+        QVERIFY(!inner.ok());
+        QVERIFY(inner.is(Reason::StateFileNotOpened));
+        QCOMPARE(inner.argument(0), QStringLiteral("/d/state.json"));
+        QVERIFY(inner.argument(1).isEmpty());
+        QCOMPARE(inner.within(QStringLiteral("recovery")).detail(), QStringLiteral("recovery: Permission denied"));
+        QCOMPARE(inner.within(QStringLiteral("recovery")).reason(), Reason::StateFileNotOpened);
+
+        const Error outer(Reason::JournalNotWritable, inner, {QStringLiteral("/d/journal.json")});
+        QVERIFY(outer.cause());
+        QCOMPARE(outer.cause()->reason(), Reason::StateFileNotOpened);
+        QCOMPARE(outer.toString(), QStringLiteral("JournalNotWritable [/d/journal.json] <- StateFileNotOpened "
+                                                  "[/d/state.json] (Permission denied)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DeploymentErrorTextTest)
+#include "test_deployment_error_text.moc"
