@@ -151,10 +151,11 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         return UpdateOutcome::Failed;
 
     setProgress(0, QStringLiteral("Consultando manifesto de atualização..."));
-    QString error;
-    const QByteArray manifestBody = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &error);
-    if (manifestBody.isEmpty()) {
-        logAndWarn(QStringLiteral("Falha ao consultar manifesto: %1").arg(error));
+    QByteArray manifestBody;
+    if (const Error fetched = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &manifestBody);
+        !fetched.ok()) {
+        logAndWarn(QStringLiteral("Falha ao consultar manifesto: %1")
+                       .arg(Texts::DeploymentErrorText::message(fetched)));
         return UpdateOutcome::Failed;
     }
     setProgress(1);
@@ -207,23 +208,24 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     QCryptographicHash hash(QCryptographicHash::Sha256);
     bool written = true;
     qint64 received = 0;
-    const DownloadStatus download = httpDownload(
+    const Error download = httpDownload(
         QUrl(manifest.packageUrl), m_packageTimeoutMs, manifest.size,
         [&](const QByteArray& chunk) {
             hash.addData(chunk);
             written = package.write(chunk) == chunk.size();
-            return written;
+            return written ? Error() : Error(Error::Reason::PackageNotStored, {package.fileName()});
         },
-        &received, &error);
+        &received);
     if (!written || !package.flush()) {
         warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
         return UpdateOutcome::Failed;
     }
-    if (download == DownloadStatus::Failed) {
-        logAndWarn(QStringLiteral("Falha no download: %1").arg(error));
+    if (!download.ok() && !download.is(Error::Reason::ResponseTooLarge)) {
+        logAndWarn(
+            QStringLiteral("Falha no download: %1").arg(Texts::DeploymentErrorText::message(download)));
         return UpdateOutcome::Failed;
     }
-    if (download == DownloadStatus::TooLarge || received != manifest.size) {
+    if (!download.ok() || received != manifest.size) {
         warn(QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. Recebido: %2 bytes.")
                  .arg(manifest.size)
                  .arg(received));
@@ -238,8 +240,9 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         return UpdateOutcome::Failed;
     }
     PackageContents contents;
-    if (!inspectZip(package.fileName(), &contents, &error)) {
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
+    if (const Error inspected = inspectZip(package.fileName(), &contents); !inspected.ok()) {
+        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1")
+                       .arg(Texts::DeploymentErrorText::message(inspected)));
         return UpdateOutcome::Failed;
     }
     const qint64 available = m_freeSpace ? m_freeSpace(root) : availableBytes(root);
@@ -259,17 +262,22 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
 
     setProgress(4, QStringLiteral("Extraindo pacote..."));
     const QString extracted = QDir(staging).filePath(QStringLiteral("extracted"));
-    if (!extractZip(package.fileName(), extracted, &error) || !validateExtractedPackage(extracted, &error)) {
-        (void)removeDirectory(staging, nullptr);
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
+    Error unpacked = extractZip(package.fileName(), extracted);
+    if (unpacked.ok())
+        unpacked = validateExtractedPackage(extracted);
+    if (!unpacked.ok()) {
+        (void)removeDirectory(staging);
+        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1")
+                       .arg(Texts::DeploymentErrorText::message(unpacked)));
         return UpdateOutcome::Failed;
     }
 
     setProgress(5, QStringLiteral("Substituindo bundles..."));
+    QString error;
     const SwapResult swap = applyBundles(root, staging, manifest, &error);
     if (swap == SwapResult::Interrupted)
         return UpdateOutcome::Failed;
-    (void)removeDirectory(staging, nullptr);
+    (void)removeDirectory(staging);
     if (swap == SwapResult::Failed) {
         logAndWarn(QStringLiteral("Falha ao aplicar atualização: %1").arg(error));
         return UpdateOutcome::Failed;
@@ -283,8 +291,14 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
 // A drive left half-swapped by a killed run is made whole before anything else.
 bool BundleUpdater::recoverDrive(const QString& root)
 {
-    QString error;
-    switch (recoverInterruptedUpdate(root, &error, m_rename)) {
+    RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+    const Error error = recoverInterruptedUpdate(root, &outcome, m_rename);
+    if (!error.ok()) {
+        logAndWarn(QStringLiteral("Não foi possível recuperar a atualização interrompida: %1")
+                       .arg(Texts::DeploymentErrorText::message(error)));
+        return false;
+    }
+    switch (outcome) {
     case RecoveryOutcome::NothingToDo:
         return true;
     case RecoveryOutcome::Finished:
@@ -296,11 +310,8 @@ bool BundleUpdater::recoverDrive(const QString& root)
     case RecoveryOutcome::LeftoversRemoved:
         log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
         return true;
-    case RecoveryOutcome::Failed:
-        break;
     }
-    logAndWarn(QStringLiteral("Não foi possível recuperar a atualização interrompida: %1").arg(error));
-    return false;
+    return true;
 }
 
 // Swaps Windows first, then Linux, under a journal on the drive. A failed swap is undone
@@ -356,11 +367,11 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
         return SwapResult::Failed;
     if (!reached(SwapStep::JournalWritten))
         return SwapResult::Interrupted;
-    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")), windowsBackup,
-                                error, rename) ||
+    if (failed(replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")),
+                                      windowsBackup, rename)) ||
         killed ||
-        !replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup, error,
-                                rename) ||
+        failed(replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup,
+                                      rename)) ||
         killed)
         return undo();
     journal.swapped = true;
@@ -372,17 +383,17 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
         return SwapResult::Failed;
     if (!reached(SwapStep::StateWritten))
         return SwapResult::Interrupted;
-    (void)removeDirectory(windowsBackup, nullptr);
+    (void)removeDirectory(windowsBackup);
     if (!reached(SwapStep::WindowsBackupRemoved))
         return SwapResult::Interrupted;
-    (void)removeDirectory(linuxBackup, nullptr);
+    (void)removeDirectory(linuxBackup);
     if (!reached(SwapStep::LinuxBackupRemoved))
         return SwapResult::Interrupted;
-    (void)removeDirectory(staging, nullptr);
+    (void)removeDirectory(staging);
     if (!reached(SwapStep::StagingRemoved))
         return SwapResult::Interrupted;
     // A record left behind only makes the next run tidy up, so its removal may fail.
-    (void)removeDirectory(updateJournalPath(root), nullptr);
+    (void)removeDirectory(updateJournalPath(root));
     if (!reached(SwapStep::JournalRemoved))
         return SwapResult::Interrupted;
     return SwapResult::Applied;

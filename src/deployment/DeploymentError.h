@@ -35,6 +35,38 @@ public:
         StateFolderNotCreated, // no argument
         StateFileNotOpened,
         StateFileNotSaved,
+
+        // Downloads (httpGet, httpDownload); the address is the last argument
+        AddressNotAllowed,  // not https (plain http only on loopback)
+        ResponseTooLarge,   // arguments: the limit in bytes, the address
+        RedirectNotAllowed, // argument: where the redirect pointed
+        TimedOut,
+        HttpStatus,   // arguments: the status (400 or above), the address
+        NetworkError, // argument: Qt's own text
+        EmptyResponse,
+        PackageNotStored, // the local copy of the package; argument: the file
+
+        // The update package (inspectZip, extractZip, validateExtractedPackage)
+        PackageDamaged,          // libzip refused it; argument: libzip's own text
+        PackageUnsafePath,       // argument: the entry's name, as shown
+        PackageHasLink,          // argument: the entry's name
+        PackageSpecialEntry,     // neither file nor folder; argument: the entry's name
+        PackageTooManyEntries,   // arguments: the count, the limit
+        PackageTooLarge,         // argument: the limit in bytes
+        PackageEntrySizeWrong,   // inflates beyond or short of its size; argument: the entry's name
+        ExtractFolderNotCreated, // argument: the folder
+        ExtractParentNotCreated, // argument: the file whose folder it is
+        ExtractFileNotCreated,   // argument: the file
+        ExtractFileNotWritten,   // argument: the file
+        StagingNotCreated,       // argument: the folder
+        PackageMissingFile,      // argument: the missing path
+        PackageMissingFolder,    // argument: the missing path
+
+        // The bundle swap and its recovery; argument: the folder
+        BackupNotCreated,
+        BundleNotReplaced,
+        NotRemoved,
+        BackupNotRestored,
     };
     Q_ENUM(Reason)
 

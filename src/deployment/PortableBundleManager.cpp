@@ -1,5 +1,6 @@
 #include "PortableBundleManager.h"
 
+#include "DeploymentErrorText.h"
 #include "DriveLinks.h"
 #include "UpdateRecovery.h"
 
@@ -101,10 +102,9 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
     }
 
     // A drive left mid-update is made whole first, and links on it are never written through.
-    QString error;
-    if (recoverInterruptedUpdate(usbRoot, &error) == RecoveryOutcome::Failed) {
-        result.message =
-            QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1").arg(error);
+    if (const Error recovered = recoverInterruptedUpdate(usbRoot); !recovered.ok()) {
+        result.message = QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1")
+                             .arg(Texts::DeploymentErrorText::message(recovered));
         return result;
     }
     if (!removeBundleLinks(usbRoot, &result.message))

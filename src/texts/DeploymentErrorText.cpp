@@ -34,6 +34,61 @@ QString pattern(Reason reason)
         return QStringLiteral("Não foi possível abrir o arquivo de estado: %1");
     case Reason::StateFileNotSaved:
         return QStringLiteral("Não foi possível salvar o arquivo de estado: %1");
+
+    case Reason::AddressNotAllowed:
+        return QStringLiteral("Endereço não permitido (somente https): %1");
+    case Reason::ResponseTooLarge:
+        return QStringLiteral("Resposta maior que o limite de %1 bytes ao acessar: %2");
+    case Reason::RedirectNotAllowed:
+        return QStringLiteral("Redirecionamento não permitido para: %1");
+    case Reason::TimedOut:
+        return QStringLiteral("Tempo limite excedido ao acessar: %1");
+    case Reason::HttpStatus:
+        return QStringLiteral("HTTP %1 ao acessar: %2");
+    case Reason::NetworkError:
+        return QStringLiteral("%1");
+    case Reason::EmptyResponse:
+        return QStringLiteral("Resposta vazia ao acessar: %1");
+    case Reason::PackageNotStored:
+        return QStringLiteral("Não foi possível gravar o pacote temporário: %1");
+
+    case Reason::PackageDamaged:
+        return QStringLiteral("Falha ao extrair ZIP: %1");
+    case Reason::PackageUnsafePath:
+        return QStringLiteral("Pacote com caminho inseguro: %1");
+    case Reason::PackageHasLink:
+        return QStringLiteral("Pacote com link simbólico: %1");
+    case Reason::PackageSpecialEntry:
+        return QStringLiteral("Pacote com entrada que não é arquivo nem pasta: %1");
+    case Reason::PackageTooManyEntries:
+        return QStringLiteral("Pacote com entradas demais: %1 (limite: %2).");
+    case Reason::PackageTooLarge:
+        return QStringLiteral("Pacote grande demais: mais de %1 bytes descompactados.");
+    case Reason::PackageEntrySizeWrong:
+        return QStringLiteral("Pacote com tamanho declarado incorreto: %1");
+    case Reason::ExtractFolderNotCreated:
+        return QStringLiteral("Falha ao extrair ZIP: não foi possível criar a pasta %1");
+    case Reason::ExtractParentNotCreated:
+        return QStringLiteral("Falha ao extrair ZIP: não foi possível criar a pasta de %1");
+    case Reason::ExtractFileNotCreated:
+        return QStringLiteral("Falha ao extrair ZIP: não foi possível criar %1");
+    case Reason::ExtractFileNotWritten:
+        return QStringLiteral("Falha ao extrair ZIP: não foi possível gravar %1");
+    case Reason::StagingNotCreated:
+        return QStringLiteral("Não foi possível criar staging: %1");
+    case Reason::PackageMissingFile:
+        return QStringLiteral("Pacote sem arquivo obrigatório: %1");
+    case Reason::PackageMissingFolder:
+        return QStringLiteral("Pacote sem diretório obrigatório: %1");
+
+    case Reason::BackupNotCreated:
+        return QStringLiteral("Não foi possível criar backup de: %1");
+    case Reason::BundleNotReplaced:
+        return QStringLiteral("Não foi possível aplicar novo bundle em: %1");
+    case Reason::NotRemoved:
+        return QStringLiteral("Não foi possível remover: %1");
+    case Reason::BackupNotRestored:
+        return QStringLiteral("Não foi possível restaurar o backup: %1");
     }
     return QString();
 }

@@ -36,8 +36,9 @@ private slots:
         const QString path = QStringLiteral("/media/usb/%2 %1/Keldra/update-state.json");
         QCOMPARE(DeploymentErrorText::message(Error(Reason::StateFileNotSaved, {path})),
                  QStringLiteral("Não foi possível salvar o arquivo de estado: ") + path);
-        QCOMPARE(DeploymentErrorText::message(Error(Reason::ManifestMalformed, {QStringLiteral("illegal value")})),
-                 QStringLiteral("illegal value"));
+        QCOMPARE(
+            DeploymentErrorText::message(Error(Reason::ManifestMalformed, {QStringLiteral("illegal value")})),
+            QStringLiteral("illegal value"));
     }
 
     void errorKeepsReasonDetailAndCause()
@@ -52,14 +53,16 @@ private slots:
         QVERIFY(inner.is(Reason::StateFileNotOpened));
         QCOMPARE(inner.argument(0), QStringLiteral("/d/state.json"));
         QVERIFY(inner.argument(1).isEmpty());
-        QCOMPARE(inner.within(QStringLiteral("recovery")).detail(), QStringLiteral("recovery: Permission denied"));
+        QCOMPARE(inner.within(QStringLiteral("recovery")).detail(),
+                 QStringLiteral("recovery: Permission denied"));
         QCOMPARE(inner.within(QStringLiteral("recovery")).reason(), Reason::StateFileNotOpened);
 
         const Error outer(Reason::JournalNotWritable, inner, {QStringLiteral("/d/journal.json")});
         QVERIFY(outer.cause());
         QCOMPARE(outer.cause()->reason(), Reason::StateFileNotOpened);
-        QCOMPARE(outer.toString(), QStringLiteral("JournalNotWritable [/d/journal.json] <- StateFileNotOpened "
-                                                  "[/d/state.json] (Permission denied)"));
+        QCOMPARE(outer.toString(),
+                 QStringLiteral("JournalNotWritable [/d/journal.json] <- StateFileNotOpened "
+                                "[/d/state.json] (Permission denied)"));
     }
 };
 
