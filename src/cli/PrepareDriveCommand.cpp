@@ -64,12 +64,12 @@ int runPrepareDriveCommand(const QStringList& args)
     BundleSource linux = BundleSourceLocator::locateLinuxSource(toolDirectory, buildTree);
     if (!windowsArgument.isEmpty() &&
         !sourceFromArgument(windowsArgument, QStringLiteral("Keldra.exe"), &windows)) {
-        return Keldra::Cli::fail(
-            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
+        return Keldra::Cli::fail(Keldra::Texts::DeploymentErrorText::message(Keldra::Deployment::Error(
+            Keldra::Deployment::Error::Reason::ExecutableNotFound, {windowsArgument})));
     }
     if (!linuxArgument.isEmpty() && !sourceFromArgument(linuxArgument, QStringLiteral("Keldra"), &linux)) {
-        return Keldra::Cli::fail(
-            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
+        return Keldra::Cli::fail(Keldra::Texts::DeploymentErrorText::message(Keldra::Deployment::Error(
+            Keldra::Deployment::Error::Reason::ExecutableNotFound, {linuxArgument})));
     }
 
     Keldra::Cli::printOut(
@@ -96,10 +96,10 @@ int runPrepareDriveCommand(const QStringList& args)
         Keldra::Cli::printOut(text);
         std::fflush(stdout);
     };
-    const Keldra::Deployment::PortableBundleResult result =
-        manager.preparePortableBundle(root, options, progress);
-    if (!result.success)
-        return Keldra::Cli::fail(QStringLiteral("Falha: %1").arg(result.message));
+    const Keldra::Deployment::Error error = manager.preparePortableBundle(root, options, progress);
+    if (!error.ok())
+        return Keldra::Cli::fail(
+            QStringLiteral("Falha: %1").arg(Keldra::Texts::DeploymentErrorText::message(error)));
 
     Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
     const Keldra::Deployment::Error stateError =
@@ -110,6 +110,6 @@ int runPrepareDriveCommand(const QStringList& args)
     else
         Keldra::Cli::printError(
             QStringLiteral("Aviso: %1").arg(Keldra::Texts::DeploymentErrorText::message(stateError)));
-    Keldra::Cli::printOut(result.message);
+    Keldra::Cli::printOut(Keldra::Texts::DeploymentErrorText::drivePrepared());
     return Keldra::Cli::ExitDone;
 }

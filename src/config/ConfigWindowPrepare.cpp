@@ -51,7 +51,7 @@ void ConfigWindow::prepareSelectedDevice()
     options.linuxExecutable = m_linuxSource.executablePath;
     options.linuxSourceDirectory = m_linuxSource.directory;
 
-    const Deployment::PortableBundleResult result = m_bundleManager.preparePortableBundle(
+    const Deployment::Error error = m_bundleManager.preparePortableBundle(
         rootPath, options, [&progress](int step, int total, const QString& text) {
             progress.setMaximum(total);
             progress.setValue(step);
@@ -60,9 +60,10 @@ void ConfigWindow::prepareSelectedDevice()
         });
     progress.setValue(progress.maximum());
 
-    if (!result.success) {
-        appendLog(QStringLiteral("Falha: %1").arg(result.message));
-        showWarning(this, title, result.message);
+    if (!error.ok()) {
+        const QString text = Texts::DeploymentErrorText::message(error);
+        appendLog(QStringLiteral("Falha: %1").arg(text));
+        showWarning(this, title, text);
         return;
     }
 
@@ -74,7 +75,7 @@ void ConfigWindow::prepareSelectedDevice()
                       .arg(Deployment::updateStatePath(rootPath)));
     else
         appendLog(QStringLiteral("Aviso: %1").arg(Texts::DeploymentErrorText::message(stateError)));
-    showInformation(this, title, result.message);
+    showInformation(this, title, Texts::DeploymentErrorText::drivePrepared());
 }
 
 } // namespace Keldra::Config

@@ -67,6 +67,29 @@ public:
         BundleNotReplaced,
         NotRemoved,
         BackupNotRestored,
+
+        // Preparing a drive (PortableBundleManager, removeBundleLinks)
+        DriveInvalid,              // the drive's root is no folder
+        PreparationRecoveryFailed, // cause: why an interrupted update could not be completed or undone
+        LinkNotRemoved,            // argument: the link
+        FreeSpaceUnknown,          // the volume does not say how much room it has
+        NoBundleSource,            // nothing to copy: no bundle was found
+        NotEnoughRoom,             // arguments: bytes needed, bytes usable
+        DriveTooSmall,             // the bundle would take over a quarter; arguments: capacity, bundle
+        FolderNotCreated,          // argument: the folder
+        FileNotCopied,             // the source cannot be opened; argument: its name
+        FileNotRead,               // the source stopped short; argument: its name
+        FileNotCreated,            // argument: the file on the drive
+        FileNotWritten,            // argument: the file on the drive
+        FileNotFinished,           // the copy could not be committed; argument: the file
+        FileNotSaved,              // a text file could not be committed; argument: the file
+        ExecutableNotFound,        // argument: the program given
+        ExecutableNotCopied,       // argument: the destination; cause: the copy's failure
+        SourceFolderNotFound,      // argument: the folder
+        LibraryNotCopied,          // argument: the library's name; cause: the copy's failure
+        DependenciesUnknown,       // ldd listed nothing; argument: the program
+        TlsLibrariesNotListed,     // ldconfig -p failed
+        TlsLibraryMissing,         // no libssl.so in the loader cache
     };
     Q_ENUM(Reason)
 

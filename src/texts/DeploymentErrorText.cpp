@@ -89,6 +89,52 @@ QString pattern(Reason reason)
         return QStringLiteral("Não foi possível remover: %1");
     case Reason::BackupNotRestored:
         return QStringLiteral("Não foi possível restaurar o backup: %1");
+
+    // The preparation's texts have always been written without accents.
+    case Reason::DriveInvalid:
+        return QStringLiteral("Unidade USB invalida.");
+    case Reason::PreparationRecoveryFailed:
+        return QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1");
+    case Reason::LinkNotRemoved:
+        return QStringLiteral("Nao foi possivel remover o link simbolico: %1");
+    case Reason::FreeSpaceUnknown:
+        return QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB.");
+    case Reason::NoBundleSource:
+        return QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB.");
+    case Reason::NotEnoughRoom:
+        return QStringLiteral(
+            "Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes");
+    case Reason::DriveTooSmall:
+        return QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
+                              "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.");
+    case Reason::FolderNotCreated:
+        return QStringLiteral("Nao foi possivel criar a pasta: %1");
+    case Reason::FileNotCopied:
+        return QStringLiteral("Nao foi possivel copiar o arquivo: %1");
+    case Reason::FileNotRead:
+        return QStringLiteral("Nao foi possivel ler o arquivo: %1");
+    case Reason::FileNotCreated:
+        return QStringLiteral("Nao foi possivel criar o arquivo: %1");
+    case Reason::FileNotWritten:
+        return QStringLiteral("Nao foi possivel gravar o arquivo: %1");
+    case Reason::FileNotFinished:
+        return QStringLiteral("Nao foi possivel finalizar o arquivo: %1");
+    case Reason::FileNotSaved:
+        return QStringLiteral("Nao foi possivel salvar o arquivo: %1");
+    case Reason::ExecutableNotFound:
+        return QStringLiteral("Executavel do Keldra nao encontrado: %1");
+    case Reason::ExecutableNotCopied:
+        return QStringLiteral("Nao foi possivel copiar o executavel para: %1");
+    case Reason::SourceFolderNotFound:
+        return QStringLiteral("Pasta de origem nao encontrada: %1");
+    case Reason::LibraryNotCopied:
+        return QStringLiteral("Nao foi possivel copiar a biblioteca: %1");
+    case Reason::DependenciesUnknown:
+        return QStringLiteral("Nao foi possivel identificar dependencias Linux para: %1");
+    case Reason::TlsLibrariesNotListed:
+        return QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux.");
+    case Reason::TlsLibraryMissing:
+        return QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux.");
     }
     return QString();
 }
@@ -119,6 +165,11 @@ QString DeploymentErrorText::message(const Deployment::Error& error)
     if (const Deployment::Error* cause = error.cause())
         values.append(message(*cause));
     return fill(pattern(error.reason()), values);
+}
+
+QString DeploymentErrorText::drivePrepared()
+{
+    return QStringLiteral("USB preparado com estrutura portatil Keldra.");
 }
 
 } // namespace Keldra::Texts

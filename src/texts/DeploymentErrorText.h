@@ -14,6 +14,8 @@ class DeploymentErrorText
 public:
     // Empty for no failure.
     static QString message(const Deployment::Error& error);
+    // What both programs say once a drive is prepared.
+    static QString drivePrepared();
 };
 
 } // namespace Keldra::Texts

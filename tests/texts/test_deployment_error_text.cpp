@@ -1,6 +1,7 @@
 #include "DeploymentErrorText.h"
 
 #include <QMetaEnum>
+#include <QRegularExpression>
 #include <QtTest>
 
 using Keldra::Deployment::Error;
@@ -23,7 +24,7 @@ private slots:
                 continue;
             const QString text = DeploymentErrorText::message(Error(reason, {QStringLiteral("ARG")}));
             QVERIFY2(!text.isEmpty(), reasons.key(i));
-            QVERIFY2(!text.contains(QLatin1Char('%')), reasons.key(i));
+            QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("%[1-9]"))), reasons.key(i));
             // Users must tell the reasons apart; a few pass a library's own text through.
             QVERIFY2(text == QLatin1String("ARG") || !texts.contains(text), reasons.key(i));
             texts.insert(text);

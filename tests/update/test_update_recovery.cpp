@@ -150,8 +150,8 @@ void UpdateRecoveryTest::preparationRecoversFirst()
     QVERIFY(writeFile(QDir(source).filePath(QStringLiteral("qt.conf")), "Keldra/linux/qt.conf 1.0.0"));
     PortableBundleOptions options;
     options.linuxExecutable = QDir(source).filePath(QStringLiteral("Keldra"));
-    const PortableBundleResult result = PortableBundleManager().preparePortableBundle(m_root, options, {});
-    QVERIFY2(result.success, qPrintable(result.message));
+    const Error result = PortableBundleManager().preparePortableBundle(m_root, options, {});
+    QVERIFY2(result.ok(), qPrintable(result.toString()));
 
     auto after = bundles(m_root);
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
