@@ -3,6 +3,7 @@
 #include "BundleUpdater.h"
 #include "ConfigDialogs.h"
 #include "ConfigWindow.h"
+#include "DeploymentErrorText.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>
@@ -53,12 +54,7 @@ void ConfigWindow::updateSelectedDevice()
     std::unique_ptr<QProgressDialog> progress;
     Deployment::BundleUpdater::Callbacks callbacks;
     callbacks.log = [this](const QString& line) { appendLog(line); };
-    callbacks.message = [this, title](Deployment::BundleUpdater::MessageKind kind, const QString& text) {
-        if (kind == Deployment::BundleUpdater::MessageKind::Warning)
-            showWarning(this, title, text);
-        else
-            showInformation(this, title, text);
-    };
+    callbacks.inform = [this, title](const QString& text) { showInformation(this, title, text); };
     callbacks.progress = [this, title, &progress](int value, int maximum, const QString& label) {
         if (!progress) {
             progress = std::make_unique<QProgressDialog>(label, QString(), 0, maximum, this);
@@ -78,7 +74,24 @@ void ConfigWindow::updateSelectedDevice()
     };
 
     Deployment::BundleUpdater updater(std::move(callbacks));
-    (void)updater.updateDrive(rootPath, updateManifestUrl());
+    if (updater.updateDrive(rootPath, updateManifestUrl()) != Deployment::UpdateOutcome::Failed)
+        return;
+    const Deployment::Error& error = updater.lastError();
+    const QString text = Texts::DeploymentErrorText::message(error);
+    switch (Texts::DeploymentErrorText::presentation(error)) {
+    case Texts::DeploymentErrorText::Presentation::Notice:
+        showInformation(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::LoggedWarning:
+        appendLog(text);
+        showWarning(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::Warning:
+        showWarning(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::Silent:
+        break;
+    }
 }
 
 } // namespace Keldra::Config

@@ -1,6 +1,5 @@
 #include "BundleUpdater.h"
 
-#include "DeploymentErrorText.h"
 #include "HttpGet.h"
 #include "UpdateJournal.h"
 #include "UpdateManifest.h"
@@ -109,20 +108,8 @@ void BundleUpdater::log(const QString& line) const
 
 void BundleUpdater::inform(const QString& text) const
 {
-    if (m_callbacks.message)
-        m_callbacks.message(MessageKind::Information, text);
-}
-
-void BundleUpdater::warn(const QString& text) const
-{
-    if (m_callbacks.message)
-        m_callbacks.message(MessageKind::Warning, text);
-}
-
-void BundleUpdater::logAndWarn(const QString& text) const
-{
-    log(text);
-    warn(text);
+    if (m_callbacks.inform)
+        m_callbacks.inform(text);
 }
 
 void BundleUpdater::setProgress(int value, const QString& label)
@@ -133,42 +120,38 @@ void BundleUpdater::setProgress(int value, const QString& label)
         m_callbacks.progress(value, kProgressMaximum, m_progressLabel);
 }
 
+UpdateOutcome BundleUpdater::fail(const Error& error)
+{
+    m_lastError = error;
+    return UpdateOutcome::Failed;
+}
+
 UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manifestUrl)
 {
+    m_lastError = Error();
     const QDir rootDir(root);
     const QFileInfo bundleFolder(rootDir.filePath(QStringLiteral("Keldra")));
     // A linked folder would let the swap rename and delete outside the drive.
-    if (bundleFolder.isSymLink() || !bundleFolder.isDir()) {
-        inform(QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada."));
-        return UpdateOutcome::Failed;
-    }
+    if (bundleFolder.isSymLink() || !bundleFolder.isDir())
+        return fail(Error(Error::Reason::DriveNotPrepared, {}, root));
     // The application may run from this very drive and hold its files open.
-    if (keldraMayBeRunning()) {
-        warn(QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB."));
-        return UpdateOutcome::Failed;
-    }
-    if (!recoverDrive(root))
-        return UpdateOutcome::Failed;
+    if (keldraMayBeRunning())
+        return fail(Error(Error::Reason::KeldraRunning));
+    if (const Error recovered = recoverDrive(root); !recovered.ok())
+        return fail(Error(Error::Reason::UpdateRecoveryFailed, recovered));
 
     setProgress(0, QStringLiteral("Consultando manifesto de atualização..."));
     QByteArray manifestBody;
     if (const Error fetched = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &manifestBody);
-        !fetched.ok()) {
-        logAndWarn(QStringLiteral("Falha ao consultar manifesto: %1")
-                       .arg(Texts::DeploymentErrorText::message(fetched)));
-        return UpdateOutcome::Failed;
-    }
+        !fetched.ok())
+        return fail(Error(Error::Reason::ManifestUnreachable, fetched));
     setProgress(1);
 
     UpdateManifest manifest;
-    if (const Error parsed = parseUpdateManifest(manifestBody, &manifest); !parsed.ok()) {
-        logAndWarn(QStringLiteral("Manifesto invalido: %1").arg(Texts::DeploymentErrorText::message(parsed)));
-        return UpdateOutcome::Failed;
-    }
-    if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey())) {
-        logAndWarn(QStringLiteral("A atualização não está assinada pelo Keldra."));
-        return UpdateOutcome::Failed;
-    }
+    if (const Error parsed = parseUpdateManifest(manifestBody, &manifest); !parsed.ok())
+        return fail(Error(Error::Reason::ManifestInvalid, parsed));
+    if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey()))
+        return fail(Error(Error::Reason::ManifestUnsigned, {}, manifest.version));
 
     QString installed = installedVersion(root);
     QString installedShown = installed;
@@ -201,10 +184,8 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     // The package stays off the drive until its size and hash are right.
     setProgress(2, QStringLiteral("Baixando pacote de atualização..."));
     QTemporaryFile package(QDir(QDir::tempPath()).filePath(QStringLiteral("keldra-update-XXXXXX.zip")));
-    if (!package.open()) {
-        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
-        return UpdateOutcome::Failed;
-    }
+    if (!package.open())
+        return fail(Error(Error::Reason::PackageNotStored, {package.fileName()}, package.errorString()));
     QCryptographicHash hash(QCryptographicHash::Sha256);
     bool written = true;
     qint64 received = 0;
@@ -216,49 +197,32 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
             return written ? Error() : Error(Error::Reason::PackageNotStored, {package.fileName()});
         },
         &received);
-    if (!written || !package.flush()) {
-        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
-        return UpdateOutcome::Failed;
-    }
-    if (!download.ok() && !download.is(Error::Reason::ResponseTooLarge)) {
-        logAndWarn(
-            QStringLiteral("Falha no download: %1").arg(Texts::DeploymentErrorText::message(download)));
-        return UpdateOutcome::Failed;
-    }
-    if (!download.ok() || received != manifest.size) {
-        warn(QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. Recebido: %2 bytes.")
-                 .arg(manifest.size)
-                 .arg(received));
-        return UpdateOutcome::Failed;
-    }
+    if (!written || !package.flush())
+        return fail(Error(Error::Reason::PackageNotStored, {package.fileName()}, package.errorString()));
+    if (!download.ok() && !download.is(Error::Reason::ResponseTooLarge))
+        return fail(Error(Error::Reason::DownloadFailed, download));
+    if (!download.ok() || received != manifest.size)
+        return fail(Error(Error::Reason::PackageSizeDiffers,
+                          {QString::number(manifest.size), QString::number(received)}));
 
     setProgress(3, QStringLiteral("Validando hash SHA-256..."));
     const QString computed = QString::fromLatin1(hash.result().toHex());
     if (computed != manifest.sha256) {
-        warn(QStringLiteral("Hash SHA-256 divergente. O pacote não será aplicado."));
         log(QStringLiteral("Hash divergente. Esperado: %1 | Calculado: %2").arg(manifest.sha256, computed));
-        return UpdateOutcome::Failed;
+        return fail(Error(Error::Reason::PackageHashDiffers));
     }
     PackageContents contents;
-    if (const Error inspected = inspectZip(package.fileName(), &contents); !inspected.ok()) {
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1")
-                       .arg(Texts::DeploymentErrorText::message(inspected)));
-        return UpdateOutcome::Failed;
-    }
+    if (const Error inspected = inspectZip(package.fileName(), &contents); !inspected.ok())
+        return fail(Error(Error::Reason::PackageNotPrepared, inspected));
     const qint64 available = m_freeSpace ? m_freeSpace(root) : availableBytes(root);
-    if (available >= 0 && available < contents.uncompressedBytes) {
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
-                                  "%1 bytes. Disponível: %2 bytes.")
-                       .arg(contents.uncompressedBytes)
-                       .arg(available));
-        return UpdateOutcome::Failed;
-    }
+    if (available >= 0 && available < contents.uncompressedBytes)
+        return fail(Error(Error::Reason::PackageNotPrepared,
+                          Error(Error::Reason::UpdateNoRoom,
+                                {QString::number(contents.uncompressedBytes), QString::number(available)})));
 
     const QString staging = rootDir.filePath(QStringLiteral(".update-%1").arg(utcStamp()));
-    if (!QDir().mkpath(staging)) {
-        warn(QStringLiteral("Não foi possível criar área temporária na unidade USB."));
-        return UpdateOutcome::Failed;
-    }
+    if (!QDir().mkpath(staging))
+        return fail(Error(Error::Reason::StagingAreaNotCreated, {}, staging));
 
     setProgress(4, QStringLiteral("Extraindo pacote..."));
     const QString extracted = QDir(staging).filePath(QStringLiteral("extracted"));
@@ -267,21 +231,16 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
         unpacked = validateExtractedPackage(extracted);
     if (!unpacked.ok()) {
         (void)removeDirectory(staging);
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1")
-                       .arg(Texts::DeploymentErrorText::message(unpacked)));
-        return UpdateOutcome::Failed;
+        return fail(Error(Error::Reason::PackageNotPrepared, unpacked));
     }
 
     setProgress(5, QStringLiteral("Substituindo bundles..."));
-    QString error;
-    const SwapResult swap = applyBundles(root, staging, manifest, &error);
-    if (swap == SwapResult::Interrupted)
-        return UpdateOutcome::Failed;
+    const Error swapped = applyBundles(root, staging, manifest);
+    if (swapped.is(Error::Reason::UpdateInterrupted))
+        return fail(swapped);
     (void)removeDirectory(staging);
-    if (swap == SwapResult::Failed) {
-        logAndWarn(QStringLiteral("Falha ao aplicar atualização: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
+    if (!swapped.ok())
+        return fail(Error(Error::Reason::UpdateNotApplied, swapped));
     setProgress(kProgressMaximum);
     log(QStringLiteral("Unidade atualizada para Keldra %1.").arg(manifest.version));
     inform(QStringLiteral("Atualização concluída.\n\nVersão instalada: %1").arg(manifest.version));
@@ -289,37 +248,34 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
 }
 
 // A drive left half-swapped by a killed run is made whole before anything else.
-bool BundleUpdater::recoverDrive(const QString& root)
+Error BundleUpdater::recoverDrive(const QString& root)
 {
     RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
-    const Error error = recoverInterruptedUpdate(root, &outcome, m_rename);
-    if (!error.ok()) {
-        logAndWarn(QStringLiteral("Não foi possível recuperar a atualização interrompida: %1")
-                       .arg(Texts::DeploymentErrorText::message(error)));
-        return false;
-    }
+    if (const Error error = recoverInterruptedUpdate(root, &outcome, m_rename); !error.ok())
+        return error;
     switch (outcome) {
     case RecoveryOutcome::NothingToDo:
-        return true;
+        break;
     case RecoveryOutcome::Finished:
         log(QStringLiteral("Atualização interrompida concluída."));
-        return true;
+        break;
     case RecoveryOutcome::RolledBack:
         log(QStringLiteral("Atualização interrompida desfeita; os bundles anteriores foram restaurados."));
-        return true;
+        break;
     case RecoveryOutcome::LeftoversRemoved:
         log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
-        return true;
+        break;
     }
-    return true;
+    return Error();
 }
 
 // Swaps Windows first, then Linux, under a journal on the drive. A failed swap is undone
 // through the same recovery a later run would do, so the two bundles never end up at
 // different versions. The backups go only once the state file records the new version;
-// if that write fails they stay, and the next run completes the update.
-BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const QString& staging,
-                                                      const UpdateManifest& manifest, QString* error) const
+// if that write fails they stay, and the next run completes the update. UpdateInterrupted
+// means the test hook stopped it, leaving the drive as a killed process would.
+Error BundleUpdater::applyBundles(const QString& root, const QString& staging,
+                                  const UpdateManifest& manifest) const
 {
     const QDir bundleDir(QDir(root).filePath(QStringLiteral("Keldra")));
     const QDir newBundles(QDir(staging).filePath(QStringLiteral("extracted/Keldra")));
@@ -352,51 +308,48 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
                                       : SwapStep::LinuxMovedIn);
         return true;
     };
-    const auto failed = [error](const Error& cause) {
-        *error = Texts::DeploymentErrorText::message(cause);
-        return !cause.ok();
-    };
-    const auto undo = [&] {
+    const Error interrupted(Error::Reason::UpdateInterrupted);
+    const auto undo = [&](const Error& error) {
         if (killed)
-            return SwapResult::Interrupted;
+            return interrupted;
         (void)recoverInterruptedUpdate(root, nullptr, m_rename);
-        return SwapResult::Failed;
+        return error;
     };
 
-    if (failed(writeUpdateJournal(root, journal)))
-        return SwapResult::Failed;
+    if (const Error recorded = writeUpdateJournal(root, journal); !recorded.ok())
+        return recorded;
     if (!reached(SwapStep::JournalWritten))
-        return SwapResult::Interrupted;
-    if (failed(replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")),
-                                      windowsBackup, rename)) ||
-        killed ||
-        failed(replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")), linuxBackup,
-                                      rename)) ||
-        killed)
-        return undo();
+        return interrupted;
+    Error replaced = replaceBundleDirectory(windowsTarget, newBundles.filePath(QStringLiteral("windows")),
+                                            windowsBackup, rename);
+    if (replaced.ok() && !killed)
+        replaced = replaceBundleDirectory(linuxTarget, newBundles.filePath(QStringLiteral("linux")),
+                                          linuxBackup, rename);
+    if (!replaced.ok() || killed)
+        return undo(replaced);
     journal.swapped = true;
-    if (failed(writeUpdateJournal(root, journal)))
-        return undo();
+    if (const Error recorded = writeUpdateJournal(root, journal); !recorded.ok())
+        return undo(recorded);
     if (!reached(SwapStep::SwapRecorded))
-        return SwapResult::Interrupted;
-    if (failed(writeUpdateState(root, manifest.version, manifest.sha256)))
-        return SwapResult::Failed;
+        return interrupted;
+    if (const Error stated = writeUpdateState(root, manifest.version, manifest.sha256); !stated.ok())
+        return stated;
     if (!reached(SwapStep::StateWritten))
-        return SwapResult::Interrupted;
+        return interrupted;
     (void)removeDirectory(windowsBackup);
     if (!reached(SwapStep::WindowsBackupRemoved))
-        return SwapResult::Interrupted;
+        return interrupted;
     (void)removeDirectory(linuxBackup);
     if (!reached(SwapStep::LinuxBackupRemoved))
-        return SwapResult::Interrupted;
+        return interrupted;
     (void)removeDirectory(staging);
     if (!reached(SwapStep::StagingRemoved))
-        return SwapResult::Interrupted;
+        return interrupted;
     // A record left behind only makes the next run tidy up, so its removal may fail.
     (void)removeDirectory(updateJournalPath(root));
     if (!reached(SwapStep::JournalRemoved))
-        return SwapResult::Interrupted;
-    return SwapResult::Applied;
+        return interrupted;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -90,6 +90,22 @@ public:
         DependenciesUnknown,       // ldd listed nothing; argument: the program
         TlsLibrariesNotListed,     // ldconfig -p failed
         TlsLibraryMissing,         // no libssl.so in the loader cache
+
+        // Updating a drive (BundleUpdater::updateDrive)
+        DriveNotPrepared,      // no Keldra folder to update
+        KeldraRunning,         // the application may hold the bundles open
+        UpdateRecoveryFailed,  // cause: why an interrupted update could not be completed or undone
+        ManifestUnreachable,   // cause: the download's failure
+        ManifestInvalid,       // cause: what parseUpdateManifest refused
+        ManifestUnsigned,      // not signed by the trusted key
+        DownloadFailed,        // the package's download; cause: its failure
+        PackageSizeDiffers,    // arguments: the size announced, the bytes received
+        PackageHashDiffers,    // the SHA-256 is not the manifest's
+        PackageNotPrepared,    // cause: why the package cannot be unpacked onto the drive
+        UpdateNoRoom,          // arguments: bytes the package unpacks to, bytes free
+        StagingAreaNotCreated, // the folder on the drive the package is unpacked into
+        UpdateNotApplied,      // cause: why the swap failed (it was undone)
+        UpdateInterrupted,     // stopped mid-swap; the next run completes or undoes it
     };
     Q_ENUM(Reason)
 

@@ -135,6 +135,37 @@ QString pattern(Reason reason)
         return QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux.");
     case Reason::TlsLibraryMissing:
         return QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux.");
+
+    case Reason::DriveNotPrepared:
+        return QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.");
+    case Reason::KeldraRunning:
+        return QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB.");
+    case Reason::UpdateRecoveryFailed:
+        return QStringLiteral("Não foi possível recuperar a atualização interrompida: %1");
+    case Reason::ManifestUnreachable:
+        return QStringLiteral("Falha ao consultar manifesto: %1");
+    case Reason::ManifestInvalid:
+        return QStringLiteral("Manifesto invalido: %1");
+    case Reason::ManifestUnsigned:
+        return QStringLiteral("A atualização não está assinada pelo Keldra.");
+    case Reason::DownloadFailed:
+        return QStringLiteral("Falha no download: %1");
+    case Reason::PackageSizeDiffers:
+        return QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. Recebido: %2 bytes.");
+    case Reason::PackageHashDiffers:
+        return QStringLiteral("Hash SHA-256 divergente. O pacote não será aplicado.");
+    case Reason::PackageNotPrepared:
+        return QStringLiteral("Falha ao preparar pacote: %1");
+    case Reason::UpdateNoRoom:
+        return QStringLiteral(
+            "Espaço insuficiente na unidade USB. Necessário: %1 bytes. Disponível: %2 bytes.");
+    case Reason::StagingAreaNotCreated:
+        return QStringLiteral("Não foi possível criar área temporária na unidade USB.");
+    case Reason::UpdateNotApplied:
+        return QStringLiteral("Falha ao aplicar atualização: %1");
+    case Reason::UpdateInterrupted:
+        return QStringLiteral("A atualização foi interrompida; ela será concluída ou desfeita na próxima "
+                              "verificação.");
     }
     return QString();
 }
@@ -165,6 +196,20 @@ QString DeploymentErrorText::message(const Deployment::Error& error)
     if (const Deployment::Error* cause = error.cause())
         values.append(message(*cause));
     return fill(pattern(error.reason()), values);
+}
+
+DeploymentErrorText::Presentation DeploymentErrorText::presentation(const Deployment::Error& error)
+{
+    if (error.ok() || error.is(Reason::UpdateInterrupted))
+        return Presentation::Silent;
+    if (error.is(Reason::DriveNotPrepared))
+        return Presentation::Notice;
+    for (const Reason quiet : {Reason::KeldraRunning, Reason::PackageNotStored, Reason::PackageSizeDiffers,
+                               Reason::PackageHashDiffers, Reason::StagingAreaNotCreated}) {
+        if (error.is(quiet))
+            return Presentation::Warning;
+    }
+    return Presentation::LoggedWarning;
 }
 
 QString DeploymentErrorText::drivePrepared()

@@ -16,6 +16,13 @@ public:
     static QString message(const Deployment::Error& error);
     // What both programs say once a drive is prepared.
     static QString drivePrepared();
+
+    // How a failed drive update is shown: a notice, a warning, a warning that
+    // the log keeps too (failures about the manifest, the download, the package
+    // and the swap), or nothing (an update stopped mid-swap, which the next run
+    // completes or undoes).
+    enum class Presentation { Notice, Warning, LoggedWarning, Silent };
+    static Presentation presentation(const Deployment::Error& error);
 };
 
 } // namespace Keldra::Texts

@@ -42,6 +42,27 @@ private slots:
             QStringLiteral("illegal value"));
     }
 
+    void aStepThatFailedBecauseOfAnotherSaysBoth()
+    {
+        const QString url = QStringLiteral("https://example.invalid/000Updates/manifest%201.json");
+        QCOMPARE(
+            DeploymentErrorText::message(Error(Reason::ManifestUnreachable, Error(Reason::TimedOut, {url}))),
+            QStringLiteral("Falha ao consultar manifesto: Tempo limite excedido ao acessar: ") + url);
+        const Error room(Reason::PackageNotPrepared,
+                         Error(Reason::UpdateNoRoom, {QStringLiteral("10"), QStringLiteral("9")}));
+        QCOMPARE(DeploymentErrorText::message(room),
+                 QStringLiteral(
+                     "Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: 10 bytes. "
+                     "Disponível: 9 bytes."));
+        // A text with no room for its cause keeps it for the log only, and a "%1" in a
+        // path is not mistaken for the cause's place.
+        const QString program = QStringLiteral("/media/usb %1/Keldra/linux/Keldra");
+        const Error copy(Reason::ExecutableNotCopied, Error(Reason::FileNotCreated, {program}), {program});
+        QCOMPARE(DeploymentErrorText::message(copy),
+                 QStringLiteral("Nao foi possivel copiar o executavel para: ") + program);
+        QVERIFY(copy.toString().endsWith(QStringLiteral("<- FileNotCreated [") + program + QLatin1Char(']')));
+    }
+
     void errorKeepsReasonDetailAndCause()
     {
         const Error none;

@@ -83,7 +83,7 @@ UpdateOutcome BundleUpdaterTest::run(UpdateRecorder& recorder)
     updater.setTimeouts(10000, 10000);
     if (m_renamer)
         updater.setDirectoryRenamer(m_renamer);
-    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+    return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
 }
 
 void BundleUpdaterTest::publish(const QJsonObject& manifest, const QByteArray& package)
@@ -494,7 +494,8 @@ void BundleUpdaterTest::packageThatDoesNotFitIsRefused()
           QStringLiteral("Keldra/linux/plugins/platforms/libqxcb.so")})
         total += file.size() + 6; // "<path> 1.2.0"
     updater.setFreeSpaceProbe([total](const QString&) { return total - 1; });
-    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(recorder.warnings(),
              QStringList{
                  QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
@@ -510,7 +511,8 @@ void BundleUpdaterTest::slowServerTimesOut()
     UpdateRecorder recorder;
     BundleUpdater updater(recorder.callbacks());
     updater.setTimeouts(300, 300);
-    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(recorder.warnings(),
              QStringList{QStringLiteral("Falha ao consultar manifesto: Tempo limite excedido ao acessar: %1")
                              .arg(manifestUrl())});
@@ -521,7 +523,8 @@ void BundleUpdaterTest::slowServerTimesOut()
     UpdateRecorder second;
     BundleUpdater packageUpdater(second.callbacks());
     packageUpdater.setTimeouts(10000, 300);
-    QCOMPARE(packageUpdater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(second.finish(packageUpdater, packageUpdater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(
         second.warnings(),
         QStringList{

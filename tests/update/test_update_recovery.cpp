@@ -56,7 +56,7 @@ UpdateOutcome UpdateRecoveryTest::runUpdate(const std::function<bool(SwapStep)>&
     BundleUpdater updater(recorder.callbacks());
     updater.setTimeouts(10000, 10000);
     updater.setSwapStepHook(hook);
-    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+    return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
 }
 
 void UpdateRecoveryTest::killAtEveryStepIsRecovered()
