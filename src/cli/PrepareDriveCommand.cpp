@@ -2,6 +2,7 @@
 
 #include "BundleSourceLocator.h"
 #include "CliConsole.h"
+#include "DeploymentErrorText.h"
 #include "DriveLayout.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
@@ -65,13 +66,13 @@ int runPrepareDriveCommand(const QStringList& args)
     BundleSource linux = BundleSourceLocator::locateLinuxSource(toolDirectory, buildTree);
     if (!windowsArgument.isEmpty() &&
         !sourceFromArgument(windowsArgument, QLatin1String(DriveLayout::WindowsProgram), &windows)) {
-        return Keldra::Cli::fail(
-            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(windowsArgument));
+        return Keldra::Cli::fail(Keldra::Texts::DeploymentErrorText::message(Keldra::Deployment::Error(
+            Keldra::Deployment::Error::Reason::ExecutableNotFound, {windowsArgument})));
     }
     if (!linuxArgument.isEmpty() &&
         !sourceFromArgument(linuxArgument, QLatin1String(DriveLayout::LinuxProgram), &linux)) {
-        return Keldra::Cli::fail(
-            QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(linuxArgument));
+        return Keldra::Cli::fail(Keldra::Texts::DeploymentErrorText::message(Keldra::Deployment::Error(
+            Keldra::Deployment::Error::Reason::ExecutableNotFound, {linuxArgument})));
     }
 
     Keldra::Cli::printOut(
@@ -98,19 +99,20 @@ int runPrepareDriveCommand(const QStringList& args)
         Keldra::Cli::printOut(text);
         std::fflush(stdout);
     };
-    const Keldra::Deployment::PortableBundleResult result =
-        manager.preparePortableBundle(root, options, progress);
-    if (!result.success)
-        return Keldra::Cli::fail(QStringLiteral("Falha: %1").arg(result.message));
+    const Keldra::Deployment::Error error = manager.preparePortableBundle(root, options, progress);
+    if (!error.ok())
+        return Keldra::Cli::fail(
+            QStringLiteral("Falha: %1").arg(Keldra::Texts::DeploymentErrorText::message(error)));
 
     Keldra::Cli::printOut(QStringLiteral("Unidade preparada: %1").arg(root));
-    QString error;
-    if (Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::copiedBundleVersion(root), QString(),
-                                             &error))
+    const Keldra::Deployment::Error stateError =
+        Keldra::Deployment::writeUpdateState(root, Keldra::Deployment::copiedBundleVersion(root), QString());
+    if (stateError.ok())
         Keldra::Cli::printOut(QStringLiteral("Estado de atualização registrado: %1")
                                   .arg(Keldra::Deployment::updateStatePath(root)));
     else
-        Keldra::Cli::printError(QStringLiteral("Aviso: %1").arg(error));
-    Keldra::Cli::printOut(result.message);
+        Keldra::Cli::printError(
+            QStringLiteral("Aviso: %1").arg(Keldra::Texts::DeploymentErrorText::message(stateError)));
+    Keldra::Cli::printOut(Keldra::Texts::DeploymentErrorText::drivePrepared());
     return Keldra::Cli::ExitDone;
 }

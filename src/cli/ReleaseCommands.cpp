@@ -2,6 +2,7 @@
 
 #include "BundleUpdater.h"
 #include "CliConsole.h"
+#include "DeploymentErrorText.h"
 #include "HttpGet.h"
 #include "UpdatePackage.h"
 #include "UpdateSignature.h"
@@ -157,9 +158,9 @@ int runSignUpdateCommand(const QStringList& args)
     if (!hashFile(packagePath, &size, &sha256))
         return Keldra::Cli::fail(QStringLiteral("Não foi possível ler o pacote: %1").arg(packagePath));
     // What the drives would refuse is not worth signing.
-    QString error;
-    if (!inspectZip(packagePath, nullptr, &error))
-        return Keldra::Cli::fail(QStringLiteral("Pacote recusado: %1").arg(error));
+    if (const Error refused = inspectZip(packagePath, nullptr); !refused.ok())
+        return Keldra::Cli::fail(
+            QStringLiteral("Pacote recusado: %1").arg(Keldra::Texts::DeploymentErrorText::message(refused)));
 
     QByteArray secretKey = readSecretKeyFile(keyPath);
     const Keldra::Core::KeyWiper wiper(secretKey);

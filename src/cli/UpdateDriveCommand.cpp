@@ -1,6 +1,7 @@
 #include "UpdateDriveCommand.h"
 
 #include "BundleUpdater.h"
+#include "DeploymentErrorText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,19 +87,10 @@ int runUpdateDriveCommand(const QStringList& args)
         ownApplication = std::make_unique<QCoreApplication>(argc, argv);
 
     const bool terminal = isatty(STDIN_FILENO) != 0;
-    QString lastLogLine;
     QString lastLabel;
     BundleUpdater::Callbacks callbacks;
-    callbacks.log = [&lastLogLine](const QString& line) {
-        out() << line << Qt::endl;
-        lastLogLine = line;
-    };
-    // The window shows many failures both in its log and in a box; print them once.
-    callbacks.message = [&lastLogLine](BundleUpdater::MessageKind kind, const QString& text) {
-        if (text == lastLogLine)
-            return;
-        (kind == BundleUpdater::MessageKind::Warning ? err() : out()) << text << Qt::endl;
-    };
+    callbacks.log = [](const QString& line) { out() << line << Qt::endl; };
+    callbacks.inform = [](const QString& text) { out() << text << Qt::endl; };
     callbacks.progress = [&lastLabel](int, int, const QString& label) {
         if (label != lastLabel)
             out() << label << Qt::endl;
@@ -116,5 +108,22 @@ int runUpdateDriveCommand(const QStringList& args)
 
     BundleUpdater updater(std::move(callbacks));
     const UpdateOutcome outcome = updater.updateDrive(root, manifestUrl);
+    if (outcome == UpdateOutcome::Failed) {
+        using Keldra::Texts::DeploymentErrorText;
+        const QString text = DeploymentErrorText::message(updater.lastError());
+        // The window shows some failures both in its log and in a box; the log's
+        // line is the one printed here, on standard output like the log.
+        switch (DeploymentErrorText::presentation(updater.lastError())) {
+        case DeploymentErrorText::Presentation::Notice:
+        case DeploymentErrorText::Presentation::LoggedWarning:
+            out() << text << Qt::endl;
+            break;
+        case DeploymentErrorText::Presentation::Warning:
+            err() << text << Qt::endl;
+            break;
+        case DeploymentErrorText::Presentation::Silent:
+            break;
+        }
+    }
     return outcome == UpdateOutcome::Updated || outcome == UpdateOutcome::UpToDate ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "ConfigWindow.h"
 
+#include "DeploymentErrorText.h"
 #include "DialogHooks.h"
 #include "UpdateState.h"
 
@@ -54,7 +55,7 @@ void ConfigWindow::prepareSelectedDevice()
     options.linuxExecutable = m_linuxSource.executablePath;
     options.linuxSourceDirectory = m_linuxSource.directory;
 
-    const Deployment::PortableBundleResult result = m_bundleManager.preparePortableBundle(
+    const Deployment::Error error = m_bundleManager.preparePortableBundle(
         rootPath, options, [&progress](int step, int total, const QString& text) {
             progress.setMaximum(total);
             progress.setValue(step);
@@ -63,20 +64,22 @@ void ConfigWindow::prepareSelectedDevice()
         });
     progress.setValue(progress.maximum());
 
-    if (!result.success) {
-        appendLog(QStringLiteral("Falha: %1").arg(result.message));
-        DialogHooks::warning(this, title, result.message);
+    if (!error.ok()) {
+        const QString text = Texts::DeploymentErrorText::message(error);
+        appendLog(QStringLiteral("Falha: %1").arg(text));
+        DialogHooks::warning(this, title, text);
         return;
     }
 
     appendLog(QStringLiteral("Unidade preparada: %1").arg(rootPath));
-    QString error;
-    if (Deployment::writeUpdateState(rootPath, Deployment::copiedBundleVersion(rootPath), QString(), &error))
+    const Deployment::Error stateError =
+        Deployment::writeUpdateState(rootPath, Deployment::copiedBundleVersion(rootPath), QString());
+    if (stateError.ok())
         appendLog(QStringLiteral("Estado de atualização registrado: %1")
                       .arg(Deployment::updateStatePath(rootPath)));
     else
-        appendLog(QStringLiteral("Aviso: %1").arg(error));
-    DialogHooks::information(this, title, result.message);
+        appendLog(QStringLiteral("Aviso: %1").arg(Texts::DeploymentErrorText::message(stateError)));
+    DialogHooks::information(this, title, Texts::DeploymentErrorText::drivePrepared());
 }
 
 } // namespace Keldra::Config

@@ -2,6 +2,7 @@
 
 #include "BundleUpdater.h"
 #include "ConfigWindow.h"
+#include "DeploymentErrorText.h"
 #include "DialogHooks.h"
 
 #include <QCoreApplication>
@@ -55,12 +56,7 @@ void ConfigWindow::updateSelectedDevice()
     std::unique_ptr<QProgressDialog> progress;
     Deployment::BundleUpdater::Callbacks callbacks;
     callbacks.log = [this](const QString& line) { appendLog(line); };
-    callbacks.message = [this, title](Deployment::BundleUpdater::MessageKind kind, const QString& text) {
-        if (kind == Deployment::BundleUpdater::MessageKind::Warning)
-            DialogHooks::warning(this, title, text);
-        else
-            DialogHooks::information(this, title, text);
-    };
+    callbacks.inform = [this, title](const QString& text) { DialogHooks::information(this, title, text); };
     callbacks.progress = [this, title, &progress](int value, int maximum, const QString& label) {
         if (!progress) {
             progress = std::make_unique<QProgressDialog>(label, QString(), 0, maximum, this);
@@ -80,7 +76,24 @@ void ConfigWindow::updateSelectedDevice()
     };
 
     Deployment::BundleUpdater updater(std::move(callbacks));
-    (void)updater.updateDrive(rootPath, updateManifestUrl());
+    if (updater.updateDrive(rootPath, updateManifestUrl()) != Deployment::UpdateOutcome::Failed)
+        return;
+    const Deployment::Error& error = updater.lastError();
+    const QString text = Texts::DeploymentErrorText::message(error);
+    switch (Texts::DeploymentErrorText::presentation(error)) {
+    case Texts::DeploymentErrorText::Presentation::Notice:
+        DialogHooks::information(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::LoggedWarning:
+        appendLog(text);
+        DialogHooks::warning(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::Warning:
+        DialogHooks::warning(this, title, text);
+        break;
+    case Texts::DeploymentErrorText::Presentation::Silent:
+        break;
+    }
 }
 
 } // namespace Keldra::Config

@@ -8,12 +8,6 @@ namespace Keldra::Deployment {
 
 namespace {
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 bool pathExists(const QString& path)
 {
     const QFileInfo info(path);
@@ -27,24 +21,23 @@ bool renameDirectory(const QString& from, const QString& to)
     return QDir().rename(from, to);
 }
 
-bool replaceBundleDirectory(const QString& target, const QString& replacement, const QString& backup,
-                            QString* error, const DirectoryRenamer& rename)
+Error replaceBundleDirectory(const QString& target, const QString& replacement, const QString& backup,
+                             const DirectoryRenamer& rename)
 {
-    if (pathExists(backup) && !removeDirectory(backup, error))
-        return false;
-    if (pathExists(target) && !rename(target, backup)) {
-        setError(error, QStringLiteral("Não foi possível criar backup de: %1").arg(target));
-        return false;
+    if (pathExists(backup)) {
+        if (const Error removed = removeDirectory(backup); !removed.ok())
+            return removed;
     }
+    if (pathExists(target) && !rename(target, backup))
+        return Error(Error::Reason::BackupNotCreated, {target});
     if (rename(replacement, target))
-        return true;
+        return Error();
     if (pathExists(backup))
         rename(backup, target);
-    setError(error, QStringLiteral("Não foi possível aplicar novo bundle em: %1").arg(target));
-    return false;
+    return Error(Error::Reason::BundleNotReplaced, {target});
 }
 
-bool removeDirectory(const QString& path, QString* error)
+Error removeDirectory(const QString& path)
 {
     const QFileInfo info(path);
     bool removed = true;
@@ -53,9 +46,7 @@ bool removeDirectory(const QString& path, QString* error)
         removed = QFile::remove(path);
     else if (info.exists())
         removed = QDir(path).removeRecursively();
-    if (!removed)
-        setError(error, QStringLiteral("Não foi possível remover: %1").arg(path));
-    return removed;
+    return removed ? Error() : Error(Error::Reason::NotRemoved, {path});
 }
 
 } // namespace Keldra::Deployment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeploymentError.h"
+
 #include <QString>
 
 #include <functional>
@@ -14,11 +16,11 @@ bool renameDirectory(const QString& from, const QString& to);
 
 // Moves target aside to backup and replacement into target. The backup stays for the
 // caller; if the replacement cannot be moved in, the backup goes back to target.
-[[nodiscard]] bool replaceBundleDirectory(const QString& target, const QString& replacement,
-                                          const QString& backup, QString* error,
-                                          const DirectoryRenamer& rename = renameDirectory);
+[[nodiscard]] Error replaceBundleDirectory(const QString& target, const QString& replacement,
+                                           const QString& backup,
+                                           const DirectoryRenamer& rename = renameDirectory);
 
-// Deletes a directory tree; a path that does not exist counts as removed. error may be null.
-[[nodiscard]] bool removeDirectory(const QString& path, QString* error);
+// Deletes a directory tree; a path that does not exist counts as removed.
+[[nodiscard]] Error removeDirectory(const QString& path);
 
 } // namespace Keldra::Deployment

@@ -109,20 +109,8 @@ void BundleUpdater::log(const QString& line) const
 
 void BundleUpdater::inform(const QString& text) const
 {
-    if (m_callbacks.message)
-        m_callbacks.message(MessageKind::Information, text);
-}
-
-void BundleUpdater::warn(const QString& text) const
-{
-    if (m_callbacks.message)
-        m_callbacks.message(MessageKind::Warning, text);
-}
-
-void BundleUpdater::logAndWarn(const QString& text) const
-{
-    log(text);
-    warn(text);
+    if (m_callbacks.inform)
+        m_callbacks.inform(text);
 }
 
 void BundleUpdater::setProgress(int value, const QString& label)
@@ -133,41 +121,38 @@ void BundleUpdater::setProgress(int value, const QString& label)
         m_callbacks.progress(value, kProgressMaximum, m_progressLabel);
 }
 
+UpdateOutcome BundleUpdater::fail(const Error& error)
+{
+    m_lastError = error;
+    return UpdateOutcome::Failed;
+}
+
 UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manifestUrl)
 {
+    m_lastError = Error();
     const QDir rootDir(root);
     const QFileInfo bundleFolder(DriveLayout::bundleFolder(root));
     // A linked folder would let the swap rename and delete outside the drive.
-    if (bundleFolder.isSymLink() || !bundleFolder.isDir()) {
-        inform(QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada."));
-        return UpdateOutcome::Failed;
-    }
+    if (bundleFolder.isSymLink() || !bundleFolder.isDir())
+        return fail(Error(Error::Reason::DriveNotPrepared, {}, root));
     // The application may run from this very drive and hold its files open.
-    if (keldraMayBeRunning()) {
-        warn(QStringLiteral("Feche o Keldra antes de atualizar os bundles da unidade USB."));
-        return UpdateOutcome::Failed;
-    }
-    if (!recoverDrive(root))
-        return UpdateOutcome::Failed;
+    if (keldraMayBeRunning())
+        return fail(Error(Error::Reason::KeldraRunning));
+    if (const Error recovered = recoverDrive(root); !recovered.ok())
+        return fail(Error(Error::Reason::UpdateRecoveryFailed, recovered));
 
     setProgress(0, QStringLiteral("Consultando manifesto de atualização..."));
-    QString error;
-    const QByteArray manifestBody = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &error);
-    if (manifestBody.isEmpty()) {
-        logAndWarn(QStringLiteral("Falha ao consultar manifesto: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
+    QByteArray manifestBody;
+    if (const Error fetched = httpGet(manifestUrl, m_manifestTimeoutMs, kManifestByteLimit, &manifestBody);
+        !fetched.ok())
+        return fail(Error(Error::Reason::ManifestUnreachable, fetched));
     setProgress(1);
 
     UpdateManifest manifest;
-    if (!parseUpdateManifest(manifestBody, &manifest, &error)) {
-        logAndWarn(QStringLiteral("Manifesto invalido: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
-    if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey())) {
-        logAndWarn(QStringLiteral("A atualização não está assinada pelo Keldra."));
-        return UpdateOutcome::Failed;
-    }
+    if (const Error parsed = parseUpdateManifest(manifestBody, &manifest); !parsed.ok())
+        return fail(Error(Error::Reason::ManifestInvalid, parsed));
+    if (!verifyUpdateSignature(manifest, trustedUpdatePublicKey()))
+        return fail(Error(Error::Reason::ManifestUnsigned, {}, manifest.version));
 
     QString installed = installedVersion(root);
     QString installedShown = installed;
@@ -200,80 +185,63 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     // The package stays off the drive until its size and hash are right.
     setProgress(2, QStringLiteral("Baixando pacote de atualização..."));
     QTemporaryFile package(QDir(QDir::tempPath()).filePath(QStringLiteral("keldra-update-XXXXXX.zip")));
-    if (!package.open()) {
-        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
-        return UpdateOutcome::Failed;
-    }
+    if (!package.open())
+        return fail(Error(Error::Reason::PackageNotStored, {package.fileName()}, package.errorString()));
     QCryptographicHash hash(QCryptographicHash::Sha256);
     bool written = true;
     qint64 received = 0;
-    const DownloadStatus download = httpDownload(
+    const Error download = httpDownload(
         QUrl(manifest.packageUrl), m_packageTimeoutMs, manifest.size,
         [&](const QByteArray& chunk) {
             hash.addData(chunk);
             written = package.write(chunk) == chunk.size();
-            return written;
+            return written ? Error() : Error(Error::Reason::PackageNotStored, {package.fileName()});
         },
-        &received, &error);
-    if (!written || !package.flush()) {
-        warn(QStringLiteral("Não foi possível gravar o pacote temporário: %1").arg(package.fileName()));
-        return UpdateOutcome::Failed;
-    }
-    if (download == DownloadStatus::Failed) {
-        logAndWarn(QStringLiteral("Falha no download: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
-    if (download == DownloadStatus::TooLarge || received != manifest.size) {
-        warn(QStringLiteral("Tamanho do pacote divergente. Esperado: %1 bytes. Recebido: %2 bytes.")
-                 .arg(manifest.size)
-                 .arg(received));
-        return UpdateOutcome::Failed;
-    }
+        &received);
+    if (!written || !package.flush())
+        return fail(Error(Error::Reason::PackageNotStored, {package.fileName()}, package.errorString()));
+    if (!download.ok() && !download.is(Error::Reason::ResponseTooLarge))
+        return fail(Error(Error::Reason::DownloadFailed, download));
+    if (!download.ok() || received != manifest.size)
+        return fail(Error(Error::Reason::PackageSizeDiffers,
+                          {QString::number(manifest.size), QString::number(received)}));
 
     setProgress(3, QStringLiteral("Validando hash SHA-256..."));
     const QString computed = QString::fromLatin1(hash.result().toHex());
     if (computed != manifest.sha256) {
-        warn(QStringLiteral("Hash SHA-256 divergente. O pacote não será aplicado."));
         log(QStringLiteral("Hash divergente. Esperado: %1 | Calculado: %2").arg(manifest.sha256, computed));
-        return UpdateOutcome::Failed;
+        return fail(Error(Error::Reason::PackageHashDiffers));
     }
     PackageContents contents;
-    if (!inspectZip(package.fileName(), &contents, &error)) {
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
+    if (const Error inspected = inspectZip(package.fileName(), &contents); !inspected.ok())
+        return fail(Error(Error::Reason::PackageNotPrepared, inspected));
     const qint64 available = m_freeSpace ? m_freeSpace(root) : availableBytes(root);
-    if (available >= 0 && available < contents.uncompressedBytes) {
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
-                                  "%1 bytes. Disponível: %2 bytes.")
-                       .arg(contents.uncompressedBytes)
-                       .arg(available));
-        return UpdateOutcome::Failed;
-    }
+    if (available >= 0 && available < contents.uncompressedBytes)
+        return fail(Error(Error::Reason::PackageNotPrepared,
+                          Error(Error::Reason::UpdateNoRoom,
+                                {QString::number(contents.uncompressedBytes), QString::number(available)})));
 
     const QString staging = rootDir.filePath(DriveLayout::stagingName(utcStamp()));
-    if (!QDir().mkpath(staging)) {
-        warn(QStringLiteral("Não foi possível criar área temporária na unidade USB."));
-        return UpdateOutcome::Failed;
-    }
+    if (!QDir().mkpath(staging))
+        return fail(Error(Error::Reason::StagingAreaNotCreated, {}, staging));
 
     setProgress(4, QStringLiteral("Extraindo pacote..."));
     const QString extracted = QDir(staging).filePath(QStringLiteral("extracted"));
-    if (!extractZip(package.fileName(), extracted, &error) || !validateExtractedPackage(extracted, &error)) {
-        (void)removeDirectory(staging, nullptr);
-        logAndWarn(QStringLiteral("Falha ao preparar pacote: %1").arg(error));
-        return UpdateOutcome::Failed;
+    Error unpacked = extractZip(package.fileName(), extracted);
+    if (unpacked.ok())
+        unpacked = validateExtractedPackage(extracted);
+    if (!unpacked.ok()) {
+        (void)removeDirectory(staging);
+        return fail(Error(Error::Reason::PackageNotPrepared, unpacked));
     }
 
     setProgress(5, QStringLiteral("Substituindo bundles..."));
-    const SwapResult swap = applyBundles(root, staging, manifest, &error);
-    if (swap == SwapResult::Interrupted)
-        return UpdateOutcome::Failed;
-    (void)removeDirectory(staging, nullptr);
-    if (swap == SwapResult::Failed) {
-        logAndWarn(QStringLiteral("Falha ao aplicar atualização: %1").arg(error));
-        return UpdateOutcome::Failed;
-    }
+    const Error swapped = applyBundles(root, staging, manifest);
+    if (swapped.is(Error::Reason::UpdateInterrupted))
+        return fail(swapped);
+    (void)removeDirectory(staging);
+    if (!swapped.ok())
+        return fail(Error(Error::Reason::UpdateNotApplied, swapped));
     setProgress(kProgressMaximum);
     log(QStringLiteral("Unidade atualizada para Keldra %1.").arg(manifest.version));
     inform(QStringLiteral("Atualização concluída.\n\nVersão instalada: %1").arg(manifest.version));
@@ -281,34 +249,34 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
 }
 
 // A drive left half-swapped by a killed run is made whole before anything else.
-bool BundleUpdater::recoverDrive(const QString& root)
+Error BundleUpdater::recoverDrive(const QString& root)
 {
-    QString error;
-    switch (recoverInterruptedUpdate(root, &error, m_rename)) {
+    RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+    if (const Error error = recoverInterruptedUpdate(root, &outcome, m_rename); !error.ok())
+        return error;
+    switch (outcome) {
     case RecoveryOutcome::NothingToDo:
-        return true;
+        break;
     case RecoveryOutcome::Finished:
         log(QStringLiteral("Atualização interrompida concluída."));
-        return true;
+        break;
     case RecoveryOutcome::RolledBack:
         log(QStringLiteral("Atualização interrompida desfeita; os bundles anteriores foram restaurados."));
-        return true;
+        break;
     case RecoveryOutcome::LeftoversRemoved:
         log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
-        return true;
-    case RecoveryOutcome::Failed:
         break;
     }
-    logAndWarn(QStringLiteral("Não foi possível recuperar a atualização interrompida: %1").arg(error));
-    return false;
+    return Error();
 }
 
 // Swaps Windows first, then Linux, under a journal on the drive. A failed swap is undone
 // through the same recovery a later run would do, so the two bundles never end up at
 // different versions. The backups go only once the state file records the new version;
-// if that write fails they stay, and the next run completes the update.
-BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const QString& staging,
-                                                      const UpdateManifest& manifest, QString* error) const
+// if that write fails they stay, and the next run completes the update. UpdateInterrupted
+// means the test hook stopped it, leaving the drive as a killed process would.
+Error BundleUpdater::applyBundles(const QString& root, const QString& staging,
+                                  const UpdateManifest& manifest) const
 {
     const QDir bundleDir(DriveLayout::bundleFolder(root));
     const QDir newBundles(DriveLayout::bundleFolder(QDir(staging).filePath(QStringLiteral("extracted"))));
@@ -341,47 +309,48 @@ BundleUpdater::SwapResult BundleUpdater::applyBundles(const QString& root, const
                                       : SwapStep::LinuxMovedIn);
         return true;
     };
-    const auto undo = [&] {
+    const Error interrupted(Error::Reason::UpdateInterrupted);
+    const auto undo = [&](const Error& error) {
         if (killed)
-            return SwapResult::Interrupted;
+            return interrupted;
         (void)recoverInterruptedUpdate(root, nullptr, m_rename);
-        return SwapResult::Failed;
+        return error;
     };
 
-    if (!writeUpdateJournal(root, journal, error))
-        return SwapResult::Failed;
+    if (const Error recorded = writeUpdateJournal(root, journal); !recorded.ok())
+        return recorded;
     if (!reached(SwapStep::JournalWritten))
-        return SwapResult::Interrupted;
-    if (!replaceBundleDirectory(windowsTarget, newBundles.filePath(QLatin1String(DriveLayout::WindowsFolder)),
-                                windowsBackup, error, rename) ||
-        killed ||
-        !replaceBundleDirectory(linuxTarget, newBundles.filePath(QLatin1String(DriveLayout::LinuxFolder)),
-                                linuxBackup, error, rename) ||
-        killed)
-        return undo();
+        return interrupted;
+    Error replaced = replaceBundleDirectory(
+        windowsTarget, newBundles.filePath(QLatin1String(DriveLayout::WindowsFolder)), windowsBackup, rename);
+    if (replaced.ok() && !killed)
+        replaced = replaceBundleDirectory(
+            linuxTarget, newBundles.filePath(QLatin1String(DriveLayout::LinuxFolder)), linuxBackup, rename);
+    if (!replaced.ok() || killed)
+        return undo(replaced);
     journal.swapped = true;
-    if (!writeUpdateJournal(root, journal, error))
-        return undo();
+    if (const Error recorded = writeUpdateJournal(root, journal); !recorded.ok())
+        return undo(recorded);
     if (!reached(SwapStep::SwapRecorded))
-        return SwapResult::Interrupted;
-    if (!writeUpdateState(root, manifest.version, manifest.sha256, error))
-        return SwapResult::Failed;
+        return interrupted;
+    if (const Error stated = writeUpdateState(root, manifest.version, manifest.sha256); !stated.ok())
+        return stated;
     if (!reached(SwapStep::StateWritten))
-        return SwapResult::Interrupted;
-    (void)removeDirectory(windowsBackup, nullptr);
+        return interrupted;
+    (void)removeDirectory(windowsBackup);
     if (!reached(SwapStep::WindowsBackupRemoved))
-        return SwapResult::Interrupted;
-    (void)removeDirectory(linuxBackup, nullptr);
+        return interrupted;
+    (void)removeDirectory(linuxBackup);
     if (!reached(SwapStep::LinuxBackupRemoved))
-        return SwapResult::Interrupted;
-    (void)removeDirectory(staging, nullptr);
+        return interrupted;
+    (void)removeDirectory(staging);
     if (!reached(SwapStep::StagingRemoved))
-        return SwapResult::Interrupted;
+        return interrupted;
     // A record left behind only makes the next run tidy up, so its removal may fail.
-    (void)removeDirectory(updateJournalPath(root), nullptr);
+    (void)removeDirectory(updateJournalPath(root));
     if (!reached(SwapStep::JournalRemoved))
-        return SwapResult::Interrupted;
-    return SwapResult::Applied;
+        return interrupted;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

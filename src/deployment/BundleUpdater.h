@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BundleSwap.h"
+#include "DeploymentError.h"
 #include "KeldraVersion.h"
 #include "UpdateManifest.h"
 
@@ -19,7 +20,7 @@ enum class UpdateOutcome {
     Updated,   // the drive now holds the manifest's version
     UpToDate,  // nothing newer was offered
     Cancelled, // the user declined the update
-    Failed,    // refused or failed; the reason went to the callbacks
+    Failed,    // refused or failed; lastError() says why
 };
 
 // The steps of the bundle swap, in order; a test hook may stop the update after any.
@@ -42,16 +43,16 @@ enum class SwapStep {
 // size and SHA-256 check, archive and free-space checks, unpack beside the bundles,
 // completeness check, recorded swap with backups, state file. A swap cut short is
 // finished or undone by the next run. Runs on the calling thread; the network waits
-// spin local event loops. The caller presents what it reports.
+// spin local event loops. The caller presents what it reports, and a failure's
+// message (DeploymentErrorText) once updateDrive has returned.
 class BundleUpdater
 {
 public:
-    enum class MessageKind { Information, Warning };
-
     struct Callbacks
     {
         std::function<void(const QString& line)> log;
-        std::function<void(MessageKind kind, const QString& text)> message;
+        // A result the user is told about: already up to date, or updated.
+        std::function<void(const QString& text)> inform;
         // The first call opens the progress display; later ones move it.
         std::function<void(int value, int maximum, const QString& label)> progress;
         // The one question: apply the offered update? Missing means "no".
@@ -71,6 +72,8 @@ public:
 
     // root: the mounted drive's root folder.
     [[nodiscard]] UpdateOutcome updateDrive(const QString& root, const QUrl& manifestUrl);
+    // Why the last updateDrive failed; no failure after any other outcome.
+    const Error& lastError() const { return m_lastError; }
 
     // The version recorded in the drive's state file, or empty when there is none.
     static QString installedVersion(const QString& root);
@@ -80,13 +83,11 @@ public:
 private:
     void log(const QString& line) const;
     void inform(const QString& text) const;
-    void warn(const QString& text) const;
-    void logAndWarn(const QString& text) const;
     void setProgress(int value, const QString& label = QString());
-    [[nodiscard]] bool recoverDrive(const QString& root);
-    enum class SwapResult { Applied, Failed, Interrupted };
-    [[nodiscard]] SwapResult applyBundles(const QString& root, const QString& staging,
-                                          const UpdateManifest& manifest, QString* error) const;
+    [[nodiscard]] UpdateOutcome fail(const Error& error);
+    [[nodiscard]] Error recoverDrive(const QString& root);
+    [[nodiscard]] Error applyBundles(const QString& root, const QString& staging,
+                                     const UpdateManifest& manifest) const;
 
     Callbacks m_callbacks;
     DirectoryRenamer m_rename = renameDirectory;
@@ -95,6 +96,7 @@ private:
     int m_manifestTimeoutMs = 30000;
     int m_packageTimeoutMs = 600000;
     QString m_progressLabel;
+    Error m_lastError;
 };
 
 } // namespace Keldra::Deployment

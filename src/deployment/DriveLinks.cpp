@@ -12,29 +12,27 @@ namespace Keldra::Deployment {
 
 namespace {
 
-bool removeLink(const QString& path, QString* error)
+Error removeLink(const QString& path)
 {
     if (!QFileInfo(path).isSymLink() || QFile::remove(path))
-        return true;
-    if (error)
-        *error = QStringLiteral("Nao foi possivel remover o link simbolico: %1").arg(path);
-    return false;
+        return Error();
+    return Error(Error::Reason::LinkNotRemoved, {path});
 }
 
 } // namespace
 
-bool removeBundleLinks(const QString& usbRoot, QString* error)
+Error removeBundleLinks(const QString& usbRoot)
 {
     const QDir root(usbRoot);
     const QString bundleFolder = DriveLayout::bundleFolder(usbRoot);
     for (const QLatin1String name :
          {QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsLauncher),
           QLatin1String(DriveLayout::LinuxLauncher)}) {
-        if (!removeLink(root.filePath(name), error))
-            return false;
+        if (const Error removed = removeLink(root.filePath(name)); !removed.ok())
+            return removed;
     }
     if (!QFileInfo(bundleFolder).isDir())
-        return true;
+        return Error();
     // Collected first: removing while iterating would disturb the walk. The walk does
     // not descend into linked folders, and System lists dangling links too.
     QStringList links;
@@ -46,10 +44,10 @@ bool removeBundleLinks(const QString& usbRoot, QString* error)
             links.append(path);
     }
     for (const QString& link : std::as_const(links)) {
-        if (!removeLink(link, error))
-            return false;
+        if (const Error removed = removeLink(link); !removed.ok())
+            return removed;
     }
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

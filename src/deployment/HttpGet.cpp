@@ -17,12 +17,6 @@ constexpr int kMaximumRedirects = 5;
 // Qt buffers at most this much ahead of us, so a fast server cannot fill memory.
 constexpr qint64 kReadBufferBytes = 256 * 1024;
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 bool isLoopbackHost(const QString& host)
 {
     if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
@@ -55,17 +49,15 @@ bool isAllowedUpdateUrl(const QUrl& url)
            (scheme == QLatin1String("http") && isLoopbackHost(url.host()));
 }
 
-DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, const DownloadSink& sink,
-                            qint64* received, QString* error)
+Error httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, const DownloadSink& sink,
+                   qint64* received)
 {
     qint64 taken = 0;
     if (received)
         *received = 0;
     const QString address = url.toString();
-    if (!isAllowedUpdateUrl(url)) {
-        setError(error, QStringLiteral("Endereço não permitido (somente https): %1").arg(address));
-        return DownloadStatus::Failed;
-    }
+    if (!isAllowedUpdateUrl(url))
+        return Error(Error::Reason::AddressNotAllowed, {address});
 
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
@@ -79,7 +71,7 @@ DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, con
     QNetworkReply* reply = manager.get(request);
     reply->setReadBufferSize(kReadBufferBytes);
     bool tooLarge = false;
-    bool sinkFailed = false;
+    Error sinkError;
     QString refusedRedirect;
     QUrl current = url;
 
@@ -88,7 +80,7 @@ DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, con
             reply->abort();
     };
     const auto take = [&] {
-        if (tooLarge || sinkFailed)
+        if (tooLarge || !sinkError.ok())
             return;
         const QByteArray chunk = reply->readAll();
         if (chunk.isEmpty() || !isSuccess(reply))
@@ -100,10 +92,10 @@ DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, con
             return;
         }
         taken += chunk.size();
-        if (sink && !sink(chunk)) {
-            sinkFailed = true;
+        if (sink)
+            sinkError = sink(chunk);
+        if (!sinkError.ok())
             stop();
-        }
     };
     QObject::connect(reply, &QNetworkReply::redirected, reply, [&](const QUrl& target) {
         const bool downgrade = current.scheme().toLower() == QLatin1String("https") &&
@@ -137,31 +129,26 @@ DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, con
     if (reply->isFinished())
         take(); // whatever arrived with the end of the reply
 
-    DownloadStatus status = DownloadStatus::Failed;
+    Error status;
     if (tooLarge) {
-        status = DownloadStatus::TooLarge;
-        setError(error, QStringLiteral("Resposta maior que o limite de %1 bytes ao acessar: %2")
-                            .arg(maxBytes)
-                            .arg(address));
-    } else if (sinkFailed) {
-        // The sink knows why it failed and reports it itself.
+        status = Error(Error::Reason::ResponseTooLarge, {QString::number(maxBytes), address});
+    } else if (!sinkError.ok()) {
+        status = sinkError;
     } else if (!refusedRedirect.isEmpty()) {
-        setError(error, QStringLiteral("Redirecionamento não permitido para: %1").arg(refusedRedirect));
+        status = Error(Error::Reason::RedirectNotAllowed, {refusedRedirect});
     } else if (!reply->isFinished()) {
         reply->abort();
-        setError(error, QStringLiteral("Tempo limite excedido ao acessar: %1").arg(address));
+        status = Error(Error::Reason::TimedOut, {address}, QStringLiteral("after %1 ms").arg(timeoutMs));
     } else if (isHttpError(reply)) {
         // Qt also flags 4xx/5xx as network errors; the status is the clearer reason.
-        setError(error, QStringLiteral("HTTP %1 ao acessar: %2")
-                            .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
-                            .arg(address));
+        status = Error(
+            Error::Reason::HttpStatus,
+            {QString::number(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()), address});
     } else if (reply->error() != QNetworkReply::NoError) {
-        setError(error, reply->errorString());
+        status = Error(Error::Reason::NetworkError, {reply->errorString()}, address);
     } else if (taken == 0) {
         // Callers treat an empty result as failure, so it must carry a reason.
-        setError(error, QStringLiteral("Resposta vazia ao acessar: %1").arg(address));
-    } else {
-        status = DownloadStatus::Complete;
+        status = Error(Error::Reason::EmptyResponse, {address});
     }
     if (received)
         *received = taken;
@@ -171,19 +158,19 @@ DownloadStatus httpDownload(const QUrl& url, int timeoutMs, qint64 maxBytes, con
     return status;
 }
 
-QByteArray httpGet(const QUrl& url, int timeoutMs, qint64 maxBytes, QString* error)
+Error httpGet(const QUrl& url, int timeoutMs, qint64 maxBytes, QByteArray* body)
 {
-    QByteArray body;
-    const DownloadStatus status = httpDownload(
+    QByteArray received;
+    const Error status = httpDownload(
         url, timeoutMs, maxBytes,
-        [&body](const QByteArray& chunk) {
-            body.append(chunk);
-            return true;
+        [&received](const QByteArray& chunk) {
+            received.append(chunk);
+            return Error();
         },
-        nullptr, error);
-    if (status != DownloadStatus::Complete)
-        return {};
-    return body;
+        nullptr);
+    if (body)
+        *body = status.ok() ? received : QByteArray();
+    return status;
 }
 
 } // namespace Keldra::Deployment

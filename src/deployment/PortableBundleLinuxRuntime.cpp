@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <functional>
+
 namespace Keldra::Deployment {
 
 namespace {
@@ -60,12 +62,6 @@ bool runForLines(const QString& program, const QStringList& arguments, QStringLi
     return true;
 }
 
-void setMessage(PortableBundleResult* result, const QString& message)
-{
-    if (result)
-        result->message = message;
-}
-
 // Path of soname in `ldconfig -p` output lines, or empty.
 QString loaderCachePath(const QStringList& lines, const QString& soname)
 {
@@ -80,68 +76,81 @@ QString loaderCachePath(const QStringList& lines, const QString& soname)
 }
 
 // Best effort: without them the program still runs, with plain cursors.
-bool copyRunTimeLibraries(const PortableBundleManager& manager, const QString& libDirectory,
-                          PortableBundleResult* result)
+Error copyRunTimeLibraries(const PortableBundleManager& manager, const QString& libDirectory)
 {
     QStringList lines;
     if (!runForLines(QStringLiteral("ldconfig"), {QStringLiteral("-p")}, &lines))
-        return true;
+        return Error();
     for (const char* soname : kRunTimeLibraries) {
         const QString library = loaderCachePath(lines, QString::fromLatin1(soname));
         if (library.isEmpty())
             continue;
-        if (!manager.copyFileReplacing(library, QDir(libDirectory).filePath(QString::fromLatin1(soname)),
-                                       result) ||
-            !manager.copyLinuxLibraryDependencies(library, libDirectory, result))
-            return false;
+        Error copied =
+            manager.copyFileReplacing(library, QDir(libDirectory).filePath(QString::fromLatin1(soname)));
+        if (copied.ok())
+            copied = manager.copyLinuxLibraryDependencies(library, libDirectory);
+        if (!copied.ok())
+            return copied;
     }
-    return true;
+    return Error();
 }
 
 // Best effort too: a desktop always has fonts; this is for the rare host without any.
-bool copyFallbackFont(const PortableBundleManager& manager, const QString& fontsDirectory,
-                      PortableBundleResult* result)
+Error copyFallbackFont(const PortableBundleManager& manager, const QString& fontsDirectory)
 {
     bool copied = false;
     for (const char* font : kFallbackFonts) {
         const QFileInfo info(QString::fromLatin1(font));
         if (!info.isFile())
             continue;
-        if (!manager.ensureDirectory(fontsDirectory, result) ||
-            !manager.copyFileReplacing(info.absoluteFilePath(),
-                                       QDir(fontsDirectory).filePath(info.fileName()), result))
-            return false;
+        Error error = manager.ensureDirectory(fontsDirectory);
+        if (error.ok())
+            error = manager.copyFileReplacing(info.absoluteFilePath(),
+                                              QDir(fontsDirectory).filePath(info.fileName()));
+        if (!error.ok())
+            return error;
         copied = true;
     }
-    return !copied || manager.writeTextFile(QDir(fontsDirectory).filePath(QStringLiteral("fonts.conf")),
-                                            QString::fromLatin1(kFallbackFontConfig), result);
+    if (!copied)
+        return Error();
+    return manager.writeTextFile(QDir(fontsDirectory).filePath(QStringLiteral("fonts.conf")),
+                                 QString::fromLatin1(kFallbackFontConfig));
 }
 
 // Best effort as well: without it Qt's own buttons stay in English.
-bool copyQtTranslation(const PortableBundleManager& manager, const QString& translationsDirectory,
-                       PortableBundleResult* result)
+Error copyQtTranslation(const PortableBundleManager& manager, const QString& translationsDirectory)
 {
     const QString name = QString::fromLatin1(kQtTranslation);
     const QString source = QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath(name);
     if (!QFileInfo(source).isFile())
-        return true;
-    return manager.ensureDirectory(translationsDirectory, result) &&
-           manager.copyFileReplacing(source, QDir(translationsDirectory).filePath(name), result);
+        return Error();
+    if (const Error created = manager.ensureDirectory(translationsDirectory); !created.ok())
+        return created;
+    return manager.copyFileReplacing(source, QDir(translationsDirectory).filePath(name));
 }
 
 } // namespace
 
-bool PortableBundleManager::deployLinuxRuntime(const QString& executable, PortableBundleResult* result) const
+Error PortableBundleManager::deployLinuxRuntime(const QString& executable) const
 {
     const QDir directory = QFileInfo(executable).absoluteDir();
     const QString libDirectory = directory.filePath(QStringLiteral("lib"));
     const QString pluginsDirectory = directory.filePath(QStringLiteral("plugins"));
-    return ensureDirectory(libDirectory, result) && ensureDirectory(pluginsDirectory, result) &&
-           copyLinuxLibraryDependencies(executable, libDirectory, result) &&
-           copyLinuxTlsLibraries(libDirectory, result) && copyQtLinuxPlugins(pluginsDirectory, result) &&
-           copyRunTimeLibraries(*this, libDirectory, result) &&
-           copyFallbackFont(*this, directory.filePath(QStringLiteral("fonts")), result) &&
-           copyQtTranslation(*this, directory.filePath(QStringLiteral("translations")), result);
+    const std::function<Error()> steps[] = {
+        [&] { return ensureDirectory(libDirectory); },
+        [&] { return ensureDirectory(pluginsDirectory); },
+        [&] { return copyLinuxLibraryDependencies(executable, libDirectory); },
+        [&] { return copyLinuxTlsLibraries(libDirectory); },
+        [&] { return copyQtLinuxPlugins(pluginsDirectory); },
+        [&] { return copyRunTimeLibraries(*this, libDirectory); },
+        [&] { return copyFallbackFont(*this, directory.filePath(QStringLiteral("fonts"))); },
+        [&] { return copyQtTranslation(*this, directory.filePath(QStringLiteral("translations"))); },
+    };
+    for (const auto& step : steps) {
+        if (const Error error = step(); !error.ok())
+            return error;
+    }
+    return Error();
 }
 
 QStringList PortableBundleManager::linuxLibraryDependencies(const QString& path) const
@@ -170,35 +179,29 @@ QStringList PortableBundleManager::linuxLibraryDependencies(const QString& path)
     return QStringList(libraries.cbegin(), libraries.cend());
 }
 
-bool PortableBundleManager::copyLinuxLibraryDependencies(const QString& path, const QString& libDirectory,
-                                                         PortableBundleResult* result) const
+Error PortableBundleManager::copyLinuxLibraryDependencies(const QString& path,
+                                                          const QString& libDirectory) const
 {
     const QStringList libraries = linuxLibraryDependencies(path);
-    if (libraries.isEmpty()) {
-        setMessage(result,
-                   QStringLiteral("Nao foi possivel identificar dependencias Linux para: %1").arg(path));
-        return false;
-    }
+    if (libraries.isEmpty())
+        return Error(Error::Reason::DependenciesUnknown, {path});
     const QDir target(libDirectory);
     for (const QString& library : libraries) {
         const QFileInfo info(library);
         if (!info.exists() || !info.isFile())
             continue;
         // Under the name ldd printed, so a symbolic link lands as the file it points to.
-        if (!copyFileReplacing(library, target.filePath(info.fileName()), result))
-            return false;
+        if (const Error copied = copyFileReplacing(library, target.filePath(info.fileName())); !copied.ok())
+            return copied;
     }
-    return true;
+    return Error();
 }
 
-bool PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory,
-                                                  PortableBundleResult* result) const
+Error PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory) const
 {
     QStringList lines;
-    if (!runForLines(QStringLiteral("ldconfig"), {QStringLiteral("-p")}, &lines)) {
-        setMessage(result, QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux."));
-        return false;
-    }
+    if (!runForLines(QStringLiteral("ldconfig"), {QStringLiteral("-p")}, &lines))
+        return Error(Error::Reason::TlsLibrariesNotListed);
 
     static const QRegularExpression libssl(
         QStringLiteral("\\s+libssl\\.so\\.[0-9][^\\s]*\\s+\\([^)]+\\)\\s+=>\\s+(/[^\\s]+)"));
@@ -212,19 +215,16 @@ bool PortableBundleManager::copyLinuxTlsLibraries(const QString& libDirectory,
         const QFileInfo info(library);
         if (copied.contains(library) || !info.exists() || !info.isFile())
             continue;
-        if (!copyFileReplacing(library, target.filePath(info.fileName()), result))
-            return false;
+        if (const Error written = copyFileReplacing(library, target.filePath(info.fileName())); !written.ok())
+            return written;
         copied.insert(library);
     }
-    if (copied.isEmpty()) {
-        setMessage(result, QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux."));
-        return false;
-    }
-    return true;
+    if (copied.isEmpty())
+        return Error(Error::Reason::TlsLibraryMissing);
+    return Error();
 }
 
-bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory,
-                                               PortableBundleResult* result) const
+Error PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory) const
 {
     const QDir source(QLibraryInfo::path(QLibraryInfo::PluginsPath));
     const QDir plugins(pluginsDirectory);
@@ -236,12 +236,15 @@ bool PortableBundleManager::copyQtLinuxPlugins(const QString& pluginsDirectory,
         if (!QFileInfo(source.filePath(relative)).isFile())
             continue;
         const QString copied = plugins.filePath(relative);
-        if (!ensureDirectory(QFileInfo(copied).absolutePath(), result) ||
-            !copyFileReplacing(source.filePath(relative), copied, result) ||
-            !copyLinuxLibraryDependencies(copied, libDirectory, result))
-            return false;
+        Error error = ensureDirectory(QFileInfo(copied).absolutePath());
+        if (error.ok())
+            error = copyFileReplacing(source.filePath(relative), copied);
+        if (error.ok())
+            error = copyLinuxLibraryDependencies(copied, libDirectory);
+        if (!error.ok())
+            return error;
     }
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -24,12 +24,6 @@ void report(const PortableBundleManager::ProgressCallback& progress, int step, c
         progress(step, kTotalSteps, text);
 }
 
-void setMessage(PortableBundleResult* result, const QString& message)
-{
-    if (result)
-        result->message = message;
-}
-
 // Keeps a progress dialog painted during long copies without letting the user act.
 void pumpEventsExceptInput()
 {
@@ -72,44 +66,35 @@ QString sourceDirectoryOf(const QString& executable, const QString& directory)
 
 // The build's version file travels with the program; a stale one from an
 // earlier preparation must not outlive a bundle that has none.
-bool copyVersionFile(const PortableBundleManager& manager, const QString& sourceDirectory,
-                     const QString& targetDirectory, PortableBundleResult* result)
+Error copyVersionFile(const PortableBundleManager& manager, const QString& sourceDirectory,
+                      const QString& targetDirectory)
 {
     const QString name = PortableBundleManager::versionFileName();
     const QString source = QDir(sourceDirectory).filePath(name);
     const QString target = QDir(targetDirectory).filePath(name);
     if (QFileInfo(source).isFile())
-        return manager.copyFileReplacing(source, target, result);
-    if (QFileInfo::exists(target) && !QFile::remove(target)) {
-        setMessage(result, QStringLiteral("Nao foi possivel gravar o arquivo: %1").arg(target));
-        return false;
-    }
-    return true;
+        return manager.copyFileReplacing(source, target);
+    if (QFileInfo::exists(target) && !QFile::remove(target))
+        return Error(Error::Reason::FileNotWritten, {target},
+                     QStringLiteral("stale version file not removed"));
+    return Error();
 }
 
 } // namespace
 
-PortableBundleResult PortableBundleManager::preparePortableBundle(const QString& usbRoot,
-                                                                  const PortableBundleOptions& options,
-                                                                  const ProgressCallback& progress) const
+Error PortableBundleManager::preparePortableBundle(const QString& usbRoot,
+                                                   const PortableBundleOptions& options,
+                                                   const ProgressCallback& progress) const
 {
-    PortableBundleResult result;
-
     report(progress, 0, QStringLiteral("Validando unidade USB..."));
-    if (usbRoot.isEmpty() || !QFileInfo(usbRoot).isDir()) {
-        result.message = QStringLiteral("Unidade USB invalida.");
-        return result;
-    }
+    if (usbRoot.isEmpty() || !QFileInfo(usbRoot).isDir())
+        return Error(Error::Reason::DriveInvalid, {}, usbRoot);
 
     // A drive left mid-update is made whole first, and links on it are never written through.
-    QString error;
-    if (recoverInterruptedUpdate(usbRoot, &error) == RecoveryOutcome::Failed) {
-        result.message =
-            QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1").arg(error);
-        return result;
-    }
-    if (!removeBundleLinks(usbRoot, &result.message))
-        return result;
+    if (const Error recovered = recoverInterruptedUpdate(usbRoot); !recovered.ok())
+        return Error(Error::Reason::PreparationRecoveryFailed, recovered);
+    if (const Error unlinked = removeBundleLinks(usbRoot); !unlinked.ok())
+        return unlinked;
 
     const QDir root(usbRoot);
     const QString bundleFolder = DriveLayout::bundleFolder(usbRoot);
@@ -117,12 +102,13 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
     const QString linuxFolder = DriveLayout::linuxFolder(usbRoot);
 
     report(progress, 1, QStringLiteral("Criando estrutura de pastas..."));
-    if (!ensureDirectory(bundleFolder, &result) || !ensureDirectory(windowsFolder, &result) ||
-        !ensureDirectory(linuxFolder, &result))
-        return result;
+    for (const QString& folder : {bundleFolder, windowsFolder, linuxFolder}) {
+        if (const Error created = ensureDirectory(folder); !created.ok())
+            return created;
+    }
 
-    if (!validateBundleFitsUsb(usbRoot, bundleFolder, options, &result))
-        return result;
+    if (const Error fits = validateBundleFitsUsb(usbRoot, bundleFolder, options); !fits.ok())
+        return fits;
 
     report(progress, 2, QStringLiteral("Copiando bundle Windows..."));
     if (!options.windowsExecutable.isEmpty()) {
@@ -132,14 +118,18 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
         const bool deployedRuntime =
             QFileInfo::exists(source.filePath(QStringLiteral("Qt6Core.dll"))) &&
             QFileInfo::exists(source.filePath(QStringLiteral("platforms/qwindows.dll")));
+        Error copied;
         if (deployedRuntime) {
-            if (!copyDirectoryContents(sourceDirectory, windowsFolder, &result))
-                return result;
-        } else if (!copyExecutable(options.windowsExecutable, windowsFolder, nullptr, &result) ||
-                   !copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory, &result) ||
-                   !copyVersionFile(*this, sourceDirectory, windowsFolder, &result)) {
-            return result;
+            copied = copyDirectoryContents(sourceDirectory, windowsFolder);
+        } else {
+            copied = copyExecutable(options.windowsExecutable, windowsFolder, nullptr);
+            if (copied.ok())
+                copied = copyAdjacentRuntimeLibraries(windowsFolder, sourceDirectory);
+            if (copied.ok())
+                copied = copyVersionFile(*this, sourceDirectory, windowsFolder);
         }
+        if (!copied.ok())
+            return copied;
     }
 
     report(progress, 3, QStringLiteral("Copiando bundle Linux..."));
@@ -150,36 +140,38 @@ PortableBundleResult PortableBundleManager::preparePortableBundle(const QString&
         const bool deployedRuntime = QFileInfo::exists(source.filePath(QStringLiteral("lib"))) ||
                                      QFileInfo::exists(source.filePath(QStringLiteral("plugins"))) ||
                                      QFileInfo::exists(source.filePath(QStringLiteral("qt.conf")));
+        Error copied;
         if (deployedRuntime) {
-            if (!copyDirectoryContents(sourceDirectory, linuxFolder, &result))
-                return result;
+            copied = copyDirectoryContents(sourceDirectory, linuxFolder);
         } else {
-            QString copied;
-            if (!copyExecutable(options.linuxExecutable, linuxFolder, &copied, &result) ||
-                !copyVersionFile(*this, sourceDirectory, linuxFolder, &result))
-                return result;
-            addExecuteBits(copied);
-            if (!deployLinuxRuntime(copied, &result))
-                return result;
+            QString program;
+            copied = copyExecutable(options.linuxExecutable, linuxFolder, &program);
+            if (copied.ok())
+                copied = copyVersionFile(*this, sourceDirectory, linuxFolder);
+            if (copied.ok()) {
+                addExecuteBits(program);
+                copied = deployLinuxRuntime(program);
+            }
         }
+        if (!copied.ok())
+            return copied;
     }
 
     report(progress, 5, QStringLiteral("Criando inicializador Windows..."));
-    if (!writeTextFile(DriveLayout::windowsLauncher(usbRoot), windowsLauncherText(), &result))
-        return result;
+    if (const Error written = writeTextFile(DriveLayout::windowsLauncher(usbRoot), windowsLauncherText());
+        !written.ok())
+        return written;
 
     report(progress, 6, QStringLiteral("Criando arquivos auxiliares..."));
     const QString linuxLauncher = DriveLayout::linuxLauncher(usbRoot);
-    if (!writeTextFile(linuxLauncher, linuxLauncherText(), &result))
-        return result;
+    if (const Error written = writeTextFile(linuxLauncher, linuxLauncherText()); !written.ok())
+        return written;
     addExecuteBits(linuxLauncher);
-    if (!writeTextFile(DriveLayout::readme(usbRoot), readmeText(), &result))
-        return result;
+    if (const Error written = writeTextFile(DriveLayout::readme(usbRoot), readmeText()); !written.ok())
+        return written;
 
     report(progress, 7, QStringLiteral("Preparacao concluida."));
-    result.success = true;
-    result.message = QStringLiteral("USB preparado com estrutura portatil Keldra.");
-    return result;
+    return Error();
 }
 
 QString PortableBundleManager::versionFileName()
@@ -187,115 +179,98 @@ QString PortableBundleManager::versionFileName()
     return QStringLiteral("Keldra.version");
 }
 
-bool PortableBundleManager::ensureDirectory(const QString& path, PortableBundleResult* result) const
+Error PortableBundleManager::ensureDirectory(const QString& path) const
 {
     if (QDir().mkpath(path))
-        return true;
-    setMessage(result, QStringLiteral("Nao foi possivel criar a pasta: %1").arg(path));
-    return false;
+        return Error();
+    return Error(Error::Reason::FolderNotCreated, {path});
 }
 
-bool PortableBundleManager::copyFileReplacing(const QString& source, const QString& destination,
-                                              PortableBundleResult* result) const
+Error PortableBundleManager::copyFileReplacing(const QString& source, const QString& destination) const
 {
     if (sameFile(source, destination))
-        return true;
+        return Error();
 
     const QFileInfo sourceInfo(source);
     const QFileInfo destinationInfo(destination);
     // An identical file is left alone, so a repeated preparation writes nothing it need not.
     if (destinationInfo.isFile() && sourceInfo.isFile() && sourceInfo.size() == destinationInfo.size() &&
         sameContent(source, destination))
-        return true;
+        return Error();
 
     QFile input(source);
-    if (!input.open(QIODevice::ReadOnly)) {
-        setMessage(result,
-                   QStringLiteral("Nao foi possivel copiar o arquivo: %1").arg(sourceInfo.fileName()));
-        return false;
-    }
+    if (!input.open(QIODevice::ReadOnly))
+        return Error(Error::Reason::FileNotCopied, {sourceInfo.fileName()}, input.errorString());
     QSaveFile output(destination);
-    if (!output.open(QIODevice::WriteOnly)) {
-        setMessage(result, QStringLiteral("Nao foi possivel criar o arquivo: %1").arg(destination));
-        return false;
-    }
+    if (!output.open(QIODevice::WriteOnly))
+        return Error(Error::Reason::FileNotCreated, {destination}, output.errorString());
 
     while (!input.atEnd()) {
         const QByteArray chunk = input.read(kCopyChunkSize);
         // An empty read before the end is a failure too: committing then would
         // leave a truncated copy under the final name.
         if (chunk.isEmpty()) {
-            setMessage(result,
-                       QStringLiteral("Nao foi possivel ler o arquivo: %1").arg(sourceInfo.fileName()));
             output.cancelWriting();
-            return false;
+            return Error(Error::Reason::FileNotRead, {sourceInfo.fileName()}, input.errorString());
         }
         if (output.write(chunk) < chunk.size()) {
-            setMessage(result, QStringLiteral("Nao foi possivel gravar o arquivo: %1").arg(destination));
+            const QString detail = output.errorString();
             output.cancelWriting();
-            return false;
+            return Error(Error::Reason::FileNotWritten, {destination}, detail);
         }
         pumpEventsExceptInput();
     }
 
-    if (!output.commit()) {
-        setMessage(result, QStringLiteral("Nao foi possivel finalizar o arquivo: %1").arg(destination));
-        return false;
-    }
+    if (!output.commit())
+        return Error(Error::Reason::FileNotFinished, {destination}, output.errorString());
     QFile::setPermissions(destination, QFile::permissions(source));
-    return true;
+    return Error();
 }
 
-bool PortableBundleManager::copyExecutable(const QString& source, const QString& targetDirectory,
-                                           QString* copiedPath, PortableBundleResult* result) const
+Error PortableBundleManager::copyExecutable(const QString& source, const QString& targetDirectory,
+                                            QString* copiedPath) const
 {
     const QString name = source.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)
                              ? QLatin1String(DriveLayout::WindowsProgram)
                              : QLatin1String(DriveLayout::LinuxProgram);
     const QString destination = QDir(targetDirectory).filePath(name);
-    if (!QFileInfo::exists(source)) {
-        setMessage(result, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(source));
-        return false;
-    }
-    if (!sameFile(source, destination) && !copyFileReplacing(source, destination, result)) {
-        setMessage(result, QStringLiteral("Nao foi possivel copiar o executavel para: %1").arg(destination));
-        return false;
+    if (!QFileInfo::exists(source))
+        return Error(Error::Reason::ExecutableNotFound, {source});
+    if (!sameFile(source, destination)) {
+        if (const Error copied = copyFileReplacing(source, destination); !copied.ok())
+            return Error(Error::Reason::ExecutableNotCopied, copied, {destination});
     }
     if (copiedPath)
         *copiedPath = destination;
-    return true;
+    return Error();
 }
 
-bool PortableBundleManager::copyDirectoryContents(const QString& source, const QString& target,
-                                                  PortableBundleResult* result) const
+Error PortableBundleManager::copyDirectoryContents(const QString& source, const QString& target) const
 {
     const QDir sourceDir(source);
-    if (!sourceDir.exists()) {
-        setMessage(result, QStringLiteral("Pasta de origem nao encontrada: %1").arg(source));
-        return false;
-    }
-    if (!ensureDirectory(target, result))
-        return false;
+    if (!sourceDir.exists())
+        return Error(Error::Reason::SourceFolderNotFound, {source});
+    if (const Error created = ensureDirectory(target); !created.ok())
+        return created;
 
     const QDir targetDir(target);
     const QFileInfoList entries = sourceDir.entryInfoList(
         QDir::Dirs | QDir::Files | QDir::Readable | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo& entry : entries) {
         const QString destination = targetDir.filePath(entry.fileName());
-        if (entry.isDir()) {
-            if (!copyDirectoryContents(entry.absoluteFilePath(), destination, result))
-                return false;
-        } else if (entry.isFile()) {
-            if (!copyFileReplacing(entry.absoluteFilePath(), destination, result))
-                return false;
-        }
+        Error copied;
+        if (entry.isDir())
+            copied = copyDirectoryContents(entry.absoluteFilePath(), destination);
+        else if (entry.isFile())
+            copied = copyFileReplacing(entry.absoluteFilePath(), destination);
+        if (!copied.ok())
+            return copied;
     }
-    return true;
+    return Error();
 }
 
-bool PortableBundleManager::copyAdjacentRuntimeLibraries(const QString& targetDirectory,
-                                                         const QString& sourceDirectory,
-                                                         PortableBundleResult* result) const
+Error PortableBundleManager::copyAdjacentRuntimeLibraries(const QString& targetDirectory,
+                                                          const QString& sourceDirectory) const
 {
     const QDir searched(sourceDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : sourceDirectory);
     const QDir target(targetDirectory);
@@ -305,34 +280,26 @@ bool PortableBundleManager::copyAdjacentRuntimeLibraries(const QString& targetDi
         const QString destination = target.filePath(library.fileName());
         if (sameFile(library.absoluteFilePath(), destination))
             continue;
-        if (!copyFileReplacing(library.absoluteFilePath(), destination, result)) {
-            setMessage(result,
-                       QStringLiteral("Nao foi possivel copiar a biblioteca: %1").arg(library.fileName()));
-            return false;
-        }
+        if (const Error copied = copyFileReplacing(library.absoluteFilePath(), destination); !copied.ok())
+            return Error(Error::Reason::LibraryNotCopied, copied, {library.fileName()});
     }
-    return true;
+    return Error();
 }
 
-bool PortableBundleManager::writeTextFile(const QString& path, const QString& text,
-                                          PortableBundleResult* result) const
+Error PortableBundleManager::writeTextFile(const QString& path, const QString& text) const
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        setMessage(result, QStringLiteral("Nao foi possivel criar o arquivo: %1").arg(path));
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return Error(Error::Reason::FileNotCreated, {path}, file.errorString());
     {
         QTextStream stream(&file);
         stream.setEncoding(QStringConverter::Utf8);
         stream << text;
         stream.flush();
     }
-    if (!file.commit()) {
-        setMessage(result, QStringLiteral("Nao foi possivel salvar o arquivo: %1").arg(path));
-        return false;
-    }
-    return true;
+    if (!file.commit())
+        return Error(Error::Reason::FileNotSaved, {path}, file.errorString());
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -99,19 +99,12 @@ qint64 PortableBundleManager::estimateLinuxBundleSize(const PortableBundleOption
     return total;
 }
 
-bool PortableBundleManager::validateBundleFitsUsb(const QString& usbRoot, const QString& bundleFolder,
-                                                  const PortableBundleOptions& options,
-                                                  PortableBundleResult* result) const
+Error PortableBundleManager::validateBundleFitsUsb(const QString& usbRoot, const QString& bundleFolder,
+                                                   const PortableBundleOptions& options) const
 {
-    const auto fail = [result](const QString& message) {
-        if (result)
-            result->message = message;
-        return false;
-    };
-
     const QStorageInfo storage(usbRoot);
     if (!storage.isValid() || !storage.isReady())
-        return fail(QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
+        return Error(Error::Reason::FreeSpaceUnknown, {}, usbRoot);
 
     const qint64 capacity = storage.bytesTotal();
     const qint64 available = storage.bytesAvailable();
@@ -121,18 +114,12 @@ bool PortableBundleManager::validateBundleFitsUsb(const QString& usbRoot, const 
     const qint64 usable = available + existing;
 
     if (required < 1)
-        return fail(QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
+        return Error(Error::Reason::NoBundleSource);
     if (required > usable)
-        return fail(QStringLiteral(
-                        "Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes")
-                        .arg(required)
-                        .arg(usable));
+        return Error(Error::Reason::NotEnoughRoom, {QString::number(required), QString::number(usable)});
     if (capacity >= 1 && capacity / 4 < required)
-        return fail(QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
-                                   "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.")
-                        .arg(capacity)
-                        .arg(required));
-    return true;
+        return Error(Error::Reason::DriveTooSmall, {QString::number(capacity), QString::number(required)});
+    return Error();
 }
 
 } // namespace Keldra::Deployment

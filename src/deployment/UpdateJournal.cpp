@@ -17,12 +17,6 @@ namespace {
 
 constexpr qint64 kJournalByteLimit = 64 * 1024;
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 bool isStamp(const QString& text)
 {
     static const QRegularExpression stamp(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{14}")));
@@ -36,7 +30,7 @@ QString updateJournalPath(const QString& root)
     return DriveLayout::updateJournal(root);
 }
 
-bool writeUpdateJournal(const QString& root, const UpdateJournal& journal, QString* error)
+Error writeUpdateJournal(const QString& root, const UpdateJournal& journal)
 {
     const QString path = updateJournalPath(root);
     // QSaveFile writes through a link; the record must land on the drive itself.
@@ -54,11 +48,9 @@ bool writeUpdateJournal(const QString& root, const UpdateJournal& journal, QStri
     QSaveFile file(path);
     const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Indented);
     if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
-        setError(error,
-                 QStringLiteral("Não foi possível registrar a atualização em andamento: %1").arg(path));
-        return false;
+        return Error(Error::Reason::JournalNotWritable, {path}, file.errorString());
     }
-    return true;
+    return Error();
 }
 
 bool readUpdateJournal(const QString& root, UpdateJournal* journal)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeploymentError.h"
+
 #include <QString>
 
 namespace Keldra::Deployment {
@@ -20,8 +22,8 @@ struct UpdateJournal
 
 QString updateJournalPath(const QString& root);
 
-// Atomic (QSaveFile); on failure error receives the Portuguese reason.
-[[nodiscard]] bool writeUpdateJournal(const QString& root, const UpdateJournal& journal, QString* error);
+// Atomic (QSaveFile).
+[[nodiscard]] Error writeUpdateJournal(const QString& root, const UpdateJournal& journal);
 
 // False when there is none, or when it is not one this tool wrote (it then names
 // nothing that may be touched).

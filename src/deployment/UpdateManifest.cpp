@@ -15,12 +15,6 @@ namespace Keldra::Deployment {
 
 namespace {
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 // JSON numbers are doubles; anything beyond the qint64 range would be undefined to
 // convert, so it becomes the largest size (which no download can match).
 qint64 sizeFromJson(const QJsonValue& value)
@@ -44,7 +38,7 @@ bool isUpdateVersion(const QString& version)
     return pattern.match(version).hasMatch();
 }
 
-bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QString* error)
+Error parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest)
 {
     QByteArray json = body;
     if (json.startsWith("\xEF\xBB\xBF"))
@@ -53,16 +47,15 @@ bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QStri
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        setError(error, parseError.errorString());
-        return false;
+        return Error(Error::Reason::ManifestMalformed, {parseError.errorString()},
+                     QStringLiteral("JSON error at offset %1").arg(parseError.offset));
     }
     // A valid document that is not an object (an array, say) cannot be ours; the
     // parser has no error text for it, so it gets the not-ours reason.
     const QJsonObject object = document.object();
     if (!document.isObject() || object.value(QStringLiteral("schemaVersion")).toInt() != 1 ||
         object.value(QStringLiteral("app")).toString() != QStringLiteral("Keldra")) {
-        setError(error, QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado."));
-        return false;
+        return Error(Error::Reason::ManifestNotKeldra);
     }
 
     UpdateManifest result;
@@ -70,17 +63,14 @@ bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QStri
     result.packageUrl = object.value(QStringLiteral("packageUrl")).toString().trimmed();
     result.sha256 = object.value(QStringLiteral("sha256")).toString().trimmed().toLower();
     if (result.version.isEmpty() || result.packageUrl.isEmpty() || result.sha256.isEmpty()) {
-        setError(error, QStringLiteral("Manifesto sem version, packageUrl ou sha256."));
-        return false;
+        return Error(Error::Reason::ManifestIncomplete);
     }
     // Never echoed: the text may be anything up to the manifest's size limit.
     if (!isUpdateVersion(result.version)) {
-        setError(error, QStringLiteral("Manifesto com versão inválida."));
-        return false;
+        return Error(Error::Reason::ManifestBadVersion);
     }
     if (!isAllowedUpdateUrl(QUrl(result.packageUrl, QUrl::StrictMode))) {
-        setError(error, QStringLiteral("Manifesto com endereço de pacote não permitido (somente https)."));
-        return false;
+        return Error(Error::Reason::ManifestBadPackageUrl);
     }
     result.size = sizeFromJson(object.value(QStringLiteral("size")));
     result.releaseNotes = object.value(QStringLiteral("releaseNotes")).toString();
@@ -88,7 +78,7 @@ bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QStri
                                               QByteArray::AbortOnBase64DecodingErrors);
     if (manifest)
         *manifest = result;
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeploymentError.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -22,8 +24,7 @@ bool isUpdateVersion(const QString& version);
 
 // Reads a manifest body (a leading UTF-8 byte-order mark is tolerated) and refuses
 // malformed versions and package addresses other than https. The signature is only
-// decoded here; verifyUpdateSignature checks it. On refusal error receives the reason
-// shown after "Manifesto invalido: ".
-[[nodiscard]] bool parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest, QString* error);
+// decoded here; verifyUpdateSignature checks it. manifest is set only on success.
+[[nodiscard]] Error parseUpdateManifest(const QByteArray& body, UpdateManifest* manifest);
 
 } // namespace Keldra::Deployment

@@ -25,12 +25,6 @@ constexpr quint32 kUnixDirectory = 0040000;
 constexpr qint64 kReadChunkBytes = 256 * 1024;
 constexpr int kShownNameLength = 160;
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 QString packagePath(const QString& extractedRoot, const QString& platform, const QString& name)
 {
     return QDir(extractedRoot)
@@ -107,26 +101,22 @@ private:
     QString m_openError;
 };
 
-QString zipFailure(const QString& reason)
+Error zipFailure(const QString& libzipText)
 {
-    return QStringLiteral("Falha ao extrair ZIP: %1").arg(reason);
+    return Error(Error::Reason::PackageDamaged, {libzipText});
 }
 
-bool readEntry(zip_t* archive, zip_uint64_t index, Entry* entry, QString* error)
+Error readEntry(zip_t* archive, zip_uint64_t index, Entry* entry)
 {
     zip_stat_t stat;
     zip_stat_init(&stat);
     const char* rawName = zip_get_name(archive, index, ZIP_FL_ENC_GUESS);
-    if (!rawName || zip_stat_index(archive, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) {
-        setError(error, zipFailure(QString::fromLocal8Bit(zip_strerror(archive))));
-        return false;
-    }
+    if (!rawName || zip_stat_index(archive, index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        return zipFailure(QString::fromLocal8Bit(zip_strerror(archive)));
     entry->index = index;
     entry->name = QString::fromUtf8(rawName);
-    if (!isSafeEntryName(entry->name)) {
-        setError(error, QStringLiteral("Pacote com caminho inseguro: %1").arg(shownName(entry->name)));
-        return false;
-    }
+    if (!isSafeEntryName(entry->name))
+        return Error(Error::Reason::PackageUnsafePath, {shownName(entry->name)});
     entry->directory = entry->name.endsWith(QLatin1Char('/'));
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
@@ -134,53 +124,39 @@ bool readEntry(zip_t* archive, zip_uint64_t index, Entry* entry, QString* error)
         system == ZIP_OPSYS_UNIX) {
         const quint32 mode = attributes >> 16;
         const quint32 type = mode & kUnixTypeMask;
-        if (type == kUnixSymlink) {
-            setError(error, QStringLiteral("Pacote com link simbólico: %1").arg(shownName(entry->name)));
-            return false;
-        }
-        if (type != 0 && type != kUnixRegular && type != kUnixDirectory) {
-            setError(error, QStringLiteral("Pacote com entrada que não é arquivo nem pasta: %1")
-                                .arg(shownName(entry->name)));
-            return false;
-        }
+        if (type == kUnixSymlink)
+            return Error(Error::Reason::PackageHasLink, {shownName(entry->name)});
+        if (type != 0 && type != kUnixRegular && type != kUnixDirectory)
+            return Error(Error::Reason::PackageSpecialEntry, {shownName(entry->name)});
         entry->directory = entry->directory || type == kUnixDirectory;
         entry->executable = (mode & 0111) != 0;
     }
     entry->size = entry->directory ? 0 : static_cast<qint64>(stat.size);
     if (!entry->directory && (stat.size > static_cast<zip_uint64_t>(std::numeric_limits<qint64>::max())))
         entry->size = std::numeric_limits<qint64>::max();
-    return true;
+    return Error();
 }
 
-bool listEntries(zip_t* archive, const PackageLimits& limits, QList<Entry>* entries, qint64* total,
-                 QString* error)
+Error listEntries(zip_t* archive, const PackageLimits& limits, QList<Entry>* entries, qint64* total)
 {
     const zip_int64_t count = zip_get_num_entries(archive, 0);
-    if (count < 0) {
-        setError(error, zipFailure(QString::fromLocal8Bit(zip_strerror(archive))));
-        return false;
-    }
-    if (count > limits.maxEntries) {
-        setError(
-            error,
-            QStringLiteral("Pacote com entradas demais: %1 (limite: %2).").arg(count).arg(limits.maxEntries));
-        return false;
-    }
+    if (count < 0)
+        return zipFailure(QString::fromLocal8Bit(zip_strerror(archive)));
+    if (count > limits.maxEntries)
+        return Error(Error::Reason::PackageTooManyEntries,
+                     {QString::number(count), QString::number(limits.maxEntries)});
     *total = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
         Entry entry;
-        if (!readEntry(archive, static_cast<zip_uint64_t>(i), &entry, error))
-            return false;
-        if (entry.size > limits.maxBytes - *total) {
-            setError(error, QStringLiteral("Pacote grande demais: mais de %1 bytes descompactados.")
-                                .arg(limits.maxBytes));
-            return false;
-        }
+        if (const Error read = readEntry(archive, static_cast<zip_uint64_t>(i), &entry); !read.ok())
+            return read;
+        if (entry.size > limits.maxBytes - *total)
+            return Error(Error::Reason::PackageTooLarge, {QString::number(limits.maxBytes)});
         *total += entry.size;
         if (entries)
             entries->append(entry);
     }
-    return true;
+    return Error();
 }
 
 void addExecuteBits(const QString& path)
@@ -189,121 +165,97 @@ void addExecuteBits(const QString& path)
                                     QFileDevice::ExeGroup | QFileDevice::ExeOther);
 }
 
-bool extractEntry(zip_t* archive, const Entry& entry, const QDir& destination, QString* error)
+Error extractEntry(zip_t* archive, const Entry& entry, const QDir& destination)
 {
     const QString path = destination.filePath(entry.name);
     if (entry.directory) {
         if (QDir().mkpath(path))
-            return true;
-        setError(error, zipFailure(QStringLiteral("não foi possível criar a pasta %1").arg(path)));
-        return false;
+            return Error();
+        return Error(Error::Reason::ExtractFolderNotCreated, {path});
     }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        setError(error, zipFailure(QStringLiteral("não foi possível criar a pasta de %1").arg(path)));
-        return false;
-    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return Error(Error::Reason::ExtractParentNotCreated, {path});
     // NewOnly: a repeated entry must not replace what an earlier one wrote.
     QFile output(path);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        setError(error, zipFailure(QStringLiteral("não foi possível criar %1").arg(path)));
-        return false;
-    }
+    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return Error(Error::Reason::ExtractFileNotCreated, {path}, output.errorString());
     zip_file_t* input = zip_fopen_index(archive, entry.index, 0);
-    if (!input) {
-        setError(error, zipFailure(QString::fromLocal8Bit(zip_strerror(archive))));
-        return false;
-    }
+    if (!input)
+        return zipFailure(QString::fromLocal8Bit(zip_strerror(archive)));
     QByteArray buffer(kReadChunkBytes, '\0');
     qint64 written = 0;
-    bool ok = true;
-    while (ok) {
+    Error error;
+    while (error.ok()) {
         const zip_int64_t read = zip_fread(input, buffer.data(), static_cast<zip_uint64_t>(buffer.size()));
         if (read == 0)
             break;
-        if (read < 0) {
-            setError(error, zipFailure(QString::fromLocal8Bit(zip_file_strerror(input))));
-            ok = false;
-        } else if (read > entry.size - written) {
-            setError(error,
-                     QStringLiteral("Pacote com tamanho declarado incorreto: %1").arg(shownName(entry.name)));
-            ok = false;
-        } else if (output.write(buffer.constData(), read) != read) {
-            setError(error, zipFailure(QStringLiteral("não foi possível gravar %1").arg(path)));
-            ok = false;
-        } else {
+        if (read < 0)
+            error = zipFailure(QString::fromLocal8Bit(zip_file_strerror(input)));
+        else if (read > entry.size - written)
+            error = Error(Error::Reason::PackageEntrySizeWrong, {shownName(entry.name)});
+        else if (output.write(buffer.constData(), read) != read)
+            error = Error(Error::Reason::ExtractFileNotWritten, {path}, output.errorString());
+        else
             written += read;
-        }
     }
     const int closed = zip_fclose(input); // reports a checksum mismatch
-    if (ok && closed != 0) {
+    if (error.ok() && closed != 0) {
         zip_error_t zipError;
         zip_error_init_with_code(&zipError, closed);
-        setError(error, zipFailure(QString::fromLocal8Bit(zip_error_strerror(&zipError))));
+        error = zipFailure(QString::fromLocal8Bit(zip_error_strerror(&zipError)));
         zip_error_fini(&zipError);
-        ok = false;
     }
-    if (ok && written != entry.size) {
-        setError(error,
-                 QStringLiteral("Pacote com tamanho declarado incorreto: %1").arg(shownName(entry.name)));
-        ok = false;
-    }
-    if (ok && (!output.flush() || output.error() != QFileDevice::NoError)) {
-        setError(error, zipFailure(QStringLiteral("não foi possível gravar %1").arg(path)));
-        ok = false;
-    }
+    if (error.ok() && written != entry.size)
+        error = Error(Error::Reason::PackageEntrySizeWrong, {shownName(entry.name)});
+    if (error.ok() && (!output.flush() || output.error() != QFileDevice::NoError))
+        error = Error(Error::Reason::ExtractFileNotWritten, {path}, output.errorString());
     output.close();
-    if (ok && entry.executable)
+    if (error.ok() && entry.executable)
         addExecuteBits(path);
-    return ok;
+    return error;
 }
 
 // The archive's entries, every one checked against the limits before anything is unpacked.
-bool listArchive(const ZipArchive& archive, const PackageLimits& limits, QList<Entry>* entries, qint64* total,
-                 QString* error)
+Error listArchive(const ZipArchive& archive, const PackageLimits& limits, QList<Entry>* entries,
+                  qint64* total)
 {
-    if (!archive.get()) {
-        setError(error, zipFailure(archive.openError()));
-        return false;
-    }
-    return listEntries(archive.get(), limits, entries, total, error);
+    if (!archive.get())
+        return zipFailure(archive.openError());
+    return listEntries(archive.get(), limits, entries, total);
 }
 
 } // namespace
 
-bool inspectZip(const QString& zipPath, PackageContents* contents, QString* error,
-                const PackageLimits& limits)
+Error inspectZip(const QString& zipPath, PackageContents* contents, const PackageLimits& limits)
 {
     const ZipArchive archive(zipPath);
     QList<Entry> entries;
     qint64 total = 0;
-    if (!listArchive(archive, limits, &entries, &total, error))
-        return false;
+    if (const Error listed = listArchive(archive, limits, &entries, &total); !listed.ok())
+        return listed;
     if (contents)
         *contents = PackageContents{entries.size(), total};
-    return true;
+    return Error();
 }
 
-bool extractZip(const QString& zipPath, const QString& destination, QString* error,
-                const PackageLimits& limits)
+Error extractZip(const QString& zipPath, const QString& destination, const PackageLimits& limits)
 {
     const ZipArchive archive(zipPath);
     QList<Entry> entries;
     qint64 total = 0;
-    if (!listArchive(archive, limits, &entries, &total, error))
-        return false;
-    if (!QDir().mkpath(destination)) {
-        setError(error, QStringLiteral("Não foi possível criar staging: %1").arg(destination));
-        return false;
-    }
+    if (const Error listed = listArchive(archive, limits, &entries, &total); !listed.ok())
+        return listed;
+    if (!QDir().mkpath(destination))
+        return Error(Error::Reason::StagingNotCreated, {destination});
     const QDir target(destination);
     for (const Entry& entry : std::as_const(entries)) {
-        if (!extractEntry(archive.get(), entry, target, error))
-            return false;
+        if (const Error extracted = extractEntry(archive.get(), entry, target); !extracted.ok())
+            return extracted;
     }
-    return true;
+    return Error();
 }
 
-bool validateExtractedPackage(const QString& extractedRoot, QString* error)
+Error validateExtractedPackage(const QString& extractedRoot)
 {
     const QString windowsFolder = QLatin1String(DriveLayout::WindowsFolder);
     const QString linuxFolder = QLatin1String(DriveLayout::LinuxFolder);
@@ -318,19 +270,15 @@ bool validateExtractedPackage(const QString& extractedRoot, QString* error)
     };
     for (const auto& [platform, name] : requiredFiles) {
         const QString path = packagePath(extractedRoot, platform, name);
-        if (!QFileInfo::exists(path)) {
-            setError(error, QStringLiteral("Pacote sem arquivo obrigatório: %1").arg(path));
-            return false;
-        }
+        if (!QFileInfo::exists(path))
+            return Error(Error::Reason::PackageMissingFile, {path});
     }
     for (const QString& name : {QStringLiteral("lib"), QStringLiteral("plugins")}) {
         const QString path = packagePath(extractedRoot, linuxFolder, name);
-        if (!QFileInfo(path).isDir()) {
-            setError(error, QStringLiteral("Pacote sem diretório obrigatório: %1").arg(path));
-            return false;
-        }
+        if (!QFileInfo(path).isDir())
+            return Error(Error::Reason::PackageMissingFolder, {path});
     }
-    return true;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeploymentError.h"
+
 #include <QString>
 
 namespace Keldra::Deployment {
@@ -20,17 +22,17 @@ struct PackageContents
 
 // Reads the archive's directory without unpacking: refuses links and other special
 // entries, absolute or ".." paths, and archives beyond the limits.
-[[nodiscard]] bool inspectZip(const QString& zipPath, PackageContents* contents, QString* error,
-                              const PackageLimits& limits = PackageLimits());
+[[nodiscard]] Error inspectZip(const QString& zipPath, PackageContents* contents,
+                               const PackageLimits& limits = PackageLimits());
 
 // Unpacks a ZIP archive into destination (created with its parents) after the checks
 // of inspectZip; nothing is written outside destination, and an entry that inflates
 // beyond its declared size stops the extraction.
-[[nodiscard]] bool extractZip(const QString& zipPath, const QString& destination, QString* error,
-                              const PackageLimits& limits = PackageLimits());
+[[nodiscard]] Error extractZip(const QString& zipPath, const QString& destination,
+                               const PackageLimits& limits = PackageLimits());
 
 // Checks that an unpacked update package holds complete Windows and Linux bundles
-// under Keldra/windows and Keldra/linux; error names the first missing path.
-[[nodiscard]] bool validateExtractedPackage(const QString& extractedRoot, QString* error);
+// under Keldra/windows and Keldra/linux; the error names the first missing path.
+[[nodiscard]] Error validateExtractedPackage(const QString& extractedRoot);
 
 } // namespace Keldra::Deployment

@@ -20,12 +20,6 @@ const QString kStampPattern = QStringLiteral("[0-9]{14}");
 const QString kPlatforms[] = {QLatin1String(DriveLayout::LinuxFolder),
                               QLatin1String(DriveLayout::WindowsFolder)};
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 bool pathExists(const QString& path)
 {
     const QFileInfo info(path);
@@ -43,31 +37,33 @@ bool stateRecords(const QString& root, const UpdateJournal& journal)
            state.value(QStringLiteral("lastPackageSha256")).toString() == journal.sha256;
 }
 
-bool restore(const QString& backup, const QString& target, const DirectoryRenamer& rename, QString* error)
+Error restore(const QString& backup, const QString& target, const DirectoryRenamer& rename)
 {
-    if (pathExists(target) && !removeDirectory(target, error))
-        return false;
+    if (pathExists(target)) {
+        if (const Error removed = removeDirectory(target); !removed.ok())
+            return removed;
+    }
     if (rename(backup, target))
-        return true;
-    setError(error, QStringLiteral("Não foi possível restaurar o backup: %1").arg(backup));
-    return false;
+        return Error();
+    return Error(Error::Reason::BackupNotRestored, {backup});
 }
 
-bool finish(const QString& root, const UpdateJournal& journal, QString* error)
+Error finish(const QString& root, const UpdateJournal& journal)
 {
-    if (!stateRecords(root, journal) && !writeUpdateState(root, journal.version, journal.sha256, error))
-        return false;
+    if (!stateRecords(root, journal)) {
+        if (const Error written = writeUpdateState(root, journal.version, journal.sha256); !written.ok())
+            return written;
+    }
     const QDir bundles(DriveLayout::bundleFolder(root));
     for (const QString& platform : kPlatforms) {
         const QString backup = bundles.filePath(DriveLayout::backupName(platform, journal.backupStamp));
-        if (!removeDirectory(backup, error))
-            return false;
+        if (const Error removed = removeDirectory(backup); !removed.ok())
+            return removed;
     }
-    return true;
+    return Error();
 }
 
-bool rollBack(const QString& root, const UpdateJournal& journal, const DirectoryRenamer& rename,
-              QString* error)
+Error rollBack(const QString& root, const UpdateJournal& journal, const DirectoryRenamer& rename)
 {
     const QDir bundles(DriveLayout::bundleFolder(root));
     for (const QString& platform : kPlatforms) {
@@ -75,14 +71,15 @@ bool rollBack(const QString& root, const UpdateJournal& journal, const Directory
         const QString backup = bundles.filePath(DriveLayout::backupName(platform, journal.backupStamp));
         const bool had =
             platform == QLatin1String(DriveLayout::LinuxFolder) ? journal.hadLinux : journal.hadWindows;
-        if (QFileInfo(backup).isDir() && !QFileInfo(backup).isSymLink()) {
-            if (!restore(backup, target, rename, error))
-                return false;
-        } else if (!had && !removeDirectory(target, error)) {
-            return false; // a bundle the drive never had before this update
-        }
+        Error error;
+        if (QFileInfo(backup).isDir() && !QFileInfo(backup).isSymLink())
+            error = restore(backup, target, rename);
+        else if (!had)
+            error = removeDirectory(target); // a bundle the drive never had before this update
+        if (!error.ok())
+            return error;
     }
-    return true;
+    return Error();
 }
 
 // Only names this tool gives its folders: a user's own ".update-notes" stays.
@@ -96,13 +93,13 @@ QStringList ownEntries(const QDir& folder, const QString& pattern)
 }
 
 // Strays of runs that left no record (or of older versions of this tool).
-bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* removedAny, QString* error)
+Error sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* removedAny)
 {
     const QDir drive(root);
     for (const QString& name :
          ownEntries(drive, QRegularExpression::escape(DriveLayout::stagingName(QString())) + kStampPattern)) {
-        if (!removeDirectory(drive.filePath(name), error))
-            return false;
+        if (const Error removed = removeDirectory(drive.filePath(name)); !removed.ok())
+            return removed;
         *removedAny = true;
     }
     const QDir bundles(DriveLayout::bundleFolder(root));
@@ -117,8 +114,8 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
             const QFileInfo backup(bundles.filePath(name));
             if (backup.isSymLink() || !backup.isDir())
                 continue;
-            if (!restore(backup.absoluteFilePath(), target, rename, error))
-                return false;
+            if (const Error restored = restore(backup.absoluteFilePath(), target, rename); !restored.ok())
+                return restored;
             *removedAny = true;
             break;
         }
@@ -127,41 +124,46 @@ bool sweepLeftovers(const QString& root, const DirectoryRenamer& rename, bool* r
          ownEntries(bundles, QStringLiteral("(%1|%2)").arg(kPlatforms[0], kPlatforms[1]) +
                                  QRegularExpression::escape(QLatin1String(DriveLayout::BackupInfix)) +
                                  kStampPattern)) {
-        if (!removeDirectory(bundles.filePath(name), error))
-            return false;
+        if (const Error removed = removeDirectory(bundles.filePath(name)); !removed.ok())
+            return removed;
         *removedAny = true;
     }
-    return true;
+    return Error();
 }
 
 } // namespace
 
-RecoveryOutcome recoverInterruptedUpdate(const QString& root, QString* error, const DirectoryRenamer& rename)
+Error recoverInterruptedUpdate(const QString& root, RecoveryOutcome* outcome, const DirectoryRenamer& rename)
 {
+    RecoveryOutcome done = RecoveryOutcome::NothingToDo;
+    if (outcome)
+        *outcome = done;
     const QFileInfo bundleFolder(DriveLayout::bundleFolder(root));
     if (bundleFolder.isSymLink() || !bundleFolder.isDir())
-        return RecoveryOutcome::NothingToDo;
+        return Error();
 
-    RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
     const QString journalPath = updateJournalPath(root);
     UpdateJournal journal;
     if (readUpdateJournal(root, &journal)) {
-        if (!(journal.swapped ? finish(root, journal, error) : rollBack(root, journal, rename, error)))
-            return RecoveryOutcome::Failed;
-        outcome = journal.swapped ? RecoveryOutcome::Finished : RecoveryOutcome::RolledBack;
+        const Error error = journal.swapped ? finish(root, journal) : rollBack(root, journal, rename);
+        if (!error.ok())
+            return error;
+        done = journal.swapped ? RecoveryOutcome::Finished : RecoveryOutcome::RolledBack;
     }
     bool removedAny = false;
-    if (!sweepLeftovers(root, rename, &removedAny, error))
-        return RecoveryOutcome::Failed;
+    if (const Error swept = sweepLeftovers(root, rename, &removedAny); !swept.ok())
+        return swept;
     // Last: while the record exists, a repeated run redoes what is missing.
     if (pathExists(journalPath)) {
-        if (!removeDirectory(journalPath, error))
-            return RecoveryOutcome::Failed;
+        if (const Error removed = removeDirectory(journalPath); !removed.ok())
+            return removed;
         removedAny = true;
     }
-    if (outcome == RecoveryOutcome::NothingToDo && removedAny)
-        outcome = RecoveryOutcome::LeftoversRemoved;
-    return outcome;
+    if (done == RecoveryOutcome::NothingToDo && removedAny)
+        done = RecoveryOutcome::LeftoversRemoved;
+    if (outcome)
+        *outcome = done;
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -22,12 +22,6 @@ QJsonObject bundleEntry(const QString& path, const QString& entryPoint)
     return QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("entryPoint"), entryPoint}};
 }
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 } // namespace
 
 QString configToolVersion()
@@ -56,14 +50,11 @@ QString updateStatePath(const QString& root)
     return DriveLayout::updateState(root);
 }
 
-bool writeUpdateState(const QString& root, const QString& installedVersion, const QString& packageSha256,
-                      QString* error)
+Error writeUpdateState(const QString& root, const QString& installedVersion, const QString& packageSha256)
 {
     const QString path = updateStatePath(root);
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        setError(error, QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
-        return false;
-    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return Error(Error::Reason::StateFolderNotCreated, {}, QFileInfo(path).absolutePath());
 
     QJsonObject state;
     state.insert(QStringLiteral("schemaVersion"), 1);
@@ -82,21 +73,15 @@ bool writeUpdateState(const QString& root, const QString& installedVersion, cons
                                           QLatin1String(DriveLayout::LinuxProgram))}});
 
     // QSaveFile would write through a link, onto whatever it names outside the drive.
-    if (QFileInfo(path).isSymLink() && !QFile::remove(path)) {
-        setError(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(path));
-        return false;
-    }
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path))
+        return Error(Error::Reason::StateFileNotOpened, {path}, QStringLiteral("link not removed"));
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(path));
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly))
+        return Error(Error::Reason::StateFileNotOpened, {path}, file.errorString());
     const QByteArray json = QJsonDocument(state).toJson(QJsonDocument::Indented);
-    if (file.write(json) != json.size() || !file.commit()) {
-        setError(error, QStringLiteral("Não foi possível salvar o arquivo de estado: %1").arg(path));
-        return false;
-    }
-    return true;
+    if (file.write(json) != json.size() || !file.commit())
+        return Error(Error::Reason::StateFileNotSaved, {path}, file.errorString());
+    return Error();
 }
 
 } // namespace Keldra::Deployment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeploymentError.h"
+
 #include <QString>
 
 namespace Keldra::Deployment {
@@ -16,8 +18,8 @@ QString copiedBundleVersion(const QString& root);
 QString updateStatePath(const QString& root);
 
 // Writes the state file atomically; packageSha256 is stored only when not empty.
-// On failure error receives the Portuguese reason and an earlier file stays intact.
-[[nodiscard]] bool writeUpdateState(const QString& root, const QString& installedVersion,
-                                    const QString& packageSha256, QString* error);
+// On failure an earlier file stays intact.
+[[nodiscard]] Error writeUpdateState(const QString& root, const QString& installedVersion,
+                                     const QString& packageSha256);
 
 } // namespace Keldra::Deployment

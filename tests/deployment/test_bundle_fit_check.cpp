@@ -1,6 +1,7 @@
 // The size estimate of both bundles and the refusal of drives that are too
 // full or too small, against a real tmpfs "drive" of known capacity.
 #include "BundleTestSupport.h"
+#include "DeploymentErrorText.h"
 #include "PortableBundleManager.h"
 
 #include <QDirIterator>
@@ -16,6 +17,7 @@
 
 using namespace Keldra::Deployment;
 using namespace BundleTestSupport;
+using Keldra::Texts::DeploymentErrorText;
 
 namespace {
 
@@ -157,49 +159,53 @@ private slots:
 
     void refusalsComeInOrder()
     {
-        PortableBundleResult result;
+        Error result;
         const PortableBundleOptions none;
         // An unknown volume is refused before any size is looked at.
-        QVERIFY(!m_manager.validateBundleFitsUsb(path(QStringLiteral("gone")),
-                                                 path(QStringLiteral("gone/Keldra")), none, &result));
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
+        QVERIFY(!(result = m_manager.validateBundleFitsUsb(path(QStringLiteral("gone")),
+                                                           path(QStringLiteral("gone/Keldra")), none))
+                     .ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
 
         requireDrive();
         fill(QStringLiteral("filler.bin"), kDriveCapacity - 256 * 1024);
         QVERIFY(
-            !m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), none, &result));
-        QCOMPARE(result.message,
+            !(result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), none))
+                 .ok());
+        QCOMPARE(DeploymentErrorText::message(result),
                  QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
 
         // Both too big for the free space and above a quarter: the space message wins.
         const PortableBundleOptions big = linuxBundleOf(2 * kQuarter);
-        QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), big, &result));
+        QVERIFY(!(result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), big))
+                     .ok());
         const qint64 available = QStorageInfo(m_drive).bytesAvailable();
         // It tells what is needed and what is free.
-        QVERIFY2(result.message.contains(QString::number(2 * kQuarter)), qPrintable(result.message));
-        QVERIFY2(result.message.contains(QString::number(available)), qPrintable(result.message));
+        const QString message = DeploymentErrorText::message(result);
+        QVERIFY2(message.contains(QString::number(2 * kQuarter)), qPrintable(message));
+        QVERIFY2(message.contains(QString::number(available)), qPrintable(message));
     }
 
     void quarterOfTheCapacityIsTheLimit()
     {
         requireDrive();
-        PortableBundleResult result;
-        result.message = QStringLiteral("untouched");
-        QVERIFY(m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
-                                                linuxBundleOf(kQuarter), &result));
-        QCOMPARE(result.message, QStringLiteral("untouched"));
+        Error result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
+                                                       linuxBundleOf(kQuarter));
+        QVERIFY2(result.ok(), qPrintable(result.toString()));
 
-        QVERIFY(!m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
-                                                 linuxBundleOf(kQuarter + 1), &result));
+        QVERIFY(!(result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"),
+                                                           linuxBundleOf(kQuarter + 1)))
+                     .ok());
         // It tells the drive's capacity and the bundle's estimate.
-        QVERIFY2(result.message.contains(QString::number(kDriveCapacity)), qPrintable(result.message));
-        QVERIFY2(result.message.contains(QString::number(kQuarter + 1)), qPrintable(result.message));
+        const QString message = DeploymentErrorText::message(result);
+        QVERIFY2(message.contains(QString::number(kDriveCapacity)), qPrintable(message));
+        QVERIFY2(message.contains(QString::number(kQuarter + 1)), qPrintable(message));
 
         // The refusal stops the preparation before anything is copied.
-        const PortableBundleResult prepared =
-            m_manager.preparePortableBundle(m_drive, linuxBundleOf(kQuarter + 1), {});
-        QVERIFY(!prepared.success);
-        QCOMPARE(prepared.message, result.message);
+        const Error prepared = m_manager.preparePortableBundle(m_drive, linuxBundleOf(kQuarter + 1), {});
+        QVERIFY(!prepared.ok());
+        QCOMPARE(DeploymentErrorText::message(prepared), DeploymentErrorText::message(result));
         QVERIFY(QDir(m_drive + QStringLiteral("/Keldra/linux")).isEmpty());
         QVERIFY(!QFileInfo::exists(m_drive + QStringLiteral("/Keldra-Linux.sh")));
     }
@@ -210,20 +216,23 @@ private slots:
         requireDrive();
         const qint64 filler = kDriveCapacity - kQuarter / 2;
         const PortableBundleOptions options = linuxBundleOf(kQuarter);
-        PortableBundleResult result;
+        Error result;
 
         fill(QStringLiteral("Keldra/linux/old.bin"), filler);
         QVERIFY2(
-            m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result),
-            qPrintable(result.message));
+            (result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options))
+                .ok(),
+            qPrintable(DeploymentErrorText::message(result)));
 
         requireDrive();
         fill(QStringLiteral("other.bin"), filler);
         QVERIFY(
-            !m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options, &result));
+            !(result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), options))
+                 .ok());
         // The free-space refusal: it names the free bytes, the capacity refusal does not.
-        QVERIFY2(result.message.contains(QString::number(QStorageInfo(m_drive).bytesAvailable())),
-                 qPrintable(result.message));
+        const QString message = DeploymentErrorText::message(result);
+        QVERIFY2(message.contains(QString::number(QStorageInfo(m_drive).bytesAvailable())),
+                 qPrintable(message));
     }
 };
 

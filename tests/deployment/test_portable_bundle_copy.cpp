@@ -1,6 +1,7 @@
 // The copy rules of a preparation: which files are taken from which source,
 // how existing files are replaced, and how missing tools are reported.
 #include "BundleTestSupport.h"
+#include "DeploymentErrorText.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
@@ -11,6 +12,7 @@
 
 using namespace Keldra::Deployment;
 using namespace BundleTestSupport;
+using Keldra::Texts::DeploymentErrorText;
 
 namespace {
 
@@ -56,10 +58,10 @@ private slots:
     {
         const QString root = path(QStringLiteral("no-such-drive"));
         QList<int> steps;
-        const PortableBundleResult result = m_manager.preparePortableBundle(
+        const Error result = m_manager.preparePortableBundle(
             root, {}, [&steps](int step, int, const QString&) { steps.append(step); });
-        QVERIFY(!result.success);
-        QCOMPARE(result.message, QStringLiteral("Unidade USB invalida."));
+        QVERIFY(!result.ok());
+        QCOMPARE(DeploymentErrorText::message(result), QStringLiteral("Unidade USB invalida."));
         QCOMPARE(steps, QList<int>{0});
         QVERIFY(!QFileInfo::exists(root));
     }
@@ -68,9 +70,9 @@ private slots:
     {
         const QString root = path(QStringLiteral("blocked"));
         QVERIFY(writeFile(root + QStringLiteral("/Keldra"), "a file where the folder belongs"));
-        const PortableBundleResult result = m_manager.preparePortableBundle(root, {}, {});
-        QVERIFY(!result.success);
-        QCOMPARE(result.message,
+        const Error result = m_manager.preparePortableBundle(root, {}, {});
+        QVERIFY(!result.ok());
+        QCOMPARE(DeploymentErrorText::message(result),
                  QStringLiteral("Nao foi possivel criar a pasta: %1").arg(root + QStringLiteral("/Keldra")));
     }
 
@@ -89,8 +91,8 @@ private slots:
 
         PortableBundleOptions options;
         options.windowsExecutable = source + QStringLiteral("/MyApp.EXE");
-        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
-        QVERIFY2(result.success, qPrintable(result.message));
+        const Error result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.ok(), qPrintable(DeploymentErrorText::message(result)));
 
         QStringList copied =
             QDir(root + QStringLiteral("/Keldra/windows")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
@@ -116,13 +118,13 @@ private slots:
         QVERIFY(writeFile(source + QStringLiteral("/Keldra.version"), "2.1.0\n"));
         PortableBundleOptions options;
         options.windowsExecutable = source + QStringLiteral("/Keldra.exe");
-        PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
-        QVERIFY2(result.success, qPrintable(result.message));
+        Error result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.ok(), qPrintable(DeploymentErrorText::message(result)));
         QCOMPARE(copiedBundleVersion(root), QStringLiteral("2.1.0"));
 
         QVERIFY(QFile::remove(source + QStringLiteral("/Keldra.version")));
         result = m_manager.preparePortableBundle(root, options, {});
-        QVERIFY2(result.success, qPrintable(result.message));
+        QVERIFY2(result.ok(), qPrintable(DeploymentErrorText::message(result)));
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra/windows/Keldra.version")));
         QCOMPARE(copiedBundleVersion(root), QStringLiteral("0.0.0"));
 
@@ -142,8 +144,8 @@ private slots:
 
         PortableBundleOptions options;
         options.linuxExecutable = source + QStringLiteral("/Keldra");
-        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
-        QVERIFY2(result.success, qPrintable(result.message));
+        const Error result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.ok(), qPrintable(DeploymentErrorText::message(result)));
         QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/qt.conf")), QByteArray("[Paths]\n"));
         QCOMPARE(readFile(root + QStringLiteral("/Keldra/linux/translations/pt_BR.qm")), QByteArray("qm"));
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra/linux/lib")));
@@ -174,10 +176,10 @@ private slots:
 
         PortableBundleOptions options;
         options.linuxExecutable = source + QStringLiteral("/Keldra");
-        const PortableBundleResult result = m_manager.preparePortableBundle(root, options, {});
-        QVERIFY2(result.success, qPrintable(result.message));
-        QString error;
-        QVERIFY2(writeUpdateState(root, QStringLiteral("1.0.0"), QString(), &error), qPrintable(error));
+        const Error result = m_manager.preparePortableBundle(root, options, {});
+        QVERIFY2(result.ok(), qPrintable(DeploymentErrorText::message(result)));
+        const Error error = writeUpdateState(root, QStringLiteral("1.0.0"), QString());
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
 
         QCOMPARE(readFile(outside + QStringLiteral("/program")), QByteArray("someone else's program"));
         QCOMPARE(readFile(outside + QStringLiteral("/launcher")), QByteArray("someone else's script"));
@@ -198,16 +200,17 @@ private slots:
         QVERIFY(writeFile(source, QByteArray(3 * 1024 * 1024 + 17, 's')));
         QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner | QFileDevice::ReadGroup);
-        PortableBundleResult result;
+        Error result;
 
         // A missing destination folder is reported with the destination path.
-        QVERIFY(!m_manager.copyFileReplacing(source, destination, &result));
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel criar o arquivo: %1").arg(destination));
+        QVERIFY(!(result = m_manager.copyFileReplacing(source, destination)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Nao foi possivel criar o arquivo: %1").arg(destination));
 
         // Larger than one chunk, content and permissions carried over.
         QVERIFY(QDir().mkpath(QFileInfo(destination).absolutePath()));
         QVERIFY(writeFile(destination, "old"));
-        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QVERIFY((result = m_manager.copyFileReplacing(source, destination)).ok());
         QCOMPARE(readFile(destination), readFile(source));
         QCOMPARE(QFile::permissions(destination), QFile::permissions(source));
 
@@ -215,7 +218,7 @@ private slots:
         QByteArray differsAtTheEnd(3 * 1024 * 1024 + 17, 's');
         differsAtTheEnd[differsAtTheEnd.size() - 1] = 'd';
         QVERIFY(writeFile(destination, differsAtTheEnd));
-        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QVERIFY((result = m_manager.copyFileReplacing(source, destination)).ok());
         QCOMPARE(readFile(destination), readFile(source));
         const QDateTime copiedAt = QFileInfo(destination).lastModified();
         {
@@ -223,16 +226,17 @@ private slots:
             QVERIFY(copied.open(QIODevice::ReadOnly));
             QVERIFY(copied.setFileTime(copiedAt.addSecs(-3600), QFileDevice::FileModificationTime));
         }
-        QVERIFY(m_manager.copyFileReplacing(source, destination, &result));
+        QVERIFY((result = m_manager.copyFileReplacing(source, destination)).ok());
         QCOMPARE(QFileInfo(destination).lastModified(), copiedAt.addSecs(-3600));
 
         // Copying a file onto itself changes nothing.
-        QVERIFY(m_manager.copyFileReplacing(source, source, &result));
+        QVERIFY((result = m_manager.copyFileReplacing(source, source)).ok());
 
         // An unreadable source (a directory) leaves the destination as it was.
         QVERIFY(writeFile(destination, "keep me"));
-        QVERIFY(!m_manager.copyFileReplacing(path(QStringLiteral("copy/out")), destination, &result));
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel copiar o arquivo: out"));
+        QVERIFY(!(result = m_manager.copyFileReplacing(path(QStringLiteral("copy/out")), destination)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Nao foi possivel copiar o arquivo: out"));
         QCOMPARE(readFile(destination), QByteArray("keep me"));
     }
 
@@ -242,19 +246,22 @@ private slots:
         QVERIFY(QDir().mkpath(target));
         QVERIFY(writeFile(path(QStringLiteral("exe/MyApp.EXE")), "w"));
         QVERIFY(writeFile(path(QStringLiteral("exe/vault-app")), "l"));
-        PortableBundleResult result;
+        Error result;
         QString copied;
-        QVERIFY(m_manager.copyExecutable(path(QStringLiteral("exe/MyApp.EXE")), target, &copied, &result));
+        QVERIFY(
+            (result = m_manager.copyExecutable(path(QStringLiteral("exe/MyApp.EXE")), target, &copied)).ok());
         QCOMPARE(copied, target + QStringLiteral("/Keldra.exe"));
-        QVERIFY(m_manager.copyExecutable(path(QStringLiteral("exe/vault-app")), target, &copied, &result));
+        QVERIFY(
+            (result = m_manager.copyExecutable(path(QStringLiteral("exe/vault-app")), target, &copied)).ok());
         QCOMPARE(copied, target + QStringLiteral("/Keldra"));
         QCOMPARE(readFile(copied), QByteArray("l"));
 
         const QString missing = path(QStringLiteral("exe/none.exe"));
-        QVERIFY(!m_manager.copyExecutable(missing, target, &copied, &result));
-        QCOMPARE(result.message, QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(missing));
-        QVERIFY(!m_manager.copyDirectoryContents(path(QStringLiteral("nowhere")), target, &result));
-        QCOMPARE(result.message,
+        QVERIFY(!(result = m_manager.copyExecutable(missing, target, &copied)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Executavel do Keldra nao encontrado: %1").arg(missing));
+        QVERIFY(!(result = m_manager.copyDirectoryContents(path(QStringLiteral("nowhere")), target)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
                  QStringLiteral("Pasta de origem nao encontrada: %1").arg(path(QStringLiteral("nowhere"))));
     }
 
@@ -277,10 +284,11 @@ private slots:
 
         useFakeTools("echo '\tlibfoo.so.1 => /opt/x/libfoo.so.1'; exit 1\n", "exit 0\n");
         QVERIFY(m_manager.linuxLibraryDependencies(QStringLiteral("/any/binary")).isEmpty());
-        PortableBundleResult result;
-        QVERIFY(!m_manager.copyLinuxLibraryDependencies(QStringLiteral("/any/binary"),
-                                                        path(QStringLiteral("lib")), &result));
-        QCOMPARE(result.message,
+        Error result;
+        QVERIFY(!(result = m_manager.copyLinuxLibraryDependencies(QStringLiteral("/any/binary"),
+                                                                  path(QStringLiteral("lib"))))
+                     .ok());
+        QCOMPARE(DeploymentErrorText::message(result),
                  QStringLiteral("Nao foi possivel identificar dependencias Linux para: /any/binary"));
     }
 
@@ -289,30 +297,32 @@ private slots:
         const QString lib = path(QStringLiteral("tls-lib"));
         QVERIFY(QDir().mkpath(lib));
         QVERIFY(writeFile(path(QStringLiteral("sys/libssl.so.3")), "ssl3"));
-        PortableBundleResult result;
+        Error result;
 
         useFakeTools("exit 0\n", "echo \"\tlibssl.so.3 (libc6,x86-64) => " +
                                      QFile::encodeName(path(QStringLiteral("sys/libssl.so.3"))) +
                                      "\"\necho '\tlibssl.so (libc6,x86-64) => /usr/lib/libssl.so'\n"
                                      "echo '\tlibssl.so.1.1 (libc6,x86-64) => /nonexistent/libssl.so.1.1'\n");
-        QVERIFY2(m_manager.copyLinuxTlsLibraries(lib, &result), qPrintable(result.message));
+        QVERIFY2((result = m_manager.copyLinuxTlsLibraries(lib)).ok(),
+                 qPrintable(DeploymentErrorText::message(result)));
         QCOMPARE(QDir(lib).entryList(QDir::Files), QStringList{QStringLiteral("libssl.so.3")});
 
         useFakeTools("exit 0\n", "echo '\tlibcrypto.so.3 (libc6,x86-64) => /usr/lib/libcrypto.so.3'\n");
-        QVERIFY(!m_manager.copyLinuxTlsLibraries(lib, &result));
-        QCOMPARE(result.message, QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux."));
+        QVERIFY(!(result = m_manager.copyLinuxTlsLibraries(lib)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux."));
 
         useFakeTools("exit 0\n", "exit 3\n");
-        QVERIFY(!m_manager.copyLinuxTlsLibraries(lib, &result));
-        QCOMPARE(result.message, QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux."));
+        QVERIFY(!(result = m_manager.copyLinuxTlsLibraries(lib)).ok());
+        QCOMPARE(DeploymentErrorText::message(result),
+                 QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux."));
     }
 
     void stateFileRecordsPackageHashAndReportsFailures()
     {
         const QString root = path(QStringLiteral("state-drive"));
         QVERIFY(QDir().mkpath(root));
-        QString error;
-        QVERIFY(writeUpdateState(root, QStringLiteral("1.2.0"), QStringLiteral("ab12"), &error));
+        QVERIFY(writeUpdateState(root, QStringLiteral("1.2.0"), QStringLiteral("ab12")).ok());
         const QByteArray json = readFile(updateStatePath(root));
         QVERIFY(json.contains("\n    \"app\": \"Keldra\"")); // indented, not compact
         const QJsonObject state = QJsonDocument::fromJson(json).object();
@@ -322,14 +332,17 @@ private slots:
 
         const QString blocked = path(QStringLiteral("state-blocked"));
         QVERIFY(writeFile(blocked + QStringLiteral("/Keldra"), "file"));
-        QVERIFY(!writeUpdateState(blocked, QStringLiteral("1.0.0"), QString(), &error));
-        QCOMPARE(error, QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
+        Error error = writeUpdateState(blocked, QStringLiteral("1.0.0"), QString());
+        QVERIFY(!error.ok());
+        QCOMPARE(DeploymentErrorText::message(error),
+                 QStringLiteral("Não foi possível criar a pasta de estado da atualização."));
 
         const QString occupied = path(QStringLiteral("state-occupied"));
         QVERIFY(QDir().mkpath(occupied + QStringLiteral("/Keldra/update-state.json")));
-        QVERIFY(!writeUpdateState(occupied, QStringLiteral("1.0.0"), QString(), &error));
+        error = writeUpdateState(occupied, QStringLiteral("1.0.0"), QString());
+        QVERIFY(!error.ok());
         QCOMPARE(
-            error,
+            DeploymentErrorText::message(error),
             QStringLiteral("Não foi possível abrir o arquivo de estado: %1").arg(updateStatePath(occupied)));
     }
 };

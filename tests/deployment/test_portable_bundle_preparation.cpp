@@ -1,6 +1,7 @@
 // Prepares a drive (a temporary folder) with a real Qt program as the Linux
 // bundle and a fake Windows runtime, then checks what lands on it.
 #include "BundleTestSupport.h"
+#include "DeploymentErrorText.h"
 #include "PortableBundleManager.h"
 #include "UpdateState.h"
 
@@ -22,6 +23,7 @@
 
 using namespace Keldra::Deployment;
 using namespace BundleTestSupport;
+using Keldra::Texts::DeploymentErrorText;
 
 namespace {
 
@@ -95,7 +97,7 @@ private:
     QString m_linuxSource;
     PortableBundleOptions m_options;
     PortableBundleManager m_manager;
-    PortableBundleResult m_result;
+    Error m_result;
     QList<int> m_steps;
     QList<int> m_totals;
     QStringList m_texts;
@@ -143,7 +145,7 @@ private slots:
                                                        m_totals.append(total);
                                                        m_texts.append(text);
                                                    });
-        QVERIFY2(m_result.success, qPrintable(m_result.message));
+        QVERIFY2(m_result.ok(), qPrintable(DeploymentErrorText::message(m_result)));
         m_readme = readFile(drivePath(QStringLiteral("Keldra/README.txt")));
     }
 
@@ -151,7 +153,7 @@ private slots:
     // shows the previous step's text.
     void reportsEveryStepButFour()
     {
-        QVERIFY(!m_result.message.isEmpty());
+        QVERIFY(!DeploymentErrorText::drivePrepared().isEmpty());
         QCOMPARE(m_steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
         QCOMPARE(m_totals, QList<int>(7, 7));
         QCOMPARE(m_texts.size(), m_steps.size());
@@ -245,10 +247,9 @@ private slots:
 
     void recordsTheInstalledVersion()
     {
-        QString error;
         QCOMPARE(copiedBundleVersion(m_drive), QStringLiteral("1.3.0"));
-        QVERIFY2(writeUpdateState(m_drive, copiedBundleVersion(m_drive), QString(), &error),
-                 qPrintable(error));
+        const Error error = writeUpdateState(m_drive, copiedBundleVersion(m_drive), QString());
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
         const QJsonObject state =
             QJsonDocument::fromJson(readFile(drivePath(QStringLiteral("Keldra/update-state.json")))).object();
         QCOMPARE(state.value(QStringLiteral("schemaVersion")).toInt(), 1);
@@ -343,9 +344,9 @@ private slots:
         QVERIFY(qtLibInode != 0);
 
         QList<int> steps;
-        const PortableBundleResult again = m_manager.preparePortableBundle(
+        const Error again = m_manager.preparePortableBundle(
             m_drive, m_options, [&steps](int step, int, const QString&) { steps.append(step); });
-        QVERIFY2(again.success, qPrintable(again.message));
+        QVERIFY2(again.ok(), qPrintable(DeploymentErrorText::message(again)));
         QCOMPARE(steps, (QList<int>{0, 1, 2, 3, 5, 6, 7}));
         QCOMPARE(readFile(copiedExe), QByteArray(5000, 'y'));
         QCOMPARE(readFile(copiedCore), QByteArray(2048, 'c'));

@@ -41,9 +41,9 @@ void prepareDrive(const QString& root, const QString& installedVersion)
     for (const QString& file : kPackageFiles)
         QVERIFY(writeFile(drive.filePath(file), file.toUtf8() + " 1.0.0"));
     if (!installedVersion.isEmpty()) {
-        QString error;
-        QVERIFY2(Keldra::Deployment::writeUpdateState(root, installedVersion, QString(), &error),
-                 qPrintable(error));
+        const Keldra::Deployment::Error error =
+            Keldra::Deployment::writeUpdateState(root, installedVersion, QString());
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
     }
 }
 

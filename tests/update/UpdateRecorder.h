@@ -1,15 +1,17 @@
 #pragma once
 
 #include "BundleUpdater.h"
+#include "DeploymentErrorText.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-// Collects what the update procedure reports and answers its question.
+// Collects what the update procedure reports and answers its question; a failed
+// run's error is shown the way KeldraConfig shows it (finish).
 struct UpdateRecorder
 {
-    using Kind = Keldra::Deployment::BundleUpdater::MessageKind;
+    enum class Kind { Information, Warning };
 
     struct Message
     {
@@ -33,7 +35,7 @@ struct UpdateRecorder
     {
         Keldra::Deployment::BundleUpdater::Callbacks callbacks;
         callbacks.log = [this](const QString& line) { logs.append(line); };
-        callbacks.message = [this](Kind kind, const QString& text) { messages.append({kind, text}); };
+        callbacks.inform = [this](const QString& text) { messages.append({Kind::Information, text}); };
         callbacks.progress = [this](int value, int maximum, const QString& label) {
             progress.append({value, maximum, label});
         };
@@ -42,6 +44,31 @@ struct UpdateRecorder
             return answer;
         };
         return callbacks;
+    }
+
+    // Records the failure of the run that returned outcome, and passes outcome on.
+    Keldra::Deployment::UpdateOutcome finish(const Keldra::Deployment::BundleUpdater& updater,
+                                             Keldra::Deployment::UpdateOutcome outcome)
+    {
+        using Keldra::Texts::DeploymentErrorText;
+        if (outcome != Keldra::Deployment::UpdateOutcome::Failed)
+            return outcome;
+        const QString text = DeploymentErrorText::message(updater.lastError());
+        switch (DeploymentErrorText::presentation(updater.lastError())) {
+        case DeploymentErrorText::Presentation::Notice:
+            messages.append({Kind::Information, text});
+            break;
+        case DeploymentErrorText::Presentation::LoggedWarning:
+            logs.append(text);
+            messages.append({Kind::Warning, text});
+            break;
+        case DeploymentErrorText::Presentation::Warning:
+            messages.append({Kind::Warning, text});
+            break;
+        case DeploymentErrorText::Presentation::Silent:
+            break;
+        }
+        return outcome;
     }
 
     QStringList warnings() const { return texts(Kind::Warning); }

@@ -83,7 +83,7 @@ UpdateOutcome BundleUpdaterTest::run(UpdateRecorder& recorder)
     updater.setTimeouts(10000, 10000);
     if (m_renamer)
         updater.setDirectoryRenamer(m_renamer);
-    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+    return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
 }
 
 void BundleUpdaterTest::publish(const QJsonObject& manifest, const QByteArray& package)
@@ -161,8 +161,7 @@ void BundleUpdaterTest::versionsAreComparedNumerically()
     QFETCH(QString, installed);
     QFETCH(QString, remote);
     QFETCH(bool, offered);
-    QString error;
-    QVERIFY(writeUpdateState(m_root, installed, QString(), &error));
+    QVERIFY(writeUpdateState(m_root, installed, QString()).ok());
     publish(manifest(remote, packageUrl(), m_package), m_package);
     const auto before = snapshot(m_root);
 
@@ -209,8 +208,7 @@ void BundleUpdaterTest::driveWithoutStateFileIsOfferedTheUpdate()
         QStringLiteral("Versão instalada: desconhecida\nVersão disponível: 0.0.1\n\nSem notas de versão.")));
 
     // A recorded version that is no version is not shown either.
-    QString error;
-    QVERIFY(writeUpdateState(m_root, QStringLiteral("9.9.9\nVersão disponível: 0.0.0"), QString(), &error));
+    QVERIFY(writeUpdateState(m_root, QStringLiteral("9.9.9\nVersão disponível: 0.0.0"), QString()).ok());
     UpdateRecorder second;
     second.answer = false;
     QCOMPARE(run(second), UpdateOutcome::Cancelled);
@@ -496,7 +494,8 @@ void BundleUpdaterTest::packageThatDoesNotFitIsRefused()
           QStringLiteral("Keldra/linux/plugins/platforms/libqxcb.so")})
         total += file.size() + 6; // "<path> 1.2.0"
     updater.setFreeSpaceProbe([total](const QString&) { return total - 1; });
-    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(recorder.warnings(),
              QStringList{
                  QStringLiteral("Falha ao preparar pacote: Espaço insuficiente na unidade USB. Necessário: "
@@ -512,7 +511,8 @@ void BundleUpdaterTest::slowServerTimesOut()
     UpdateRecorder recorder;
     BundleUpdater updater(recorder.callbacks());
     updater.setTimeouts(300, 300);
-    QCOMPARE(updater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(recorder.warnings(),
              QStringList{QStringLiteral("Falha ao consultar manifesto: Tempo limite excedido ao acessar: %1")
                              .arg(manifestUrl())});
@@ -523,7 +523,8 @@ void BundleUpdaterTest::slowServerTimesOut()
     UpdateRecorder second;
     BundleUpdater packageUpdater(second.callbacks());
     packageUpdater.setTimeouts(10000, 300);
-    QCOMPARE(packageUpdater.updateDrive(m_root, QUrl(manifestUrl())), UpdateOutcome::Failed);
+    QCOMPARE(second.finish(packageUpdater, packageUpdater.updateDrive(m_root, QUrl(manifestUrl()))),
+             UpdateOutcome::Failed);
     QCOMPARE(
         second.warnings(),
         QStringList{
@@ -635,10 +636,10 @@ void BundleUpdaterTest::removingALinkSparesItsTarget()
     QVERIFY(QFile::link(bundles, link));
     const auto before = snapshot(m_root);
 
-    QVERIFY(removeDirectory(link, nullptr));
+    QVERIFY(removeDirectory(link).ok());
     QVERIFY(!QFileInfo(link).isSymLink());
     QCOMPARE(snapshot(m_root), before);
-    QVERIFY(removeDirectory(link, nullptr)); // already gone counts as removed
+    QVERIFY(removeDirectory(link).ok()); // already gone counts as removed
 }
 
 QTEST_GUILESS_MAIN(BundleUpdaterTest)

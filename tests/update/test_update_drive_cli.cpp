@@ -205,8 +205,9 @@ void UpdateDriveCliTest::signedReleaseAppliesEndToEnd()
                  m_cli);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     Keldra::Deployment::UpdateManifest parsed;
-    QString error;
-    QVERIFY2(Keldra::Deployment::parseUpdateManifest(run.out.toUtf8(), &parsed, &error), qPrintable(error));
+    const Keldra::Deployment::Error error =
+        Keldra::Deployment::parseUpdateManifest(run.out.toUtf8(), &parsed);
+    QVERIFY2(error.ok(), qPrintable(error.toString()));
     QCOMPARE(parsed.packageUrl,
              QStringLiteral("https://atualizacoes.keldra.com.br/000Updates/keldra/keldra-1.2.0.zip"));
     QCOMPARE(parsed.size, m_package.size());

@@ -1,6 +1,7 @@
 // The update downloads: status codes, redirects and TLS against servers on 127.0.0.1,
 // including a whole update over HTTPS with a certificate made for this run.
 #include "BundleUpdater.h"
+#include "DeploymentErrorText.h"
 #include "HttpGet.h"
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
@@ -19,6 +20,18 @@
 
 using namespace Keldra::Deployment;
 using namespace UpdateFixtures;
+
+namespace {
+
+// The body, or empty with error set to the message users would see.
+QByteArray fetch(const QUrl& url, int timeoutMs, qint64 maxBytes, QString* error)
+{
+    QByteArray body;
+    *error = Keldra::Texts::DeploymentErrorText::message(httpGet(url, timeoutMs, maxBytes, &body));
+    return body;
+}
+
+} // namespace
 
 class UpdateHttpTest : public QObject
 {
@@ -54,42 +67,41 @@ void UpdateHttpTest::statusCodesAndRedirects()
                  LoopbackHttpServer::Response{302, {}, (base + "/ok").toLatin1(), false, false});
 
     QString error;
-    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/ok")), 5000, kManifestByteLimit, &error),
+    QCOMPARE(fetch(QUrl(base + QStringLiteral("/ok")), 5000, kManifestByteLimit, &error),
              QByteArrayLiteral("payload"));
     QCOMPARE(server.lastHeader("Accept"), QByteArrayLiteral("*/*"));
     QCOMPARE(server.lastHeader("User-Agent"), QByteArrayLiteral("KeldraConfig/1.0.0"));
 
-    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/moved")), 5000, kManifestByteLimit, &error),
+    QCOMPARE(fetch(QUrl(base + QStringLiteral("/moved")), 5000, kManifestByteLimit, &error),
              QByteArrayLiteral("payload"));
 
     const QString missing = base + QStringLiteral("/absent");
-    QVERIFY(httpGet(QUrl(missing), 5000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(missing), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("HTTP 404 ao acessar: %1").arg(missing));
 
     const QString broken = base + QStringLiteral("/broken");
-    QVERIFY(httpGet(QUrl(broken), 5000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(broken), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("HTTP 500 ao acessar: %1").arg(broken));
 
     // Only update addresses, on every hop, and never more than asked for.
-    QVERIFY(
-        httpGet(QUrl(QStringLiteral("file:///etc/hostname")), 5000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(QStringLiteral("file:///etc/hostname")), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Endereço não permitido (somente https): file:///etc/hostname"));
     // 0.0.0.0 reaches this machine too, but it is no loopback address: plain http is refused.
     const QString unspecified = QString(base).replace(QStringLiteral("127.0.0.1"), QStringLiteral("0.0.0.0"));
     server.serve(QStringLiteral("/elsewhere"),
                  LoopbackHttpServer::Response{302, {}, (unspecified + "/ok").toLatin1(), false, false});
-    QVERIFY(httpGet(QUrl(base + QStringLiteral("/elsewhere")), 5000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(base + QStringLiteral("/elsewhere")), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Redirecionamento não permitido para: %1/ok").arg(unspecified));
     QCOMPARE(server.requestCount(QStringLiteral("/ok")), 2);
     server.serve(QStringLiteral("/big"), QByteArray(2048, 'x'));
-    QVERIFY(httpGet(QUrl(base + QStringLiteral("/big")), 5000, 1024, &error).isEmpty());
+    QVERIFY(fetch(QUrl(base + QStringLiteral("/big")), 5000, 1024, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Resposta maior que o limite de 1024 bytes ao acessar: %1/big").arg(base));
-    QCOMPARE(httpGet(QUrl(base + QStringLiteral("/big")), 5000, 2048, &error), QByteArray(2048, 'x'));
+    QCOMPARE(fetch(QUrl(base + QStringLiteral("/big")), 5000, 2048, &error), QByteArray(2048, 'x'));
 
     // An empty answer is a failure and must say why.
     const QString empty = base + QStringLiteral("/empty");
     error.clear();
-    QVERIFY(httpGet(QUrl(empty), 5000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(empty), 5000, kManifestByteLimit, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Resposta vazia ao acessar: %1").arg(empty));
 }
 
@@ -101,8 +113,8 @@ void UpdateHttpTest::unreachableServerGivesReason()
     probe.close();
 
     QString error;
-    QVERIFY(httpGet(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000,
-                    kManifestByteLimit, &error)
+    QVERIFY(fetch(QUrl(QStringLiteral("http://127.0.0.1:%1/manifest.json").arg(port)), 5000,
+                  kManifestByteLimit, &error)
                 .isEmpty());
     QVERIFY(!error.isEmpty());
 }
@@ -160,7 +172,7 @@ void UpdateHttpTest::httpsNeedsTrustAndNeverFallsBackToHttp()
 
     // Not trusted yet: the certificate must be refused, not waved through.
     QString error;
-    QVERIFY(httpGet(QUrl(manifestUrl), 10000, kManifestByteLimit, &error).isEmpty());
+    QVERIFY(fetch(QUrl(manifestUrl), 10000, kManifestByteLimit, &error).isEmpty());
     QVERIFY(!error.isEmpty());
 
     QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
@@ -180,7 +192,7 @@ void UpdateHttpTest::httpsNeedsTrustAndNeverFallsBackToHttp()
         QStringLiteral("/downgrade"),
         LoopbackHttpServer::Response{302, {}, (plain.baseUrl() + "/pkg.zip").toLatin1(), false, false});
     error.clear();
-    QVERIFY(httpGet(QUrl(secure.baseUrl() + QStringLiteral("/downgrade")), 10000, kManifestByteLimit, &error)
+    QVERIFY(fetch(QUrl(secure.baseUrl() + QStringLiteral("/downgrade")), 10000, kManifestByteLimit, &error)
                 .isEmpty());
     QVERIFY(!error.isEmpty());
     QCOMPARE(plain.requestCount(QStringLiteral("/pkg.zip")), 0);

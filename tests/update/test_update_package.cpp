@@ -1,5 +1,6 @@
 // The pieces an update trusts nothing without: the manifest signature, the version and
 // address rules, and the archive checks that keep a package inside its staging folder.
+#include "DeploymentErrorText.h"
 #include "HttpGet.h"
 #include "TinyZip.h"
 #include "UpdateFixtures.h"
@@ -16,6 +17,17 @@
 
 using namespace Keldra::Deployment;
 using namespace UpdateFixtures;
+
+namespace {
+
+// True on success; error receives the message users would see.
+bool succeeded(const Error& result, QString* error)
+{
+    *error = Keldra::Texts::DeploymentErrorText::message(result);
+    return result.ok();
+}
+
+} // namespace
 
 class UpdatePackageTest : public QObject
 {
@@ -130,10 +142,10 @@ void UpdatePackageTest::hostileArchivesAreRefusedBeforeWriting()
     const QString zip = writeArchive(QStringLiteral("hostile.zip"), archive);
     const QString destination = QDir(m_work.path()).filePath(QStringLiteral("hostile-out"));
     QString error;
-    QVERIFY(!inspectZip(zip, nullptr, &error));
+    QVERIFY(!succeeded(inspectZip(zip, nullptr), &error));
     QCOMPARE(error, reason);
     error.clear();
-    QVERIFY(!extractZip(zip, destination, &error));
+    QVERIFY(!succeeded(extractZip(zip, destination), &error));
     QCOMPARE(error, reason);
     // Refused as a whole: not even the harmless entry before it was written.
     QVERIFY(!QFileInfo::exists(destination));
@@ -146,20 +158,21 @@ void UpdatePackageTest::archivesBeyondTheLimitsAreRefused()
                                                        TinyZip::file(QStringLiteral("b"), "67890")}));
     PackageContents contents;
     QString error;
-    QVERIFY(inspectZip(zip, &contents, &error, PackageLimits{2, 10}));
+    QVERIFY(succeeded(inspectZip(zip, &contents, PackageLimits{2, 10}), &error));
     QCOMPARE(contents.entries, 2);
     QCOMPARE(contents.uncompressedBytes, 10);
-    QVERIFY(!inspectZip(zip, nullptr, &error, PackageLimits{1, 10}));
+    QVERIFY(!succeeded(inspectZip(zip, nullptr, PackageLimits{1, 10}), &error));
     QCOMPARE(error, QStringLiteral("Pacote com entradas demais: 2 (limite: 1)."));
-    QVERIFY(!extractZip(zip, QDir(m_work.path()).filePath(QStringLiteral("limits-out")), &error,
-                        PackageLimits{2, 9}));
+    QVERIFY(!succeeded(
+        extractZip(zip, QDir(m_work.path()).filePath(QStringLiteral("limits-out")), PackageLimits{2, 9}),
+        &error));
     QCOMPARE(error, QStringLiteral("Pacote grande demais: mais de 9 bytes descompactados."));
 
     // A header that claims gigabytes is refused from the directory alone.
     auto huge = TinyZip::file(QStringLiteral("huge"), "small");
     huge.declaredSize = 0xFFFFFFF0;
     const QString hugeZip = writeArchive(QStringLiteral("huge.zip"), TinyZip::archive({huge}));
-    QVERIFY(!inspectZip(hugeZip, nullptr, &error, PackageLimits{10, 1024}));
+    QVERIFY(!succeeded(inspectZip(hugeZip, nullptr, PackageLimits{10, 1024}), &error));
     QCOMPARE(error, QStringLiteral("Pacote grande demais: mais de 1024 bytes descompactados."));
 
     // One that claims less than it holds never writes more than it claimed.
@@ -167,7 +180,7 @@ void UpdatePackageTest::archivesBeyondTheLimitsAreRefused()
     lying.declaredSize = 16;
     const QString lyingZip = writeArchive(QStringLiteral("lying.zip"), TinyZip::archive({lying}));
     const QString out = QDir(m_work.path()).filePath(QStringLiteral("lying-out"));
-    QVERIFY(!extractZip(lyingZip, out, &error));
+    QVERIFY(!succeeded(extractZip(lyingZip, out), &error));
     QVERIFY(QFileInfo(QDir(out).filePath(QStringLiteral("lying"))).size() <= 16);
 }
 
@@ -180,7 +193,7 @@ void UpdatePackageTest::goodArchiveUnpacksWithItsExecutables()
                           TinyZip::file(QStringLiteral("Keldra/linux/qt.conf"), "[Paths]\n")}));
     const QString out = QDir(m_work.path()).filePath(QStringLiteral("good-out"));
     QString error;
-    QVERIFY2(extractZip(zip, out, &error), qPrintable(error));
+    QVERIFY2(succeeded(extractZip(zip, out), &error), qPrintable(error));
     const QDir linux(QDir(out).filePath(QStringLiteral("Keldra/linux")));
     QCOMPARE(readFile(linux.filePath(QStringLiteral("Keldra"))), QByteArrayLiteral("elf"));
     QVERIFY(QFileInfo(linux.filePath(QStringLiteral("plugins"))).isDir());

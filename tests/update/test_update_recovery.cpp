@@ -56,7 +56,7 @@ UpdateOutcome UpdateRecoveryTest::runUpdate(const std::function<bool(SwapStep)>&
     BundleUpdater updater(recorder.callbacks());
     updater.setTimeouts(10000, 10000);
     updater.setSwapStepHook(hook);
-    return updater.updateDrive(m_root, QUrl(manifestUrl()));
+    return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
 }
 
 void UpdateRecoveryTest::killAtEveryStepIsRecovered()
@@ -81,8 +81,8 @@ void UpdateRecoveryTest::killAtEveryStepIsRecovered()
             QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed,
                      step.constData());
         } else {
-            QString error;
-            QVERIFY2(recoverInterruptedUpdate(m_root, &error) != RecoveryOutcome::Failed, qPrintable(error));
+            const Error error = recoverInterruptedUpdate(m_root);
+            QVERIFY2(error.ok(), qPrintable(error.toString()));
         }
         if (kill < int(SwapStep::SwapRecorded)) {
             QVERIFY2(snapshot(m_root) == before, step.constData());
@@ -90,8 +90,9 @@ void UpdateRecoveryTest::killAtEveryStepIsRecovered()
             QVERIFY2(bundles(m_root) == updated, step.constData());
             QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.2.0"));
         }
-        QString error;
-        QCOMPARE(recoverInterruptedUpdate(m_root, &error), RecoveryOutcome::NothingToDo);
+        RecoveryOutcome outcome = RecoveryOutcome::Finished;
+        QVERIFY(recoverInterruptedUpdate(m_root, &outcome).ok());
+        QCOMPARE(outcome, RecoveryOutcome::NothingToDo);
     }
 }
 
@@ -118,8 +119,9 @@ void UpdateRecoveryTest::strayLeftoversAreCleanedWithoutFollowingLinks()
                           "sha256": "", "hadWindows": false, "hadLinux": false, "swapped": false})"));
     const auto outsideBefore = snapshot(outside);
 
-    QString error;
-    QCOMPARE(recoverInterruptedUpdate(m_root, &error), RecoveryOutcome::LeftoversRemoved);
+    RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+    QVERIFY(recoverInterruptedUpdate(m_root, &outcome).ok());
+    QCOMPARE(outcome, RecoveryOutcome::LeftoversRemoved);
     QCOMPARE(readFile(QDir(windows).filePath(QStringLiteral("Keldra.exe"))),
              QByteArrayLiteral("Keldra/windows/Keldra.exe 1.0.0"));
     QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))),
@@ -148,8 +150,8 @@ void UpdateRecoveryTest::preparationRecoversFirst()
     QVERIFY(writeFile(QDir(source).filePath(QStringLiteral("qt.conf")), "Keldra/linux/qt.conf 1.0.0"));
     PortableBundleOptions options;
     options.linuxExecutable = QDir(source).filePath(QStringLiteral("Keldra"));
-    const PortableBundleResult result = PortableBundleManager().preparePortableBundle(m_root, options, {});
-    QVERIFY2(result.success, qPrintable(result.message));
+    const Error result = PortableBundleManager().preparePortableBundle(m_root, options, {});
+    QVERIFY2(result.ok(), qPrintable(result.toString()));
 
     auto after = bundles(m_root);
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
