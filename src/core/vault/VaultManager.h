@@ -20,6 +20,7 @@ class QIODevice;
 namespace Keldra::Core {
 
 class ContainerLock;
+class VaultChange;
 
 enum class VaultState { Locked = 0, Unlocked = 1 };
 
@@ -139,6 +140,8 @@ public:
     QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
 
 private:
+    friend class VaultChange;
+
     QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
     QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
                                 const QByteArray& masterKey) const;
@@ -150,19 +153,21 @@ private:
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
     [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
-    // The start of every change, with `lock` held until it is stored: reads the
-    // header and, when another program changed the index since this session
-    // read it, takes that index over, so the change is made on top of it.
+    // The opening of every VaultChange, with `lock` held until it is stored:
+    // reads the header and, when another program changed the index since this
+    // session read it, takes that index over, so the change is made on top of it.
     [[nodiscard]] Error beginChange(const ContainerLock& lock, ContainerDocument* document);
-    // Stores a changed index in the header of the document beginChange read;
-    // the in-memory index is replaced only when the header was written.
-    [[nodiscard]] Error saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    // Stores a changed index in the header of *document (updated to what was
+    // written); the in-memory index is replaced only when the header was
+    // written. sizeToRestore >= 0: blocks appended from there on go with a
+    // roll-back of this header.
+    [[nodiscard]] Error storeIndex(ContainerDocument* document, const SecureFileIndex& newIndex,
+                                   qint64 sizeToRestore);
     // The index in memory from now on, read from or written to `document`'s header.
     void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document);
     // The end of a move or rename: refused when `destination` is taken (by the
-    // file itself too), else stored in the header beginChange read.
-    [[nodiscard]] bool storeFileAt(const ContainerDocument& document, const QString& source,
-                                   const QString& destination);
+    // file itself too), else committed by `change`.
+    [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
     // A file whose index record cannot be right (see IndexCheck).
     bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.
