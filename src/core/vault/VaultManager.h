@@ -15,6 +15,7 @@
 
 #include <functional>
 
+class QFile;
 class QIODevice;
 
 namespace Keldra::Core {
@@ -168,6 +169,10 @@ private:
     // The end of a move or rename: refused when `destination` is taken (by the
     // file itself too), else committed by `change`.
     [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
+    // Import's blocks: the source read, hashed, encrypted and
+    // appended through `change`; fills the entry's blocks, size and SHA-256.
+    [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,
+                                     const ProgressCallback& progress, VaultFileEntry* entry);
     // A file whose index record cannot be right (see IndexCheck).
     bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.
