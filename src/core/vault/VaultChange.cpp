@@ -64,6 +64,13 @@ Error VaultChange::commit()
     return Error();
 }
 
+void VaultChange::adoptWritten(const ContainerDocument& written)
+{
+    m_document = written;
+    m_index = written.fileIndex;
+    m_vault.adoptIndex(written.fileIndex, written);
+}
+
 // When this fails too (drive gone), the header still points only at the
 // blocks of the last commit.
 void VaultChange::rollBackPayload()

@@ -63,6 +63,9 @@ public:
     qint64 committedSize() const { return m_committedSize; }
 
     [[nodiscard]] Error commit();
+    // The commit of a change that wrote a whole new container (compaction):
+    // `written` is its header, with the index it holds in fileIndex.
+    void adoptWritten(const ContainerDocument& written);
 
 private:
     void rollBackPayload();

@@ -142,6 +142,7 @@ public:
 
 private:
     friend class VaultChange;
+    friend class VaultCompaction;
 
     QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
     QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
