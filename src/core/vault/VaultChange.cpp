@@ -1,6 +1,9 @@
 #include "vault/VaultChange.h"
 
+#include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
+
+#include <QFileInfo>
 
 namespace Keldra::Core {
 
@@ -39,12 +42,31 @@ Error VaultChange::openPayload()
         return m_error;
     if (!m_payload.isOpen() && !m_payload.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return m_payload.error();
-    const qint64 end = m_payload.size();
-    if (m_committedSize < 0)
+    qint64 end = m_payload.size();
+    if (m_committedSize < 0) {
+        // Bytes after the last block the header points at belong to no file:
+        // an import killed before its header was written left them. The new
+        // blocks go in their place rather than after them.
+        const qint64 used = usedEnd();
+        if (used >= 0 && used < end) {
+            if (!m_payload.resize(used))
+                return m_payload.error();
+            end = used;
+        }
         m_committedSize = end;
+    }
     if (!m_payload.seek(end))
         return m_payload.error();
     return Error();
+}
+
+qint64 VaultChange::appendOffset() const
+{
+    if (m_payload.isOpen())
+        return m_payload.pos();
+    const qint64 size = QFileInfo(m_vault.m_containerPath).size();
+    const qint64 used = m_committedSize < 0 ? usedEnd() : -1;
+    return used >= 0 && used < size ? used : size;
 }
 
 Error VaultChange::commit()
@@ -71,6 +93,27 @@ void VaultChange::adoptWritten(const ContainerDocument& written)
     m_vault.adoptIndex(written.fileIndex, written);
 }
 
+qint64 VaultChange::usedEnd() const
+{
+    // Only for a settled container with records that can be trusted: a
+    // pending journal or a damaged record says the header may not tell the
+    // whole story.
+    if (!m_vault.m_damaged.isEmpty() ||
+        QFileInfo::exists(HeaderJournal::journalPath(m_vault.m_containerPath)))
+        return -1;
+    if (m_vault.m_payloadStart <= 0)
+        return -1;
+    qint64 end = m_vault.m_payloadStart;
+    // The stored index, not the working copy: a file the change replaces
+    // keeps its blocks until the commit.
+    const QList<VaultFileEntry> entries = m_vault.m_index.entries();
+    for (const VaultFileEntry& entry : entries) {
+        for (const VaultFileBlock& block : entry.blocks)
+            end = qMax(end, block.offset + block.encryptedSize);
+    }
+    return end;
+}
+
 // When this fails too (drive gone), the header still points only at the
 // blocks of the last commit.
 void VaultChange::rollBackPayload()
@@ -78,7 +121,9 @@ void VaultChange::rollBackPayload()
     if (m_committedSize < 0)
         return;
     if (m_payload.isOpen()) {
-        (void)(m_payload.resize(m_committedSize) && m_payload.sync());
+        // Nothing appended (a refusal before the first block): nothing to undo.
+        if (m_payload.size() != m_committedSize)
+            (void)(m_payload.resize(m_committedSize) && m_payload.sync());
         m_payload.close();
     } else {
         ContainerFile again(m_vault.m_containerPath);

@@ -55,10 +55,13 @@ public:
     SecureFileIndex& index() { return m_index; }
     const SecureFileIndex& index() const { return m_index; }
 
-    // Opens the container for appending at its end; payload() is then
+    // Opens the container for appending after the last block the index
+    // points at (dead bytes past it are cut off first); payload() is then
     // positioned there. Blocks appended stay the change's until commit().
     [[nodiscard]] Error openPayload();
     ContainerFile& payload() { return m_payload; }
+    // Where the next appended block goes, known before openPayload().
+    qint64 appendOffset() const;
     // Where the blocks appended since the last commit begin.
     qint64 committedSize() const { return m_committedSize; }
 
@@ -69,6 +72,8 @@ public:
 
 private:
     void rollBackPayload();
+    // The end of the last block the index points at; -1 when it cannot be trusted.
+    qint64 usedEnd() const;
 
     VaultManager& m_vault;
     std::optional<ContainerLock> m_lock;

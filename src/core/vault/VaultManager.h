@@ -40,6 +40,9 @@ public:
     // Plaintext bytes per payload block; also the memory bound of import,
     // export and compaction.
     static constexpr qint64 BlockSize = 16 * 1024 * 1024;
+    // What importing a file of this many bytes adds to the container: its
+    // bytes plus one tag per started block.
+    static qint64 storedSize(qint64 plainBytes);
 
     VaultManager();
     ~VaultManager();
@@ -76,6 +79,8 @@ public:
                                       const QByteArray& newPassword);
 
     // --- File payloads --------------------------------------------------
+    // FileSystemLimit, before anything is written, when the container would
+    // outgrow what its drive's file system holds (FAT's 4 GiB).
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath,
                                   const ProgressCallback& progress);
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath);
@@ -109,6 +114,10 @@ public:
     // could not be written again. Refused while a file of the index is
     // damaged, and without room for a copy unless the new one is smaller.
     [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
+    // Bytes of the container that no file's blocks use (left by deleted or
+    // replaced files), which compaction would give back; -1 when it cannot
+    // be told (lastError() says why).
+    qint64 reclaimableBytes() const;
 
     // --- Editing copies --------------------------------------------------
     // Refused (FileInUse) when the file's open copy holds edits not yet
@@ -200,6 +209,8 @@ private:
     // Stored paths of the files whose records lie (overlapping blocks, blocks
     // outside the payload, sizes that do not add up).
     QSet<QString> m_damaged;
+    // Where the blocks begin in the container the index was read from.
+    qint64 m_payloadStart = 0;
     ContainerManager m_containerManager;
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;

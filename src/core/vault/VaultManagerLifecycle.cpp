@@ -265,9 +265,8 @@ void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocum
 {
     m_index = index;
     m_indexSeal = indexSealOf(document);
-    const qint64 payloadStart =
-        document.payloadOffset > 0 ? document.payloadOffset : ContainerFormat::PayloadStart;
-    m_damaged = IndexCheck::damagedFiles(index, payloadStart, QFileInfo(m_containerPath).size());
+    m_payloadStart = document.payloadOffset > 0 ? document.payloadOffset : ContainerFormat::PayloadStart;
+    m_damaged = IndexCheck::damagedFiles(index, m_payloadStart, QFileInfo(m_containerPath).size());
 }
 
 bool VaultManager::isDamaged(const QString& storedPath) const

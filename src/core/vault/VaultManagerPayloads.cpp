@@ -6,6 +6,7 @@
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
+#include "storage/FileSizeLimit.h"
 #include "storage/WriteBehind.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
@@ -183,6 +184,12 @@ SecureFileIndex indexWithout(const SecureFileIndex& index, const QString& path)
 
 } // namespace
 
+qint64 VaultManager::storedSize(qint64 plainBytes)
+{
+    const qint64 blocks = (plainBytes + BlockSize - 1) / BlockSize;
+    return plainBytes + blocks * CryptoManager::TagSize;
+}
+
 bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath)
 {
     return importFile(sourcePath, vaultPath, ProgressCallback());
@@ -216,6 +223,10 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     // A full index is refused before a single block is written.
     if (!indexWouldFit(change.document(), m_index, change.index(), entry, bytesTotal))
         return fail(Reason::IndexFull, QStringLiteral("no room in the header for another entry"));
+    // Refused now rather than at the block that crosses the limit, minutes later.
+    const qint64 limit = FileSizeLimit::forPath(m_containerPath);
+    if (limit > 0 && change.appendOffset() + storedSize(bytesTotal) > limit)
+        return fail(Reason::FileSystemLimit, QStringLiteral("the container would outgrow its file system"));
 
     if (const Error appended = appendBlocks(change, source, bytesTotal, progress, &entry); !appended.ok())
         return fail(appended);
@@ -246,17 +257,24 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
     Sha256 hash;
     qint64 bytesDone = 0;
     WriteBehind writeBehind(container.handle());
-    while (!source.atEnd()) {
+    // Read until the source has no more: the size it reports may be wrong
+    // (0 for files the system makes up on reading, such as /proc's).
+    bool ended = false;
+    while (!ended) {
         VaultFileBlock block;
         block.nonce = m_cryptoManager.generateNonce(nonceLength);
         block.offset = container.pos();
         CryptoManager::PieceEncryptor encryptor(key, block.nonce, blockData);
         qint64 plainSize = 0;
         if (encryptor.isValid()) {
-            while (plainSize < BlockSize && !source.atEnd()) {
+            while (plainSize < BlockSize) {
                 const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
-                if (read <= 0)
+                if (read < 0)
                     return unreadable();
+                if (read == 0) {
+                    ended = true;
+                    break;
+                }
                 const QByteArrayView plain(piece.constData(), read);
                 if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data()))
                     return internal("hashing or encryption failed");
@@ -264,6 +282,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
                     return container.error();
                 plainSize += read;
             }
+            if (plainSize == 0)
+                break;
             char tag[CryptoManager::TagSize];
             if (!encryptor.finish(tag))
                 return internal("encryption failed");
@@ -275,8 +295,10 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
                 cipher.reserve(BlockSize + CryptoManager::TagSize);
             }
             const qint64 read = source.read(buffer.data(), BlockSize);
-            if (read <= 0)
+            if (read < 0)
                 return unreadable();
+            if (read == 0)
+                break;
             const QByteArrayView plain(buffer.constData(), read);
             if (!hash.addData(plain) ||
                 !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher))
@@ -300,6 +322,11 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
         return internal("hashing failed");
     // What was stored, not what the file system said at the start: a source
     // that changed size while being read still gives a consistent entry.
+    qint64 stored = 0;
+    for (const VaultFileBlock& block : std::as_const(entry->blocks))
+        stored += block.plainSize;
+    if (stored != bytesDone)
+        return internal("stored blocks differ from what was read");
     entry->sizeBytes = bytesDone;
     return Error();
 }
