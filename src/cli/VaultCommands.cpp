@@ -12,6 +12,7 @@
 #include "vault/VaultPath.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QSaveFile>
 
 #include <functional>
@@ -411,6 +412,11 @@ int runVerifyCommand(const QStringList& args)
             done += entry.sizeBytes;
             progress.update(done, total, entry.vaultPath);
         }
+        // Space left by deleted or replaced files: what compaction would give back.
+        const qint64 reclaimable = vault.reclaimableBytes();
+        if (reclaimable > 0)
+            printOut(QStringLiteral("Espaço recuperável com \"compact\": %1.")
+                         .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).formattedDataSize(reclaimable)));
         if (damaged > 0)
             return fail(Keldra::Texts::IntegrityText::damagedCount(damaged));
         printOut(Keldra::Texts::IntegrityText::noProblems(entries.size()));

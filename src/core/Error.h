@@ -28,6 +28,8 @@ public:
         ContainerUnavailable,
         // The vault's drive has no room left for the write.
         DriveFull,
+        // The vault's drive cannot hold a container that large (FAT's 4 GiB).
+        FileSystemLimit,
         // The vault's drive refused a write for another reason (read-only,
         // removed, input/output error).
         WriteFailed,

@@ -13,6 +13,11 @@ QString VaultErrorText::forReason(const Core::Error& error)
         return QStringLiteral("O arquivo do container não foi encontrado ou não pode ser lido.");
     case Reason::DriveFull:
         return QStringLiteral("Não há espaço livre suficiente na unidade do cofre.");
+    case Reason::FileSystemLimit:
+        return QStringLiteral(
+            "Este cofre está numa unidade FAT32, que não aceita arquivos de 4 GiB ou mais: o "
+            "cofre não pode crescer além disso. Use uma unidade exFAT ou NTFS para cofres "
+            "maiores.");
     case Reason::WriteFailed:
         return QStringLiteral(
             "Não foi possível gravar na unidade do cofre. Verifique se ela está conectada e "

@@ -9,6 +9,7 @@
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
 #include "VaultErrorText.h"
+#include "storage/FileSizeLimit.h"
 #include "vault/VaultPath.h"
 
 #include <QApplication>
@@ -30,26 +31,6 @@ const QString kSpeedNote =
                    "Dispositivos USB 3 ou superiores tendem a ser mais rápidos.");
 constexpr qint64 ImportReserve = 16 * 1024 * 1024;
 constexpr qint64 LowSpaceMargin = 128 * 1024 * 1024 - 1;
-constexpr qint64 FatFileLimit = Q_INT64_C(4294967296);
-constexpr qint64 BlockTagSize = 16;
-
-bool isFatFileSystem(const QString& type)
-{
-    for (const char* name : {"vfat", "msdos", "fat32"}) {
-        if (type.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-// What importing a file adds to the container: its bytes plus one tag per
-// started block.
-qint64 storedSize(qint64 fileSize)
-{
-    const qint64 blocks = (fileSize + Core::VaultManager::BlockSize - 1) / Core::VaultManager::BlockSize;
-    return fileSize + blocks * BlockTagSize;
-}
-
 } // namespace
 
 bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
@@ -68,7 +49,7 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
             return false;
         }
         total += info.size();
-        containerGrowth += storedSize(info.size());
+        containerGrowth += Core::VaultManager::storedSize(info.size());
     }
 
     const QFileInfo container(m_containerPath);
@@ -102,8 +83,10 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
     }
 
     // FAT cannot hold a file of 4 GiB or more; the import would fail at the
-    // block that crosses the limit, after minutes of work.
-    if (isFatFileSystem(volume.fileSystemType) && container.size() + containerGrowth >= FatFileLimit) {
+    // block that crosses the limit, after minutes of work. The core refuses
+    // such an import too; here it is refused for all the files at once.
+    const qint64 limit = Core::FileSizeLimit::forFileSystem(volume.fileSystemType);
+    if (limit > 0 && container.size() + containerGrowth > limit) {
         DialogHooks::warning(window(), QStringLiteral("Limite do FAT32"),
                              QStringLiteral("O container ficaria maior que 4 GB, o limite de tamanho de "
                                             "arquivo do sistema FAT32 desta unidade.\n\n"

@@ -225,6 +225,12 @@ void CliVaultTest::commandsRoundTrip()
 
     // Delete, compact: the container shrinks and what is left still verifies.
     QCOMPARE(cli({QStringLiteral("rm"), m_container, QStringLiteral("Docs/lembrete.txt")}, pw).code, 0);
+    // verify says how much a compaction would give back.
+    const Run deadSpace = cli({QStringLiteral("verify"), m_container}, pw);
+    QCOMPARE(deadSpace.code, 0);
+    QVERIFY2(
+        QString::fromUtf8(deadSpace.out).startsWith(QStringLiteral("Espaço recuperável com \"compact\": ")),
+        deadSpace.out.constData());
     const qint64 before = QFileInfo(m_container).size();
     QCOMPARE(cli({QStringLiteral("compact"), m_container}, pw).code, 0);
     QCOMPARE(QFileInfo(m_container).size(), before - (small.size() + 16));

@@ -24,6 +24,20 @@
 
 namespace VaultTest {
 
+// Where the last block of any file ends in a container whose payload starts
+// at payloadStart: the bytes after it belong to no file, and the next import
+// cuts them off, a failed one too.
+inline qint64 usedEnd(const Keldra::Core::SecureFileIndex& index, qint64 payloadStart)
+{
+    qint64 end = payloadStart;
+    const QList<Keldra::Core::VaultFileEntry> entries = index.entries();
+    for (const Keldra::Core::VaultFileEntry& entry : entries) {
+        for (const Keldra::Core::VaultFileBlock& block : entry.blocks)
+            end = qMax(end, block.offset + block.encryptedSize);
+    }
+    return end;
+}
+
 // Deterministic, not trivially repeating content, so a misplaced block shows.
 inline QByteArray patternBytes(qint64 size, int seed)
 {

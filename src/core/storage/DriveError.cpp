@@ -42,10 +42,21 @@ bool meansDriveFull(int systemError)
     return systemError == ENOSPC;
 }
 
+// A write refused because the file would outgrow what the file system holds.
+bool meansFileTooLarge(int systemError)
+{
+#ifdef Q_OS_WIN
+    return systemError == ERROR_FILE_TOO_LARGE;
+#else
+    return systemError == EFBIG;
+#endif
+}
+
 Error fromCode(int systemError, const QString& what)
 {
-    const Error::Reason reason =
-        meansDriveFull(systemError) ? Error::Reason::DriveFull : Error::Reason::WriteFailed;
+    const Error::Reason reason = meansFileTooLarge(systemError) ? Error::Reason::FileSystemLimit
+                                 : meansDriveFull(systemError)  ? Error::Reason::DriveFull
+                                                                : Error::Reason::WriteFailed;
     if (systemError == 0)
         return Error(reason, what);
 #ifdef Q_OS_WIN
@@ -58,7 +69,8 @@ Error fromCode(int systemError, const QString& what)
 
 Error fromFile(const QFileDevice& file, int systemError, const QString& what)
 {
-    if (file.error() == QFileDevice::ResourceError && !meansDriveFull(systemError))
+    if (file.error() == QFileDevice::ResourceError && !meansDriveFull(systemError) &&
+        !meansFileTooLarge(systemError))
         return Error(Error::Reason::DriveFull, what + QStringLiteral(": ") + file.errorString());
     return fromCode(systemError, what);
 }

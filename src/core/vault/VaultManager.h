@@ -15,11 +15,13 @@
 
 #include <functional>
 
+class QFile;
 class QIODevice;
 
 namespace Keldra::Core {
 
 class ContainerLock;
+class VaultChange;
 
 enum class VaultState { Locked = 0, Unlocked = 1 };
 
@@ -38,6 +40,9 @@ public:
     // Plaintext bytes per payload block; also the memory bound of import,
     // export and compaction.
     static constexpr qint64 BlockSize = 16 * 1024 * 1024;
+    // What importing a file of this many bytes adds to the container: its
+    // bytes plus one tag per started block.
+    static qint64 storedSize(qint64 plainBytes);
 
     VaultManager();
     ~VaultManager();
@@ -74,6 +79,8 @@ public:
                                       const QByteArray& newPassword);
 
     // --- File payloads --------------------------------------------------
+    // FileSystemLimit, before anything is written, when the container would
+    // outgrow what its drive's file system holds (FAT's 4 GiB).
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath,
                                   const ProgressCallback& progress);
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath);
@@ -107,6 +114,10 @@ public:
     // could not be written again. Refused while a file of the index is
     // damaged, and without room for a copy unless the new one is smaller.
     [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
+    // Bytes of the container that no file's blocks use (left by deleted or
+    // replaced files), which compaction would give back; -1 when it cannot
+    // be told (lastError() says why).
+    qint64 reclaimableBytes() const;
 
     // --- Editing copies --------------------------------------------------
     // Refused (FileInUse) when the file's open copy holds edits not yet
@@ -139,6 +150,9 @@ public:
     QByteArray decryptMasterKey(const ContainerDocument& document, const QByteArray& password) const;
 
 private:
+    friend class VaultChange;
+    friend class VaultCompaction;
+
     QByteArray deriveSessionKey(const QByteArray& password, const ContainerCryptoMetadata& crypto) const;
     QByteArray encryptMasterKey(const ContainerDocument& document, const QByteArray& password,
                                 const QByteArray& masterKey) const;
@@ -150,19 +164,25 @@ private:
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
     [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
-    // The start of every change, with `lock` held until it is stored: reads the
-    // header and, when another program changed the index since this session
-    // read it, takes that index over, so the change is made on top of it.
+    // The opening of every VaultChange, with `lock` held until it is stored:
+    // reads the header and, when another program changed the index since this
+    // session read it, takes that index over, so the change is made on top of it.
     [[nodiscard]] Error beginChange(const ContainerLock& lock, ContainerDocument* document);
-    // Stores a changed index in the header of the document beginChange read;
-    // the in-memory index is replaced only when the header was written.
-    [[nodiscard]] Error saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex);
+    // Stores a changed index in the header of *document (updated to what was
+    // written); the in-memory index is replaced only when the header was
+    // written. sizeToRestore >= 0: blocks appended from there on go with a
+    // roll-back of this header.
+    [[nodiscard]] Error storeIndex(ContainerDocument* document, const SecureFileIndex& newIndex,
+                                   qint64 sizeToRestore);
     // The index in memory from now on, read from or written to `document`'s header.
     void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document);
     // The end of a move or rename: refused when `destination` is taken (by the
-    // file itself too), else stored in the header beginChange read.
-    [[nodiscard]] bool storeFileAt(const ContainerDocument& document, const QString& source,
-                                   const QString& destination);
+    // file itself too), else committed by `change`.
+    [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
+    // Import's blocks: the source read, hashed, encrypted and
+    // appended through `change`; fills the entry's blocks, size and SHA-256.
+    [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,
+                                     const ProgressCallback& progress, VaultFileEntry* entry);
     // A file whose index record cannot be right (see IndexCheck).
     bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.
@@ -189,6 +209,8 @@ private:
     // Stored paths of the files whose records lie (overlapping blocks, blocks
     // outside the payload, sizes that do not add up).
     QSet<QString> m_damaged;
+    // Where the blocks begin in the container the index was read from.
+    qint64 m_payloadStart = 0;
     ContainerManager m_containerManager;
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;

@@ -7,6 +7,7 @@
 #include "storage/ContainerLock.h"
 #include "storage/ContainerRecovery.h"
 #include "vault/IndexCheck.h"
+#include "vault/VaultChange.h"
 #include "vault/VaultManager.h"
 
 #include <QCryptographicHash>
@@ -253,9 +254,8 @@ Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* do
 bool VaultManager::refreshIndex(bool* changed)
 {
     const QByteArray sealBefore = m_indexSeal;
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    const bool ok = finish(beginChange(lock, &document));
+    const VaultChange change(*this);
+    const bool ok = finish(change.error());
     if (changed)
         *changed = ok && m_indexSeal != sealBefore;
     return ok;
@@ -265,9 +265,8 @@ void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocum
 {
     m_index = index;
     m_indexSeal = indexSealOf(document);
-    const qint64 payloadStart =
-        document.payloadOffset > 0 ? document.payloadOffset : ContainerFormat::PayloadStart;
-    m_damaged = IndexCheck::damagedFiles(index, payloadStart, QFileInfo(m_containerPath).size());
+    m_payloadStart = document.payloadOffset > 0 ? document.payloadOffset : ContainerFormat::PayloadStart;
+    m_damaged = IndexCheck::damagedFiles(index, m_payloadStart, QFileInfo(m_containerPath).size());
 }
 
 bool VaultManager::isDamaged(const QString& storedPath) const
@@ -275,22 +274,27 @@ bool VaultManager::isDamaged(const QString& storedPath) const
     return m_damaged.contains(storedPath);
 }
 
-Error VaultManager::saveIndexWithDocument(ContainerDocument document, const SecureFileIndex& newIndex)
+Error VaultManager::storeIndex(ContainerDocument* document, const SecureFileIndex& newIndex,
+                               qint64 sizeToRestore)
 {
-    document.fileIndex = newIndex;
-    document.filePayloads.clear();
-    document.encryptedPayload.clear();
-    document.crypto.authTag.clear();
+    ContainerDocument next = *document;
+    next.fileIndex = newIndex;
+    next.filePayloads.clear();
+    next.encryptedPayload.clear();
+    next.crypto.authTag.clear();
     // A fresh nonce for every save: the index is never encrypted twice
     // under the same nonce.
-    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
-    document.encryptedIndex = encryptIndex(document, newIndex);
-    if (document.encryptedIndex.isEmpty())
+    next.crypto.payloadNonce = m_cryptoManager.generateNonce(next.crypto.nonce.size());
+    next.encryptedIndex = encryptIndex(next, newIndex);
+    if (next.encryptedIndex.isEmpty())
         return Error(Reason::Internal, QStringLiteral("index encryption failed"));
-    if (const Error written = m_containerManager.updateDocumentHeader(m_containerPath, document);
-        !written.ok())
+    const Error written = sizeToRestore >= 0
+                              ? m_containerManager.updateDocumentHeader(m_containerPath, next, sizeToRestore)
+                              : m_containerManager.updateDocumentHeader(m_containerPath, next);
+    if (!written.ok())
         return written;
-    adoptIndex(newIndex, document);
+    *document = next;
+    adoptIndex(newIndex, next);
     return Error();
 }
 

@@ -6,8 +6,9 @@
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
-#include "storage/ContainerLock.h"
+#include "storage/FileSizeLimit.h"
 #include "storage/WriteBehind.h"
+#include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
 
 #include <QFile>
@@ -151,21 +152,43 @@ bool indexWouldFit(const ContainerDocument& document, const SecureFileIndex& cur
     return header <= ContainerFormat::HeaderRegionSize;
 }
 
-// Puts the container back to its length before the import began. When this
-// fails too (drive gone), the header still points only at the old blocks.
-void rollBackContainer(ContainerFile& container, const QString& path, qint64 sizeBeforeImport)
+// The source as import reads it: a regular file that is not the container.
+Error openSource(const QFileInfo& sourceInfo, const QString& containerPath, QFile* source)
 {
-    if (container.isOpen()) {
-        (void)(container.resize(sizeBeforeImport) && container.sync());
-        container.close();
-        return;
+    if (!sourceInfo.exists() || !sourceInfo.isFile())
+        return Error(Reason::SourceUnreadable, QStringLiteral("missing or not a file"));
+    // Reading the container while appending to it would never reach its end.
+    if (sameFile(source->fileName(), containerPath))
+        return Error(Reason::InvalidArgument, QStringLiteral("the source is the container"));
+    if (!source->open(QIODevice::ReadOnly))
+        return Error(Reason::SourceUnreadable, source->errorString());
+    return Error();
+}
+
+// The index without the file at `path` (any letter case), with the folders
+// it needs.
+SecureFileIndex indexWithout(const SecureFileIndex& index, const QString& path)
+{
+    SecureFileIndex result;
+    const QList<VaultDirectoryEntry> directories = index.directories();
+    for (const VaultDirectoryEntry& directory : directories)
+        result.addDirectory(directory);
+    VaultPath::addMissingParents(&result, path);
+    const QList<VaultFileEntry> entries = index.entries();
+    for (const VaultFileEntry& entry : entries) {
+        if (QString::compare(entry.vaultPath, path, Qt::CaseInsensitive) != 0)
+            result.addOrReplace(entry);
     }
-    ContainerFile again(path);
-    if (again.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        (void)(again.resize(sizeBeforeImport) && again.sync());
+    return result;
 }
 
 } // namespace
+
+qint64 VaultManager::storedSize(qint64 plainBytes)
+{
+    const qint64 blocks = (plainBytes + BlockSize - 1) / BlockSize;
+    return plainBytes + blocks * CryptoManager::TagSize;
+}
 
 bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath)
 {
@@ -175,81 +198,55 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
 bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPath,
                               const ProgressCallback& progress)
 {
-    m_lastError = Error();
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     const QString normalized = VaultPath::normalized(vaultPath);
-    if (normalized.isEmpty())
-        return fail(Reason::InvalidPath, vaultPath);
-
     const QFileInfo sourceInfo(sourcePath);
-    if (!sourceInfo.exists() || !sourceInfo.isFile())
-        return fail(Reason::SourceUnreadable, QStringLiteral("missing or not a file"));
-    // Reading the container while appending to it would never reach its end.
-    if (sameFile(sourcePath, m_containerPath))
-        return fail(Reason::InvalidArgument, QStringLiteral("the source is the container"));
     QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return fail(Reason::SourceUnreadable, source.errorString());
-
     // An interrupted earlier change is settled before blocks are appended:
     // its roll-back truncates the file.
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    VaultChange change(*this, [&] {
+        return normalized.isEmpty() ? Error(Reason::InvalidPath, vaultPath)
+                                    : openSource(sourceInfo, m_containerPath, &source);
+    });
+    if (!change.ok())
+        return fail(change.error());
     // A new name must be one every system can hold; a file of a vault made
     // elsewhere keeps its name when it is replaced (an edited copy stored back).
     if (!VaultPath::isPortable(normalized) && !VaultPath::hasFile(m_index, normalized))
         return fail(Reason::InvalidPath, vaultPath);
-    const SecureFileIndex previousIndex = m_index;
-
-    SecureFileIndex newIndex;
-    const QList<VaultDirectoryEntry> directories = m_index.directories();
-    for (const VaultDirectoryEntry& directory : directories)
-        newIndex.addDirectory(directory);
-    VaultPath::addMissingParents(&newIndex, normalized);
-    const QList<VaultFileEntry> entries = m_index.entries();
-    for (const VaultFileEntry& entry : entries) {
-        if (QString::compare(entry.vaultPath, normalized, Qt::CaseInsensitive) != 0)
-            newIndex.addOrReplace(entry);
-    }
+    change.index() = indexWithout(m_index, normalized);
 
     VaultFileEntry entry;
     entry.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     entry.vaultPath = normalized;
     entry.lastModifiedUtc = sourceInfo.fileTime(QFileDevice::FileModificationTime).toUTC();
-    Sha256 hash;
     const qint64 bytesTotal = sourceInfo.size();
-
     // A full index is refused before a single block is written.
-    if (!indexWouldFit(document, m_index, newIndex, entry, bytesTotal))
+    if (!indexWouldFit(change.document(), m_index, change.index(), entry, bytesTotal))
         return fail(Reason::IndexFull, QStringLiteral("no room in the header for another entry"));
+    // Refused now rather than at the block that crosses the limit, minutes later.
+    const qint64 limit = FileSizeLimit::forPath(m_containerPath);
+    if (limit > 0 && change.appendOffset() + storedSize(bytesTotal) > limit)
+        return fail(Reason::FileSystemLimit, QStringLiteral("the container would outgrow its file system"));
 
-    document.fileIndex.clear();
-    document.filePayloads.clear();
-    document.crypto.payloadNonce = m_cryptoManager.generateNonce(document.crypto.nonce.size());
+    if (const Error appended = appendBlocks(change, source, bytesTotal, progress, &entry); !appended.ok())
+        return fail(appended);
+    if (!change.index().addOrReplace(entry))
+        return fail(Reason::Internal, QStringLiteral("index refused the entry"));
+    return finish(change.commit());
+}
 
-    ContainerFile container(m_containerPath);
-    if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return fail(container.error());
-    const qint64 sizeBeforeImport = container.size();
-    // By value: the roll-back below reuses the container, whose error() this may be.
-    const auto undo = [&](Error why) {
-        rollBackContainer(container, m_containerPath, sizeBeforeImport);
-        m_index = previousIndex;
-        return fail(why);
-    };
-    const auto unreadable = [&]() { return undo(Error(Reason::SourceUnreadable, source.errorString())); };
-    const auto internal = [&](const char* what) {
-        return undo(Error(Reason::Internal, QLatin1String(what)));
-    };
-    if (!container.seek(sizeBeforeImport))
-        return undo(container.error());
+Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,
+                                 const ProgressCallback& progress, VaultFileEntry* entry)
+{
+    if (const Error opened = change.openPayload(); !opened.ok())
+        return opened;
+    ContainerFile& container = change.payload();
+    const auto unreadable = [&]() { return Error(Reason::SourceUnreadable, source.errorString()); };
+    const auto internal = [](const char* what) { return Error(Reason::Internal, QLatin1String(what)); };
 
     const QByteArray key = cipherKey();
-    const QByteArray blockData = associatedData(document, PurposeFileBlock);
-    const int nonceLength = static_cast<int>(document.crypto.nonce.size());
+    const QByteArray blockData = associatedData(change.document(), PurposeFileBlock);
+    const int nonceLength = static_cast<int>(change.document().crypto.nonce.size());
     // Each block is read, hashed, encrypted and written in pieces small enough
     // to stay in the processor's cache, its tag after the last piece. Where
     // that cannot be done, a whole block at a time, buffers made once.
@@ -257,82 +254,81 @@ bool VaultManager::importFile(const QString& sourcePath, const QString& vaultPat
     QByteArray pieceCipher(static_cast<int>(PieceSize), Qt::Uninitialized);
     QByteArray buffer;
     QByteArray cipher;
+    Sha256 hash;
     qint64 bytesDone = 0;
     WriteBehind writeBehind(container.handle());
-    while (!source.atEnd()) {
+    // Read until the source has no more: the size it reports may be wrong
+    // (0 for files the system makes up on reading, such as /proc's).
+    bool ended = false;
+    while (!ended) {
         VaultFileBlock block;
         block.nonce = m_cryptoManager.generateNonce(nonceLength);
         block.offset = container.pos();
         CryptoManager::PieceEncryptor encryptor(key, block.nonce, blockData);
         qint64 plainSize = 0;
         if (encryptor.isValid()) {
-            while (plainSize < BlockSize && !source.atEnd()) {
+            while (plainSize < BlockSize) {
                 const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
-                if (read <= 0)
+                if (read < 0)
                     return unreadable();
+                if (read == 0) {
+                    ended = true;
+                    break;
+                }
                 const QByteArrayView plain(piece.constData(), read);
                 if (!hash.addData(plain) || !encryptor.update(plain, pieceCipher.data()))
                     return internal("hashing or encryption failed");
                 if (!container.writeAll(pieceCipher.constData(), read))
-                    return undo(container.error());
+                    return container.error();
                 plainSize += read;
             }
+            if (plainSize == 0)
+                break;
             char tag[CryptoManager::TagSize];
             if (!encryptor.finish(tag))
                 return internal("encryption failed");
             if (!container.writeAll(tag, CryptoManager::TagSize))
-                return undo(container.error());
+                return container.error();
         } else {
             if (buffer.isEmpty()) {
                 buffer.resize(static_cast<int>(BlockSize));
                 cipher.reserve(BlockSize + CryptoManager::TagSize);
             }
             const qint64 read = source.read(buffer.data(), BlockSize);
-            if (read <= 0)
+            if (read < 0)
                 return unreadable();
+            if (read == 0)
+                break;
             const QByteArrayView plain(buffer.constData(), read);
             if (!hash.addData(plain) ||
                 !m_cryptoManager.encryptInto(plain, key, block.nonce, blockData, &cipher))
                 return internal("hashing or encryption failed");
             if (!container.writeAll(cipher))
-                return undo(container.error());
+                return container.error();
             plainSize = read;
         }
         block.plainSize = plainSize;
         block.encryptedSize = plainSize + CryptoManager::TagSize;
         if (const Error behind = writeBehind.written(block.offset, block.encryptedSize); !behind.ok())
-            return undo(behind);
-        entry.blocks.append(block);
+            return behind;
+        entry->blocks.append(block);
         bytesDone += plainSize;
         if (progress)
-            progress(bytesDone, bytesTotal, normalized);
+            progress(bytesDone, bytesTotal, entry->vaultPath);
     }
-    // The blocks are on the drive before the header that points at them.
-    if (!container.sync())
-        return undo(container.error());
-    container.close();
 
-    entry.sha256 = hash.result();
-    if (entry.sha256.isEmpty())
+    entry->sha256 = hash.result();
+    if (entry->sha256.isEmpty())
         return internal("hashing failed");
     // What was stored, not what the file system said at the start: a source
     // that changed size while being read still gives a consistent entry.
-    entry.sizeBytes = bytesDone;
-    if (!newIndex.addOrReplace(entry))
-        return internal("index refused the entry");
-
-    document.fileIndex = newIndex;
-    document.encryptedIndex = encryptIndex(document, newIndex);
-    if (document.encryptedIndex.isEmpty())
-        return internal("index encryption failed");
-    // A roll-back of this header (now or at the next open) also cuts the appended blocks off.
-    if (const Error written =
-            m_containerManager.updateDocumentHeader(m_containerPath, document, sizeBeforeImport);
-        !written.ok())
-        return undo(written);
-
-    adoptIndex(newIndex, document);
-    return true;
+    qint64 stored = 0;
+    for (const VaultFileBlock& block : std::as_const(entry->blocks))
+        stored += block.plainSize;
+    if (stored != bytesDone)
+        return internal("stored blocks differ from what was read");
+    entry->sizeBytes = bytesDone;
+    return Error();
 }
 
 bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const

@@ -1,7 +1,7 @@
 // Tree operations: move, rename and delete files, create, rename and delete
 // folders. They rewrite only the encrypted index; payload blocks stay put.
 
-#include "storage/ContainerLock.h"
+#include "vault/VaultChange.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultPath.h"
 
@@ -42,23 +42,20 @@ SecureFileIndex withFileRenamed(const SecureFileIndex& index, const QString& old
 
 bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirectory)
 {
-    m_lastError = Error();
     const QString source = VaultPath::normalized(vaultPath);
     const QString target = VaultPath::normalized(targetDirectory);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    if (source.isEmpty())
-        return fail(Reason::InvalidPath, vaultPath);
     // Slashes alone mean the root; a target such as ".." is refused rather
     // than taken as the root.
     QString rawTarget = targetDirectory;
     rawTarget.remove(QLatin1Char('/')).remove(QLatin1Char('\\'));
-    if (target.isEmpty() && !rawTarget.trimmed().isEmpty())
-        return fail(Reason::InvalidPath, targetDirectory);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    Error refusal;
+    if (source.isEmpty())
+        refusal = Error(Reason::InvalidPath, vaultPath);
+    else if (target.isEmpty() && !rawTarget.trimmed().isEmpty())
+        refusal = Error(Reason::InvalidPath, targetDirectory);
+    VaultChange change(*this, refusal);
+    if (!change.ok())
+        return fail(change.error());
     if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     if (!target.isEmpty() && !VaultPath::hasFolder(m_index, target))
@@ -78,38 +75,35 @@ bool VaultManager::moveFile(const QString& vaultPath, const QString& targetDirec
     if (!VaultPath::isPortable(destination))
         return fail(Reason::InvalidPath, destination);
     // Moving a file into its own folder clashes with the file itself.
-    return storeFileAt(document, source, destination);
+    return storeFileAt(change, source, destination);
 }
 
 bool VaultManager::renameFile(const QString& vaultPath, const QString& newVaultPath)
 {
-    m_lastError = Error();
     const QString source = VaultPath::normalized(vaultPath);
     const QString destination = VaultPath::normalized(newVaultPath);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    Error refusal;
     if (source.isEmpty() || destination.isEmpty())
-        return fail(Reason::InvalidPath, source.isEmpty() ? vaultPath : newVaultPath);
+        refusal = Error(Reason::InvalidPath, source.isEmpty() ? vaultPath : newVaultPath);
     // A name made elsewhere may be one Windows cannot hold; renaming it away is how it is fixed.
-    if (!VaultPath::isPortable(destination))
-        return fail(Reason::InvalidPath, newVaultPath);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    else if (!VaultPath::isPortable(destination))
+        refusal = Error(Reason::InvalidPath, newVaultPath);
+    VaultChange change(*this, refusal);
+    if (!change.ok())
+        return fail(change.error());
     if (!VaultPath::hasFile(m_index, source))
         return fail(Reason::FileNotFound, source);
     // A change of letter case alone is refused: the new name is taken, by the file itself.
-    return storeFileAt(document, source, destination);
+    return storeFileAt(change, source, destination);
 }
 
-bool VaultManager::storeFileAt(const ContainerDocument& document, const QString& source,
-                               const QString& destination)
+bool VaultManager::storeFileAt(VaultChange& change, const QString& source, const QString& destination)
 {
     if (samePath(source, destination) || VaultPath::hasFile(m_index, destination) ||
         VaultPath::hasFolder(m_index, destination))
         return fail(Reason::AlreadyExists, destination);
-    if (!finish(saveIndexWithDocument(document, withFileRenamed(m_index, source, destination))))
+    change.index() = withFileRenamed(m_index, source, destination);
+    if (!finish(change.commit()))
         return false;
     // An open copy goes with its file, so lock stores it under the new path.
     m_fileSync.retarget(source, destination);
@@ -118,16 +112,10 @@ bool VaultManager::storeFileAt(const ContainerDocument& document, const QString&
 
 bool VaultManager::deleteFile(const QString& vaultPath)
 {
-    m_lastError = Error();
     const QString path = VaultPath::normalized(vaultPath);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    if (path.isEmpty())
-        return fail(Reason::InvalidPath, vaultPath);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    VaultChange change(*this, path.isEmpty() ? Error(Reason::InvalidPath, vaultPath) : Error());
+    if (!change.ok())
+        return fail(change.error());
     if (!VaultPath::hasFile(m_index, path))
         return fail(Reason::FileNotFound, path);
     TrackedTempFile openCopy;
@@ -136,18 +124,17 @@ bool VaultManager::deleteFile(const QString& vaultPath)
     if (open && m_fileSync.isModified(openCopy.vaultPath))
         return fail(Reason::FileInUse, QStringLiteral("open copy holds edits: ") + path);
 
-    SecureFileIndex newIndex = m_index;
     const QList<VaultFileEntry> entries = m_index.entries();
     bool removed = false;
     for (const VaultFileEntry& entry : entries) {
         if (samePath(entry.vaultPath, path)) {
-            removed = newIndex.remove(entry.vaultPath);
+            removed = change.index().remove(entry.vaultPath);
             break;
         }
     }
     if (!removed)
         return fail(Reason::Internal, QStringLiteral("index refused the removal"));
-    if (!finish(saveIndexWithDocument(document, newIndex)))
+    if (!finish(change.commit()))
         return false;
     if (open) {
         m_fileSync.untrack(openCopy.vaultPath);
@@ -158,41 +145,33 @@ bool VaultManager::deleteFile(const QString& vaultPath)
 
 bool VaultManager::createDirectory(const QString& path)
 {
-    m_lastError = Error();
     const QString normalized = VaultPath::normalized(path);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    if (normalized.isEmpty() || !VaultPath::isPortable(normalized))
-        return fail(Reason::InvalidPath, path);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    VaultChange change(*this, normalized.isEmpty() || !VaultPath::isPortable(normalized)
+                                  ? Error(Reason::InvalidPath, path)
+                                  : Error());
+    if (!change.ok())
+        return fail(change.error());
     if (VaultPath::hasFolder(m_index, normalized) || VaultPath::hasFile(m_index, normalized))
         return fail(Reason::AlreadyExists, normalized);
 
-    SecureFileIndex newIndex = m_index;
-    VaultPath::addMissingParents(&newIndex, normalized);
+    VaultPath::addMissingParents(&change.index(), normalized);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    newIndex.addDirectory(VaultDirectoryEntry{normalized, now, now});
-    return finish(saveIndexWithDocument(document, newIndex));
+    change.index().addDirectory(VaultDirectoryEntry{normalized, now, now});
+    return finish(change.commit());
 }
 
 bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
 {
-    m_lastError = Error();
     const QString source = VaultPath::normalized(path);
     const QString destination = VaultPath::normalized(newPath);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    Error refusal;
     if (source.isEmpty() || destination.isEmpty())
-        return fail(Reason::InvalidPath, source.isEmpty() ? path : newPath);
-    if (!VaultPath::isPortable(destination))
-        return fail(Reason::InvalidPath, newPath);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+        refusal = Error(Reason::InvalidPath, source.isEmpty() ? path : newPath);
+    else if (!VaultPath::isPortable(destination))
+        refusal = Error(Reason::InvalidPath, newPath);
+    VaultChange change(*this, refusal);
+    if (!change.ok())
+        return fail(change.error());
     if (!VaultPath::hasFolder(m_index, source))
         return fail(Reason::FolderNotFound, source);
     if (VaultPath::isInside(destination, source))
@@ -221,7 +200,8 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
         if (!newIndex.addOrReplace(entry))
             return fail(Reason::Internal, QStringLiteral("index refused an entry"));
     }
-    if (!finish(saveIndexWithDocument(document, newIndex)))
+    change.index() = newIndex;
+    if (!finish(change.commit()))
         return false;
     const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
     for (const TrackedTempFile& copy : tracked) {
@@ -233,16 +213,10 @@ bool VaultManager::renameDirectory(const QString& path, const QString& newPath)
 
 bool VaultManager::deleteDirectory(const QString& path)
 {
-    m_lastError = Error();
     const QString normalized = VaultPath::normalized(path);
-    if (m_state != VaultState::Unlocked)
-        return fail(Reason::WrongState, QStringLiteral("not unlocked"));
-    if (normalized.isEmpty())
-        return fail(Reason::InvalidPath, path);
-    const ContainerLock lock(m_containerPath);
-    ContainerDocument document;
-    if (const Error began = beginChange(lock, &document); !began.ok())
-        return fail(began);
+    VaultChange change(*this, normalized.isEmpty() ? Error(Reason::InvalidPath, path) : Error());
+    if (!change.ok())
+        return fail(change.error());
     if (!VaultPath::hasFolder(m_index, normalized))
         return fail(Reason::FolderNotFound, normalized);
 
@@ -257,12 +231,11 @@ bool VaultManager::deleteDirectory(const QString& path)
             return fail(Reason::NotEmpty, normalized);
     }
 
-    SecureFileIndex newIndex = m_index;
     for (const VaultDirectoryEntry& directory : directories) {
         if (samePath(directory.path, normalized)) {
-            if (!newIndex.removeDirectory(directory.path))
+            if (!change.index().removeDirectory(directory.path))
                 return fail(Reason::Internal, QStringLiteral("index refused the removal"));
-            return finish(saveIndexWithDocument(document, newIndex));
+            return finish(change.commit());
         }
     }
     return fail(Reason::FolderNotFound, normalized);
