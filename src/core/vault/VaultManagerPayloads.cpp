@@ -8,6 +8,7 @@
 #include "storage/ContainerFile.h"
 #include "storage/ContainerLock.h"
 #include "storage/WriteBehind.h"
+#include "vault/ExportDestination.h"
 #include "vault/FileIdentity.h"
 #include "vault/VaultPath.h"
 
@@ -298,12 +299,14 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    // Writing plaintext over the container would destroy the vault.
-    if (sameFile(destinationPath, m_containerPath))
-        return fail(Reason::InvalidArgument, QStringLiteral("the destination is the container"));
+    // Writing plaintext over the container (or its journal) would destroy the vault.
+    QString finalPath;
+    if (const Error refused = ExportDestination::resolve(destinationPath, m_containerPath, &finalPath);
+        !refused.ok())
+        return fail(refused);
     // Through a save file: a failure leaves no partial plaintext and keeps an
     // existing destination as it was.
-    QSaveFile file(destinationPath);
+    QSaveFile file(finalPath);
     if (!file.open(QIODevice::WriteOnly))
         return fail(Reason::DestinationUnwritable, file.errorString());
     if (!writeVaultFileToDevice(normalized, &file)) {
