@@ -81,6 +81,7 @@ private slots:
     void fullIndexAndFullDriveSaySo();
     void namesReachTheTerminalEscaped();
     void passwordLeavesTheRestOfTheInputUnread();
+    void passwordLinesMayEndInCrLf();
     void twoProgramsNeverLoseAFile();
 
 private:
@@ -585,6 +586,19 @@ void CliVaultTest::passwordLeavesTheRestOfTheInputUnread()
     QVERIFY(shell.waitForFinished(120000));
     QCOMPARE(shell.exitCode(), 0);
     QCOMPARE(shell.readAllStandardOutput(), QByteArray("resto da entrada\n"));
+}
+
+void CliVaultTest::passwordLinesMayEndInCrLf()
+{
+    // A password piped with CR LF is the one typed on a terminal or in the
+    // window: create, unlock and both lines of a change.
+    const QString container = path(QStringLiteral("crlf.kldr"));
+    QCOMPARE(cli({QStringLiteral("create"), container}, Password + "\r\n").code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, Password + '\n').code, 0);
+    const QByteArray newPassword = "outra senha longa";
+    QCOMPARE(cli({QStringLiteral("passwd"), container}, Password + "\r\n" + newPassword + "\r\n").code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, newPassword + '\n').code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, newPassword + "\r\n").code, 0);
 }
 
 void CliVaultTest::twoProgramsNeverLoseAFile()
