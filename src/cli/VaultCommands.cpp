@@ -444,7 +444,7 @@ int runRecoverCommand(const QStringList& args)
                                     QStringLiteral("Não foi possível salvar no cofre as alterações da "
                                                    "sessão anterior."));
             for (const Keldra::Core::TrackedTempFile& copy : copies)
-                printOut(copy.vaultPath);
+                printOut(shown(copy.vaultPath));
             printOut(QStringLiteral("Alterações salvas no cofre: %1 arquivo(s).").arg(copies.size()));
             return int(ExitDone);
         },
