@@ -158,15 +158,19 @@ PasswordReader::~PasswordReader() = default;
 
 QByteArray PasswordReader::read(const QString& prompt)
 {
-    if (!m_interactive)
-        return readLineFromStdin(nullptr);
-    writeStderr(prompt.toUtf8());
     QByteArray password;
-    {
-        const EchoOff quiet;
+    if (m_interactive) {
+        writeStderr(prompt.toUtf8());
+        {
+            const EchoOff quiet;
+            password = readLineFromStdin(nullptr);
+        }
+        writeStderr(QByteArrayLiteral("\n"));
+    } else {
         password = readLineFromStdin(nullptr);
     }
-    writeStderr(QByteArrayLiteral("\n"));
+    // A line ended by CR LF (a console, a file written on Windows) holds the
+    // same password as one typed in the window.
     if (password.endsWith('\r'))
         password.chop(1);
     return password;

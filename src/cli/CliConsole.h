@@ -23,7 +23,7 @@ void printOut(const QString& line);
 QString shown(const QString& text);
 
 // Reads passwords: from a terminal with a prompt and no echo, otherwise one
-// line of standard input per password (without its line feed).
+// line of standard input per password (without its line end, LF or CR LF).
 class PasswordReader
 {
 public:

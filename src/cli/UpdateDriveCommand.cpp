@@ -1,6 +1,7 @@
 #include "UpdateDriveCommand.h"
 
 #include "BundleUpdater.h"
+#include "CliConsole.h"
 #include "DeploymentErrorText.h"
 
 #include <QCoreApplication>
@@ -46,6 +47,18 @@ bool askOnTerminal(const QString& title, const QString& text)
     const QString answer = in.readLine().trimmed().toLower();
     return answer == QLatin1String("s") || answer == QLatin1String("sim") || answer == QLatin1String("y") ||
            answer == QLatin1String("yes");
+}
+
+// The release notes are not signed: whoever serves the manifest writes them.
+// They end the question, after its "Versão disponível" line, and reach the
+// terminal escaped as ls shows names: no escape sequence, no line of their own.
+QString withNotesShown(const QString& question)
+{
+    const qsizetype available = question.indexOf(QStringLiteral("\nVersão disponível: "));
+    const qsizetype notes = available < 0 ? -1 : question.indexOf(QStringLiteral("\n\n"), available);
+    if (notes < 0)
+        return Keldra::Cli::shown(question);
+    return question.left(notes + 2) + Keldra::Cli::shown(question.mid(notes + 2));
 }
 
 } // namespace
@@ -96,9 +109,10 @@ int runUpdateDriveCommand(const QStringList& args)
             out() << label << Qt::endl;
         lastLabel = label;
     };
-    callbacks.confirm = [assumeYes, terminal](const QString& title, const QString& text) {
+    callbacks.confirm = [assumeYes, terminal](const QString& title, const QString& question) {
         if (assumeYes)
             return true;
+        const QString text = withNotesShown(question);
         if (terminal)
             return askOnTerminal(title, text);
         out() << text << Qt::endl;

@@ -7,6 +7,7 @@
 #include "Error.h"
 #include "crypto/SecureMemory.h"
 #include "storage/WriteBehind.h"
+#include "vault/ExportDestination.h"
 #include "vault/PasswordRules.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultPath.h"
@@ -239,10 +240,18 @@ int runExportCommand(const QStringList& args)
                 total = candidate.sizeBytes;
         }
 
-        // Same guarantees as VaultManager::exportFile (nothing partial is
-        // left behind), with progress on the way.
+        // Same guarantees as VaultManager::exportFile (never over the vault
+        // itself nor a device or a pipe, nothing partial is left behind),
+        // with progress on the way.
+        QString finalPath;
+        if (const Error refused =
+                Keldra::Core::ExportDestination::resolve(destination, vault.containerPath(), &finalPath);
+            !refused.ok()) {
+            const QString text = Keldra::Texts::VaultErrorText::forExportDestination(refused);
+            return fail(text.isEmpty() ? exportFailed : text);
+        }
         ProgressPrinter progress(QStringLiteral("Exportando"));
-        QSaveFile file(destination);
+        QSaveFile file(finalPath);
         if (!file.open(QIODevice::WriteOnly))
             return fail(exportFailed);
         ProgressSink sink(&file, total, normalized, &progress);
@@ -441,7 +450,7 @@ int runRecoverCommand(const QStringList& args)
                                     QStringLiteral("Não foi possível salvar no cofre as alterações da "
                                                    "sessão anterior."));
             for (const Keldra::Core::TrackedTempFile& copy : copies)
-                printOut(copy.vaultPath);
+                printOut(shown(copy.vaultPath));
             printOut(QStringLiteral("Alterações salvas no cofre: %1 arquivo(s).").arg(copies.size()));
             return int(ExitDone);
         },

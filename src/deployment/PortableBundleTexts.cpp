@@ -21,10 +21,15 @@ QString PortableBundleManager::linuxLauncherText()
     // The program runs through the bundle's own loader and C library, so it
     // starts whatever C library the host has; only the loader needs an execute
     // bit, and FAT32 sticks give none, so it is copied to the first folder that
-    // lets it run and removed afterwards.
+    // lets it run and removed afterwards. Only into a private folder made in a
+    // folder where no other user may rename what it does not own: elsewhere the
+    // copy could be swapped between its check and its start. The "x" after each
+    // command substitution keeps the newlines a drive's name may end in.
     const QStringList lines = {
         QStringLiteral("#!/bin/sh"),
-        QStringLiteral("SCRIPT_DIR=\"$(CDPATH= cd -- \"$(dirname -- \"$0\")\" && pwd)\""),
+        QStringLiteral("SCRIPT_DIR=\"$(dirname -- \"$0\"; printf x)\""),
+        QStringLiteral("SCRIPT_DIR=\"$(CDPATH= cd -- \"${SCRIPT_DIR%?x}\" && pwd && printf x)\""),
+        QStringLiteral("SCRIPT_DIR=\"${SCRIPT_DIR%?x}\""),
         QStringLiteral("APP_DIR=\"$SCRIPT_DIR/%1\"")
             .arg(DriveLayout::platformFolder(DriveLayout::LinuxFolder)),
         QStringLiteral("APP_BIN=\"$APP_DIR/%1\"").arg(QLatin1String(DriveLayout::LinuxProgram)),
@@ -54,9 +59,12 @@ QString PortableBundleManager::linuxLauncherText()
         QStringLiteral("trap 'exit 130' INT"),
         QStringLiteral("trap 'exit 143' TERM"),
         QStringLiteral("CACHE_DIR=\"${XDG_CACHE_HOME:-${HOME:+$HOME/.cache}}\""),
+        QStringLiteral("USER_ID=\"$(id -u)\""),
         QStringLiteral("for base in \"${XDG_RUNTIME_DIR:-}\" \"${TMPDIR:-/tmp}\" \"$CACHE_DIR\"; do"),
-        QStringLiteral("    [ -n \"$base\" ] || continue"),
+        QStringLiteral("    case \"$base\" in /*) ;; *) continue ;; esac"),
         QStringLiteral("    [ \"$base\" != \"$CACHE_DIR\" ] || mkdir -p -- \"$base\" 2>/dev/null"),
+        QStringLiteral("    [ -n \"$(find -H \"$base\" -prune \\( -user \"$USER_ID\" -o -user 0 \\) "
+                       "\\( ! -perm -0002 -o -perm -1000 \\) -print 2>/dev/null)\" ] || continue"),
         QStringLiteral("    dir=\"$(mktemp -d \"$base/keldra.XXXXXX\" 2>/dev/null)\" || continue"),
         QStringLiteral(
             "    if cp -- \"$LOADER\" \"$dir/Keldra\" 2>/dev/null && chmod 700 \"$dir/Keldra\" &&"),

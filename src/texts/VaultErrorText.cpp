@@ -50,6 +50,15 @@ QString VaultErrorText::forReason(const Core::Error& error)
     return QString();
 }
 
+QString VaultErrorText::forExportDestination(const Core::Error& error)
+{
+    if (!error.is(Reason::InvalidArgument))
+        return QString();
+    return QStringLiteral(
+        "O destino escolhido é o próprio cofre ou um arquivo que o acompanha. Escolha outro "
+        "nome ou outra pasta.");
+}
+
 QString VaultErrorText::message(const Core::Error& error, const QString& commandText, Reason commandReason)
 {
     if (error.is(commandReason))

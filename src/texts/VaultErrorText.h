@@ -16,6 +16,9 @@ class VaultErrorText
 public:
     // The reason's own text, or an empty string when the command's message says it better.
     static QString forReason(const Core::Error& error);
+    // Why an export refused its destination (the vault itself, under any
+    // name), or an empty string for any other failure.
+    static QString forExportDestination(const Core::Error& error);
     // What a failed command shows: the reason's own text, else `commandText`.
     // `commandReason` is a reason that `commandText` already explains in the
     // command's own words; the command's text then wins.

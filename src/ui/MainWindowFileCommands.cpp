@@ -9,6 +9,7 @@
 #include "OperationProgressDialog.h"
 #include "VaultBrowser.h"
 #include "VaultBrowserUtils.h"
+#include "VaultErrorText.h"
 #include "vault/VaultPath.h"
 
 #include <QApplication>
@@ -161,7 +162,9 @@ void MainWindow::exportSelectedFile()
         setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
         return;
     }
-    warnVaultFailure(kTitle, QStringLiteral("Não foi possível exportar o arquivo."));
+    const QString refused = Texts::VaultErrorText::forExportDestination(m_vaultManager.lastError());
+    warnVaultFailure(kTitle,
+                     refused.isEmpty() ? QStringLiteral("Não foi possível exportar o arquivo.") : refused);
     setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
 }
 

@@ -1,6 +1,7 @@
-// A session with an edited copy open is killed for real; keldra-cli then
-// tells about the edit and `recover` stores it in the vault.
+// A session with edited copies open is killed for real; keldra-cli then
+// tells about the edits and `recover` stores them in the vault.
 
+#include "ForgedIndex.h"
 #include "TempLocationOverride.h"
 #include "TestFiles.h"
 
@@ -22,14 +23,29 @@ namespace {
 
 const QByteArray Password = QByteArrayLiteral("senha de teste longa");
 
-// The session that gets killed: opens nota.txt, edits its copy, says where
-// the copy is, and waits.
+// A name another program wrote: a line feed that would forge a line of
+// output and escape sequences that would clear the terminal. Windows holds no
+// character below 0x20 in a file name (the copy's): the 8-bit escape there.
+#ifdef Q_OS_WIN
+const QString kHostileName = QStringLiteral("a\u009b2J\u007f.txt");
+const QString kHostileShown = QStringLiteral("a\\x9b2J\\x7f.txt");
+#else
+const QString kHostileName =
+    QStringLiteral("a\nAlterações salvas no cofre: 9 arquivo(s).\x1b[2J\x1b]0;t\x07.txt");
+const QString kHostileShown =
+    QStringLiteral("a\\x0aAlterações salvas no cofre: 9 arquivo(s).\\x1b[2J\\x1b]0;t\\x07.txt");
+#endif
+
+// The session that gets killed: opens nota.txt and the hostile name, edits
+// their copies, says where the first copy is, and waits.
 int runEditSession(const QString& container)
 {
     Keldra::Core::VaultManager vault;
     QString copy;
+    QString hostileCopy;
     if (!vault.unlockVault(container, Password) ||
-        !vault.prepareFileForEditing(QStringLiteral("nota.txt"), &copy) || !writeFile(copy, "editada"))
+        !vault.prepareFileForEditing(QStringLiteral("nota.txt"), &copy) || !writeFile(copy, "editada") ||
+        !vault.prepareFileForEditing(kHostileName, &hostileCopy) || !writeFile(hostileCopy, "outra editada"))
         return 1;
     std::printf("%s\n", QFile::encodeName(copy).constData());
     std::fflush(stdout);
@@ -86,6 +102,17 @@ void CliRecoverTest::killedSessionEditIsReportedAndRecovered()
     QVERIFY(writeFile(original, "original"));
     QCOMPARE(cli({QStringLiteral("create"), container}).code, 0);
     QCOMPARE(cli({QStringLiteral("import"), container, original, QStringLiteral("nota.txt")}).code, 0);
+    QCOMPARE(cli({QStringLiteral("import"), container, original, QStringLiteral("outra.txt")}).code, 0);
+    QVERIFY(VaultTest::resealIndex(container, Password, [](Keldra::Core::SecureFileIndex* index) {
+        const QList<Keldra::Core::VaultFileEntry> entries = index->entries();
+        for (Keldra::Core::VaultFileEntry entry : entries) {
+            if (entry.vaultPath == QStringLiteral("outra.txt")) {
+                index->remove(entry.vaultPath);
+                entry.vaultPath = kHostileName;
+                index->addOrReplace(entry);
+            }
+        }
+    }));
 
     QProcess session;
     session.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--edit-session"), container});
@@ -101,14 +128,20 @@ void CliRecoverTest::killedSessionEditIsReportedAndRecovered()
     const Run listed = cli({QStringLiteral("ls"), container});
     QCOMPARE(listed.code, 0);
     QVERIFY2(listed.err.contains(QStringLiteral("Foram encontradas alterações de uma sessão anterior que não "
-                                                "foram salvas no cofre: 1 arquivo(s).")),
+                                                "foram salvas no cofre: 2 arquivo(s).")),
              qPrintable(listed.err));
     QVERIFY2(listed.err.contains(QStringLiteral("keldra-cli recover")), qPrintable(listed.err));
     QCOMPARE(readFile(copy), QByteArray("editada"));
 
     const Run recovered = cli({QStringLiteral("recover"), container});
     QCOMPARE(recovered.code, 0);
-    QVERIFY2(recovered.out.contains(QStringLiteral("nota.txt")), qPrintable(recovered.out));
+    // Each name on a line of its own, escaped as ls shows it.
+    const QStringList lines =
+        QString(recovered.out).remove(QLatin1Char('\r')).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.contains(QStringLiteral("nota.txt")), qPrintable(recovered.out));
+    QVERIFY2(lines.contains(kHostileShown), qPrintable(recovered.out));
+    QCOMPARE(lines.last(), QStringLiteral("Alterações salvas no cofre: 2 arquivo(s)."));
     QVERIFY(!QFileInfo::exists(copy));
 
     const QString exported = m_dir.filePath(QStringLiteral("saida.txt"));

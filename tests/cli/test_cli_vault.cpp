@@ -27,6 +27,8 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using Keldra::Core::CryptoManager;
@@ -75,9 +77,11 @@ private slots:
     void verifyReportsDamagedFiles();
     void legacyContainerIsReadable();
     void failuresSayWhy();
+    void exportNeverReplacesTheVault();
     void fullIndexAndFullDriveSaySo();
     void namesReachTheTerminalEscaped();
     void passwordLeavesTheRestOfTheInputUnread();
+    void passwordLinesMayEndInCrLf();
     void twoProgramsNeverLoseAFile();
 
 private:
@@ -439,6 +443,57 @@ void CliVaultTest::failuresSayWhy()
     QCOMPARE(message(opened), QStringLiteral("O container está danificado ou não é um cofre do Keldra."));
 }
 
+void CliVaultTest::exportNeverReplacesTheVault()
+{
+    const QString container = path(QStringLiteral("exportar.kldr"));
+    {
+        Keldra::Core::VaultManager vault;
+        QVERIFY(vault.createVault(container, Password));
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(writeFile(path(QStringLiteral("claro.txt")), "texto claro"));
+        QVERIFY(vault.importFile(path(QStringLiteral("claro.txt")), QStringLiteral("claro.txt")));
+        QVERIFY(vault.lockVault());
+    }
+    const QByteArray before = readFile(container);
+    const auto exportTo = [&](const QString& destination) {
+        return cli({QStringLiteral("export"), container, QStringLiteral("claro.txt"), destination},
+                   Password + '\n');
+    };
+
+    // The container by its name, through a symbolic link, through a hard link,
+    // and the name of its journal.
+    QStringList refused = {container, container + QStringLiteral("-journal")};
+#ifdef Q_OS_UNIX
+    const QString link = path(QStringLiteral("atalho.kldr"));
+    const QString hardLink = path(QStringLiteral("outro-nome.kldr"));
+    QVERIFY(QFile::link(container, link));
+    QCOMPARE(::link(QFile::encodeName(container).constData(), QFile::encodeName(hardLink).constData()), 0);
+    refused << link << hardLink;
+#endif
+    for (const QString& destination : refused) {
+        const Run run = exportTo(destination);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains("próprio cofre"), run.err.constData()); // not the generic failure
+        QCOMPARE(readFile(container), before);
+    }
+    QVERIFY(!QFileInfo::exists(container + QStringLiteral("-journal")));
+
+#ifdef Q_OS_UNIX
+    // A pipe stays a pipe (a device such as /dev/null likewise).
+    const QString fifo = path(QStringLiteral("fila"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Run piped = exportTo(fifo);
+    QCOMPARE(piped.code, 1);
+    QCOMPARE(QString::fromUtf8(piped.err).trimmed(), QStringLiteral("Não foi possível exportar o arquivo."));
+    struct stat status;
+    QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &status), 0);
+    QVERIFY(S_ISFIFO(status.st_mode));
+#endif
+    const Run listed = cli({QStringLiteral("ls"), container}, Password + '\n');
+    QCOMPARE(listed.code, 0);
+    QVERIFY(listed.out.endsWith(" claro.txt\n"));
+}
+
 void CliVaultTest::fullIndexAndFullDriveSaySo()
 {
     using Keldra::Core::VaultManager;
@@ -537,6 +592,19 @@ void CliVaultTest::passwordLeavesTheRestOfTheInputUnread()
     QVERIFY(shell.waitForFinished(120000));
     QCOMPARE(shell.exitCode(), 0);
     QCOMPARE(shell.readAllStandardOutput(), QByteArray("resto da entrada\n"));
+}
+
+void CliVaultTest::passwordLinesMayEndInCrLf()
+{
+    // A password piped with CR LF is the one typed on a terminal or in the
+    // window: create, unlock and both lines of a change.
+    const QString container = path(QStringLiteral("crlf.kldr"));
+    QCOMPARE(cli({QStringLiteral("create"), container}, Password + "\r\n").code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, Password + '\n').code, 0);
+    const QByteArray newPassword = "outra senha longa";
+    QCOMPARE(cli({QStringLiteral("passwd"), container}, Password + "\r\n" + newPassword + "\r\n").code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, newPassword + '\n').code, 0);
+    QCOMPARE(cli({QStringLiteral("ls"), container}, newPassword + "\r\n").code, 0);
 }
 
 void CliVaultTest::twoProgramsNeverLoseAFile()

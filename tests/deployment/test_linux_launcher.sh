@@ -34,17 +34,28 @@ if ! "$cli" prepare-drive "$drive" --linux "$work/source/Keldra" >"$work/prepare
     echo "FAIL: the drive could not be prepared" >&2
     exit 1
 fi
+# The same drive under a name that ends in a line feed.
+newline_drive="$work/media/user/PEN
+"
+ln -s "MEU PENDRIVE" "$newline_drive"
 # Like a FAT32 stick mounted with showexec, seen by a user who cannot change it.
 find "$drive" -type f -exec chmod a-x {} +
 find "$work/media" -type d -exec chmod a-w {} +
 chmod 755 "$work"
 # Only what the launcher needs, so its error text goes to stderr, not to a dialog.
-for tool in dirname mktemp cp chmod rm mkdir; do ln -s "$(command -v "$tool")" "$work/tools/$tool"; done
+for tool in dirname mktemp cp chmod rm mkdir find id; do ln -s "$(command -v "$tool")" "$work/tools/$tool"; done
 
+# Folders where another user could swap the copied loader before it runs: one
+# open to everybody without the sticky bit, and (as root) one owned by another
+# user that the launching user may write through its group.
+mkdir "$work/open" "$work/others"
+chmod 777 "$work/open"
 user=
 if [ "$(id -u)" -eq 0 ]; then
     # root may run files without execute bits' owners' rights; people may not.
-    chown nobody "$work/run" "$work/home"
+    chown nobody "$work/run" "$work/home" "$work/open"
+    chown daemon:nogroup "$work/others"
+    chmod 770 "$work/others"
     user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
 fi
 launch() { # launch FOLDER ENV... -- ARGS...
@@ -79,6 +90,23 @@ check "started from the drive: $(cat "$work/err")" [ "$(value argv0)" = "$drive/
 check "the loader runs from the cache folder: $(value exe)" \
     [ "$(dirname "$(dirname "$(value exe)")")" = "$work/home/.cache" ]
 check "the cache folder is left clean" [ -z "$(ls -A "$work/home/.cache")" ]
+
+# Such folders are passed over for the cache folder, and left as they were.
+for unsafe in "$work/open" "$work/others"; do
+    [ -n "$user" ] || [ "$unsafe" != "$work/others" ] || continue
+    launch / TMPDIR="$unsafe" HOME="$work/home" /bin/sh "$drive/Keldra-Linux.sh"
+    check "the loader never runs from $unsafe: $(value exe) $(cat "$work/err")" \
+        [ "$(dirname "$(dirname "$(value exe)")")" = "$work/home/.cache" ]
+    check "$unsafe is left as it was" [ -z "$(ls -A "$unsafe")" ]
+done
+
+# A drive whose name ends in a line feed.
+launch / XDG_RUNTIME_DIR="$work/run" HOME="$work/home" /bin/sh "$newline_drive/Keldra-Linux.sh"
+status=$?
+check "a drive name ending in a line feed starts (status $status: $(cat "$work/err"))" [ "$status" -eq 0 ]
+check "argv[0] keeps the line feed: $(cat "$work/out")" \
+    [ "$(sed -n '/^argv0=/,/^cwd=/p' "$work/out")" = "argv0=$newline_drive/Keldra/linux/Keldra
+cwd=$drive" ]
 
 # A failing program and a system where nothing may run are both reported.
 launch / XDG_RUNTIME_DIR="$work/run" /bin/sh "$drive/Keldra-Linux.sh" 3

@@ -133,15 +133,22 @@ private slots:
         // A destination that cannot be written, and the container itself, fail
         // without leaving plaintext behind or touching the vault.
         const QByteArray containerBefore = readFile(m_containerPath);
-        for (const QString& bad :
-             {m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), m_containerPath}) {
+        const QString generic = QStringLiteral("Não foi possível exportar o arquivo.");
+        const QString vaultItself = QStringLiteral("próprio cofre");
+        const QList<QPair<QString, QString>> refusals = {
+            {m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt")), generic},
+            {m_containerPath, vaultItself},
+            {m_containerPath + QStringLiteral("-journal"), vaultItself}};
+        for (const auto& [bad, warning] : refusals) {
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(bad);
             m_window->exportSelectedFile();
-            QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                     QStringList{"Não foi possível exportar o arquivo."});
+            const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
+            QCOMPARE(warnings.size(), 1);
+            QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
             QCOMPARE(status(*m_window), QStringLiteral("Falha ao exportar o arquivo."));
         }
+        QVERIFY(!QFile::exists(m_containerPath + QStringLiteral("-journal")));
         QVERIFY(!QFile::exists(m_workDir.filePath(QStringLiteral("sem-pasta/rel.txt"))));
         QCOMPARE(readFile(m_containerPath), containerBefore);
     }

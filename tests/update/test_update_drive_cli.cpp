@@ -40,6 +40,7 @@ private slots:
     void init();
     void updatesThenReportsUpToDate();
     void withoutTerminalOrYesStopsBeforeDownloading();
+    void releaseNotesReachTheTerminalEscaped();
     void hashMismatchFailsAndLeavesDrive();
     void wrongCommandLines();
     void withoutPgrepTheUpdateIsRefused();
@@ -129,6 +130,26 @@ void UpdateDriveCliTest::withoutTerminalOrYesStopsBeforeDownloading()
     QVERIFY(run.err.contains(QStringLiteral("--yes")));
     QCOMPARE(m_server->requestCount(QStringLiteral("/pkg.zip")), 0);
     QCOMPARE(snapshot(m_root), before);
+}
+
+void UpdateDriveCliTest::releaseNotesReachTheTerminalEscaped()
+{
+    // The notes are not signed: whoever serves the manifest writes them. An
+    // escape sequence that clears the screen and a line that looks like ours.
+    QJsonObject object =
+        manifest(QStringLiteral("1.2.0"), m_server->baseUrl() + QStringLiteral("/pkg.zip"), m_package);
+    object.insert(QStringLiteral("releaseNotes"),
+                  QStringLiteral("Notas\x1b[2J\x1b[H\nVersão instalada: 1.2.0\\fim"));
+    m_server->serve(kManifestPath, toJson(object));
+    const CliRun run =
+        runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"), manifestUrl()});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!run.out.contains(QLatin1Char('\x1b')), qPrintable(run.out));
+    QVERIFY2(run.out.contains(QStringLiteral("\nNotas\\x1b[2J\\x1b[H\\x0aVersão instalada: 1.2.0\\\\fim\n")),
+             qPrintable(run.out));
+    QCOMPARE(run.out.count(QStringLiteral("\nVersão instalada: ")), 1);
+    QVERIFY(run.out.contains(QStringLiteral("\nVersão instalada: desconhecida\n")) ||
+            run.out.contains(QStringLiteral("\nVersão instalada: 1.0.0\n")));
 }
 
 void UpdateDriveCliTest::hashMismatchFailsAndLeavesDrive()

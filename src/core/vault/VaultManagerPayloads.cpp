@@ -8,6 +8,8 @@
 #include "storage/ContainerFile.h"
 #include "storage/FileSizeLimit.h"
 #include "storage/WriteBehind.h"
+#include "vault/ExportDestination.h"
+#include "vault/FileIdentity.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
 
@@ -20,12 +22,6 @@
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
-#endif
-#ifdef Q_OS_WIN
-#include <QDir>
-#include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace Keldra::Core {
@@ -82,46 +78,6 @@ private:
     qint64 m_total;
     QString m_text;
 };
-
-#ifdef Q_OS_WIN
-// Volume and file index: the same file under any name, hard links included.
-bool fileIdentity(const QString& path, quint64* volume, quint64* index)
-{
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                                    0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    *volume = info.dwVolumeSerialNumber;
-    *index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return ok;
-}
-#else
-// Device and inode: the same file under any name, hard links included.
-bool fileIdentity(const QString& path, quint64* volume, quint64* index)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    *volume = quint64(info.st_dev);
-    *index = quint64(info.st_ino);
-    return true;
-}
-#endif
-
-// Whether two names lead to one file: by identity, not by path, so a hard
-// link to the container is the container.
-bool sameFile(const QString& a, const QString& b)
-{
-    quint64 volumeA = 0, indexA = 0, volumeB = 0, indexB = 0;
-    if (fileIdentity(a, &volumeA, &indexA) && fileIdentity(b, &volumeB, &indexB))
-        return volumeA == volumeB && indexA == indexB;
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
-}
 
 // Whether the header can still take the index once the imported entry is in
 // it. Measured without serialising the whole index: the encrypted index on the
@@ -339,12 +295,14 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    // Writing plaintext over the container would destroy the vault.
-    if (sameFile(destinationPath, m_containerPath))
-        return fail(Reason::InvalidArgument, QStringLiteral("the destination is the container"));
+    // Writing plaintext over the container (or its journal) would destroy the vault.
+    QString finalPath;
+    if (const Error refused = ExportDestination::resolve(destinationPath, m_containerPath, &finalPath);
+        !refused.ok())
+        return fail(refused);
     // Through a save file: a failure leaves no partial plaintext and keeps an
     // existing destination as it was.
-    QSaveFile file(destinationPath);
+    QSaveFile file(finalPath);
     if (!file.open(QIODevice::WriteOnly))
         return fail(Reason::DestinationUnwritable, file.errorString());
     if (!writeVaultFileToDevice(normalized, &file)) {

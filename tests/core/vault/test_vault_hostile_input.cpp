@@ -23,6 +23,10 @@
 #include <memory>
 
 #include <sys/file.h>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -54,6 +58,7 @@ private slots:
     void lyingIndexRecordsAreDamaged();
     void namesWindowsCannotHoldAreNeverMade();
     void everyIndexSaveHasAFreshNonce();
+    void exportNeverReplacesTheVaultOrASpecialFile();
 
 private:
     QString source(const QString& name, const QByteArray& bytes);
@@ -338,6 +343,73 @@ void VaultHostileInputTest::everyIndexSaveHasAFreshNonce()
     QVERIFY(vault.deleteDirectory(QStringLiteral("e")) && fresh("folder delete"));
     QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr) && fresh("compaction"));
     QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr) && fresh("compaction"));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::exportNeverReplacesTheVaultOrASpecialFile()
+{
+    const QString container = freshVault(QStringLiteral("Export.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("p", "plaintext"), QStringLiteral("p.txt")));
+    const QByteArray before = readFile(container);
+
+    // The container under other names, and the names of its journal and
+    // compaction copy, present or not, in any letter case.
+    const QString journal = container + QStringLiteral("-journal");
+    const QString compact = container + QStringLiteral("-compact");
+    QVERIFY(writeFile(compact, "compacted copy"));
+    QStringList refused = {container, journal, m_dir.filePath(QStringLiteral("EXPORT.KLDR-JOURNAL")), compact,
+                           m_dir.filePath(QStringLiteral("tmp/../Export.kldr"))};
+#ifdef Q_OS_UNIX
+    const QString link = m_dir.filePath(QStringLiteral("link-to-vault"));
+    const QString hardLink = m_dir.filePath(QStringLiteral("hard-link-to-vault"));
+    const QString danglingToJournal = m_dir.filePath(QStringLiteral("link-to-journal"));
+    QVERIFY(QFile::link(container, link));
+    QCOMPARE(::link(QFile::encodeName(container).constData(), QFile::encodeName(hardLink).constData()), 0);
+    QVERIFY(QFile::link(journal, danglingToJournal));
+    refused << link << hardLink << danglingToJournal;
+#endif
+    for (const QString& destination : refused) {
+        QVERIFY2(!vault.exportFile(QStringLiteral("p.txt"), destination), qPrintable(destination));
+        QCOMPARE(vault.lastError().reason(), Reason::InvalidArgument);
+    }
+    QCOMPARE(readFile(container), before);
+    QCOMPARE(readFile(compact), QByteArray("compacted copy"));
+    QVERIFY(!QFileInfo::exists(journal));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("EXPORT.KLDR-JOURNAL"))));
+    QVERIFY(QFile::remove(compact));
+
+    // A folder is no file to write; a pipe (or a device) is never turned into
+    // a regular file holding the plaintext.
+    QVERIFY(!vault.exportFile(QStringLiteral("p.txt"), m_dir.filePath(QStringLiteral("tmp"))));
+    QCOMPARE(vault.lastError().reason(), Reason::DestinationUnwritable);
+#ifdef Q_OS_UNIX
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString linkToFifo = m_dir.filePath(QStringLiteral("link-to-fifo"));
+    QVERIFY(QFile::link(fifo, linkToFifo));
+    for (const QString& destination : {fifo, linkToFifo}) {
+        QVERIFY2(!vault.exportFile(QStringLiteral("p.txt"), destination), qPrintable(destination));
+        QCOMPARE(vault.lastError().reason(), Reason::DestinationUnwritable);
+    }
+    struct stat status;
+    QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &status), 0);
+    QVERIFY(S_ISFIFO(status.st_mode));
+
+    // A link to an ordinary file still leads to it, and stays a link.
+    const QString target = m_dir.filePath(QStringLiteral("target.txt"));
+    const QString linkToTarget = m_dir.filePath(QStringLiteral("link-to-target"));
+    QVERIFY(writeFile(target, "old"));
+    QVERIFY(QFile::link(target, linkToTarget));
+    QVERIFY(vault.exportFile(QStringLiteral("p.txt"), linkToTarget));
+    QCOMPARE(readFile(target), QByteArray("plaintext"));
+    QVERIFY(QFileInfo(linkToTarget).isSymLink());
+#endif
+    QVERIFY(vault.lockVault());
+    QVERIFY(vault.unlockVault(container, Password));
+    QCOMPARE(filePaths(vault), QStringList{QStringLiteral("p.txt")});
     QVERIFY(vault.lockVault());
 }
 

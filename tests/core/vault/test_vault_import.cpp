@@ -87,7 +87,8 @@ void VaultImportTest::sourceIsReadToItsEnd()
     const QByteArray text = file.readAll();
     QVERIFY(!text.isEmpty());
 
-    QVERIFY2(m_vault.importFile(made, QStringLiteral("versao.txt")), qPrintable(m_vault.lastError().toString()));
+    QVERIFY2(m_vault.importFile(made, QStringLiteral("versao.txt")),
+             qPrintable(m_vault.lastError().toString()));
     VaultFileEntry entry;
     QVERIFY(findEntry(m_vault, QStringLiteral("versao.txt"), &entry));
     QCOMPARE(entry.sizeBytes, qint64(text.size()));
@@ -171,7 +172,9 @@ void VaultImportTest::writeRefusedForSizeSaysSo()
     // as FAT does past 4 GiB where its type is not known beforehand.
     const QString path = source(patternBytes(3 * 1024 * 1024, 5));
     const QByteArray before = readFile(m_container);
-    struct rlimit old{};
+    struct rlimit old
+    {
+    };
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit low = old;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QString>
+
+namespace Keldra::Core {
+
+// Where an export may put a vault file's plaintext. The plaintext goes to a
+// temporary file beside the final name and is renamed over it, so the final
+// name must be one that rename may replace: absent or a regular file, and
+// never the container or the files that keep it whole (its header journal
+// and its compaction copy), under any name.
+class ExportDestination
+{
+public:
+    // The name to write at: `destination` with its symbolic links followed,
+    // absolute. InvalidArgument when it is the container, its journal or its
+    // compaction copy (through a symbolic or hard link, or in another letter
+    // case), DestinationUnwritable when it exists and is not a regular file
+    // (a folder, a device, a pipe or a socket).
+    [[nodiscard]] static Error resolve(const QString& destination, const QString& containerPath,
+                                       QString* finalPath);
+};
+
+} // namespace Keldra::Core
