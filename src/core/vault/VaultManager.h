@@ -148,6 +148,9 @@ private:
                                         QByteArray* masterKey) const;
     QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
+    // The same with the reason: WrongPassword when the seal does not open
+    // under our key, DamagedContainer when it opens to no whole index.
+    [[nodiscard]] Error openIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
     [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
     // The start of every change, with `lock` held until it is stored: reads the

@@ -212,15 +212,27 @@ QByteArray VaultManager::encryptIndex(const ContainerDocument& document, const S
 
 bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const
 {
+    return openIndex(document, out).ok();
+}
+
+Error VaultManager::openIndex(const ContainerDocument& document, SecureFileIndex* out) const
+{
     const QByteArray key = cipherKey();
-    if (!out || document.encryptedIndex.isEmpty() || key.isEmpty())
-        return false;
-    const QByteArray plain = m_cryptoManager.decrypt(
-        document.encryptedIndex, key, document.crypto.payloadNonce, associatedData(document, PurposeIndex));
+    if (!out || key.isEmpty())
+        return Error(Reason::WrongState, QStringLiteral("no key"));
+    if (document.encryptedIndex.isEmpty())
+        return Error(Reason::DamagedContainer, QStringLiteral("no index"));
+    QByteArray plain = m_cryptoManager.decrypt(document.encryptedIndex, key, document.crypto.payloadNonce,
+                                               associatedData(document, PurposeIndex));
+    const KeyWiper wiper(plain);
     if (plain.isEmpty())
-        return false;
-    *out = SecureFileIndex::fromJson(plain);
-    return true;
+        return Error(Reason::WrongPassword, QStringLiteral("index does not open under this key"));
+    // It authenticated, so whoever sealed it had the key: still, an index
+    // that does not read whole must never be taken as an empty vault, or the
+    // next save would write that over every record.
+    if (!SecureFileIndex::parseWhole(plain, out))
+        return Error(Reason::DamagedContainer, QStringLiteral("index is not a readable index"));
+    return Error();
 }
 
 Error VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
@@ -244,8 +256,11 @@ Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* do
     // Another program saved since we read the index: build on its index, never
     // write ours over it.
     SecureFileIndex current;
-    if (!decryptIndex(*document, &current))
+    if (const Error opened = openIndex(*document, &current); !opened.ok()) {
+        if (opened.is(Reason::DamagedContainer))
+            return opened;
         return Error(Reason::VaultInUse, QStringLiteral("the container now holds an index we cannot open"));
+    }
     adoptIndex(current, *document);
     return Error();
 }
@@ -361,8 +376,10 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
 
     // The key opened, so an index that does not is damage, not a wrong password.
     SecureFileIndex loaded;
-    if (!decryptIndex(document, &loaded)) {
+    if (const Error opened = openIndex(document, &loaded); !opened.ok()) {
         forgetMasterKey();
+        if (opened.is(Reason::DamagedContainer))
+            return fail(opened);
         return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
     }
     m_containerPath = path;

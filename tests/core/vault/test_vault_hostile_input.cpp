@@ -52,6 +52,7 @@ private slots:
     void anotherProgramsChangesAreBuiltUpon();
     void heldContainerRefusesEveryChange();
     void lyingIndexRecordsAreDamaged();
+    void unreadableIndexIsDamagedAndNeverOverwritten();
     void namesWindowsCannotHoldAreNeverMade();
     void everyIndexSaveHasAFreshNonce();
 
@@ -242,6 +243,44 @@ void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
     QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr));
     QVERIFY(vault.verifyFile(QStringLiteral("good.bin")));
     QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::unreadableIndexIsDamagedAndNeverOverwritten()
+{
+    // Each seals under the vault's own key, so only reading it can tell.
+    const QList<QByteArray> garbage = {
+        QByteArrayLiteral("{\"directories\":[],\"files\":["), // cut short
+        QByteArrayLiteral("{\"directories\":[],\"files\":[],\"formatVersion\":1,\"x\":\"\xff\xfe\"}"),
+        QByteArrayLiteral("[]"),
+        QByteArrayLiteral("\x00\x01\x02 binary"),
+        QByteArrayLiteral("{\"directories\":[],\"files\":\"a.txt\"}"),
+        QByteArrayLiteral("{\"directories\":[],\"files\":[17]}"),
+    };
+    const QString container = freshVault(QStringLiteral("garbage.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager session;
+    QVERIFY(session.unlockVault(container, Password));
+    QVERIFY(session.importFile(source("kept", "a record to keep"), QStringLiteral("kept.txt")));
+    const QByteArray sound = readFile(container);
+    for (const QByteArray& text : garbage) {
+        // Another program seals garbage while this session is open: the
+        // takeover before a change must refuse it, not build on nothing.
+        QVERIFY(writeFile(container, sound));
+        QVERIFY(resealIndexText(container, Password, [&](const QByteArray&) { return text; }));
+        const QByteArray before = readFile(container);
+        QVERIFY2(!session.createDirectory(QStringLiteral("Nova")), text.constData());
+        QCOMPARE(session.lastError().reason(), Reason::DamagedContainer);
+        QVERIFY(!session.refreshIndex());
+        QCOMPARE(session.lastError().reason(), Reason::DamagedContainer);
+        QCOMPARE(readFile(container), before);
+
+        VaultManager later;
+        QVERIFY2(!later.unlockVault(container, Password), text.constData());
+        QCOMPARE(later.lastError().reason(), Reason::DamagedContainer);
+        QCOMPARE(later.state(), VaultState::Locked);
+        QCOMPARE(readFile(container), before);
+    }
+    QVERIFY(session.lockVault());
 }
 
 void VaultHostileInputTest::namesWindowsCannotHoldAreNeverMade()
