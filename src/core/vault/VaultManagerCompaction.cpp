@@ -7,6 +7,7 @@
 #include "storage/ContainerFile.h"
 #include "storage/ContainerLock.h"
 #include "storage/ContainerReplacer.h"
+#include "vault/PrivateTempFolder.h"
 #include "vault/StaleWorkspaceSweeper.h"
 
 #include <QDir>
@@ -163,7 +164,10 @@ bool VaultManager::compactVault(const ProgressCallback& progress, QString* prese
     if (!source.open(QIODevice::ReadOnly))
         return fail(Reason::ContainerUnavailable, source.errorString());
 
-    QTemporaryDir tempDir(QDir::tempPath() + QLatin1String("/Keldra-compact-XXXXXX"));
+    const QString privateBase = PrivateTempFolder::base(QDir::tempPath());
+    if (privateBase.isEmpty())
+        return fail(Reason::WorkspaceUnavailable, QStringLiteral("no private temporary folder"));
+    QTemporaryDir tempDir(privateBase + QLatin1String("/compact-XXXXXX"));
     if (!tempDir.isValid())
         return fail(Reason::WorkspaceUnavailable, tempDir.errorString());
     tempDir.setAutoRemove(false);
