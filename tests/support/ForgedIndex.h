@@ -16,8 +16,9 @@
 
 namespace VaultTest {
 
-inline bool resealIndex(const QString& container, const QByteArray& password,
-                        const std::function<void(Keldra::Core::SecureFileIndex*)>& change)
+// The index text itself is replaced by whatever `change` makes of it.
+inline bool resealIndexText(const QString& container, const QByteArray& password,
+                            const std::function<QByteArray(const QByteArray&)>& change)
 {
     using namespace Keldra::Core;
     const ContainerManager manager;
@@ -33,12 +34,20 @@ inline bool resealIndex(const QString& container, const QByteArray& password,
                                            VaultManager::associatedData(document, "index"));
     if (json.isEmpty())
         return false;
-    SecureFileIndex index = SecureFileIndex::fromJson(json);
-    change(&index);
     document.crypto.payloadNonce = crypto.generateNonce(CryptoManager::NonceSize);
-    document.encryptedIndex = crypto.encrypt(index.toJson(), key, document.crypto.payloadNonce,
+    document.encryptedIndex = crypto.encrypt(change(json), key, document.crypto.payloadNonce,
                                              VaultManager::associatedData(document, "index"));
     return manager.updateDocumentHeader(container, document).ok();
+}
+
+inline bool resealIndex(const QString& container, const QByteArray& password,
+                        const std::function<void(Keldra::Core::SecureFileIndex*)>& change)
+{
+    return resealIndexText(container, password, [&](const QByteArray& json) {
+        Keldra::Core::SecureFileIndex index = Keldra::Core::SecureFileIndex::fromJson(json);
+        change(&index);
+        return index.toJson();
+    });
 }
 
 } // namespace VaultTest

@@ -25,6 +25,12 @@ TempLocationOverride::TempLocationOverride(const QString& path)
         m_saved.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
         qputenv(name, value);
     }
+#ifndef Q_OS_WIN
+    // The private folder would otherwise be the session's runtime folder, outside the test's.
+    m_saved.append(
+        {"XDG_RUNTIME_DIR", qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"), qgetenv("XDG_RUNTIME_DIR")});
+    qunsetenv("XDG_RUNTIME_DIR");
+#endif
 }
 
 TempLocationOverride::~TempLocationOverride()

@@ -7,8 +7,8 @@
 namespace TestSupport {
 
 // Points the system's temporary folder (QDir::tempPath) at `path` for one scope, so the
-// workspaces a test makes land in a folder of the test. Unix reads TMPDIR; Windows reads TMP,
-// then TEMP.
+// workspaces a test makes land in a folder of the test. Unix reads TMPDIR (and the runtime
+// folder, unset meanwhile); Windows reads TMP, then TEMP.
 class TempLocationOverride
 {
 public:

@@ -1,5 +1,6 @@
 #include "format/ContainerManager.h"
 
+#include "crypto/SecureMemory.h"
 #include "storage/ContainerFile.h"
 #include "storage/ContainerHeaderWriter.h"
 #include "storage/DriveError.h"
@@ -133,6 +134,17 @@ QByteArray ContainerManager::buildHeader(const ContainerDocument& document) cons
     return header;
 }
 
+ContainerManager::~ContainerManager()
+{
+    wipe(m_journalKey);
+}
+
+void ContainerManager::setJournalKey(const QByteArray& key)
+{
+    wipe(m_journalKey);
+    m_journalKey = key;
+}
+
 Error ContainerManager::readDocument(const QString& path, ContainerDocument* out) const
 {
     if (!out)
@@ -140,6 +152,14 @@ Error ContainerManager::readDocument(const QString& path, ContainerDocument* out
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Error(Error::Reason::ContainerUnavailable, file.errorString());
+    return readDocument(&file, out);
+}
+
+Error ContainerManager::readDocument(QIODevice* device, ContainerDocument* out) const
+{
+    if (!out || !device)
+        return Error(Error::Reason::Internal, QStringLiteral("no document to read into"));
+    QIODevice& file = *device;
     if (file.read(MagicSize) != Magic)
         return notAContainer(QStringLiteral("no container magic"));
 
@@ -270,7 +290,7 @@ Error ContainerManager::updateDocumentHeader(const QString& path, const Containe
     // the container first, and only the bytes that change are written. It
     // refuses files without "KELDRA3" and the 20-digit length line (the
     // region must start at offset 28) and never creates a missing file.
-    return ContainerHeaderWriter::rewriteHeader(path, header, sizeToRestore);
+    return ContainerHeaderWriter::rewriteHeader(path, header, sizeToRestore, m_journalKey);
 }
 
 } // namespace Keldra::Core

@@ -78,6 +78,22 @@ public:
     // import's appended blocks go with it.
     [[nodiscard]] Error updateDocumentHeader(const QString& path, const ContainerDocument& document,
                                              qint64 sizeToRestore) const;
+
+    // The same from a device holding the start of a container (at least up to
+    // the payload), e.g. a header as a journal would restore it.
+    [[nodiscard]] Error readDocument(QIODevice* device, ContainerDocument* out) const;
+
+    // Authenticates the journals of header rewrites (HeaderJournal::keyFor of
+    // the unlocked vault's master key); empty writes journals without a MAC.
+    void setJournalKey(const QByteArray& key);
+
+    ContainerManager() = default;
+    ContainerManager(const ContainerManager&) = default;
+    ContainerManager& operator=(const ContainerManager&) = default;
+    ~ContainerManager();
+
+private:
+    QByteArray m_journalKey;
 };
 
 } // namespace Keldra::Core

@@ -221,11 +221,15 @@ QByteArray SecureFileIndex::toJson() const
 
 SecureFileIndex SecureFileIndex::fromJson(const QByteArray& json)
 {
-    SecureFileIndex index;
     const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isObject())
-        return index;
-    const QJsonObject root = document.object();
+        return SecureFileIndex();
+    return fromRoot(document.object());
+}
+
+SecureFileIndex SecureFileIndex::fromRoot(const QJsonObject& root)
+{
+    SecureFileIndex index;
     const QJsonArray files = root.value(QLatin1String("files")).toArray();
     for (const QJsonValue& file : files)
         index.addOrReplace(entryFromJson(file.toObject()));
@@ -233,6 +237,30 @@ SecureFileIndex SecureFileIndex::fromJson(const QByteArray& json)
     for (const QJsonValue& directory : directories)
         index.addDirectory(directoryFromJson(directory.toObject()));
     return index;
+}
+
+bool SecureFileIndex::parseWhole(const QByteArray& json, SecureFileIndex* out)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    const QJsonObject root = document.object();
+    for (const QLatin1String name : {QLatin1String("files"), QLatin1String("directories")}) {
+        const QJsonValue list = root.value(name);
+        if (list.isUndefined())
+            continue;
+        if (!list.isArray())
+            return false;
+        const QJsonArray items = list.toArray();
+        for (const QJsonValue& item : items) {
+            if (!item.isObject())
+                return false;
+        }
+    }
+    if (out)
+        *out = fromRoot(root);
+    return true;
 }
 
 } // namespace Keldra::Core

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -53,8 +54,13 @@ public:
     [[nodiscard]] QByteArray toJson() const;
     // Never fails: malformed input gives an empty or partial index.
     [[nodiscard]] static SecureFileIndex fromJson(const QByteArray& json);
+    // For an index that will be written back: false unless the text is a
+    // JSON object whose file and folder lists, where present, are lists of
+    // objects. Saving a partial reading would drop every record it missed.
+    [[nodiscard]] static bool parseWhole(const QByteArray& json, SecureFileIndex* out);
 
 private:
+    static SecureFileIndex fromRoot(const QJsonObject& root);
     void rebuildPositions();
 
     QList<VaultFileEntry> m_entries;

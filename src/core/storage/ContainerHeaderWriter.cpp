@@ -69,7 +69,7 @@ void rollBack(ContainerFile* container, const QString& containerPath, const Jour
 } // namespace
 
 Error ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const QByteArray& header,
-                                           qint64 sizeToRestore)
+                                           qint64 sizeToRestore, const QByteArray& journalKey)
 {
     using Reason = Error::Reason;
     if (header.isEmpty())
@@ -126,7 +126,8 @@ Error ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const Q
     range.oldBytes = oldBytes.mid(first, last - first + 1);
     range.newBytes = newBytes.mid(first, last - first + 1);
     const qint64 restoreSize = sizeToRestore >= 0 ? qMin(sizeToRestore, container.size()) : container.size();
-    if (const Error journaled = HeaderJournal::write(containerPath, restoreSize, {range}); !journaled.ok())
+    if (const Error journaled = HeaderJournal::write(containerPath, restoreSize, {range}, journalKey);
+        !journaled.ok())
         return journaled;
 
     if (!container.seek(range.offset) || !container.writeAll(range.newBytes) || !container.sync()) {

@@ -26,9 +26,11 @@ public:
     // appended blocks); negative means the current size. On failure the header
     // on the drive is the old one, or a journal beside it brings it back at
     // the next open. A header larger than the region is IndexFull, refused
-    // before anything is written.
+    // before anything is written. `journalKey` authenticates the journal (see
+    // HeaderJournal); without it the journal is one only a password can settle.
     [[nodiscard]] static Error rewriteHeader(const QString& containerPath, const QByteArray& header,
-                                             qint64 sizeToRestore = -1);
+                                             qint64 sizeToRestore = -1,
+                                             const QByteArray& journalKey = QByteArray());
 };
 
 } // namespace Keldra::Core

@@ -15,6 +15,11 @@ QString ContainerRecovery::compactTempPath(const QString& containerPath)
 
 Error ContainerRecovery::recover(const QString& containerPath)
 {
+    return recover(containerPath, HeaderJournal::Judge());
+}
+
+Error ContainerRecovery::recover(const QString& containerPath, const HeaderJournal::Judge& judge)
+{
     const QString leftover = compactTempPath(containerPath);
     if (!QFileInfo::exists(HeaderJournal::journalPath(containerPath)) && !QFileInfo::exists(leftover))
         return Error();
@@ -23,7 +28,7 @@ Error ContainerRecovery::recover(const QString& containerPath)
     const ContainerLock lock(containerPath);
     if (!lock.error().ok())
         return lock.error();
-    const HeaderJournal::RecoveryResult journal = HeaderJournal::recover(containerPath);
+    const HeaderJournal::RecoveryResult journal = HeaderJournal::recover(containerPath, judge);
     if (journal.outcome == HeaderJournal::Recovery::Failed)
         return journal.error;
     // A compacted copy that was not renamed over the container is only a

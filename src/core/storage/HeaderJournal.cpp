@@ -4,23 +4,31 @@
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
+
+#include <sodium.h>
 
 namespace Keldra::Core {
 
 namespace {
 
+// Version 1 has no MAC (earlier versions); version 2 carries one.
 const QByteArray JournalMagic = QByteArrayLiteral("KELDRA-JOURNAL1\n");
+const QByteArray SignedJournalMagic = QByteArrayLiteral("KELDRA-JOURNAL2\n");
+const QByteArray JournalKeyLabel = QByteArrayLiteral("keldra-header-journal");
 constexpr qint64 ChecksumSize = 32;
+constexpr qint64 MacSize = crypto_auth_hmacsha256_BYTES;
 // A header rewrite needs one range; the bound only stops hostile files from asking for more.
 constexpr qint64 MaxRanges = 64;
 
 // The largest journal a header rewrite makes: one range over the length line
 // and the whole header region, with its old and new bytes.
-constexpr qint64 MaxJournalSize =
-    16 + 4 * 8 + 2 * (ContainerFormat::LengthLineSize + ContainerFormat::HeaderRegionSize) + ChecksumSize;
+constexpr qint64 MaxJournalSize = 16 + 4 * 8 +
+                                  2 * (ContainerFormat::LengthLineSize + ContainerFormat::HeaderRegionSize) +
+                                  MacSize + ChecksumSize;
 
 bool journalEnabled = true;
 
@@ -44,6 +52,19 @@ QByteArray checksum(const char* data, qint64 length)
 {
     // OpenSSL's SHA-256, same digest: a journal of a large index is megabytes.
     return Sha256::hash(QByteArrayView(data, length));
+}
+
+QByteArray hmac(const QByteArray& key, const char* data, qint64 length)
+{
+    QByteArray mac(MacSize, Qt::Uninitialized);
+    crypto_auth_hmacsha256_state state;
+    crypto_auth_hmacsha256_init(&state, reinterpret_cast<const unsigned char*>(key.constData()),
+                                size_t(key.size()));
+    crypto_auth_hmacsha256_update(&state, reinterpret_cast<const unsigned char*>(data),
+                                  static_cast<unsigned long long>(length));
+    crypto_auth_hmacsha256_final(&state, reinterpret_cast<unsigned char*>(mac.data()));
+    sodium_memzero(&state, sizeof state);
+    return mac;
 }
 
 // Every byte of each range is either its old or its new value: the journal was made for this file.
@@ -83,9 +104,17 @@ QString HeaderJournal::journalPath(const QString& containerPath)
     return containerPath + QStringLiteral("-journal");
 }
 
-QByteArray HeaderJournal::serialize(qint64 sizeToRestore, const QList<JournalRange>& ranges)
+QByteArray HeaderJournal::keyFor(const QByteArray& masterKey)
 {
-    QByteArray out = JournalMagic;
+    if (masterKey.isEmpty())
+        return QByteArray();
+    return hmac(masterKey, JournalKeyLabel.constData(), JournalKeyLabel.size());
+}
+
+QByteArray HeaderJournal::serialize(qint64 sizeToRestore, const QList<JournalRange>& ranges,
+                                    const QByteArray& key)
+{
+    QByteArray out = key.isEmpty() ? JournalMagic : SignedJournalMagic;
     appendInt64(&out, sizeToRestore);
     appendInt64(&out, ranges.size());
     for (const JournalRange& range : ranges) {
@@ -94,16 +123,27 @@ QByteArray HeaderJournal::serialize(qint64 sizeToRestore, const QList<JournalRan
         out.append(range.oldBytes);
         out.append(range.newBytes);
     }
+    if (!key.isEmpty())
+        out.append(hmac(key, out.constData(), out.size()));
     out.append(checksum(out.constData(), out.size()));
     return out;
 }
 
+bool HeaderJournal::hasMac(const QByteArray& bytes)
+{
+    return bytes.startsWith(SignedJournalMagic);
+}
+
 bool HeaderJournal::parse(const QByteArray& bytes, qint64* sizeToRestore, QList<JournalRange>* ranges)
 {
-    const qint64 end = qint64(bytes.size()) - ChecksumSize;
-    if (end < JournalMagic.size() || !bytes.startsWith(JournalMagic))
+    const bool signedJournal = hasMac(bytes);
+    if (!signedJournal && !bytes.startsWith(JournalMagic))
         return false;
-    if (checksum(bytes.constData(), end) != bytes.mid(end))
+    const qint64 checked = qint64(bytes.size()) - ChecksumSize;
+    const qint64 end = checked - (signedJournal ? MacSize : 0);
+    if (end < JournalMagic.size())
+        return false;
+    if (checksum(bytes.constData(), checked) != bytes.mid(checked))
         return false;
     qint64 cursor = JournalMagic.size();
     qint64 size = 0;
@@ -134,8 +174,17 @@ bool HeaderJournal::parse(const QByteArray& bytes, qint64* sizeToRestore, QList<
     return true;
 }
 
+bool HeaderJournal::authenticates(const QByteArray& bytes, const QByteArray& key)
+{
+    if (key.isEmpty() || !hasMac(bytes) || !parse(bytes, nullptr, nullptr))
+        return false;
+    const qint64 end = qint64(bytes.size()) - ChecksumSize - MacSize;
+    const QByteArray expected = hmac(key, bytes.constData(), end);
+    return sodium_memcmp(expected.constData(), bytes.constData() + end, size_t(MacSize)) == 0;
+}
+
 Error HeaderJournal::write(const QString& containerPath, qint64 sizeToRestore,
-                           const QList<JournalRange>& ranges)
+                           const QList<JournalRange>& ranges, const QByteArray& key)
 {
     if (!journalEnabled)
         return Error();
@@ -144,7 +193,7 @@ Error HeaderJournal::write(const QString& containerPath, qint64 sizeToRestore,
     {
         ContainerFile journal(path);
         if (!journal.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            !journal.writeAll(serialize(sizeToRestore, ranges)) || !journal.sync())
+            !journal.writeAll(serialize(sizeToRestore, ranges, key)) || !journal.sync())
             error = journal.error();
     }
     if (error.ok())
@@ -167,7 +216,43 @@ Error HeaderJournal::discard(const QString& containerPath)
     return error.within(QStringLiteral("journal"));
 }
 
-HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPath)
+HeaderJournal::Pending HeaderJournal::inspect(const QString& containerPath)
+{
+    using State = Pending::State;
+    Pending pending;
+    const QString path = journalPath(containerPath);
+    if (!QFileInfo::exists(path))
+        return pending;
+    pending.state = State::Foreign;
+    {
+        QFile journal(path);
+        // Larger than any journal we write: not read into memory at all.
+        if (!journal.open(QIODevice::ReadOnly) || journal.size() > MaxJournalSize)
+            return pending;
+        pending.bytes = journal.readAll();
+    }
+    // It is synced before the container is touched, so a torn journal means an untouched container.
+    if (!parse(pending.bytes, &pending.sizeToRestore, &pending.ranges)) {
+        pending.state = State::Torn;
+        return pending;
+    }
+    if (!describesHeaderRewrite(pending.sizeToRestore, pending.ranges))
+        return pending;
+    ContainerFile container(containerPath);
+    if (!QFileInfo::exists(containerPath) || !container.open(QIODevice::ReadOnly | QIODevice::ExistingOnly))
+        return pending;
+    if (container.size() < pending.sizeToRestore || !rangesMatch(&container, pending.ranges))
+        return pending;
+    pending.restoredHead = container.readAt(0, ContainerFormat::PayloadStart);
+    if (pending.restoredHead.size() != ContainerFormat::PayloadStart)
+        return pending;
+    for (const JournalRange& range : pending.ranges)
+        pending.restoredHead.replace(range.offset, range.oldBytes.size(), range.oldBytes);
+    pending.state = State::Applicable;
+    return pending;
+}
+
+HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPath, const Judge& judge)
 {
     using Reason = Error::Reason;
     const auto done = [&](Recovery outcome) { return RecoveryResult{outcome, Error()}; };
@@ -176,53 +261,56 @@ HeaderJournal::RecoveryResult HeaderJournal::recover(const QString& containerPat
         const Error why = error.ok() ? Error(Reason::WriteFailed) : error;
         return RecoveryResult{Recovery::Failed, why.within(QStringLiteral("journal recovery"))};
     };
-    // Removing the journal is the last step of every outcome.
+    const QString path = journalPath(containerPath);
+    // Removing the journal is the last step of a roll-back or of a torn journal.
     const auto discarded = [&](Recovery outcome) {
         const Error error = discard(containerPath);
         return error.ok() ? done(outcome) : failed(error);
     };
+    // Never deleted: a journal that may be someone's evidence, or a genuine
+    // one this version could not judge, stays readable under another name.
+    const auto setAside = [&]() {
+        const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmsszzz"));
+        QString target = path + QStringLiteral(".rejected-") + stamp;
+        for (int n = 2; QFileInfo::exists(target); ++n)
+            target = path + QStringLiteral(".rejected-%1-%2").arg(stamp).arg(n);
+        if (!QFile::rename(path, target))
+            return failed(Error(Reason::WriteFailed, QStringLiteral("cannot set the journal aside")));
+        const Error synced = ContainerFile::syncFolderOf(path);
+        return synced.ok() ? done(Recovery::SetAside) : failed(synced);
+    };
 
-    const QString path = journalPath(containerPath);
-    if (!QFileInfo::exists(path))
+    const Pending pending = inspect(containerPath);
+    switch (pending.state) {
+    case Pending::State::None:
         return done(Recovery::NothingToDo);
-
-    QByteArray bytes;
-    bool oversized = false;
-    {
-        QFile journal(path);
-        if (!journal.open(QIODevice::ReadOnly))
-            return failed(Error(Reason::ContainerUnavailable, journal.errorString()));
-        // Larger than any journal we write: not read into memory at all.
-        oversized = journal.size() > MaxJournalSize;
-        if (!oversized)
-            bytes = journal.readAll();
-    }
-    // Discarded only once closed: Windows refuses to remove a file that is still open.
-    if (oversized)
-        return discarded(Recovery::DiscardedForeign);
-    qint64 sizeToRestore = 0;
-    QList<JournalRange> ranges;
-    if (!parse(bytes, &sizeToRestore, &ranges)) {
-        // It is synced before the container is touched, so a torn journal means an untouched container.
+    case Pending::State::Torn:
         return discarded(Recovery::DiscardedTorn);
+    case Pending::State::Foreign:
+        return setAside();
+    case Pending::State::Applicable:
+        break;
     }
-    if (!describesHeaderRewrite(sizeToRestore, ranges))
-        return discarded(Recovery::DiscardedForeign);
+    const Verdict verdict = judge ? judge(pending) : Verdict::Leave;
+    if (verdict == Verdict::SetAside)
+        return setAside();
+    if (verdict == Verdict::Leave)
+        return failed(
+            Error(Reason::VaultInUse, QStringLiteral("an interrupted change waits for the password")));
 
-    if (!QFileInfo::exists(containerPath)) // nothing left to repair; never create the container here
-        return discarded(Recovery::DiscardedForeign);
     ContainerFile container(containerPath);
     if (!container.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return failed(container.error());
-    if (container.size() < sizeToRestore || !rangesMatch(&container, ranges)) {
+    // Checked again on the file now open for writing.
+    if (container.size() < pending.sizeToRestore || !rangesMatch(&container, pending.ranges)) {
         container.close();
-        return discarded(Recovery::DiscardedForeign);
+        return setAside();
     }
-    for (const JournalRange& range : ranges) {
+    for (const JournalRange& range : pending.ranges) {
         if (!container.seek(range.offset) || !container.writeAll(range.oldBytes))
             return failed(container.error());
     }
-    if (container.size() > sizeToRestore && !container.resize(sizeToRestore))
+    if (container.size() > pending.sizeToRestore && !container.resize(pending.sizeToRestore))
         return failed(container.error());
     if (!container.sync())
         return failed(container.error());

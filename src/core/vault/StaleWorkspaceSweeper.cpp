@@ -1,5 +1,6 @@
 #include "vault/StaleWorkspaceSweeper.h"
 
+#include "vault/PrivateTempFolder.h"
 #include "vault/WorkspaceRecord.h"
 
 #include <QCoreApplication>
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -28,11 +28,13 @@ const QRegularExpression& uuidPattern()
     return pattern;
 }
 
+#ifdef Q_OS_LINUX
 QByteArray readSmallFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
 }
+#endif
 
 // Start time and boot identity make a reused process id look like what it is: another process.
 QByteArray startTimeOf(qint64 pid)
@@ -98,14 +100,22 @@ bool ownedByUs(const QFileInfo& info)
 #endif
 }
 
-// A marked folder of ours whose owner is gone.
+// A marked folder of ours whose owner is gone. A mark of anyone else, a
+// link or a pipe in its place is not read at all.
 bool ownerIsGone(const QString& folder)
 {
-    const QString markPath = StaleWorkspaceSweeper::ownerMarkPath(folder);
-    const QFileInfo mark(markPath);
-    if (!mark.exists() || !ownedByUs(mark))
+    QByteArray mark;
+    if (!PrivateTempFolder::readOwnFile(StaleWorkspaceSweeper::ownerMarkPath(folder), 4096, &mark))
         return false;
-    return !StaleWorkspaceSweeper::ownerIsRunning(readSmallFile(markPath));
+    return !StaleWorkspaceSweeper::ownerIsRunning(mark);
+}
+
+// Marks are written only beside a workspace in a folder of ours alone.
+bool writeMark(const QString& workspacePath, const QByteArray& text)
+{
+    if (!PrivateTempFolder::isPrivate(QFileInfo(QDir::cleanPath(workspacePath)).absolutePath()))
+        return false;
+    return PrivateTempFolder::replaceFile(StaleWorkspaceSweeper::ownerMarkPath(workspacePath), text);
 }
 
 QList<TrackedTempFile> changedCopies(const QString& workspace, WorkspaceRecord* record)
@@ -131,16 +141,25 @@ bool sweepOne(const QString& folder, bool keepChangedCopies)
     return StaleWorkspaceSweeper::removeWorkspace(folder);
 }
 
+// "<private folder>/<uuid>", and where earlier versions put them:
 // "<tempRoot>/Keldra/<uuid>" and "<tempRoot>/Keldra-<uuid>".
 QStringList workspaceFolders(const QString& tempRoot)
 {
     QStringList folders;
-    const QDir shared(tempRoot + QStringLiteral("/Keldra"));
-    if (shared.exists() && ownedByUs(QFileInfo(shared.absolutePath()))) {
-        const QStringList names = shared.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    QStringList parents = PrivateTempFolder::bases(tempRoot);
+    const QString shared = QDir(tempRoot).filePath(QStringLiteral("Keldra"));
+    if (QFileInfo(shared).isDir() && ownedByUs(QFileInfo(shared)))
+        parents.append(shared);
+    // On Windows the private folder is that same "Keldra": each workspace is listed once.
+    for (QString& parent : parents)
+        parent = QDir::cleanPath(QFileInfo(parent).absoluteFilePath());
+    parents.removeDuplicates();
+    for (const QString& parent : std::as_const(parents)) {
+        const QDir folder(parent);
+        const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
         for (const QString& name : names) {
             if (uuidPattern().match(name).hasMatch())
-                folders.append(shared.filePath(name));
+                folders.append(folder.filePath(name));
         }
     }
     const QStringList names =
@@ -149,6 +168,24 @@ QStringList workspaceFolders(const QString& tempRoot)
         if (uuidPattern().match(name.mid(7)).hasMatch())
             folders.append(QDir(tempRoot).filePath(name));
     }
+    return folders;
+}
+
+// "<private folder>/compact-*", and "<tempRoot>/Keldra-compact-*" of earlier versions.
+QStringList compactionFolders(const QString& tempRoot)
+{
+    QStringList folders;
+    const QStringList parents = PrivateTempFolder::bases(tempRoot);
+    for (const QString& parent : parents) {
+        const QStringList names =
+            QDir(parent).entryList({QStringLiteral("compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString& name : names)
+            folders.append(QDir(parent).filePath(name));
+    }
+    const QStringList names =
+        QDir(tempRoot).entryList({QStringLiteral("Keldra-compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : names)
+        folders.append(QDir(tempRoot).filePath(name));
     return folders;
 }
 
@@ -184,11 +221,16 @@ bool StaleWorkspaceSweeper::ownerIsRunning(const QByteArray& mark)
 
 bool StaleWorkspaceSweeper::markOwner(const QString& workspacePath)
 {
-    QSaveFile mark(ownerMarkPath(workspacePath));
-    if (!mark.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray text = currentOwner();
-    return mark.write(text) == text.size() && mark.commit();
+    return writeMark(workspacePath, currentOwner());
+}
+
+bool StaleWorkspaceSweeper::claim(const QString& workspacePath)
+{
+    // An earlier version's workspace in the shared folder: nothing is written
+    // there, so it cannot be claimed; it is only read and then removed.
+    if (!PrivateTempFolder::isPrivate(QFileInfo(QDir::cleanPath(workspacePath)).absolutePath()))
+        return true;
+    return markOwner(workspacePath);
 }
 
 void StaleWorkspaceSweeper::removeOwnerMark(const QString& workspacePath)
@@ -206,10 +248,9 @@ int StaleWorkspaceSweeper::removeStaleWorkspaces(const QString& tempRoot)
     }
     // Encrypted copies of a killed compaction. One that became the only copy
     // of a vault carries no mark and is never touched.
-    const QStringList compactions =
-        QDir(tempRoot).entryList({QStringLiteral("Keldra-compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : compactions) {
-        if (sweepOne(QDir(tempRoot).filePath(name), false))
+    const QStringList compactions = compactionFolders(tempRoot);
+    for (const QString& folder : compactions) {
+        if (sweepOne(folder, false))
             ++removed;
     }
     return removed;
@@ -234,11 +275,7 @@ QList<StaleWorkspaceSweeper::Leftover> StaleWorkspaceSweeper::leftovers(const QS
 bool StaleWorkspaceSweeper::releaseOwner(const QString& workspacePath)
 {
     // Process id 0 is never a live owner.
-    QSaveFile mark(ownerMarkPath(workspacePath));
-    if (!mark.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray text("0\n\n\n");
-    return mark.write(text) == text.size() && mark.commit();
+    return writeMark(workspacePath, QByteArrayLiteral("0\n\n\n"));
 }
 
 bool StaleWorkspaceSweeper::removeWorkspace(const QString& workspacePath)

@@ -23,9 +23,14 @@ public:
     static void removeOwnerMark(const QString& workspacePath);
     // Gives the workspace up: it is a leftover from now on, as after a crash.
     [[nodiscard]] static bool releaseOwner(const QString& workspacePath);
-    // Looks at "<tempRoot>/Keldra/<uuid>", "<tempRoot>/Keldra-<uuid>" and
-    // the compaction folders "<tempRoot>/Keldra-compact-*"; returns how many
-    // stale folders were removed.
+    // Marks a leftover as ours while it is stored. Marks are written only in
+    // a folder of ours alone (PrivateTempFolder): an earlier version's
+    // workspace in the shared folder is taken without a mark.
+    [[nodiscard]] static bool claim(const QString& workspacePath);
+    // Looks at "<private folder>/<uuid>" and "<private folder>/compact-*",
+    // and at the places of earlier versions: "<tempRoot>/Keldra/<uuid>",
+    // "<tempRoot>/Keldra-<uuid>" and "<tempRoot>/Keldra-compact-*"; returns
+    // how many stale folders were removed.
     static int removeStaleWorkspaces(const QString& tempRoot);
     // The folder, its record and its mark.
     static bool removeWorkspace(const QString& workspacePath);

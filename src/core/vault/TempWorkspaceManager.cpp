@@ -1,5 +1,6 @@
 #include "vault/TempWorkspaceManager.h"
 
+#include "vault/PrivateTempFolder.h"
 #include "vault/StaleWorkspaceSweeper.h"
 #include "vault/WorkspaceRecord.h"
 
@@ -17,23 +18,6 @@ namespace {
 
 constexpr QFileDevice::Permissions OwnerOnly =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-
-// A folder we may put a private folder into: a real folder of ours that
-// nobody else can write to (so nobody else can swap our folder for theirs).
-bool isPrivateParent(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isDir() || info.isSymLink())
-        return false;
-#ifdef Q_OS_UNIX
-    if (info.ownerId() != ::getuid())
-        return false;
-    const QFileDevice::Permissions others = QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (info.permissions() & others)
-        return false;
-#endif
-    return true;
-}
 
 bool makeOwnerOnlyFolder(const QString& path)
 {
@@ -64,14 +48,12 @@ TempWorkspaceManager::TempWorkspaceManager()
 
 bool TempWorkspaceManager::prepare()
 {
-    const QString sharedParent = m_tempRoot + QLatin1String("/Keldra");
-    if (!QFileInfo::exists(sharedParent))
-        QDir().mkdir(sharedParent, OwnerOnly); // a lost race is checked below
-
-    if (isPrivateParent(sharedParent))
-        m_dir.setPath(sharedParent + QLatin1Char('/') + m_id);
-    else
-        m_dir.setPath(m_tempRoot + QLatin1String("/Keldra-") + m_id);
+    // The workspace, its record and its mark all live in a folder of this
+    // user alone; nothing is written into the shared temporary folder itself.
+    const QString base = PrivateTempFolder::base(m_tempRoot);
+    if (base.isEmpty())
+        return false;
+    m_dir.setPath(base + QLatin1Char('/') + m_id);
     if (!makeOwnerOnlyFolder(m_dir.absolutePath()))
         return false;
     // Without the mark a later run cannot clean up after a crash; the workspace itself still works.
@@ -103,7 +85,7 @@ void TempWorkspaceManager::abandon()
     // Without the released mark the folder would wait for this process to end.
     (void)StaleWorkspaceSweeper::releaseOwner(m_dir.absolutePath());
     m_id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    m_dir.setPath(m_tempRoot + QLatin1String("/Keldra/") + m_id);
+    m_dir.setPath(QFileInfo(m_dir.absolutePath()).absolutePath() + QLatin1Char('/') + m_id);
 }
 
 } // namespace Keldra::Core

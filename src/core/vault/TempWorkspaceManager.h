@@ -12,9 +12,8 @@ class TempWorkspaceManager
 public:
     TempWorkspaceManager();
 
-    // Creates the folder readable by its owner only (0700). When the shared
-    // "Keldra" parent belongs to someone else, a private folder directly in
-    // the temporary location is used instead.
+    // Creates the folder readable by its owner only (0700) inside the user's
+    // private folder (PrivateTempFolder), never directly in the shared one.
     [[nodiscard]] bool prepare();
     QString workspacePath() const;
     // The system's temporary folder, where other sessions' workspaces are found too.

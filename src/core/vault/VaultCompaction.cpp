@@ -2,6 +2,7 @@
 
 #include "storage/ContainerFile.h"
 #include "storage/ContainerReplacer.h"
+#include "vault/PrivateTempFolder.h"
 #include "vault/StaleWorkspaceSweeper.h"
 #include "vault/VaultChange.h"
 
@@ -178,7 +179,10 @@ Error VaultCompaction::plan()
     if (!m_source.open(QIODevice::ReadOnly))
         return Error(Reason::ContainerUnavailable, m_source.errorString());
 
-    m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1String("/Keldra-compact-XXXXXX"));
+    const QString privateBase = PrivateTempFolder::base(QDir::tempPath());
+    if (privateBase.isEmpty())
+        return Error(Reason::WorkspaceUnavailable, QStringLiteral("no private temporary folder"));
+    m_tempDir = std::make_unique<QTemporaryDir>(privateBase + QLatin1String("/compact-XXXXXX"));
     if (!m_tempDir->isValid())
         return Error(Reason::WorkspaceUnavailable, m_tempDir->errorString());
     m_tempDir->setAutoRemove(false);

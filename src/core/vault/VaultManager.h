@@ -4,6 +4,7 @@
 #include "crypto/CryptoManager.h"
 #include "format/ContainerManager.h"
 #include "format/SecureFileIndex.h"
+#include "storage/HeaderJournal.h"
 #include "vault/FileSyncManager.h"
 #include "vault/TempWorkspaceManager.h"
 #include "vault/TrackedTempFile.h"
@@ -162,8 +163,25 @@ private:
                                         QByteArray* masterKey) const;
     QByteArray encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const;
     bool decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const;
+    // The same with the reason: WrongPassword when the seal does not open
+    // under our key, DamagedContainer when it opens to no whole index.
+    [[nodiscard]] Error openIndex(const ContainerDocument& document, SecureFileIndex* out) const;
     // Rolls back a change torn by a crash or a pulled drive, then reads the header.
     [[nodiscard]] Error readSettledDocument(const QString& path, ContainerDocument* document) const;
+    // For unlock and password change: reads the header as it is and as a
+    // journal beside it would restore it, proves the password against them,
+    // and only then settles the journal and reads the header again. A wrong
+    // password changes nothing.
+    [[nodiscard]] Error openSettledDocument(const QString& path, const QByteArray& password,
+                                            ContainerDocument* document, QByteArray* masterKey) const;
+    // Whether a journal that would roll the container back may do so, for
+    // the vault whose master key is `masterKey`. `password` (null when not
+    // known) and `restoredOpens` (the restored header's key opens under it)
+    // settle the journals of earlier versions, which carry no MAC.
+    HeaderJournal::Verdict judgeJournal(const QString& path, const HeaderJournal::Pending& journal,
+                                        const QByteArray& masterKey, const QByteArray* password,
+                                        bool restoredOpens) const;
+    bool indexOpensUnder(const ContainerDocument& document, const QByteArray& masterKey) const;
     // The opening of every VaultChange, with `lock` held until it is stored:
     // reads the header and, when another program changed the index since this
     // session read it, takes that index over, so the change is made on top of it.

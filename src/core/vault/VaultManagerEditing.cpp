@@ -226,7 +226,7 @@ bool VaultManager::recoverCopies()
         if (leftover.record.vaultId != m_vaultId)
             continue;
         // Ours while we store it: another session must not take it meanwhile.
-        if (!StaleWorkspaceSweeper::markOwner(leftover.workspacePath))
+        if (!StaleWorkspaceSweeper::claim(leftover.workspacePath))
             return fail(Reason::WorkspaceUnavailable, QStringLiteral("leftover workspace not claimed"));
         for (const TrackedTempFile& copy : leftover.changed) {
             const QString target = recoveryTarget(copy);

@@ -10,6 +10,7 @@
 #include "vault/VaultChange.h"
 #include "vault/VaultManager.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QMessageAuthenticationCode>
@@ -56,6 +57,13 @@ QByteArray indexSealOf(const ContainerDocument& document)
     if (!hash.addData(document.crypto.payloadNonce) || !hash.addData(document.encryptedIndex))
         return QByteArray();
     return hash.result();
+}
+
+// The fields that decide whether a password opens the wrapped master key.
+bool sameKeyFields(const ContainerCryptoMetadata& a, const ContainerCryptoMetadata& b)
+{
+    return a.kdf == b.kdf && a.cipher == b.cipher && a.kdfIterations == b.kdfIterations && a.salt == b.salt &&
+           a.nonce == b.nonce && a.encryptedMasterKey == b.encryptedMasterKey;
 }
 
 } // namespace
@@ -200,6 +208,7 @@ QByteArray VaultManager::cipherKey() const
 void VaultManager::forgetMasterKey()
 {
     wipe(m_masterKey);
+    m_containerManager.setJournalKey(QByteArray());
 }
 
 QByteArray VaultManager::encryptIndex(const ContainerDocument& document, const SecureFileIndex& index) const
@@ -213,22 +222,143 @@ QByteArray VaultManager::encryptIndex(const ContainerDocument& document, const S
 
 bool VaultManager::decryptIndex(const ContainerDocument& document, SecureFileIndex* out) const
 {
+    return openIndex(document, out).ok();
+}
+
+Error VaultManager::openIndex(const ContainerDocument& document, SecureFileIndex* out) const
+{
     const QByteArray key = cipherKey();
-    if (!out || document.encryptedIndex.isEmpty() || key.isEmpty())
-        return false;
-    const QByteArray plain = m_cryptoManager.decrypt(
-        document.encryptedIndex, key, document.crypto.payloadNonce, associatedData(document, PurposeIndex));
+    if (!out || key.isEmpty())
+        return Error(Reason::WrongState, QStringLiteral("no key"));
+    if (document.encryptedIndex.isEmpty())
+        return Error(Reason::DamagedContainer, QStringLiteral("no index"));
+    QByteArray plain = m_cryptoManager.decrypt(document.encryptedIndex, key, document.crypto.payloadNonce,
+                                               associatedData(document, PurposeIndex));
+    const KeyWiper wiper(plain);
     if (plain.isEmpty())
+        return Error(Reason::WrongPassword, QStringLiteral("index does not open under this key"));
+    // It authenticated, so whoever sealed it had the key: still, an index
+    // that does not read whole must never be taken as an empty vault, or the
+    // next save would write that over every record.
+    if (!SecureFileIndex::parseWhole(plain, out))
+        return Error(Reason::DamagedContainer, QStringLiteral("index is not a readable index"));
+    return Error();
+}
+
+bool VaultManager::indexOpensUnder(const ContainerDocument& document, const QByteArray& masterKey) const
+{
+    if (masterKey.size() < CryptoManager::KeySize || document.encryptedIndex.isEmpty())
         return false;
-    *out = SecureFileIndex::fromJson(plain);
-    return true;
+    QByteArray plain = m_cryptoManager.decrypt(
+        document.encryptedIndex, QByteArray::fromRawData(masterKey.constData(), CryptoManager::KeySize),
+        document.crypto.payloadNonce, associatedData(document, PurposeIndex));
+    const KeyWiper wiper(plain);
+    return !plain.isEmpty() && SecureFileIndex::parseWhole(plain, nullptr);
+}
+
+HeaderJournal::Verdict VaultManager::judgeJournal(const QString& path, const HeaderJournal::Pending& journal,
+                                                  const QByteArray& masterKey, const QByteArray* password,
+                                                  bool restoredOpens) const
+{
+    using Verdict = HeaderJournal::Verdict;
+    if (HeaderJournal::hasMac(journal.bytes)) {
+        QByteArray key = HeaderJournal::keyFor(masterKey);
+        const KeyWiper wiper(key);
+        return HeaderJournal::authenticates(journal.bytes, key) ? Verdict::Apply : Verdict::SetAside;
+    }
+    // A journal of an earlier version: anyone can write one. It is applied
+    // only when the header it restores is this vault's and the header now on
+    // the drive is not whole, so it can never replace or cut a sound vault.
+    ContainerDocument restored;
+    QBuffer head;
+    head.setData(journal.restoredHead);
+    if (!head.open(QIODevice::ReadOnly) || !m_containerManager.readDocument(&head, &restored).ok() ||
+        !indexOpensUnder(restored, masterKey))
+        return Verdict::SetAside;
+    ContainerDocument current;
+    if (!m_containerManager.readDocument(path, &current).ok())
+        return Verdict::Apply;
+    if (sameKeyFields(current.crypto, restored.crypto))
+        return indexOpensUnder(current, masterKey) ? Verdict::SetAside : Verdict::Apply;
+    // A password change, torn or complete: only the password tells which.
+    if (!password)
+        return Verdict::Leave;
+    if (!restoredOpens)
+        return Verdict::SetAside;
+    QByteArray currentKey;
+    const KeyWiper wiper(currentKey);
+    const bool currentWhole = unwrapMasterKey(current, *password, &currentKey).ok() &&
+                              currentKey == masterKey && indexOpensUnder(current, masterKey);
+    return currentWhole ? Verdict::SetAside : Verdict::Apply;
 }
 
 Error VaultManager::readSettledDocument(const QString& path, ContainerDocument* document) const
 {
-    if (const Error recovered = ContainerRecovery::recover(path); !recovered.ok())
+    const QByteArray& masterKey = m_masterKey;
+    const auto judge = [&](const HeaderJournal::Pending& journal) {
+        return judgeJournal(path, journal, masterKey, nullptr, false);
+    };
+    if (const Error recovered = ContainerRecovery::recover(path, judge); !recovered.ok())
         return recovered;
     return m_containerManager.readDocument(path, document);
+}
+
+Error VaultManager::openSettledDocument(const QString& path, const QByteArray& password,
+                                        ContainerDocument* document, QByteArray* masterKey) const
+{
+    using State = HeaderJournal::Pending::State;
+    wipe(*masterKey);
+    const HeaderJournal::Pending pending = HeaderJournal::inspect(path);
+    ContainerDocument current;
+    const Error currentRead = m_containerManager.readDocument(path, &current);
+    ContainerDocument restored;
+    bool hasRestored = false;
+    if (pending.state == State::Applicable) {
+        QBuffer head;
+        head.setData(pending.restoredHead);
+        hasRestored =
+            head.open(QIODevice::ReadOnly) && m_containerManager.readDocument(&head, &restored).ok();
+    }
+
+    // The password is proven before anything in or beside the container changes:
+    // against the header a torn change's journal would restore, then the one on the drive.
+    Error opened = currentRead;
+    ContainerDocument proven;
+    bool restoredOpens = false;
+    if (hasRestored) {
+        opened = unwrapMasterKey(restored, password, masterKey);
+        restoredOpens = opened.ok();
+        if (restoredOpens)
+            proven = restored;
+    }
+    if (!opened.ok() && currentRead.ok() &&
+        !(hasRestored && sameKeyFields(current.crypto, restored.crypto))) {
+        opened = unwrapMasterKey(current, password, masterKey);
+        if (opened.ok())
+            proven = current;
+    }
+    if (!opened.ok()) {
+        wipe(*masterKey);
+        return opened;
+    }
+
+    const QByteArray& key = *masterKey;
+    const auto judge = [&](const HeaderJournal::Pending& journal) {
+        // Judged on what was read before the password was proven, or not at all.
+        if (journal.bytes != pending.bytes)
+            return HeaderJournal::Verdict::Leave;
+        return judgeJournal(path, journal, key, &password, restoredOpens);
+    };
+    Error settled = ContainerRecovery::recover(path, judge);
+    if (settled.ok())
+        settled = m_containerManager.readDocument(path, document);
+    // The header now on the drive is the one the key must open; after a
+    // password change rolled back or set aside it may be the other one.
+    if (settled.ok() && !sameKeyFields(document->crypto, proven.crypto))
+        settled = unwrapMasterKey(*document, password, masterKey);
+    if (!settled.ok())
+        wipe(*masterKey);
+    return settled;
 }
 
 Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* document)
@@ -245,8 +375,11 @@ Error VaultManager::beginChange(const ContainerLock& lock, ContainerDocument* do
     // Another program saved since we read the index: build on its index, never
     // write ours over it.
     SecureFileIndex current;
-    if (!decryptIndex(*document, &current))
+    if (const Error opened = openIndex(*document, &current); !opened.ok()) {
+        if (opened.is(Reason::DamagedContainer))
+            return opened;
         return Error(Reason::VaultInUse, QStringLiteral("the container now holds an index we cannot open"));
+    }
     adoptIndex(current, *document);
     return Error();
 }
@@ -334,8 +467,9 @@ bool VaultManager::createVault(const QString& path, const QByteArray& password)
 
     m_state = VaultState::Locked;
     // A journal beside an earlier container at this path belongs to that one:
-    // settle it now so that it can never be applied to the new vault.
-    if (const Error recovered = ContainerRecovery::recover(path); !recovered.ok())
+    // set it aside now so that it can never be applied to the new vault.
+    const auto setAside = [](const HeaderJournal::Pending&) { return HeaderJournal::Verdict::SetAside; };
+    if (const Error recovered = ContainerRecovery::recover(path, setAside); !recovered.ok())
         return fail(recovered);
     return finish(m_containerManager.writeDocument(path, document));
 }
@@ -356,22 +490,22 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         const ContainerLock lock(path);
         if (!lock.error().ok())
             return fail(lock.error());
-        if (const Error read = readSettledDocument(path, &document); !read.ok())
-            return fail(read);
+        if (const Error opened = openSettledDocument(path, password, &document, &m_masterKey); !opened.ok())
+            return fail(opened);
     }
-
-    if (const Error opened = unwrapMasterKey(document, password, &m_masterKey); !opened.ok())
-        return fail(opened);
 
     // The key opened, so an index that does not is damage, not a wrong password.
     SecureFileIndex loaded;
-    if (!decryptIndex(document, &loaded)) {
+    if (const Error opened = openIndex(document, &loaded); !opened.ok()) {
         forgetMasterKey();
+        if (opened.is(Reason::DamagedContainer))
+            return fail(opened);
         return fail(Reason::DamagedContainer, QStringLiteral("index fails authentication"));
     }
     m_containerPath = path;
     adoptIndex(loaded, document);
     m_state = VaultState::Unlocked;
+    m_containerManager.setJournalKey(HeaderJournal::keyFor(m_masterKey));
 
     // Without a workspace and its record the vault is not usable as
     // promised: report the failure truthfully by going back to Locked.
@@ -422,12 +556,9 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     if (!lock.error().ok())
         return fail(lock.error());
     ContainerDocument document;
-    if (const Error read = readSettledDocument(path, &document); !read.ok())
-        return fail(read);
-
     QByteArray key;
     const KeyWiper wiper(key);
-    if (const Error opened = unwrapMasterKey(document, oldPassword, &key); !opened.ok())
+    if (const Error opened = openSettledDocument(path, oldPassword, &document, &key); !opened.ok())
         return fail(opened);
 
     // Legacy key derivations are converted to Argon2id on the way.
@@ -461,7 +592,10 @@ bool VaultManager::changePassword(const QString& path, const QByteArray& oldPass
     document.crypto.encryptedMasterKey = encryptMasterKey(document, newPassword, key);
     if (document.crypto.encryptedMasterKey.isEmpty())
         return fail(Reason::Internal, QStringLiteral("master key wrapping failed"));
-    return finish(m_containerManager.updateDocumentHeader(path, document));
+    m_containerManager.setJournalKey(HeaderJournal::keyFor(key));
+    const Error written = m_containerManager.updateDocumentHeader(path, document);
+    m_containerManager.setJournalKey(QByteArray());
+    return finish(written);
 }
 
 } // namespace Keldra::Core

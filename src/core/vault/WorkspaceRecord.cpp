@@ -1,6 +1,7 @@
 #include "vault/WorkspaceRecord.h"
 
 #include "crypto/Sha256.h"
+#include "vault/PrivateTempFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace Keldra::Core {
 
@@ -46,20 +46,22 @@ bool WorkspaceRecord::save(const QString& workspacePath) const
     const QJsonObject root{{QStringLiteral("container"), containerPath},
                            {QStringLiteral("vault"), QString::fromLatin1(vaultId.toHex())},
                            {QStringLiteral("copies"), list}};
-    QSaveFile file(pathFor(workspacePath));
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    // Only beside a workspace in a folder of ours alone: in a shared folder
+    // anyone could have put a link at the record's name first.
+    if (!PrivateTempFolder::isPrivate(QFileInfo(QDir::cleanPath(workspacePath)).absolutePath()))
         return false;
-    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Compact);
-    return file.write(text) == text.size() && file.commit();
+    return PrivateTempFolder::replaceFile(pathFor(workspacePath),
+                                          QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
 bool WorkspaceRecord::load(const QString& workspacePath, WorkspaceRecord* out)
 {
-    QFile file(pathFor(workspacePath));
-    if (!file.open(QIODevice::ReadOnly))
+    // Never through a link nor from another user's file (an earlier
+    // version wrote records into the shared folder).
+    QByteArray text;
+    if (!PrivateTempFolder::readOwnFile(pathFor(workspacePath), 16 * 1024 * 1024, &text))
         return false;
-    const QJsonDocument document = QJsonDocument::fromJson(file.read(16 * 1024 * 1024));
+    const QJsonDocument document = QJsonDocument::fromJson(text);
     if (!document.isObject())
         return false;
     const QJsonObject root = document.object();

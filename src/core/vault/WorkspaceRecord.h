@@ -20,7 +20,8 @@ struct WorkspaceRecord
     QList<TrackedTempFile> copies;
 
     static QString pathFor(const QString& workspacePath);
-    // Readable by the owner only; replaced in one step.
+    // Readable by the owner only; replaced in one step. Refused unless the
+    // workspace lies in a folder of the user alone.
     [[nodiscard]] bool save(const QString& workspacePath) const;
     // False when missing or unreadable. Copies whose path would leave the workspace are dropped.
     [[nodiscard]] static bool load(const QString& workspacePath, WorkspaceRecord* out);

@@ -101,6 +101,7 @@ private slots:
     void fromJsonRejectsNonObjects();
     void fromJsonIsLenient();
     void fromJsonDuplicatesOverwriteInPlace();
+    void parseWholeRefusesWhatWouldDropRecords();
 };
 
 void TestSecureFileIndex::emptyIndexJson()
@@ -369,6 +370,28 @@ void TestSecureFileIndex::fromJsonDuplicatesOverwriteInPlace()
     QVERIFY(index.contains(QStringLiteral("b.txt")));
     QCOMPARE(directoryPaths(index), QStringList({"d", "e"}));
     QCOMPARE(index.directories().at(0).createdUtc.date().year(), 2025);
+}
+
+void TestSecureFileIndex::parseWholeRefusesWhatWouldDropRecords()
+{
+    SecureFileIndex index;
+    index.addOrReplace(entry(QStringLiteral("a.txt")));
+    SecureFileIndex read;
+    QVERIFY(SecureFileIndex::parseWhole(index.toJson(), &read));
+    QCOMPARE(read.toJson(), index.toJson());
+    // Lists left out and members we do not know are no loss: an empty index.
+    for (const QByteArray& text : {QByteArray("{}"), QByteArray(R"({"formatVersion":2,"extra":[1]})")}) {
+        QVERIFY2(SecureFileIndex::parseWhole(text, &read), text.constData());
+        QVERIFY(read.entries().isEmpty());
+    }
+    for (const QByteArray& text :
+         {QByteArray("not json"), QByteArray(), QByteArray("[]"), QByteArray(R"({"files":[)"),
+          QByteArray("{\"files\":[],\"x\":\"\xc3\x28\"}"), QByteArray(R"({"files":{}})"),
+          QByteArray(R"({"directories":null})"), QByteArray(R"({"files":[{"vaultPath":"a"},7]})")}) {
+        read = index;
+        QVERIFY2(!SecureFileIndex::parseWhole(text, &read), text.constData());
+        QCOMPARE(read.toJson(), index.toJson()); // left as it was
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSecureFileIndex)

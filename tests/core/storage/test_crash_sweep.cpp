@@ -204,6 +204,7 @@ private:
     const QString m_cli = QStringLiteral(KELDRA_BIN_DIR "/keldra-cli" KELDRA_EXE_SUFFIX);
     QString m_container;
     QByteArray m_base;
+    QByteArray m_journalKey;
     VaultProbe m_probe;
     int m_unlocks = 0;
     // One unlocked vault shared by the scenarios; unlocking costs a full key derivation.
@@ -385,7 +386,13 @@ private:
                 if (QFileInfo::exists(HeaderJournal::journalPath(m_container)))
                     problem(where + "opening the vault did not settle the journal");
             }
-            if (!ContainerRecovery::recover(m_container).ok())
+            // As an unlocked vault settles it: only what the vault's key signed is rolled back.
+            const auto signedByTheVault = [this](const HeaderJournal::Pending& journal) {
+                return HeaderJournal::authenticates(journal.bytes, m_journalKey)
+                           ? HeaderJournal::Verdict::Apply
+                           : HeaderJournal::Verdict::SetAside;
+            };
+            if (!ContainerRecovery::recover(m_container, signedByTheVault).ok())
                 problem(where + "recovery failed");
             if (QFileInfo::exists(HeaderJournal::journalPath(m_container)) ||
                 QFileInfo::exists(ContainerRecovery::compactTempPath(m_container)))
@@ -437,6 +444,10 @@ private slots:
         QVERIFY(vault.lockVault());
         m_base = readFile(m_container);
         QVERIFY(m_base.size() > ContainerFormat::PayloadStart);
+        ContainerDocument document;
+        QVERIFY(ContainerManager().readDocument(m_container, &document).ok());
+        m_journalKey = HeaderJournal::keyFor(VaultManager().decryptMasterKey(document, Password));
+        QVERIFY(!m_journalKey.isEmpty());
     }
 
     void cleanup()

@@ -71,6 +71,28 @@ QList<QPair<QByteArray, QByteArray>> headerChanges()
     };
 }
 
+// The key a vault's journals are signed with; here of a made-up master key.
+const QByteArray JournalKey = HeaderJournal::keyFor(QByteArray(64, 'k'));
+
+HeaderJournal::Verdict signedWithTheKey(const HeaderJournal::Pending& journal)
+{
+    return HeaderJournal::authenticates(journal.bytes, JournalKey) ? HeaderJournal::Verdict::Apply
+                                                                   : HeaderJournal::Verdict::SetAside;
+}
+
+// What an unlocked vault does at its next open.
+Error settle(const QString& path)
+{
+    return ContainerRecovery::recover(path, signedWithTheKey);
+}
+
+QStringList setAsideJournals(const QString& path)
+{
+    const QFileInfo container(path);
+    return QDir(container.absolutePath())
+        .entryList({container.fileName() + QStringLiteral("-journal.rejected-*")}, QDir::Files);
+}
+
 } // namespace
 
 class TestHeaderJournal : public QObject
@@ -199,6 +221,60 @@ private slots:
             QVERIFY2(!HeaderJournal::parse(flipped, nullptr, nullptr), qPrintable(QString::number(i)));
         }
         QVERIFY(!HeaderJournal::parse(journal + "x", nullptr, nullptr));
+
+        // Signed: the same contents, and a MAC only the key reproduces.
+        const QByteArray signedJournal = HeaderJournal::serialize(1234, {range}, JournalKey);
+        QVERIFY(HeaderJournal::parse(signedJournal, &size, &ranges));
+        QCOMPARE(size, qint64(1234));
+        QCOMPARE(ranges[0].newBytes, QByteArray("new-bytes"));
+        QVERIFY(HeaderJournal::authenticates(signedJournal, JournalKey));
+        QVERIFY(!HeaderJournal::authenticates(signedJournal, HeaderJournal::keyFor(QByteArray(64, 'j'))));
+        QVERIFY(!HeaderJournal::authenticates(signedJournal, QByteArray()));
+        QVERIFY(!HeaderJournal::authenticates(journal, JournalKey)); // no MAC at all
+        for (int i = 0; i < signedJournal.size(); ++i) {
+            QByteArray flipped = signedJournal;
+            flipped[i] = char(flipped[i] ^ 0x01);
+            QVERIFY2(!HeaderJournal::authenticates(flipped, JournalKey), qPrintable(QString::number(i)));
+        }
+    }
+
+    // A journal anyone could have written beside the container: the judge
+    // refuses it, so it is neither applied nor lost, and without a judge
+    // (no key) it is not even looked at beyond reading.
+    void journalTheJudgeRefusesIsKeptAsideUnapplied()
+    {
+        QTemporaryDir dir(scratchBase() + "/keldra-journal-XXXXXX");
+        const QString path = dir.filePath("keldra.kldr");
+        const QString journal = HeaderJournal::journalPath(path);
+        const QByteArray current = containerBytes(R"({"h":"current"})");
+        // Restores the header byte for byte and cuts the file back to the payload.
+        const JournalRange same{ContainerFormat::MagicSize, current.mid(7, 30), current.mid(7, 30)};
+        const QList<QPair<const char*, QByteArray>> forged{
+            {"no MAC", HeaderJournal::serialize(ContainerFormat::PayloadStart, {same})},
+            {"another key", HeaderJournal::serialize(ContainerFormat::PayloadStart, {same},
+                                                     HeaderJournal::keyFor(QByteArray(64, 'x')))},
+        };
+        for (const auto& [what, bytes] : forged) {
+            QVERIFY(writeFile(path, current));
+            QVERIFY(writeFile(journal, bytes));
+            QVERIFY2(!ContainerRecovery::recover(path).ok(), what);
+            QVERIFY2(readFile(path) == current, what);
+            QVERIFY2(readFile(journal) == bytes, what);
+
+            QVERIFY2(settle(path).ok(), what);
+            QVERIFY2(readFile(path) == current, what);
+            QVERIFY(!QFileInfo::exists(journal));
+            const QStringList aside = setAsideJournals(path);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(readFile(dir.filePath(aside.first())), bytes);
+            QVERIFY(QFile::remove(dir.filePath(aside.first())));
+        }
+        // The same cut signed with the key is what a torn change of this vault asks for.
+        QVERIFY(
+            writeFile(journal, HeaderJournal::serialize(ContainerFormat::PayloadStart, {same}, JournalKey)));
+        QVERIFY(settle(path).ok());
+        QCOMPARE(readFile(path), current.left(ContainerFormat::PayloadStart));
+        QVERIFY(setAsideJournals(path).isEmpty());
     }
 
     void rewriteWritesOnlyWhatChangesAndKeepsTheFormat()
@@ -277,14 +353,14 @@ private slots:
             const QByteArray after = headOf(containerBytes(change.second));
             QVERIFY(writeFile(path, full));
             ContainerFaultInjector::arm(Mode::Count, 0);
-            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second).ok());
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second, -1, JournalKey).ok());
             const int calls = ContainerFaultInjector::calls();
             const qint64 bytes = ContainerFaultInjector::bytesWritten();
 
             // A reported success survives losing everything that was not synced.
             restoreHead(path, full);
             ContainerFaultInjector::arm(Mode::Count, 0);
-            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second).ok());
+            QVERIFY(ContainerHeaderWriter::rewriteHeader(path, change.second, -1, JournalKey).ok());
             ContainerFaultInjector::powerCut();
             QCOMPARE(readHead(path), after);
 
@@ -293,11 +369,12 @@ private slots:
                 for (qint64 crashAt = 0; crashAt <= bytes; ++crashAt) {
                     restoreHead(path, full);
                     ContainerFaultInjector::arm(Mode::CrashByte, crashAt);
-                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second).ok();
+                    const bool ok =
+                        ContainerHeaderWriter::rewriteHeader(path, change.second, -1, JournalKey).ok();
                     if (powerCut)
                         ContainerFaultInjector::powerCut();
                     ContainerFaultInjector::reset();
-                    QVERIFY(ContainerRecovery::recover(path).ok());
+                    QVERIFY(settle(path).ok());
                     const QByteArray now = readHead(path);
                     QVERIFY2(now == after || (!ok && now == before),
                              qPrintable(QStringLiteral("%1 %2").arg(crashAt).arg(powerCut)));
@@ -309,7 +386,8 @@ private slots:
                 for (Mode mode : {Mode::FailCall, Mode::ShortWrite, Mode::CrashCall}) {
                     restoreHead(path, full);
                     ContainerFaultInjector::arm(mode, call);
-                    const bool ok = ContainerHeaderWriter::rewriteHeader(path, change.second).ok();
+                    const bool ok =
+                        ContainerHeaderWriter::rewriteHeader(path, change.second, -1, JournalKey).ok();
                     const bool fired = ContainerFaultInjector::fired();
                     ContainerFaultInjector::reset();
                     if (mode != Mode::CrashCall) {
@@ -318,7 +396,7 @@ private slots:
                         QCOMPARE(readHead(path), ok ? after : before);
                         QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(path)));
                     }
-                    QVERIFY(ContainerRecovery::recover(path).ok());
+                    QVERIFY(settle(path).ok());
                     // A crash after the journal is gone but before the success is reported keeps the new
                     // file.
                     const QByteArray now = readHead(path);
@@ -368,17 +446,18 @@ private slots:
         const QByteArray other = containerBytes(R"({"q":"zzz"})");
         QVERIFY(writeFile(path, other));
         QVERIFY(writeFile(
-            journal, HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}})));
-        QVERIFY(ContainerRecovery::recover(path).ok());
+            journal,
+            HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}}, JournalKey)));
+        QVERIFY(settle(path).ok());
         QCOMPARE(readFile(path), other);
         QVERIFY(!QFileInfo::exists(journal));
 
         // A valid journal: old bytes back, appended bytes cut off.
         const QByteArray journalBytes =
-            HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}});
+            HeaderJournal::serialize(before.size(), {{7, before.mid(7, 40), torn.mid(7, 40)}}, JournalKey);
         QVERIFY(writeFile(path, torn + "appended-block"));
         QVERIFY(writeFile(journal, journalBytes));
-        QVERIFY(ContainerRecovery::recover(path).ok());
+        QVERIFY(settle(path).ok());
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));
 
@@ -388,10 +467,10 @@ private slots:
             QVERIFY(writeFile(path, torn + "appended-block"));
             QVERIFY(writeFile(journal, journalBytes));
             ContainerFaultInjector::arm(Mode::CrashCall, call);
-            const bool ok = ContainerRecovery::recover(path).ok();
+            const bool ok = settle(path).ok();
             const bool fired = ContainerFaultInjector::fired();
             ContainerFaultInjector::reset();
-            QVERIFY(ContainerRecovery::recover(path).ok());
+            QVERIFY(settle(path).ok());
             QCOMPARE(readFile(path), before);
             ++points;
             if (!fired) {
@@ -405,7 +484,7 @@ private slots:
         QVERIFY(writeFile(path, before));
         QVERIFY(writeFile(journal, journalBytes.left(journalBytes.size() - 1)));
         QVERIFY(writeFile(ContainerRecovery::compactTempPath(path), "partial copy"));
-        QVERIFY(ContainerRecovery::recover(path).ok());
+        QVERIFY(settle(path).ok());
         QCOMPARE(readFile(path), before);
         QVERIFY(!QFileInfo::exists(journal));
         QVERIFY(!QFileInfo::exists(ContainerRecovery::compactTempPath(path)));
@@ -437,10 +516,11 @@ private slots:
             QVERIFY(writeFile(path, container));
             QVERIFY(writeFile(journal, bytes));
             QVERIFY2(HeaderJournal::parse(bytes, nullptr, nullptr), what);
-            const HeaderJournal::RecoveryResult result = HeaderJournal::recover(path);
-            QVERIFY2(result.outcome == HeaderJournal::Recovery::DiscardedForeign, what);
+            const HeaderJournal::RecoveryResult result = HeaderJournal::recover(path, signedWithTheKey);
+            QVERIFY2(result.outcome == HeaderJournal::Recovery::SetAside, what);
             QVERIFY2(readFile(path) == container, what);
             QVERIFY(!QFileInfo::exists(journal));
+            QVERIFY(!setAsideJournals(path).isEmpty());
         }
 
         // Larger than any header rewrite can make: set aside without being read.
@@ -449,7 +529,7 @@ private slots:
         QVERIFY(huge.write(HeaderJournal::serialize(size, {header})) > 0);
         QVERIFY(huge.resize(qint64(64) * 1024 * 1024));
         huge.close();
-        QCOMPARE(HeaderJournal::recover(path).outcome, HeaderJournal::Recovery::DiscardedForeign);
+        QCOMPARE(HeaderJournal::recover(path, signedWithTheKey).outcome, HeaderJournal::Recovery::SetAside);
         QCOMPARE(readFile(path), container);
         QVERIFY(!QFileInfo::exists(journal));
     }

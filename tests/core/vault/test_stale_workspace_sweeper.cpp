@@ -14,6 +14,10 @@
 #include <QTest>
 #include <QUuid>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 using namespace Keldra::Core;
 
 namespace {
@@ -66,6 +70,8 @@ private slots:
         const QString preserved = makeWorkspace(root.path() + "/Keldra-compact-XyZ789", QByteArray());
         // A dead run whose record says the copy was edited since it was opened.
         const QString edited = makeWorkspace(shared + uuid(), deadPid);
+        // Earlier versions made the shared parent theirs alone; records are only written in such a folder.
+        QVERIFY(QFile::setPermissions(shared, QFileDevice::Permissions(0x7700)));
         WorkspaceRecord record;
         record.copies.append({QStringLiteral("docs/secret.txt"), edited + "/docs/secret.txt", {}, 3, "x"});
         QVERIFY(record.save(edited));
@@ -78,6 +84,13 @@ private slots:
         QVERIFY(record.save(unedited));
 
         QStringList removed = {dead, deadPrivate, reused, compact, unedited};
+#ifdef Q_OS_UNIX
+        // Where this version puts them: inside the user's private folder.
+        const QString own = root.path() + QStringLiteral("/keldra-%1/").arg(::geteuid());
+        QVERIFY(QDir().mkdir(own, QFileDevice::Permissions(0x7700)));
+        removed << makeWorkspace(own + uuid(), deadPid) << makeWorkspace(own + "compact-Qw3rTy", deadPid);
+        const QString ownLive = makeWorkspace(own + uuid(), mine);
+#endif
 #ifdef Q_OS_LINUX
         // Only Linux names its boot; elsewhere the start time alone tells a reused id apart.
         QByteArray otherBoot = mine;
@@ -93,6 +106,9 @@ private slots:
         }
         for (const QString& kept : {live, unmarked, halfWritten, preserved, edited})
             QVERIFY2(QFile::exists(kept + "/docs/secret.txt"), qPrintable(kept));
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::exists(ownLive + "/docs/secret.txt"));
+#endif
         QCOMPARE(StaleWorkspaceSweeper::leftovers(root.path()).size(), 1);
     }
 

@@ -56,6 +56,9 @@ private slots:
     void anotherProgramsChangesAreBuiltUpon();
     void heldContainerRefusesEveryChange();
     void lyingIndexRecordsAreDamaged();
+    void unreadableIndexIsDamagedAndNeverOverwritten();
+    void forgedJournalNeverCutsTheVault();
+    void journalOfAnEarlierVersionStillRollsBack();
     void namesWindowsCannotHoldAreNeverMade();
     void everyIndexSaveHasAFreshNonce();
     void exportNeverReplacesTheVaultOrASpecialFile();
@@ -246,6 +249,152 @@ void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
         QVERIFY(vault.deleteFile(path));
     QVERIFY(vault.compactVault(VaultManager::ProgressCallback(), nullptr));
     QVERIFY(vault.verifyFile(QStringLiteral("good.bin")));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::unreadableIndexIsDamagedAndNeverOverwritten()
+{
+    // Each seals under the vault's own key, so only reading it can tell.
+    const QList<QByteArray> garbage = {
+        QByteArrayLiteral("{\"directories\":[],\"files\":["), // cut short
+        QByteArrayLiteral("{\"directories\":[],\"files\":[],\"formatVersion\":1,\"x\":\"\xff\xfe\"}"),
+        QByteArrayLiteral("[]"),
+        QByteArrayLiteral("\x00\x01\x02 binary"),
+        QByteArrayLiteral("{\"directories\":[],\"files\":\"a.txt\"}"),
+        QByteArrayLiteral("{\"directories\":[],\"files\":[17]}"),
+    };
+    const QString container = freshVault(QStringLiteral("garbage.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager session;
+    QVERIFY(session.unlockVault(container, Password));
+    QVERIFY(session.importFile(source("kept", "a record to keep"), QStringLiteral("kept.txt")));
+    const QByteArray sound = readFile(container);
+    for (const QByteArray& text : garbage) {
+        // Another program seals garbage while this session is open: the
+        // takeover before a change must refuse it, not build on nothing.
+        QVERIFY(writeFile(container, sound));
+        QVERIFY(resealIndexText(container, Password, [&](const QByteArray&) { return text; }));
+        const QByteArray before = readFile(container);
+        QVERIFY2(!session.createDirectory(QStringLiteral("Nova")), text.constData());
+        QCOMPARE(session.lastError().reason(), Reason::DamagedContainer);
+        QVERIFY(!session.refreshIndex());
+        QCOMPARE(session.lastError().reason(), Reason::DamagedContainer);
+        QCOMPARE(readFile(container), before);
+
+        VaultManager later;
+        QVERIFY2(!later.unlockVault(container, Password), text.constData());
+        QCOMPARE(later.lastError().reason(), Reason::DamagedContainer);
+        QCOMPARE(later.state(), VaultState::Locked);
+        QCOMPARE(readFile(container), before);
+    }
+    QVERIFY(session.lockVault());
+}
+
+void VaultHostileInputTest::forgedJournalNeverCutsTheVault()
+{
+    const QString container = freshVault(QStringLiteral("forged-journal.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray a = patternBytes(70000, 7);
+    const QByteArray b = patternBytes(3000, 8);
+    {
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(vault.importFile(source("a", a), QStringLiteral("a.bin")));
+        QVERIFY(vault.importFile(source("b", b), QStringLiteral("b.bin")));
+        QVERIFY(vault.lockVault());
+    }
+    const QByteArray sound = readFile(container);
+    const QString journal = HeaderJournal::journalPath(container);
+    const auto filesAreWhole = [&](VaultManager& vault) {
+        const QString out = m_dir.filePath(QStringLiteral("forged-out.bin"));
+        return vault.exportFile(QStringLiteral("a.bin"), out) && readFile(out) == a &&
+               vault.exportFile(QStringLiteral("b.bin"), out) && readFile(out) == b;
+    };
+    // Puts the header back byte for byte and cuts every block off.
+    const JournalRange same{ContainerFormat::MagicSize, sound.mid(ContainerFormat::MagicSize, 64),
+                            sound.mid(ContainerFormat::MagicSize, 64)};
+    const QByteArray withoutMac = HeaderJournal::serialize(ContainerFormat::PayloadStart, {same});
+    const QByteArray otherKey = HeaderJournal::serialize(ContainerFormat::PayloadStart, {same},
+                                                         HeaderJournal::keyFor(QByteArray(64, 'x')));
+    for (const QByteArray& forged : {withoutMac, otherKey}) {
+        QVERIFY(writeFile(journal, forged));
+        VaultManager wrong;
+        QVERIFY(!wrong.unlockVault(container, "not the password"));
+        QCOMPARE(wrong.lastError().reason(), Reason::WrongPassword);
+        QVERIFY(!wrong.changePassword(container, "not the password", "another one"));
+        QCOMPARE(wrong.lastError().reason(), Reason::WrongPassword);
+        QCOMPARE(readFile(container), sound);
+        QCOMPARE(readFile(journal), forged);
+
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QCOMPARE(readFile(container), sound);
+        QVERIFY(!QFileInfo::exists(journal));
+        QVERIFY(filesAreWhole(vault));
+        QVERIFY(vault.lockVault());
+    }
+
+    // Planted while a session is open: the next change sets it aside and goes on.
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(writeFile(journal, otherKey));
+    QVERIFY(vault.createDirectory(QStringLiteral("Nova")));
+    QVERIFY(!QFileInfo::exists(journal));
+    QVERIFY(filesAreWhole(vault));
+    QVERIFY(vault.lockVault());
+    // Kept for whoever wants to look, never deleted.
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("forged-journal.kldr-journal.rejected-*")}).size(),
+             3);
+}
+
+void VaultHostileInputTest::journalOfAnEarlierVersionStillRollsBack()
+{
+    const QString container = freshVault(QStringLiteral("earlier-journal.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray a = patternBytes(5000, 11);
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("a", a), QStringLiteral("a.bin")));
+    const QByteArray before = readFile(container);
+    QVERIFY(vault.importFile(source("b", patternBytes(9000, 12)), QStringLiteral("b.bin")));
+    QVERIFY(vault.lockVault());
+    const QByteArray after = readFile(container);
+
+    // The header rewrite of that import, journaled without a MAC as earlier versions did.
+    qint64 first = ContainerFormat::MagicSize;
+    while (before[first] == after[first])
+        ++first;
+    qint64 last = ContainerFormat::PayloadStart - 1;
+    while (before[last] == after[last])
+        --last;
+    const qint64 length = last - first + 1;
+    const QByteArray journalBytes = HeaderJournal::serialize(
+        before.size(), {{first, before.mid(first, length), after.mid(first, length)}});
+    const QString journal = HeaderJournal::journalPath(container);
+
+    // Torn halfway: rolled back, but only once the password is proven.
+    QByteArray torn = after;
+    torn.replace(first + length / 2, length - length / 2,
+                 before.mid(first + length / 2, length - length / 2));
+    QVERIFY(writeFile(container, torn));
+    QVERIFY(writeFile(journal, journalBytes));
+    VaultManager wrong;
+    QVERIFY(!wrong.unlockVault(container, "not the password"));
+    QCOMPARE(readFile(container), torn);
+    QVERIFY(vault.unlockVault(container, Password));
+    QCOMPARE(readFile(container), before);
+    QVERIFY(!QFileInfo::exists(journal));
+    QCOMPARE(filePaths(vault), QStringList{QStringLiteral("a.bin")});
+    QVERIFY(vault.verifyFile(QStringLiteral("a.bin")));
+    QVERIFY(vault.lockVault());
+
+    // Written whole before the crash: the new header stands, nothing is cut.
+    QVERIFY(writeFile(container, after));
+    QVERIFY(writeFile(journal, journalBytes));
+    QVERIFY(vault.unlockVault(container, Password));
+    QCOMPARE(readFile(container), after);
+    QVERIFY(!QFileInfo::exists(journal));
+    QVERIFY(vault.verifyFile(QStringLiteral("b.bin")));
     QVERIFY(vault.lockVault());
 }
 

@@ -5,6 +5,7 @@
 #include "VaultTestSupport.h"
 
 #include "vault/FileSyncManager.h"
+#include "vault/StaleWorkspaceSweeper.h"
 #include "vault/TempWorkspaceManager.h"
 #include "vault/WorkspaceRecord.h"
 
@@ -13,7 +14,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -27,6 +32,36 @@ constexpr QFileDevice::Permissions GroupOrOther = QFileDevice::ReadGroup | QFile
                                                   QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                                   QFileDevice::WriteOther | QFileDevice::ExeOther;
 
+#ifdef Q_OS_UNIX
+// A real folder of ours with exactly 0700, seen without following a link.
+bool ownPrivateFolder(const QString& path)
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 07777) == 0700;
+}
+
+QString userFolderName()
+{
+    return QStringLiteral("keldra-%1").arg(::geteuid());
+}
+
+// Runs `step` as another user (nobody) in a child process; its exit code.
+int asAnotherUser(const std::function<int()>& step)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        ::_exit(step());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+#endif
+
 } // namespace
 
 class WorkspaceTest : public QObject
@@ -36,6 +71,9 @@ class WorkspaceTest : public QObject
 private slots:
     void workspaceIsOwnerOnlyAndRemovedByCleanup();
     void foreignSharedParentIsNotUsed();
+    void privateFolderIsNeverOneOthersCouldReach();
+    void recordsAreNeverWrittenThroughALink();
+    void anotherUsersLinksAreNeverFollowed();
     void trackingDetectsChangedContentOnly();
 };
 
@@ -51,8 +89,12 @@ void WorkspaceTest::workspaceIsOwnerOnlyAndRemovedByCleanup()
 
     QVERIFY(workspace.prepare());
     QVERIFY(QFileInfo(workspace.workspacePath()).isDir());
-    QVERIFY(
-        workspace.workspacePath().startsWith(QDir(root.path()).absoluteFilePath(QStringLiteral("Keldra/"))));
+#ifdef Q_OS_UNIX
+    const QString privateFolder = QDir(root.path()).absoluteFilePath(userFolderName());
+#else
+    const QString privateFolder = QDir(root.path()).absoluteFilePath(QStringLiteral("Keldra"));
+#endif
+    QVERIFY(workspace.workspacePath().startsWith(privateFolder + QLatin1Char('/')));
     QCOMPARE(workspace.pathForVaultFile(QStringLiteral("Docs/a.txt")),
              workspace.workspacePath() + QStringLiteral("/Docs/a.txt"));
 #ifdef Q_OS_UNIX
@@ -96,7 +138,7 @@ void WorkspaceTest::foreignSharedParentIsNotUsed()
     QVERIFY(workspace.prepare());
     const QString path = workspace.workspacePath();
     QVERIFY2(!path.startsWith(shared + QLatin1Char('/')), qPrintable(path));
-    QVERIFY(path.startsWith(QDir(root.path()).absoluteFilePath(QStringLiteral("Keldra-"))));
+    QVERIFY(ownPrivateFolder(QFileInfo(path).absolutePath()));
     QCOMPARE(QFileInfo(path).permissions() & GroupOrOther, QFileDevice::Permissions());
     QVERIFY(workspace.cleanup());
     QVERIFY(!QFileInfo::exists(path));
@@ -104,10 +146,155 @@ void WorkspaceTest::foreignSharedParentIsNotUsed()
 #endif
 }
 
+void WorkspaceTest::privateFolderIsNeverOneOthersCouldReach()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the temporary folder of a Windows user is the user's own");
+#else
+    QTemporaryDir root;
+    QTemporaryDir elsewhere;
+    QVERIFY(root.isValid() && elsewhere.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777))); // shared, as /tmp
+    const QString usual = QDir(root.path()).filePath(userFolderName());
+    const TempLocationOverride location(root.path());
+
+    // What may already stand at the usual name: a link to a folder of ours,
+    // a folder of ours others may enter, and (as root) someone else's folder.
+    QList<std::function<bool()>> planted{
+        [&] { return QFile::link(elsewhere.path(), usual); },
+        [&] { return QDir().mkdir(usual) && QFile::setPermissions(usual, QFileDevice::Permissions(0x7755)); },
+    };
+    if (::geteuid() == 0) {
+        planted.append([&] {
+            return QDir().mkdir(usual, QFileDevice::Permissions(0x7700)) &&
+                   ::chown(QFile::encodeName(usual).constData(), 65534, 65534) == 0;
+        });
+    }
+    for (int i = 0; i < planted.size(); ++i) {
+        QVERIFY(planted[i]());
+        TempWorkspaceManager workspace;
+        QVERIFY(workspace.prepare());
+        const QString parent = QFileInfo(workspace.workspacePath()).absolutePath();
+        QVERIFY2(parent != usual && ownPrivateFolder(parent), qPrintable(parent));
+        QVERIFY(parent.startsWith(usual + QLatin1Char('-')));
+        QVERIFY(QDir(elsewhere.path()).isEmpty()); // nothing through the link
+        QVERIFY(workspace.cleanup());
+        QVERIFY(QFile::remove(usual) || QDir().rmdir(usual));
+    }
+
+    // The session's runtime folder comes first when it is private.
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    for (const bool open : {false, true}) {
+        QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::Permissions(open ? 0x7755 : 0x7700)));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        TempWorkspaceManager workspace;
+        QVERIFY(workspace.prepare());
+        const QString parent = QFileInfo(workspace.workspacePath()).absolutePath();
+        QCOMPARE(parent, open ? usual : QDir(runtime.path()).filePath(QStringLiteral("keldra")));
+        QVERIFY(ownPrivateFolder(parent));
+        QVERIFY(workspace.cleanup());
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+#endif
+}
+
+void WorkspaceTest::recordsAreNeverWrittenThroughALink()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("links in a shared temporary folder are a Unix matter");
+#else
+    QTemporaryDir root;
+    QTemporaryDir victimDir;
+    QVERIFY(root.isValid() && victimDir.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777))); // shared, as /tmp
+    // The plain name is unusable for us: anyone may swap entries in it.
+    QVERIFY(QDir().mkdir(QDir(root.path()).filePath(QStringLiteral("Keldra"))));
+    QVERIFY(QFile::setPermissions(QDir(root.path()).filePath(QStringLiteral("Keldra")),
+                                  QFileDevice::Permissions(0x7777)));
+    const QString victim = victimDir.filePath(QStringLiteral("own-file.txt"));
+    QVERIFY(writeFile(victim, "the victim's own file"));
+    const TempLocationOverride location(root.path());
+
+    TempWorkspaceManager workspace;
+    QVERIFY(workspace.prepare());
+    const QString path = workspace.workspacePath();
+    // Links at the names of the record and the mark, wherever they are.
+    const QString record = WorkspaceRecord::pathFor(path);
+    const QString mark = StaleWorkspaceSweeper::ownerMarkPath(path);
+    QVERIFY(QFile::link(victim, record));
+    QVERIFY(QFile::remove(mark) && QFile::link(victim, mark));
+    FileSyncManager sync;
+    QVERIFY(sync.attach(path, QStringLiteral("/media/u/USB/keldra.kldr"), "id"));
+    QVERIFY(StaleWorkspaceSweeper::markOwner(path));
+    workspace.abandon(); // writes the released mark
+    QCOMPARE(readFile(victim), QByteArray("the victim's own file"));
+    QVERIFY(!QFileInfo(record).isSymLink() && !QFileInfo(mark).isSymLink());
+    WorkspaceRecord read;
+    QVERIFY(WorkspaceRecord::load(path, &read));
+    QCOMPARE(read.vaultId, QByteArray("id"));
+
+    // Nothing of ours lies loose in the shared folder: only folders of ours alone.
+    const QStringList entries =
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString& name : entries) {
+        if (name != QStringLiteral("Keldra"))
+            QVERIFY2(ownPrivateFolder(QDir(root.path()).filePath(name)), qPrintable(name));
+    }
+    QVERIFY(StaleWorkspaceSweeper::removeWorkspace(path));
+#endif
+}
+
+void WorkspaceTest::anotherUsersLinksAreNeverFollowed()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("links in a shared temporary folder are a Unix matter");
+#else
+    if (::geteuid() != 0)
+        QSKIP("another user's links can only be planted as root");
+    QTemporaryDir root;
+    QTemporaryDir victimDir;
+    QVERIFY(root.isValid() && victimDir.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 01777) == 0); // sticky, as /tmp
+    const QString victim = victimDir.filePath(QStringLiteral("own-file.txt"));
+    QVERIFY(writeFile(victim, "root's own file"));
+    const QByteArray shared = QFile::encodeName(root.path());
+    const QByteArray victimName = QFile::encodeName(victim);
+
+    // The other user owns the plain names first, one a link into our files.
+    QCOMPARE(asAnotherUser([&] {
+                 return ::mkdir((shared + "/Keldra").constData(), 0755) == 0 &&
+                                ::symlink(victimDir.path().toUtf8().constData(),
+                                          (shared + "/" + userFolderName().toUtf8()).constData()) == 0
+                            ? 0
+                            : 1;
+             }),
+             0);
+    const TempLocationOverride location(root.path());
+    TempWorkspaceManager workspace;
+    QVERIFY(workspace.prepare());
+    const QString path = workspace.workspacePath();
+    QVERIFY(ownPrivateFolder(QFileInfo(path).absolutePath()));
+    // It watches the folder and plants links at the record's name as soon as it sees the workspace.
+    const QByteArray record = QFile::encodeName(WorkspaceRecord::pathFor(path));
+    (void)asAnotherUser([&] { return ::symlink(victimName.constData(), record.constData()) == 0 ? 0 : 1; });
+    FileSyncManager sync;
+    QVERIFY(sync.attach(path, QStringLiteral("/media/u/USB/keldra.kldr"), "id"));
+    workspace.abandon();
+    QCOMPARE(readFile(victim), QByteArray("root's own file"));
+    QCOMPARE(QDir(victimDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("own-file.txt")});
+    QVERIFY(StaleWorkspaceSweeper::removeWorkspace(path));
+#endif
+}
+
 void WorkspaceTest::trackingDetectsChangedContentOnly()
 {
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
+    // Records are written only in a folder of ours alone: the copies' folder lies in one.
+    QTemporaryDir outer;
+    QTemporaryDir root(outer.filePath(QStringLiteral("workspace-XXXXXX")));
+    QVERIFY(outer.isValid() && root.isValid());
     const QString copy = root.filePath(QStringLiteral("a.txt"));
     const QString second = root.filePath(QStringLiteral("b.txt"));
     QVERIFY(writeFile(copy, "a"));
