@@ -368,14 +368,7 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
 
-    const QList<VaultFileEntry> entries = m_index.entries();
-    const VaultFileEntry* found = nullptr;
-    for (const VaultFileEntry& entry : entries) {
-        if (QString::compare(entry.vaultPath, vaultPath, Qt::CaseInsensitive) == 0) {
-            found = &entry;
-            break;
-        }
-    }
+    const VaultFileEntry* found = VaultPath::findFile(m_index, vaultPath);
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
     if (isDamaged(found->vaultPath))
@@ -463,18 +456,10 @@ bool VaultManager::verifyFile(const QString& vaultPath, const ProgressCallback& 
     const QString normalized = VaultPath::normalized(vaultPath);
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    VaultFileEntry entry;
-    bool found = false;
-    const QList<VaultFileEntry> entries = m_index.entries();
-    for (const VaultFileEntry& candidate : entries) {
-        if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
-            entry = candidate;
-            found = true;
-            break;
-        }
-    }
+    const VaultFileEntry* found = VaultPath::findFile(m_index, normalized);
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
+    const VaultFileEntry entry = *found;
 
     HashingSink sink(progress, entry.sizeBytes, entry.vaultPath);
     if (!sink.open(QIODevice::WriteOnly))

@@ -53,6 +53,7 @@ private slots:
     void heldContainerRefusesEveryChange();
     void lyingIndexRecordsAreDamaged();
     void namesWindowsCannotHoldAreNeverMade();
+    void namesDifferingInCaseStayApart();
     void everyIndexSaveHasAFreshNonce();
 
 private:
@@ -306,6 +307,38 @@ void VaultHostileInputTest::namesWindowsCannotHoldAreNeverMade()
     QVERIFY(vault.renameFile(QStringLiteral("com1.TXT"), QStringLiteral("com10.txt")));
     QVERIFY(vault.prepareFileForEditing(QStringLiteral("res/a.txt"), &copy));
     QVERIFY(copy.startsWith(m_dir.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::namesDifferingInCaseStayApart()
+{
+    const QString container = freshVault(QStringLiteral("case.kldr"));
+    QVERIFY(!container.isEmpty());
+    {
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(vault.importFile(source("upper", "upper case"), QStringLiteral("Notas.txt")));
+        QVERIFY(vault.importFile(source("lower", "lower case"), QStringLiteral("other.txt")));
+        QVERIFY(vault.lockVault());
+    }
+    // Made on a system whose names tell case apart: both spellings are files.
+    QVERIFY(resealIndex(container, Password, [](SecureFileIndex* index) {
+        VaultFileEntry entry = index->entries().last();
+        QVERIFY(index->remove(QStringLiteral("other.txt")));
+        entry.vaultPath = QStringLiteral("notas.txt");
+        index->addOrReplace(entry);
+    }));
+
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    const QString out = m_dir.filePath(QStringLiteral("case.txt"));
+    QVERIFY(vault.exportFile(QStringLiteral("notas.txt"), out));
+    QCOMPARE(readFile(out), QByteArray("lower case"));
+    QVERIFY(vault.exportFile(QStringLiteral("Notas.txt"), out));
+    QCOMPARE(readFile(out), QByteArray("upper case"));
+    // Another spelling still finds a file.
+    QVERIFY(vault.exportFile(QStringLiteral("NOTAS.TXT"), out));
+    QVERIFY(vault.verifyFile(QStringLiteral("notas.txt")));
     QVERIFY(vault.lockVault());
 }
 
