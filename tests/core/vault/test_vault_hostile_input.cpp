@@ -2,6 +2,7 @@
 // container, an index that authenticates but lies, and names other systems
 // cannot hold. Nothing may be lost, read twice or written outside its place.
 
+#include "EndedProcess.h"
 #include "ForgedIndex.h"
 #include "TempLocationOverride.h"
 #include "TestFiles.h"
@@ -9,14 +10,17 @@
 
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
+#include "storage/ContainerLock.h"
 #include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,8 +53,10 @@ class VaultHostileInputTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
     void anotherProgramsChangesAreBuiltUpon();
     void heldContainerRefusesEveryChange();
+    void lockFileGuardsWhereTheSystemCannotLock();
     void lyingIndexRecordsAreDamaged();
     void namesWindowsCannotHoldAreNeverMade();
     void namesDifferingInCaseStayApart();
@@ -83,6 +89,11 @@ void VaultHostileInputTest::initTestCase()
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
     m_tempLocation = std::make_unique<TempLocationOverride>(m_dir.filePath(QStringLiteral("tmp")));
+}
+
+void VaultHostileInputTest::cleanup()
+{
+    ContainerLock::setSystemLocksUnsupported(false);
 }
 
 void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
@@ -165,6 +176,39 @@ void VaultHostileInputTest::heldContainerRefusesEveryChange()
     QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(container)));
     QVERIFY(vault.lockVault());
 #endif
+}
+
+void VaultHostileInputTest::lockFileGuardsWhereTheSystemCannotLock()
+{
+    // A network or FUSE mount where flock fails: two changes at once would
+    // both append at the same end and one index would win.
+    ContainerLock::setSystemLocksUnsupported(true);
+    const QString container = freshVault(QStringLiteral("nolocks.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QString lockFile = ContainerLock::lockFilePath(container);
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("a", "first"), QStringLiteral("a.txt")));
+    QVERIFY(!QFileInfo::exists(lockFile));
+
+    // Another session of this host in the middle of its change (a running
+    // program: this one, whose lock table does not know that file).
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    QVERIFY(writeFile(lockFile, host + '\n' + QByteArray::number(QCoreApplication::applicationPid()) + '\n'));
+    const QByteArray before = readFile(container);
+    const auto reason = [&](bool ok) { return ok ? Reason::None : vault.lastError().reason(); };
+    QCOMPARE(reason(vault.importFile(source("b", "second"), QStringLiteral("b.txt"))), Reason::VaultInUse);
+    QCOMPARE(reason(vault.renameFile(QStringLiteral("a.txt"), QStringLiteral("c.txt"))), Reason::VaultInUse);
+    QCOMPARE(reason(vault.compactVault(VaultManager::ProgressCallback(), nullptr)), Reason::VaultInUse);
+    QCOMPARE(readFile(container), before);
+
+    // That program ended without removing it: the next change takes it over.
+    QVERIFY(writeFile(lockFile, host + '\n' + QByteArray::number(endedProcessId()) + '\n'));
+    QVERIFY(vault.importFile(source("b", "second"), QStringLiteral("b.txt")));
+    QVERIFY(!QFileInfo::exists(lockFile));
+    QCOMPARE(filePaths(vault), QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    QVERIFY(vault.verifyFile(QStringLiteral("a.txt")) && vault.verifyFile(QStringLiteral("b.txt")));
+    QVERIFY(vault.lockVault());
 }
 
 void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
