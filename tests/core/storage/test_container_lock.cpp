@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 
 #include "storage/ContainerLock.h"
+#include "storage/ContainerReadLock.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +15,10 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#endif
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -66,6 +71,7 @@ private slots:
     void cleanup();
     void lockFileStandsInWhereTheSystemCannotLock();
     void lockFilesOfOthersAreRespectedAndStaleOnesTakenOver();
+    void readsShareTheLockAndKeepChangesOut();
 
 private:
     QString container(const QString& name);
@@ -178,6 +184,43 @@ void ContainerLockTest::lockFilesOfOthersAreRespectedAndStaleOnesTakenOver()
         QVERIFY(lock.error().ok());
     }
     QVERIFY(!QFileInfo::exists(lockFile));
+}
+
+void ContainerLockTest::readsShareTheLockAndKeepChangesOut()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the other program's lock is taken with flock, which Windows does not have");
+#else
+    const QString path = container(QStringLiteral("shared.kldr"));
+    QVERIFY(!path.isEmpty());
+    QFile other(path);
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    {
+        const ContainerReadLock read(path);
+        QVERIFY(read.error().ok());
+        // Another program's change must wait; its read need not.
+        QVERIFY(::flock(other.handle(), LOCK_EX | LOCK_NB) != 0);
+        QCOMPARE(::flock(other.handle(), LOCK_SH | LOCK_NB), 0);
+        // Nor may a change of this process start inside the read.
+        const ContainerLock change(path);
+        QCOMPARE(change.error().reason(), Reason::VaultInUse);
+    }
+    // With another program reading, reads go ahead and changes are refused.
+    {
+        const ContainerLock read(path, ContainerLock::Mode::Shared);
+        QVERIFY(read.error().ok());
+    }
+    {
+        const ContainerLock change(path);
+        QCOMPARE(change.error().reason(), Reason::VaultInUse);
+    }
+    QCOMPARE(::flock(other.handle(), LOCK_UN), 0);
+    const ContainerLock change(path);
+    QVERIFY(change.error().ok());
+    // A read inside a change of this process is part of it.
+    const ContainerReadLock read(path);
+    QVERIFY(read.error().ok());
+#endif
 }
 
 QTEST_GUILESS_MAIN(ContainerLockTest)

@@ -22,9 +22,11 @@
 #include <QSet>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 #include <sys/file.h>
 
@@ -57,6 +59,8 @@ private slots:
     void anotherProgramsChangesAreBuiltUpon();
     void heldContainerRefusesEveryChange();
     void lockFileGuardsWhereTheSystemCannotLock();
+    void readsFollowAnotherProgramsCompaction();
+    void readsWaitForAnotherProgramsChange();
     void lyingIndexRecordsAreDamaged();
     void namesWindowsCannotHoldAreNeverMade();
     void namesDifferingInCaseStayApart();
@@ -209,6 +213,84 @@ void VaultHostileInputTest::lockFileGuardsWhereTheSystemCannotLock()
     QCOMPARE(filePaths(vault), QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
     QVERIFY(vault.verifyFile(QStringLiteral("a.txt")) && vault.verifyFile(QStringLiteral("b.txt")));
     QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::readsFollowAnotherProgramsCompaction()
+{
+    const QString container = freshVault(QStringLiteral("moved.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager cli;
+    QVERIFY(cli.unlockVault(container, Password));
+    QList<QByteArray> contents;
+    for (int i = 0; i < 7; ++i) {
+        contents.append(patternBytes(3000 + 1000 * i, 20 + i));
+        const QString name = QStringLiteral("f%1.bin").arg(i);
+        QVERIFY(cli.importFile(source(name, contents.last()), name));
+    }
+    // The window read the index; then the other program's compaction moved every block.
+    VaultManager window;
+    QVERIFY(window.unlockVault(container, Password));
+    QVERIFY(cli.deleteFile(QStringLiteral("f0.bin")));
+    QVERIFY(cli.compactVault(VaultManager::ProgressCallback(), nullptr));
+
+    // Sound files are read where they are now, never reported damaged.
+    const QString out = m_dir.filePath(QStringLiteral("moved.bin"));
+    QVERIFY2(window.exportFile(QStringLiteral("f3.bin"), out), qPrintable(window.lastError().toString()));
+    QCOMPARE(readFile(out), contents.at(3));
+    for (int i = 1; i < 7; ++i) {
+        const QString name = QStringLiteral("f%1.bin").arg(i);
+        QVERIFY2(window.verifyFile(name), qPrintable(name + window.lastError().toString()));
+    }
+    QString copy;
+    QVERIFY(window.prepareFileForEditing(QStringLiteral("f6.bin"), &copy));
+    QCOMPARE(readFile(copy), contents.at(6));
+    QVERIFY(!window.verifyFile(QStringLiteral("f0.bin")));
+    QCOMPARE(window.lastError().reason(), Reason::FileNotFound);
+    QVERIFY(window.lockVault() && cli.lockVault());
+}
+
+void VaultHostileInputTest::readsWaitForAnotherProgramsChange()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the other program's lock is taken with flock, which Windows does not have");
+#else
+    const QString container = freshVault(QStringLiteral("reading.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray content = patternBytes(5000, 40);
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("r", content), QStringLiteral("r.bin")));
+
+    // Another program is changing the container (a compaction may be moving its blocks).
+    QFile other(container);
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
+    const QString out = m_dir.filePath(QStringLiteral("read.bin"));
+    QVERIFY(writeFile(out, "kept"));
+    QVERIFY(!vault.exportFile(QStringLiteral("r.bin"), out));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+    QCOMPARE(readFile(out), QByteArray("kept"));
+    QVERIFY(!vault.verifyFile(QStringLiteral("r.bin")));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+    QString copy;
+    QVERIFY(!vault.prepareFileForEditing(QStringLiteral("r.bin"), &copy));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+
+    // A change that ends soon is waited for.
+    std::thread ends([&] {
+        QThread::msleep(300);
+        ::flock(other.handle(), LOCK_UN);
+    });
+    const bool verified = vault.verifyFile(QStringLiteral("r.bin"));
+    ends.join();
+    QVERIFY(verified);
+    // Another program's read is no obstacle.
+    QCOMPARE(::flock(other.handle(), LOCK_SH | LOCK_NB), 0);
+    QVERIFY(vault.exportFile(QStringLiteral("r.bin"), out));
+    QCOMPARE(readFile(out), content);
+    ::flock(other.handle(), LOCK_UN);
+    QVERIFY(vault.lockVault());
+#endif
 }
 
 void VaultHostileInputTest::lyingIndexRecordsAreDamaged()
