@@ -116,7 +116,7 @@ Take take(const QString& path, bool shared, qintptr* handle)
     const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (shared ? 0 : LOCKFILE_EXCLUSIVE_LOCK);
     const bool locked = !systemLocksUnsupported && LockFileEx(file, flags, 0, 1, 0, &at);
     if (!locked) {
-        const DWORD code = systemLocksUnsupported ? ERROR_NOT_SUPPORTED : GetLastError();
+        const DWORD code = systemLocksUnsupported ? DWORD(ERROR_NOT_SUPPORTED) : GetLastError();
         CloseHandle(file);
         return code == ERROR_LOCK_VIOLATION ? Take::Busy : Take::CannotLock;
     }
@@ -176,7 +176,9 @@ class TakeoverGuard
 public:
     TakeoverGuard() : m_mutex(CreateMutexW(nullptr, FALSE, L"Local\\Keldra-lock-file-takeover"))
     {
-        m_held = m_mutex && WaitForSingleObject(m_mutex, 2000) != WAIT_TIMEOUT;
+        const DWORD waited = m_mutex ? WaitForSingleObject(m_mutex, 2000) : WAIT_FAILED;
+        // Abandoned: its holder died while holding it; it is ours now all the same.
+        m_held = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
     ~TakeoverGuard()
     {
