@@ -309,6 +309,15 @@ bool removeLockFile(const QString& lockPath)
 }
 #endif
 
+bool refusesEveryNewFile(int code)
+{
+#ifdef Q_OS_WIN
+    return code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT;
+#else
+    return code == EROFS || code == EACCES || code == EPERM;
+#endif
+}
+
 Take takeLockFile(const QString& containerPath, qintptr* handle, int* code)
 {
     const QString lockPath = ContainerLock::lockFilePath(containerPath);
@@ -361,9 +370,11 @@ ContainerLock::ContainerLock(const QString& containerPath, Mode mode)
             Error(Error::Reason::VaultInUse, QStringLiteral("another program is changing the container"));
         break;
     case Take::Unopened:
-        // No lock file where the drive refuses to make one: a change could not
-        // be stored there either, and no other program's change can be running.
-        if (lockFile && !shared)
+        // A drive that takes no new file at all (read-only, no rights) takes
+        // no change of ours either (each writes a journal or a copy beside the
+        // container): unlocking and reading stay possible there. Any other
+        // refusal of the lock file refuses the change.
+        if (lockFile && !shared && !refusesEveryNewFile(code))
             m_error = DriveError::fromCode(code, QStringLiteral("lock file beside the container"));
         break;
     case Take::Missing:
