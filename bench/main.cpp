@@ -1,8 +1,10 @@
 // keldra-bench: helpers of bench/run.sh that need the library itself.
 //   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
 //   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
+//   keldra-bench verify FOLDER                                (password: first line of stdin)
 #include "IndexBench.h"
 #include "VaultGenerator.h"
+#include "VerifyBench.h"
 #include "vault/AllocatorTuning.h"
 
 #include <QApplication>
@@ -30,6 +32,7 @@ int usage()
 {
     std::fputs("usage: keldra-bench generate CONTAINER FILES FOLDERS FILESIZE\n"
                "       keldra-bench index CONTAINER RUNS\n"
+               "       keldra-bench verify FOLDER\n"
                "The password is the first line of standard input.\n",
                stderr);
     return 2;
@@ -61,6 +64,16 @@ int main(int argc, char** argv)
     }
     if (args.size() == 4 && args.at(1) == QLatin1String("index")) {
         IndexBench bench(args.at(2), passwordFromStdin(), args.at(3).toInt());
+        const bool ok = bench.run(out, &error);
+        out.flush();
+        if (!ok) {
+            std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("verify")) {
+        VerifyBench bench(args.at(2), passwordFromStdin());
         const bool ok = bench.run(out, &error);
         out.flush();
         if (!ok) {

@@ -153,6 +153,15 @@ printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" index large.kldr "$RUNS" 2
   || die "index bench failed"
 val() { awk -v k="$1" '$1 == k { print $2 }' index.txt; }
 
+note "verify of every file: 5,000, 10,000 and 15,000 files (keldra-bench verify, keldra-cli verify)"
+printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" verify "$data" 2>/dev/null >verify.txt \
+  || die "verify bench failed"
+vval() { awk -v k="$1" '$1 == k { print $2 }' verify.txt; }
+printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" generate verify.kldr 15000 100 1024 2>/dev/null \
+  || die "generate failed"
+: >verify.t
+for _ in $(seq "$RUNS"); do settle; seconds cli verify verify.kldr >>verify.t; done
+
 # --- table ---------------------------------------------------------------------
 unlock=$(median <unlock.t)
 m_import=$(median <import.t); m_age=$(median <age.t)
@@ -181,6 +190,8 @@ r_compact=$(ratio "$m_compact" "$m_cpc")
 b_list=$(awk -v a="$(val list_root_ms)" -v b="$(val list_folder_ms)" 'BEGIN { printf "%.1f", (a > b ? a : b) }')
 b_rename=$(beyond "$(val rename_ms)")
 b_import=$(beyond "$(val import_small_ms)")
+m_verify=$(median <verify.t)
+b_verify=$(awk -v a="$m_verify" -v u="$unlock" 'BEGIN { printf "%.2f", a - u }')
 
 echo
 echo "Keldra benchmark — $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo),"
@@ -200,6 +211,8 @@ row "read from the container at unlock" "$(kib "$r_unlock")" "header $(kib "$sma
 row "10,000 files: list a folder (window)" "$(val list_root_ms) ms root, $(val list_folder_ms) ms folder" "" "${b_list} ms" "$(verdict "$b_list" 100) (< 100 ms)"
 row "10,000 files: rename a file" "$(val rename_ms) ms" "drive alone ${drive} ms" "${b_rename} ms beyond the drive" "$(verdict "$b_rename" 100) (< 100 ms)"
 row "10,000 files: import a small file" "$(val import_small_ms) ms" "drive alone ${drive} ms" "${b_import} ms beyond the drive" "$(verdict "$b_import" 100) (< 100 ms)"
+row "15,000 files: keldra-cli verify" "${m_verify} s" "unlock ${unlock} s" "${b_verify} s beyond the unlock" "$(verdict "$b_verify" 3) (≤ 3 s)"
+row "verify, time per file" "$(vval verify_5000_us_per_file) µs (5,000), $(vval verify_10000_us_per_file) µs (10,000), $(vval verify_15000_us_per_file) µs (15,000)" "" "ratios $(vval verify_ratio_10000_5000) (10,000/5,000), $(vval verify_ratio_15000_5000) (15,000/5,000)" "$(verdict "$(vval verify_ratio_15000_5000)" 3.6) (≤ 3.6: linear is 3)"
 echo
 echo "10,000 files, other timings: new folder $(val mkdir_ms) ms, delete $(val delete_ms) ms," \
   "unlock $(val vault_unlock_ms) ms (window $(val window_unlock_ms) ms), header $(kib "$(val header_bytes)")."

@@ -415,8 +415,19 @@ int runVerifyCommand(const QStringList& args)
         int damaged = 0;
         for (const VaultFileEntry& entry : entries) {
             if (!vault.verifyFile(entry.vaultPath)) {
-                printOut(shown(entry.vaultPath));
-                ++damaged;
+                // A container that cannot be read, or that another program's
+                // change holds, says nothing about the files: the check stops
+                // rather than list sound files. A file another program removed
+                // meanwhile (gone from the index the check took over) is not
+                // there to check.
+                const Error& why = vault.lastError();
+                if (why.is(Reason::VaultInUse) || why.is(Reason::ContainerUnavailable))
+                    return vaultFailure(why,
+                                        QStringLiteral("Não foi possível concluir a verificação do cofre."));
+                if (!why.is(Reason::FileNotFound) || vault.fileIndex().contains(entry.vaultPath)) {
+                    printOut(shown(entry.vaultPath));
+                    ++damaged;
+                }
             }
             done += entry.sizeBytes;
             progress.update(done, total, entry.vaultPath);

@@ -122,6 +122,12 @@ bool SecureFileIndex::contains(const QString& vaultPath) const
     return m_entryAt.contains(vaultPath);
 }
 
+const VaultFileEntry* SecureFileIndex::find(const QString& vaultPath) const
+{
+    const auto found = m_entryAt.constFind(vaultPath);
+    return found == m_entryAt.constEnd() ? nullptr : &m_entries.at(*found);
+}
+
 bool SecureFileIndex::containsDirectory(const QString& path) const
 {
     return m_directoryAt.contains(path);

@@ -43,6 +43,8 @@ public:
     [[nodiscard]] QList<VaultDirectoryEntry> directories() const;
 
     [[nodiscard]] bool contains(const QString& vaultPath) const;
+    // The entry stored under exactly this key, or null; valid until the index changes.
+    [[nodiscard]] const VaultFileEntry* find(const QString& vaultPath) const;
     [[nodiscard]] bool containsDirectory(const QString& path) const;
 
     bool addOrReplace(const VaultFileEntry& entry);

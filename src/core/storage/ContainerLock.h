@@ -6,25 +6,36 @@
 
 namespace Keldra::Core {
 
-// Exclusive advisory lock on a container for the length of one change, so two
-// programs never write it at once (flock on Linux, LockFileEx on Windows; the
-// container itself is locked, no file is added beside it). Taking it never
-// waits: when another program holds it the result is VaultInUse. Within one
-// process the lock is shared by nested changes (locking the vault stores its
-// edited copies, compaction settles the journal), which the vault runs one at
-// a time on one thread. A file system that cannot lock at all is let through:
-// the header check before every save still keeps an older index off the drive.
+// Advisory lock on a container for the length of one change (exclusive), so
+// two programs never write it at once, or of one read (shared), so no change
+// moves the blocks under it (flock on Linux, LockFileEx on Windows; the
+// container itself is locked). Taking it never waits: when another program
+// holds it the result is VaultInUse. Within one process the lock is shared by
+// nested changes and reads (locking the vault stores its edited copies,
+// compaction settles the journal), which the vault runs one at a time on one
+// thread. Where the file system cannot lock (some network and FUSE mounts), a
+// lock file beside the container ("<container>-lock", naming the host and the
+// process) stands in for both kinds; one left by an ended program of this
+// host is taken over, any other is respected.
 class ContainerLock
 {
 public:
-    explicit ContainerLock(const QString& containerPath);
+    enum class Mode { Exclusive, Shared };
+
+    explicit ContainerLock(const QString& containerPath, Mode mode = Mode::Exclusive);
     ~ContainerLock();
     ContainerLock(const ContainerLock&) = delete;
     ContainerLock& operator=(const ContainerLock&) = delete;
 
-    // Ok when the change may go ahead (also for a missing container: the
-    // change then fails on its own reason).
+    // Ok when the change or read may go ahead (also for a missing container:
+    // it then fails on its own reason).
     const Error& error() const { return m_error; }
+
+    static QString lockFilePath(const QString& containerPath);
+
+    // For tests: every lock call on a container fails as on a file system
+    // that cannot lock, so the lock file is used.
+    static void setSystemLocksUnsupported(bool unsupported);
 
     // Windows refuses to rename over a file that has a handle open, our lock's included.
     // Around such a rename this process's lock on `path` is let go and then taken on the

@@ -193,7 +193,12 @@ private:
     [[nodiscard]] Error storeIndex(ContainerDocument* document, const SecureFileIndex& newIndex,
                                    qint64 sizeToRestore);
     // The index in memory from now on, read from or written to `document`'s header.
-    void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document);
+    // Const: a read takes over the index another program saved (see takeOverNewerIndex).
+    void adoptIndex(const SecureFileIndex& index, const ContainerDocument& document) const;
+    // For a read whose block did not read back, with the read lock held: takes
+    // over the index the container holds when another program saved one since
+    // (its compaction moves blocks). False when there is none or it cannot be read.
+    [[nodiscard]] bool takeOverNewerIndex() const;
     // The end of a move or rename: refused when `destination` is taken (by the
     // file itself too), else committed by `change`.
     [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
@@ -220,15 +225,16 @@ private:
     VaultState m_state = VaultState::Locked;
     QString m_containerPath;
     QByteArray m_masterKey;
-    SecureFileIndex m_index;
+    // The three below follow the container's header; reads refresh them too.
+    mutable SecureFileIndex m_index;
     // Identifies the header the index was read from or written to; another
     // program's save changes it.
-    QByteArray m_indexSeal;
+    mutable QByteArray m_indexSeal;
     // Stored paths of the files whose records lie (overlapping blocks, blocks
     // outside the payload, sizes that do not add up).
-    QSet<QString> m_damaged;
+    mutable QSet<QString> m_damaged;
     // Where the blocks begin in the container the index was read from.
-    qint64 m_payloadStart = 0;
+    mutable qint64 m_payloadStart = 0;
     ContainerManager m_containerManager;
     CryptoManager m_cryptoManager;
     TempWorkspaceManager m_tempWorkspace;

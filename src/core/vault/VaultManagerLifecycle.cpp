@@ -394,7 +394,20 @@ bool VaultManager::refreshIndex(bool* changed)
     return ok;
 }
 
-void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocument& document)
+bool VaultManager::takeOverNewerIndex() const
+{
+    ContainerDocument document;
+    if (m_state != VaultState::Unlocked || !m_containerManager.readDocument(m_containerPath, &document).ok())
+        return false;
+    const QByteArray seal = indexSealOf(document);
+    SecureFileIndex current;
+    if (seal.isEmpty() || seal == m_indexSeal || !decryptIndex(document, &current))
+        return false;
+    adoptIndex(current, document);
+    return true;
+}
+
+void VaultManager::adoptIndex(const SecureFileIndex& index, const ContainerDocument& document) const
 {
     m_index = index;
     m_indexSeal = indexSealOf(document);

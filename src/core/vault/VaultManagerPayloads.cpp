@@ -6,6 +6,8 @@
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerFile.h"
+#include "storage/ContainerLock.h"
+#include "storage/ContainerReadLock.h"
 #include "storage/FileSizeLimit.h"
 #include "storage/WriteBehind.h"
 #include "vault/ExportDestination.h"
@@ -321,26 +323,58 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         return fail(Reason::InvalidArgument, QStringLiteral("no device"));
     if (m_state != VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
+    // No other program's change moves the blocks while they are read.
+    const ContainerReadLock readLock(m_containerPath);
+    if (!readLock.error().ok())
+        return fail(readLock.error());
 
-    const QList<VaultFileEntry> entries = m_index.entries();
-    const VaultFileEntry* found = nullptr;
-    for (const VaultFileEntry& entry : entries) {
-        if (QString::compare(entry.vaultPath, vaultPath, Qt::CaseInsensitive) == 0) {
-            found = &entry;
-            break;
-        }
-    }
+    const VaultFileEntry* found = VaultPath::findFile(m_index, vaultPath);
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
     if (isDamaged(found->vaultPath))
         return fail(Reason::DamagedFile,
                     QStringLiteral("index record overlaps, repeats or miscounts blocks"));
+    // By value: an index taken over below replaces the one `found` points into.
+    VaultFileEntry record = *found;
 
     QFile container(m_containerPath);
     if (!container.open(QIODevice::ReadOnly))
         return fail(Reason::ContainerUnavailable, container.errorString());
-    const qint64 containerSize = container.size();
+    qint64 containerSize = container.size();
     const auto damaged = [&](const char* why) { return fail(Reason::DamagedFile, QLatin1String(why)); };
+    // A block that does not read back may have been moved by another program's
+    // compaction since this session read the index. Once per read, the index
+    // the container holds now is taken over and the read goes on at the same
+    // block, provided the file's blocks before it are the same ones there (the
+    // same nonce and size: the same ciphertext, wherever it lies now), so what
+    // was written already stays right. Only then is a file damaged.
+    bool tookOver = false;
+    const auto readAgain = [&](qsizetype* k, const char* why) {
+        if (tookOver)
+            return damaged(why);
+        tookOver = true;
+        if (!takeOverNewerIndex())
+            return damaged(why);
+        const VaultFileEntry* now = m_index.find(record.vaultPath);
+        if (!now)
+            return fail(Reason::FileNotFound, record.vaultPath);
+        if (isDamaged(now->vaultPath))
+            return damaged("index record overlaps, repeats or miscounts blocks");
+        bool same = now->blocks.size() >= *k;
+        for (qsizetype j = 0; same && j < *k; ++j) {
+            same = now->blocks.at(j).nonce == record.blocks.at(j).nonce &&
+                   now->blocks.at(j).plainSize == record.blocks.at(j).plainSize;
+        }
+        if (!same)
+            return fail(Reason::VaultInUse, QStringLiteral("the file was replaced while it was read"));
+        record = *now;
+        container.close();
+        if (!container.open(QIODevice::ReadOnly))
+            return fail(Reason::ContainerUnavailable, container.errorString());
+        containerSize = container.size();
+        --*k;
+        return true;
+    };
     const auto unwritable = [&]() { return fail(Reason::DestinationUnwritable, device->errorString()); };
 
     const QByteArray key = cipherKey();
@@ -358,15 +392,18 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     const auto hashed = [&](const char* data, qint64 size) {
         return hash.addData(QByteArrayView(data, size));
     };
-    const QList<VaultFileBlock>& blocks = found->blocks;
-    for (qsizetype k = 0; k < blocks.size(); ++k) {
+    for (qsizetype k = 0; k < record.blocks.size(); ++k) {
+        const QList<VaultFileBlock> blocks = record.blocks;
         const VaultFileBlock& block = blocks.at(k);
         // Keeps memory bounded by one block even for a nonsensical record.
         if (block.plainSize < 0 || block.plainSize > BlockSize ||
             block.encryptedSize != block.plainSize + CryptoManager::TagSize)
             return damaged("impossible block record");
-        if (block.offset < 0 || block.offset + block.encryptedSize > containerSize)
-            return damaged("block beyond the container's end");
+        if (block.offset < 0 || block.offset + block.encryptedSize > containerSize) {
+            if (!readAgain(&k, "block beyond the container's end"))
+                return false;
+            continue;
+        }
         if (k + 1 < blocks.size())
             readAheadHint(container.handle(), blocks.at(k + 1).offset, blocks.at(k + 1).encryptedSize);
         buffer.resize(static_cast<int>(block.encryptedSize));
@@ -381,12 +418,15 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             // each piece is in cache, and nothing is written before the whole
             // block's tag is accepted.
             char* data = buffer.data();
-            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
-                if (!decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at))
-                    return damaged("block fails authentication");
+            bool authentic = true;
+            for (qint64 at = 0; authentic && at < block.plainSize; at += PieceSize)
+                authentic =
+                    decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at);
+            if (!authentic || !decryptor.finish(tag)) {
+                if (!readAgain(&k, "block fails authentication"))
+                    return false;
+                continue;
             }
-            if (!decryptor.finish(tag))
-                return damaged("block fails authentication");
             for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
                 const qint64 size = qMin(PieceSize, block.plainSize - at);
                 const qint64 position = device->pos();
@@ -398,15 +438,18 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
             continue;
         }
         if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain) ||
-            plain.size() != block.plainSize)
-            return damaged("block fails authentication");
+            plain.size() != block.plainSize) {
+            if (!readAgain(&k, "block fails authentication"))
+                return false;
+            continue;
+        }
         if (!hashed(plain.constData(), plain.size()))
             return fail(Reason::Internal, QStringLiteral("hashing failed"));
         const qint64 at = device->pos();
         if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
             return unwritable();
     }
-    if (hash.result() != found->sha256)
+    if (hash.result() != record.sha256)
         return damaged("SHA-256 differs from the index");
     return true;
 }
@@ -417,25 +460,19 @@ bool VaultManager::verifyFile(const QString& vaultPath, const ProgressCallback& 
     const QString normalized = VaultPath::normalized(vaultPath);
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    VaultFileEntry entry;
-    bool found = false;
-    const QList<VaultFileEntry> entries = m_index.entries();
-    for (const VaultFileEntry& candidate : entries) {
-        if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0) {
-            entry = candidate;
-            found = true;
-            break;
-        }
-    }
+    const VaultFileEntry* found = VaultPath::findFile(m_index, normalized);
     if (!found)
         return fail(Reason::FileNotFound, vaultPath);
+    const VaultFileEntry entry = *found;
 
     HashingSink sink(progress, entry.sizeBytes, entry.vaultPath);
     if (!sink.open(QIODevice::WriteOnly))
         return fail(Reason::Internal, QStringLiteral("hashing sink"));
     if (!writeVaultFileToDevice(entry.vaultPath, &sink))
         return false;
-    if (sink.bytesWritten() != entry.sizeBytes || sink.digest() != entry.sha256)
+    // Against the record that was read: the read may have taken over a newer index.
+    const VaultFileEntry* read = m_index.find(entry.vaultPath);
+    if (!read || sink.bytesWritten() != read->sizeBytes || sink.digest() != read->sha256)
         return fail(Reason::DamagedFile, QStringLiteral("size or SHA-256 differs from the index"));
     return true;
 }

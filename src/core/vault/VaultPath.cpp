@@ -97,10 +97,21 @@ bool VaultPath::isInside(const QString& path, const QString& directory)
 
 bool VaultPath::hasFile(const SecureFileIndex& index, const QString& path)
 {
+    return findFile(index, path) != nullptr;
+}
+
+const VaultFileEntry* VaultPath::findFile(const SecureFileIndex& index, const QString& path)
+{
+    // Callers mostly pass the stored spelling: a hash lookup, where a scan of
+    // every entry would make a pass over all files quadratic.
+    if (const VaultFileEntry* exact = index.find(path))
+        return exact;
     const QList<VaultFileEntry> entries = index.entries();
-    return std::any_of(entries.cbegin(), entries.cend(), [&](const VaultFileEntry& entry) {
-        return entry.vaultPath.compare(path, Qt::CaseInsensitive) == 0;
-    });
+    for (const VaultFileEntry& entry : entries) {
+        if (entry.vaultPath.compare(path, Qt::CaseInsensitive) == 0)
+            return index.find(entry.vaultPath);
+    }
+    return nullptr;
 }
 
 bool VaultPath::hasFolder(const SecureFileIndex& index, const QString& path)

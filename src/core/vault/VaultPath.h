@@ -35,6 +35,9 @@ public:
     static bool isInside(const QString& path, const QString& directory);
 
     static bool hasFile(const SecureFileIndex& index, const QString& path);
+    // The file at a normalised path: the one spelled exactly so, else the first
+    // that matches ignoring case; null when none. Valid until the index changes.
+    static const VaultFileEntry* findFile(const SecureFileIndex& index, const QString& path);
     static bool hasFolder(const SecureFileIndex& index, const QString& path);
     // Adds the missing ancestor folders of a normalised path, stamped with the current time.
     static void addMissingParents(SecureFileIndex* index, const QString& path);

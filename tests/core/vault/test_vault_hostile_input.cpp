@@ -2,6 +2,7 @@
 // container, an index that authenticates but lies, and names other systems
 // cannot hold. Nothing may be lost, read twice or written outside its place.
 
+#include "EndedProcess.h"
 #include "ForgedIndex.h"
 #include "TempLocationOverride.h"
 #include "TestFiles.h"
@@ -9,18 +10,23 @@
 
 #include "format/ContainerFormat.h"
 #include "format/ContainerManager.h"
+#include "storage/ContainerLock.h"
 #include "storage/HeaderJournal.h"
 #include "vault/VaultManager.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 #include <sys/file.h>
 #ifdef Q_OS_UNIX
@@ -53,13 +59,18 @@ class VaultHostileInputTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanup();
     void anotherProgramsChangesAreBuiltUpon();
     void heldContainerRefusesEveryChange();
+    void lockFileGuardsWhereTheSystemCannotLock();
+    void readsFollowAnotherProgramsCompaction();
+    void readsWaitForAnotherProgramsChange();
     void lyingIndexRecordsAreDamaged();
     void unreadableIndexIsDamagedAndNeverOverwritten();
     void forgedJournalNeverCutsTheVault();
     void journalOfAnEarlierVersionStillRollsBack();
     void namesWindowsCannotHoldAreNeverMade();
+    void namesDifferingInCaseStayApart();
     void everyIndexSaveHasAFreshNonce();
     void exportNeverReplacesTheVaultOrASpecialFile();
 
@@ -90,6 +101,11 @@ void VaultHostileInputTest::initTestCase()
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("tmp"))));
     m_tempLocation = std::make_unique<TempLocationOverride>(m_dir.filePath(QStringLiteral("tmp")));
+}
+
+void VaultHostileInputTest::cleanup()
+{
+    ContainerLock::setSystemLocksUnsupported(false);
 }
 
 void VaultHostileInputTest::anotherProgramsChangesAreBuiltUpon()
@@ -170,6 +186,117 @@ void VaultHostileInputTest::heldContainerRefusesEveryChange()
     other.close();
     QVERIFY(vault.createDirectory(QStringLiteral("d")));
     QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(container)));
+    QVERIFY(vault.lockVault());
+#endif
+}
+
+void VaultHostileInputTest::lockFileGuardsWhereTheSystemCannotLock()
+{
+    // A network or FUSE mount where flock fails: two changes at once would
+    // both append at the same end and one index would win.
+    ContainerLock::setSystemLocksUnsupported(true);
+    const QString container = freshVault(QStringLiteral("nolocks.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QString lockFile = ContainerLock::lockFilePath(container);
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("a", "first"), QStringLiteral("a.txt")));
+    QVERIFY(!QFileInfo::exists(lockFile));
+
+    // Another session of this host in the middle of its change (a running
+    // program: this one, whose lock table does not know that file).
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    QVERIFY(writeFile(lockFile, host + '\n' + QByteArray::number(QCoreApplication::applicationPid()) + '\n'));
+    const QByteArray before = readFile(container);
+    const auto reason = [&](bool ok) { return ok ? Reason::None : vault.lastError().reason(); };
+    QCOMPARE(reason(vault.importFile(source("b", "second"), QStringLiteral("b.txt"))), Reason::VaultInUse);
+    QCOMPARE(reason(vault.renameFile(QStringLiteral("a.txt"), QStringLiteral("c.txt"))), Reason::VaultInUse);
+    QCOMPARE(reason(vault.compactVault(VaultManager::ProgressCallback(), nullptr)), Reason::VaultInUse);
+    QCOMPARE(readFile(container), before);
+
+    // That program ended without removing it: the next change takes it over.
+    QVERIFY(writeFile(lockFile, host + '\n' + QByteArray::number(endedProcessId()) + '\n'));
+    QVERIFY(vault.importFile(source("b", "second"), QStringLiteral("b.txt")));
+    QVERIFY(!QFileInfo::exists(lockFile));
+    QCOMPARE(filePaths(vault), QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    QVERIFY(vault.verifyFile(QStringLiteral("a.txt")) && vault.verifyFile(QStringLiteral("b.txt")));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::readsFollowAnotherProgramsCompaction()
+{
+    const QString container = freshVault(QStringLiteral("moved.kldr"));
+    QVERIFY(!container.isEmpty());
+    VaultManager cli;
+    QVERIFY(cli.unlockVault(container, Password));
+    QList<QByteArray> contents;
+    for (int i = 0; i < 7; ++i) {
+        contents.append(patternBytes(3000 + 1000 * i, 20 + i));
+        const QString name = QStringLiteral("f%1.bin").arg(i);
+        QVERIFY(cli.importFile(source(name, contents.last()), name));
+    }
+    // The window read the index; then the other program's compaction moved every block.
+    VaultManager window;
+    QVERIFY(window.unlockVault(container, Password));
+    QVERIFY(cli.deleteFile(QStringLiteral("f0.bin")));
+    QVERIFY(cli.compactVault(VaultManager::ProgressCallback(), nullptr));
+
+    // Sound files are read where they are now, never reported damaged.
+    const QString out = m_dir.filePath(QStringLiteral("moved.bin"));
+    QVERIFY2(window.exportFile(QStringLiteral("f3.bin"), out), qPrintable(window.lastError().toString()));
+    QCOMPARE(readFile(out), contents.at(3));
+    for (int i = 1; i < 7; ++i) {
+        const QString name = QStringLiteral("f%1.bin").arg(i);
+        QVERIFY2(window.verifyFile(name), qPrintable(name + window.lastError().toString()));
+    }
+    QString copy;
+    QVERIFY(window.prepareFileForEditing(QStringLiteral("f6.bin"), &copy));
+    QCOMPARE(readFile(copy), contents.at(6));
+    QVERIFY(!window.verifyFile(QStringLiteral("f0.bin")));
+    QCOMPARE(window.lastError().reason(), Reason::FileNotFound);
+    QVERIFY(window.lockVault() && cli.lockVault());
+}
+
+void VaultHostileInputTest::readsWaitForAnotherProgramsChange()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the other program's lock is taken with flock, which Windows does not have");
+#else
+    const QString container = freshVault(QStringLiteral("reading.kldr"));
+    QVERIFY(!container.isEmpty());
+    const QByteArray content = patternBytes(5000, 40);
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    QVERIFY(vault.importFile(source("r", content), QStringLiteral("r.bin")));
+
+    // Another program is changing the container (a compaction may be moving its blocks).
+    QFile other(container);
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(other.handle(), LOCK_EX | LOCK_NB), 0);
+    const QString out = m_dir.filePath(QStringLiteral("read.bin"));
+    QVERIFY(writeFile(out, "kept"));
+    QVERIFY(!vault.exportFile(QStringLiteral("r.bin"), out));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+    QCOMPARE(readFile(out), QByteArray("kept"));
+    QVERIFY(!vault.verifyFile(QStringLiteral("r.bin")));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+    QString copy;
+    QVERIFY(!vault.prepareFileForEditing(QStringLiteral("r.bin"), &copy));
+    QCOMPARE(vault.lastError().reason(), Reason::VaultInUse);
+
+    // A change that ends soon is waited for.
+    std::thread ends([&] {
+        QThread::msleep(300);
+        ::flock(other.handle(), LOCK_UN);
+    });
+    const bool verified = vault.verifyFile(QStringLiteral("r.bin"));
+    ends.join();
+    QVERIFY(verified);
+    // Another program's read is no obstacle.
+    QCOMPARE(::flock(other.handle(), LOCK_SH | LOCK_NB), 0);
+    QVERIFY(vault.exportFile(QStringLiteral("r.bin"), out));
+    QCOMPARE(readFile(out), content);
+    ::flock(other.handle(), LOCK_UN);
     QVERIFY(vault.lockVault());
 #endif
 }
@@ -460,6 +587,38 @@ void VaultHostileInputTest::namesWindowsCannotHoldAreNeverMade()
     QVERIFY(vault.renameFile(QStringLiteral("com1.TXT"), QStringLiteral("com10.txt")));
     QVERIFY(vault.prepareFileForEditing(QStringLiteral("res/a.txt"), &copy));
     QVERIFY(copy.startsWith(m_dir.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+    QVERIFY(vault.lockVault());
+}
+
+void VaultHostileInputTest::namesDifferingInCaseStayApart()
+{
+    const QString container = freshVault(QStringLiteral("case.kldr"));
+    QVERIFY(!container.isEmpty());
+    {
+        VaultManager vault;
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(vault.importFile(source("upper", "upper case"), QStringLiteral("Notas.txt")));
+        QVERIFY(vault.importFile(source("lower", "lower case"), QStringLiteral("other.txt")));
+        QVERIFY(vault.lockVault());
+    }
+    // Made on a system whose names tell case apart: both spellings are files.
+    QVERIFY(resealIndex(container, Password, [](SecureFileIndex* index) {
+        VaultFileEntry entry = index->entries().last();
+        QVERIFY(index->remove(QStringLiteral("other.txt")));
+        entry.vaultPath = QStringLiteral("notas.txt");
+        index->addOrReplace(entry);
+    }));
+
+    VaultManager vault;
+    QVERIFY(vault.unlockVault(container, Password));
+    const QString out = m_dir.filePath(QStringLiteral("case.txt"));
+    QVERIFY(vault.exportFile(QStringLiteral("notas.txt"), out));
+    QCOMPARE(readFile(out), QByteArray("lower case"));
+    QVERIFY(vault.exportFile(QStringLiteral("Notas.txt"), out));
+    QCOMPARE(readFile(out), QByteArray("upper case"));
+    // Another spelling still finds a file.
+    QVERIFY(vault.exportFile(QStringLiteral("NOTAS.TXT"), out));
+    QVERIFY(vault.verifyFile(QStringLiteral("notas.txt")));
     QVERIFY(vault.lockVault());
 }
 
