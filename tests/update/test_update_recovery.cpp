@@ -54,6 +54,7 @@ UpdateOutcome UpdateRecoveryTest::runUpdate(const std::function<bool(SwapStep)>&
 {
     UpdateRecorder recorder;
     BundleUpdater updater(recorder.callbacks());
+    updater.setRunningProbe([] { return false; });
     updater.setTimeouts(10000, 10000);
     updater.setSwapStepHook(hook);
     return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
@@ -78,6 +79,7 @@ void UpdateRecoveryTest::killAtEveryStepIsRecovered()
             UpdateRecorder recorder;
             recorder.answer = false;
             BundleUpdater next(recorder.callbacks());
+            next.setRunningProbe([] { return false; });
             QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed,
                      step.constData());
         } else {
