@@ -276,6 +276,10 @@ Error BundleUpdater::recoverDrive(const QString& root)
     case RecoveryOutcome::LeftoversRemoved:
         log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
         break;
+    case RecoveryOutcome::JournalRejected:
+        log(QStringLiteral("O registro de atualização interrompida não corresponde ao conteúdo da unidade; "
+                           "foi posto de lado sem ser usado."));
+        break;
     }
     return Error();
 }
