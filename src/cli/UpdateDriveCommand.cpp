@@ -121,6 +121,11 @@ int runUpdateDriveCommand(const QStringList& args)
     };
 
     BundleUpdater updater(std::move(callbacks));
+#ifdef KELDRA_CLI_TEST_RUNNING_NAME
+    // The tests' build: a program named Keldra elsewhere on the machine must not stop it.
+    updater.setRunningProbe(
+        [] { return BundleUpdater::processMayBeRunning(QStringLiteral(KELDRA_CLI_TEST_RUNNING_NAME)); });
+#endif
     const UpdateOutcome outcome = updater.updateDrive(root, manifestUrl);
     if (outcome == UpdateOutcome::Failed) {
         using Keldra::Texts::DeploymentErrorText;

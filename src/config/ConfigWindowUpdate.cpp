@@ -23,6 +23,12 @@ QUrl& manifestUrlSetting()
     return url;
 }
 
+std::function<bool()>& runningProbeSetting()
+{
+    static std::function<bool()> probe;
+    return probe;
+}
+
 } // namespace
 
 QUrl updateManifestUrl()
@@ -33,6 +39,11 @@ QUrl updateManifestUrl()
 void setUpdateManifestUrl(const QUrl& url)
 {
     manifestUrlSetting() = url;
+}
+
+void setUpdateRunningProbe(std::function<bool()> probe)
+{
+    runningProbeSetting() = std::move(probe);
 }
 
 void ConfigWindow::updateSelectedDevice()
@@ -76,6 +87,8 @@ void ConfigWindow::updateSelectedDevice()
     };
 
     Deployment::BundleUpdater updater(std::move(callbacks));
+    if (runningProbeSetting())
+        updater.setRunningProbe(runningProbeSetting());
     if (updater.updateDrive(rootPath, updateManifestUrl()) != Deployment::UpdateOutcome::Failed)
         return;
     const Deployment::Error& error = updater.lastError();

@@ -69,6 +69,11 @@ void BundleUpdater::setFreeSpaceProbe(std::function<qint64(const QString&)> prob
     m_freeSpace = std::move(probe);
 }
 
+void BundleUpdater::setRunningProbe(std::function<bool()> probe)
+{
+    m_running = std::move(probe);
+}
+
 QString BundleUpdater::installedVersion(const QString& root)
 {
     QFile file(updateStatePath(root));
@@ -89,8 +94,13 @@ QString BundleUpdater::installedVersion(const QString& root)
 
 bool BundleUpdater::keldraMayBeRunning()
 {
+    return processMayBeRunning(QStringLiteral("Keldra"));
+}
+
+bool BundleUpdater::processMayBeRunning(const QString& name)
+{
     QProcess pgrep;
-    pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-x"), QStringLiteral("Keldra")});
+    pgrep.start(QStringLiteral("pgrep"), {QStringLiteral("-x"), name});
     if (!pgrep.waitForFinished(kPgrepTimeoutMs)) // also when pgrep cannot start
         return true;
     if (pgrep.exitStatus() != QProcess::NormalExit)
@@ -136,7 +146,7 @@ UpdateOutcome BundleUpdater::updateDrive(const QString& root, const QUrl& manife
     if (bundleFolder.isSymLink() || !bundleFolder.isDir())
         return fail(Error(Error::Reason::DriveNotPrepared, {}, root));
     // The application may run from this very drive and hold its files open.
-    if (keldraMayBeRunning())
+    if (m_running ? m_running() : keldraMayBeRunning())
         return fail(Error(Error::Reason::KeldraRunning));
     if (const Error recovered = recoverDrive(root); !recovered.ok())
         return fail(Error(Error::Reason::UpdateRecoveryFailed, recovered));
@@ -265,6 +275,10 @@ Error BundleUpdater::recoverDrive(const QString& root)
         break;
     case RecoveryOutcome::LeftoversRemoved:
         log(QStringLiteral("Restos de uma atualização anterior foram removidos."));
+        break;
+    case RecoveryOutcome::JournalRejected:
+        log(QStringLiteral("O registro de atualização interrompida não corresponde ao conteúdo da unidade; "
+                           "foi posto de lado sem ser usado."));
         break;
     }
     return Error();

@@ -69,6 +69,8 @@ public:
     // leaving the drive as a killed process would; the probe replaces the drive's free bytes.
     void setSwapStepHook(std::function<bool(SwapStep step)> hook);
     void setFreeSpaceProbe(std::function<qint64(const QString& root)> probe);
+    // Replaces the "may the application be running?" check (keldraMayBeRunning when unset).
+    void setRunningProbe(std::function<bool()> probe);
 
     // root: the mounted drive's root folder.
     [[nodiscard]] UpdateOutcome updateDrive(const QString& root, const QUrl& manifestUrl);
@@ -79,6 +81,8 @@ public:
     static QString installedVersion(const QString& root);
     // True unless pgrep positively reports that no process named Keldra is running.
     static bool keldraMayBeRunning();
+    // The same check for any process name (pgrep -x).
+    static bool processMayBeRunning(const QString& name);
 
 private:
     void log(const QString& line) const;
@@ -93,6 +97,7 @@ private:
     DirectoryRenamer m_rename = renameDirectory;
     std::function<bool(SwapStep)> m_stepHook;
     std::function<qint64(const QString&)> m_freeSpace;
+    std::function<bool()> m_running;
     int m_manifestTimeoutMs = 30000;
     int m_packageTimeoutMs = 600000;
     QString m_progressLabel;

@@ -1,9 +1,11 @@
 #include "UpdateRecovery.h"
 
 #include "DriveLayout.h"
+#include "PortableBundleManager.h"
 #include "UpdateJournal.h"
 #include "UpdateState.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,7 @@ namespace Keldra::Deployment {
 namespace {
 
 constexpr qint64 kStateByteLimit = 1024 * 1024;
+constexpr qint64 kVersionByteLimit = 64;
 const QString kStampPattern = QStringLiteral("[0-9]{14}");
 const QString kPlatforms[] = {QLatin1String(DriveLayout::LinuxFolder),
                               QLatin1String(DriveLayout::WindowsFolder)};
@@ -35,6 +38,71 @@ bool stateRecords(const QString& root, const UpdateJournal& journal)
     const QJsonObject state = QJsonDocument::fromJson(file.read(kStateByteLimit)).object();
     return state.value(QStringLiteral("installedVersion")).toString() == journal.version &&
            state.value(QStringLiteral("lastPackageSha256")).toString() == journal.sha256;
+}
+
+bool isRealFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
+}
+
+// The version a bundle folder carries beside its program, or empty when it has none.
+QString bundleVersion(const QString& folder)
+{
+    QFile file(QDir(folder).filePath(PortableBundleManager::versionFileName()));
+    const QFileInfo info(file.fileName());
+    if (info.isSymLink() || !info.isFile() || info.size() > kVersionByteLimit ||
+        !file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.read(kVersionByteLimit)).trimmed();
+}
+
+// The record lies on the drive, which anyone may have written: it is acted on only when
+// the drive holds what an interrupted swap of this tool leaves behind. A bundle is never
+// removed unless it carries the record's version, and the state file is written only
+// when every bundle is backed up or carries that version.
+bool journalMatchesDrive(const QString& root, const UpdateJournal& journal)
+{
+    // Once the state file records the update, finishing only removes its backups.
+    if (journal.swapped && stateRecords(root, journal))
+        return true;
+    // Before the swap is recorded, the staging folder is still there.
+    if (!journal.swapped && !isRealFolder(QDir(root).filePath(journal.staging)))
+        return false;
+    const QDir bundles(DriveLayout::bundleFolder(root));
+    for (const QString& platform : kPlatforms) {
+        const QString target = bundles.filePath(platform);
+        const QString backup = bundles.filePath(DriveLayout::backupName(platform, journal.backupStamp));
+        const bool had =
+            platform == QLatin1String(DriveLayout::LinuxFolder) ? journal.hadLinux : journal.hadWindows;
+        const bool backedUp = isRealFolder(backup);
+        // A backup is made only of a bundle the drive had, and never as a link.
+        if ((backedUp && !had) || (!backedUp && pathExists(backup)))
+            return false;
+        const QString version = pathExists(target) ? bundleVersion(target) : QString();
+        const bool provablyNew = version == journal.version;
+        // A bundle that names a version other than the journal's is not the one it installed.
+        if (!version.isEmpty() && !provablyNew && (journal.swapped || backedUp))
+            return false;
+        if (journal.swapped) {
+            if (!isRealFolder(target) || (had ? !backedUp : !provablyNew))
+                return false;
+        } else if (!had && !backedUp && pathExists(target) && !provablyNew) {
+            // Rolling back would delete a bundle that is not the update's.
+            return false;
+        }
+    }
+    return true;
+}
+
+// Keeps a record that does not match the drive for inspection, out of recovery's way.
+Error setJournalAside(const QString& journalPath)
+{
+    const QString aside = journalPath + QStringLiteral(".rejected-") +
+                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
+    if (!QFileInfo(journalPath).isSymLink() && QFile::rename(journalPath, aside))
+        return Error();
+    return removeDirectory(journalPath);
 }
 
 Error restore(const QString& backup, const QString& target, const DirectoryRenamer& rename)
@@ -145,10 +213,16 @@ Error recoverInterruptedUpdate(const QString& root, RecoveryOutcome* outcome, co
     const QString journalPath = updateJournalPath(root);
     UpdateJournal journal;
     if (readUpdateJournal(root, &journal)) {
-        const Error error = journal.swapped ? finish(root, journal) : rollBack(root, journal, rename);
-        if (!error.ok())
-            return error;
-        done = journal.swapped ? RecoveryOutcome::Finished : RecoveryOutcome::RolledBack;
+        if (!journalMatchesDrive(root, journal)) {
+            if (const Error setAside = setJournalAside(journalPath); !setAside.ok())
+                return setAside;
+            done = RecoveryOutcome::JournalRejected;
+        } else {
+            const Error error = journal.swapped ? finish(root, journal) : rollBack(root, journal, rename);
+            if (!error.ok())
+                return error;
+            done = journal.swapped ? RecoveryOutcome::Finished : RecoveryOutcome::RolledBack;
+        }
     }
     bool removedAny = false;
     if (const Error swept = sweepLeftovers(root, rename, &removedAny); !swept.ok())

@@ -191,13 +191,19 @@ void UpdateDriveCliTest::withoutPgrepTheUpdateIsRefused()
     QVERIFY(m_server->requestedPaths().isEmpty());
 }
 
-// A manifest signed with any other key is refused by the program users get.
+// A manifest signed with any other key is refused by the program users get. Its pgrep
+// is one that finds no process, whatever else runs on this machine.
 void UpdateDriveCliTest::shippedProgramTrustsOnlyTheReleaseKey()
 {
+    const QString tools = QDir(m_work->path()).filePath(QStringLiteral("tools"));
+    QVERIFY(QDir().mkpath(tools));
+    const QString pgrep = QDir(tools).filePath(QStringLiteral("pgrep"));
+    QVERIFY(writeFile(pgrep, "#!/bin/sh\nexit 1\n"));
+    QVERIFY(QFile::setPermissions(pgrep, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     const auto before = snapshot(m_root);
     const CliRun run = runCli({QStringLiteral("update-drive"), m_root, QStringLiteral("--manifest"),
                                manifestUrl(), QStringLiteral("--yes")},
-                              QString(), m_cli);
+                              tools + QLatin1Char(':') + qEnvironmentVariable("PATH"), m_cli);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.out.endsWith(QStringLiteral("\nA atualização não está assinada pelo Keldra.\n")),
              qPrintable(run.out));

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 using namespace Keldra::Deployment;
@@ -40,6 +41,8 @@ private slots:
     void killAtEveryStepIsRecovered();
     void strayLeftoversAreCleanedWithoutFollowingLinks();
     void preparationRecoversFirst();
+    void forgedJournalsAreSetAside();
+    void addedBundleIsUndoneOnlyWhenItCarriesTheVersion();
 
 private:
     UpdateOutcome runUpdate(const std::function<bool(SwapStep)>& hook);
@@ -54,6 +57,7 @@ UpdateOutcome UpdateRecoveryTest::runUpdate(const std::function<bool(SwapStep)>&
 {
     UpdateRecorder recorder;
     BundleUpdater updater(recorder.callbacks());
+    updater.setRunningProbe([] { return false; });
     updater.setTimeouts(10000, 10000);
     updater.setSwapStepHook(hook);
     return recorder.finish(updater, updater.updateDrive(m_root, QUrl(manifestUrl())));
@@ -78,6 +82,7 @@ void UpdateRecoveryTest::killAtEveryStepIsRecovered()
             UpdateRecorder recorder;
             recorder.answer = false;
             BundleUpdater next(recorder.callbacks());
+            next.setRunningProbe([] { return false; });
             QVERIFY2(next.updateDrive(m_root, QUrl(manifestUrl())) != UpdateOutcome::Failed,
                      step.constData());
         } else {
@@ -160,6 +165,114 @@ void UpdateRecoveryTest::preparationRecoversFirst()
     }
     QVERIFY(QDir(m_root).entryList({QStringLiteral(".update-*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
     QVERIFY(!QFileInfo::exists(updateJournalPath(m_root)));
+}
+
+// A record that does not describe what is on the drive is never acted on: no bundle goes,
+// the state file keeps its version, and the next update goes ahead.
+void UpdateRecoveryTest::forgedJournalsAreSetAside()
+{
+    struct Forged
+    {
+        const char* name;
+        const char* journal;
+        bool staging;        // the named staging folder exists
+        const char* backups; // what stands at the named backups: "", "folder" or "link"
+    };
+    const QList<Forged> forged{
+        {"no bundle before, nothing else", R"("version": "1.2.0", "hadWindows": false, "hadLinux": false)",
+         false, ""},
+        {"no bundle before, staging", R"("version": "1.2.0", "hadWindows": false, "hadLinux": false)", true,
+         ""},
+        {"backups, other version in bundles", R"("version": "1.2.0", "hadWindows": true, "hadLinux": true)",
+         true, "folder"},
+        {"swapped, nothing else",
+         R"("version": "999.999.999", "hadWindows": true, "hadLinux": true, "swapped": true)", false, ""},
+        {"swapped, linked backups",
+         R"("version": "999.999.999", "hadWindows": true, "hadLinux": true, "swapped": true)", true, "link"},
+        {"swapped, other version in bundles",
+         R"("version": "999.999.999", "hadWindows": true, "hadLinux": true, "swapped": true)", true,
+         "folder"},
+    };
+    for (const Forged& forgery : forged) {
+        setUpStage();
+        publishUpdate();
+        const QDir drive(m_root);
+        const QDir outside(QDir(m_work->path()).filePath(QStringLiteral("outside")));
+        for (const QString& platform : {QStringLiteral("windows"), QStringLiteral("linux")}) {
+            QVERIFY(writeFile(drive.filePath(QStringLiteral("Keldra/%1/Keldra.version").arg(platform)),
+                              "1.0.0\n"));
+            const QString backup =
+                drive.filePath(QStringLiteral("Keldra/%1.backup-20250101000000").arg(platform));
+            if (qstrcmp(forgery.backups, "folder") == 0)
+                QVERIFY(writeFile(QDir(backup).filePath(QStringLiteral("Keldra")), "planted"));
+            if (qstrcmp(forgery.backups, "link") == 0) {
+                QVERIFY(writeFile(outside.filePath(platform + QStringLiteral("/Keldra")), "outside"));
+                QVERIFY(QFile::link(outside.filePath(platform), backup));
+            }
+        }
+        if (forgery.staging)
+            QVERIFY(QDir().mkpath(drive.filePath(QStringLiteral(".update-20250101000000/extracted"))));
+        QVERIFY(writeFile(updateJournalPath(m_root),
+                          QByteArray(R"({"staging": ".update-20250101000000", "backupStamp": "20250101000000",
+                                         "sha256": "", )") +
+                              forgery.journal + "}"));
+        const auto windows = snapshot(drive.filePath(QStringLiteral("Keldra/windows")));
+        const auto linux = snapshot(drive.filePath(QStringLiteral("Keldra/linux")));
+
+        RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+        const Error error = recoverInterruptedUpdate(m_root, &outcome);
+        QVERIFY2(error.ok(), qPrintable(error.toString()));
+        QVERIFY2(outcome == RecoveryOutcome::JournalRejected, forgery.name);
+        QVERIFY2(snapshot(drive.filePath(QStringLiteral("Keldra/windows"))) == windows, forgery.name);
+        QVERIFY2(snapshot(drive.filePath(QStringLiteral("Keldra/linux"))) == linux, forgery.name);
+        QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.0.0"));
+        QVERIFY(!QFileInfo::exists(updateJournalPath(m_root)));
+        QCOMPARE(QDir(drive.filePath(QStringLiteral("Keldra")))
+                     .entryList({QStringLiteral("update-in-progress.json.rejected-*")}, QDir::Files)
+                     .size(),
+                 1);
+        QCOMPARE(readFile(outside.filePath(QStringLiteral("linux/Keldra"))),
+                 qstrcmp(forgery.backups, "link") == 0 ? QByteArrayLiteral("outside") : QByteArray());
+
+        QVERIFY2(runUpdate({}) == UpdateOutcome::Updated, forgery.name);
+        QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.2.0"));
+        QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))),
+                 QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));
+    }
+}
+
+// An update onto a drive without a Linux bundle, cut short once the new one is in: undoing
+// it removes that bundle only when the bundle names the update's version.
+void UpdateRecoveryTest::addedBundleIsUndoneOnlyWhenItCarriesTheVersion()
+{
+    for (const bool versioned : {true, false}) {
+        setUpStage();
+        const QDir work(m_work->path());
+        if (versioned) {
+            const QString content = work.filePath(QStringLiteral("content-1.2.0"));
+            for (const char* platform : {"windows", "linux"})
+                QVERIFY(
+                    writeFile(QDir(content).filePath(
+                                  QStringLiteral("Keldra/%1/Keldra.version").arg(QLatin1String(platform))),
+                              "1.2.0\n"));
+            m_package = zipFolder(content, work.filePath(QStringLiteral("versioned.zip")));
+        }
+        publishUpdate();
+        const QDir drive(m_root);
+        QVERIFY(QDir(drive.filePath(QStringLiteral("Keldra/linux"))).removeRecursively());
+        QCOMPARE(runUpdate([](SwapStep step) { return step != SwapStep::LinuxMovedIn; }),
+                 UpdateOutcome::Failed);
+
+        RecoveryOutcome outcome = RecoveryOutcome::NothingToDo;
+        QVERIFY(recoverInterruptedUpdate(m_root, &outcome).ok());
+        QCOMPARE(outcome, versioned ? RecoveryOutcome::RolledBack : RecoveryOutcome::JournalRejected);
+        QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/linux/Keldra"))),
+                 versioned ? QByteArray() : QByteArrayLiteral("Keldra/linux/Keldra 1.2.0"));
+        QCOMPARE(readFile(drive.filePath(QStringLiteral("Keldra/windows/Keldra.exe"))),
+                 versioned ? QByteArrayLiteral("Keldra/windows/Keldra.exe 1.0.0")
+                           : QByteArrayLiteral("Keldra/windows/Keldra.exe 1.2.0"));
+        QCOMPARE(BundleUpdater::installedVersion(m_root), QStringLiteral("1.0.0"));
+    }
 }
 
 QTEST_GUILESS_MAIN(UpdateRecoveryTest)
