@@ -25,6 +25,10 @@ TempLocationOverride::TempLocationOverride(const QString& path)
         m_saved.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
         qputenv(name, value);
     }
+    // What compaction keeps across restarts goes to the test's folder too, not the user's.
+    m_saved.append(
+        {"KELDRA_STATE_DIR", qEnvironmentVariableIsSet("KELDRA_STATE_DIR"), qgetenv("KELDRA_STATE_DIR")});
+    qputenv("KELDRA_STATE_DIR", QFile::encodeName(QDir::toNativeSeparators(path + QLatin1String("/state"))));
 }
 
 TempLocationOverride::~TempLocationOverride()

@@ -20,10 +20,23 @@ ContainerReplacer::Outcome abandon(const QString& copyPath, Error why)
     return {ContainerReplacer::Result::Failed, why};
 }
 
+ContainerReplacer::RoomProbe& roomProbe()
+{
+    static ContainerReplacer::RoomProbe probe;
+    return probe;
+}
+
 } // namespace
+
+void ContainerReplacer::setRoomProbe(const RoomProbe& probe)
+{
+    roomProbe() = probe;
+}
 
 ContainerReplacer::Room ContainerReplacer::roomFor(const QString& containerPath, qint64 bytes)
 {
+    if (roomProbe())
+        return roomProbe()(containerPath, bytes);
     QStorageInfo storage(QFileInfo(containerPath).absolutePath());
     storage.refresh();
     if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)

@@ -2,6 +2,7 @@
 
 #include "storage/ContainerFile.h"
 #include "storage/ContainerReplacer.h"
+#include "vault/CompactionCopy.h"
 #include "vault/StaleWorkspaceSweeper.h"
 #include "vault/VaultChange.h"
 
@@ -118,21 +119,6 @@ Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntr
     return Error();
 }
 
-// Puts the scratch copy and its name on the local disk, for when it is about
-// to become the only copy of the vault.
-Error makeScratchDurable(const QString& path)
-{
-    ContainerFile scratch(path);
-    if (!scratch.open(QIODevice::ReadWrite) || !scratch.sync())
-        return localCopyError(scratch.error());
-    scratch.close();
-    const QString folder = QFileInfo(path).absolutePath();
-    Error error = ContainerFile::syncFolder(folder);
-    if (error.ok())
-        error = ContainerFile::syncFolder(QFileInfo(folder).absolutePath());
-    return localCopyError(error);
-}
-
 } // namespace
 
 VaultCompaction::VaultCompaction(VaultManager& vault, VaultChange& change,
@@ -143,7 +129,7 @@ VaultCompaction::VaultCompaction(VaultManager& vault, VaultChange& change,
 
 VaultCompaction::~VaultCompaction()
 {
-    if (!m_tempDir || !m_tempDir->isValid() || m_keepTempDir)
+    if (!m_tempDir || !m_tempDir->isValid())
         return;
     m_tempDir->remove();
     StaleWorkspaceSweeper::removeOwnerMark(m_tempDir->path());
@@ -272,17 +258,18 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
 {
     const QString& containerPath = m_vault.m_containerPath;
     // No room for both on the drive: the old container has to go first, and
-    // the compacted one in the temporary folder is the only copy until the
-    // copy below is complete, so it must be on the local disk before that,
-    // and no later start may sweep it away: it loses its mark first.
+    // the compacted one is the only copy until the copy below is complete. It
+    // is kept, with a record naming this container, in a per-user folder that
+    // survives a power cut (the temporary folder may not), where the next
+    // unlock finds it should this run not finish.
     // Only worth it, and only sure to fit, when the new one is smaller.
     if (QFileInfo(m_compactPath).size() >= QFileInfo(containerPath).size())
         return Error(Reason::DriveFull, QStringLiteral("no room for a copy, and nothing to gain"));
-    StaleWorkspaceSweeper::removeOwnerMark(m_tempDir->path());
-    if (const Error durable = makeScratchDurable(m_compactPath); !durable.ok())
+    CompactionCopy::Kept kept;
+    if (const Error durable = CompactionCopy::keep(m_compactPath, containerPath, &kept); !durable.ok())
         return durable;
 
-    QFile compacted(m_compactPath);
+    QFile compacted(kept.path);
     if (!compacted.open(QIODevice::ReadOnly))
         return Error(Reason::WorkspaceUnavailable, compacted.errorString());
     // Emptied in place rather than removed and created again: the file keeps
@@ -293,15 +280,14 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
 
     const qint64 compactedSize = compacted.size();
     progress(0, compactedSize, ReplaceText);
-    // Once the container is emptied, on failure the compacted one stays in
-    // the temporary folder for the user to recover. By value: closing and
-    // removing the target must not change the reason.
+    // Once the container is emptied, on failure the kept copy stays for the
+    // next unlock to put back; the cut container stays too, so the window
+    // and keldra-cli still find a vault to unlock at its path. By value:
+    // closing the target must not change the reason.
     const auto abandonTarget = [&](Error why) {
         target.close();
-        (void)ContainerFile::removeFile(containerPath);
-        m_keepTempDir = true;
         if (preservedCompactPath)
-            *preservedCompactPath = m_compactPath;
+            *preservedCompactPath = kept.path;
         return why;
     };
     QByteArray chunk;
@@ -323,6 +309,7 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
     // leaves open whether its name survives a power cut.
     (void)ContainerFile::syncFolderOf(containerPath);
     compacted.close();
+    CompactionCopy::discard(containerPath);
     m_change.adoptWritten(m_document);
     return Error();
 }
