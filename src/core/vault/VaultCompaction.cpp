@@ -14,6 +14,10 @@
 #include <cerrno>
 #include <unistd.h>
 #endif
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Keldra::Core {
 
@@ -119,6 +123,30 @@ Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntr
     return Error();
 }
 
+// Compaction writes the container anew: one the user keeps read-only is
+// refused before anything is written, not replaced behind their back. The
+// owner's write bit decides for the owner, root included (for whom access()
+// always says yes); others get what access() says.
+Error writable(const QString& containerPath)
+{
+    const Error readOnly(Reason::WriteFailed, QStringLiteral("the container is read-only"));
+#ifdef Q_OS_WIN
+    const QFileInfo info(containerPath);
+    if (info.exists() && !info.isWritable())
+        return readOnly;
+#else
+    const QByteArray native = QFile::encodeName(containerPath);
+    struct stat status = {};
+    if (::stat(native.constData(), &status) != 0)
+        return Error(); // opening it says why
+    const bool mayWrite = status.st_uid == ::geteuid() ? (status.st_mode & S_IWUSR) != 0
+                                                       : ::access(native.constData(), W_OK) == 0;
+    if (!mayWrite)
+        return readOnly;
+#endif
+    return Error();
+}
+
 } // namespace
 
 VaultCompaction::VaultCompaction(VaultManager& vault, VaultChange& change,
@@ -161,6 +189,8 @@ Error VaultCompaction::plan()
     // no block at all: the file must be deleted first.
     if (!m_vault.m_damaged.isEmpty())
         return Error(Reason::DamagedFile, QStringLiteral("the index holds damaged files"));
+    if (const Error refused = writable(m_vault.m_containerPath); !refused.ok())
+        return refused;
     if (!m_source.open(QIODevice::ReadOnly))
         return Error(Reason::ContainerUnavailable, m_source.errorString());
 

@@ -1,7 +1,8 @@
 // Compaction that has to empty the container in place (no room on the drive
 // for a copy beside it), killed at every change it makes: the next unlock
 // finds the vault whole, put back from the copy kept on the local disk when
-// the container was left cut.
+// the container was left cut. And the container compaction puts in place
+// keeps the permissions of the one it replaces; a read-only one is refused.
 #include "storage/ContainerFaultInjector.h"
 #include "storage/ContainerReplacer.h"
 #include "vault/VaultManager.h"
@@ -10,11 +11,16 @@
 #include "TestFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 using namespace Keldra::Core;
 using namespace TestSupport;
@@ -140,6 +146,52 @@ private slots:
         QVERIFY2(restored >= 4, qPrintable(QString::number(restored)));
     }
 
+    void compactionKeepsPermissionsAndRefusesReadOnly()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("permission bits are POSIX; Windows keeps only the read-only attribute");
+#else
+        const QString container = m_root.filePath("modes/keldra.kldr");
+        QVERIFY(QDir().mkpath(m_root.filePath("modes")));
+        VaultManager vault;
+        QVERIFY(vault.createVault(container, Password));
+        QVERIFY(vault.unlockVault(container, Password));
+        QVERIFY(writeFile(m_root.filePath("source"), pattern(100000, 5)));
+        QVERIFY(vault.importFile(m_root.filePath("source"), "a.bin"));
+        QVERIFY(vault.importFile(m_root.filePath("source"), "b.bin"));
+        QVERIFY(vault.deleteFile("a.bin"));
+        const auto modeOf = [&]() {
+            struct stat status = {};
+            return ::stat(QFile::encodeName(container).constData(), &status) == 0 ? status.st_mode & 07777
+                                                                                  : 0u;
+        };
+
+        // A container the user made read-only is left as it is. The owner's
+        // write bit decides, so this holds for root as well.
+        QVERIFY(::chmod(QFile::encodeName(container).constData(), 0444) == 0);
+        const QByteArray before = readFile(container);
+        QVERIFY(!vault.compactVault({}, nullptr));
+        QCOMPARE(vault.lastError().reason(), Error::Reason::WriteFailed);
+        QCOMPARE(readFile(container), before);
+        QCOMPARE(modeOf(), 0444u);
+
+        // Replaced by the compacted one, it keeps its mode, through the copy
+        // beside it and through the rewrite in place alike.
+        QVERIFY(::chmod(QFile::encodeName(container).constData(), 0640) == 0);
+        QVERIFY(vault.compactVault({}, nullptr));
+        QVERIFY(QFileInfo(container).size() < before.size());
+        QCOMPARE(modeOf(), 0640u);
+        QVERIFY(vault.importFile(m_root.filePath("source"), "c.bin"));
+        QVERIFY(vault.deleteFile("c.bin"));
+        QVERIFY(::chmod(QFile::encodeName(container).constData(), 0600) == 0);
+        ContainerReplacer::setRoomProbe(
+            [](const QString&, qint64) { return ContainerReplacer::Room::Short; });
+        QVERIFY(vault.compactVault({}, nullptr));
+        QCOMPARE(modeOf(), 0600u);
+        QVERIFY(vault.verifyFile("b.bin"));
+        QVERIFY(vault.lockVault());
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(VaultCompactionTest)
