@@ -94,6 +94,9 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
     wipe(password);
     if (!unlocked)
         return vaultFailure(vault.lastError(), UnlockFailed);
+    if (vault.restoredFromCompactionCopy())
+        printError(
+            QStringLiteral("O cofre foi restaurado da cópia feita durante a compactação interrompida."));
 
     // Edits a dead session left for this vault are told about, never stored unasked.
     if (!recovering) {

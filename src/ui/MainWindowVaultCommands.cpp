@@ -201,7 +201,11 @@ void MainWindow::unlockVault()
     refreshVaultFiles();
     updateActions();
     m_browser->table()->setFocus();
-    setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
+    if (m_vaultManager.restoredFromCompactionCopy())
+        setStatusMessage(
+            QStringLiteral("O cofre foi restaurado da cópia feita durante a compactação interrompida."), 0);
+    else
+        setStatusMessage(QStringLiteral("Cofre desbloqueado."), 5000);
     m_containerWatch->start();
     offerRecoveredEdits();
 }

@@ -31,6 +31,10 @@ TempLocationOverride::TempLocationOverride(const QString& path)
         {"XDG_RUNTIME_DIR", qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"), qgetenv("XDG_RUNTIME_DIR")});
     qunsetenv("XDG_RUNTIME_DIR");
 #endif
+    // What compaction keeps across restarts goes to the test's folder too, not the user's.
+    m_saved.append(
+        {"KELDRA_STATE_DIR", qEnvironmentVariableIsSet("KELDRA_STATE_DIR"), qgetenv("KELDRA_STATE_DIR")});
+    qputenv("KELDRA_STATE_DIR", QFile::encodeName(QDir::toNativeSeparators(path + QLatin1String("/state"))));
 }
 
 TempLocationOverride::~TempLocationOverride()

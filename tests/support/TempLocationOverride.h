@@ -8,7 +8,8 @@ namespace TestSupport {
 
 // Points the system's temporary folder (QDir::tempPath) at `path` for one scope, so the
 // workspaces a test makes land in a folder of the test. Unix reads TMPDIR (and the runtime
-// folder, unset meanwhile); Windows reads TMP, then TEMP.
+// folder, unset meanwhile); Windows reads TMP, then TEMP. The folder compaction keeps its copy
+// in across restarts (KELDRA_STATE_DIR) goes under it as well.
 class TempLocationOverride
 {
 public:

@@ -480,6 +480,7 @@ private slots:
         QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
         QVERIFY(QFile::remove(fillerPath));
         QVERIFY(QFile::remove(reservePath));
+        QVERIFY(QFile::remove(smallContainer)); // left cut
         QVERIFY(QFile::copy(preserved, smallContainer));
         QDir(QFileInfo(preserved).absolutePath()).removeRecursively();
 

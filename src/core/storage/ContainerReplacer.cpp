@@ -8,6 +8,12 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace Keldra::Core {
 
 namespace {
@@ -20,10 +26,46 @@ ContainerReplacer::Outcome abandon(const QString& copyPath, Error why)
     return {ContainerReplacer::Result::Failed, why};
 }
 
+// The copy takes the container's permissions, and its owner and group where
+// this user may set them (root may; others keep theirs): the rename must not
+// open a private container to others, nor hand it to whoever compacted it.
+// File systems without owners or permissions (FAT) refuse quietly.
+Error keepOwnership(const QString& containerPath, int handle)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(containerPath);
+    Q_UNUSED(handle);
+    return Error();
+#else
+    struct stat original = {};
+    if (::stat(QFile::encodeName(containerPath).constData(), &original) != 0)
+        return Error(); // nothing there to take after
+    const auto ignorable = [](int error) { return error == EPERM || error == EOPNOTSUPP; };
+    if (::fchown(handle, original.st_uid, original.st_gid) != 0 && !ignorable(errno))
+        return Error(Error::Reason::WriteFailed, QStringLiteral("cannot set the copy's owner"));
+    if (::fchmod(handle, original.st_mode & 07777) != 0 && !ignorable(errno))
+        return Error(Error::Reason::WriteFailed, QStringLiteral("cannot set the copy's permissions"));
+    return Error();
+#endif
+}
+
+ContainerReplacer::RoomProbe& roomProbe()
+{
+    static ContainerReplacer::RoomProbe probe;
+    return probe;
+}
+
 } // namespace
+
+void ContainerReplacer::setRoomProbe(const RoomProbe& probe)
+{
+    roomProbe() = probe;
+}
 
 ContainerReplacer::Room ContainerReplacer::roomFor(const QString& containerPath, qint64 bytes)
 {
+    if (roomProbe())
+        return roomProbe()(containerPath, bytes);
     QStorageInfo storage(QFileInfo(containerPath).absolutePath());
     storage.refresh();
     if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)
@@ -60,6 +102,8 @@ ContainerReplacer::Outcome ContainerReplacer::replace(const QString& newContaine
         ContainerFile copy(copyPath);
         if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return giveUp(copy.error());
+        if (const Error kept = keepOwnership(containerPath, copy.handle()); !kept.ok())
+            return giveUp(kept);
         qint64 done = 0;
         WriteBehind writeBehind(copy.handle());
         while (done < total) {

@@ -40,6 +40,9 @@ public:
     // (some drives report no volume information): the copy itself then finds out.
     enum class Room { Enough, Short, Unknown };
     static Room roomFor(const QString& containerPath, qint64 bytes);
+    // Stands in for the drive's free space while set (tests); an empty one restores the real probe.
+    using RoomProbe = std::function<Room(const QString& containerPath, qint64 bytes)>;
+    static void setRoomProbe(const RoomProbe& probe);
 };
 
 } // namespace Keldra::Core

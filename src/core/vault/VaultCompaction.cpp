@@ -2,6 +2,7 @@
 
 #include "storage/ContainerFile.h"
 #include "storage/ContainerReplacer.h"
+#include "vault/CompactionCopy.h"
 #include "vault/PrivateTempFolder.h"
 #include "vault/StaleWorkspaceSweeper.h"
 #include "vault/VaultChange.h"
@@ -12,6 +13,10 @@
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
+#include <unistd.h>
+#endif
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -119,19 +124,28 @@ Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntr
     return Error();
 }
 
-// Puts the scratch copy and its name on the local disk, for when it is about
-// to become the only copy of the vault.
-Error makeScratchDurable(const QString& path)
+// Compaction writes the container anew: one the user keeps read-only is
+// refused before anything is written, not replaced behind their back. The
+// owner's write bit decides for the owner, root included (for whom access()
+// always says yes); others get what access() says.
+Error writable(const QString& containerPath)
 {
-    ContainerFile scratch(path);
-    if (!scratch.open(QIODevice::ReadWrite) || !scratch.sync())
-        return localCopyError(scratch.error());
-    scratch.close();
-    const QString folder = QFileInfo(path).absolutePath();
-    Error error = ContainerFile::syncFolder(folder);
-    if (error.ok())
-        error = ContainerFile::syncFolder(QFileInfo(folder).absolutePath());
-    return localCopyError(error);
+    const Error readOnly(Reason::WriteFailed, QStringLiteral("the container is read-only"));
+#ifdef Q_OS_WIN
+    const QFileInfo info(containerPath);
+    if (info.exists() && !info.isWritable())
+        return readOnly;
+#else
+    const QByteArray native = QFile::encodeName(containerPath);
+    struct stat status = {};
+    if (::stat(native.constData(), &status) != 0)
+        return Error(); // opening it says why
+    const bool mayWrite = status.st_uid == ::geteuid() ? (status.st_mode & S_IWUSR) != 0
+                                                       : ::access(native.constData(), W_OK) == 0;
+    if (!mayWrite)
+        return readOnly;
+#endif
+    return Error();
 }
 
 } // namespace
@@ -144,7 +158,7 @@ VaultCompaction::VaultCompaction(VaultManager& vault, VaultChange& change,
 
 VaultCompaction::~VaultCompaction()
 {
-    if (!m_tempDir || !m_tempDir->isValid() || m_keepTempDir)
+    if (!m_tempDir || !m_tempDir->isValid())
         return;
     m_tempDir->remove();
     StaleWorkspaceSweeper::removeOwnerMark(m_tempDir->path());
@@ -176,6 +190,8 @@ Error VaultCompaction::plan()
     // no block at all: the file must be deleted first.
     if (!m_vault.m_damaged.isEmpty())
         return Error(Reason::DamagedFile, QStringLiteral("the index holds damaged files"));
+    if (const Error refused = writable(m_vault.m_containerPath); !refused.ok())
+        return refused;
     if (!m_source.open(QIODevice::ReadOnly))
         return Error(Reason::ContainerUnavailable, m_source.errorString());
 
@@ -276,17 +292,18 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
 {
     const QString& containerPath = m_vault.m_containerPath;
     // No room for both on the drive: the old container has to go first, and
-    // the compacted one in the temporary folder is the only copy until the
-    // copy below is complete, so it must be on the local disk before that,
-    // and no later start may sweep it away: it loses its mark first.
+    // the compacted one is the only copy until the copy below is complete. It
+    // is kept, with a record naming this container, in a per-user folder that
+    // survives a power cut (the temporary folder may not), where the next
+    // unlock finds it should this run not finish.
     // Only worth it, and only sure to fit, when the new one is smaller.
     if (QFileInfo(m_compactPath).size() >= QFileInfo(containerPath).size())
         return Error(Reason::DriveFull, QStringLiteral("no room for a copy, and nothing to gain"));
-    StaleWorkspaceSweeper::removeOwnerMark(m_tempDir->path());
-    if (const Error durable = makeScratchDurable(m_compactPath); !durable.ok())
+    CompactionCopy::Kept kept;
+    if (const Error durable = CompactionCopy::keep(m_compactPath, containerPath, &kept); !durable.ok())
         return durable;
 
-    QFile compacted(m_compactPath);
+    QFile compacted(kept.path);
     if (!compacted.open(QIODevice::ReadOnly))
         return Error(Reason::WorkspaceUnavailable, compacted.errorString());
     // Emptied in place rather than removed and created again: the file keeps
@@ -297,15 +314,14 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
 
     const qint64 compactedSize = compacted.size();
     progress(0, compactedSize, ReplaceText);
-    // Once the container is emptied, on failure the compacted one stays in
-    // the temporary folder for the user to recover. By value: closing and
-    // removing the target must not change the reason.
+    // Once the container is emptied, on failure the kept copy stays for the
+    // next unlock to put back; the cut container stays too, so the window
+    // and keldra-cli still find a vault to unlock at its path. By value:
+    // closing the target must not change the reason.
     const auto abandonTarget = [&](Error why) {
         target.close();
-        (void)ContainerFile::removeFile(containerPath);
-        m_keepTempDir = true;
         if (preservedCompactPath)
-            *preservedCompactPath = m_compactPath;
+            *preservedCompactPath = kept.path;
         return why;
     };
     QByteArray chunk;
@@ -327,6 +343,7 @@ Error VaultCompaction::replaceWithoutRoom(QString* preservedCompactPath)
     // leaves open whether its name survives a power cut.
     (void)ContainerFile::syncFolderOf(containerPath);
     compacted.close();
+    CompactionCopy::discard(containerPath);
     m_change.adoptWritten(m_document);
     return Error();
 }

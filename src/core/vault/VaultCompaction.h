@@ -23,14 +23,14 @@ class VaultCompaction
 {
 public:
     VaultCompaction(VaultManager& vault, VaultChange& change, const VaultManager::ProgressCallback& progress);
-    // Removes the temporary folder, unless it holds the only copy of the vault.
+    // Removes the temporary folder.
     ~VaultCompaction();
     VaultCompaction(const VaultCompaction&) = delete;
     VaultCompaction& operator=(const VaultCompaction&) = delete;
 
-    // *preservedCompactPath (may be null) names the compacted container left
-    // in the temporary folder when the drive's container was emptied but
-    // could not be written again.
+    // *preservedCompactPath (may be null) names the compacted container kept
+    // on the local disk when the drive's container was emptied but could not
+    // be written again (the next unlock puts it back).
     [[nodiscard]] Error run(QString* preservedCompactPath);
 
 private:
@@ -44,7 +44,8 @@ private:
     // Copies the new container beside the old one and renames it over it;
     // *noRoom when the drive cannot hold both.
     [[nodiscard]] Error replace(bool* noRoom);
-    // Empties the old container and writes the new one into it.
+    // Keeps the new container in a lasting local folder, then empties the old
+    // one and writes the new one into it.
     [[nodiscard]] Error replaceWithoutRoom(QString* preservedCompactPath);
     void progress(qint64 done, qint64 total, const QString& text) const;
 
@@ -53,7 +54,6 @@ private:
     const VaultManager::ProgressCallback& m_progress;
     QFile m_source;
     std::unique_ptr<QTemporaryDir> m_tempDir;
-    bool m_keepTempDir = false;
     QString m_compactPath;
     ContainerDocument m_document;
     QList<VaultFileEntry> m_entries;

@@ -70,7 +70,12 @@ public:
     [[nodiscard]] bool createVault(const QString& path, const QByteArray& password);
     // On any failure (also when the workspace cannot be prepared) the vault
     // stays Locked with no key in memory.
+    // A container a killed compaction left cut is first put back from the
+    // copy that compaction kept on the local disk, when that copy opens with
+    // the password; restoredFromCompactionCopy() then says so.
     [[nodiscard]] bool unlockVault(const QString& path, const QByteArray& password);
+    // Whether the last unlockVault() put the container back from such a copy.
+    bool restoredFromCompactionCopy() const { return m_restoredFromCompactionCopy; }
     // Stores modified copies back, removes the workspace, wipes the key.
     // False with the vault still Unlocked when a copy cannot be stored; false
     // with the vault Locked when only the workspace removal failed.
@@ -110,9 +115,9 @@ public:
     [[nodiscard]] bool deleteDirectory(const QString& path);
 
     // --- Compaction ------------------------------------------------------
-    // preservedCompactPath (may be null) names the compacted container left
-    // in its temporary folder when the drive's container was emptied but
-    // could not be written again. Refused while a file of the index is
+    // preservedCompactPath (may be null) names the compacted container kept
+    // on the local disk when the drive's container was emptied but could not
+    // be written again; the next unlock puts it back. Refused while a file of the index is
     // damaged, and without room for a copy unless the new one is smaller.
     [[nodiscard]] bool compactVault(const ProgressCallback& progress, QString* preservedCompactPath);
     // Bytes of the container that no file's blocks use (left by deleted or
@@ -182,6 +187,13 @@ private:
                                         const QByteArray& masterKey, const QByteArray* password,
                                         bool restoredOpens) const;
     bool indexOpensUnder(const ContainerDocument& document, const QByteArray& masterKey) const;
+    // Under the container's lock, with `read` what reading its header gave:
+    // puts the container back from the copy a killed compaction kept when the
+    // container is cut (its header unreadable, or its payload shorter than
+    // its index needs) and the copy opens with the password; drops a copy
+    // the whole container has outlived. *document is then the header to use.
+    [[nodiscard]] Error settleCompactionCopy(const QString& path, const QByteArray& password,
+                                             const Error& read, ContainerDocument* document);
     // The opening of every VaultChange, with `lock` held until it is stored:
     // reads the header and, when another program changed the index since this
     // session read it, takes that index over, so the change is made on top of it.
@@ -242,6 +254,7 @@ private:
     // Names this vault in workspace records; derived from the master key.
     QByteArray m_vaultId;
     mutable Error m_lastError;
+    bool m_restoredFromCompactionCopy = false;
 };
 
 } // namespace Keldra::Core

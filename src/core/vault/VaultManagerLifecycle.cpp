@@ -6,6 +6,7 @@
 #include "format/ContainerFormat.h"
 #include "storage/ContainerLock.h"
 #include "storage/ContainerRecovery.h"
+#include "vault/CompactionCopy.h"
 #include "vault/IndexCheck.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultManager.h"
@@ -490,6 +491,7 @@ bool VaultManager::createVault(const QString& path, const QByteArray& password)
 bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
 {
     m_lastError = Error();
+    m_restoredFromCompactionCopy = false;
     // Unlocking over an open vault would drop its key and editing copies.
     if (m_state == VaultState::Unlocked)
         return fail(Reason::WrongState, QStringLiteral("already unlocked"));
@@ -503,8 +505,20 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         const ContainerLock lock(path);
         if (!lock.error().ok())
             return fail(lock.error());
-        if (const Error opened = openSettledDocument(path, password, &document, &m_masterKey); !opened.ok())
+        // The password is proven before a journal may change anything.
+        QByteArray key;
+        const KeyWiper keyWiper(key);
+        const Error opened = openSettledDocument(path, password, &document, &key);
+        // A header that opens under another password is never replaced by a kept copy.
+        if (opened.is(Reason::WrongPassword) || opened.is(Reason::VaultInUse))
             return fail(opened);
+        if (const Error settled = settleCompactionCopy(path, password, opened, &document); !settled.ok())
+            return fail(settled);
+        if (m_restoredFromCompactionCopy || !opened.ok()) {
+            if (const Error reopened = openSettledDocument(path, password, &document, &key); !reopened.ok())
+                return fail(reopened);
+        }
+        m_masterKey = QByteArray(key.constData(), key.size());
     }
 
     // The key opened, so an index that does not is damage, not a wrong password.
@@ -536,6 +550,80 @@ bool VaultManager::unlockVault(const QString& path, const QByteArray& password)
         return fail(Reason::WorkspaceUnavailable, QStringLiteral("workspace folder cannot be made"));
     }
     return true;
+}
+
+namespace {
+
+// Where the last block the index points at ends.
+qint64 blocksEnd(const SecureFileIndex& index)
+{
+    qint64 end = 0;
+    const QList<VaultFileEntry> entries = index.entries();
+    for (const VaultFileEntry& entry : entries) {
+        for (const VaultFileBlock& block : entry.blocks)
+            end = qMax(end, block.offset + block.encryptedSize);
+    }
+    return end;
+}
+
+} // namespace
+
+Error VaultManager::settleCompactionCopy(const QString& path, const QByteArray& password, const Error& read,
+                                         ContainerDocument* document)
+{
+    CompactionCopy::Kept kept;
+    if (!CompactionCopy::find(path, &kept)) {
+        CompactionCopy::discardUnusable(path);
+        return read;
+    }
+    // Whole: the header and index authenticate under `key`, and the file
+    // holds every block the index points at. Each key derivation is costly,
+    // so a key once unwrapped serves every check it can.
+    const auto opensWhole = [this](const ContainerDocument& candidate, const QByteArray& key, qint64 size) {
+        // A copy of its own: wiping the vault's key wipes every array sharing its buffer.
+        m_masterKey = QByteArray(key.constData(), key.size());
+        SecureFileIndex index;
+        const bool whole = !key.isEmpty() && decryptIndex(candidate, &index) && blocksEnd(index) <= size;
+        forgetMasterKey();
+        return whole;
+    };
+    ContainerDocument copy;
+    QByteArray copyKey;
+    const KeyWiper copyKeyWiper(copyKey);
+    const Error copyRead = m_containerManager.readDocument(kept.path, &copy);
+    const Error copyOpened = copyRead.ok() ? unwrapMasterKey(copy, password, &copyKey) : copyRead;
+    const bool copyOpens = copyOpened.ok() && opensWhole(copy, copyKey, kept.size);
+
+    if (read.ok()) {
+        QByteArray key;
+        const KeyWiper keyWiper(key);
+        // Another password, or another vault: the unlock says so, and the copy stays.
+        if (!unwrapMasterKey(*document, password, &key).ok())
+            return Error();
+        if (opensWhole(*document, key, QFileInfo(path).size())) {
+            // Compaction finished, or stopped before emptying it: the copy is older than the container.
+            if (copyOpens)
+                CompactionCopy::discard(path);
+            return Error();
+        }
+    }
+    if (!copyOpens)
+        return read.ok() || !copyOpened.is(Reason::WrongPassword) ? read : copyOpened;
+
+    const auto verify = [&](const QString& written) {
+        ContainerDocument back;
+        if (m_containerManager.readDocument(written, &back).ok() &&
+            opensWhole(back, copyKey, QFileInfo(written).size()))
+            return Error();
+        return Error(Reason::WriteFailed, QStringLiteral("restored container does not read back"));
+    };
+    if (const Error restored = CompactionCopy::restore(kept, path, verify); !restored.ok())
+        return restored;
+    if (const Error reread = readSettledDocument(path, document); !reread.ok())
+        return reread;
+    CompactionCopy::discard(path);
+    m_restoredFromCompactionCopy = true;
+    return Error();
 }
 
 bool VaultManager::lockVault()
