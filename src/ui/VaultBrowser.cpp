@@ -4,9 +4,12 @@
 #include "VaultTableDropTarget.h"
 #include "vault/VaultPath.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -23,8 +26,16 @@ QTableWidgetItem* makeCell(const QString& text, Qt::Alignment alignment = Qt::Al
     return item;
 }
 
+// A search result's folder, as the summary line names it.
+QString folderLabel(const QString& path)
+{
+    const QString parent = VaultPath::parent(path);
+    return parent.isEmpty() ? QStringLiteral("Raiz") : parent;
+}
+
 void appendRow(QTableWidget* table, VaultTableItemKind kind, const QString& path, const QIcon& icon,
-               const QString& name, const QString& size, const QString& type, const QString& date)
+               const QString& name, const QString& size, const QString& type, const QString& date,
+               const QString& folder = QString())
 {
     const int row = table->rowCount();
     table->insertRow(row);
@@ -49,6 +60,13 @@ void appendRow(QTableWidget* table, VaultTableItemKind kind, const QString& path
     table->setItem(row, 2, sizeCell);
     table->setItem(row, 3, typeCell);
     table->setItem(row, 4, dateCell);
+    if (!folder.isEmpty()) {
+        nameCell->setToolTip(path);
+        auto* folderCell = makeCell(folder);
+        folderCell->setToolTip(folder);
+        folderCell->setData(VaultPathRole, path);
+        table->setItem(row, VaultBrowser::kFolderColumn, folderCell);
+    }
 }
 
 } // namespace
@@ -60,10 +78,18 @@ VaultBrowser::VaultBrowser(QWidget* parent) : QWidget(parent)
 
     m_summaryLabel = new QLabel(this);
     m_summaryLabel->setObjectName(QStringLiteral("protectedFilesLabel"));
-    layout->addWidget(m_summaryLabel);
+    buildSearchBox();
+    auto* topLine = new QHBoxLayout;
+    topLine->addWidget(m_summaryLabel, 1);
+    topLine->addWidget(m_searchBox);
+    layout->addLayout(topLine);
 
     buildTable();
     layout->addWidget(m_vaultTable);
+    m_searchNote = new QLabel(this);
+    m_searchNote->setObjectName(QStringLiteral("vaultSearchNote"));
+    m_searchNote->hide();
+    layout->addWidget(m_searchNote);
 
     connect(m_vaultTable, &QTableWidget::itemSelectionChanged, this, &VaultBrowser::selectionChanged);
     connect(m_vaultTable->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -72,18 +98,44 @@ VaultBrowser::VaultBrowser(QWidget* parent) : QWidget(parent)
     connect(m_vaultTable, &QTableWidget::customContextMenuRequested, this,
             &VaultBrowser::onContextMenuRequested);
     m_vaultTable->installEventFilter(this);
+    m_searchBox->installEventFilter(this);
+    connect(m_searchBox, &QLineEdit::textChanged, this, &VaultBrowser::onSearchTextChanged);
+    connect(m_searchBox, &QLineEdit::returnPressed, this, [this] {
+        if (m_vaultTable->rowCount() == 0)
+            return;
+        const int row = qMax(0, m_vaultTable->currentRow());
+        m_vaultTable->setCurrentCell(row, 1);
+        activateRow(row);
+    });
+    auto* findShortcut = new QShortcut(QKeySequence::Find, this);
+    connect(findShortcut, &QShortcut::activated, this, [this] {
+        m_searchBox->setFocus(Qt::ShortcutFocusReason);
+        m_searchBox->selectAll();
+    });
+    setSearchAvailable(false);
     new VaultTableDropTarget(
         m_vaultTable, [this] { return m_vaultOpen; },
         [this](const QStringList& paths) { emit pathsDropped(paths); });
 }
 
+void VaultBrowser::buildSearchBox()
+{
+    m_searchBox = new QLineEdit(this);
+    m_searchBox->setObjectName(QStringLiteral("vaultSearchBox"));
+    m_searchBox->setPlaceholderText(QStringLiteral("Buscar no cofre..."));
+    m_searchBox->setToolTip(QStringLiteral("Pesquisar arquivos e pastas em todo o cofre pelo nome (Ctrl+F). "
+                                           "Enter abre o resultado; Esc volta à pasta."));
+    m_searchBox->setClearButtonEnabled(true);
+    m_searchBox->setMinimumWidth(260);
+}
+
 void VaultBrowser::buildTable()
 {
-    m_vaultTable = new QTableWidget(0, 5, this);
+    m_vaultTable = new QTableWidget(0, 6, this);
     m_vaultTable->setObjectName(QStringLiteral("vaultTable"));
     m_vaultTable->setHorizontalHeaderLabels({QString(), QStringLiteral("Nome do arquivo"),
                                              QStringLiteral("Tamanho"), QStringLiteral("Tipo"),
-                                             QStringLiteral("Modificado em")});
+                                             QStringLiteral("Modificado em"), QStringLiteral("Pasta")});
     m_vaultTable->setMinimumHeight(220);
     m_vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
     m_vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -111,6 +163,11 @@ void VaultBrowser::buildTable()
     m_vaultTable->setColumnWidth(2, 110);
     m_vaultTable->setColumnWidth(3, 70);
     m_vaultTable->setColumnWidth(4, 140);
+    // Shown beside the name, and only while searching.
+    header->setSectionResizeMode(kFolderColumn, QHeaderView::Interactive);
+    header->moveSection(kFolderColumn, 2);
+    m_vaultTable->setColumnWidth(kFolderColumn, 220);
+    m_vaultTable->setColumnHidden(kFolderColumn, true);
     m_vaultTable->setStyleSheet(
         QStringLiteral("QTableWidget::item { border-bottom: 1px solid #d8d8d8; }"
                        "QTableWidget::item:focus { outline: none; }"
@@ -126,6 +183,11 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
     showSummary(index);
     if (!index)
         return;
+    m_search.setIndex(index);
+    if (isSearching()) {
+        showSearchResults();
+        return;
+    }
 
     const QString folderType = QStringLiteral("Pasta");
 
@@ -168,6 +230,7 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
 {
     m_vaultOpen = index != nullptr;
+    setSearchAvailable(m_vaultOpen);
     if (!index) {
         m_summaryLabel->setText(QStringLiteral("Nenhum cofre em uso (aberto)"));
         return;
@@ -180,8 +243,102 @@ void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
         files = QStringLiteral("1 arquivo no cofre.");
     else
         files = QStringLiteral("%1 arquivos no cofre.").arg(count);
+    if (isSearching()) {
+        m_summaryLabel->setText(
+            QStringLiteral("Arquivos protegidos | Busca em todo o cofre | %1").arg(files));
+        return;
+    }
     const QString folder = m_directory.isEmpty() ? QStringLiteral("Raiz") : m_directory;
     m_summaryLabel->setText(QStringLiteral("Arquivos protegidos | Pasta: %1 | %2").arg(folder, files));
+}
+
+bool VaultBrowser::isSearching() const
+{
+    return !m_searchBox->text().trimmed().isEmpty();
+}
+
+void VaultBrowser::setSearchAvailable(bool available)
+{
+    if (available) {
+        m_searchBox->setEnabled(true);
+        return;
+    }
+    // Nothing of a locked vault stays on screen, its names included.
+    resetSearch();
+    m_search.clear();
+    m_searchBox->setEnabled(false);
+}
+
+void VaultBrowser::resetSearch()
+{
+    if (!m_searchBox->text().isEmpty()) {
+        const QSignalBlocker blocker(m_searchBox);
+        m_searchBox->clear();
+    }
+    m_searchNote->hide();
+    updateSearchColumns();
+}
+
+void VaultBrowser::updateSearchColumns()
+{
+    const bool searching = isSearching();
+    m_vaultTable->setColumnHidden(kFolderColumn, !searching);
+    // Results come in name order, folders first; the columns do not re-sort them.
+    m_vaultTable->horizontalHeader()->setSortIndicatorShown(!searching);
+}
+
+void VaultBrowser::onSearchTextChanged()
+{
+    if (!m_vaultOpen)
+        return;
+    if (isSearching()) {
+        showSearchResults();
+        emit selectionChanged();
+        return;
+    }
+    resetSearch();
+    // Back to the folder: the window hands the index again.
+    emit viewChanged();
+}
+
+void VaultBrowser::showSearchResults()
+{
+    m_vaultTable->setRowCount(0);
+    m_vaultTable->clearSelection();
+    m_vaultTable->setCurrentCell(-1, -1);
+    updateSearchColumns();
+
+    // A table row costs far more than a comparison: ten thousand rows take
+    // several hundred milliseconds to build, ten thousand names about one to
+    // compare. So every name is compared, for an exact count, but only the
+    // first rows are built, which keeps a keystroke well under 50 ms; a
+    // longer query narrows the list.
+    qsizetype total = 0;
+    const QList<VaultSearch::Item> found = m_search.find(m_searchBox->text(), kSearchRowLimit, &total);
+    m_vaultTable->setUpdatesEnabled(false);
+    for (const VaultSearch::Item& item : found) {
+        const QString name = VaultPath::baseName(item.path);
+        if (item.isDirectory) {
+            appendRow(m_vaultTable, VaultTableItemKind::Directory, item.path,
+                      vaultItemIcon(VaultTableItemKind::Directory, item.path), name, QString(),
+                      QStringLiteral("Pasta"), formatFileDate(item.modifiedUtc), folderLabel(item.path));
+        } else {
+            appendRow(m_vaultTable, VaultTableItemKind::File, item.path,
+                      vaultItemIcon(VaultTableItemKind::File, item.path), name,
+                      formatFileSize(item.sizeBytes), fileTypeLabel(item.path),
+                      formatFileDate(item.modifiedUtc), folderLabel(item.path));
+        }
+    }
+    m_vaultTable->setUpdatesEnabled(true);
+    m_vaultTable->clearSelection();
+    m_vaultTable->setCurrentCell(-1, -1);
+
+    if (total == 0)
+        m_searchNote->setText(QStringLiteral("Nenhum arquivo ou pasta com esse nome."));
+    else if (total > found.size())
+        m_searchNote->setText(
+            QStringLiteral("e mais %1 resultados; refine a busca.").arg(total - found.size()));
+    m_searchNote->setVisible(total == 0 || total > found.size());
 }
 
 VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
@@ -231,6 +388,8 @@ void VaultBrowser::enterSelectedDirectory()
     const QString selected = selectedDirectoryPath();
     if (!selected.isEmpty())
         m_directory = selected;
+    // A folder found by a search opens as the folder view.
+    resetSearch();
     emit viewChanged();
 }
 
@@ -242,7 +401,7 @@ void VaultBrowser::navigateToParentDirectory()
 
 void VaultBrowser::onHeaderSectionClicked(int column)
 {
-    if (column == 0)
+    if (column == 0 || isSearching())
         return;
     if (column != m_sortColumn) {
         m_sortColumn = column;
@@ -262,18 +421,31 @@ void VaultBrowser::onItemDoubleClicked(QTableWidgetItem* item)
 
 bool VaultBrowser::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != m_vaultTable || event->type() != QEvent::KeyPress)
+    if ((watched != m_vaultTable && watched != m_searchBox) || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() & ~Qt::KeypadModifier)
         return false;
+    if (key->key() == Qt::Key_Escape && isSearching()) {
+        m_searchBox->clear();
+        return true;
+    }
+    if (watched == m_searchBox) {
+        // Down walks from the box into the results.
+        if (key->key() != Qt::Key_Down || m_vaultTable->rowCount() == 0)
+            return false;
+        m_vaultTable->setFocus(Qt::OtherFocusReason);
+        m_vaultTable->setCurrentCell(qMax(0, m_vaultTable->currentRow()), 1);
+        return true;
+    }
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
         activateRow(m_vaultTable->currentRow());
         return true;
     case Qt::Key_Backspace:
-        if (m_vaultOpen && !m_directory.isEmpty())
+        // Search results stand in no folder to go up from.
+        if (m_vaultOpen && !m_directory.isEmpty() && !isSearching())
             navigateToParentDirectory();
         return true;
     case Qt::Key_F2:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VaultBrowserRows.h"
+#include "VaultSearch.h"
 
 #include "format/SecureFileIndex.h"
 
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 class QLabel;
+class QLineEdit;
 class QTableWidget;
 class QTableWidgetItem;
 
@@ -17,8 +19,10 @@ namespace Keldra::UI {
 
 // One folder of the open vault at a time: the line that names it, then a
 // table with the ".." row, the subfolders and the files, each group in the
-// order of the column chosen. It shows the index it is handed and reports
-// what the user asks; it never changes the vault.
+// order of the column chosen. While the search box holds text the table
+// lists the matching files and folders of the whole vault instead, each with
+// its folder. It shows the index it is handed and reports what the user
+// asks; it never changes the vault.
 class VaultBrowser : public QWidget
 {
     Q_OBJECT
@@ -26,7 +30,8 @@ class VaultBrowser : public QWidget
 public:
     explicit VaultBrowser(QWidget* parent = nullptr);
 
-    // Rebuilds the rows of the folder shown; null when no vault is open (no rows).
+    // Rebuilds the rows of the folder shown, or of the search; null when no
+    // vault is open (no rows, search cleared and disabled).
     void showIndex(const Core::SecureFileIndex* index);
     // The line above the table: the folder shown and the files of the whole
     // vault; null when no vault is open.
@@ -48,6 +53,14 @@ public:
     bool selectedItemIsParentDirectory() const;
 
     QTableWidget* table() const { return m_vaultTable; }
+    QLineEdit* searchBox() const { return m_searchBox; }
+    // The table lists search results rather than the folder.
+    bool isSearching() const;
+
+    // Rows a search shows at most: see showSearchResults.
+    static constexpr int kSearchRowLimit = 500;
+    // Logical column of a search result's folder, hidden outside searches.
+    static constexpr int kFolderColumn = 5;
 
 signals:
     void selectionChanged();
@@ -68,6 +81,13 @@ protected:
 
 private:
     void buildTable();
+    void buildSearchBox();
+    void onSearchTextChanged();
+    void showSearchResults();
+    // Empties the box without rebuilding the rows; the caller does that.
+    void resetSearch();
+    void setSearchAvailable(bool available);
+    void updateSearchColumns();
     // Double-click or Enter: into a folder, up from "..", or open a file.
     void activateRow(int row);
     void onHeaderSectionClicked(int column);
@@ -77,6 +97,10 @@ private:
     QString currentRowPath() const;
 
     QLabel* m_summaryLabel = nullptr;
+    QLineEdit* m_searchBox = nullptr;
+    // Below the table: nothing found, or how many matches were left out.
+    QLabel* m_searchNote = nullptr;
+    VaultSearch m_search;
     QTableWidget* m_vaultTable = nullptr;
     QString m_directory;
     int m_sortColumn = 1;
