@@ -1,12 +1,12 @@
 #include "IndexBench.h"
 
-#include "DeviceManager.h"
-#include "DialogHooks.h"
-#include "MainWindow.h"
-#include "VaultBrowser.h"
 #include "VaultGenerator.h"
-#include "format/ContainerFormat.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/vault/VaultManager.h"
+#include "platform/DeviceManager.h"
+#include "ui/MainWindow.h"
+#include "ui/VaultBrowser.h"
+#include "widgets/DialogHooks.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 #include "VaultGenerator.h"
 
-#include "crypto/CryptoManager.h"
-#include "crypto/SecureMemory.h"
-#include "format/ContainerManager.h"
-#include "format/SecureFileIndex.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/crypto/SecureMemory.h"
+#include "core/format/ContainerManager.h"
+#include "core/format/SecureFileIndex.h"
+#include "core/vault/VaultManager.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

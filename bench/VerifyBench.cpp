@@ -1,7 +1,7 @@
 #include "VerifyBench.h"
 
 #include "VaultGenerator.h"
-#include "vault/VaultManager.h"
+#include "core/vault/VaultManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>

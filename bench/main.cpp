@@ -5,7 +5,7 @@
 #include "IndexBench.h"
 #include "VaultGenerator.h"
 #include "VerifyBench.h"
-#include "vault/AllocatorTuning.h"
+#include "core/vault/AllocatorTuning.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "CliConsole.h"
+#include "cli/CliConsole.h"
 
 #include <QFile>
 

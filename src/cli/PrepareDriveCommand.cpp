@@ -1,11 +1,11 @@
-#include "PrepareDriveCommand.h"
+#include "cli/PrepareDriveCommand.h"
 
-#include "BundleSourceLocator.h"
-#include "CliConsole.h"
-#include "DeploymentErrorText.h"
-#include "DriveLayout.h"
-#include "PortableBundleManager.h"
-#include "UpdateState.h"
+#include "cli/CliConsole.h"
+#include "deployment/BundleSourceLocator.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/UpdateState.h"
+#include "deployment/layout/DriveLayout.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
-#include "ReleaseCommands.h"
+#include "cli/ReleaseCommands.h"
 
-#include "BundleUpdater.h"
-#include "CliConsole.h"
-#include "DeploymentErrorText.h"
-#include "HttpGet.h"
-#include "UpdatePackage.h"
-#include "UpdateSignature.h"
-#include "crypto/SecureMemory.h"
+#include "cli/CliConsole.h"
+#include "core/crypto/SecureMemory.h"
+#include "deployment/BundleUpdater.h"
+#include "deployment/HttpGet.h"
+#include "deployment/UpdatePackage.h"
+#include "deployment/UpdateSignature.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,8 +1,8 @@
-#include "UpdateDriveCommand.h"
+#include "cli/UpdateDriveCommand.h"
 
-#include "BundleUpdater.h"
-#include "CliConsole.h"
-#include "DeploymentErrorText.h"
+#include "cli/CliConsole.h"
+#include "deployment/BundleUpdater.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,16 +1,16 @@
-#include "VaultCommands.h"
+#include "cli/VaultCommands.h"
 
-#include "CliConsole.h"
-#include "IntegrityText.h"
-#include "VaultErrorText.h"
+#include "cli/CliConsole.h"
+#include "texts/IntegrityText.h"
+#include "texts/VaultErrorText.h"
 
-#include "Error.h"
-#include "crypto/SecureMemory.h"
-#include "storage/WriteBehind.h"
-#include "vault/ExportDestination.h"
-#include "vault/PasswordRules.h"
-#include "vault/VaultManager.h"
-#include "vault/VaultPath.h"
+#include "core/Error.h"
+#include "core/crypto/SecureMemory.h"
+#include "core/storage/WriteBehind.h"
+#include "core/vault/ExportDestination.h"
+#include "core/vault/PasswordRules.h"
+#include "core/vault/VaultManager.h"
+#include "core/vault/VaultPath.h"
 
 #include <QFileInfo>
 #include <QLocale>

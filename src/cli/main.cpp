@@ -1,12 +1,12 @@
 // keldra-cli: headless access to vault containers for scripts, recovery and
 // benchmarks. Usage: keldra-cli COMMAND CONTAINER [ARGS]
 
-#include "CliConsole.h"
-#include "PrepareDriveCommand.h"
-#include "ReleaseCommands.h"
-#include "UpdateDriveCommand.h"
-#include "VaultCommands.h"
-#include "vault/AllocatorTuning.h"
+#include "cli/CliConsole.h"
+#include "cli/PrepareDriveCommand.h"
+#include "cli/ReleaseCommands.h"
+#include "cli/UpdateDriveCommand.h"
+#include "cli/VaultCommands.h"
+#include "core/vault/AllocatorTuning.h"
 
 #include <QCoreApplication>
 #include <QStringList>

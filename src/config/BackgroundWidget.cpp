@@ -1,4 +1,4 @@
-#include "BackgroundWidget.h"
+#include "config/BackgroundWidget.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "ConfigAbout.h"
+#include "config/ConfigAbout.h"
 
 #include "KeldraVersion.h"
 

@@ -1,9 +1,9 @@
-#include "ConfigWindow.h"
+#include "config/ConfigWindow.h"
 
-#include "BackgroundWidget.h"
-#include "ConfigAbout.h"
-#include "DriveLabel.h"
-#include "PlatformDeviceManager.h"
+#include "config/BackgroundWidget.h"
+#include "config/ConfigAbout.h"
+#include "platform/PlatformDeviceManager.h"
+#include "widgets/DriveLabel.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "BundleSourceLocator.h"
-#include "DeviceManager.h"
-#include "PortableBundleManager.h"
-#include "UsbDevice.h"
+#include "deployment/BundleSourceLocator.h"
+#include "deployment/PortableBundleManager.h"
+#include "platform/DeviceManager.h"
+#include "platform/UsbDevice.h"
 
 #include <QList>
 #include <QMainWindow>

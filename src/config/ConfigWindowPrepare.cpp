@@ -1,8 +1,8 @@
-#include "ConfigWindow.h"
+#include "config/ConfigWindow.h"
 
-#include "DeploymentErrorText.h"
-#include "DialogHooks.h"
-#include "UpdateState.h"
+#include "deployment/UpdateState.h"
+#include "texts/DeploymentErrorText.h"
+#include "widgets/DialogHooks.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>

@@ -1,9 +1,9 @@
-#include "ConfigWindowUpdate.h"
+#include "config/ConfigWindowUpdate.h"
 
-#include "BundleUpdater.h"
-#include "ConfigWindow.h"
-#include "DeploymentErrorText.h"
-#include "DialogHooks.h"
+#include "config/ConfigWindow.h"
+#include "deployment/BundleUpdater.h"
+#include "texts/DeploymentErrorText.h"
+#include "widgets/DialogHooks.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>

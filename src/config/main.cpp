@@ -1,5 +1,5 @@
-#include "ConfigWindow.h"
-#include "UpdateState.h"
+#include "config/ConfigWindow.h"
+#include "deployment/UpdateState.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "BundleSourceLocator.h"
+#include "deployment/BundleSourceLocator.h"
 
 #include <QDir>
 #include <QFileInfo>

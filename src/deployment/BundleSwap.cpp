@@ -1,4 +1,4 @@
-#include "BundleSwap.h"
+#include "deployment/BundleSwap.h"
 
 #include <QDir>
 #include <QFile>

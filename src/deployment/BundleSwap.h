@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeploymentError.h"
+#include "deployment/DeploymentError.h"
 
 #include <QString>
 

@@ -1,13 +1,13 @@
-#include "BundleUpdater.h"
+#include "deployment/BundleUpdater.h"
 
-#include "DriveLayout.h"
-#include "HttpGet.h"
-#include "UpdateJournal.h"
-#include "UpdateManifest.h"
-#include "UpdatePackage.h"
-#include "UpdateRecovery.h"
-#include "UpdateSignature.h"
-#include "UpdateState.h"
+#include "deployment/HttpGet.h"
+#include "deployment/UpdateJournal.h"
+#include "deployment/UpdateManifest.h"
+#include "deployment/UpdatePackage.h"
+#include "deployment/UpdateRecovery.h"
+#include "deployment/UpdateSignature.h"
+#include "deployment/UpdateState.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "BundleSwap.h"
-#include "DeploymentError.h"
 #include "KeldraVersion.h"
-#include "UpdateManifest.h"
+#include "deployment/BundleSwap.h"
+#include "deployment/DeploymentError.h"
+#include "deployment/UpdateManifest.h"
 
 #include <QString>
 #include <QUrl>

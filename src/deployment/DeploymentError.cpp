@@ -1,4 +1,4 @@
-#include "DeploymentError.h"
+#include "deployment/DeploymentError.h"
 
 #include <QMetaEnum>
 

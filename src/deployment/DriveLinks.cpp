@@ -1,6 +1,6 @@
-#include "DriveLinks.h"
+#include "deployment/DriveLinks.h"
 
-#include "DriveLayout.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDir>
 #include <QDirIterator>

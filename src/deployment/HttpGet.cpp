@@ -1,6 +1,6 @@
-#include "HttpGet.h"
+#include "deployment/HttpGet.h"
 
-#include "UpdateState.h"
+#include "deployment/UpdateState.h"
 
 #include <QEventLoop>
 #include <QHostAddress>

@@ -1,4 +1,4 @@
-#include "PortableBundleManager.h"
+#include "deployment/PortableBundleManager.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "PortableBundleManager.h"
+#include "deployment/PortableBundleManager.h"
 
-#include "DriveLayout.h"
-#include "DriveLinks.h"
-#include "UpdateRecovery.h"
+#include "deployment/DriveLinks.h"
+#include "deployment/UpdateRecovery.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeploymentError.h"
-#include "PortableBundleOptions.h"
+#include "deployment/DeploymentError.h"
+#include "deployment/PortableBundleOptions.h"
 
 #include <QString>
 #include <QStringList>

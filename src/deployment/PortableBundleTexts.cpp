@@ -1,6 +1,6 @@
-#include "PortableBundleManager.h"
+#include "deployment/PortableBundleManager.h"
 
-#include "DriveLayout.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QStringList>
 

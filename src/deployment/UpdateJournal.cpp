@@ -1,7 +1,7 @@
-#include "UpdateJournal.h"
+#include "deployment/UpdateJournal.h"
 
-#include "DriveLayout.h"
-#include "UpdateManifest.h"
+#include "deployment/UpdateManifest.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDir>
 #include <QFile>

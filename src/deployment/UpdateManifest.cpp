@@ -1,6 +1,6 @@
-#include "UpdateManifest.h"
+#include "deployment/UpdateManifest.h"
 
-#include "HttpGet.h"
+#include "deployment/HttpGet.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "UpdatePackage.h"
+#include "deployment/UpdatePackage.h"
 
-#include "DriveLayout.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "UpdateRecovery.h"
+#include "deployment/UpdateRecovery.h"
 
-#include "DriveLayout.h"
-#include "PortableBundleManager.h"
-#include "UpdateJournal.h"
-#include "UpdateState.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/UpdateJournal.h"
+#include "deployment/UpdateState.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDateTime>
 #include <QDir>

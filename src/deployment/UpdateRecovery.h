@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BundleSwap.h"
+#include "deployment/BundleSwap.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "UpdateSignature.h"
+#include "deployment/UpdateSignature.h"
 
 namespace Keldra::Deployment {
 

@@ -1,6 +1,6 @@
-#include "UpdateSignature.h"
+#include "deployment/UpdateSignature.h"
 
-#include "UpdateManifest.h"
+#include "deployment/UpdateManifest.h"
 
 #include <QRegularExpression>
 

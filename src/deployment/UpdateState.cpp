@@ -1,8 +1,8 @@
-#include "UpdateState.h"
+#include "deployment/UpdateState.h"
 
-#include "DriveLayout.h"
 #include "KeldraVersion.h"
-#include "PortableBundleManager.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "DeviceManager.h"
+#include "platform/DeviceManager.h"
 
 namespace Keldra::Platform {
 

@@ -1,9 +1,9 @@
-#include "PlatformDeviceManager.h"
+#include "platform/PlatformDeviceManager.h"
 
 #ifdef _WIN32
-#include "windows/WindowsDeviceManager.h"
+#include "platform/windows/WindowsDeviceManager.h"
 #else
-#include "linux/LinuxDeviceManager.h"
+#include "platform/linux/LinuxDeviceManager.h"
 #endif
 
 namespace Keldra::Platform {

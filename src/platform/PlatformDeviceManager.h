@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceManager.h"
+#include "platform/DeviceManager.h"
 
 #include <memory>
 

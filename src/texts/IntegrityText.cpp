@@ -1,4 +1,4 @@
-#include "IntegrityText.h"
+#include "texts/IntegrityText.h"
 
 namespace Keldra::Texts {
 

@@ -1,4 +1,4 @@
-#include "VaultErrorText.h"
+#include "texts/VaultErrorText.h"
 
 namespace Keldra::Texts {
 

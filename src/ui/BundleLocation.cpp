@@ -1,4 +1,4 @@
-#include "BundleLocation.h"
+#include "ui/BundleLocation.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
-#include "ChangePasswordDialog.h"
+#include "ui/ChangePasswordDialog.h"
 
-#include "DialogHooks.h"
+#include "widgets/DialogHooks.h"
 
-#include "crypto/SecureMemory.h"
-#include "vault/PasswordRules.h"
+#include "core/crypto/SecureMemory.h"
+#include "core/vault/PasswordRules.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,7 +1,7 @@
-#include "DeviceListPanel.h"
+#include "ui/DeviceListPanel.h"
 
-#include "DriveLabel.h"
-#include "VaultBrowserUtils.h"
+#include "ui/VaultBrowserUtils.h"
+#include "widgets/DriveLabel.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>

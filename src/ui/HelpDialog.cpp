@@ -1,4 +1,4 @@
-#include "HelpDialog.h"
+#include "ui/HelpDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFile>

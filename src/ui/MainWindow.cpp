@@ -1,14 +1,14 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "DesktopLauncher.h"
-#include "DeviceListPanel.h"
-#include "DialogHooks.h"
-#include "HelpDialog.h"
 #include "KeldraVersion.h"
-#include "PlatformDeviceManager.h"
-#include "VaultAboutContent.h"
-#include "VaultBrowser.h"
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
+#include "platform/PlatformDeviceManager.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/DeviceListPanel.h"
+#include "ui/HelpDialog.h"
+#include "ui/VaultAboutContent.h"
+#include "ui/VaultBrowser.h"
+#include "widgets/DialogHooks.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vault/VaultManager.h"
+#include "core/vault/VaultManager.h"
 
 #include <QMainWindow>
 #include <QString>

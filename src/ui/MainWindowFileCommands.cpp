@@ -2,15 +2,15 @@
 // and clashes against the index before the vault is touched, calls one
 // VaultManager operation, then refreshes the browser and the actions.
 // Import lives in MainWindowImport.cpp.
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "DesktopLauncher.h"
-#include "DialogHooks.h"
-#include "OperationProgressDialog.h"
-#include "VaultBrowser.h"
-#include "VaultBrowserUtils.h"
-#include "VaultErrorText.h"
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
+#include "texts/VaultErrorText.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/OperationProgressDialog.h"
+#include "ui/VaultBrowser.h"
+#include "ui/VaultBrowserUtils.h"
+#include "widgets/DialogHooks.h"
 
 #include <QApplication>
 #include <QComboBox>

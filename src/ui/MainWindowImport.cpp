@@ -1,16 +1,16 @@
 // Import into the folder shown: the file dialog, files dropped on the vault
 // table, the free-space and FAT checks before anything is written, and the
 // per-file progress.
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "DialogHooks.h"
-#include "OperationProgressDialog.h"
-#include "StorageQuery.h"
-#include "VaultBrowser.h"
-#include "VaultBrowserUtils.h"
-#include "VaultErrorText.h"
-#include "storage/FileSizeLimit.h"
-#include "vault/VaultPath.h"
+#include "core/storage/FileSizeLimit.h"
+#include "core/vault/VaultPath.h"
+#include "texts/VaultErrorText.h"
+#include "ui/OperationProgressDialog.h"
+#include "ui/StorageQuery.h"
+#include "ui/VaultBrowser.h"
+#include "ui/VaultBrowserUtils.h"
+#include "widgets/DialogHooks.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,18 +1,18 @@
 // Commands on the vault as a whole: create, unlock, lock, change password, backup.
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "ChangePasswordDialog.h"
-#include "DeviceListPanel.h"
-#include "DialogHooks.h"
-#include "OperationProgressDialog.h"
-#include "ProgramDrive.h"
-#include "VaultBrowser.h"
-#include "VaultBrowserUtils.h"
-#include "VaultErrorText.h"
+#include "texts/VaultErrorText.h"
+#include "ui/ChangePasswordDialog.h"
+#include "ui/DeviceListPanel.h"
+#include "ui/OperationProgressDialog.h"
+#include "ui/ProgramDrive.h"
+#include "ui/VaultBrowser.h"
+#include "ui/VaultBrowserUtils.h"
+#include "widgets/DialogHooks.h"
 
-#include "crypto/SecureMemory.h"
-#include "storage/ContainerRecovery.h"
-#include "vault/PasswordRules.h"
+#include "core/crypto/SecureMemory.h"
+#include "core/storage/ContainerRecovery.h"
+#include "core/vault/PasswordRules.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,12 +1,12 @@
 // The integrity check: every file of the open vault is decrypted block by
 // block and compared with the size and SHA-256 the index holds; nothing is
 // written anywhere.
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "DialogHooks.h"
-#include "IntegrityText.h"
-#include "OperationProgressDialog.h"
-#include "VaultBrowserUtils.h"
+#include "texts/IntegrityText.h"
+#include "ui/OperationProgressDialog.h"
+#include "ui/VaultBrowserUtils.h"
+#include "widgets/DialogHooks.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "OperationProgressDialog.h"
+#include "ui/OperationProgressDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>

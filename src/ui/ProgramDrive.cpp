@@ -1,6 +1,6 @@
-#include "ProgramDrive.h"
+#include "ui/ProgramDrive.h"
 
-#include "DriveLayout.h"
+#include "deployment/layout/DriveLayout.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "StorageQuery.h"
+#include "ui/StorageQuery.h"
 
 #include <QStorageInfo>
 

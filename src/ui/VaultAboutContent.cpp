@@ -1,4 +1,4 @@
-#include "VaultAboutContent.h"
+#include "ui/VaultAboutContent.h"
 
 #include "KeldraVersion.h"
 

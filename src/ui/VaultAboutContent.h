@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AboutDialog.h"
+#include "widgets/AboutDialog.h"
 
 namespace Keldra::UI {
 

@@ -1,8 +1,8 @@
-#include "VaultBrowser.h"
+#include "ui/VaultBrowser.h"
 
-#include "VaultBrowserUtils.h"
-#include "VaultTableDropTarget.h"
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
+#include "ui/VaultBrowserUtils.h"
+#include "ui/VaultTableDropTarget.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "VaultBrowserRows.h"
-#include "VaultSearch.h"
+#include "ui/VaultBrowserRows.h"
+#include "ui/VaultSearch.h"
 
-#include "format/SecureFileIndex.h"
+#include "core/format/SecureFileIndex.h"
 
 #include <QPoint>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "VaultBrowserRows.h"
+#include "ui/VaultBrowserRows.h"
 
-#include "VaultBrowserUtils.h"
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
+#include "ui/VaultBrowserUtils.h"
 
 #include <QApplication>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "VaultBrowserUtils.h"
+#include "ui/VaultBrowserUtils.h"
 
 #include <QLocale>
 

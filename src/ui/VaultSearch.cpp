@@ -1,6 +1,6 @@
-#include "VaultSearch.h"
+#include "ui/VaultSearch.h"
 
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
 
 #include <algorithm>
 

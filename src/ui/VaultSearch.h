@@ -1,6 +1,6 @@
 #pragma once
 
-#include "format/SecureFileIndex.h"
+#include "core/format/SecureFileIndex.h"
 
 #include <QDateTime>
 #include <QList>

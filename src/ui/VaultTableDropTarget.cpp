@@ -1,4 +1,4 @@
-#include "VaultTableDropTarget.h"
+#include "ui/VaultTableDropTarget.h"
 
 #include <QAbstractScrollArea>
 #include <QDropEvent>

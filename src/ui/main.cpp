@@ -1,7 +1,7 @@
-#include "BundleLocation.h"
 #include "KeldraVersion.h"
-#include "MainWindow.h"
-#include "vault/AllocatorTuning.h"
+#include "core/vault/AllocatorTuning.h"
+#include "ui/BundleLocation.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "AboutDialog.h"
+#include "widgets/AboutDialog.h"
 
 #include <QDesktopServices>
 #include <QDialogButtonBox>

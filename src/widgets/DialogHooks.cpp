@@ -1,4 +1,4 @@
-#include "DialogHooks.h"
+#include "widgets/DialogHooks.h"
 
 #include <QDialog>
 #include <QFileDialog>

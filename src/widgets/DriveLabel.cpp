@@ -1,4 +1,4 @@
-#include "DriveLabel.h"
+#include "widgets/DriveLabel.h"
 
 namespace Keldra::Widgets {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UsbDevice.h"
+#include "platform/UsbDevice.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 #include "TempLocationOverride.h"
 #include "TestFiles.h"
 
-#include "vault/VaultManager.h"
+#include "core/vault/VaultManager.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -7,10 +7,10 @@
 #include "FullIndex.h"
 #include "SmallDrive.h"
 
-#include "crypto/CryptoManager.h"
-#include "format/ContainerManager.h"
-#include "storage/ContainerLock.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/format/ContainerManager.h"
+#include "core/storage/ContainerLock.h"
+#include "core/vault/VaultManager.h"
 
 #include "SampleContainers.h"
 #include "TestFiles.h"

@@ -1,10 +1,10 @@
 // The preparation tool's window against a fake detector, with its dialogs
 // answered in advance.
-#include "BackgroundWidget.h"
-#include "ConfigAbout.h"
-#include "ConfigWindow.h"
-#include "DialogHooks.h"
-#include "UpdateState.h"
+#include "config/BackgroundWidget.h"
+#include "config/ConfigAbout.h"
+#include "config/ConfigWindow.h"
+#include "deployment/UpdateState.h"
+#include "widgets/DialogHooks.h"
 
 #include <QAbstractButton>
 #include <QAction>

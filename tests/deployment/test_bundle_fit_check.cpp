@@ -1,8 +1,8 @@
 // The size estimate of both bundles and the refusal of drives that are too
 // full or too small, against a real tmpfs "drive" of known capacity.
 #include "BundleTestSupport.h"
-#include "DeploymentErrorText.h"
-#include "PortableBundleManager.h"
+#include "deployment/PortableBundleManager.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QDirIterator>
 #include <QLibraryInfo>

@@ -1,9 +1,9 @@
 // The copy rules of a preparation: which files are taken from which source,
 // how existing files are replaced, and how missing tools are reported.
 #include "BundleTestSupport.h"
-#include "DeploymentErrorText.h"
-#include "PortableBundleManager.h"
-#include "UpdateState.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/UpdateState.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,9 +1,9 @@
 // Prepares a drive (a temporary folder) with a real Qt program as the Linux
 // bundle and a fake Windows runtime, then checks what lands on it.
 #include "BundleTestSupport.h"
-#include "DeploymentErrorText.h"
-#include "PortableBundleManager.h"
-#include "UpdateState.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/UpdateState.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QDirIterator>
 #include <QJsonDocument>

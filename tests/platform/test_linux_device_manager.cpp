@@ -1,5 +1,5 @@
-#include "PlatformDeviceManager.h"
-#include "linux/LinuxDeviceManager.h"
+#include "platform/PlatformDeviceManager.h"
+#include "platform/linux/LinuxDeviceManager.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "windows/WindowsDeviceManager.h"
+#include "platform/windows/WindowsDeviceManager.h"
 
 #include <QtTest>
 

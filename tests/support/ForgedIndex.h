@@ -4,10 +4,10 @@
 // someone who knows the password (or another program) can write, so the
 // index authenticates but may lie.
 
-#include "crypto/CryptoManager.h"
-#include "format/ContainerManager.h"
-#include "format/SecureFileIndex.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/format/ContainerManager.h"
+#include "core/format/SecureFileIndex.h"
+#include "core/vault/VaultManager.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,9 +3,9 @@
 // Brings a vault's index to the end of its header region cheaply: a few
 // folders with very long names instead of tens of thousands of files.
 
-#include "Error.h"
-#include "format/ContainerFormat.h"
-#include "vault/VaultManager.h"
+#include "core/Error.h"
+#include "core/format/ContainerFormat.h"
+#include "core/vault/VaultManager.h"
 
 #include <QFile>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
 
 #include <QByteArray>
 

@@ -2,8 +2,8 @@
 
 // Content and lookups shared by the vault tests.
 
-#include "format/SecureFileIndex.h"
-#include "vault/VaultManager.h"
+#include "core/format/SecureFileIndex.h"
+#include "core/vault/VaultManager.h"
 
 #include <QByteArray>
 #include <QDateTime>

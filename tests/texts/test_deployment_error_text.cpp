@@ -1,4 +1,4 @@
-#include "DeploymentErrorText.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QMetaEnum>
 #include <QRegularExpression>

@@ -3,11 +3,11 @@
 // Helpers for tests that drive the file commands of a real, unlocked vault
 // through the dialog hooks.
 
-#include "DialogHooks.h"
 #include "FakeDeviceManager.h"
-#include "MainWindow.h"
 #include "TestFiles.h"
-#include "VaultBrowser.h"
+#include "ui/MainWindow.h"
+#include "ui/VaultBrowser.h"
+#include "widgets/DialogHooks.h"
 
 #include <QFile>
 #include <QStatusBar>

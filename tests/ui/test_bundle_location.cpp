@@ -1,6 +1,6 @@
 // Where the program takes its Qt plug-ins from when it runs from a drive.
-#include "BundleLocation.h"
 #include "TestFiles.h"
+#include "ui/BundleLocation.h"
 
 #include <QDir>
 #include <QTemporaryDir>

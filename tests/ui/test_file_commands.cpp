@@ -1,9 +1,9 @@
 // Export, open for editing, rename, move and delete files, folder commands
 // and compaction, driven through the dialog hooks on one unlocked vault.
-#include "DesktopLauncher.h"
 #include "FullIndex.h"
 #include "VaultWindowFixture.h"
-#include "storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "ui/DesktopLauncher.h"
 
 #include <QAction>
 #include <QComboBox>

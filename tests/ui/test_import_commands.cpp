@@ -1,9 +1,9 @@
 // Import through the file dialog and by dropping files on the vault table:
 // replace questions, failures in the middle, progress, the free-space and
 // FAT checks with a stubbed drive, and real full and read-only drives.
-#include "StorageQuery.h"
-#include "VaultBrowserUtils.h"
 #include "VaultWindowFixture.h"
+#include "ui/StorageQuery.h"
+#include "ui/VaultBrowserUtils.h"
 
 #include <QDir>
 #include <QDropEvent>

@@ -1,10 +1,10 @@
-#include "DesktopLauncher.h"
-#include "DeviceListPanel.h"
-#include "DialogHooks.h"
 #include "FakeDeviceManager.h"
-#include "MainWindow.h"
 #include "TestFiles.h"
-#include "VaultBrowser.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/DeviceListPanel.h"
+#include "ui/MainWindow.h"
+#include "ui/VaultBrowser.h"
+#include "widgets/DialogHooks.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "ChangePasswordDialog.h"
-#include "DialogHooks.h"
-#include "HelpDialog.h"
-#include "VaultAboutContent.h"
+#include "ui/ChangePasswordDialog.h"
+#include "ui/HelpDialog.h"
+#include "ui/VaultAboutContent.h"
+#include "widgets/DialogHooks.h"
 
 #include <QApplication>
 #include <QLineEdit>

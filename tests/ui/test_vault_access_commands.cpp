@@ -1,8 +1,8 @@
-#include "DialogHooks.h"
 #include "FakeDeviceManager.h"
-#include "MainWindow.h"
 #include "TestFiles.h"
-#include "VaultBrowser.h"
+#include "ui/MainWindow.h"
+#include "ui/VaultBrowser.h"
+#include "widgets/DialogHooks.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "ChangePasswordDialog.h"
+#include "ui/ChangePasswordDialog.h"
 
 #include <memory>
 

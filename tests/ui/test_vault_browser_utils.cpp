@@ -1,6 +1,6 @@
-#include "ProgramDrive.h"
-#include "VaultBrowserRows.h"
-#include "VaultBrowserUtils.h"
+#include "ui/ProgramDrive.h"
+#include "ui/VaultBrowserRows.h"
+#include "ui/VaultBrowserUtils.h"
 
 #include <QFileInfo>
 #include <QTest>

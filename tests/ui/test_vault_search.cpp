@@ -1,8 +1,8 @@
-#include "DesktopLauncher.h"
 #include "TempLocationOverride.h"
-#include "VaultBrowser.h"
-#include "VaultSearch.h"
 #include "VaultWindowFixture.h"
+#include "ui/DesktopLauncher.h"
+#include "ui/VaultBrowser.h"
+#include "ui/VaultSearch.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "UpdateFixtures.h"
 
-#include "UpdateState.h"
 #include "UpdateTestKey.h"
+#include "deployment/UpdateState.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BundleUpdater.h"
-#include "DeploymentErrorText.h"
+#include "deployment/BundleUpdater.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QList>
 #include <QString>

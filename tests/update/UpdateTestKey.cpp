@@ -1,6 +1,6 @@
 #include "UpdateTestKey.h"
 
-#include "UpdateSignature.h"
+#include "deployment/UpdateSignature.h"
 
 #include <sodium.h>
 

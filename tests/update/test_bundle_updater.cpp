@@ -1,14 +1,14 @@
 // The update procedure against a loopback HTTP server: what reaches the drive, what the
 // user is told, and that every refusal leaves the bundles exactly as they were.
-#include "BundleUpdater.h"
 #include "LoopbackHttpServer.h"
 #include "TinyZip.h"
 #include "UpdateFixtures.h"
 #include "UpdateRecorder.h"
-#include "UpdateSignature.h"
-#include "UpdateState.h"
 #include "UpdateTestCase.h"
 #include "UpdateTestKey.h"
+#include "deployment/BundleUpdater.h"
+#include "deployment/UpdateSignature.h"
+#include "deployment/UpdateState.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 // "Verificar atualizações" in the preparation tool's window: the device checks, the
 // question and message boxes, the log, and a real update served from 127.0.0.1.
-#include "ConfigWindow.h"
-#include "ConfigWindowUpdate.h"
-#include "DeviceManager.h"
-#include "DialogHooks.h"
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
 #include "UpdateTestCase.h"
+#include "config/ConfigWindow.h"
+#include "config/ConfigWindowUpdate.h"
+#include "platform/DeviceManager.h"
+#include "widgets/DialogHooks.h"
 
 #include <QApplication>
 #include <QComboBox>

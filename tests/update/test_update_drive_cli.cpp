@@ -2,11 +2,11 @@
 #include "LoopbackHttpServer.h"
 #include "TinyZip.h"
 #include "UpdateFixtures.h"
-#include "UpdateManifest.h"
-#include "UpdateSignature.h"
-#include "UpdateState.h"
 #include "UpdateTestCase.h"
 #include "UpdateTestKey.h"
+#include "deployment/UpdateManifest.h"
+#include "deployment/UpdateSignature.h"
+#include "deployment/UpdateState.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

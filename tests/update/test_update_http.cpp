@@ -1,11 +1,11 @@
 // The update downloads: status codes, redirects and TLS against servers on 127.0.0.1,
 // including a whole update over HTTPS with a certificate made for this run.
-#include "BundleUpdater.h"
-#include "DeploymentErrorText.h"
-#include "HttpGet.h"
 #include "LoopbackHttpServer.h"
 #include "UpdateFixtures.h"
 #include "UpdateRecorder.h"
+#include "deployment/BundleUpdater.h"
+#include "deployment/HttpGet.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The pieces an update trusts nothing without: the manifest signature, the version and
 // address rules, and the archive checks that keep a package inside its staging folder.
-#include "DeploymentErrorText.h"
-#include "HttpGet.h"
 #include "TinyZip.h"
 #include "UpdateFixtures.h"
-#include "UpdateManifest.h"
-#include "UpdatePackage.h"
-#include "UpdateSignature.h"
 #include "UpdateTestKey.h"
+#include "deployment/HttpGet.h"
+#include "deployment/UpdateManifest.h"
+#include "deployment/UpdatePackage.h"
+#include "deployment/UpdateSignature.h"
+#include "texts/DeploymentErrorText.h"
 
 #include <QDir>
 #include <QFile>

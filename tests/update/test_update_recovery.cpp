@@ -1,13 +1,13 @@
 // A swap cut short at any step is finished or undone by the next run, and stray staging
 // folders and backups go, without a link ever leading the clean-up off the drive.
-#include "BundleUpdater.h"
-#include "PortableBundleManager.h"
 #include "UpdateFixtures.h"
-#include "UpdateJournal.h"
 #include "UpdateRecorder.h"
-#include "UpdateRecovery.h"
-#include "UpdateState.h"
 #include "UpdateTestCase.h"
+#include "deployment/BundleUpdater.h"
+#include "deployment/PortableBundleManager.h"
+#include "deployment/UpdateJournal.h"
+#include "deployment/UpdateRecovery.h"
+#include "deployment/UpdateState.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "LinuxDeviceManager.h"
+#include "platform/linux/LinuxDeviceManager.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../DeviceManager.h"
-#include "LinuxSystemView.h"
+#include "platform/DeviceManager.h"
+#include "platform/linux/LinuxSystemView.h"
 
 namespace Keldra::Platform::Linux {
 

@@ -1,4 +1,4 @@
-#include "LinuxSystemView.h"
+#include "platform/linux/LinuxSystemView.h"
 
 #include <QStorageInfo>
 

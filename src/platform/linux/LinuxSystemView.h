@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MountedVolume.h"
+#include "platform/linux/MountedVolume.h"
 
 #include <QByteArray>
 #include <QList>

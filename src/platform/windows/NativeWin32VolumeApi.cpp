@@ -1,7 +1,7 @@
 // Binding of Win32VolumeApi to the real Win32 API. Win32 and standard C++ only, so it can be
 // compiled with any Windows toolchain without Qt.
 
-#include "Win32VolumeApi.h"
+#include "platform/windows/Win32VolumeApi.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-#include "WindowsDeviceManager.h"
+#include "platform/windows/WindowsDeviceManager.h"
 
 #include <QString>
 

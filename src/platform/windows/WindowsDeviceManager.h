@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../DeviceManager.h"
-#include "Win32VolumeApi.h"
+#include "platform/DeviceManager.h"
+#include "platform/windows/Win32VolumeApi.h"
 
 #include <memory>
 

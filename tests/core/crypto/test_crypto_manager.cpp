@@ -1,4 +1,4 @@
-#include "crypto/CryptoManager.h"
+#include "core/crypto/CryptoManager.h"
 
 #include <QTest>
 

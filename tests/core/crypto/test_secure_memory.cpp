@@ -1,6 +1,6 @@
 // Wiping passwords and keys: in place, shared copies included, and never
 // into bytes the array does not own.
-#include "crypto/SecureMemory.h"
+#include "core/crypto/SecureMemory.h"
 
 #include <QTest>
 

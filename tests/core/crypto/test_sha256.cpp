@@ -1,6 +1,6 @@
 // OpenSSL-backed SHA-256 must give exactly the digests Qt gives and the
 // published ones, however the data is split across calls.
-#include "crypto/Sha256.h"
+#include "core/crypto/Sha256.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
 // CryptoManager's XChaCha20-Poly1305 (OpenSSL for the bulk work) must give
 // libsodium's bytes exactly, both ways, and refuse anything altered.
-#include "crypto/CryptoManager.h"
-#include "crypto/XChaCha20Poly1305.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/crypto/XChaCha20Poly1305.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

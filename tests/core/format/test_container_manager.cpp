@@ -1,5 +1,5 @@
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
 
 #include "SampleContainers.h"
 #include "TestFiles.h"

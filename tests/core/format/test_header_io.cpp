@@ -1,8 +1,8 @@
 // Reading and building the container header through the fast paths gives
 // exactly what the plain QJsonDocument route gives, also for headers this
 // program would never write itself.
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
 
 #include "SampleContainers.h"
 #include "TestFiles.h"

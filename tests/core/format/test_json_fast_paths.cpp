@@ -1,8 +1,8 @@
 // The hand-written JSON paths must agree byte for byte with QJsonDocument:
 // the writer with its compact output, the locator with its parse.
-#include "format/Base64.h"
-#include "format/JsonStringLocator.h"
-#include "format/JsonTextWriter.h"
+#include "core/format/Base64.h"
+#include "core/format/JsonStringLocator.h"
+#include "core/format/JsonTextWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

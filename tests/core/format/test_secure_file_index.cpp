@@ -1,6 +1,6 @@
 // The index keeps its order and matching rules however its lookups are
 // implemented, and its JSON stays exactly what QJsonDocument would write.
-#include "format/SecureFileIndex.h"
+#include "core/format/SecureFileIndex.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -4,8 +4,8 @@
 #include "EndedProcess.h"
 #include "TestFiles.h"
 
-#include "storage/ContainerLock.h"
-#include "storage/ContainerReadLock.h"
+#include "core/storage/ContainerLock.h"
+#include "core/storage/ContainerReadLock.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

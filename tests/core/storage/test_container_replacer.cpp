@@ -1,8 +1,8 @@
 // Replacing the drive's container with a rebuilt one: at no call can the
 // drive be left without a complete container.
-#include "storage/ContainerFaultInjector.h"
-#include "storage/ContainerRecovery.h"
-#include "storage/ContainerReplacer.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerRecovery.h"
+#include "core/storage/ContainerReplacer.h"
 
 #include "TestFiles.h"
 

@@ -4,14 +4,14 @@
 // vault must open with exactly the old or the new content, every file must
 // verify, a reported success must be on the drive, and a reported failure
 // must leave the container as it was.
-#include "crypto/CryptoManager.h"
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
-#include "format/SecureFileIndex.h"
-#include "storage/ContainerFaultInjector.h"
-#include "storage/ContainerRecovery.h"
-#include "storage/HeaderJournal.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
+#include "core/format/SecureFileIndex.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerRecovery.h"
+#include "core/storage/HeaderJournal.h"
+#include "core/vault/VaultManager.h"
 
 #include "TempLocationOverride.h"
 #include "TestFiles.h"

@@ -1,10 +1,10 @@
 // Real drive failures on a small tmpfs mounted by the test (root only): a full
 // drive, a drive that turns read-only while compaction replaces the
 // container, and a drive without room for a second container.
-#include "storage/ContainerFaultInjector.h"
-#include "storage/ContainerRecovery.h"
-#include "storage/HeaderJournal.h"
-#include "vault/VaultManager.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerRecovery.h"
+#include "core/storage/HeaderJournal.h"
+#include "core/vault/VaultManager.h"
 
 #include "SmallDrive.h"
 #include "TempLocationOverride.h"

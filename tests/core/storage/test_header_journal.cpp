@@ -1,12 +1,12 @@
 // The write path under the header: the file layer with its fault injector,
 // the journal, the in-place header rewrite and its recovery, swept over every
 // byte and every call at which a rewrite can be interrupted.
-#include "format/ContainerFormat.h"
-#include "storage/ContainerFaultInjector.h"
-#include "storage/ContainerFile.h"
-#include "storage/ContainerHeaderWriter.h"
-#include "storage/ContainerRecovery.h"
-#include "storage/HeaderJournal.h"
+#include "core/format/ContainerFormat.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerFile.h"
+#include "core/storage/ContainerHeaderWriter.h"
+#include "core/storage/ContainerRecovery.h"
+#include "core/storage/HeaderJournal.h"
 
 #include "SampleContainers.h"
 #include "TestFiles.h"

@@ -2,9 +2,9 @@
 // go (WriteBehind) must still leave exactly the bytes written: in a plain
 // file, and through import, export and compaction of files large enough for
 // the cache to be dropped several times over.
-#include "crypto/Sha256.h"
-#include "storage/WriteBehind.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/Sha256.h"
+#include "core/storage/WriteBehind.h"
+#include "core/vault/VaultManager.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
 // Index changes write about the size of the header, not the 8 MiB region,
 // and leave the region exactly as a full rewrite would: header, then zeros.
-#include "format/ContainerFormat.h"
-#include "storage/ContainerFaultInjector.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/vault/VaultManager.h"
 
 #include <QFile>
 #include <QTemporaryDir>

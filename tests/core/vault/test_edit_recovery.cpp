@@ -7,9 +7,9 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "vault/StaleWorkspaceSweeper.h"
-#include "vault/VaultManager.h"
-#include "vault/WorkspaceRecord.h"
+#include "core/vault/StaleWorkspaceSweeper.h"
+#include "core/vault/VaultManager.h"
+#include "core/vault/WorkspaceRecord.h"
 
 #include <QDir>
 #include <QFileInfo>

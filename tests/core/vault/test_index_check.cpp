@@ -1,7 +1,7 @@
 // Which index records cannot be right, found without a key or a read of the payload.
-#include "format/ContainerFormat.h"
-#include "vault/IndexCheck.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/vault/IndexCheck.h"
+#include "core/vault/VaultManager.h"
 
 #include <QtTest>
 

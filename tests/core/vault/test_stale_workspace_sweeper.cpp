@@ -4,9 +4,9 @@
 #include "EndedProcess.h"
 #include "TempLocationOverride.h"
 
-#include "vault/StaleWorkspaceSweeper.h"
-#include "vault/TempWorkspaceManager.h"
-#include "vault/WorkspaceRecord.h"
+#include "core/vault/StaleWorkspaceSweeper.h"
+#include "core/vault/TempWorkspaceManager.h"
+#include "core/vault/WorkspaceRecord.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,9 +3,9 @@
 // finds the vault whole, put back from the copy kept on the local disk when
 // the container was left cut. And the container compaction puts in place
 // keeps the permissions of the one it replaces; a read-only one is refused.
-#include "storage/ContainerFaultInjector.h"
-#include "storage/ContainerReplacer.h"
-#include "vault/VaultManager.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/ContainerReplacer.h"
+#include "core/vault/VaultManager.h"
 
 #include "TempLocationOverride.h"
 #include "TestFiles.h"

@@ -7,11 +7,11 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
-#include "storage/ContainerFaultInjector.h"
-#include "storage/HeaderJournal.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/HeaderJournal.h"
+#include "core/vault/VaultManager.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -8,11 +8,11 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
-#include "storage/ContainerLock.h"
-#include "storage/HeaderJournal.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
+#include "core/storage/ContainerLock.h"
+#include "core/storage/HeaderJournal.h"
+#include "core/vault/VaultManager.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -5,11 +5,11 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "format/ContainerFormat.h"
-#include "storage/ContainerFaultInjector.h"
-#include "storage/FileSizeLimit.h"
-#include "vault/VaultChange.h"
-#include "vault/VaultManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/FileSizeLimit.h"
+#include "core/vault/VaultChange.h"
+#include "core/vault/VaultManager.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

@@ -6,10 +6,10 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "crypto/CryptoManager.h"
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
-#include "vault/VaultManager.h"
+#include "core/crypto/CryptoManager.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
+#include "core/vault/VaultManager.h"
 
 #include <QCryptographicHash>
 #include <QDir>

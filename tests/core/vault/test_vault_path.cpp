@@ -1,5 +1,5 @@
 // The vault-path rules that the core, the window and keldra-cli share.
-#include "vault/VaultPath.h"
+#include "core/vault/VaultPath.h"
 
 #include <QTest>
 

@@ -4,10 +4,10 @@
 #include "TestFiles.h"
 #include "VaultTestSupport.h"
 
-#include "vault/FileSyncManager.h"
-#include "vault/StaleWorkspaceSweeper.h"
-#include "vault/TempWorkspaceManager.h"
-#include "vault/WorkspaceRecord.h"
+#include "core/vault/FileSyncManager.h"
+#include "core/vault/StaleWorkspaceSweeper.h"
+#include "core/vault/TempWorkspaceManager.h"
+#include "core/vault/WorkspaceRecord.h"
 
 #include <QDir>
 #include <QFileInfo>

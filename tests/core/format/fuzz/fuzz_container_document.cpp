@@ -5,9 +5,9 @@
 //   1: a whole container file as it is;
 //   2: header JSON placed in a well-formed region (correct length line);
 //   3: a length line (first 21 bytes) and header bytes of the fuzzer's choosing.
-#include "format/ContainerFormat.h"
-#include "format/ContainerManager.h"
-#include "format/SecureFileIndex.h"
+#include "core/format/ContainerFormat.h"
+#include "core/format/ContainerManager.h"
+#include "core/format/SecureFileIndex.h"
 
 #include <QByteArray>
 #include <QDir>
