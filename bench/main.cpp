@@ -62,25 +62,21 @@ int main(int argc, char** argv)
         }
         return 0;
     }
+    // Both measurements print to `out` and report a failure the same way.
+    const auto report = [&](bool ok) {
+        out.flush();
+        if (ok)
+            return 0;
+        std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
+        return 1;
+    };
     if (args.size() == 4 && args.at(1) == QLatin1String("index")) {
         IndexBench bench(args.at(2), passwordFromStdin(), args.at(3).toInt());
-        const bool ok = bench.run(out, &error);
-        out.flush();
-        if (!ok) {
-            std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
-            return 1;
-        }
-        return 0;
+        return report(bench.run(out, &error));
     }
     if (args.size() == 3 && args.at(1) == QLatin1String("verify")) {
         VerifyBench bench(args.at(2), passwordFromStdin());
-        const bool ok = bench.run(out, &error);
-        out.flush();
-        if (!ok) {
-            std::fprintf(stderr, "keldra-bench: %s\n", qPrintable(error));
-            return 1;
-        }
-        return 0;
+        return report(bench.run(out, &error));
     }
     return usage();
 }
