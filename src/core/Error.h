@@ -66,6 +66,9 @@ public:
         // A primitive failed that should not: key derivation, encryption,
         // random numbers (in practice, memory).
         Internal,
+        // The caller asked the operation to stop (see VaultManager::setCancelFlag);
+        // what it changed was rolled back to before it, or to its last checkpoint.
+        Cancelled,
     };
     Q_ENUM(Reason)
 

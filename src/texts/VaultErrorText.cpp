@@ -31,6 +31,8 @@ QString VaultErrorText::forReason(const Core::Error& error)
         return QStringLiteral("O cofre está em uso por outro programa. Tente novamente.");
     case Reason::DamagedFile:
         return QStringLiteral("O conteúdo deste arquivo está danificado no cofre.");
+    case Reason::Cancelled:
+        return QStringLiteral("Operação cancelada.");
     // Best told by the command's own message. No default: a new reason must be placed here.
     case Reason::None:
     case Reason::WrongPassword:

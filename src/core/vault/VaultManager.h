@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 class QFile;
@@ -64,6 +65,11 @@ public:
     // Why the last operation returned false; a default (ok) Error after one
     // that succeeded. Set by every operation below, the const ones included.
     const Error& lastError() const;
+    // A flag another thread may set to stop the running operation: it then
+    // ends with Reason::Cancelled, having undone what it wrote (or kept up
+    // to its last checkpoint). Null (the default) means no cancelling. The
+    // flag must outlive the operations that run while it is set.
+    void setCancelFlag(const std::atomic<bool>* flag) { m_cancelFlag = flag; }
 
     // Writes a new, empty vault and leaves it locked. Refused while a vault
     // is unlocked, so an open vault's key and copies are never dropped.
@@ -222,6 +228,8 @@ private:
     bool isDamaged(const QString& storedPath) const;
     // Record the outcome in lastError(); the result is what the operation returns.
     bool finish(const Error& error) const;
+    // Whether the caller asked the running operation to stop.
+    bool cancelRequested() const { return m_cancelFlag && m_cancelFlag->load(std::memory_order_relaxed); }
     // Record a failure; always false.
     bool fail(const Error& error) const;
     bool fail(Error::Reason reason, const QString& detail) const;
@@ -255,6 +263,7 @@ private:
     QByteArray m_vaultId;
     mutable Error m_lastError;
     bool m_restoredFromCompactionCopy = false;
+    const std::atomic<bool>* m_cancelFlag = nullptr;
 };
 
 } // namespace Keldra::Core
