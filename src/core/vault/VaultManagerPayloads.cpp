@@ -226,6 +226,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
         qint64 plainSize = 0;
         if (encryptor.isValid()) {
             while (plainSize < BlockSize) {
+                if (cancelRequested())
+                    return Error(Reason::Cancelled, QStringLiteral("import cancelled"));
                 const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
                 if (read < 0)
                     return unreadable();
@@ -252,6 +254,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
                 buffer.resize(static_cast<int>(BlockSize));
                 cipher.reserve(BlockSize + CryptoManager::TagSize);
             }
+            if (cancelRequested())
+                return Error(Reason::Cancelled, QStringLiteral("import cancelled"));
             const qint64 read = source.read(buffer.data(), BlockSize);
             if (read < 0)
                 return unreadable();
