@@ -270,6 +270,12 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
         BatchProgress state{int(n + 1), int(plan.size()), bytesDone, bytesTotal, planned.vaultPath};
         if (progress)
             progress(state);
+        // Made whether or not the file can be read: the later files of its
+        // folder were planned without them.
+        for (const QString& folder : planned.newFolders) {
+            index.addDirectory(VaultDirectoryEntry{folder, now, now});
+            ++pending.foldersCreated;
+        }
 
         // Looked at again: the tree may have changed since it was gathered.
         const QFileInfo info(item.sourcePath);
@@ -325,10 +331,6 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
 
         if (!planned.replaces.isEmpty() && planned.replaces != entry.vaultPath)
             index.remove(planned.replaces);
-        for (const QString& folder : planned.newFolders) {
-            index.addDirectory(VaultDirectoryEntry{folder, now, now});
-            ++pending.foldersCreated;
-        }
         if (!index.addOrReplace(entry))
             return report(Error(Reason::Internal, QStringLiteral("index refused the entry")));
         ++(planned.replaces.isEmpty() ? pending.imported : pending.replaced);

@@ -198,10 +198,19 @@ void VaultImportBatchTest::existingFilesAreReplacedOrSkipped()
     ImportBatch batch = ImportBatch::fromSources({m_dir->filePath("src/pasta")}, QString());
     QCOMPARE(vault.existingFiles(batch), QStringList{"pasta/a.txt"});
 
+    // A file that cannot be read still leaves the folder the next file needs.
+    ImportBatch pairs;
+    pairs.addFile(m_dir->filePath("nada"), "Outra/um.txt");
+    pairs.addFile(a, "Outra/dois.txt");
+    ImportBatchSummary summary;
+    QVERIFY(vault.importBatch(pairs, ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(summary.imported, 1);
+    QVERIFY(VaultPath::hasFolder(vault.fileIndex(), "Outra"));
+    QVERIFY(vault.deleteFile("Outra/dois.txt"));
+
     const QByteArray before = readFile(m_container);
     ImportBatch onlyExisting;
     onlyExisting.addFile(a, "pasta/a.txt");
-    ImportBatchSummary summary;
     QVERIFY(vault.importBatch(onlyExisting, ExistingFiles::Skip, {}, &summary));
     QCOMPARE(summary.imported + summary.replaced, 0);
     QCOMPARE(summary.skipped.size(), 1);
