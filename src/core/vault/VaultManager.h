@@ -5,7 +5,9 @@
 #include "format/ContainerManager.h"
 #include "format/SecureFileIndex.h"
 #include "storage/HeaderJournal.h"
+#include "vault/BatchProgress.h"
 #include "vault/FileSyncManager.h"
+#include "vault/ImportBatch.h"
 #include "vault/TempWorkspaceManager.h"
 #include "vault/TrackedTempFile.h"
 
@@ -96,6 +98,19 @@ public:
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath,
                                   const ProgressCallback& progress);
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath);
+    // Vault paths of the batch's files the vault already holds (any letter case).
+    QStringList existingFiles(const ImportBatch& batch) const;
+    // Imports the batch as one change. Refused before anything is written
+    // when the index cannot take the whole batch (IndexFull, with
+    // summary->filesThatFit) or the drive cannot hold it (DriveFull,
+    // FileSystemLimit). The header is stored at checkpoints (see
+    // ImportBatch::setCheckpointInterval) and at the end: a failure, a crash
+    // or a cancel keeps the files stored at the last one and nothing after.
+    // Files that cannot be taken (links, special files, unreadable, names
+    // not every system holds, existing ones under ExistingFiles::Skip) are
+    // left out and listed in summary->skipped; the batch goes on without them.
+    [[nodiscard]] bool importBatch(const ImportBatch& batch, ExistingFiles existing,
+                                   const BatchProgressCallback& progress, ImportBatchSummary* summary);
     // Atomic: a failed export leaves no partial plaintext and leaves an
     // existing destination untouched.
     [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath) const;

@@ -12,6 +12,7 @@
 #include "storage/WriteBehind.h"
 #include "vault/ExportDestination.h"
 #include "vault/FileIdentity.h"
+#include "vault/IndexRoom.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
 
@@ -82,32 +83,17 @@ private:
 };
 
 // Whether the header can still take the index once the imported entry is in
-// it. Measured without serialising the whole index: the encrypted index on the
-// drive, plus what the import adds (new folders, and the entry with as many
-// blocks as the source needs and every number at its longest), can only
-// overestimate; a replaced entry only makes room.
+// it (see IndexRoom): the new folders and the entry, with as many blocks as
+// the source needs.
 bool indexWouldFit(const ContainerDocument& document, const SecureFileIndex& current,
-                   const SecureFileIndex& next, VaultFileEntry entry, qint64 sourceSize)
+                   const SecureFileIndex& next, const VaultFileEntry& entry, qint64 sourceSize)
 {
-    constexpr qint64 LongestNumber = Q_INT64_C(999999999999999);
-    SecureFileIndex added;
+    const IndexRoom room(document);
+    qint64 added = room.fileCost(entry.vaultPath, sourceSize);
     const QList<VaultDirectoryEntry> directories = next.directories();
     for (qsizetype i = current.directories().size(); i < directories.size(); ++i)
-        added.addDirectory(directories.at(i));
-    entry.sizeBytes = LongestNumber;
-    entry.sha256 = QByteArray(32, '\xff');
-    const VaultFileBlock block{LongestNumber, VaultManager::BlockSize,
-                               VaultManager::BlockSize + CryptoManager::TagSize,
-                               QByteArray(CryptoManager::NonceSize, '\xff')};
-    for (qint64 i = 0; i < (sourceSize + VaultManager::BlockSize - 1) / VaultManager::BlockSize; ++i)
-        entry.blocks.append(block);
-    added.addOrReplace(entry);
-
-    const qint64 encryptedIndex = document.encryptedIndex.size() + added.toJson().size();
-    ContainerDocument withoutIndex = document;
-    withoutIndex.encryptedIndex.clear();
-    const qint64 header = ContainerManager().buildHeader(withoutIndex).size() + (encryptedIndex + 2) / 3 * 4;
-    return header <= ContainerFormat::HeaderRegionSize;
+        added += room.folderCost(directories.at(i).path);
+    return room.fits(added);
 }
 
 // The source as import reads it: a regular file that is not the container.
@@ -226,6 +212,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
         qint64 plainSize = 0;
         if (encryptor.isValid()) {
             while (plainSize < BlockSize) {
+                if (cancelRequested())
+                    return Error(Reason::Cancelled, QStringLiteral("import cancelled"));
                 const qint64 read = source.read(piece.data(), qMin(PieceSize, BlockSize - plainSize));
                 if (read < 0)
                     return unreadable();
@@ -252,6 +240,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
                 buffer.resize(static_cast<int>(BlockSize));
                 cipher.reserve(BlockSize + CryptoManager::TagSize);
             }
+            if (cancelRequested())
+                return Error(Reason::Cancelled, QStringLiteral("import cancelled"));
             const qint64 read = source.read(buffer.data(), BlockSize);
             if (read < 0)
                 return unreadable();
