@@ -15,6 +15,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -134,6 +135,16 @@ public:
     [[nodiscard]] bool createDirectory(const QString& path);
     [[nodiscard]] bool renameDirectory(const QString& path, const QString& newPath);
     [[nodiscard]] bool deleteDirectory(const QString& path);
+    // A whole selection of files and folders in one change and one header
+    // rewrite; all or nothing. An item inside another selected folder goes
+    // with that folder. deletePaths removes folders with everything inside
+    // them, refused (FileInUse) while an open copy of a file among them holds
+    // edits; unchanged open copies are wiped. movePaths puts each item inside
+    // targetDirectory ("" = root) under its own name, open copies following;
+    // AlreadyExists when a new path is taken (by the item itself or another
+    // selected one), InvalidPath for a folder moved into itself.
+    [[nodiscard]] bool deletePaths(const QStringList& vaultPaths);
+    [[nodiscard]] bool movePaths(const QStringList& vaultPaths, const QString& targetDirectory);
 
     // --- Compaction ------------------------------------------------------
     // preservedCompactPath (may be null) names the compacted container kept
