@@ -60,8 +60,9 @@ void ImportBatch::addTree(const QString& directoryPath, const QString& vaultPath
     addDirectory(vaultPath);
     // System lists sockets, FIFOs, devices and dangling links, so they are
     // counted as skipped instead of silently missing.
-    const QFileInfoList children = QDir(directoryPath).entryInfoList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    const QFileInfoList children =
+        QDir(directoryPath)
+            .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
     for (const QFileInfo& child : children) {
         const QString childVaultPath = VaultPath::join(vaultPath, child.fileName());
         if (isLink(child))

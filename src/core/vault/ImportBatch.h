@@ -8,7 +8,8 @@
 
 namespace Keldra::Core {
 
-struct ImportBatchItem {
+struct ImportBatchItem
+{
     QString sourcePath;
     QString vaultPath;
     qint64 sizeBytes = 0;
@@ -55,7 +56,8 @@ private:
     qint64 m_checkpointMsecs = DefaultCheckpointMsecs;
 };
 
-struct ImportBatchSummary {
+struct ImportBatchSummary
+{
     int imported = 0; // new files
     int replaced = 0; // files that replaced one of the same path
     int foldersCreated = 0;

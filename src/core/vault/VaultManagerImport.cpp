@@ -24,6 +24,8 @@ namespace {
 
 using Reason = Error::Reason;
 using Why = SkippedItem::Why;
+// The journal's own lines and MAC beside the header bytes it holds.
+constexpr qint64 JournalSlack = 64 * 1024;
 
 // What the records a batch adds can make of the header, measured without
 // serialising the index: the encrypted index on the drive plus, for each
@@ -67,11 +69,15 @@ public:
         return one.toJson().size() - m_emptyIndex + 1;
     }
 
-    // Whether the header still fits once the index grew by this much text.
-    bool fits(qint64 addedIndexBytes) const
+    // The longest the header gets once the index grew by this much text.
+    qint64 headerSize(qint64 addedIndexBytes) const
     {
         const qint64 encrypted = m_encryptedIndex + addedIndexBytes;
-        return m_headerWithoutIndex + (encrypted + 2) / 3 * 4 <= ContainerFormat::HeaderRegionSize;
+        return m_headerWithoutIndex + (encrypted + 2) / 3 * 4;
+    }
+    bool fits(qint64 addedIndexBytes) const
+    {
+        return headerSize(addedIndexBytes) <= ContainerFormat::HeaderRegionSize;
     }
 
 private:
@@ -98,7 +104,8 @@ QString folded(const QString& path)
 }
 
 // A file of the batch that will be imported, with what it needs.
-struct PlannedFile {
+struct PlannedFile
+{
     qsizetype item = 0;
     QString vaultPath;
     // The stored spelling of the file it replaces; empty for a new file.
@@ -107,7 +114,8 @@ struct PlannedFile {
     QStringList newFolders;
 };
 
-struct Counts {
+struct Counts
+{
     int imported = 0;
     int replaced = 0;
     int foldersCreated = 0;
@@ -172,8 +180,10 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
     };
     for (const QString& directory : batch.directories()) {
         const QString normalized = VaultPath::normalized(directory);
-        if (normalized.isEmpty() || (!VaultPath::isPortable(normalized) && !folders.contains(folded(normalized)))) {
-            out.skipped.append(SkippedItem{directory, Why::InvalidName, Error(Reason::InvalidPath, directory)});
+        if (normalized.isEmpty() ||
+            (!VaultPath::isPortable(normalized) && !folders.contains(folded(normalized)))) {
+            out.skipped.append(
+                SkippedItem{directory, Why::InvalidName, Error(Reason::InvalidPath, directory)});
             continue;
         }
         const QStringList above = ancestors(normalized);
@@ -182,7 +192,8 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
                                       return storedFiles.contains(folded(folder));
                                   });
         if (fileInTheWay) {
-            out.skipped.append(SkippedItem{directory, Why::Failed, clash(QStringLiteral("a file has that path"))});
+            out.skipped.append(
+                SkippedItem{directory, Why::Failed, clash(QStringLiteral("a file has that path"))});
             continue;
         }
         for (const QString& folder : above)
@@ -201,7 +212,8 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
         const auto stored = storedFiles.constFind(key);
         // As a single import: a new name must be one every system can hold;
         // a file of a vault made elsewhere keeps its name when replaced.
-        if (normalized.isEmpty() || (!VaultPath::isPortable(normalized) && stored == storedFiles.constEnd())) {
+        if (normalized.isEmpty() ||
+            (!VaultPath::isPortable(normalized) && stored == storedFiles.constEnd())) {
             out.skipped.append(
                 SkippedItem{item.sourcePath, Why::InvalidName, Error(Reason::InvalidPath, item.vaultPath)});
             continue;
@@ -212,10 +224,10 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
             continue;
         }
         const QStringList above = ancestors(normalized);
-        const bool blocked = folders.contains(key) ||
-                             std::any_of(above.cbegin(), above.cend(), [&](const QString& folder) {
-                                 return storedFiles.contains(folded(folder)) || taken.contains(folded(folder));
-                             });
+        const bool blocked =
+            folders.contains(key) || std::any_of(above.cbegin(), above.cend(), [&](const QString& folder) {
+                return storedFiles.contains(folded(folder)) || taken.contains(folded(folder));
+            });
         if (blocked) {
             out.skipped.append(SkippedItem{item.sourcePath, Why::Failed,
                                            clash(QStringLiteral("a folder or file is in the way"))});
@@ -268,9 +280,10 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
     const QStorageInfo storage(QFileInfo(m_containerPath).absolutePath());
     if (storage.isValid() && storage.isReady() && storage.bytesAvailable() >= 0) {
         // Dead bytes after the last block are cut off before appending; each
-        // checkpoint needs room for the journal of the header it replaces.
+        // checkpoint needs room for its journal, the header's old and new bytes.
         const qint64 freed = qMax<qint64>(0, QFileInfo(m_containerPath).size() - appendAt);
-        if (storage.bytesAvailable() + freed < storedTotal + ContainerFormat::HeaderRegionSize)
+        const qint64 journal = 2 * room.headerSize(wholeBatch) + JournalSlack;
+        if (storage.bytesAvailable() + freed < storedTotal + journal)
             return fail(Reason::DriveFull, QStringLiteral("no room on the drive for the batch"));
     }
 
@@ -295,7 +308,9 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
         }
         return stored;
     };
-    const auto cancelled = [&]() { return report(Error(Reason::Cancelled, QStringLiteral("import cancelled"))); };
+    const auto cancelled = [&]() {
+        return report(Error(Reason::Cancelled, QStringLiteral("import cancelled")));
+    };
 
     SecureFileIndex& index = change.index();
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -322,19 +337,21 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
         }
         QFile source(item.sourcePath);
         if (!info.exists() || !info.isFile()) {
-            out.skipped.append(SkippedItem{item.sourcePath, Why::Unreadable,
-                                           Error(Reason::SourceUnreadable, QStringLiteral("missing or not a file"))});
+            out.skipped.append(
+                SkippedItem{item.sourcePath, Why::Unreadable,
+                            Error(Reason::SourceUnreadable, QStringLiteral("missing or not a file"))});
             continue;
         }
         // Reading the container while appending to it would never reach its end.
         if (sameFile(item.sourcePath, m_containerPath)) {
-            out.skipped.append(SkippedItem{item.sourcePath, Why::Failed,
-                                           Error(Reason::InvalidArgument, QStringLiteral("the source is the container"))});
+            out.skipped.append(
+                SkippedItem{item.sourcePath, Why::Failed,
+                            Error(Reason::InvalidArgument, QStringLiteral("the source is the container"))});
             continue;
         }
         if (!source.open(QIODevice::ReadOnly)) {
-            out.skipped.append(
-                SkippedItem{item.sourcePath, Why::Unreadable, Error(Reason::SourceUnreadable, source.errorString())});
+            out.skipped.append(SkippedItem{item.sourcePath, Why::Unreadable,
+                                           Error(Reason::SourceUnreadable, source.errorString())});
             continue;
         }
 
@@ -387,7 +404,8 @@ bool VaultManager::importBatch(const ImportBatch& batch, ExistingFiles existing,
     if (cancelRequested())
         return cancelled();
     if (progress && !plan.isEmpty())
-        progress(BatchProgress{int(plan.size()), int(plan.size()), bytesTotal, bytesTotal, plan.last().vaultPath});
+        progress(
+            BatchProgress{int(plan.size()), int(plan.size()), bytesTotal, bytesTotal, plan.last().vaultPath});
     // Nothing to store when every file was skipped and no folder is new.
     const bool changed = pending.imported != committed.imported || pending.replaced != committed.replaced ||
                          pending.foldersCreated != committed.foldersCreated;
