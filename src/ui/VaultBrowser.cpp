@@ -13,6 +13,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace Keldra::UI {
 
 using Core::VaultPath;
@@ -142,7 +144,8 @@ void VaultBrowser::buildTable()
     // Keyboard users move through the rows with the arrows.
     m_vaultTable->setFocusPolicy(Qt::StrongFocus);
     m_vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Ctrl, Shift and Ctrl+A pick many rows for export, move and delete.
+    m_vaultTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_vaultTable->setAlternatingRowColors(true);
     m_vaultTable->setShowGrid(false);
     m_vaultTable->setIconSize(QSize(18, 18));
@@ -341,9 +344,55 @@ void VaultBrowser::showSearchResults()
     m_searchNote->setVisible(total == 0 || total > found.size());
 }
 
+QList<int> VaultBrowser::selectedRows() const
+{
+    QList<int> rows;
+    const QModelIndexList indexes = m_vaultTable->selectionModel()->selectedRows(1);
+    for (const QModelIndex& index : indexes)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int VaultBrowser::activeRow() const
+{
+    // Ctrl+click can leave the current row unselected: the commands must
+    // then act on the row the user still sees selected, not on that one.
+    const int current = m_vaultTable->currentRow();
+    if (current >= 0 && m_vaultTable->selectionModel()->isRowSelected(current, QModelIndex()))
+        return current;
+    const QList<int> rows = selectedRows();
+    return rows.size() == 1 ? rows.first() : -1;
+}
+
+QStringList VaultBrowser::selectedItemPaths() const
+{
+    QStringList paths;
+    const QList<int> rows = selectedRows();
+    for (const int row : rows) {
+        const QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (nameCell &&
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) != VaultTableItemKind::ParentDirectory)
+            paths.append(nameCell->data(VaultPathRole).toString());
+    }
+    return paths;
+}
+
+bool VaultBrowser::selectionHasFolder() const
+{
+    const QList<int> rows = selectedRows();
+    for (const int row : rows) {
+        const QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (nameCell &&
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) == VaultTableItemKind::Directory)
+            return true;
+    }
+    return false;
+}
+
 VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
 {
-    const int row = m_vaultTable->currentRow();
+    const int row = activeRow();
     const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     *ok = nameCell != nullptr;
     return nameCell ? VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) : VaultTableItemKind::File;
@@ -351,7 +400,7 @@ VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
 
 QString VaultBrowser::currentRowPath() const
 {
-    const int row = m_vaultTable->currentRow();
+    const int row = activeRow();
     const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     return nameCell ? nameCell->data(VaultPathRole).toString() : QString();
 }
@@ -480,7 +529,8 @@ void VaultBrowser::activateRow(int row)
 void VaultBrowser::onContextMenuRequested(const QPoint& position)
 {
     const int row = m_vaultTable->rowAt(position.y());
-    if (row >= 0)
+    // A click inside the selection keeps it, so the menu acts on all of it.
+    if (row >= 0 && !m_vaultTable->selectionModel()->isRowSelected(row, QModelIndex()))
         m_vaultTable->selectRow(row);
     emit contextMenuRequested(m_vaultTable->viewport()->mapToGlobal(position));
 }
