@@ -1,6 +1,7 @@
 // Many rows and whole folders: commands on an extended selection, folders
 // imported from the menu and by dropping them, the one question about files
 // that already exist, the batch progress and the summary of what was left out.
+#include "FullIndex.h"
 #include "VaultWindowFixture.h"
 #include "ui/BatchSummaryDialog.h"
 #include "ui/StorageQuery.h"
@@ -360,6 +361,30 @@ private slots:
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
         QCOMPARE(titles(records, Kind::Dialog), QStringList());
+    }
+
+    void aFullIndexSaysHowManyFilesFit()
+    {
+        QTemporaryDir dir(m_workDir.filePath(QStringLiteral("cheio-XXXXXX")));
+        auto window = makeWindow();
+        QVERIFY(createAndUnlock(*window, dir.filePath(QStringLiteral("keldra.kldr"))));
+        // One folder with a very long name leaves room for a few files only.
+        const qint64 left = Core::ContainerFormat::HeaderRegionSize -
+                            VaultTest::headerLength(window->vault().containerPath());
+        QVERIFY(window->vault().createDirectory(QString(int((left - 8192) * 3 / 4), QLatin1Char('f'))));
+        for (int n = 0; n < 40; ++n)
+            source(QStringLiteral("muitos/Lote/arquivo-%1.txt").arg(n), "x");
+        const qsizetype before = filePaths(*window).size();
+        DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("muitos/Lote")));
+        window->importFolder();
+        const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings[0].contains(QStringLiteral("os 40 arquivos")), qPrintable(warnings[0]));
+        const int fit =
+            warnings[0].section(QStringLiteral("cabem apenas "), 1).section(QLatin1Char('.'), 0, 0).toInt();
+        QVERIFY2(fit > 0 && fit < 40, qPrintable(warnings[0]));
+        QCOMPARE(filePaths(*window).size(), before);
+        QCOMPARE(status(*window), QStringLiteral("Falha ao importar os arquivos."));
     }
 };
 
