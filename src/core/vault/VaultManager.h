@@ -105,6 +105,12 @@ public:
     // DamagedFile when the file's record lies or what was written differs
     // from its SHA-256 in the index: the caller then discards what it got.
     [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
+    // The same with progress (plaintext bytes written of the file's size).
+    // Reading and decrypting run on a thread of their own; the device is
+    // written on the caller's thread only. Cancelled between blocks when the
+    // cancel flag is set: the caller then discards what it got.
+    [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device,
+                                              const ProgressCallback& progress) const;
     // Decrypts every block of the file and checks its size and SHA-256
     // against the index; progress gets the file's plaintext bytes checked.
     [[nodiscard]] bool verifyFile(const QString& vaultPath, const ProgressCallback& progress = {}) const;
@@ -231,6 +237,9 @@ private:
     // The end of a move or rename: refused when `destination` is taken (by the
     // file itself too), else committed by `change`.
     [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
+    // exportFile() with progress, for a path already normalised.
+    [[nodiscard]] bool exportTo(const QString& vaultPath, const QString& destinationPath,
+                                const ProgressCallback& progress) const;
     // Import's blocks: the source read, hashed, encrypted and
     // appended through `change`; fills the entry's blocks, size and SHA-256.
     [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,
