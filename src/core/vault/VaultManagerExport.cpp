@@ -3,6 +3,7 @@
 
 #include "vault/VaultManager.h"
 
+#include "crypto/CryptoManager.h"
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerReadLock.h"
@@ -13,7 +14,12 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QIODevice>
+#include <QMutex>
 #include <QSaveFile>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <memory>
 
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
@@ -74,6 +80,174 @@ private:
     QString m_text;
 };
 
+// Reads and decrypts a file's blocks on a thread of its own while the
+// caller's thread hashes and writes the ones before: the cipher and the
+// drive then each keep a core busy. Two buffers of a block each bound the
+// memory; a file of one block is read on the caller's thread. Reading stops
+// at the first block that does not read back, for the caller to decide (it
+// may take over a newer index and start again from there).
+class BlockReader
+{
+public:
+    enum class Stop { Ended, ReadAgain, Damaged, Unavailable };
+
+    BlockReader(QFile* container, qint64 containerSize, const QList<VaultFileBlock>& blocks, qsizetype first,
+                const QByteArray& key, const QByteArray& associatedData, const CryptoManager& crypto)
+        : m_container(container), m_containerSize(containerSize), m_blocks(blocks), m_next(first), m_key(key),
+          m_associatedData(associatedData), m_crypto(crypto)
+    {
+        m_free.append(QByteArray());
+        if (m_blocks.size() - first > 1) {
+            m_free.append(QByteArray());
+            m_threaded = true;
+            m_thread.reset(QThread::create([this] { run(); }));
+            m_thread->start();
+        }
+    }
+    ~BlockReader() { stop(); }
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+
+    // The next block's plaintext, which stays the caller's until release();
+    // false once reading stopped (stop(), block() and why() then say where and why).
+    bool next(QByteArray* plain)
+    {
+        if (!m_thread) {
+            if (m_free.isEmpty() || !readNext())
+                return false;
+            *plain = m_full.takeFirst();
+            return true;
+        }
+        QMutexLocker locker(&m_mutex);
+        while (m_full.isEmpty() && !m_finished)
+            m_changed.wait(&m_mutex);
+        if (m_full.isEmpty())
+            return false;
+        *plain = m_full.takeFirst();
+        return true;
+    }
+    void release(QByteArray&& buffer)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_free.append(std::move(buffer));
+        m_changed.wakeAll();
+    }
+    // Ends the reading thread; what it read and not handed out is dropped.
+    void stop()
+    {
+        if (!m_thread)
+            return;
+        {
+            QMutexLocker locker(&m_mutex);
+            m_stopRequested = true;
+            m_changed.wakeAll();
+        }
+        m_thread->wait();
+        m_thread.reset();
+    }
+    Stop stopReason() const { return m_stop; }
+    qsizetype block() const { return m_stopBlock; }
+    const char* why() const { return m_why; }
+    QString containerError() const { return m_containerError; }
+
+private:
+    void run()
+    {
+        while (readNext()) {
+        }
+    }
+    // Reads, checks and decrypts block m_next into a free buffer; false when
+    // reading is over (all read, asked to stop, or a block that does not read back).
+    bool readNext()
+    {
+        QByteArray buffer;
+        {
+            QMutexLocker locker(&m_mutex);
+            while (m_free.isEmpty() && !m_stopRequested && m_threaded)
+                m_changed.wait(&m_mutex);
+            if (m_stopRequested || m_free.isEmpty() || m_next >= m_blocks.size())
+                return finishLocked(Stop::Ended, nullptr);
+            buffer = m_free.takeFirst();
+        }
+        const VaultFileBlock& block = m_blocks.at(m_next);
+        // Keeps memory bounded by a block even for a nonsensical record.
+        if (block.plainSize < 0 || block.plainSize > VaultManager::BlockSize ||
+            block.encryptedSize != block.plainSize + CryptoManager::TagSize)
+            return finish(Stop::Damaged, "impossible block record");
+        if (block.offset < 0 || block.offset + block.encryptedSize > m_containerSize)
+            return finish(Stop::ReadAgain, "block beyond the container's end");
+        if (m_next + 1 < m_blocks.size())
+            readAheadHint(m_container->handle(), m_blocks.at(m_next + 1).offset,
+                          m_blocks.at(m_next + 1).encryptedSize);
+        buffer.resize(static_cast<int>(block.encryptedSize));
+        if (!m_container->seek(block.offset) ||
+            m_container->read(buffer.data(), block.encryptedSize) != block.encryptedSize) {
+            m_containerError = m_container->errorString();
+            return finish(Stop::Unavailable, "container read failed");
+        }
+        CryptoManager::PieceDecryptor decryptor(m_key, block.nonce, m_associatedData);
+        if (decryptor.isValid()) {
+            // In place, piece by piece while each piece is in cache; nothing
+            // is handed on before the whole block's tag is accepted.
+            const QByteArrayView sealed(buffer.constData(), block.plainSize);
+            const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
+            char* data = buffer.data();
+            bool authentic = true;
+            for (qint64 at = 0; authentic && at < block.plainSize; at += PieceSize)
+                authentic =
+                    decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at);
+            if (!authentic || !decryptor.finish(tag))
+                return finish(Stop::ReadAgain, "block fails authentication");
+            buffer.resize(static_cast<int>(block.plainSize));
+        } else {
+            if (!m_crypto.decryptInto(buffer, m_key, block.nonce, m_associatedData, &m_scratch) ||
+                m_scratch.size() != block.plainSize)
+                return finish(Stop::ReadAgain, "block fails authentication");
+            std::swap(buffer, m_scratch);
+        }
+        QMutexLocker locker(&m_mutex);
+        m_full.append(std::move(buffer));
+        ++m_next;
+        m_changed.wakeAll();
+        return true;
+    }
+    bool finish(Stop stop, const char* why)
+    {
+        QMutexLocker locker(&m_mutex);
+        return finishLocked(stop, why);
+    }
+    bool finishLocked(Stop stop, const char* why)
+    {
+        m_stop = stop;
+        m_stopBlock = m_next;
+        m_why = why;
+        m_finished = true;
+        m_changed.wakeAll();
+        return false;
+    }
+
+    QFile* m_container;
+    const qint64 m_containerSize;
+    const QList<VaultFileBlock> m_blocks;
+    qsizetype m_next;
+    const QByteArray& m_key;
+    const QByteArray& m_associatedData;
+    const CryptoManager& m_crypto;
+    QByteArray m_scratch;
+    bool m_threaded = false;
+    std::unique_ptr<QThread> m_thread;
+    QMutex m_mutex;
+    QWaitCondition m_changed;
+    QList<QByteArray> m_free;
+    QList<QByteArray> m_full;
+    bool m_stopRequested = false;
+    bool m_finished = false;
+    Stop m_stop = Stop::Ended;
+    qsizetype m_stopBlock = 0;
+    const char* m_why = nullptr;
+    QString m_containerError;
+};
+
 } // namespace
 
 bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
@@ -84,6 +258,12 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
+    return exportTo(normalized, destinationPath, ProgressCallback());
+}
+
+bool VaultManager::exportTo(const QString& vaultPath, const QString& destinationPath,
+                            const ProgressCallback& progress) const
+{
     // Writing plaintext over the container (or its journal) would destroy the vault.
     QString finalPath;
     if (const Error refused = ExportDestination::resolve(destinationPath, m_containerPath, &finalPath);
@@ -94,7 +274,7 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
     QSaveFile file(finalPath);
     if (!file.open(QIODevice::WriteOnly))
         return fail(Reason::DestinationUnwritable, file.errorString());
-    if (!writeVaultFileToDevice(normalized, &file)) {
+    if (!writeVaultFileToDevice(vaultPath, &file, progress)) {
         file.cancelWriting();
         return false;
     }
@@ -104,6 +284,12 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
 }
 
 bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
+{
+    return writeVaultFileToDevice(vaultPath, device, ProgressCallback());
+}
+
+bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device,
+                                          const ProgressCallback& progress) const
 {
     m_lastError = Error();
     if (!device)
@@ -159,7 +345,6 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         if (!container.open(QIODevice::ReadOnly))
             return fail(Reason::ContainerUnavailable, container.errorString());
         containerSize = container.size();
-        --*k;
         return true;
     };
     const auto unwritable = [&]() { return fail(Reason::DestinationUnwritable, device->errorString()); };
@@ -172,69 +357,44 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     const auto wrote = [&](qint64 at, qint64 size) {
         return !file || (file->flush() && writeBehind.written(at, size).ok());
     };
-    QByteArray buffer;
-    QByteArray plain;
     // What was written must be what was stored: the caller drops it otherwise.
     Sha256 hash;
-    const auto hashed = [&](const char* data, qint64 size) {
-        return hash.addData(QByteArrayView(data, size));
-    };
-    for (qsizetype k = 0; k < record.blocks.size(); ++k) {
-        const QList<VaultFileBlock> blocks = record.blocks;
-        const VaultFileBlock& block = blocks.at(k);
-        // Keeps memory bounded by one block even for a nonsensical record.
-        if (block.plainSize < 0 || block.plainSize > BlockSize ||
-            block.encryptedSize != block.plainSize + CryptoManager::TagSize)
-            return damaged("impossible block record");
-        if (block.offset < 0 || block.offset + block.encryptedSize > containerSize) {
-            if (!readAgain(&k, "block beyond the container's end"))
-                return false;
-            continue;
-        }
-        if (k + 1 < blocks.size())
-            readAheadHint(container.handle(), blocks.at(k + 1).offset, blocks.at(k + 1).encryptedSize);
-        buffer.resize(static_cast<int>(block.encryptedSize));
-        if (!container.seek(block.offset) ||
-            container.read(buffer.data(), block.encryptedSize) != block.encryptedSize)
-            return fail(Reason::ContainerUnavailable, container.errorString());
-        const QByteArrayView sealed(buffer.constData(), block.plainSize);
-        const QByteArrayView tag(buffer.constData() + block.plainSize, CryptoManager::TagSize);
-        CryptoManager::PieceDecryptor decryptor(key, block.nonce, blockData);
-        if (decryptor.isValid()) {
-            // One pass: the block is decrypted in place, piece by piece while
-            // each piece is in cache, and nothing is written before the whole
-            // block's tag is accepted.
-            char* data = buffer.data();
-            bool authentic = true;
-            for (qint64 at = 0; authentic && at < block.plainSize; at += PieceSize)
-                authentic =
-                    decryptor.update(sealed.sliced(at, qMin(PieceSize, block.plainSize - at)), data + at);
-            if (!authentic || !decryptor.finish(tag)) {
-                if (!readAgain(&k, "block fails authentication"))
-                    return false;
-                continue;
-            }
-            for (qint64 at = 0; at < block.plainSize; at += PieceSize) {
-                const qint64 size = qMin(PieceSize, block.plainSize - at);
+    qint64 bytesDone = 0;
+    qsizetype k = 0;
+    for (;;) {
+        BlockReader reader(&container, containerSize, record.blocks, k, key, blockData, m_cryptoManager);
+        QByteArray plain;
+        while (reader.next(&plain)) {
+            if (cancelRequested())
+                return fail(Reason::Cancelled, QStringLiteral("export cancelled"));
+            for (qint64 at = 0; at < plain.size(); at += PieceSize) {
+                const qint64 size = qMin(PieceSize, plain.size() - at);
                 const qint64 position = device->pos();
-                if (!hashed(data + at, size))
+                if (!hash.addData(plain.constData() + at, size))
                     return fail(Reason::Internal, QStringLiteral("hashing failed"));
-                if (device->write(data + at, size) != size || !wrote(position, size))
+                if (device->write(plain.constData() + at, size) != size || !wrote(position, size))
                     return unwritable();
             }
-            continue;
+            bytesDone += plain.size();
+            reader.release(std::move(plain));
+            ++k;
+            if (progress)
+                progress(bytesDone, record.sizeBytes, record.vaultPath);
         }
-        if (!m_cryptoManager.decryptInto(buffer, key, block.nonce, blockData, &plain) ||
-            plain.size() != block.plainSize) {
-            if (!readAgain(&k, "block fails authentication"))
+        reader.stop();
+        switch (reader.stopReason()) {
+        case BlockReader::Stop::Ended:
+            break;
+        case BlockReader::Stop::Damaged:
+            return damaged(reader.why());
+        case BlockReader::Stop::Unavailable:
+            return fail(Reason::ContainerUnavailable, reader.containerError());
+        case BlockReader::Stop::ReadAgain:
+            if (!readAgain(&k, reader.why()))
                 return false;
             continue;
         }
-        if (!hashed(plain.constData(), plain.size()))
-            return fail(Reason::Internal, QStringLiteral("hashing failed"));
-        const qint64 at = device->pos();
-        if (device->write(plain) != plain.size() || !wrote(at, plain.size()))
-            return unwritable();
+        break;
     }
     if (hash.result() != record.sha256)
         return damaged("SHA-256 differs from the index");

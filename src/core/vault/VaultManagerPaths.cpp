@@ -4,6 +4,7 @@
 #include "vault/VaultChange.h"
 #include "vault/VaultManager.h"
 #include "vault/VaultPath.h"
+#include "vault/VaultSelection.h"
 #include "vault/WorkspaceRecord.h"
 
 #include <QDateTime>
@@ -19,83 +20,6 @@ using Reason = Error::Reason;
 QString folded(const QString& path)
 {
     return path.toCaseFolded();
-}
-
-// What a selection names in the index, with the stored spelling of each item.
-// An item inside another selected folder goes with that folder and is dropped.
-struct Selection
-{
-    struct Item
-    {
-        QString path; // stored spelling
-        bool folder = false;
-    };
-    QList<Item> items;
-    Error error;
-};
-
-// The folders an index knows: its folder records and every ancestor of a file
-// (a vault made elsewhere may hold files without records of their folders).
-// Keys are case-folded; values the stored spelling.
-QHash<QString, QString> knownFolders(const SecureFileIndex& index)
-{
-    QHash<QString, QString> folders;
-    const QList<VaultDirectoryEntry> directories = index.directories();
-    for (const VaultDirectoryEntry& directory : directories)
-        folders.insert(folded(directory.path), directory.path);
-    const QList<VaultFileEntry> entries = index.entries();
-    for (const VaultFileEntry& entry : entries) {
-        for (QString folder = VaultPath::parent(entry.vaultPath); !folder.isEmpty();
-             folder = VaultPath::parent(folder)) {
-            if (folders.contains(folded(folder)))
-                break;
-            folders.insert(folded(folder), folder);
-        }
-    }
-    return folders;
-}
-
-Selection select(const SecureFileIndex& index, const QStringList& normalizedPaths)
-{
-    Selection selection;
-    const QHash<QString, QString> folders = knownFolders(index);
-    QList<Selection::Item> found;
-    for (const QString& path : normalizedPaths) {
-        if (const VaultFileEntry* file = VaultPath::findFile(index, path)) {
-            found.append({file->vaultPath, false});
-            continue;
-        }
-        const auto folder = folders.constFind(folded(path));
-        if (folder == folders.constEnd()) {
-            selection.error = Error(Reason::FileNotFound, path);
-            return selection;
-        }
-        found.append({*folder, true});
-    }
-    QSet<QString> seen;
-    for (const Selection::Item& item : std::as_const(found)) {
-        if (seen.contains(folded(item.path)))
-            continue;
-        bool inside = false;
-        for (const Selection::Item& other : std::as_const(found))
-            inside = inside || (other.folder && VaultPath::isInside(item.path, other.path));
-        if (inside)
-            continue;
-        seen.insert(folded(item.path));
-        selection.items.append(item);
-    }
-    return selection;
-}
-
-// Whether `path` is one of the selected items or inside a selected folder.
-bool covered(const Selection& selection, const QString& path)
-{
-    for (const Selection::Item& item : selection.items) {
-        if (QString::compare(item.path, path, Qt::CaseInsensitive) == 0 ||
-            (item.folder && VaultPath::isInside(path, item.path)))
-            return true;
-    }
-    return false;
 }
 
 // Normalised forms of the caller's paths; InvalidPath names the first refused.
@@ -119,10 +43,10 @@ bool VaultManager::deletePaths(const QStringList& vaultPaths)
     VaultChange change(*this, refusal);
     if (!change.ok())
         return fail(change.error());
-    const Selection selection = select(m_index, paths);
-    if (!selection.error.ok())
-        return fail(selection.error);
-    if (selection.items.isEmpty())
+    const VaultSelection selection = VaultSelection::of(m_index, paths);
+    if (!selection.error().ok())
+        return fail(selection.error());
+    if (selection.items().isEmpty())
         return true;
 
     // Deleting would leave the edits with no file to go back to: nothing is
@@ -130,7 +54,7 @@ bool VaultManager::deletePaths(const QStringList& vaultPaths)
     QList<TrackedTempFile> openCopies;
     const QList<TrackedTempFile> tracked = m_fileSync.trackedFiles();
     for (const TrackedTempFile& copy : tracked) {
-        if (!covered(selection, copy.vaultPath))
+        if (!selection.covers(copy.vaultPath))
             continue;
         if (m_fileSync.isModified(copy.vaultPath))
             return fail(Reason::FileInUse, QStringLiteral("open copy holds edits: ") + copy.vaultPath);
@@ -140,12 +64,12 @@ bool VaultManager::deletePaths(const QStringList& vaultPaths)
     SecureFileIndex newIndex;
     const QList<VaultDirectoryEntry> directories = m_index.directories();
     for (const VaultDirectoryEntry& directory : directories) {
-        if (!covered(selection, directory.path))
+        if (!selection.covers(directory.path))
             newIndex.addDirectory(directory);
     }
     const QList<VaultFileEntry> entries = m_index.entries();
     for (const VaultFileEntry& entry : entries) {
-        if (!covered(selection, entry.vaultPath) && !newIndex.addOrReplace(entry))
+        if (!selection.covers(entry.vaultPath) && !newIndex.addOrReplace(entry))
             return fail(Reason::Internal, QStringLiteral("index refused an entry"));
     }
     change.index() = newIndex;
@@ -172,13 +96,13 @@ bool VaultManager::movePaths(const QStringList& vaultPaths, const QString& targe
     VaultChange change(*this, refusal);
     if (!change.ok())
         return fail(change.error());
-    const Selection selection = select(m_index, paths);
-    if (!selection.error.ok())
-        return fail(selection.error);
-    const QHash<QString, QString> folders = knownFolders(m_index);
+    const VaultSelection selection = VaultSelection::of(m_index, paths);
+    if (!selection.error().ok())
+        return fail(selection.error());
+    const QHash<QString, QString> folders = VaultSelection::knownFolders(m_index);
     if (!target.isEmpty() && !folders.contains(folded(target)))
         return fail(Reason::FolderNotFound, target);
-    if (selection.items.isEmpty())
+    if (selection.items().isEmpty())
         return true;
     // The target folder keeps its stored spelling.
     const QString storedTarget = target.isEmpty() ? QString() : folders.value(folded(target));
@@ -186,7 +110,7 @@ bool VaultManager::movePaths(const QStringList& vaultPaths, const QString& targe
     // Where each selected item goes; folded keys of every path taken now and after.
     QHash<QString, QString> movedTo;
     QSet<QString> destinations;
-    for (const Selection::Item& item : selection.items) {
+    for (const VaultSelection::Item& item : selection.items()) {
         if (item.folder && (QString::compare(item.path, storedTarget, Qt::CaseInsensitive) == 0 ||
                             VaultPath::isInside(storedTarget, item.path)))
             return fail(Reason::InvalidPath, QStringLiteral("a folder cannot move into itself"));
@@ -204,7 +128,7 @@ bool VaultManager::movePaths(const QStringList& vaultPaths, const QString& targe
     }
     // The new path of a path the selection covers; empty when it stays.
     const auto newPath = [&](const QString& path) {
-        for (const Selection::Item& item : selection.items) {
+        for (const VaultSelection::Item& item : selection.items()) {
             if (QString::compare(item.path, path, Qt::CaseInsensitive) == 0)
                 return movedTo.value(folded(item.path));
             if (item.folder && VaultPath::isInside(path, item.path))

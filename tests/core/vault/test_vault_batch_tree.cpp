@@ -7,10 +7,14 @@
 #include "VaultTestSupport.h"
 
 #include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/HeaderJournal.h"
 #include "core/vault/VaultManager.h"
+#include "core/vault/VaultPath.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -31,10 +35,20 @@ private slots:
     void moveSelectionInOneChange();
     void deleteSelectionInOneChange();
 
+    void treeExportRoundTrip();
+    void existingFilesKeptUnderSkip();
+    void failedOrCancelledFileLeavesNothingPartial();
+    void refusedNamesAndDestinations();
+    void deepTreeExports();
+
 private:
     bool put(const QString& vaultPath, const QByteArray& bytes);
     QStringList vaultPaths() const;
     QString editedCopy(const QString& vaultPath);
+    QString freshFolder();
+
+    // "d REL" and "f REL SIZE HASH" of everything under `folder`, sorted.
+    static QStringList outsideTree(const QString& folder);
 
     QTemporaryDir m_dir;
     QString m_container;
@@ -69,6 +83,36 @@ QString VaultBatchTreeTest::editedCopy(const QString& vaultPath)
         !setModified(copy, QDateTime::currentDateTimeUtc().addSecs(5)))
         return QString();
     return copy;
+}
+
+QString VaultBatchTreeTest::freshFolder()
+{
+    const QString path = m_dir.filePath(QStringLiteral("out-%1").arg(++m_count));
+    return QDir().mkpath(path) ? path : QString();
+}
+
+QStringList VaultBatchTreeTest::outsideTree(const QString& folder)
+{
+    QStringList listing;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(folder).relativeFilePath(path);
+        if (it.fileInfo().isDir()) {
+            listing.append(QStringLiteral("d ") + relative);
+        } else {
+            const QByteArray bytes = readFile(path);
+            listing.append(
+                QStringLiteral("f %1 %2 %3")
+                    .arg(relative)
+                    .arg(bytes.size())
+                    .arg(QString::fromLatin1(
+                        QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16))));
+        }
+    }
+    listing.sort();
+    return listing;
 }
 
 void VaultBatchTreeTest::initTestCase()
@@ -209,6 +253,210 @@ void VaultBatchTreeTest::deleteSelectionInOneChange()
     QCOMPARE(vaultPaths(), QStringList{QStringLiteral("f fica.txt")});
     QVERIFY(!QFileInfo::exists(unchanged));
     QVERIFY(m_vault.modifiedOpenFiles().isEmpty());
+}
+
+void VaultBatchTreeTest::treeExportRoundTrip()
+{
+    // The same tree is made outside and in the vault; the export must give it back.
+    const QString expected = freshFolder();
+    const QList<QPair<QString, QByteArray>> files = {
+        {QStringLiteral("Fotos/Férias de verão/praia à tarde.jpg"), patternBytes(70000, 1)},
+        {QStringLiteral("Fotos/capa.png"), patternBytes(1, 2)},
+        {QStringLiteral("Fotos/vazio.txt"), QByteArray()},
+        {QStringLiteral("Fotos/Ação/Sub/fundo.bin"), patternBytes(4096, 3)},
+        {QStringLiteral("nota solta.txt"), patternBytes(10, 4)},
+    };
+    for (const auto& file : files) {
+        QVERIFY(put(file.first, file.second));
+        QVERIFY(writeFile(expected + QLatin1Char('/') + file.first, file.second));
+    }
+    QVERIFY(put(QStringLiteral("Outra/fica.txt"), "not selected"));
+    for (const QString& folder : {QStringLiteral("Fotos/Vazia"), QStringLiteral("Fotos/Ação/Vazia também")}) {
+        QVERIFY(m_vault.createDirectory(folder));
+        QVERIFY(QDir().mkpath(expected + QLatin1Char('/') + folder));
+    }
+
+    // A destination that does not exist yet is made.
+    const QString destination = m_dir.filePath(QStringLiteral("export novo/aqui"));
+    QList<BatchProgress> seen;
+    ExportBatchSummary summary;
+    QVERIFY2(m_vault.exportBatch(
+                 {QStringLiteral("fotos"), QStringLiteral("nota solta.txt")}, destination,
+                 ExistingFiles::Skip, [&](const BatchProgress& p) { seen.append(p); }, &summary),
+             qPrintable(m_vault.lastError().toString()));
+    QCOMPARE(outsideTree(destination), outsideTree(expected));
+    QCOMPARE(summary.exported, 5);
+    QCOMPARE(summary.foldersCreated, 6);
+    QCOMPARE(summary.bytes, qint64(70000 + 1 + 4096 + 10));
+    QVERIFY(summary.skipped.isEmpty());
+    QVERIFY(!seen.isEmpty());
+    QCOMPARE(seen.last().fileNumber, 5);
+    QCOMPARE(seen.last().fileCount, 5);
+    QCOMPARE(seen.last().bytesDone, summary.bytes);
+    QCOMPARE(seen.last().bytesTotal, summary.bytes);
+
+    // Exported again into the same place, every file is there already.
+    QCOMPARE(
+        m_vault
+            .existingExportTargets({QStringLiteral("Fotos"), QStringLiteral("nota solta.txt")}, destination)
+            .size(),
+        5);
+    QCOMPARE(m_vault.existingExportTargets({QStringLiteral("Outra")}, destination), QStringList());
+}
+
+void VaultBatchTreeTest::existingFilesKeptUnderSkip()
+{
+    QVERIFY(put(QStringLiteral("Docs/a.txt"), "vault a"));
+    QVERIFY(put(QStringLiteral("Docs/b.txt"), "vault b"));
+    const QString destination = freshFolder();
+    QVERIFY(writeFile(destination + QStringLiteral("/Docs/a.txt"), "outside a"));
+#ifdef Q_OS_UNIX
+    // A link counts as existing: what it points at is not written through.
+    const QString pointedAt = m_dir.filePath(QStringLiteral("pointed-at.txt"));
+    QVERIFY(writeFile(pointedAt, "kept"));
+    QVERIFY(QFile::link(pointedAt, destination + QStringLiteral("/Docs/b.txt")));
+#else
+    QVERIFY(writeFile(destination + QStringLiteral("/Docs/b.txt"), "outside b"));
+#endif
+
+    QStringList existing = m_vault.existingExportTargets({QStringLiteral("Docs")}, destination);
+    existing.sort();
+    QCOMPARE(existing,
+             (QStringList{QFileInfo(destination).absoluteFilePath() + QStringLiteral("/Docs/a.txt"),
+                          QFileInfo(destination).absoluteFilePath() + QStringLiteral("/Docs/b.txt")}));
+    ExportBatchSummary summary;
+    QVERIFY(m_vault.exportBatch({QStringLiteral("Docs")}, destination, ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(summary.exported, 0);
+    QCOMPARE(summary.skipped.size(), 2);
+    QCOMPARE(summary.skipped.first().why, SkippedItem::Why::Existing);
+    QCOMPARE(readFile(destination + QStringLiteral("/Docs/a.txt")), QByteArray("outside a"));
+#ifdef Q_OS_UNIX
+    QCOMPARE(readFile(pointedAt), QByteArray("kept"));
+#endif
+
+    QVERIFY(m_vault.exportBatch({QStringLiteral("Docs")}, destination, ExistingFiles::Replace, {}, &summary));
+    QCOMPARE(summary.exported, 2);
+    QCOMPARE(readFile(destination + QStringLiteral("/Docs/a.txt")), QByteArray("vault a"));
+    QCOMPARE(readFile(destination + QStringLiteral("/Docs/b.txt")), QByteArray("vault b"));
+}
+
+void VaultBatchTreeTest::failedOrCancelledFileLeavesNothingPartial()
+{
+    // Two blocks: the first is written out before the second fails.
+    const QByteArray big = patternBytes(VaultManager::BlockSize + 1000, 5);
+    QVERIFY(put(QStringLiteral("Tree/1-first.txt"), "first"));
+    QVERIFY(put(QStringLiteral("Tree/2-big.bin"), big));
+    QVERIFY(put(QStringLiteral("Tree/3-last.txt"), "last"));
+
+    // Cancelled while the big file's first block is out: it is not left, the
+    // file before it is whole, the one after it not begun.
+    std::atomic<bool> cancel{false};
+    m_vault.setCancelFlag(&cancel);
+    const QString cancelled = freshFolder();
+    ExportBatchSummary summary;
+    const bool done = m_vault.exportBatch(
+        {QStringLiteral("Tree")}, cancelled, ExistingFiles::Skip,
+        [&](const BatchProgress& p) {
+            if (p.currentName.endsWith(QStringLiteral("big.bin")) && p.bytesDone > 5)
+                cancel = true;
+        },
+        &summary);
+    m_vault.setCancelFlag(nullptr);
+    QVERIFY(!done);
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::Cancelled);
+    QCOMPARE(outsideTree(cancelled), (QStringList{QStringLiteral("d Tree"), outsideTree(cancelled).last()}));
+    QVERIFY(outsideTree(cancelled).last().startsWith(QStringLiteral("f Tree/1-first.txt 5 ")));
+    QCOMPARE(summary.exported, 1);
+
+    // The big file's second block damaged: that file fails and leaves
+    // nothing, the others are exported, and the failure is reported.
+    const VaultFileEntry* entry = VaultPath::findFile(m_vault.fileIndex(), QStringLiteral("Tree/2-big.bin"));
+    QVERIFY(entry && entry->blocks.size() == 2);
+    QFile container(m_container);
+    QVERIFY(container.open(QIODevice::ReadWrite));
+    QVERIFY(container.seek(entry->blocks.at(1).offset + 10));
+    QVERIFY(container.write("X") == 1);
+    container.close();
+    const QString damaged = freshFolder();
+    QVERIFY(!m_vault.exportBatch({QStringLiteral("Tree")}, damaged, ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::DamagedFile);
+    QCOMPARE(summary.exported, 2);
+    QCOMPARE(summary.skipped.size(), 1);
+    QCOMPARE(summary.skipped.first().path, QStringLiteral("Tree/2-big.bin"));
+    QCOMPARE(summary.skipped.first().why, SkippedItem::Why::Failed);
+    const QStringList left = outsideTree(damaged);
+    QCOMPARE(left.size(), 3);
+    QVERIFY(left.at(1).startsWith(QStringLiteral("f Tree/1-first.txt ")));
+    QVERIFY(left.at(2).startsWith(QStringLiteral("f Tree/3-last.txt ")));
+    QVERIFY(m_vault.deletePaths({QStringLiteral("Tree/2-big.bin")}));
+}
+
+void VaultBatchTreeTest::refusedNamesAndDestinations()
+{
+    // A name longer than any file system here holds (a vault made elsewhere
+    // could carry it): reported, nothing written under another name.
+    const QString tooLong = QString(300, QChar(0xE9));
+    QVERIFY(put(QStringLiteral("Longos/") + tooLong + QStringLiteral(".txt"), "long"));
+    QVERIFY(put(QStringLiteral("Longos/curto.txt"), "short"));
+    const QString destination = freshFolder();
+    ExportBatchSummary summary;
+    QVERIFY(!m_vault.exportBatch({QStringLiteral("Longos")}, destination, ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::InvalidPath);
+    QCOMPARE(summary.exported, 1);
+    QCOMPARE(summary.skipped.size(), 1);
+    QCOMPARE(summary.skipped.first().why, SkippedItem::Why::InvalidName);
+    QCOMPARE(outsideTree(destination).size(), 2);
+
+    // Nothing of the vault's own files is ever made or written over: not the
+    // container, and no folder where the journal would go (it would stop
+    // every later change).
+    const QString containerFolder = QFileInfo(m_container).absolutePath();
+    const QString containerName = QFileInfo(m_container).fileName();
+    const QString journalName = QFileInfo(HeaderJournal::journalPath(m_container)).fileName();
+    QVERIFY(put(QStringLiteral("Cópia/") + containerName, "not a vault"));
+    QVERIFY(m_vault.createDirectory(QStringLiteral("Cópia/") + journalName));
+    const QByteArray before = readFile(m_container);
+    QVERIFY(!m_vault.exportBatch(
+        {QStringLiteral("Cópia/") + containerName, QStringLiteral("Cópia/") + journalName}, containerFolder,
+        ExistingFiles::Replace, {}, &summary));
+    QCOMPARE(summary.exported, 0);
+    QCOMPARE(summary.skipped.size(), 2);
+    QCOMPARE(readFile(m_container), before);
+    QVERIFY(!QFileInfo::exists(HeaderJournal::journalPath(m_container)));
+    QVERIFY(m_vault.createDirectory(QStringLiteral("still works")));
+    // The container as the destination folder, and a missing vault path.
+    QVERIFY(!m_vault.exportBatch({QStringLiteral("Longos")}, m_container, ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::InvalidArgument);
+    QVERIFY(!m_vault.exportBatch({QStringLiteral("Longos/curto.txt"), QStringLiteral("nada")}, freshFolder(),
+                                 ExistingFiles::Skip, {}, &summary));
+    QCOMPARE(m_vault.lastError().reason(), Error::Reason::FileNotFound);
+    QCOMPARE(summary.exported, 0);
+}
+
+void VaultBatchTreeTest::deepTreeExports()
+{
+    // Deeper than the 260 characters Windows' classic calls take, whatever
+    // the temporary folder's own length.
+    QString folder = QStringLiteral("Profundo");
+    for (int level = 0; level < 14; ++level)
+        folder += QStringLiteral("/pasta de nível %1 com nome longo").arg(level, 2, 10, QLatin1Char('0'));
+    QVERIFY(folder.size() > 400);
+    QVERIFY(put(folder + QStringLiteral("/no fundo.txt"), "deep content"));
+    QVERIFY(m_vault.createDirectory(folder + QStringLiteral("/vazia")));
+
+    const QString destination = freshFolder();
+    ExportBatchSummary summary;
+    const bool exported =
+        m_vault.exportBatch({QStringLiteral("Profundo")}, destination, ExistingFiles::Skip, {}, &summary);
+    for (const SkippedItem& item : summary.skipped)
+        qWarning() << item.path << item.error.toString();
+    QVERIFY2(exported, qPrintable(m_vault.lastError().toString()));
+    QCOMPARE(summary.exported, 1);
+    QCOMPARE(summary.foldersCreated, 16);
+    QFile deep(destination + QLatin1Char('/') + folder + QStringLiteral("/no fundo.txt"));
+    QVERIFY(deep.open(QIODevice::ReadOnly));
+    QCOMPARE(deep.readAll(), QByteArray("deep content"));
+    QVERIFY(QFileInfo(destination + QLatin1Char('/') + folder + QStringLiteral("/vazia")).isDir());
 }
 
 QTEST_GUILESS_MAIN(VaultBatchTreeTest)
