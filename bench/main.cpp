@@ -2,6 +2,8 @@
 //   keldra-bench generate CONTAINER FILES FOLDERS FILESIZE   (password: first line of stdin)
 //   keldra-bench index CONTAINER RUNS                         (password: first line of stdin)
 //   keldra-bench verify FOLDER                                (password: first line of stdin)
+//   keldra-bench batch FOLDER                                 (password: first line of stdin)
+#include "BatchBench.h"
 #include "IndexBench.h"
 #include "VaultGenerator.h"
 #include "VerifyBench.h"
@@ -33,6 +35,7 @@ int usage()
     std::fputs("usage: keldra-bench generate CONTAINER FILES FOLDERS FILESIZE\n"
                "       keldra-bench index CONTAINER RUNS\n"
                "       keldra-bench verify FOLDER\n"
+               "       keldra-bench batch FOLDER\n"
                "The password is the first line of standard input.\n",
                stderr);
     return 2;
@@ -76,6 +79,10 @@ int main(int argc, char** argv)
     }
     if (args.size() == 3 && args.at(1) == QLatin1String("verify")) {
         VerifyBench bench(args.at(2), passwordFromStdin());
+        return report(bench.run(out, &error));
+    }
+    if (args.size() == 3 && args.at(1) == QLatin1String("batch")) {
+        BatchBench bench(args.at(2), passwordFromStdin());
         return report(bench.run(out, &error));
     }
     return usage();

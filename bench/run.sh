@@ -162,6 +162,11 @@ printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" generate verify.kldr 15000
 : >verify.t
 for _ in $(seq "$RUNS"); do settle; seconds cli verify verify.kldr >>verify.t; done
 
+note "batch import: 1,000 files of 16 KiB in 10 folders into a vault of 10,000 files (keldra-bench batch)"
+printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" batch "$data" 2>/dev/null >batch.txt \
+  || die "batch bench failed"
+bval() { awk -v k="$1" '$1 == k { print $2 }' batch.txt; }
+
 # --- table ---------------------------------------------------------------------
 unlock=$(median <unlock.t)
 m_import=$(median <import.t); m_age=$(median <age.t)
@@ -213,6 +218,8 @@ row "10,000 files: rename a file" "$(val rename_ms) ms" "drive alone ${drive} ms
 row "10,000 files: import a small file" "$(val import_small_ms) ms" "drive alone ${drive} ms" "${b_import} ms beyond the drive" "$(verdict "$b_import" 100) (< 100 ms)"
 row "15,000 files: keldra-cli verify" "${m_verify} s" "unlock ${unlock} s" "${b_verify} s beyond the unlock" "$(verdict "$b_verify" 3) (≤ 3 s)"
 row "verify, time per file" "$(vval verify_5000_us_per_file) µs (5,000), $(vval verify_10000_us_per_file) µs (10,000), $(vval verify_15000_us_per_file) µs (15,000)" "" "ratios $(vval verify_ratio_10000_5000) (10,000/5,000), $(vval verify_ratio_15000_5000) (15,000/5,000)" "$(verdict "$(vval verify_ratio_15000_5000)" 3.6) (≤ 3.6: linear is 3)"
+row "batch import, 1,000 × 16 KiB into 10,000 files: written" "$(kib "$(bval batch_written_bytes)")" "2 × payload + 4 × header $(kib "$(bval batch_header_bytes)")" "$(bval batch_written_ratio) of the bound" "$(verdict "$(bval batch_written_ratio)" 1.0) (≤ 1.0)"
+row "batch import, 1,000 × 16 KiB into 10,000 files: time" "$(bval batch_import_ms) ms" "$(bval batch_cp_sync_ms) ms (cp -r TREE COPY && sync)" "$(bval batch_time_ratio) x" "$(verdict "$(bval batch_time_ratio)" 2.0) (≤ 2.0 x)"
 echo
 echo "10,000 files, other timings: new folder $(val mkdir_ms) ms, delete $(val delete_ms) ms," \
   "unlock $(val vault_unlock_ms) ms (window $(val window_unlock_ms) ms), header $(kib "$(val header_bytes)")."

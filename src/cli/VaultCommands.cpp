@@ -1,6 +1,7 @@
 #include "cli/VaultCommands.h"
 
 #include "cli/CliConsole.h"
+#include "cli/ImportCommand.h"
 #include "texts/IntegrityText.h"
 #include "texts/VaultErrorText.h"
 
@@ -172,15 +173,27 @@ int runListCommand(const QStringList& args)
 
 int runImportCommand(const QStringList& args)
 {
-    if (args.size() != 3)
+    if (args.size() < 3)
         return ExitUsage;
-    const QString source = args.at(1);
-    const QString vaultPath = args.at(2);
-    const QFileInfo sourceInfo(source);
+    const QStringList sources = args.mid(1, args.size() - 2);
+    const QString destination = args.last();
     // Checked before the password is asked for: the key derivation takes a while.
-    if (!sourceInfo.exists() || !sourceInfo.isFile())
-        return fail(QStringLiteral("O arquivo %1 não está disponível para importação.").arg(shown(source)));
+    for (const QString& source : sources) {
+        if (!importSourceAvailable(source))
+            return fail(
+                QStringLiteral("O arquivo %1 não está disponível para importação.").arg(shown(source)));
+    }
     return withUnlockedVault(args, [&](VaultManager& vault) {
+        if (!importNamesTheFile(vault, sources, destination)) {
+            const int code = importIntoFolder(vault, sources, destination);
+            if (code >= 0)
+                return code;
+            return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível importar os arquivos."),
+                                destination);
+        }
+        const QString source = sources.first();
+        const QString vaultPath = destination;
+        const QFileInfo sourceInfo(source);
         ProgressPrinter progress(QStringLiteral("Importando"));
         if (!vault.importFile(source, vaultPath, progress.callback()))
             return vaultFailure(

@@ -28,7 +28,11 @@ const Command Commands[] = {
     {"create", runCreateCommand, "CONTAINER", "cria um cofre novo e vazio"},
     {"ls", runListCommand, "CONTAINER",
      "lista as pastas (d CAMINHO) e os arquivos (f TAMANHO SHA256 CAMINHO)"},
-    {"import", runImportCommand, "CONTAINER ORIGEM CAMINHO", "importa um arquivo para o cofre"},
+    {"import", runImportCommand, "CONTAINER ORIGEM... DESTINO",
+     "importa arquivos e pastas como cp -r: um arquivo e um DESTINO que não é pasta do cofre nem termina\n"
+     "      em / dão o caminho do arquivo; senão cada ORIGEM vai para dentro da pasta DESTINO (criada se\n"
+     "      preciso) com o próprio nome, uma pasta com tudo o que contém. Links e arquivos especiais\n"
+     "      não são seguidos; uma linha de resumo na saída padrão, cada item ignorado na saída de erro"},
     {"export", runExportCommand, "CONTAINER CAMINHO DESTINO", "exporta um arquivo do cofre"},
     {"mkdir", runMakeDirectoryCommand, "CONTAINER PASTA", "cria uma pasta"},
     {"rmdir", runRemoveDirectoryCommand, "CONTAINER PASTA", "exclui uma pasta vazia"},

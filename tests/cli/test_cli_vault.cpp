@@ -83,6 +83,7 @@ private slots:
     void passwordLeavesTheRestOfTheInputUnread();
     void passwordLinesMayEndInCrLf();
     void twoProgramsNeverLoseAFile();
+    void importReadsLikeCopyingATree();
 
 private:
     Run cli(const QStringList& args, const QByteArray& input = QByteArray());
@@ -660,6 +661,80 @@ void CliVaultTest::twoProgramsNeverLoseAFile()
     for (const QString& name : std::as_const(landed))
         QVERIFY2(listed.out.contains(name.toUtf8()), qPrintable(name));
     QCOMPARE(cli({QStringLiteral("verify"), shared}, Password + '\n').code, 0);
+}
+
+void CliVaultTest::importReadsLikeCopyingATree()
+{
+    const QString container = path(QStringLiteral("arvore.kldr"));
+    const QByteArray pw = Password + '\n';
+    QCOMPARE(cli({QStringLiteral("create"), container}, pw).code, 0);
+    QVERIFY(writeFile(path(QStringLiteral("solo.txt")), "sozinho"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("fotos/Férias 2024"))));
+    QVERIFY(writeFile(path(QStringLiteral("fotos/Férias 2024/praia.jpg")), "praia"));
+    QVERIFY(writeFile(path(QStringLiteral("fotos/lista.txt")), "lista"));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("fotos/vazia"))));
+#ifdef Q_OS_LINUX
+    QVERIFY(QFile::link(path(QStringLiteral("fotos/lista.txt")), path(QStringLiteral("fotos/atalho"))));
+#endif
+    const auto import = [&](const QStringList& words) {
+        return cli(QStringList{QStringLiteral("import"), container} + words, pw);
+    };
+
+    // One file and a new name: the file is stored under that name, as before.
+    Run run = import({QStringLiteral("solo.txt"), QStringLiteral("Notas/renomeado.txt")});
+    QCOMPARE(run.code, 0);
+    // Into a folder that exists, or one named with a final "/": under its own name.
+    QCOMPARE(import({QStringLiteral("solo.txt"), QStringLiteral("Notas")}).code, 0);
+    QCOMPARE(import({QStringLiteral("solo.txt"), QStringLiteral("Novas/")}).code, 0);
+    // A folder lands inside DEST with its whole tree.
+    run = import({QStringLiteral("fotos"), QStringLiteral("Docs/")});
+    QCOMPARE(run.code, 0);
+#ifdef Q_OS_LINUX
+    QCOMPARE(run.out, QByteArray("2 importado(s), 0 substituído(s), 1 ignorado(s)\n"));
+    QCOMPARE(run.err, QStringLiteral("Ignorado (é um link, que não é seguido): fotos/atalho\n").toUtf8());
+#else
+    QCOMPARE(run.out, QByteArray("2 importado(s), 0 substituído(s), 0 ignorado(s)\n"));
+#endif
+    // Several sources: each inside DEST; files already there are replaced.
+    QVERIFY(writeFile(path(QStringLiteral("fotos/lista.txt")), "lista nova"));
+    run = import({QStringLiteral("solo.txt"), QStringLiteral("fotos"), QStringLiteral("Docs")});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.startsWith("1 importado(s), 2 substituído(s), "), run.out.constData());
+
+    const Run listed = cli({QStringLiteral("ls"), container}, pw);
+    QCOMPARE(listed.code, 0);
+    QStringList lines = QString::fromUtf8(listed.out).split('\n', Qt::SkipEmptyParts);
+    for (QString& line : lines) {
+        if (line.startsWith(QLatin1String("f ")))
+            line = QStringLiteral("f ") + line.section(QLatin1Char(' '), 3);
+    }
+    lines.sort();
+    QStringList expected{"d Docs",
+                         "d Docs/fotos",
+                         "d Docs/fotos/Férias 2024",
+                         "d Docs/fotos/vazia",
+                         "d Notas",
+                         "d Novas",
+                         "f Docs/fotos/Férias 2024/praia.jpg",
+                         "f Docs/fotos/lista.txt",
+                         "f Docs/solo.txt",
+                         "f Notas/renomeado.txt",
+                         "f Notas/solo.txt",
+                         "f Novas/solo.txt"};
+    expected.sort();
+    QCOMPARE(lines, expected);
+    const QString exported = path(QStringLiteral("lista-exportada.txt"));
+    QCOMPARE(
+        cli({QStringLiteral("export"), container, QStringLiteral("Docs/fotos/lista.txt"), exported}, pw).code,
+        0);
+    QCOMPARE(readFile(exported), QByteArray("lista nova"));
+
+    // A source that is not there is refused before the password is asked for.
+    run = cli({QStringLiteral("import"), container, QStringLiteral("solo.txt"), QStringLiteral("nada"),
+               QStringLiteral("Docs")});
+    QCOMPARE(run.code, 1);
+    QCOMPARE(QString::fromUtf8(run.err).trimmed(),
+             QStringLiteral("O arquivo nada não está disponível para importação."));
 }
 
 QTEST_GUILESS_MAIN(CliVaultTest)

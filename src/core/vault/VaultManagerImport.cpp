@@ -6,6 +6,7 @@
 #include "format/ContainerFormat.h"
 #include "storage/FileSizeLimit.h"
 #include "vault/FileIdentity.h"
+#include "vault/IndexRoom.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
 
@@ -26,65 +27,6 @@ using Reason = Error::Reason;
 using Why = SkippedItem::Why;
 // The journal's own lines and MAC beside the header bytes it holds.
 constexpr qint64 JournalSlack = 64 * 1024;
-
-// What the records a batch adds can make of the header, measured without
-// serialising the index: the encrypted index on the drive plus, for each
-// record, the text it adds with every number at its longest. It can only
-// overestimate; a replaced entry only makes room.
-class IndexRoom
-{
-public:
-    explicit IndexRoom(const ContainerDocument& document) : m_encryptedIndex(document.encryptedIndex.size())
-    {
-        ContainerDocument withoutIndex = document;
-        withoutIndex.encryptedIndex.clear();
-        m_headerWithoutIndex = ContainerManager().buildHeader(withoutIndex).size();
-        m_emptyIndex = SecureFileIndex().toJson().size();
-    }
-
-    qint64 fileCost(const QString& vaultPath, qint64 sourceSize) const
-    {
-        constexpr qint64 LongestNumber = Q_INT64_C(999999999999999);
-        VaultFileEntry entry;
-        entry.id = QUuid().toString(QUuid::WithoutBraces);
-        entry.vaultPath = vaultPath;
-        entry.lastModifiedUtc = QDateTime::currentDateTimeUtc();
-        entry.sizeBytes = LongestNumber;
-        entry.sha256 = QByteArray(32, '\xff');
-        const VaultFileBlock block{LongestNumber, VaultManager::BlockSize,
-                                   VaultManager::BlockSize + CryptoManager::TagSize,
-                                   QByteArray(CryptoManager::NonceSize, '\xff')};
-        for (qint64 i = 0; i < (sourceSize + VaultManager::BlockSize - 1) / VaultManager::BlockSize; ++i)
-            entry.blocks.append(block);
-        SecureFileIndex one;
-        one.addOrReplace(entry);
-        return one.toJson().size() - m_emptyIndex + 1; // and a comma
-    }
-
-    qint64 folderCost(const QString& path) const
-    {
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        SecureFileIndex one;
-        one.addDirectory(VaultDirectoryEntry{path, now, now});
-        return one.toJson().size() - m_emptyIndex + 1;
-    }
-
-    // The longest the header gets once the index grew by this much text.
-    qint64 headerSize(qint64 addedIndexBytes) const
-    {
-        const qint64 encrypted = m_encryptedIndex + addedIndexBytes;
-        return m_headerWithoutIndex + (encrypted + 2) / 3 * 4;
-    }
-    bool fits(qint64 addedIndexBytes) const
-    {
-        return headerSize(addedIndexBytes) <= ContainerFormat::HeaderRegionSize;
-    }
-
-private:
-    qint64 m_encryptedIndex = 0;
-    qint64 m_headerWithoutIndex = 0;
-    qint64 m_emptyIndex = 0;
-};
 
 // The folders above a normalised path, outermost first.
 QStringList ancestors(const QString& path)

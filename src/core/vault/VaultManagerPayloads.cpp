@@ -10,6 +10,7 @@
 #include "storage/FileSizeLimit.h"
 #include "storage/WriteBehind.h"
 #include "vault/FileIdentity.h"
+#include "vault/IndexRoom.h"
 #include "vault/VaultChange.h"
 #include "vault/VaultPath.h"
 
@@ -29,32 +30,17 @@ using Reason = Error::Reason;
 constexpr qint64 PieceSize = 256 * 1024;
 
 // Whether the header can still take the index once the imported entry is in
-// it. Measured without serialising the whole index: the encrypted index on the
-// drive, plus what the import adds (new folders, and the entry with as many
-// blocks as the source needs and every number at its longest), can only
-// overestimate; a replaced entry only makes room.
+// it (see IndexRoom): the new folders and the entry, with as many blocks as
+// the source needs.
 bool indexWouldFit(const ContainerDocument& document, const SecureFileIndex& current,
-                   const SecureFileIndex& next, VaultFileEntry entry, qint64 sourceSize)
+                   const SecureFileIndex& next, const VaultFileEntry& entry, qint64 sourceSize)
 {
-    constexpr qint64 LongestNumber = Q_INT64_C(999999999999999);
-    SecureFileIndex added;
+    const IndexRoom room(document);
+    qint64 added = room.fileCost(entry.vaultPath, sourceSize);
     const QList<VaultDirectoryEntry> directories = next.directories();
     for (qsizetype i = current.directories().size(); i < directories.size(); ++i)
-        added.addDirectory(directories.at(i));
-    entry.sizeBytes = LongestNumber;
-    entry.sha256 = QByteArray(32, '\xff');
-    const VaultFileBlock block{LongestNumber, VaultManager::BlockSize,
-                               VaultManager::BlockSize + CryptoManager::TagSize,
-                               QByteArray(CryptoManager::NonceSize, '\xff')};
-    for (qint64 i = 0; i < (sourceSize + VaultManager::BlockSize - 1) / VaultManager::BlockSize; ++i)
-        entry.blocks.append(block);
-    added.addOrReplace(entry);
-
-    const qint64 encryptedIndex = document.encryptedIndex.size() + added.toJson().size();
-    ContainerDocument withoutIndex = document;
-    withoutIndex.encryptedIndex.clear();
-    const qint64 header = ContainerManager().buildHeader(withoutIndex).size() + (encryptedIndex + 2) / 3 * 4;
-    return header <= ContainerFormat::HeaderRegionSize;
+        added += room.folderCost(directories.at(i).path);
+    return room.fits(added);
 }
 
 // The source as import reads it: a regular file that is not the container.

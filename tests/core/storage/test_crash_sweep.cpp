@@ -11,6 +11,7 @@
 #include "core/storage/ContainerFaultInjector.h"
 #include "core/storage/ContainerRecovery.h"
 #include "core/storage/HeaderJournal.h"
+#include "core/vault/ImportBatch.h"
 #include "core/vault/VaultManager.h"
 
 #include "TempLocationOverride.h"
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -431,6 +433,59 @@ private:
         return result;
     }
 
+    // A tree of four files and an empty folder, stored after the second file and at the end.
+    ImportBatch sweepBatch()
+    {
+        const QString root = m_scratch.filePath(QStringLiteral("lote"));
+        if (!QFileInfo::exists(root)) {
+            QDir().mkpath(root + QStringLiteral("/sub"));
+            QDir().mkpath(root + QStringLiteral("/vazia"));
+            writeFile(root + QStringLiteral("/1.bin"), pattern(20000, 11));
+            writeFile(root + QStringLiteral("/2.bin"), pattern(15000, 12));
+            writeFile(root + QStringLiteral("/sub/3.bin"), pattern(20000, 13));
+            writeFile(root + QStringLiteral("/sub/4.bin"), pattern(5000, 14));
+        }
+        ImportBatch batch = ImportBatch::fromSources({root}, QStringLiteral("docs"));
+        batch.setCheckpointInterval(25000, 3600 * 1000);
+        return batch;
+    }
+
+    // Whether `now` is the vault before the batch plus a whole prefix of the
+    // batch's files (in the order they were imported), with no folder the
+    // finished batch does not have.
+    static bool holdsAPrefix(const QStringList& now, const QStringList& before, const QStringList& after,
+                             int* filesKept)
+    {
+        const auto files = [](const QStringList& listing) {
+            return listing.filter(QRegularExpression(QStringLiteral("^f ")));
+        };
+        const auto folders = [](const QStringList& listing) {
+            QStringList result = listing.filter(QRegularExpression(QStringLiteral("^d ")));
+            result.sort();
+            return result;
+        };
+        QStringList added = files(after);
+        for (const QString& line : files(before))
+            added.removeOne(line);
+        const QStringList nowFiles = files(now);
+        const QStringList nowFolders = folders(now);
+        for (const QString& folder : folders(before)) {
+            if (!nowFolders.contains(folder))
+                return false;
+        }
+        for (const QString& folder : nowFolders) {
+            if (!folders(after).contains(folder))
+                return false;
+        }
+        for (int k = 0; k <= added.size(); ++k) {
+            if (nowFiles == files(before) + added.mid(0, k)) {
+                *filesKept = k;
+                return true;
+            }
+        }
+        return false;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -484,6 +539,105 @@ private slots:
               result.crashPoints, result.faults, m_unlocks);
         QVERIFY2(result.problems.isEmpty(), qPrintable(result.problems.mid(0, 10).join('\n')));
         QVERIFY(result.crashPoints + result.faults > 3);
+    }
+
+    // A batch import interrupted anywhere keeps the files of its last
+    // checkpoint, each one whole, and never a part of one after it.
+    void batchImportKeepsAWholePrefix()
+    {
+        VaultProbe::State before;
+        QString why;
+        QVERIFY(restoreBase() && m_probe.open(m_container, &before, &why));
+        std::unique_ptr<VaultManager> vault = openVault(false);
+        QVERIFY(vault);
+        const auto run = [&](ImportBatchSummary* summary) {
+            return vault->importBatch(sweepBatch(), ExistingFiles::Replace, {}, summary);
+        };
+        ImportBatchSummary summary;
+        ContainerFaultInjector::arm(Mode::Count, 0);
+        QVERIFY2(run(&summary), qPrintable(vault->lastError().toString()));
+        const int calls = ContainerFaultInjector::calls();
+        const auto writes = ContainerFaultInjector::writes();
+        ContainerFaultInjector::powerCut();
+        VaultProbe::State after;
+        QVERIFY2(m_probe.open(m_container, &after, &why), qPrintable(why));
+        QCOMPARE(summary.imported, 4);
+        int checkpointFiles = -1;
+        QVERIFY(holdsAPrefix(after.listing, before.listing, after.listing, &checkpointFiles));
+
+        QStringList problems;
+        QSet<int> kept;
+        bool openedForReal = false;
+        int points = 0;
+        for (const Point& point : pointsFor(calls, writes, Sanitized ? 2 : 1)) {
+            if (!restoreBase()) {
+                problems << "cannot reset the vault";
+                break;
+            }
+            // Each run starts from the vault before the batch: a session whose
+            // index moved on takes the one on the drive over when it begins.
+            if (!vault)
+                vault = openVault(false);
+            if (!vault) {
+                problems << "cannot unlock the vault";
+                break;
+            }
+            ContainerFaultInjector::arm(point.mode, point.target);
+            const bool ok = run(&summary);
+            const bool crashed = ContainerFaultInjector::crashed();
+            if (point.powerCut)
+                ContainerFaultInjector::powerCut();
+            ContainerFaultInjector::reset();
+            ++points;
+            const QString where = QStringLiteral("mode %1 at %2%3: ")
+                                      .arg(int(point.mode))
+                                      .arg(point.target)
+                                      .arg(point.powerCut ? " with power cut" : "");
+            if (!openedForReal && QFileInfo::exists(HeaderJournal::journalPath(m_container))) {
+                openedForReal = true;
+                if (!openThroughProgram(false))
+                    problems << where + "the interrupted vault does not unlock";
+            }
+            const auto signedByTheVault = [this](const HeaderJournal::Pending& journal) {
+                return HeaderJournal::authenticates(journal.bytes, m_journalKey)
+                           ? HeaderJournal::Verdict::Apply
+                           : HeaderJournal::Verdict::SetAside;
+            };
+            if (!ContainerRecovery::recover(m_container, signedByTheVault).ok())
+                problems << where + "recovery failed";
+            VaultProbe::State now;
+            int filesKept = -1;
+            if (!m_probe.open(m_container, &now, &why)) {
+                problems << where + why;
+                continue;
+            }
+            if (!holdsAPrefix(now.listing, before.listing, after.listing, &filesKept)) {
+                problems << where + "not a whole prefix of the batch: " + now.listing.join(" | ");
+                continue;
+            }
+            kept.insert(filesKept);
+            if (ok && now.listing != after.listing)
+                problems << where + "success reported but the batch is not on the drive";
+            if (!crashed && listingOf(vault->fileIndex()) != now.listing)
+                problems << where + "the index in memory differs from the drive";
+            if (!crashed && !ok && summary.imported != filesKept)
+                problems << where + QStringLiteral("summary says %1 kept, the drive holds %2")
+                                        .arg(summary.imported)
+                                        .arg(filesKept);
+        }
+        qInfo("batch import: %d points tried; files kept: %s", points,
+              qPrintable(QStringList([&] {
+                             QStringList l;
+                             for (int k : kept)
+                                 l << QString::number(k);
+                             l.sort();
+                             return l;
+                         }())
+                             .join(',')));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join('\n')));
+        // The interruptions met the vault before, at the checkpoint and after.
+        QVERIFY(kept.contains(0) && kept.contains(2) && kept.contains(4));
+        m_unlocked = std::move(vault);
     }
 
     // With the journal step switched off the same sweep must find torn headers.

@@ -9,8 +9,8 @@
 
 #include "core/storage/ContainerFaultInjector.h"
 #include "core/vault/ImportBatch.h"
-#include "core/vault/VaultPath.h"
 #include "core/vault/VaultManager.h"
+#include "core/vault/VaultPath.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -136,12 +136,12 @@ void VaultImportBatchTest::treeArrivesWithItsFoldersAndWithoutWhatCannotBeRead()
     QVERIFY(QFile::remove(gone)); // vanishes between gathering and reading
     QList<BatchProgress> reports;
     ImportBatchSummary summary;
-    QVERIFY2(vault.importBatch(batch, ExistingFiles::Replace,
-                               [&](const BatchProgress& p) { reports.append(p); }, &summary),
+    QVERIFY2(vault.importBatch(
+                 batch, ExistingFiles::Replace, [&](const BatchProgress& p) { reports.append(p); }, &summary),
              qPrintable(vault.lastError().toString()));
 
-    QStringList expected{"Docs/Relatório final.pdf", "Docs/fotos/.oculto", "Docs/fotos/Férias de verão/praia 1.jpg",
-                         "Docs/fotos/notas.txt"};
+    QStringList expected{"Docs/Relatório final.pdf", "Docs/fotos/.oculto",
+                         "Docs/fotos/Férias de verão/praia 1.jpg", "Docs/fotos/notas.txt"};
 #ifdef Q_OS_LINUX
     if (root)
         expected << "Docs/fotos/segredo.txt";
@@ -242,14 +242,16 @@ void VaultImportBatchTest::fullIndexRefusesTheWholeBatchAndSaysHowManyFit()
     QCOMPARE(ContainerFaultInjector::calls(), 0);
     ContainerFaultInjector::reset();
     QCOMPARE(readFile(m_container), before);
-    QVERIFY2(summary.filesThatFit > 1000 && summary.filesThatFit < 6000, qPrintable(QString::number(summary.filesThatFit)));
+    QVERIFY2(summary.filesThatFit > 1000 && summary.filesThatFit < 6000,
+             qPrintable(QString::number(summary.filesThatFit)));
     QCOMPARE(summary.imported, 0);
 
     // The count is one the vault can really take.
     ImportBatch fits;
     for (int i = 0; i < summary.filesThatFit; ++i)
         fits.addFile(source, batch.files().at(i).vaultPath);
-    QVERIFY2(vault.importBatch(fits, ExistingFiles::Replace, {}, &summary), qPrintable(vault.lastError().toString()));
+    QVERIFY2(vault.importBatch(fits, ExistingFiles::Replace, {}, &summary),
+             qPrintable(vault.lastError().toString()));
     QCOMPARE(vault.fileIndex().entries().size(), fits.files().size());
 
     // A vault whose index is full takes none.
