@@ -274,7 +274,7 @@ void MainWindow::connectSignals()
     connect(m_newFolderAction, &QAction::triggered, this, &MainWindow::createDirectory);
     connect(m_importAction, &QAction::triggered, this, &MainWindow::importFiles);
     connect(m_importFolderAction, &QAction::triggered, this, &MainWindow::importFolder);
-    connect(m_exportAction, &QAction::triggered, this, &MainWindow::exportSelectedFile);
+    connect(m_exportAction, &QAction::triggered, this, &MainWindow::exportSelection);
     connect(m_openAction, &QAction::triggered, this, &MainWindow::openSelectedFile);
     connect(m_moveFileAction, &QAction::triggered, this, &MainWindow::moveSelection);
     connect(m_renameFileAction, &QAction::triggered, this, &MainWindow::renameSelectedFile);
@@ -344,7 +344,7 @@ void MainWindow::updateActions()
     m_verifyAction->setEnabled(unlocked);
     m_renameFolderAction->setEnabled(unlocked && folderSelected);
     m_deleteFolderAction->setEnabled(unlocked && emptyFolderSelected);
-    m_exportAction->setEnabled(unlocked && fileSelected);
+    m_exportAction->setEnabled(unlocked && anySelected);
     m_openAction->setEnabled(unlocked && fileSelected);
     m_renameFileAction->setEnabled(unlocked && fileSelected);
     m_deleteFileAction->setEnabled(unlocked && anySelected);

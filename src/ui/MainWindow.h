@@ -83,6 +83,7 @@ public slots:
     // Many rows and whole folders (MainWindowBatch.cpp): the actions call
     // these, which leave a single file to the commands above.
     void importFolder();
+    void exportSelection();
     void deleteSelection();
     void moveSelection();
     // Reads every file of the vault back and reports the damaged ones (MainWindowVerify.cpp).
@@ -173,6 +174,7 @@ private:
     // exist, one progress dialog, one summary.
     bool confirmImportFitsStorage(const Core::ImportBatch& batch) const;
     void runImportBatch(const Core::ImportBatch& batch);
+    void runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder);
     // "Sim" = replace, "Não" = skip; false when the user cancelled.
     bool askExistingFiles(const QString& title, const QString& text, Core::ExistingFiles* answer) const;
 

@@ -230,6 +230,88 @@ void MainWindow::runImportBatch(const Core::ImportBatch& batch)
         showSummary(this, kImportTitle, done, summary.skipped, QStringLiteral("Itens não importados: %1."));
 }
 
+void MainWindow::exportSelection()
+{
+    const QStringList paths = m_browser->selectedItemPaths();
+    if (paths.isEmpty())
+        return;
+    if (paths.size() == 1 && !m_browser->selectionHasFolder()) {
+        exportSelectedFile();
+        return;
+    }
+    const QString what = paths.size() == 1 ? QStringLiteral("a pasta %1").arg(paths.first())
+                                           : QStringLiteral("os %1 itens selecionados").arg(paths.size());
+    if (!questionContinueCancel(this, kExportTitle,
+                                QStringLiteral("Exportar %1 criará cópias descriptografadas fora do cofre. "
+                                               "Alterações feitas nessas cópias não voltam automaticamente "
+                                               "para o Keldra.")
+                                    .arg(what)))
+        return;
+    const QString folder =
+        DialogHooks::getExistingDirectory(this, QStringLiteral("Exportar para a pasta"), m_exportFolder);
+    if (folder.isEmpty())
+        return;
+    m_exportFolder = folder;
+    runExportBatch(paths, folder);
+}
+
+void MainWindow::runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder)
+{
+    if (!isUnlocked() ||
+        !catchUpWithOtherPrograms(kExportTitle, QStringLiteral("Não foi possível exportar os arquivos.")))
+        return;
+    // Files outside the vault are never written over without asking.
+    Core::ExistingFiles existing = Core::ExistingFiles::Skip;
+    const QStringList taken = m_vaultManager.existingExportTargets(vaultPaths, destinationFolder);
+    if (!taken.isEmpty() &&
+        !askExistingFiles(
+            kExportTitle,
+            countText(taken.size(),
+                      QStringLiteral("%1 já existe na pasta de destino. Substituir?")
+                          .arg(QDir::toNativeSeparators(taken.first())),
+                      QStringLiteral("%1 arquivos já existem na pasta de destino. Substituir todos?")),
+            &existing))
+        return;
+
+    Core::ExportBatchSummary summary;
+    bool exported = false;
+    {
+        const LongOperation operation(*this);
+        std::unique_ptr<OperationProgressDialog> progress =
+            createProgressDialog(kExportTitle, QStringLiteral("Exportando arquivos do cofre..."));
+        OperationProgressDialog* dialog = progress.get();
+        const auto onProgress = [dialog](const Core::BatchProgress& step) {
+            showBatchProgress(*dialog, QStringLiteral("Exportando"), step, QString());
+        };
+        exported = m_vaultManager.exportBatch(vaultPaths, destinationFolder, existing, onProgress, &summary);
+        finishProgressDialog(*progress);
+    }
+
+    // A file that fails does not stop the others: they are listed in the
+    // summary. Only a failure with nothing listed is told on its own.
+    if (!exported && summary.skipped.isEmpty()) {
+        const QString refused = Texts::VaultErrorText::forExportDestination(m_vaultManager.lastError());
+        QString text =
+            refused.isEmpty()
+                ? Texts::VaultErrorText::message(m_vaultManager.lastError(),
+                                                 QStringLiteral("Não foi possível exportar os arquivos."),
+                                                 Core::Error::Reason::None)
+                : refused;
+        if (summary.exported > 0)
+            text += QStringLiteral("\n\n") +
+                    countText(summary.exported, QStringLiteral("1 arquivo foi exportado antes da falha."),
+                              QStringLiteral("%1 arquivos foram exportados antes da falha."));
+        DialogHooks::warning(this, kExportTitle, text);
+        setStatusMessage(QStringLiteral("Falha ao exportar os arquivos."), kStatusTimeout);
+        return;
+    }
+    const QString done = countText(summary.exported, QStringLiteral("1 arquivo exportado."),
+                                   QStringLiteral("%1 arquivos exportados."));
+    setStatusMessage(exported ? done : QStringLiteral("Falha ao exportar alguns arquivos."), kStatusTimeout);
+    if (!summary.skipped.isEmpty())
+        showSummary(this, kExportTitle, done, summary.skipped, QStringLiteral("Itens não exportados: %1."));
+}
+
 void MainWindow::deleteSelection()
 {
     const QStringList paths = m_browser->selectedItemPaths();

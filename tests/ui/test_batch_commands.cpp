@@ -164,6 +164,7 @@ private slots:
         QVERIFY(!action(*m_window, "openAction")->isEnabled());
         QVERIFY(!action(*m_window, "renameFileAction")->isEnabled());
         QVERIFY(!action(*m_window, "renameFolderAction")->isEnabled());
+        QVERIFY(action(*m_window, "exportAction")->isEnabled());
         QVERIFY(action(*m_window, "deleteFileAction")->isEnabled());
         QVERIFY(action(*m_window, "moveFileAction")->isEnabled());
         QTest::keyClick(m_window->vaultBrowser()->table(), Qt::Key_F2);
@@ -376,6 +377,69 @@ private slots:
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
         QCOMPARE(titles(records, Kind::Dialog), QStringList());
+    }
+
+    void exportRecreatesTheTreeAndNeverOverwritesUnasked()
+    {
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("Projeto/vazia")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("exp/plano.txt"), "plano"),
+                                             QStringLiteral("Projeto/plano.txt")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("exp/fundo.bin"), "fundo"),
+                                             QStringLiteral("Projeto/sub/fundo.bin")));
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("exp/capa.txt"), "capa"),
+                                             QStringLiteral("capa.txt")));
+        m_window->refreshVaultFiles();
+        const QString target = m_workDir.filePath(QStringLiteral("saida"));
+        QVERIFY(QDir().mkpath(target));
+
+        // A folder and a file: one warning, one folder chooser, the tree below it.
+        selectRows(*m_window, {"Projeto", "capa.txt"});
+        QVERIFY(action(*m_window, "exportAction")->isEnabled());
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(target);
+        action(*m_window, "exportAction")->trigger();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
+        QCOMPARE(titles(records, Kind::Directory).size(), 1);
+        QVERIFY(texts(records, Kind::Warning).isEmpty());
+        QCOMPARE(readFile(target + QStringLiteral("/Projeto/plano.txt")), QByteArray("plano"));
+        QCOMPARE(readFile(target + QStringLiteral("/Projeto/sub/fundo.bin")), QByteArray("fundo"));
+        QCOMPARE(readFile(target + QStringLiteral("/capa.txt")), QByteArray("capa"));
+        QVERIFY(QFileInfo(target + QStringLiteral("/Projeto/vazia")).isDir());
+        QCOMPARE(status(*m_window), QStringLiteral("3 arquivos exportados."));
+
+        // Again into the same folder: asked once; Não keeps the outside
+        // files and lists them; Cancelar writes nothing.
+        QVERIFY(writeFile(target + QStringLiteral("/capa.txt"), "editada fora"));
+        QVERIFY(QFile::remove(target + QStringLiteral("/Projeto/plano.txt")));
+        QStringList asked;
+        answerExisting(&asked, QMessageBox::Cancel);
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(target);
+        action(*m_window, "exportAction")->trigger();
+        QCOMPARE(asked, QStringList{"2 arquivos já existem na pasta de destino. Substituir todos?"});
+        QVERIFY(!QFile::exists(target + QStringLiteral("/Projeto/plano.txt")));
+
+        answerExisting(&asked, QMessageBox::No);
+        QString summary;
+        QString skipped;
+        readSummary(&summary, &skipped);
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(target);
+        action(*m_window, "exportAction")->trigger();
+        QCOMPARE(readFile(target + QStringLiteral("/capa.txt")), QByteArray("editada fora"));
+        QCOMPARE(readFile(target + QStringLiteral("/Projeto/plano.txt")), QByteArray("plano"));
+        QVERIFY2(skipped.contains(QStringLiteral("capa.txt")) &&
+                     skipped.contains(QStringLiteral("fundo.bin")),
+                 qPrintable(skipped));
+
+        answerExisting(&asked, QMessageBox::Yes);
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(target);
+        action(*m_window, "exportAction")->trigger();
+        QCOMPARE(asked.last(),
+                 QStringLiteral("3 arquivos já existem na pasta de destino. Substituir todos?"));
+        QCOMPARE(readFile(target + QStringLiteral("/capa.txt")), QByteArray("capa"));
     }
 
     void aFullIndexSaysHowManyFilesFit()
