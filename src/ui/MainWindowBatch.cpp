@@ -212,6 +212,9 @@ void MainWindow::runImportBatch(const Core::ImportBatch& batch)
                               QStringLiteral("%1 arquivos foram importados antes da falha."));
         DialogHooks::warning(this, kImportTitle, text);
         setStatusMessage(QStringLiteral("Falha ao importar os arquivos."), kStatusTimeout);
+        if (!summary.skipped.isEmpty())
+            showSummary(this, kImportTitle, text, summary.skipped,
+                        QStringLiteral("Itens não importados: %1."));
         return;
     }
 
