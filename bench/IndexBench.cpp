@@ -8,10 +8,13 @@
 #include "ui/VaultBrowser.h"
 #include "widgets/DialogHooks.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -136,6 +139,101 @@ bool IndexBench::measureWindow(QTextStream& out, QString* error)
             &ok));
     out << "list_folder_rows " << table->rowCount() << '\n';
     out << "list_folder_ms " << median(folder) << '\n';
+    return measureOpenAndSearch(window, out, error) &&
+           measureFlatFolder(window.vault().fileIndex().entries().size(), out);
+}
+
+bool IndexBench::measureOpenAndSearch(UI::MainWindow& window, QTextStream& out, QString* error)
+{
+    UI::VaultBrowser* browser = window.vaultBrowser();
+    QTableWidget* table = browser->table();
+    const QString folderPath = browser->currentDirectory();
+    const QString folderName = folderPath.section(QLatin1Char('/'), -1);
+    // Opening a folder as a double-click does: from the row to its rows shown.
+    std::vector<double> opening;
+    bool ok = true;
+    for (int i = 0; i < m_runs && ok; ++i) {
+        browser->navigateToParentDirectory();
+        ok = false;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (table->item(row, 1) && table->item(row, 1)->text() == folderName) {
+                table->setCurrentCell(row, 1);
+                ok = true;
+                break;
+            }
+        }
+        opening.push_back(elapsedMs(
+            [&] {
+                browser->enterSelectedDirectory();
+                return browser->currentDirectory() == folderPath;
+            },
+            &ok));
+    }
+    if (!ok) {
+        *error = QStringLiteral("the folder could not be opened again");
+        return false;
+    }
+    out << "open_folder_ms " << median(opening) << '\n';
+
+    // A query typed key by key across the whole vault, narrowing from every
+    // file to one; each run keeps its slowest keystroke.
+    const QList<Core::VaultFileEntry> entries = window.vault().fileIndex().entries();
+    if (entries.isEmpty()) {
+        *error = QStringLiteral("no file to search for");
+        return false;
+    }
+    const QString query = entries.last().vaultPath.section(QLatin1Char('/'), -1);
+    QLineEdit* box = browser->searchBox();
+    std::vector<double> keystrokes;
+    for (int i = 0; i < m_runs; ++i) {
+        box->clear();
+        QCoreApplication::processEvents();
+        double slowest = 0;
+        for (int length = 1; length <= query.size(); ++length) {
+            slowest = std::max(slowest, elapsedMs(
+                                            [&] {
+                                                box->setText(query.left(length));
+                                                QCoreApplication::processEvents();
+                                                return true;
+                                            },
+                                            &ok));
+        }
+        keystrokes.push_back(slowest);
+    }
+    out << "search_rows " << table->rowCount() << '\n';
+    out << "search_keystroke_ms " << median(keystrokes) << '\n';
+    box->clear();
+    return true;
+}
+
+bool IndexBench::measureFlatFolder(qsizetype fileCount, QTextStream& out)
+{
+    // The same number of files in a single folder: every one is a row.
+    Core::SecureFileIndex index;
+    const QDateTime when = QDateTime::currentDateTimeUtc();
+    index.addDirectory({QStringLiteral("Todos"), when, when});
+    for (qsizetype n = 0; n < fileCount; ++n) {
+        Core::VaultFileEntry entry;
+        entry.id = QString::number(n);
+        entry.vaultPath = QStringLiteral("Todos/file-%1.txt").arg(n, 5, 10, QLatin1Char('0'));
+        entry.sizeBytes = 1024;
+        entry.lastModifiedUtc = when;
+        index.addOrReplace(entry);
+    }
+    UI::VaultBrowser browser;
+    browser.resize(900, 500);
+    browser.setCurrentDirectory(QStringLiteral("Todos"));
+    std::vector<double> listing;
+    bool ok = true;
+    for (int i = 0; i < m_runs; ++i)
+        listing.push_back(elapsedMs(
+            [&] {
+                browser.showIndex(&index);
+                return true;
+            },
+            &ok));
+    out << "list_flat_folder_rows " << browser.table()->rowCount() << '\n';
+    out << "list_flat_folder_ms " << median(listing) << '\n';
     return true;
 }
 

@@ -7,7 +7,6 @@
 
 #include "core/Error.h"
 #include "core/crypto/SecureMemory.h"
-#include "core/storage/WriteBehind.h"
 #include "core/vault/ExportDestination.h"
 #include "core/vault/PasswordRules.h"
 #include "core/vault/VaultManager.h"
@@ -116,40 +115,6 @@ int withUnlockedVault(const QStringList& args, const std::function<int(VaultMana
     return code;
 }
 
-// Forwards what is written to the real output file and reports the progress.
-class ProgressSink : public QIODevice
-{
-public:
-    ProgressSink(QFileDevice* target, qint64 total, const QString& text, ProgressPrinter* printer)
-        : m_target(target), m_writeBehind(target->handle()), m_total(total), m_text(text), m_printer(printer)
-    {
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 length) override
-    {
-        const qint64 at = m_done;
-        const qint64 written = m_target->write(data, length);
-        if (written > 0) {
-            // The drive works on these bytes while the next block is decrypted.
-            if (!m_target->flush() || !m_writeBehind.written(at, written).ok())
-                return -1;
-            m_done += written;
-            m_printer->update(m_done, m_total, m_text);
-        }
-        return written;
-    }
-
-private:
-    QFileDevice* m_target;
-    Keldra::Core::WriteBehind m_writeBehind;
-    qint64 m_total;
-    qint64 m_done = 0;
-    QString m_text;
-    ProgressPrinter* m_printer;
-};
-
 } // namespace
 
 int runCreateCommand(const QStringList& args)
@@ -246,15 +211,7 @@ int runExportCommand(const QStringList& args)
     const QString destination = args.at(2);
     return withUnlockedVault(args, [&](VaultManager& vault) {
         const QString exportFailed = QStringLiteral("Não foi possível exportar o arquivo.");
-        // The entry's size is only the progress total; whether the file is
-        // there is the vault's answer below.
         const QString normalized = Keldra::Core::VaultPath::normalized(vaultPath);
-        qint64 total = 0;
-        const QList<VaultFileEntry> entries = vault.fileIndex().entries();
-        for (const VaultFileEntry& candidate : entries) {
-            if (QString::compare(candidate.vaultPath, normalized, Qt::CaseInsensitive) == 0)
-                total = candidate.sizeBytes;
-        }
 
         // Same guarantees as VaultManager::exportFile (never over the vault
         // itself nor a device or a pipe, nothing partial is left behind),
@@ -270,8 +227,9 @@ int runExportCommand(const QStringList& args)
         QSaveFile file(finalPath);
         if (!file.open(QIODevice::WriteOnly))
             return fail(exportFailed);
-        ProgressSink sink(&file, total, normalized, &progress);
-        if (!sink.open(QIODevice::WriteOnly) || !vault.writeVaultFileToDevice(normalized, &sink)) {
+        // The save file itself, not a wrapper: the vault then hands each
+        // written range to the drive while the next block is decrypted.
+        if (!vault.writeVaultFileToDevice(normalized, &file, progress.callback())) {
             file.cancelWriting();
             return vaultFailure(vault.lastError(), exportFailed, vaultPath);
         }

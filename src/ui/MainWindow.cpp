@@ -196,6 +196,8 @@ void MainWindow::buildMenus()
                                    QKeySequence(QStringLiteral("Ctrl+Shift+N")));
     m_importAction = makeAction(this, QStringLiteral("Importar..."), QStringLiteral("importAction"),
                                 QKeySequence(QStringLiteral("Ctrl+I")));
+    m_importFolderAction =
+        makeAction(this, QStringLiteral("Importar pasta..."), QStringLiteral("importFolderAction"));
     m_exportAction = makeAction(this, QStringLiteral("Exportar..."), QStringLiteral("exportAction"),
                                 QKeySequence(QStringLiteral("Ctrl+E")));
     m_openAction =
@@ -240,6 +242,7 @@ void MainWindow::buildMenus()
     protectedMenu->addAction(m_newFolderAction);
     protectedMenu->addSeparator();
     protectedMenu->addAction(m_importAction);
+    protectedMenu->addAction(m_importFolderAction);
     protectedMenu->addAction(m_exportAction);
     protectedMenu->addAction(m_openAction);
     protectedMenu->addSeparator();
@@ -270,13 +273,14 @@ void MainWindow::connectSignals()
     connect(m_lockAction, &QAction::triggered, this, &MainWindow::lockVault);
     connect(m_newFolderAction, &QAction::triggered, this, &MainWindow::createDirectory);
     connect(m_importAction, &QAction::triggered, this, &MainWindow::importFiles);
-    connect(m_exportAction, &QAction::triggered, this, &MainWindow::exportSelectedFile);
+    connect(m_importFolderAction, &QAction::triggered, this, &MainWindow::importFolder);
+    connect(m_exportAction, &QAction::triggered, this, &MainWindow::exportSelection);
     connect(m_openAction, &QAction::triggered, this, &MainWindow::openSelectedFile);
-    connect(m_moveFileAction, &QAction::triggered, this, &MainWindow::moveSelectedFile);
+    connect(m_moveFileAction, &QAction::triggered, this, &MainWindow::moveSelection);
     connect(m_renameFileAction, &QAction::triggered, this, &MainWindow::renameSelectedFile);
     connect(m_renameFolderAction, &QAction::triggered, this, &MainWindow::renameSelectedDirectory);
     connect(m_deleteFolderAction, &QAction::triggered, this, &MainWindow::deleteSelectedDirectory);
-    connect(m_deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelectedFile);
+    connect(m_deleteFileAction, &QAction::triggered, this, &MainWindow::deleteSelection);
     connect(m_compactAction, &QAction::triggered, this, &MainWindow::compactVault);
     connect(m_verifyAction, &QAction::triggered, this, &MainWindow::verifyVault);
     connect(m_helpAction, &QAction::triggered, this, &MainWindow::showHelp);
@@ -315,8 +319,12 @@ void MainWindow::updateActions()
     const bool idle = !m_operationRunning;
     const bool unlocked = isOpen && idle;
     const bool hasContainer = !m_containerPath.isEmpty();
-    const bool fileSelected = !m_browser->selectedVaultPath().isEmpty();
-    const bool folderSelected = m_browser->selectedItemIsDirectory();
+    // Open and rename take one row; export, move and delete take them all.
+    const int selectedCount = m_browser->selectedItemCount();
+    const bool oneRow = selectedCount <= 1;
+    const bool anySelected = selectedCount > 0;
+    const bool fileSelected = oneRow && !m_browser->selectedVaultPath().isEmpty();
+    const bool folderSelected = oneRow && m_browser->selectedItemIsDirectory();
     const bool emptyFolderSelected =
         folderSelected && folderIsEmpty(index, m_browser->selectedDirectoryPath());
     const bool hasFolders = unlocked && !index.directories().isEmpty();
@@ -331,15 +339,16 @@ void MainWindow::updateActions()
     m_lockAction->setEnabled(unlocked);
     m_newFolderAction->setEnabled(unlocked);
     m_importAction->setEnabled(unlocked);
+    m_importFolderAction->setEnabled(unlocked);
     m_compactAction->setEnabled(unlocked);
     m_verifyAction->setEnabled(unlocked);
     m_renameFolderAction->setEnabled(unlocked && folderSelected);
     m_deleteFolderAction->setEnabled(unlocked && emptyFolderSelected);
-    m_exportAction->setEnabled(unlocked && fileSelected);
+    m_exportAction->setEnabled(unlocked && anySelected);
     m_openAction->setEnabled(unlocked && fileSelected);
     m_renameFileAction->setEnabled(unlocked && fileSelected);
-    m_deleteFileAction->setEnabled(unlocked && fileSelected);
-    m_moveFileAction->setEnabled(unlocked && fileSelected && hasFolders);
+    m_deleteFileAction->setEnabled(unlocked && anySelected);
+    m_moveFileAction->setEnabled(unlocked && anySelected && hasFolders);
 
     updateVaultToggleButton();
     updateStatusBar();
@@ -463,12 +472,13 @@ void MainWindow::showVaultContextMenu(const QPoint& globalPosition)
     menu.addAction(m_deleteFolderAction);
     menu.addSeparator();
     menu.addAction(m_importAction);
+    menu.addAction(m_importFolderAction);
     menu.addAction(m_exportAction);
     menu.addAction(m_openAction);
-    if (!m_browser->selectedVaultPath().isEmpty()) {
+    if (m_browser->selectedItemCount() > 0)
         menu.addAction(m_moveFileAction);
+    if (!m_browser->selectedVaultPath().isEmpty())
         menu.addAction(m_renameFileAction);
-    }
     menu.addSeparator();
     menu.addAction(m_deleteFileAction);
     menu.exec(globalPosition);
@@ -476,6 +486,11 @@ void MainWindow::showVaultContextMenu(const QPoint& globalPosition)
 
 void MainWindow::renameSelectedItem()
 {
+    if (isUnlocked() && m_browser->selectedItemCount() > 1) {
+        DialogHooks::information(this, QStringLiteral("Renomear"),
+                                 QStringLiteral("Selecione um único arquivo ou pasta para renomear."));
+        return;
+    }
     if (m_renameFolderAction->isEnabled())
         renameSelectedDirectory();
     else if (m_renameFileAction->isEnabled())
@@ -484,6 +499,11 @@ void MainWindow::renameSelectedItem()
 
 void MainWindow::deleteSelectedItem()
 {
+    if (m_browser->selectedItemCount() > 1) {
+        if (m_deleteFileAction->isEnabled())
+            deleteSelection();
+        return;
+    }
     // "Renomear pasta..." is on for any folder row of an idle, open vault;
     // "Excluir pasta vazia" only for an empty one.
     if (m_renameFolderAction->isEnabled())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/vault/BatchProgress.h"
 #include "core/vault/VaultManager.h"
 
 #include <QMainWindow>
@@ -16,6 +17,10 @@ class QTimer;
 
 namespace Keldra::Platform {
 class DeviceManager;
+}
+
+namespace Keldra::Core {
+class ImportBatch;
 }
 
 namespace Keldra::UI {
@@ -75,6 +80,12 @@ public slots:
     void deleteSelectedDirectory();
     void moveSelectedFile();
     void compactVault();
+    // Many rows and whole folders (MainWindowBatch.cpp): the actions call
+    // these, which leave a single file to the commands above.
+    void importFolder();
+    void exportSelection();
+    void deleteSelection();
+    void moveSelection();
     // Reads every file of the vault back and reports the damaged ones (MainWindowVerify.cpp).
     void verifyVault();
 
@@ -153,8 +164,19 @@ private:
     bool confirmCompactVault() const;
     // Imports into the folder shown; shared by "Importar..." and dropped files.
     void importFileList(const QStringList& files);
-    // Files dropped on the vault table; folders are refused.
+    // Files and folders dropped on the vault table.
     void importDroppedPaths(const QStringList& paths);
+    // The free-space and FAT checks for `total` plaintext bytes that grow
+    // the container by `containerGrowth`; true = go on.
+    bool confirmRoomForImport(qint64 total, qint64 containerGrowth) const;
+
+    // Batches (MainWindowBatch.cpp): one question for the files that already
+    // exist, one progress dialog, one summary.
+    bool confirmImportFitsStorage(const Core::ImportBatch& batch) const;
+    void runImportBatch(const Core::ImportBatch& batch);
+    void runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder);
+    // "Sim" = replace, "Não" = skip; false when the user cancelled.
+    bool askExistingFiles(const QString& title, const QString& text, Core::ExistingFiles* answer) const;
 
     // Members ----------------------------------------------------------------
     Core::VaultManager m_vaultManager;
@@ -186,6 +208,7 @@ private:
     QAction* m_lockAction = nullptr;
     QAction* m_newFolderAction = nullptr;
     QAction* m_importAction = nullptr;
+    QAction* m_importFolderAction = nullptr;
     QAction* m_exportAction = nullptr;
     QAction* m_openAction = nullptr;
     QAction* m_moveFileAction = nullptr;

@@ -4,6 +4,7 @@
 #include "ui/MainWindow.h"
 
 #include "core/storage/FileSizeLimit.h"
+#include "core/vault/ImportBatch.h"
 #include "core/vault/VaultPath.h"
 #include "texts/VaultErrorText.h"
 #include "ui/OperationProgressDialog.h"
@@ -51,7 +52,11 @@ bool MainWindow::confirmImportFitsStorage(const QStringList& files) const
         total += info.size();
         containerGrowth += Core::VaultManager::storedSize(info.size());
     }
+    return confirmRoomForImport(total, containerGrowth);
+}
 
+bool MainWindow::confirmRoomForImport(qint64 total, qint64 containerGrowth) const
+{
     const QFileInfo container(m_containerPath);
     const StorageQuery::Volume volume = StorageQuery::volumeFor(container.absolutePath());
     if (!volume.ready) {
@@ -169,10 +174,10 @@ void MainWindow::importDroppedPaths(const QStringList& paths)
     // The vault may have been locked between the drop and this call.
     if (!isUnlocked() || paths.isEmpty())
         return;
+    // Folders come in as trees, together with the files dropped beside them.
     for (const QString& path : paths) {
         if (QFileInfo(path).isDir()) {
-            DialogHooks::warning(this, kImportTitle,
-                                 QStringLiteral("Arraste apenas arquivos; pastas não são importadas."));
+            runImportBatch(Core::ImportBatch::fromSources(paths, m_browser->currentDirectory()));
             return;
         }
     }

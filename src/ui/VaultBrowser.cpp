@@ -13,6 +13,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace Keldra::UI {
 
 using Core::VaultPath;
@@ -33,12 +35,12 @@ QString folderLabel(const QString& path)
     return parent.isEmpty() ? QStringLiteral("Raiz") : parent;
 }
 
-void appendRow(QTableWidget* table, VaultTableItemKind kind, const QString& path, const QIcon& icon,
-               const QString& name, const QString& size, const QString& type, const QString& date,
-               const QString& folder = QString())
+// Fills `row`, which the caller has already made room for: inserting rows one
+// by one costs a model change each, which dominates with thousands of files.
+void setRow(QTableWidget* table, int row, VaultTableItemKind kind, const QString& path, const QIcon& icon,
+            const QString& name, const QString& size, const QString& type, const QString& date,
+            const QString& folder = QString())
 {
-    const int row = table->rowCount();
-    table->insertRow(row);
 
     auto* iconCell = makeCell(QString(), Qt::AlignCenter);
     iconCell->setIcon(icon);
@@ -142,7 +144,8 @@ void VaultBrowser::buildTable()
     // Keyboard users move through the rows with the arrows.
     m_vaultTable->setFocusPolicy(Qt::StrongFocus);
     m_vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_vaultTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Ctrl, Shift and Ctrl+A pick many rows for export, move and delete.
+    m_vaultTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_vaultTable->setAlternatingRowColors(true);
     m_vaultTable->setShowGrid(false);
     m_vaultTable->setIconSize(QSize(18, 18));
@@ -191,37 +194,43 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 
     const QString folderType = QStringLiteral("Pasta");
 
-    if (!m_directory.isEmpty()) {
-        const QString parent = VaultPath::parent(m_directory);
-        appendRow(m_vaultTable, VaultTableItemKind::ParentDirectory, parent,
-                  vaultItemIcon(VaultTableItemKind::ParentDirectory, parent), QStringLiteral(".."), QString(),
-                  folderType, QString());
-    }
-
     QList<Core::VaultDirectoryEntry> folders;
     for (const Core::VaultDirectoryEntry& folder : index->directories()) {
         if (VaultPath::parent(folder.path).compare(m_directory, Qt::CaseInsensitive) == 0)
             folders.append(folder);
     }
     sortVaultRows(folders, m_sortColumn, m_sortOrder);
-    for (const Core::VaultDirectoryEntry& folder : folders) {
-        appendRow(m_vaultTable, VaultTableItemKind::Directory, folder.path,
-                  vaultItemIcon(VaultTableItemKind::Directory, folder.path), VaultPath::baseName(folder.path),
-                  QString(), folderType, formatFileDate(folder.modifiedUtc));
-    }
-
     QList<Core::VaultFileEntry> files;
     for (const Core::VaultFileEntry& file : index->entries()) {
         if (VaultPath::parent(file.vaultPath).compare(m_directory, Qt::CaseInsensitive) == 0)
             files.append(file);
     }
     sortVaultRows(files, m_sortColumn, m_sortOrder);
-    for (const Core::VaultFileEntry& file : files) {
-        appendRow(m_vaultTable, VaultTableItemKind::File, file.vaultPath,
-                  vaultItemIcon(VaultTableItemKind::File, file.vaultPath),
-                  VaultPath::baseName(file.vaultPath), formatFileSize(file.sizeBytes),
-                  fileTypeLabel(file.vaultPath), formatFileDate(file.lastModifiedUtc));
+
+    const QSignalBlocker blocker(m_vaultTable);
+    m_vaultTable->setUpdatesEnabled(false);
+    m_vaultTable->setRowCount(int(folders.size() + files.size()) + (m_directory.isEmpty() ? 0 : 1));
+    int row = 0;
+    if (!m_directory.isEmpty()) {
+        const QString parent = VaultPath::parent(m_directory);
+        setRow(m_vaultTable, row++, VaultTableItemKind::ParentDirectory, parent,
+               vaultItemIcon(VaultTableItemKind::ParentDirectory, parent), QStringLiteral(".."), QString(),
+               folderType, QString());
     }
+
+    for (const Core::VaultDirectoryEntry& folder : folders) {
+        setRow(m_vaultTable, row++, VaultTableItemKind::Directory, folder.path,
+               vaultItemIcon(VaultTableItemKind::Directory, folder.path), VaultPath::baseName(folder.path),
+               QString(), folderType, formatFileDate(folder.modifiedUtc));
+    }
+
+    for (const Core::VaultFileEntry& file : files) {
+        setRow(m_vaultTable, row++, VaultTableItemKind::File, file.vaultPath,
+               vaultItemIcon(VaultTableItemKind::File, file.vaultPath), VaultPath::baseName(file.vaultPath),
+               formatFileSize(file.sizeBytes), fileTypeLabel(file.vaultPath),
+               formatFileDate(file.lastModifiedUtc));
+    }
+    m_vaultTable->setUpdatesEnabled(true);
 
     m_vaultTable->clearSelection();
     m_vaultTable->setCurrentCell(-1, -1);
@@ -315,18 +324,20 @@ void VaultBrowser::showSearchResults()
     // longer query narrows the list.
     qsizetype total = 0;
     const QList<VaultSearch::Item> found = m_search.find(m_searchBox->text(), kSearchRowLimit, &total);
+    const QSignalBlocker blocker(m_vaultTable);
     m_vaultTable->setUpdatesEnabled(false);
+    m_vaultTable->setRowCount(int(found.size()));
+    int row = 0;
     for (const VaultSearch::Item& item : found) {
         const QString name = VaultPath::baseName(item.path);
         if (item.isDirectory) {
-            appendRow(m_vaultTable, VaultTableItemKind::Directory, item.path,
-                      vaultItemIcon(VaultTableItemKind::Directory, item.path), name, QString(),
-                      QStringLiteral("Pasta"), formatFileDate(item.modifiedUtc), folderLabel(item.path));
+            setRow(m_vaultTable, row++, VaultTableItemKind::Directory, item.path,
+                   vaultItemIcon(VaultTableItemKind::Directory, item.path), name, QString(),
+                   QStringLiteral("Pasta"), formatFileDate(item.modifiedUtc), folderLabel(item.path));
         } else {
-            appendRow(m_vaultTable, VaultTableItemKind::File, item.path,
-                      vaultItemIcon(VaultTableItemKind::File, item.path), name,
-                      formatFileSize(item.sizeBytes), fileTypeLabel(item.path),
-                      formatFileDate(item.modifiedUtc), folderLabel(item.path));
+            setRow(m_vaultTable, row++, VaultTableItemKind::File, item.path,
+                   vaultItemIcon(VaultTableItemKind::File, item.path), name, formatFileSize(item.sizeBytes),
+                   fileTypeLabel(item.path), formatFileDate(item.modifiedUtc), folderLabel(item.path));
         }
     }
     m_vaultTable->setUpdatesEnabled(true);
@@ -341,9 +352,55 @@ void VaultBrowser::showSearchResults()
     m_searchNote->setVisible(total == 0 || total > found.size());
 }
 
+QList<int> VaultBrowser::selectedRows() const
+{
+    QList<int> rows;
+    const QModelIndexList indexes = m_vaultTable->selectionModel()->selectedRows(1);
+    for (const QModelIndex& index : indexes)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int VaultBrowser::activeRow() const
+{
+    // Ctrl+click can leave the current row unselected: the commands must
+    // then act on the row the user still sees selected, not on that one.
+    const int current = m_vaultTable->currentRow();
+    if (current >= 0 && m_vaultTable->selectionModel()->isRowSelected(current, QModelIndex()))
+        return current;
+    const QList<int> rows = selectedRows();
+    return rows.size() == 1 ? rows.first() : -1;
+}
+
+QStringList VaultBrowser::selectedItemPaths() const
+{
+    QStringList paths;
+    const QList<int> rows = selectedRows();
+    for (const int row : rows) {
+        const QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (nameCell &&
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) != VaultTableItemKind::ParentDirectory)
+            paths.append(nameCell->data(VaultPathRole).toString());
+    }
+    return paths;
+}
+
+bool VaultBrowser::selectionHasFolder() const
+{
+    const QList<int> rows = selectedRows();
+    for (const int row : rows) {
+        const QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (nameCell &&
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) == VaultTableItemKind::Directory)
+            return true;
+    }
+    return false;
+}
+
 VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
 {
-    const int row = m_vaultTable->currentRow();
+    const int row = activeRow();
     const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     *ok = nameCell != nullptr;
     return nameCell ? VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) : VaultTableItemKind::File;
@@ -351,7 +408,7 @@ VaultTableItemKind VaultBrowser::currentRowKind(bool* ok) const
 
 QString VaultBrowser::currentRowPath() const
 {
-    const int row = m_vaultTable->currentRow();
+    const int row = activeRow();
     const QTableWidgetItem* nameCell = row >= 0 ? m_vaultTable->item(row, 1) : nullptr;
     return nameCell ? nameCell->data(VaultPathRole).toString() : QString();
 }
@@ -480,7 +537,8 @@ void VaultBrowser::activateRow(int row)
 void VaultBrowser::onContextMenuRequested(const QPoint& position)
 {
     const int row = m_vaultTable->rowAt(position.y());
-    if (row >= 0)
+    // A click inside the selection keeps it, so the menu acts on all of it.
+    if (row >= 0 && !m_vaultTable->selectionModel()->isRowSelected(row, QModelIndex()))
         m_vaultTable->selectRow(row);
     emit contextMenuRequested(m_vaultTable->viewport()->mapToGlobal(position));
 }

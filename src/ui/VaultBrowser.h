@@ -45,12 +45,20 @@ public:
     void enterSelectedDirectory();
     void navigateToParentDirectory();
 
+    // The single-row getters below read the current row when it is selected,
+    // else the only selected row; with several rows selected they read the
+    // current one, so callers check selectedItemCount() first.
     // Path of the current row when it is a file, else empty.
     QString selectedVaultPath() const;
     // Path of the current row when it is a folder or "..", else empty.
     QString selectedDirectoryPath() const;
     bool selectedItemIsDirectory() const;
     bool selectedItemIsParentDirectory() const;
+    // Every selected file and folder (never ".."), in table order.
+    QStringList selectedItemPaths() const;
+    int selectedItemCount() const { return int(selectedItemPaths().size()); }
+    // Whether any of selectedItemPaths() is a folder.
+    bool selectionHasFolder() const;
 
     QTableWidget* table() const { return m_vaultTable; }
     QLineEdit* searchBox() const { return m_searchBox; }
@@ -93,6 +101,9 @@ private:
     void onHeaderSectionClicked(int column);
     void onItemDoubleClicked(QTableWidgetItem* item);
     void onContextMenuRequested(const QPoint& position);
+    // The row the single-row getters read, -1 for none.
+    int activeRow() const;
+    QList<int> selectedRows() const;
     VaultTableItemKind currentRowKind(bool* ok) const;
     QString currentRowPath() const;
 

@@ -8,6 +8,7 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFont>
+#include <QHash>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
@@ -139,23 +140,32 @@ QIcon vaultItemIcon(VaultTableItemKind kind, const QString& path)
     switch (kind) {
     case VaultTableItemKind::ParentDirectory:
         return QApplication::style()->standardIcon(QStyle::SP_ArrowUp);
-    case VaultTableItemKind::Directory:
-        return iconProvider().icon(QAbstractFileIconProvider::Folder);
+    case VaultTableItemKind::Directory: {
+        static const QIcon folder = iconProvider().icon(QAbstractFileIconProvider::Folder);
+        return folder;
+    }
     case VaultTableItemKind::File:
         break;
     }
+    // One icon per type, made once: a folder of thousands of files would
+    // otherwise paint a badge or ask the desktop for every row.
+    static QHash<QString, QIcon> bySuffix;
     const QString suffix = QFileInfo(path).suffix().toLower();
+    const auto known = bySuffix.constFind(suffix);
+    if (known != bySuffix.constEnd())
+        return *known;
+    QIcon icon;
     Badge badge{};
-    if (badgeForSuffix(suffix, &badge))
-        return badgeIcon(badge);
-    if (!suffix.isEmpty()) {
-        const QIcon typeIcon =
-            iconProvider().icon(QFileInfo(QStringLiteral("keldra-placeholder.%1").arg(suffix)));
-        // Desktops without an icon theme know no icon for most types.
-        if (!typeIcon.isNull())
-            return typeIcon;
+    if (badgeForSuffix(suffix, &badge)) {
+        icon = badgeIcon(badge);
+    } else if (!suffix.isEmpty()) {
+        icon = iconProvider().icon(QFileInfo(QStringLiteral("keldra-placeholder.%1").arg(suffix)));
     }
-    return iconProvider().icon(QAbstractFileIconProvider::File);
+    // Desktops without an icon theme know no icon for most types.
+    if (icon.isNull())
+        icon = iconProvider().icon(QAbstractFileIconProvider::File);
+    bySuffix.insert(suffix, icon);
+    return icon;
 }
 
 int compareFileRows(const Core::VaultFileEntry& a, const Core::VaultFileEntry& b, int column)

@@ -31,10 +31,19 @@ void VaultSearch::setIndex(const Core::SecureFileIndex* index)
     const QList<Core::VaultFileEntry> files = index->entries();
     m_items.reserve(folders.size() + files.size());
     for (const Core::VaultDirectoryEntry& folder : folders)
-        m_items.append({folder.path, true, 0, folder.modifiedUtc, fold(VaultPath::baseName(folder.path))});
+        m_items.append({folder.path, true, 0, folder.modifiedUtc, QString()});
     for (const Core::VaultFileEntry& file : files)
-        m_items.append({file.vaultPath, false, file.sizeBytes, file.lastModifiedUtc,
-                        fold(VaultPath::baseName(file.vaultPath))});
+        m_items.append({file.vaultPath, false, file.sizeBytes, file.lastModifiedUtc, QString()});
+    m_prepared = false;
+}
+
+void VaultSearch::prepare() const
+{
+    if (m_prepared)
+        return;
+    m_prepared = true;
+    for (Item& item : m_items)
+        item.foldedName = fold(VaultPath::baseName(item.path));
     // Sorted here, once: the folded names give a case- and accent-blind
     // order; the path keeps equal names (same name in two folders) in a
     // fixed order.
@@ -52,6 +61,7 @@ QList<VaultSearch::Item> VaultSearch::find(const QString& query, qsizetype limit
     qsizetype count = 0;
     const QString needle = fold(query.trimmed());
     if (!needle.isEmpty()) {
+        prepare();
         for (const Item& item : m_items) {
             if (!item.foldedName.contains(needle))
                 continue;

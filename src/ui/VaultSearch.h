@@ -26,10 +26,16 @@ public:
     // Decomposes, drops the combining marks and folds the case.
     static QString fold(const QString& text);
 
-    // Folds every name once, here, so a keystroke only compares; keeps
-    // folders before files, each in name order. Null clears.
+    // Takes the names; they are folded and put in order (folders before
+    // files, each by name) once, at the first search after, so a keystroke
+    // only compares and a folder shown without searching pays nothing for
+    // it. Null clears.
     void setIndex(const Core::SecureFileIndex* index);
-    void clear() { m_items.clear(); }
+    void clear()
+    {
+        m_items.clear();
+        m_prepared = true;
+    }
     qsizetype size() const { return m_items.size(); }
 
     // The items whose name holds the folded query, in the order above; every
@@ -39,7 +45,11 @@ public:
     QList<Item> find(const QString& query, qsizetype limit = -1, qsizetype* total = nullptr) const;
 
 private:
-    QList<Item> m_items;
+    void prepare() const;
+
+    // Filled by setIndex, folded and sorted by prepare().
+    mutable QList<Item> m_items;
+    mutable bool m_prepared = true;
 };
 
 } // namespace Keldra::UI

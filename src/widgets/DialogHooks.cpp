@@ -182,12 +182,22 @@ QString DialogHooks::getSaveFileName(QWidget* parent, const QString& caption, co
 
 int DialogHooks::exec(QDialog& dialog)
 {
-    record(Kind::Dialog, dialog.windowTitle(), QString(), dialog.parentWidget());
+    // A message box built by the caller (three answers) is recorded with its text.
+    const auto* box = qobject_cast<const QMessageBox*>(&dialog);
+    record(Kind::Dialog, dialog.windowTitle(), box ? box->text() : QString(), dialog.parentWidget());
     if (!state().testMode)
         return dialog.exec();
     if (state().dialogHandlers.isEmpty())
         return QDialog::Rejected;
     return state().dialogHandlers.dequeue()(dialog);
+}
+
+QString DialogHooks::getExistingDirectory(QWidget* parent, const QString& caption, const QString& directory)
+{
+    record(Kind::Directory, caption, directory, parent);
+    if (!state().testMode)
+        return QFileDialog::getExistingDirectory(parent, caption, directory);
+    return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
 }
 
 bool questionYesNo(QWidget* parent, const QString& title, const QString& text)

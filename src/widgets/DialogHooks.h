@@ -21,7 +21,17 @@ namespace Keldra::Widgets {
 class DialogHooks
 {
 public:
-    enum class Kind { Information, Warning, Question, Text, OpenFile, OpenFiles, SaveFile, Dialog };
+    enum class Kind {
+        Information,
+        Warning,
+        Question,
+        Text,
+        OpenFile,
+        OpenFiles,
+        SaveFile,
+        Dialog,
+        Directory
+    };
 
     struct Record
     {
@@ -39,7 +49,7 @@ public:
     static void queueQuestionAnswer(bool accept);
     static void queueText(const QString& text); // confirmed input
     static void queueTextCancel();
-    static void queueFileName(const QString& path); // empty = cancelled
+    static void queueFileName(const QString& path); // empty = cancelled; also answers getExistingDirectory
     static void queueFileNames(const QStringList& paths);
     // The handler gets the dialog instead of exec() and returns its result.
     static void queueDialogHandler(const std::function<int(QDialog&)>& handler);
@@ -62,6 +72,8 @@ public:
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
                                    const QString& filter, QFileDialog::Options options = {});
     static int exec(QDialog& dialog);
+    // A folder chooser; the record's text is the folder it opens in.
+    static QString getExistingDirectory(QWidget* parent, const QString& caption, const QString& directory);
 };
 
 // "Sim"/"Não" question, "Não" by default; Alt+S and Alt+N answer it.

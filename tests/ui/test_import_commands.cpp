@@ -361,21 +361,24 @@ private slots:
         QVERIFY(DialogHooks::takeRecords().isEmpty());
     }
 
-    void droppedFilesAreImportedAndFoldersRefused()
+    void droppedFilesAndFoldersAreImported()
     {
         const QString g = source(QStringLiteral("g.txt"), "g");
         const QString h = source(QStringLiteral("h.txt"), "h");
-        const QString folder = m_workDir.filePath(QStringLiteral("src"));
+        const QString j = source(QStringLiteral("j.txt"), "j");
+        const QString folder = m_workDir.filePath(QStringLiteral("lote"));
+        QVERIFY(writeFile(folder + QStringLiteral("/k.txt"), "k"));
         QVERIFY(selectRow(*m_window, QStringLiteral("Docs")));
         m_window->vaultBrowser()->enterSelectedDirectory();
 
-        // Remote links are not taken, nor is a folder among files.
+        // Remote links are not taken; a folder comes in as a tree with the
+        // files dropped beside it.
         QVERIFY(!dropOnTable(*m_window, {QStringLiteral("https://example.org/x.txt")}));
-        QVERIFY(dropOnTable(*m_window, {g, folder}));
+        QVERIFY(dropOnTable(*m_window, {j, folder}));
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Warning),
-                 QStringList{"Arraste apenas arquivos; pastas não são importadas."});
-        QCOMPARE(titles(records, Kind::Warning), QStringList{"Importar arquivos"});
+        QCOMPARE(texts(records, Kind::Warning), QStringList());
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/j.txt")));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/lote/k.txt")));
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
 
         QVERIFY(dropOnTable(*m_window, {g, h}));

@@ -383,10 +383,12 @@ private slots:
         table->selectRow(window.rowOf(QStringLiteral("Zeta")));
         QVERIFY(window.browser()->selectedItemIsDirectory());
         QCOMPARE(window.browser()->selectedVaultPath(), QString());
-        QCOMPARE(enabledActions(window),
-                 QStringList({"exitAction", "lockAction", "newFolderAction", "importAction",
-                              "renameFolderAction", "deleteFolderAction", "compactAction", "verifyAction",
-                              "helpAction", "websiteAction", "aboutAction"}));
+        // A folder row is exported, moved and deleted like a file, with its content.
+        QCOMPARE(
+            enabledActions(window),
+            QStringList({"exitAction", "lockAction", "newFolderAction", "importAction", "exportAction",
+                         "moveFileAction", "renameFolderAction", "deleteFolderAction", "deleteFileAction",
+                         "compactAction", "verifyAction", "helpAction", "websiteAction", "aboutAction"}));
 
         // Sorting: size descending keeps folders on top, sorted by name.
         window.clickHeader(2);

@@ -21,6 +21,7 @@ struct InjectorState
     ContainerFaultInjector::Mode mode = ContainerFaultInjector::Mode::Off;
     qint64 target = 0;
     int calls = 0;
+    int headerRewrites = 0;
     qint64 bytes = 0;
     bool fired = false;
     bool crashed = false;
@@ -111,6 +112,17 @@ bool ContainerFaultInjector::crashed()
 QList<ContainerFaultInjector::WriteRecord> ContainerFaultInjector::writes()
 {
     return state().writes;
+}
+
+int ContainerFaultInjector::headerRewrites()
+{
+    return state().headerRewrites;
+}
+
+void ContainerFaultInjector::noteHeaderRewrite()
+{
+    if (tracking())
+        ++state().headerRewrites;
 }
 
 QSet<QString> ContainerFaultInjector::unsyncedFiles()

@@ -46,6 +46,8 @@ public:
     static bool fired();
     static bool crashed();
     static QList<WriteRecord> writes();
+    // Container headers rewritten (changed on the drive) while armed.
+    static int headerRewrites();
 
     // Files written and folders changed (entries created, removed, renamed) since their last sync.
     static QSet<QString> unsyncedFiles();
@@ -66,6 +68,8 @@ public:
     // otherwise an ordinary write failure.
     static Error refusal();
     static void noteFileDirty(const QString& path);
+    // Used by ContainerHeaderWriter when it is about to change a header.
+    static void noteHeaderRewrite();
     // Called before the change, while the old bytes can still be read.
     static void noteOverwrite(const QString& path, qint64 offset, qint64 length);
     static void noteResize(const QString& path, qint64 size);

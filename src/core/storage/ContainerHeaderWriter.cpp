@@ -1,6 +1,7 @@
 #include "storage/ContainerHeaderWriter.h"
 
 #include "format/ContainerFormat.h"
+#include "storage/ContainerFaultInjector.h"
 #include "storage/ContainerFile.h"
 #include "storage/HeaderJournal.h"
 
@@ -125,6 +126,7 @@ Error ContainerHeaderWriter::rewriteHeader(const QString& containerPath, const Q
     range.offset = MagicSize + first;
     range.oldBytes = oldBytes.mid(first, last - first + 1);
     range.newBytes = newBytes.mid(first, last - first + 1);
+    ContainerFaultInjector::noteHeaderRewrite();
     const qint64 restoreSize = sizeToRestore >= 0 ? qMin(sizeToRestore, container.size()) : container.size();
     if (const Error journaled = HeaderJournal::write(containerPath, restoreSize, {range}, journalKey);
         !journaled.ok())

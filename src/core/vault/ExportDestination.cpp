@@ -63,7 +63,37 @@ Error ExportDestination::resolve(const QString& destination, const QString& cont
         info.setFile(info.symLinkTarget());
     }
     const QString target = resolvedName(info.absoluteFilePath());
+    if (const Error guarded = refuseVaultFiles(target, containerPath); !guarded.ok())
+        return guarded;
+    // Renaming over a device or a pipe would replace it by a regular file
+    // holding the plaintext.
+    if (existsAndIsNotRegular(target))
+        return Error(Reason::DestinationUnwritable, QStringLiteral("not a regular file"));
+    if (finalPath)
+        *finalPath = target;
+    return Error();
+}
 
+Error ExportDestination::resolveFolder(const QString& folder, const QString& containerPath,
+                                       QString* finalPath)
+{
+    if (folder.isEmpty())
+        return Error(Reason::DestinationUnwritable, QStringLiteral("no destination"));
+    // A folder where the journal belongs would keep every later change from
+    // being stored: it counts as an unsettled change.
+    const QString target = resolvedName(QFileInfo(folder).absoluteFilePath());
+    if (const Error guarded = refuseVaultFiles(target, containerPath); !guarded.ok())
+        return guarded;
+    const QFileInfo info(target);
+    if (info.exists() && !info.isDir())
+        return Error(Reason::DestinationUnwritable, QStringLiteral("not a folder"));
+    if (finalPath)
+        *finalPath = target;
+    return Error();
+}
+
+Error ExportDestination::refuseVaultFiles(const QString& target, const QString& containerPath)
+{
     // The journal and the compaction copy are often absent; their names are
     // compared too, so that an export never makes a file recovery would take
     // for one of them. Without regard to letter case: the drive of a vault is
@@ -75,12 +105,6 @@ Error ExportDestination::resolve(const QString& destination, const QString& cont
             return Error(Reason::InvalidArgument,
                          QStringLiteral("the destination is one of the vault's files"));
     }
-    // Renaming over a device or a pipe would replace it by a regular file
-    // holding the plaintext.
-    if (existsAndIsNotRegular(target))
-        return Error(Reason::DestinationUnwritable, QStringLiteral("not a regular file"));
-    if (finalPath)
-        *finalPath = target;
     return Error();
 }
 

@@ -21,6 +21,16 @@ public:
     // (a folder, a device, a pipe or a socket).
     [[nodiscard]] static Error resolve(const QString& destination, const QString& containerPath,
                                        QString* finalPath);
+    // The same for a folder an export makes or writes into: refused when it
+    // is (or would take the name of) one of the vault's files, and
+    // DestinationUnwritable when something other than a folder is there.
+    [[nodiscard]] static Error resolveFolder(const QString& folder, const QString& containerPath,
+                                             QString* finalPath);
+
+private:
+    // InvalidArgument when `target` (resolved) names the container, its
+    // journal or its compaction copy.
+    [[nodiscard]] static Error refuseVaultFiles(const QString& target, const QString& containerPath);
 };
 
 } // namespace Keldra::Core

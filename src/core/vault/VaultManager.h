@@ -6,6 +6,7 @@
 #include "format/SecureFileIndex.h"
 #include "storage/HeaderJournal.h"
 #include "vault/BatchProgress.h"
+#include "vault/ExportBatchSummary.h"
 #include "vault/FileSyncManager.h"
 #include "vault/ImportBatch.h"
 #include "vault/TempWorkspaceManager.h"
@@ -15,6 +16,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -119,6 +121,30 @@ public:
     // DamagedFile when the file's record lies or what was written differs
     // from its SHA-256 in the index: the caller then discards what it got.
     [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
+    // The same with progress (plaintext bytes written of the file's size).
+    // Reading and decrypting run on a thread of their own; the device is
+    // written on the caller's thread only. Cancelled between blocks when the
+    // cancel flag is set: the caller then discards what it got.
+    [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device,
+                                              const ProgressCallback& progress) const;
+    // Each vault path (file or folder) is written inside destinationFolder
+    // (made when missing) under its own name, a folder recursively with its
+    // empty sub-folders; existing folders are written into. Each file goes
+    // as exportFile() writes it: checked, and nothing partial left by a
+    // failure. A file whose target exists is left as it is under
+    // ExistingFiles::Skip. Names this system cannot hold, files that fail
+    // and skipped ones are listed in summary->skipped, and the batch goes on
+    // without them; it stops at a failure that no later file would escape
+    // (the container unreadable, cancelled). False when any file was not
+    // exported for another reason than Skip: lastError() is the first such
+    // failure. FileNotFound, before anything is written, for a path the vault
+    // does not hold.
+    [[nodiscard]] bool exportBatch(const QStringList& vaultPaths, const QString& destinationFolder,
+                                   ExistingFiles existing, const BatchProgressCallback& progress,
+                                   ExportBatchSummary* summary) const;
+    // The outside files exportBatch() would write over (absolute paths), for
+    // the one question before exporting.
+    QStringList existingExportTargets(const QStringList& vaultPaths, const QString& destinationFolder) const;
     // Decrypts every block of the file and checks its size and SHA-256
     // against the index; progress gets the file's plaintext bytes checked.
     [[nodiscard]] bool verifyFile(const QString& vaultPath, const ProgressCallback& progress = {}) const;
@@ -134,6 +160,16 @@ public:
     [[nodiscard]] bool createDirectory(const QString& path);
     [[nodiscard]] bool renameDirectory(const QString& path, const QString& newPath);
     [[nodiscard]] bool deleteDirectory(const QString& path);
+    // A whole selection of files and folders in one change and one header
+    // rewrite; all or nothing. An item inside another selected folder goes
+    // with that folder. deletePaths removes folders with everything inside
+    // them, refused (FileInUse) while an open copy of a file among them holds
+    // edits; unchanged open copies are wiped. movePaths puts each item inside
+    // targetDirectory ("" = root) under its own name, open copies following;
+    // AlreadyExists when a new path is taken (by the item itself or another
+    // selected one), InvalidPath for a folder moved into itself.
+    [[nodiscard]] bool deletePaths(const QStringList& vaultPaths);
+    [[nodiscard]] bool movePaths(const QStringList& vaultPaths, const QString& targetDirectory);
 
     // --- Compaction ------------------------------------------------------
     // preservedCompactPath (may be null) names the compacted container kept
@@ -235,6 +271,9 @@ private:
     // The end of a move or rename: refused when `destination` is taken (by the
     // file itself too), else committed by `change`.
     [[nodiscard]] bool storeFileAt(VaultChange& change, const QString& source, const QString& destination);
+    // exportFile() with progress, for a path already normalised.
+    [[nodiscard]] bool exportTo(const QString& vaultPath, const QString& destinationPath,
+                                const ProgressCallback& progress) const;
     // Import's blocks: the source read, hashed, encrypted and
     // appended through `change`; fills the entry's blocks, size and SHA-256.
     [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,

@@ -261,6 +261,14 @@ private:
              [](VaultManager& v) { return v.renameFile("a.txt", "docs/sub/a2.txt"); }},
             {QStringLiteral("folder creation"), [](VaultManager& v) { return v.createDirectory("x/y"); }},
             {QStringLiteral("delete"), [](VaultManager& v) { return v.deleteFile("docs/b.bin"); }},
+            {QStringLiteral("delete of a selection"),
+             [](VaultManager& v) {
+                 return v.deletePaths({"docs", "a.txt"});
+             }},
+            {QStringLiteral("move of a selection"),
+             [](VaultManager& v) {
+                 return v.movePaths({"a.txt", "docs/b.bin"}, "docs/sub");
+             }},
             {QStringLiteral("compaction"),
              [](VaultManager& v) {
                  QString preserved;
