@@ -96,14 +96,18 @@ public:
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath,
                                   const ProgressCallback& progress);
     [[nodiscard]] bool importFile(const QString& sourcePath, const QString& vaultPath);
-    // Atomic: a failed export leaves no partial plaintext and leaves an
-    // existing destination untouched.
-    [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath) const;
+    // Atomic: a failed or cancelled export leaves no partial plaintext and
+    // leaves an existing destination untouched.
+    [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath,
+                                  const ProgressCallback& progress = {}) const;
     // Writes the plaintext to an open, writable device (not opened, closed
     // or seeked here). The path is matched case-insensitively as given.
     // DamagedFile when the file's record lies or what was written differs
     // from its SHA-256 in the index: the caller then discards what it got.
-    [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const;
+    // Cancelled (checked before each block) leaves the device part written.
+    // progress gets the plaintext bytes written before each block.
+    [[nodiscard]] bool writeVaultFileToDevice(const QString& vaultPath, QIODevice* device,
+                                              const ProgressCallback& progress = {}) const;
     // Decrypts every block of the file and checks its size and SHA-256
     // against the index; progress gets the file's plaintext bytes checked.
     [[nodiscard]] bool verifyFile(const QString& vaultPath, const ProgressCallback& progress = {}) const;
@@ -134,7 +138,9 @@ public:
     // --- Editing copies --------------------------------------------------
     // Refused (FileInUse) when the file's open copy holds edits not yet
     // stored: writing the vault's version over it would throw them away.
-    [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath);
+    // A cancelled or failed preparation leaves no copy.
+    [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath,
+                                             const ProgressCallback& progress = {});
     [[nodiscard]] bool syncModifiedTempFiles();
     // Forgets the file's open copy and wipes it, edited or not: for a copy
     // the editor never got, or edits the user chose to drop.

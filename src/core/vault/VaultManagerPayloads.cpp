@@ -289,7 +289,8 @@ Error VaultManager::appendBlocks(VaultChange& change, QFile& source, qint64 byte
     return Error();
 }
 
-bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
+bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath,
+                              const ProgressCallback& progress) const
 {
     m_lastError = Error();
     const QString normalized = VaultPath::normalized(vaultPath);
@@ -307,7 +308,7 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
     QSaveFile file(finalPath);
     if (!file.open(QIODevice::WriteOnly))
         return fail(Reason::DestinationUnwritable, file.errorString());
-    if (!writeVaultFileToDevice(normalized, &file)) {
+    if (!writeVaultFileToDevice(normalized, &file, progress)) {
         file.cancelWriting();
         return false;
     }
@@ -316,7 +317,8 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
     return true;
 }
 
-bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device) const
+bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* device,
+                                          const ProgressCallback& progress) const
 {
     m_lastError = Error();
     if (!device)
@@ -393,6 +395,14 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         return hash.addData(QByteArrayView(data, size));
     };
     for (qsizetype k = 0; k < record.blocks.size(); ++k) {
+        if (cancelRequested())
+            return fail(Reason::Cancelled, QStringLiteral("cancelled before block %1").arg(k));
+        if (progress) {
+            qint64 done = 0;
+            for (qsizetype j = 0; j < k; ++j)
+                done += record.blocks.at(j).plainSize;
+            progress(done, record.sizeBytes, record.vaultPath);
+        }
         const QList<VaultFileBlock> blocks = record.blocks;
         const VaultFileBlock& block = blocks.at(k);
         // Keeps memory bounded by one block even for a nonsensical record.
