@@ -8,6 +8,12 @@
 
 namespace Keldra::UI {
 
+namespace {
+
+constexpr qint64 kShowEveryMs = 50;
+
+} // namespace
+
 OperationProgressDialog::OperationProgressDialog(const QString& title, const QString& label, QWidget* parent)
     : QProgressDialog(label, QString(), 0, 1000, parent)
 {
@@ -66,6 +72,11 @@ void OperationProgressDialog::showBusy()
 
 void OperationProgressDialog::showProgress(const QString& heading, qint64 done, qint64 total)
 {
+    if (m_lastShown.isValid() && m_lastShown.elapsed() < kShowEveryMs && done < total &&
+        heading == m_lastHeading)
+        return;
+    m_lastShown.start();
+    m_lastHeading = heading;
     setValue(total > 0 ? int(qBound<qint64>(0, done, total) * 1000 / total) : 0);
     QString text = QStringLiteral("%1\n%2 de %3").arg(heading, formatFileSize(done), formatFileSize(total));
     const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;

@@ -26,7 +26,8 @@ public:
     // A moving bar instead of a fraction: for work that reports no progress.
     void showBusy();
     // heading, then "done de total", then speed and time left once the
-    // operation has run for a few seconds.
+    // operation has run for a few seconds. Shown at most every 50 ms, except
+    // a new heading and the end: a verify reports far more often than that.
     void showProgress(const QString& heading, qint64 done, qint64 total);
 
     // How long an operation runs before its speed and time left are shown.
@@ -44,6 +45,8 @@ protected:
 private:
     bool m_finished = false;
     QElapsedTimer m_clock;
+    QElapsedTimer m_lastShown;
+    QString m_lastHeading;
 };
 
 } // namespace Keldra::UI

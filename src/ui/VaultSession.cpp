@@ -8,8 +8,6 @@
 #include <QSaveFile>
 #include <QThread>
 
-#include <memory>
-
 namespace Keldra::UI {
 
 using Reason = Core::Error::Reason;
@@ -17,9 +15,6 @@ using Reason = Core::Error::Reason;
 namespace {
 
 constexpr qint64 kBackupChunkSize = 8 * 1024 * 1024;
-// Progress reaches the window at most this often: a verify reports every
-// piece it hashes, far more than a progress bar can show.
-constexpr qint64 kProgressIntervalMs = 50;
 
 } // namespace
 
@@ -65,14 +60,7 @@ bool VaultSession::start(Work work, Done done, bool cancellable)
     m_busy = true;
     m_clock.start();
     m_thread.reset(QThread::create([this, work = std::move(work)]() {
-        auto last = std::make_shared<QElapsedTimer>();
-        auto lastText = std::make_shared<QString>();
-        // A new step (its text) and the end always get through.
-        const Progress relay = [this, last, lastText](qint64 done, qint64 total, const QString& text) {
-            if (last->isValid() && last->elapsed() < kProgressIntervalMs && done < total && text == *lastText)
-                return;
-            last->start();
-            *lastText = text;
+        const Progress relay = [this](qint64 done, qint64 total, const QString& text) {
             emit progress(done, total, text);
         };
         m_result = work(m_vault, relay);
@@ -140,10 +128,10 @@ Core::Error VaultSession::copyContainer(const QString& sourcePath, const QString
         return Core::Error(reason, detail);
     };
     while (!source.atEnd()) {
-        if (m_cancel.load())
-            return abandon(Reason::Cancelled, QStringLiteral("backup cancelled"));
         if (progress)
             progress(copied, total, QString());
+        if (m_cancel.load())
+            return abandon(Reason::Cancelled, QStringLiteral("backup cancelled"));
         const QByteArray chunk = source.read(kBackupChunkSize);
         if (chunk.isEmpty())
             return abandon(Reason::ContainerUnavailable, source.errorString());

@@ -395,14 +395,14 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         return hash.addData(QByteArrayView(data, size));
     };
     for (qsizetype k = 0; k < record.blocks.size(); ++k) {
-        if (cancelRequested())
-            return fail(Reason::Cancelled, QStringLiteral("cancelled before block %1").arg(k));
         if (progress) {
             qint64 done = 0;
             for (qsizetype j = 0; j < k; ++j)
                 done += record.blocks.at(j).plainSize;
             progress(done, record.sizeBytes, record.vaultPath);
         }
+        if (cancelRequested())
+            return fail(Reason::Cancelled, QStringLiteral("cancelled before block %1").arg(k));
         const QList<VaultFileBlock> blocks = record.blocks;
         const VaultFileBlock& block = blocks.at(k);
         // Keeps memory bounded by one block even for a nonsensical record.
