@@ -72,7 +72,8 @@ bool folderIsEmpty(const Core::SecureFileIndex& index, const QString& folder)
 MainWindow::MainWindow(QWidget* parent) : MainWindow(Platform::createPlatformDeviceManager(), parent) {}
 
 MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget* parent)
-    : QMainWindow(parent), m_deviceManager(std::move(devices))
+    : QMainWindow(parent), m_session(std::make_unique<VaultSession>()), m_vaultManager(m_session->vault()),
+      m_deviceManager(std::move(devices))
 {
     buildUi();
     buildMenus();
@@ -104,7 +105,7 @@ QSize MainWindow::centralAreaSize(const QSize& available)
 
 bool MainWindow::isUnlocked() const
 {
-    return m_vaultManager.state() == Core::VaultState::Unlocked;
+    return m_session->state() == Core::VaultState::Unlocked;
 }
 
 void MainWindow::buildUi()
@@ -314,7 +315,7 @@ void MainWindow::connectSignals()
 void MainWindow::updateActions()
 {
     const bool isOpen = isUnlocked();
-    const Core::SecureFileIndex index = isOpen ? m_vaultManager.fileIndex() : Core::SecureFileIndex();
+    const Core::SecureFileIndex index = isOpen ? m_session->fileIndex() : Core::SecureFileIndex();
     // A running operation leaves only what cannot touch the vault.
     const bool idle = !m_operationRunning;
     const bool unlocked = isOpen && idle;
@@ -459,7 +460,7 @@ void MainWindow::refreshVaultFiles()
         m_browser->showIndex(nullptr);
         return;
     }
-    const Core::SecureFileIndex index = m_vaultManager.fileIndex();
+    const Core::SecureFileIndex index = m_session->fileIndex();
     m_browser->showIndex(&index);
 }
 
@@ -532,20 +533,28 @@ MainWindow::LongOperation::~LongOperation()
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_operationRunning) {
-        // Import, compaction, backup and verification cannot be interrupted
-        // without leaving work half done: close once the operation has ended.
+        event->ignore();
+        if (m_closeAfterOperation)
+            return;
+        // What can stop without leaving work half done is offered to stop;
+        // the rest (import, lock, key derivation...) closes once it has ended.
+        if (m_session->isCancellable()) {
+            if (questionYesNo(this, QStringLiteral("Keldra"),
+                              QStringLiteral("Uma operação está em andamento. Cancelar a operação e fechar o "
+                                             "Keldra?"))) {
+                m_closeAfterOperation = true;
+                m_session->requestCancel();
+            }
+            return;
+        }
         m_closeAfterOperation = true;
         setStatusMessage(QStringLiteral("O Keldra será fechado quando a operação em andamento terminar."), 0);
-        event->ignore();
         return;
     }
-    if (isUnlocked() && !m_vaultManager.lockVault()) {
-        DialogHooks::warning(this, QStringLiteral("Keldra"),
-                             QStringLiteral("Não foi possível bloquear o cofre."));
-        // Locking may have gone half way (keys gone, workspace kept): show what is left.
-        refreshVaultFiles();
-        updateActions();
+    if (isUnlocked()) {
+        // Storing edited copies back may take a while: on the worker, then close.
         event->ignore();
+        lockThenClose();
         return;
     }
     // Edits a pulled drive left behind wait for the next unlock; closing

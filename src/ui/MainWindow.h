@@ -2,6 +2,7 @@
 
 #include "core/vault/BatchProgress.h"
 #include "core/vault/VaultManager.h"
+#include "ui/VaultSession.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -31,7 +32,9 @@ class VaultBrowser;
 
 // The vault application's single window: the drive panel, the vault browser,
 // menus, actions and status bar. Every vault command calls one VaultManager
-// operation and then refreshes the browser and the actions.
+// operation and then refreshes the browser and the actions; the long ones
+// run through the VaultSession on its worker thread, and the window shows
+// their progress and, once they end, their result.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -47,8 +50,10 @@ public:
     static QSize centralAreaSize(const QSize& available);
 
     QString containerFilePath() const { return m_containerPath; }
+    // Only while no operation runs (session().isBusy()).
     const Core::VaultManager& vault() const { return m_vaultManager; }
     Core::VaultManager& vault() { return m_vaultManager; }
+    VaultSession& session() const { return *m_session; }
     VaultBrowser* vaultBrowser() const { return m_browser; }
     DeviceListPanel* deviceListPanel() const { return m_devicePanel; }
 
@@ -119,6 +124,10 @@ private:
     // drive pulled) locks the vault at once (MainWindowVaultCommands.cpp).
     void checkContainerStillThere();
     void lockAfterContainerLoss();
+    // Locks (storing edited copies back) on the worker; close() again once locked.
+    void lockThenClose();
+    // The end of an unlock run on the worker.
+    void finishUnlock(const Core::Error& result);
     // After an unlock: offers the edits an earlier session left unsaved.
     void offerRecoveredEdits();
 
@@ -142,26 +151,49 @@ private:
     private:
         MainWindow& m_window;
     };
-    // The Argon2id derivation blocks for about a second: say so, with the
-    // prompt already gone from the screen.
-    void beginKeyDerivation();
-    void endKeyDerivation();
-    bool copyContainerTo(const QString& target);
-    // Before reading files: takes over the index another program (keldra-cli)
-    // saved meanwhile, whose compaction may have moved the blocks; false after
-    // warning with commandText.
-    bool catchUpWithOtherPrograms(const QString& title, const QString& commandText);
+    // How a long operation shows while it runs on the session's worker.
+    struct OperationView
+    {
+        QString title;
+        // Shown until the work reports progress with a text of its own.
+        QString heading;
+        // A "Cancelar" button; cancelling leaves things as before the start.
+        bool cancellable = false;
+        // A moving bar: the work reports no progress (key derivation, lock).
+        bool busy = false;
+        // The container watch cancels the work when the container goes away;
+        // off for compaction, which replaces the container on purpose.
+        bool watchContainer = false;
+    };
+    // The one way long commands run: the progress dialog, the vault actions
+    // disabled, the work on the session's worker, then `done` with its result
+    // (a cancelled one only says so in the status bar; a container lost
+    // meanwhile locks the vault), then a close asked for meanwhile.
+    void runVaultOperation(const OperationView& view, VaultSession::Work work, VaultSession::Done done);
+    // "Cancelar" of the progress dialog; asks first when more than a few
+    // seconds of work would be thrown away.
+    void cancelRunningOperation();
+    void copyContainerTo(const QString& target);
+    // A vault call's result as the outcome of an operation's work.
+    static Core::Error operationOutcome(const Core::VaultManager& vault, bool succeeded);
     // Warns that a vault operation failed: the text for the vault's reason
     // (VaultErrorText), else commandText; commandReason is a reason that
     // commandText already explains in the command's own words.
     void warnVaultFailure(const QString& title, const QString& commandText,
                           Core::Error::Reason commandReason = Core::Error::Reason::None);
+    // The same for an operation that ran on the session's worker.
+    void warnOperationFailure(const Core::Error& error, const QString& title, const QString& commandText,
+                              Core::Error::Reason commandReason = Core::Error::Reason::None);
 
     // Questions of the file commands; true = go on.
     bool confirmReplaceVaultFile(const QString& vaultPath) const;
     bool confirmExportOutsideVault(const QString& vaultPath) const;
     bool confirmDeleteVaultFile(const QString& vaultPath) const;
     bool confirmCompactVault() const;
+    // Hands the editing copy to its application; a fresh copy no application
+    // took is dropped again.
+    void openEditingCopy(const QString& vaultPath, const QString& localPath, bool freshCopy);
+    void finishCompaction(const QString& title, const Core::Error& result, const QString& preservedPath);
     // Imports into the folder shown; shared by "Importar..." and dropped files.
     void importFileList(const QStringList& files);
     // Files and folders dropped on the vault table.
@@ -179,7 +211,9 @@ private:
     bool askExistingFiles(const QString& title, const QString& text, Core::ExistingFiles* answer) const;
 
     // Members ----------------------------------------------------------------
-    Core::VaultManager m_vaultManager;
+    std::unique_ptr<VaultSession> m_session;
+    // The session's vault, for the commands that run on the GUI thread.
+    Core::VaultManager& m_vaultManager;
     std::unique_ptr<Platform::DeviceManager> m_deviceManager;
     QString m_containerPath;
     bool m_operationRunning = false;
@@ -188,6 +222,11 @@ private:
     QString m_importFolder;
     QString m_exportFolder;
     QTimer* m_containerWatch = nullptr;
+    // Whether the running operation reads the container the watch checks.
+    bool m_watchDuringOperation = false;
+    // The watch found the container gone while an operation ran.
+    bool m_containerLost = false;
+    QString m_operationTitle;
     // Edited copies kept in the workspace when the drive was pulled.
     int m_unsavedAfterRemoval = 0;
 

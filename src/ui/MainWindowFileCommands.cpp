@@ -156,16 +156,34 @@ void MainWindow::exportSelectedFile()
     if (target.isEmpty())
         return;
     m_exportFolder = QFileInfo(target).absolutePath();
-    if (!catchUpWithOtherPrograms(kTitle, QStringLiteral("Não foi possível exportar o arquivo.")))
-        return;
-    if (m_vaultManager.exportFile(vaultPath, target)) {
-        setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
-        return;
-    }
-    const QString refused = Texts::VaultErrorText::forExportDestination(m_vaultManager.lastError());
-    warnVaultFailure(kTitle,
-                     refused.isEmpty() ? QStringLiteral("Não foi possível exportar o arquivo.") : refused);
-    setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
+    OperationView view;
+    view.title = QStringLiteral("Exportar arquivo");
+    view.heading = QStringLiteral("Exportando %1...").arg(VaultPath::baseName(vaultPath));
+    view.cancellable = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [vaultPath, target, heading = view.heading](Core::VaultManager& vault,
+                                                    const VaultSession::Progress& progress) {
+            // Another program (keldra-cli) may have saved an index, its compaction moving the blocks.
+            if (!vault.refreshIndex())
+                return vault.lastError();
+            const auto exporting = [&](qint64 done, qint64 total, const QString&) {
+                progress(done, total, heading);
+            };
+            return operationOutcome(vault, vault.exportFile(vaultPath, target, exporting));
+        },
+        [this](const Core::Error& result) {
+            if (result.ok()) {
+                setStatusMessage(QStringLiteral("Arquivo exportado com sucesso."), StatusTimeout);
+                return;
+            }
+            const QString refused = Texts::VaultErrorText::forExportDestination(result);
+            warnOperationFailure(result, kTitle,
+                                 refused.isEmpty() ? QStringLiteral("Não foi possível exportar o arquivo.")
+                                                   : refused);
+            setStatusMessage(QStringLiteral("Falha ao exportar o arquivo."), StatusTimeout);
+        });
 }
 
 void MainWindow::openSelectedFile()
@@ -182,14 +200,39 @@ void MainWindow::openSelectedFile()
         if (copy.vaultPath.compare(vaultPath, Qt::CaseInsensitive) == 0)
             localPath = copy.tempPath;
     }
-    const bool freshCopy = localPath.isEmpty();
-    if (freshCopy &&
-        !catchUpWithOtherPrograms(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição.")))
-        return;
-    if (freshCopy && !m_vaultManager.prepareFileForEditing(vaultPath, &localPath)) {
-        warnVaultFailure(kTitle, QStringLiteral("Não foi possível preparar o arquivo para edição."));
+    if (!localPath.isEmpty()) {
+        openEditingCopy(vaultPath, localPath, false);
         return;
     }
+    auto prepared = std::make_shared<QString>();
+    OperationView view;
+    view.title = QStringLiteral("Abrir arquivo");
+    view.heading = QStringLiteral("Preparando %1 para edição...").arg(VaultPath::baseName(vaultPath));
+    view.cancellable = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [vaultPath, prepared, heading = view.heading](Core::VaultManager& vault,
+                                                      const VaultSession::Progress& progress) {
+            if (!vault.refreshIndex())
+                return vault.lastError();
+            const auto preparing = [&](qint64 done, qint64 total, const QString&) {
+                progress(done, total, heading);
+            };
+            return operationOutcome(vault, vault.prepareFileForEditing(vaultPath, prepared.get(), preparing));
+        },
+        [this, vaultPath, prepared](const Core::Error& result) {
+            if (!result.ok()) {
+                warnOperationFailure(result, kTitle,
+                                     QStringLiteral("Não foi possível preparar o arquivo para edição."));
+                return;
+            }
+            openEditingCopy(vaultPath, *prepared, true);
+        });
+}
+
+void MainWindow::openEditingCopy(const QString& vaultPath, const QString& localPath, bool freshCopy)
+{
     if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
         setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
         return;
@@ -377,23 +420,28 @@ void MainWindow::compactVault()
     const QString title = QStringLiteral("Compactar cofre");
     if (!confirmCompactVault())
         return;
-    const LongOperation operation(*this);
-    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
-        title, QStringLiteral("Compactando o cofre...\n\nSerá criado temporariamente um container "
-                              "criptografado no disco local."));
-    OperationProgressDialog* dialog = progress.get();
-    const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
-        dialog->setValue(total > 0 ? int(done * 1000 / total) : 1000);
-        dialog->setLabelText(
-            QStringLiteral("%1...\n%2 de %3").arg(text, formatFileSize(done), formatFileSize(total)));
-        QApplication::processEvents();
-    };
-    QString preservedPath;
-    const bool compacted = m_vaultManager.compactVault(onProgress, &preservedPath);
-    finishProgressDialog(*progress);
-    progress.reset();
+    auto preserved = std::make_shared<QString>();
+    OperationView view;
+    view.title = title;
+    view.heading = QStringLiteral("Compactando o cofre...\n\nSerá criado temporariamente um container "
+                                  "criptografado no disco local.");
+    // Cancelling stops before the container is replaced, never after.
+    view.cancellable = true;
+    runVaultOperation(
+        view,
+        [preserved](Core::VaultManager& vault, const VaultSession::Progress& progress) {
+            const auto compacting = [&](qint64 done, qint64 total, const QString& text) {
+                progress(done, total, QStringLiteral("%1...").arg(text));
+            };
+            return operationOutcome(vault, vault.compactVault(compacting, preserved.get()));
+        },
+        [this, title, preserved](const Core::Error& result) { finishCompaction(title, result, *preserved); });
+}
 
-    if (compacted) {
+void MainWindow::finishCompaction(const QString& title, const Core::Error& result,
+                                  const QString& preservedPath)
+{
+    if (result.ok()) {
         refreshVaultFiles();
         refreshDevices();
         updateActions();
@@ -408,7 +456,7 @@ void MainWindow::compactVault()
                                             "compactado criptografado foi preservado em:\n%1")
                                  .arg(preservedPath));
     else
-        warnVaultFailure(title, QStringLiteral("Não foi possível compactar o cofre."));
+        warnOperationFailure(result, title, QStringLiteral("Não foi possível compactar o cofre."));
     setStatusMessage(QStringLiteral("Falha ao compactar o cofre."), StatusTimeout);
 }
 

@@ -35,9 +35,25 @@ namespace {
 
 const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)");
 const QString kBackupTitle = QStringLiteral("Fazer backup");
-constexpr qint64 BackupChunkSize = 8 * 1024 * 1024;
 const QString kDerivingKey = QStringLiteral("Derivando a chave do cofre...");
-constexpr int RepaintPause = 60; // ms
+// Cancelling throws away what was done; past this much work, ask first.
+constexpr qint64 kConfirmCancelAfterMs = 3000;
+
+using Core::Error;
+using Reason = Core::Error::Reason;
+
+// A password handed to the worker, wiped once the worker is done with it.
+std::shared_ptr<QByteArray> sharedSecret(QByteArray* password)
+{
+    // A deep copy: wiping a buffer shared with the caller's would wipe both.
+    auto secret = std::shared_ptr<QByteArray>(new QByteArray(password->constData(), password->size()),
+                                              [](QByteArray* bytes) {
+                                                  Core::wipe(*bytes);
+                                                  delete bytes;
+                                              });
+    Core::wipe(*password);
+    return secret;
+}
 
 // Passwords live only as long as the command that needs them.
 using Core::wipe;
@@ -96,23 +112,95 @@ void MainWindow::finishProgressDialog(OperationProgressDialog& dialog)
     dialog.finish();
 }
 
-void MainWindow::beginKeyDerivation()
+Error MainWindow::operationOutcome(const Core::VaultManager& vault, bool succeeded)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    setStatusMessage(kDerivingKey, 0);
-    // The window system repaints where the prompt was only after it has
-    // handled its removal: give it a moment before the wait. Keys typed
-    // meanwhile stay queued.
-    QEventLoop repaint;
-    QTimer::singleShot(RepaintPause, &repaint, &QEventLoop::quit);
-    repaint.exec(QEventLoop::ExcludeUserInputEvents);
+    if (succeeded)
+        return Error();
+    // A failure always carries its reason; never let one pass for success.
+    return vault.lastError().ok() ? Error(Reason::Internal, QStringLiteral("failed without a reason"))
+                                  : vault.lastError();
 }
 
-void MainWindow::endKeyDerivation()
+void MainWindow::runVaultOperation(const OperationView& view, VaultSession::Work work,
+                                   VaultSession::Done done)
 {
-    QApplication::restoreOverrideCursor();
-    if (statusBar()->currentMessage() == kDerivingKey)
-        statusBar()->clearMessage();
+    if (m_operationRunning || m_session->isBusy())
+        return;
+    auto* dialog = new OperationProgressDialog(view.title, view.heading, this);
+    if (view.busy)
+        dialog->showBusy();
+    if (view.cancellable) {
+        dialog->allowCancel();
+        connect(dialog, &OperationProgressDialog::cancelClicked, this, &MainWindow::cancelRunningOperation);
+    }
+    const QString heading = view.heading;
+    connect(m_session.get(), &VaultSession::progress, dialog,
+            [dialog, heading](qint64 bytesDone, qint64 total, const QString& text) {
+                dialog->showProgress(text.isEmpty() ? heading : text, bytesDone, total);
+            });
+    if (view.busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        setStatusMessage(view.heading, 0);
+    }
+    // Rebuilding the browser loses its selection: only when the vault changed.
+    const bool wasUnlocked = isUnlocked();
+    // The progress dialog takes the activation; it goes back to the window.
+    const bool wasActive = isActiveWindow();
+    const QByteArray indexBefore = wasUnlocked ? m_session->fileIndex().toJson() : QByteArray();
+    const auto finished = [this, dialog, done = std::move(done), view, wasUnlocked, wasActive,
+                           indexBefore](const Error& result) {
+        if (view.busy)
+            QApplication::restoreOverrideCursor();
+        if (statusBar()->currentMessage() == view.heading)
+            statusBar()->clearMessage();
+        dialog->finish();
+        dialog->deleteLater();
+        if (wasActive)
+            activateWindow();
+        m_operationRunning = false;
+        m_watchDuringOperation = false;
+        if (isUnlocked() != wasUnlocked || (wasUnlocked && m_session->fileIndex().toJson() != indexBefore))
+            refreshVaultFiles();
+        updateActions();
+        const bool lost = m_containerLost;
+        m_containerLost = false;
+        if (result.is(Reason::Cancelled) && !lost)
+            setStatusMessage(QStringLiteral("Operação cancelada."), 5000);
+        else if (!lost || result.ok())
+            done(result);
+        if (lost && isUnlocked() && !m_session->isBusy())
+            lockAfterContainerLoss();
+        if (m_closeAfterOperation && !m_operationRunning) {
+            m_closeAfterOperation = false;
+            close();
+        }
+    };
+    m_operationTitle = view.title;
+    m_operationRunning = true;
+    m_watchDuringOperation = view.watchContainer;
+    m_containerLost = false;
+    if (!m_session->start(std::move(work), finished, view.cancellable)) {
+        if (view.busy)
+            QApplication::restoreOverrideCursor();
+        m_operationRunning = false;
+        m_watchDuringOperation = false;
+        delete dialog;
+        return;
+    }
+    updateActions();
+    dialog->start();
+}
+
+void MainWindow::cancelRunningOperation()
+{
+    if (!m_session->isCancellable() || m_session->cancelRequested())
+        return;
+    if (m_session->elapsedMs() > kConfirmCancelAfterMs &&
+        !questionYesNo(this, m_operationTitle,
+                       QStringLiteral("Cancelar a operação? O que já foi feito será descartado.")))
+        return;
+    m_session->requestCancel();
+    setStatusMessage(QStringLiteral("Cancelando a operação..."), 0);
 }
 
 QString MainWindow::proposedContainerPath() const
@@ -127,20 +215,13 @@ QString MainWindow::proposedContainerPath() const
 void MainWindow::warnVaultFailure(const QString& title, const QString& commandText,
                                   Core::Error::Reason commandReason)
 {
-    DialogHooks::warning(
-        this, title, Texts::VaultErrorText::message(m_vaultManager.lastError(), commandText, commandReason));
+    warnOperationFailure(m_vaultManager.lastError(), title, commandText, commandReason);
 }
 
-bool MainWindow::catchUpWithOtherPrograms(const QString& title, const QString& commandText)
+void MainWindow::warnOperationFailure(const Error& error, const QString& title, const QString& commandText,
+                                      Core::Error::Reason commandReason)
 {
-    bool changed = false;
-    if (!m_vaultManager.refreshIndex(&changed)) {
-        warnVaultFailure(title, commandText);
-        return false;
-    }
-    if (changed)
-        refreshVaultFiles();
-    return true;
+    DialogHooks::warning(this, title, VaultSession::failureText(error, commandText, commandReason));
 }
 
 void MainWindow::createVault()
@@ -162,20 +243,29 @@ void MainWindow::createVault()
     QByteArray password = requestNewVaultPassword();
     if (password.isEmpty())
         return;
-    beginKeyDerivation();
-    const bool created = m_vaultManager.createVault(path, password);
-    endKeyDerivation();
-    wipe(password);
-    if (!created) {
-        warnVaultFailure(QStringLiteral("Keldra"), QStringLiteral("Não foi possível criar o cofre."));
-        return;
-    }
-    m_containerPath = path;
-    m_browser->setCurrentDirectory(QString());
-    m_devicePanel->highlightContainerDrive(m_containerPath);
-    refreshVaultFiles();
-    updateActions();
-    setStatusMessage(QStringLiteral("Cofre criado com sucesso."), 5000);
+    const std::shared_ptr<QByteArray> secret = sharedSecret(&password);
+    OperationView view;
+    view.title = QStringLiteral("Criar cofre");
+    view.heading = kDerivingKey;
+    view.busy = true;
+    runVaultOperation(
+        view,
+        [path, secret](Core::VaultManager& vault, const VaultSession::Progress&) {
+            return operationOutcome(vault, vault.createVault(path, *secret));
+        },
+        [this, path](const Error& result) {
+            if (!result.ok()) {
+                warnOperationFailure(result, QStringLiteral("Keldra"),
+                                     QStringLiteral("Não foi possível criar o cofre."));
+                return;
+            }
+            m_containerPath = path;
+            m_browser->setCurrentDirectory(QString());
+            m_devicePanel->highlightContainerDrive(m_containerPath);
+            refreshVaultFiles();
+            updateActions();
+            setStatusMessage(QStringLiteral("Cofre criado com sucesso."), 5000);
+        });
 }
 
 void MainWindow::unlockVault()
@@ -185,14 +275,26 @@ void MainWindow::unlockVault()
                             .arg(QDir::toNativeSeparators(QFileInfo(m_containerPath).absoluteFilePath())));
     if (password.isEmpty())
         return;
-    beginKeyDerivation();
-    const bool unlocked = m_vaultManager.unlockVault(m_containerPath, password);
-    endKeyDerivation();
-    wipe(password);
-    if (!unlocked) {
+    const std::shared_ptr<QByteArray> secret = sharedSecret(&password);
+    const QString path = m_containerPath;
+    OperationView view;
+    view.title = QStringLiteral("Desbloquear");
+    view.heading = kDerivingKey;
+    view.busy = true;
+    runVaultOperation(
+        view,
+        [path, secret](Core::VaultManager& vault, const VaultSession::Progress&) {
+            return operationOutcome(vault, vault.unlockVault(path, *secret));
+        },
+        [this](const Error& result) { finishUnlock(result); });
+}
+
+void MainWindow::finishUnlock(const Error& result)
+{
+    if (!result.ok()) {
         // A wrong password and an altered wrapped key look the same; one text says both.
-        warnVaultFailure(
-            QStringLiteral("Keldra"),
+        warnOperationFailure(
+            result, QStringLiteral("Keldra"),
             QStringLiteral(
                 "Não foi possível desbloquear o cofre. Verifique a senha ou se o container foi alterado."));
         return;
@@ -221,17 +323,26 @@ void MainWindow::offerRecoveredEdits()
                                       "salvas no cofre: %1 arquivo(s). Salvar agora no cofre?")
                            .arg(pending)))
         return;
-    const bool recovered = m_vaultManager.recoverCopies();
-    refreshVaultFiles();
-    updateActions();
-    if (!recovered) {
-        warnVaultFailure(
-            QStringLiteral("Keldra"),
-            QStringLiteral("Não foi possível salvar no cofre as alterações da sessão anterior."));
-        return;
-    }
-    m_unsavedAfterRemoval = 0;
-    setStatusMessage(QStringLiteral("Alterações da sessão anterior salvas no cofre."), 5000);
+    OperationView view;
+    view.title = QStringLiteral("Keldra");
+    view.heading = QStringLiteral("Salvando no cofre as alterações da sessão anterior...");
+    view.busy = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [](Core::VaultManager& vault, const VaultSession::Progress&) {
+            return operationOutcome(vault, vault.recoverCopies());
+        },
+        [this](const Error& result) {
+            if (!result.ok()) {
+                warnOperationFailure(
+                    result, QStringLiteral("Keldra"),
+                    QStringLiteral("Não foi possível salvar no cofre as alterações da sessão anterior."));
+                return;
+            }
+            m_unsavedAfterRemoval = 0;
+            setStatusMessage(QStringLiteral("Alterações da sessão anterior salvas no cofre."), 5000);
+        });
 }
 
 void MainWindow::checkContainerStillThere()
@@ -240,14 +351,25 @@ void MainWindow::checkContainerStillThere()
         m_containerWatch->stop();
         return;
     }
-    // Not in the middle of a long command or a dialog: a progress dialog or a question runs
-    // its own loop while a vault operation may be under way (compaction even
-    // removes the container for a moment). Checked again once it is closed.
-    if (m_operationRunning || QApplication::activeModalWidget())
+    const QString path = m_session->containerPath();
+    const auto reachable = [&path] {
+        QFile container(path);
+        return QFileInfo(path).isFile() && container.open(QIODevice::ReadOnly);
+    };
+    // An operation that reads the container is stopped when it goes: the
+    // drive was pulled. Once it has ended, the vault is locked.
+    if (m_operationRunning) {
+        if (m_watchDuringOperation && !m_containerLost && !reachable()) {
+            m_containerLost = true;
+            m_session->requestCancel();
+        }
         return;
-    const QString path = m_vaultManager.containerPath();
-    QFile container(path);
-    if (QFileInfo(path).isFile() && container.open(QIODevice::ReadOnly))
+    }
+    // Not while a question is open: it may be about to start an operation.
+    // Checked again once it is closed.
+    if (QApplication::activeModalWidget())
+        return;
+    if (reachable())
         return;
     lockAfterContainerLoss();
 }
@@ -266,19 +388,55 @@ void MainWindow::lockAfterContainerLoss()
 
 void MainWindow::lockVault()
 {
-    if (!m_vaultManager.lockVault())
-        warnVaultFailure(QStringLiteral("Keldra"),
-                         QStringLiteral("Não foi possível limpar a área temporária."),
-                         Core::Error::Reason::WorkspaceUnavailable);
-    if (!isUnlocked())
-        m_containerWatch->stop();
-    m_browser->setCurrentDirectory(QString());
-    refreshVaultFiles();
-    updateActions();
-    // When an edited copy could not be stored the vault stays unlocked: do
-    // not claim otherwise.
-    if (!isUnlocked())
-        setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
+    OperationView view;
+    view.title = QStringLiteral("Bloquear");
+    view.heading = QStringLiteral("Salvando as alterações e bloqueando o cofre...");
+    view.busy = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [](Core::VaultManager& vault, const VaultSession::Progress&) {
+            return operationOutcome(vault, vault.lockVault());
+        },
+        [this](const Error& result) {
+            if (!result.ok())
+                warnOperationFailure(result, QStringLiteral("Keldra"),
+                                     QStringLiteral("Não foi possível limpar a área temporária."),
+                                     Core::Error::Reason::WorkspaceUnavailable);
+            if (!isUnlocked())
+                m_containerWatch->stop();
+            m_browser->setCurrentDirectory(QString());
+            refreshVaultFiles();
+            updateActions();
+            // When an edited copy could not be stored the vault stays unlocked: do
+            // not claim otherwise.
+            if (!isUnlocked())
+                setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
+        });
+}
+
+void MainWindow::lockThenClose()
+{
+    m_closeAfterOperation = true;
+    OperationView view;
+    view.title = QStringLiteral("Keldra");
+    view.heading = QStringLiteral("Salvando as alterações e bloqueando o cofre...");
+    view.busy = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [](Core::VaultManager& vault, const VaultSession::Progress&) {
+            return operationOutcome(vault, vault.lockVault());
+        },
+        [this](const Error& result) {
+            if (!isUnlocked())
+                m_containerWatch->stop();
+            if (result.ok())
+                return;
+            m_closeAfterOperation = false;
+            DialogHooks::warning(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("Não foi possível bloquear o cofre."));
+        });
 }
 
 void MainWindow::changeVaultPassword()
@@ -299,13 +457,34 @@ void MainWindow::changeVaultPassword()
     bool changed = false;
     // Tried from inside the dialog: a wrong current password keeps it open
     // with what was typed; any other outcome closes it.
+    Error failure;
     dialog.setChangeAttempt([&](const QByteArray& current, const QByteArray& replacement) {
+        QByteArray currentCopy = current;
+        QByteArray replacementCopy = replacement;
+        const std::shared_ptr<QByteArray> oldSecret = sharedSecret(&currentCopy);
+        const std::shared_ptr<QByteArray> newSecret = sharedSecret(&replacementCopy);
+        const QString path = m_containerPath;
         dialog.setEnabled(false);
-        beginKeyDerivation();
-        changed = m_vaultManager.changePassword(m_containerPath, current, replacement);
-        endKeyDerivation();
+        // The dialog waits for its answer; the window keeps painting meanwhile.
+        QEventLoop waiting;
+        OperationView view;
+        view.title = QStringLiteral("Alterar senha");
+        view.heading = kDerivingKey;
+        view.busy = true;
+        runVaultOperation(
+            view,
+            [path, oldSecret, newSecret](Core::VaultManager& vault, const VaultSession::Progress&) {
+                return operationOutcome(vault, vault.changePassword(path, *oldSecret, *newSecret));
+            },
+            [&](const Error& result) {
+                failure = result;
+                waiting.quit();
+            });
+        if (m_operationRunning)
+            waiting.exec();
+        changed = failure.ok();
         dialog.setEnabled(true);
-        if (changed || !m_vaultManager.lastError().is(Core::Error::Reason::WrongPassword))
+        if (changed || !failure.is(Core::Error::Reason::WrongPassword))
             return true;
         setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
         DialogHooks::warning(&dialog, QStringLiteral("Alterar senha"), failed);
@@ -319,7 +498,7 @@ void MainWindow::changeVaultPassword()
         DialogHooks::information(this, QStringLiteral("Keldra"), text);
         return;
     }
-    warnVaultFailure(QStringLiteral("Keldra"), failed);
+    warnOperationFailure(failure, QStringLiteral("Keldra"), failed);
     setStatusMessage(QStringLiteral("Falha ao alterar a senha."), 5000);
 }
 
@@ -356,71 +535,44 @@ void MainWindow::backupContainer()
         return;
     }
 
-    if (copyContainerTo(target)) {
-        setStatusMessage(QStringLiteral("Backup do container concluído."), 5000);
-        DialogHooks::information(this, kBackupTitle,
-                                 QStringLiteral("Backup concluído com sucesso.\n\nO arquivo de backup é uma "
-                                                "cópia criptografada do container e permanece protegido "
-                                                "pela senha do cofre."));
-    }
+    copyContainerTo(target);
 }
 
-// Byte-for-byte copy through a QSaveFile: the target only appears when the
-// copy is complete, so a failed backup never leaves a truncated file nor
-// destroys an earlier file of that name, and a target that is the container
-// under another spelling (case-insensitive drives, links) ends up as an
-// identical copy instead of being truncated while it is read.
-bool MainWindow::copyContainerTo(const QString& target)
+void MainWindow::copyContainerTo(const QString& target)
 {
-    // A header change torn by a crash is rolled back first: a backup must be a whole vault.
-    QFile source(m_containerPath);
-    if (!Keldra::Core::ContainerRecovery::recover(m_containerPath).ok() ||
-        !source.open(QIODevice::ReadOnly)) {
-        DialogHooks::warning(this, kBackupTitle,
-                             QStringLiteral("Não foi possível abrir o container para backup."));
-        return false;
-    }
-    QSaveFile output(target);
-    if (!output.open(QIODevice::WriteOnly)) {
-        DialogHooks::warning(this, kBackupTitle,
-                             QStringLiteral("Não foi possível criar o arquivo de backup."));
-        return false;
-    }
-
-    const LongOperation operation(*this);
-    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
-        kBackupTitle,
-        QStringLiteral(
-            "Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre."));
-    const qint64 total = source.size();
-    qint64 copied = 0;
-    bool succeeded = false;
-    while (true) {
-        if (source.atEnd()) {
-            succeeded = output.flush();
-            break;
-        }
-        const QByteArray chunk = source.read(BackupChunkSize);
-        if (chunk.isEmpty() || output.write(chunk) != chunk.size())
-            break;
-        copied += chunk.size();
-        progress->setValue(total > 0 ? int(copied * 1000 / total) : 1000);
-        progress->setLabelText(QStringLiteral("Copiando backup criptografado...\n%1 de %2")
-                                   .arg(formatFileSize(copied), formatFileSize(total)));
-        QApplication::processEvents();
-    }
-    source.close();
-    if (succeeded)
-        succeeded = output.commit();
-    else
-        output.cancelWriting();
-    finishProgressDialog(*progress);
-
-    if (!succeeded) {
-        DialogHooks::warning(this, kBackupTitle, QStringLiteral("Não foi possível concluir o backup."));
-        setStatusMessage(QStringLiteral("Falha ao fazer backup do container."), 5000);
-    }
-    return succeeded;
+    const QString source = m_containerPath;
+    VaultSession* session = m_session.get();
+    OperationView view;
+    view.title = kBackupTitle;
+    view.heading = QStringLiteral(
+        "Copiando backup criptografado...\n\nO backup permanece protegido pela senha do cofre.");
+    view.cancellable = true;
+    runVaultOperation(
+        view,
+        [session, source, target](Core::VaultManager&, const VaultSession::Progress& progress) {
+            return session->copyContainer(
+                source, target, [&progress](qint64 copied, qint64 total, const QString&) {
+                    progress(copied, total, QStringLiteral("Copiando backup criptografado..."));
+                });
+        },
+        [this](const Error& result) {
+            if (result.ok()) {
+                setStatusMessage(QStringLiteral("Backup do container concluído."), 5000);
+                DialogHooks::information(
+                    this, kBackupTitle,
+                    QStringLiteral("Backup concluído com sucesso.\n\nO arquivo de backup é "
+                                   "uma cópia criptografada do container e permanece "
+                                   "protegido pela senha do cofre."));
+                return;
+            }
+            DialogHooks::warning(this, kBackupTitle,
+                                 result.is(Reason::ContainerUnavailable)
+                                     ? QStringLiteral("Não foi possível abrir o container para backup.")
+                                 : result.is(Reason::DestinationUnwritable)
+                                     ? QStringLiteral("Não foi possível criar o arquivo de backup.")
+                                     : QStringLiteral("Não foi possível concluir o backup."));
+            setStatusMessage(QStringLiteral("Falha ao fazer backup do container."), 5000);
+        });
 }
 
 } // namespace Keldra::UI

@@ -4,71 +4,79 @@
 #include "ui/MainWindow.h"
 
 #include "texts/IntegrityText.h"
-#include "ui/OperationProgressDialog.h"
-#include "ui/VaultBrowserUtils.h"
 #include "widgets/DialogHooks.h"
 
-#include <QApplication>
+#include <memory>
 
 namespace Keldra::UI {
 
 using Widgets::DialogHooks;
 
+namespace {
+
+struct VerifyOutcome
+{
+    qsizetype checked = 0;
+    QStringList damaged;
+};
+
+} // namespace
+
 void MainWindow::verifyVault()
 {
     const QString title = QStringLiteral("Verificar integridade");
-    if (!isUnlocked() ||
-        !catchUpWithOtherPrograms(title, QStringLiteral("Não foi possível concluir a verificação do cofre.")))
+    if (!isUnlocked())
         return;
-    const QList<Core::VaultFileEntry> entries = m_vaultManager.fileIndex().entries();
-    qint64 total = 0;
-    for (const Core::VaultFileEntry& entry : entries)
-        total += entry.sizeBytes;
-
-    const LongOperation operation(*this);
-    std::unique_ptr<OperationProgressDialog> progress =
-        createProgressDialog(title, QStringLiteral("Verificando os arquivos do cofre..."));
-    OperationProgressDialog* dialog = progress.get();
-    qint64 before = 0; // bytes of the files already checked
-    const auto onProgress = [dialog, &before, total](qint64 done, qint64, const QString& text) {
-        const qint64 overall = before + done;
-        dialog->setValue(total > 0 ? int(overall * 1000 / total) : 1000);
-        dialog->setLabelText(QStringLiteral("Verificando %1...\n%2 de %3")
-                                 .arg(text, formatFileSize(overall), formatFileSize(total)));
-        QApplication::processEvents();
-    };
-
-    QStringList damaged;
-    bool interrupted = false;
-    for (const Core::VaultFileEntry& entry : entries) {
-        onProgress(0, entry.sizeBytes, entry.vaultPath);
-        if (!m_vaultManager.verifyFile(entry.vaultPath, onProgress)) {
-            // A drive that stops answering says nothing about the files: stop
-            // instead of calling every file after it damaged.
-            if (!m_vaultManager.lastError().is(Core::Error::Reason::DamagedFile)) {
-                interrupted = true;
-                break;
+    const QString failed = QStringLiteral("Não foi possível concluir a verificação do cofre.");
+    auto found = std::make_shared<VerifyOutcome>();
+    OperationView view;
+    view.title = title;
+    view.heading = QStringLiteral("Verificando os arquivos do cofre...");
+    view.cancellable = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [found](Core::VaultManager& vault, const VaultSession::Progress& progress) {
+            // Another program (keldra-cli) may have saved an index, its compaction moving the blocks.
+            if (!vault.refreshIndex())
+                return vault.lastError();
+            const QList<Core::VaultFileEntry> entries = vault.fileIndex().entries();
+            qint64 total = 0;
+            for (const Core::VaultFileEntry& entry : entries)
+                total += entry.sizeBytes;
+            qint64 before = 0; // bytes of the files already checked
+            const auto onProgress = [&](qint64 done, qint64, const QString& text) {
+                progress(before + done, total, QStringLiteral("Verificando %1...").arg(text));
+            };
+            for (const Core::VaultFileEntry& entry : entries) {
+                onProgress(0, entry.sizeBytes, entry.vaultPath);
+                if (!vault.verifyFile(entry.vaultPath, onProgress)) {
+                    // A drive that stops answering says nothing about the files: stop
+                    // instead of calling every file after it damaged.
+                    if (!vault.lastError().is(Core::Error::Reason::DamagedFile))
+                        return operationOutcome(vault, false);
+                    found->damaged << entry.vaultPath;
+                }
+                before += entry.sizeBytes;
             }
-            damaged << entry.vaultPath;
-        }
-        before += entry.sizeBytes;
-    }
-    finishProgressDialog(*progress);
-    progress.reset();
-
-    if (interrupted) {
-        warnVaultFailure(title, QStringLiteral("Não foi possível concluir a verificação do cofre."));
-        setStatusMessage(QStringLiteral("Falha ao verificar o cofre."), 5000);
-        return;
-    }
-    if (damaged.isEmpty()) {
-        const QString text = Texts::IntegrityText::noProblems(entries.size());
-        setStatusMessage(text, 5000);
-        DialogHooks::information(this, title, text);
-        return;
-    }
-    setStatusMessage(Texts::IntegrityText::damagedCount(damaged.size()), 5000);
-    DialogHooks::warning(this, title, Texts::IntegrityText::damagedList(damaged));
+            found->checked = entries.size();
+            return Core::Error();
+        },
+        [this, title, failed, found](const Core::Error& result) {
+            if (!result.ok()) {
+                warnOperationFailure(result, title, failed);
+                setStatusMessage(QStringLiteral("Falha ao verificar o cofre."), 5000);
+                return;
+            }
+            if (found->damaged.isEmpty()) {
+                const QString text = Texts::IntegrityText::noProblems(found->checked);
+                setStatusMessage(text, 5000);
+                DialogHooks::information(this, title, text);
+                return;
+            }
+            setStatusMessage(Texts::IntegrityText::damagedCount(found->damaged.size()), 5000);
+            DialogHooks::warning(this, title, Texts::IntegrityText::damagedList(found->damaged));
+        });
 }
 
 } // namespace Keldra::UI

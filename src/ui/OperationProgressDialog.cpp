@@ -1,9 +1,18 @@
 #include "ui/OperationProgressDialog.h"
 
-#include <QApplication>
+#include "ui/VaultBrowserUtils.h"
+
 #include <QCloseEvent>
+#include <QPushButton>
+#include <QShortcut>
 
 namespace Keldra::UI {
+
+namespace {
+
+constexpr qint64 kShowEveryMs = 50;
+
+} // namespace
 
 OperationProgressDialog::OperationProgressDialog(const QString& title, const QString& label, QWidget* parent)
     : QProgressDialog(label, QString(), 0, 1000, parent)
@@ -15,29 +24,72 @@ OperationProgressDialog::OperationProgressDialog(const QString& title, const QSt
     setMinimumDuration(0);
     setAutoClose(false);
     setAutoReset(false);
+    // The button asks; it must not hide the dialog as QProgressDialog::cancel() does.
+    disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
     // Wide enough that the window manager does not cut the title short.
     setMinimumWidth(qMax(360, fontMetrics().horizontalAdvance(title) + 160));
 }
 
 void OperationProgressDialog::start()
 {
+    m_clock.start();
     setValue(0);
     adjustSize();
     // Placed by hand: the dialog is shown before the window manager has had
-    // a chance to place it, and the work that follows keeps it busy.
+    // a chance to place it.
     if (QWidget* owner = parentWidget()) {
         const QRect area = owner->window()->frameGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
     show();
-    QApplication::processEvents();
 }
 
 void OperationProgressDialog::finish()
 {
     m_finished = true;
-    setValue(maximum());
+    if (maximum() > minimum())
+        setValue(maximum());
     close();
+}
+
+void OperationProgressDialog::allowCancel()
+{
+    auto* button = new QPushButton(QStringLiteral("Cancelar"), this);
+    button->setObjectName(QStringLiteral("cancelOperationButton"));
+    button->setAutoDefault(false);
+    setCancelButton(button);
+    // QProgressDialog binds Escape to the button; Escape must do nothing here.
+    const QList<QShortcut*> shortcuts = findChildren<QShortcut*>();
+    for (QShortcut* shortcut : shortcuts)
+        shortcut->setEnabled(false);
+    connect(this, &QProgressDialog::canceled, this, &OperationProgressDialog::cancelClicked);
+}
+
+void OperationProgressDialog::showBusy()
+{
+    setRange(0, 0);
+}
+
+void OperationProgressDialog::showProgress(const QString& heading, qint64 done, qint64 total)
+{
+    if (m_lastShown.isValid() && m_lastShown.elapsed() < kShowEveryMs && done < total &&
+        heading == m_lastHeading)
+        return;
+    m_lastShown.start();
+    m_lastHeading = heading;
+    setValue(total > 0 ? int(qBound<qint64>(0, done, total) * 1000 / total) : 0);
+    QString text = QStringLiteral("%1\n%2 de %3").arg(heading, formatFileSize(done), formatFileSize(total));
+    const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
+    if (elapsed >= kRateAfterMs && done > 0) {
+        const qint64 perSecond = done * 1000 / elapsed;
+        text += QStringLiteral("\n%1/s").arg(formatFileSize(perSecond));
+        if (perSecond > 0 && total > done) {
+            const qint64 secondsLeft = (total - done + perSecond - 1) / perSecond;
+            text += secondsLeft >= 120 ? QStringLiteral(", cerca de %1 min restantes").arg(secondsLeft / 60)
+                                       : QStringLiteral(", cerca de %1 s restantes").arg(secondsLeft);
+        }
+    }
+    setLabelText(text);
 }
 
 void OperationProgressDialog::reject()

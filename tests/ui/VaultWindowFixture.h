@@ -65,6 +65,7 @@ inline bool createAndUnlock(Keldra::UI::MainWindow& window, const QString& conta
     window.chooseContainer();
     DialogHooks::queueText(kPassword);
     window.unlockVault();
+    window.session().waitForIdle();
     DialogHooks::takeRecords();
     return window.vault().state() == Keldra::Core::VaultState::Unlocked;
 }

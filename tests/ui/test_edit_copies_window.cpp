@@ -1,6 +1,7 @@
 // The window keeps edits in open copies: a pulled drive locks the vault and
 // keeps them for the next unlock, which offers them back; deleting a file
 // whose copy holds edits asks first.
+#include "SessionWait.h"
 #include "TempLocationOverride.h"
 #include "VaultWindowFixture.h"
 
@@ -89,12 +90,12 @@ private slots:
         // Closing asks, because the edits are not in the vault yet; "Não" keeps the window.
         window->show();
         DialogHooks::queueQuestionAnswer(false);
-        QVERIFY(!window->close());
+        QVERIFY(!SessionWait::closeWindow(*window));
         const QStringList asked = texts(DialogHooks::takeRecords(), Kind::Question);
         QCOMPARE(asked.size(), 1);
         QVERIFY2(asked.first().contains(QStringLiteral("1 arquivo(s)")), qPrintable(asked.first()));
         DialogHooks::queueQuestionAnswer(true);
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
 
         // The drive is back: the next unlock offers the edit and stores it.
         QVERIFY(QFile::rename(aside, container));
@@ -102,6 +103,7 @@ private slots:
         DialogHooks::queueText(kPassword);
         DialogHooks::queueQuestionAnswer(true);
         window->unlockVault();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
         const QStringList offered = texts(DialogHooks::takeRecords(), Kind::Question);
         QCOMPARE(offered.size(), 1);
@@ -110,7 +112,7 @@ private slots:
             vaultContent(*window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
             QByteArray("editada antes de puxar o pendrive"));
         QVERIFY(!QFileInfo::exists(edited));
-        QVERIFY(window->close()); // nothing left unsaved: no question
+        QVERIFY(SessionWait::closeWindow(*window)); // nothing left unsaved: no question
         QVERIFY(texts(DialogHooks::takeRecords(), Kind::Question).isEmpty());
     }
 
@@ -140,10 +142,12 @@ private slots:
         QVERIFY(!QFileInfo::exists(copy));
         // Locking does not bring the deleted file back.
         window->lockVault();
+        SessionWait::idle(*window);
         DialogHooks::queueText(kPassword);
         window->unlockVault();
+        SessionWait::idle(*window);
         QVERIFY(!filePaths(*window).contains(QStringLiteral("apagar.txt")));
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 };
 

@@ -1,6 +1,7 @@
 // Export, open for editing, rename, move and delete files, folder commands
 // and compaction, driven through the dialog hooks on one unlocked vault.
 #include "FullIndex.h"
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "core/storage/ContainerFaultInjector.h"
 #include "ui/DesktopLauncher.h"
@@ -102,6 +103,7 @@ private slots:
 
         // Refused question: no file dialog, nothing written.
         m_window->exportSelectedFile();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].title, QStringLiteral("Exportar arquivo"));
@@ -110,6 +112,7 @@ private slots:
         // Confirmed, then the save dialog proposes the base name; cancelling writes nothing.
         DialogHooks::queueQuestionAnswer(true);
         m_window->exportSelectedFile();
+        SessionWait::idle(*m_window);
         records = DialogHooks::takeRecords();
         QCOMPARE(records.last().kind, Kind::SaveFile);
         QCOMPARE(records.last().title + QLatin1Char('|') + records.last().text,
@@ -120,6 +123,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         m_window->exportSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(readFile(target), QByteArray("relatorio"));
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo exportado com sucesso."));
 
@@ -127,6 +131,7 @@ private slots:
         DialogHooks::takeRecords();
         DialogHooks::queueQuestionAnswer(true);
         m_window->exportSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(DialogHooks::takeRecords().last().text,
                  QFileInfo(target).absolutePath() + QStringLiteral("/rel.txt"));
 
@@ -143,6 +148,7 @@ private slots:
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(bad);
             m_window->exportSelectedFile();
+            SessionWait::idle(*m_window);
             const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
             QCOMPARE(warnings.size(), 1);
             QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
@@ -261,7 +267,7 @@ private slots:
         QCOMPARE(texts(records, Kind::Information),
                  QStringList{"Não há outra pasta disponível para receber este arquivo."});
         QCOMPARE(titles(records, Kind::Dialog), QStringList());
-        QVERIFY(other->close());
+        QVERIFY(SessionWait::closeWindow(*other));
     }
 
     void folderCommands()
@@ -360,6 +366,7 @@ private slots:
 
         const qint64 sizeBefore = QFileInfo(m_containerPath).size();
         m_window->compactVault(); // question refused
+        SessionWait::idle(*m_window);
         QCOMPARE(QFileInfo(m_containerPath).size(), sizeBefore);
         QCOMPARE(DialogHooks::takeRecords().size(), 1);
 
@@ -369,6 +376,7 @@ private slots:
             contents[file] = vaultContent(*m_window, file, m_workDir.filePath(QStringLiteral("c.out")));
         DialogHooks::queueQuestionAnswer(true);
         m_window->compactVault();
+        SessionWait::idle(*m_window);
         records = DialogHooks::takeRecords();
         QCOMPARE(records[0].title, QStringLiteral("Compactar cofre"));
         QVERIFY(records[0].text.startsWith(QStringLiteral("A compactação reconstruirá o container")));
@@ -397,6 +405,7 @@ private slots:
 
         QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
         m_window->openSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível abrir o arquivo no aplicativo padrão."});
         QCOMPARE(status(*m_window), QStringLiteral("Falha ao abrir o arquivo."));
@@ -406,6 +415,7 @@ private slots:
         launcherWorks = true;
         QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
         m_window->openSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo aberto para edição."));
         QCOMPARE(launched.size(), 2);
         const QString copy = launched.last().toLocalFile();
@@ -428,14 +438,17 @@ private slots:
         // Opening it again shows the edited copy; the edit is not thrown away.
         QVERIFY(selectRow(*m_window, QStringLiteral("nota2.txt")));
         m_window->openSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(launched.last().toLocalFile(), copy);
         QCOMPARE(readFile(copy), QByteArray("editado no aplicativo"));
 
         m_window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
+        SessionWait::idle(*m_window);
         QCOMPARE(m_window->vault().state(), Core::VaultState::Locked);
         QVERIFY(!QFile::exists(copy));
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
+        SessionWait::idle(*m_window);
         QCOMPARE(
             vaultContent(*m_window, QStringLiteral("nota2.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
             QByteArray("editado no aplicativo"));
@@ -472,12 +485,15 @@ private slots:
         // Enter on a file opens it.
         QVERIFY(selectRow(*m_window, QStringLiteral("tecla.txt")));
         press(Qt::Key_Return);
+        SessionWait::idle(*m_window);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo aberto para edição."));
         // Lock and unlock again: an open copy would keep the file from being renamed.
         m_window->lockVault();
+        SessionWait::idle(*m_window);
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
+        SessionWait::idle(*m_window);
         enter(QStringLiteral("Teclado"));
 
         // F2 renames the file or the folder selected.
@@ -528,6 +544,7 @@ private slots:
         QAction* verify = m_window->findChild<QAction*>(QStringLiteral("verifyAction"));
         QVERIFY(verify->isEnabled());
         verify->trigger();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(
             texts(records, Kind::Information),
@@ -548,6 +565,7 @@ private slots:
         };
         flip();
         verify->trigger();
+        SessionWait::idle(*m_window);
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
                  QStringList{"Arquivos danificados no cofre: 1.\n\nIntegro/ruim.bin"});
@@ -583,7 +601,7 @@ private slots:
         other->importFiles();
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{QStringLiteral("Não foi possível importar recusado.txt.\n\n") + full});
-        QVERIFY(other->close());
+        QVERIFY(SessionWait::closeWindow(*other));
     }
 
     void vaultHeldByAnotherProgramSaysSo()
@@ -627,6 +645,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         m_window->exportSelectedFile();
+        SessionWait::idle(*m_window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList());
         QCOMPARE(readFile(target), QByteArray("continua aqui"));
         QVERIFY(!selectRow(*m_window, QStringLiteral("antes.txt")));

@@ -1,6 +1,7 @@
 // Import through the file dialog and by dropping files on the vault table:
 // replace questions, failures in the middle, progress, the free-space and
 // FAT checks with a stubbed drive, and real full and read-only drives.
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "ui/StorageQuery.h"
 #include "ui/VaultBrowserUtils.h"
@@ -256,6 +257,7 @@ private slots:
             dialogStayed = dialog->isVisible();
             // ...and the window takes no command meanwhile; closing it waits.
             m_window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
+            SessionWait::idle(*m_window);
             closeRefused = !m_window->close() && m_window->isVisible();
         });
         poke.start(0);
@@ -276,6 +278,7 @@ private slots:
         QCOMPARE(m_window->vault().state(), Core::VaultState::Locked);
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
+        SessionWait::idle(*m_window);
         QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
     }
 
@@ -396,9 +399,11 @@ private slots:
 
         // Nothing is taken while the vault is locked.
         m_window->lockVault();
+        SessionWait::idle(*m_window);
         QVERIFY(!dropOnTable(*m_window, {h}));
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
+        SessionWait::idle(*m_window);
         QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
     }
 
@@ -448,19 +453,21 @@ private slots:
         QVERIFY(small->vault().deleteFile(QStringLiteral("l.txt")));
         const QString fillerPath = mountPoint + QStringLiteral("/enche.bin");
         const QString reservePath = mountPoint + QStringLiteral("/reserva.bin");
-        QTimer filler;
-        connect(&filler, &QTimer::timeout, this, [&] {
-            auto* dialog = small->findChild<QProgressDialog*>();
-            if (dialog && dialog->labelText().startsWith(QStringLiteral("Substituindo container no USB")) &&
-                !QFile::exists(fillerPath))
-                fillDrive(fillerPath, 0);
-        });
-        filler.start(0);
+        // On the worker, as the step is reported, so it is filled before the step runs.
+        const QMetaObject::Connection filler = connect(
+            &small->session(), &VaultSession::progress, this,
+            [&](qint64, qint64, const QString& text) {
+                if (text.startsWith(QStringLiteral("Substituindo container no USB")) &&
+                    !QFile::exists(fillerPath))
+                    fillDrive(fillerPath, 0);
+            },
+            Qt::DirectConnection);
 
         // With room for the copy beside it, the old container stays whole.
         const QByteArray beforeCompaction = readFile(smallContainer);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
+        SessionWait::idle(*small);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{kDriveFull});
         QCOMPARE(status(*small), QStringLiteral("Falha ao compactar o cofre."));
         QCOMPARE(readFile(smallContainer), beforeCompaction);
@@ -471,7 +478,8 @@ private slots:
         fillDrive(reservePath, 2 * MiB);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
-        filler.stop();
+        SessionWait::idle(*small);
+        disconnect(filler);
         const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
         QCOMPARE(warnings.size(), 1);
         const QString prefix =
@@ -494,11 +502,12 @@ private slots:
         small->importFiles();
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
+        SessionWait::idle(*small);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList({"Não foi possível importar m.txt.\n\n" + kReadOnly, kReadOnly}));
         QCOMPARE(readFile(smallContainer), readOnly);
         QVERIFY(run(QStringLiteral("mount"), {"-o", "remount,rw", mountPoint}));
-        QVERIFY(small->close());
+        QVERIFY(SessionWait::closeWindow(*small));
 #endif
     }
 };

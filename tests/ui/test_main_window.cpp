@@ -1,4 +1,5 @@
 #include "FakeDeviceManager.h"
+#include "SessionWait.h"
 #include "TestFiles.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/DeviceListPanel.h"
@@ -61,6 +62,7 @@ struct Window
     {
         DialogHooks::queueText(QString::fromUtf8(password));
         action("unlockAction")->trigger();
+        SessionWait::idle(*window);
     }
     QStringList names() const
     {
@@ -348,11 +350,13 @@ private slots:
 
         // A cancelled password prompt from the padlock leaves it unchecked.
         padlock->click();
+        SessionWait::idle(*window.window);
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
         QVERIFY(!padlock->isChecked());
 
         DialogHooks::queueText(QString::fromUtf8(kPassword));
         padlock->click();
+        SessionWait::idle(*window.window);
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
         QVERIFY(padlock->isChecked());
         QCOMPARE(padlock->toolTip(), QStringLiteral("Bloquear cofre"));
@@ -430,7 +434,7 @@ private slots:
         QCOMPARE(window.names().first(), QStringLiteral("DOCS"));
 
         // Closing locks the vault.
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window.window));
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
     }
 
@@ -451,11 +455,11 @@ private slots:
         // Unlocked, the arrows move through the vault's rows.
         window.choose(m_vaultPath);
         window.unlock();
-        QCOMPARE(QApplication::focusWidget(), window.table());
+        QTRY_COMPARE(QApplication::focusWidget(), window.table()); // once the progress dialog has gone
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
         QCOMPARE(window.table()->currentRow(), 0);
         QVERIFY(window.browser()->selectedItemIsDirectory());
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window.window));
     }
 
     void websiteAddressIsToldWhenNoBrowserStarts()

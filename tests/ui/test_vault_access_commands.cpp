@@ -1,4 +1,5 @@
 #include "FakeDeviceManager.h"
+#include "SessionWait.h"
 #include "TestFiles.h"
 #include "ui/MainWindow.h"
 #include "ui/VaultBrowser.h"
@@ -48,6 +49,7 @@ std::unique_ptr<MainWindow> makeWindow()
 void trigger(MainWindow& window, const char* action)
 {
     window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    SessionWait::idle(window);
 }
 
 } // namespace
@@ -145,7 +147,9 @@ private slots:
 
         // Backup and password change refuse to run while unlocked.
         window->backupContainer();
+        SessionWait::idle(*window);
         window->changeVaultPassword();
+        SessionWait::idle(*window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList({"Bloqueie o cofre antes de fazer o backup.",
                               "Bloqueie o cofre antes de alterar a senha."}));
@@ -217,7 +221,7 @@ private slots:
         QCOMPARE(records[0].parent, window.get());
         // The vault's rows take the keyboard.
         QCOMPARE(QApplication::focusWidget(), window->vaultBrowser()->table());
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void wrongPasswordLeavesTheVaultLocked()
@@ -261,6 +265,7 @@ private slots:
     {
         auto window = makeWindow();
         window->backupContainer();
+        SessionWait::idle(*window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList{"Selecione um container primeiro."});
 
@@ -325,6 +330,7 @@ private slots:
     {
         auto window = makeWindow();
         window->changeVaultPassword();
+        SessionWait::idle(*window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information),
                  QStringList{"Selecione um container primeiro."});
 
@@ -371,7 +377,7 @@ private slots:
         DialogHooks::queueText(QStringLiteral("nova-senha-123"));
         trigger(*window, "unlockAction");
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
     }
 
@@ -418,7 +424,7 @@ private slots:
                  QStringList{"O arquivo do container não foi encontrado ou não pode ser lido."});
         QVERIFY(window->findChild<QAction*>(QStringLiteral("lockAction"))->isEnabled());
 
-        QVERIFY(!window->close());
+        QVERIFY(!SessionWait::closeWindow(*window));
         QVERIFY(window->isVisible());
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
         const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
@@ -427,7 +433,7 @@ private slots:
 
         // With the container back the edit is stored and the window closes.
         QVERIFY(QFile::rename(aside, copy));
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
     }
 };

@@ -1,3 +1,4 @@
+#include "SessionWait.h"
 #include "TempLocationOverride.h"
 #include "VaultWindowFixture.h"
 #include "ui/DesktopLauncher.h"
@@ -196,6 +197,7 @@ private slots:
         // A file found opens for editing, as a double-click on it does.
         box->setText(QStringLiteral("LEIA"));
         QTest::keyClick(box, Qt::Key_Return);
+        SessionWait::idle(*window);
         QCOMPARE(opened.size(), 1);
         QVERIFY(opened.first().toLocalFile().endsWith(QStringLiteral("/leia.txt")));
         QCOMPARE(status(*window), QStringLiteral("Arquivo aberto para edição."));
@@ -205,10 +207,12 @@ private slots:
         QTest::keyClick(box, Qt::Key_Down);
         QCOMPARE(browser->selectedVaultPath(), QStringLiteral("Contratos/Ações/Cessão.txt"));
         QTest::keyClick(browser->table(), Qt::Key_Return);
+        SessionWait::idle(*window);
         QCOMPARE(opened.size(), 2);
         QVERIFY(opened.last().toLocalFile().endsWith(QStringLiteral("/Cessão.txt")));
 
         window->lockVault();
+        SessionWait::idle(*window);
         QCOMPARE(box->text(), QString());
         QVERIFY(!box->isEnabled());
         Keldra::UI::DesktopLauncher::setLauncher({});

@@ -78,7 +78,8 @@ KernelCopy copyInKernel(QFile& source, QIODevice* output, qint64 offset, qint64 
 // records them with their new offsets in target. The new file is a local
 // scratch copy: nothing here asks the system to write it out.
 Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntry>& entries,
-                     SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress)
+                     SecureFileIndex* target, qint64 total, const VaultManager::ProgressCallback& progress,
+                     const std::function<bool()>& cancelled)
 {
     const auto unreadable = [&]() { return Error(Reason::ContainerUnavailable, source.errorString()); };
     const auto unwritable = [&]() { return Error(Reason::WorkspaceUnavailable, output->errorString()); };
@@ -89,6 +90,8 @@ Error copyLiveBlocks(QFile& source, QIODevice* output, const QList<VaultFileEntr
         QList<VaultFileBlock> moved;
         moved.reserve(entry.blocks.size());
         for (VaultFileBlock block : entry.blocks) {
+            if (cancelled())
+                return Error(Reason::Cancelled, QStringLiteral("cancelled while copying blocks"));
             // One block in memory at a time, whatever the record claims.
             if (block.encryptedSize < 0 ||
                 block.encryptedSize > VaultManager::BlockSize + CryptoManager::TagSize)
@@ -178,6 +181,10 @@ Error VaultCompaction::run(QString* preservedCompactPath)
         return copied;
     if (const Error verified = verify(); !verified.ok())
         return verified;
+    // The last point where stopping leaves the old container as it was; the
+    // destructor removes the copy.
+    if (m_vault.cancelRequested())
+        return Error(Reason::Cancelled, QStringLiteral("cancelled before replacing the container"));
     bool noRoom = false;
     if (const Error replaced = replace(&noRoom); !replaced.ok() || !noRoom)
         return replaced;
@@ -231,7 +238,8 @@ Error VaultCompaction::copyBlocks()
     // encrypted here is the one that lands in the new header.
     Error writerError;
     const PayloadWriter writer = [&](QIODevice* output) {
-        writerError = copyLiveBlocks(m_source, output, m_entries, &m_document.fileIndex, m_total, m_progress);
+        writerError = copyLiveBlocks(m_source, output, m_entries, &m_document.fileIndex, m_total, m_progress,
+                                     [this] { return m_vault.cancelRequested(); });
         if (!writerError.ok())
             return false;
         m_document.encryptedIndex = m_vault.encryptIndex(m_document, m_document.fileIndex);

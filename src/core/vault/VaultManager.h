@@ -113,9 +113,10 @@ public:
     // left out and listed in summary->skipped; the batch goes on without them.
     [[nodiscard]] bool importBatch(const ImportBatch& batch, ExistingFiles existing,
                                    const BatchProgressCallback& progress, ImportBatchSummary* summary);
-    // Atomic: a failed export leaves no partial plaintext and leaves an
-    // existing destination untouched.
-    [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath) const;
+    // Atomic: a failed or cancelled export leaves no partial plaintext and
+    // leaves an existing destination untouched.
+    [[nodiscard]] bool exportFile(const QString& vaultPath, const QString& destinationPath,
+                                  const ProgressCallback& progress = {}) const;
     // Writes the plaintext to an open, writable device (not opened, closed
     // or seeked here). The path is matched case-insensitively as given.
     // DamagedFile when the file's record lies or what was written differs
@@ -185,7 +186,9 @@ public:
     // --- Editing copies --------------------------------------------------
     // Refused (FileInUse) when the file's open copy holds edits not yet
     // stored: writing the vault's version over it would throw them away.
-    [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath);
+    // A cancelled or failed preparation leaves no copy.
+    [[nodiscard]] bool prepareFileForEditing(const QString& vaultPath, QString* tempPath,
+                                             const ProgressCallback& progress = {});
     [[nodiscard]] bool syncModifiedTempFiles();
     // Forgets the file's open copy and wipes it, edited or not: for a copy
     // the editor never got, or edits the user chose to drop.

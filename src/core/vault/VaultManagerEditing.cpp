@@ -66,7 +66,8 @@ QString VaultManager::freeCopyPath(const QString& vaultPath) const
     return candidate;
 }
 
-bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* tempPath)
+bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* tempPath,
+                                         const ProgressCallback& progress)
 {
     m_lastError = Error();
     if (m_state != VaultState::Unlocked)
@@ -111,7 +112,7 @@ bool VaultManager::prepareFileForEditing(const QString& vaultPath, QString* temp
     // An existing copy keeps the rights it had; narrow them before writing.
     if (!file.setPermissions(OwnerReadWrite))
         return workspace(file.errorString());
-    if (!writeVaultFileToDevice(stored, &file)) {
+    if (!writeVaultFileToDevice(stored, &file, progress)) {
         file.close();
         // The copy is the destination here, and it lives in the workspace.
         if (m_lastError.is(Reason::DestinationUnwritable))

@@ -250,7 +250,8 @@ private:
 
 } // namespace
 
-bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath) const
+bool VaultManager::exportFile(const QString& vaultPath, const QString& destinationPath,
+                              const ProgressCallback& progress) const
 {
     m_lastError = Error();
     const QString normalized = VaultPath::normalized(vaultPath);
@@ -258,7 +259,7 @@ bool VaultManager::exportFile(const QString& vaultPath, const QString& destinati
         return fail(Reason::WrongState, QStringLiteral("not unlocked"));
     if (normalized.isEmpty())
         return fail(Reason::InvalidPath, vaultPath);
-    return exportTo(normalized, destinationPath, ProgressCallback());
+    return exportTo(normalized, destinationPath, progress);
 }
 
 bool VaultManager::exportTo(const QString& vaultPath, const QString& destinationPath,
@@ -361,6 +362,8 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
     Sha256 hash;
     qint64 bytesDone = 0;
     qsizetype k = 0;
+    if (progress)
+        progress(0, record.sizeBytes, record.vaultPath);
     for (;;) {
         BlockReader reader(&container, containerSize, record.blocks, k, key, blockData, m_cryptoManager);
         QByteArray plain;
@@ -396,6 +399,10 @@ bool VaultManager::writeVaultFileToDevice(const QString& vaultPath, QIODevice* d
         }
         break;
     }
+    // A stop asked for during the last block's report still counts: the
+    // caller has not been told the file is done.
+    if (cancelRequested())
+        return fail(Reason::Cancelled, QStringLiteral("export cancelled"));
     if (hash.result() != record.sha256)
         return damaged("SHA-256 differs from the index");
     return true;
