@@ -84,6 +84,7 @@ protected:
 private:
     void buildUi();
     void buildMenus();
+    QSize startingWindowSize() const;
     void connectSignals();
 
     bool isUnlocked() const;
@@ -110,6 +111,8 @@ private:
     void lockAfterContainerLoss();
     // After an unlock: offers the edits an earlier session left unsaved.
     void offerRecoveredEdits();
+    // Marks in the table the files the integrity check found damaged.
+    void markDamagedFiles(const QList<Core::VaultFileEntry>& checked, const QStringList& damaged);
 
     // Password prompts; empty means cancelled (or refused).
     QByteArray requestPassword(const QString& title, const QString& label = QStringLiteral("Senha:")) const;
@@ -166,6 +169,7 @@ private:
     QString m_importFolder;
     QString m_exportFolder;
     QTimer* m_containerWatch = nullptr;
+    QSize m_startingCentralSize;
     // Edited copies kept in the workspace when the drive was pulled.
     int m_unsavedAfterRemoval = 0;
 
@@ -177,6 +181,7 @@ private:
     QLabel* m_vaultStateLabel = nullptr;
 
     QAction* m_exitAction = nullptr;
+    QAction* m_preferencesAction = nullptr;
     QAction* m_refreshDevicesAction = nullptr;
     QAction* m_chooseContainerAction = nullptr;
     QAction* m_createVaultAction = nullptr;

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -218,12 +219,14 @@ void MainWindow::renameSelectedFile()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectPath(target);
     updateActions();
     setStatusMessage(QStringLiteral("Arquivo renomeado."), StatusTimeout);
 }
 
 void MainWindow::deleteSelectedFile()
 {
+    const int row = m_browser->table()->currentRow();
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
         return;
@@ -241,6 +244,7 @@ void MainWindow::deleteSelectedFile()
     }
     if (m_vaultManager.deleteFile(vaultPath)) {
         refreshVaultFiles();
+        m_browser->selectRowNear(row);
         updateActions();
         setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
         return;
@@ -293,6 +297,7 @@ void MainWindow::renameSelectedDirectory()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectPath(target);
     updateActions();
     setStatusMessage(QStringLiteral("Pasta renomeada."), StatusTimeout);
 }
@@ -300,6 +305,7 @@ void MainWindow::renameSelectedDirectory()
 void MainWindow::deleteSelectedDirectory()
 {
     const QString title = QStringLiteral("Excluir pasta");
+    const int row = m_browser->table()->currentRow();
     const QString dirPath = m_browser->selectedDirectoryPath();
     if (dirPath.isEmpty() || m_browser->selectedItemIsParentDirectory())
         return;
@@ -315,6 +321,7 @@ void MainWindow::deleteSelectedDirectory()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectRowNear(row);
     updateActions();
     setStatusMessage(QStringLiteral("Pasta excluída."), StatusTimeout);
 }
@@ -382,10 +389,16 @@ void MainWindow::compactVault()
         title, QStringLiteral("Compactando o cofre...\n\nSerá criado temporariamente um container "
                               "criptografado no disco local."));
     OperationProgressDialog* dialog = progress.get();
-    const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
+    const Core::SecureFileIndex before = m_vaultManager.fileIndex();
+    const auto onProgress = [dialog, &before](qint64 done, qint64 total, const QString& text) {
         dialog->setValue(total > 0 ? int(done * 1000 / total) : 1000);
+        // The vault reports a file it copies by its path, a later step by what it does.
+        const QString step =
+            VaultPath::hasFile(before, text)
+                ? QStringLiteral("Copiando %1").arg(dialog->fittedName(VaultPath::baseName(text)))
+                : text;
         dialog->setLabelText(
-            QStringLiteral("%1...\n%2 de %3").arg(text, formatFileSize(done), formatFileSize(total)));
+            QStringLiteral("%1...\n%2 de %3").arg(step, formatFileSize(done), formatFileSize(total)));
         QApplication::processEvents();
     };
     QString preservedPath;

@@ -5,6 +5,7 @@
 
 #include "texts/IntegrityText.h"
 #include "ui/OperationProgressDialog.h"
+#include "ui/VaultBrowser.h"
 #include "ui/VaultBrowserUtils.h"
 #include "widgets/DialogHooks.h"
 
@@ -55,6 +56,7 @@ void MainWindow::verifyVault()
     }
     finishProgressDialog(*progress);
     progress.reset();
+    markDamagedFiles(entries, damaged);
 
     if (interrupted) {
         warnVaultFailure(title, QStringLiteral("Não foi possível concluir a verificação do cofre."));
@@ -69,6 +71,19 @@ void MainWindow::verifyVault()
     }
     setStatusMessage(Texts::IntegrityText::damagedCount(damaged.size()), 5000);
     DialogHooks::warning(this, title, Texts::IntegrityText::damagedList(damaged));
+}
+
+void MainWindow::markDamagedFiles(const QList<Core::VaultFileEntry>& checked, const QStringList& damaged)
+{
+    QList<VaultBrowser::DamagedFile> files;
+    for (const Core::VaultFileEntry& entry : checked) {
+        if (damaged.contains(entry.vaultPath))
+            files.append({entry.id, entry.sha256});
+    }
+    m_browser->setDamagedFiles(files);
+    const QString current = m_browser->selectedVaultPath();
+    refreshVaultFiles();
+    m_browser->selectPath(current);
 }
 
 } // namespace Keldra::UI

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
 
 namespace Keldra::UI {
 
@@ -15,8 +16,20 @@ OperationProgressDialog::OperationProgressDialog(const QString& title, const QSt
     setMinimumDuration(0);
     setAutoClose(false);
     setAutoReset(false);
-    // Wide enough that the window manager does not cut the title short.
-    setMinimumWidth(qMax(360, fontMetrics().horizontalAdvance(title) + 160));
+    // One width for every operation, wide enough that the window manager
+    // does not cut the title short. Fixed: a longer label wraps (or, for a
+    // name, is shortened with fittedName) instead of widening the dialog
+    // away from the centre it was placed on.
+    setFixedWidth(qMax(kWidth, fontMetrics().horizontalAdvance(title) + 160));
+    auto* text = new QLabel(label, this);
+    text->setObjectName(QStringLiteral("progressLabel"));
+    text->setWordWrap(true);
+    setLabel(text);
+}
+
+QString OperationProgressDialog::fittedName(const QString& name) const
+{
+    return fontMetrics().elidedText(name, Qt::ElideMiddle, width() - 80);
 }
 
 void OperationProgressDialog::start()

@@ -19,6 +19,10 @@ public:
     void start();
     // Fills the bar and closes the dialog; from here on it may be dismissed.
     void finish();
+    // A file name shortened in the middle to fit on one line of the label.
+    QString fittedName(const QString& name) const;
+
+    static constexpr int kWidth = 440;
 
 public slots:
     void reject() override;
