@@ -205,6 +205,20 @@ QString DeviceListPanel::currentDriveRoot() const
     return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
+QString DeviceListPanel::driveRootOf(const QString& path) const
+{
+    if (path.isEmpty())
+        return QString();
+    const QString folder = normalizeDirectoryPath(QFileInfo(path).absoluteFilePath());
+    QString found;
+    for (int row = 0; row < m_deviceList->count(); ++row) {
+        const QString root = m_deviceList->item(row)->data(Qt::UserRole).toString();
+        if (!root.isEmpty() && folder.startsWith(normalizeDirectoryPath(root), Qt::CaseSensitive))
+            found = root;
+    }
+    return found;
+}
+
 void DeviceListPanel::showPadlock(bool unlocked, bool enabled)
 {
     const QSignalBlocker blocker(m_padlockButton);

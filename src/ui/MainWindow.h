@@ -149,6 +149,15 @@ private:
     void warnVaultFailure(const QString& title, const QString& commandText,
                           Core::Error::Reason commandReason = Core::Error::Reason::None);
 
+    // Where the file dialogs of export and import start before the user has
+    // picked a folder: the user's documents (or home), never the drive.
+    static QString firstFileFolder();
+    // The USB drive the container is on; empty when it is on none listed.
+    QString vaultDriveRoot() const;
+    // Warns, once per session, that `target` is on the vault's own drive,
+    // where the plaintext copy would travel with the vault; true = go on.
+    bool confirmExportFolder(const QString& target);
+
     // Questions of the file commands; true = go on.
     bool confirmReplaceVaultFile(const QString& vaultPath) const;
     bool confirmExportOutsideVault(const QString& vaultPath) const;
@@ -168,6 +177,7 @@ private:
     // Folders last used by the import and export dialogs in this session.
     QString m_importFolder;
     QString m_exportFolder;
+    bool m_exportToVaultDriveAccepted = false;
     QTimer* m_containerWatch = nullptr;
     QSize m_startingCentralSize;
     // Edited copies kept in the workspace when the drive was pulled.

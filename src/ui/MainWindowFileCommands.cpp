@@ -149,12 +149,11 @@ void MainWindow::exportSelectedFile()
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
-    const QString proposed = m_exportFolder.isEmpty()
-                                 ? VaultPath::baseName(vaultPath)
-                                 : QDir(m_exportFolder).filePath(VaultPath::baseName(vaultPath));
+    const QString proposed = QDir(m_exportFolder.isEmpty() ? firstFileFolder() : m_exportFolder)
+                                 .filePath(VaultPath::baseName(vaultPath));
     const QString target =
         DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"), proposed, QString());
-    if (target.isEmpty())
+    if (target.isEmpty() || !confirmExportFolder(target))
         return;
     m_exportFolder = QFileInfo(target).absolutePath();
     if (!catchUpWithOtherPrograms(kTitle, QStringLiteral("Não foi possível exportar o arquivo.")))

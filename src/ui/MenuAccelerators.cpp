@@ -16,7 +16,8 @@ namespace {
 
 bool isAsciiLetter(QChar c)
 {
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
 }
 
 // The letter after a single '&', lower case; null when the text has none.
@@ -39,7 +40,8 @@ qsizetype freeLetter(const QString& text, const QSet<QChar>& used)
     for (int pass = 0; pass < 2; ++pass) {
         for (qsizetype i = 0; i < text.size(); ++i) {
             const bool wordStart = i == 0 || text.at(i - 1).isSpace();
-            if ((pass == 0 && !wordStart) || !isAsciiLetter(text.at(i)) || used.contains(text.at(i).toLower()))
+            if ((pass == 0 && !wordStart) || !isAsciiLetter(text.at(i)) ||
+                used.contains(text.at(i).toLower()))
                 continue;
             return i;
         }

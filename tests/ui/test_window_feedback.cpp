@@ -4,6 +4,8 @@
 #include "ui/OperationProgressDialog.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -123,12 +125,68 @@ private slots:
         QVERIFY(window->close());
     }
 
+    void exportStartsAwayFromTheVaultDrive()
+    {
+        // The container sits on a listed USB drive.
+        const QString drive = m_workDir.filePath(QStringLiteral("pendrive"));
+        QVERIFY(QDir().mkpath(drive));
+        auto devices = std::make_unique<FakeDeviceManager>();
+        devices->devices = {FakeDeviceManager::mounted(QStringLiteral("PENDRIVE"), drive)};
+        MainWindow window(std::move(devices));
+        QVERIFY(createAndUnlock(window, QDir(drive).filePath(QStringLiteral("keldra.kldr"))));
+        QVERIFY(
+            window.vault().importFile(source(QStringLiteral("doc"), "segredo"), QStringLiteral("doc.txt")));
+        window.refreshVaultFiles();
+        QVERIFY(selectRow(window, QStringLiteral("doc.txt")));
+
+        // Import and export start in the user's folders, not on the drive.
+        window.importFiles();
+        DialogHooks::queueQuestionAnswer(true);
+        window.exportSelectedFile();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 3);
+        QVERIFY2(records[0].text.startsWith(QDir::homePath()), qPrintable(records[0].text));
+        QVERIFY2(records[2].text.startsWith(QDir::homePath() + QLatin1Char('/')) &&
+                     records[2].text.endsWith(QStringLiteral("/doc.txt")),
+                 qPrintable(records[2].text));
+
+        // A folder on the drive is warned about; declining exports nothing.
+        const QString onDrive = QDir(drive).filePath(QStringLiteral("doc.txt"));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(onDrive);
+        DialogHooks::queueQuestionAnswer(false);
+        window.exportSelectedFile();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question).size(), 2);
+        QVERIFY(texts(records, Kind::Question).last().contains(QDir::toNativeSeparators(drive)));
+        QVERIFY(!QFileInfo::exists(onDrive));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(onDrive);
+        DialogHooks::queueQuestionAnswer(true);
+        window.exportSelectedFile();
+        QCOMPARE(readFile(onDrive), QByteArray("segredo"));
+        DialogHooks::takeRecords();
+
+        // Once accepted, the session is not asked again; other folders never are.
+        const QString elsewhere = m_workDir.filePath(QStringLiteral("fora/doc.txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(elsewhere).absolutePath()));
+        for (const QString& target : {QDir(drive).filePath(QStringLiteral("outra.txt")), elsewhere}) {
+            DialogHooks::queueQuestionAnswer(true);
+            DialogHooks::queueFileName(target);
+            window.exportSelectedFile();
+            QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question).size(), 1);
+            QCOMPARE(readFile(target), QByteArray("segredo"));
+        }
+        QVERIFY(window.close());
+    }
+
     void damagedFilesStayMarkedUntilLocked()
     {
         auto window = makeWindow();
         const QString container = m_workDir.filePath(QStringLiteral("damaged.kldr"));
         QVERIFY(createAndUnlock(*window, container));
-        QVERIFY(window->vault().importFile(source(QStringLiteral("ok"), "intacto"), QStringLiteral("ok.txt")));
+        QVERIFY(
+            window->vault().importFile(source(QStringLiteral("ok"), "intacto"), QStringLiteral("ok.txt")));
         QVERIFY(window->vault().importFile(source(QStringLiteral("bad"), QByteArray(3000, 'b')),
                                            QStringLiteral("ruim.txt")));
         window->refreshVaultFiles();

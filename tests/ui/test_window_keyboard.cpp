@@ -44,7 +44,8 @@ void checkMenuLetters(const QList<QAction*>& actions, const QString& where, QStr
             *faults << QStringLiteral("%1 > %2").arg(where, action->text());
         used.insert(letter);
         if (action->menu())
-            checkMenuLetters(action->menu()->actions(), where + QStringLiteral(" > ") + action->text(), faults);
+            checkMenuLetters(action->menu()->actions(), where + QStringLiteral(" > ") + action->text(),
+                             faults);
     }
 }
 
@@ -95,10 +96,10 @@ private slots:
         QVERIFY2(minimum.width() <= 780 && minimum.height() <= 520,
                  qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
         const QRect client = window->rect();
-        for (const QWidget* part : QList<const QWidget*>{
-                 window->deviceListPanel()->padlock(), window->vaultBrowser()->searchBox(),
-                 window->findChild<QWidget*>(QStringLiteral("vaultStateLabel")),
-                 window->findChild<QWidget*>(QStringLiteral("containerLabel"))})
+        for (const QWidget* part :
+             QList<const QWidget*>{window->deviceListPanel()->padlock(), window->vaultBrowser()->searchBox(),
+                                   window->findChild<QWidget*>(QStringLiteral("vaultStateLabel")),
+                                   window->findChild<QWidget*>(QStringLiteral("containerLabel"))})
             QVERIFY2(client.contains(inWindow(part)), qPrintable(part->objectName()));
 
         // Larger, the table and the drive list take the room.
@@ -124,14 +125,16 @@ private slots:
         const auto action = [&](const char* name) {
             return window->findChild<QAction*>(QString::fromLatin1(name));
         };
-        QCOMPARE(action("openAction")->shortcut().toString(QKeySequence::NativeText), QStringLiteral("Enter"));
+        QCOMPARE(action("openAction")->shortcut().toString(QKeySequence::NativeText),
+                 QStringLiteral("Enter"));
         QCOMPARE(action("deleteFileAction")->shortcut().toString(QKeySequence::NativeText),
                  QStringLiteral("Delete"));
 
         // Moving and renaming a file are in the protected files' menu too, with keys of their own.
-        QMenu* protectedMenu = action("newFolderAction")->associatedObjects().isEmpty()
-                                   ? nullptr
-                                   : qobject_cast<QMenu*>(action("newFolderAction")->associatedObjects().first());
+        QMenu* protectedMenu =
+            action("newFolderAction")->associatedObjects().isEmpty()
+                ? nullptr
+                : qobject_cast<QMenu*>(action("newFolderAction")->associatedObjects().first());
         QVERIFY(protectedMenu);
         QVERIFY(protectedMenu->actions().contains(action("moveFileAction")));
         QVERIFY(protectedMenu->actions().contains(action("renameFileAction")));
@@ -192,7 +195,8 @@ private slots:
         QCOMPARE(table->currentColumn(), 1);
 
         // Shift+F10 asks for the context menu of the current row.
-        QObject::disconnect(window->vaultBrowser(), &VaultBrowser::contextMenuRequested, window.get(), nullptr);
+        QObject::disconnect(window->vaultBrowser(), &VaultBrowser::contextMenuRequested, window.get(),
+                            nullptr);
         QSignalSpy menu(window->vaultBrowser(), &VaultBrowser::contextMenuRequested);
         QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
         QCOMPARE(menu.size(), 1);
