@@ -84,6 +84,7 @@ MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget
     m_containerWatch->setInterval(1000);
     connect(m_containerWatch, &QTimer::timeout, this, &MainWindow::checkContainerStillThere);
     connectSignals();
+    setUpPreferences();
     resize(startingWindowSize());
     refreshDevices();
     updateActions();
@@ -348,6 +349,9 @@ void MainWindow::updateActions()
     const bool hasFolders = unlocked && !index.directories().isEmpty();
 
     const bool locked = !isOpen && idle;
+    if (!isOpen)
+        m_openedForEditing.clear();
+    rememberContainer();
     m_refreshDevicesAction->setEnabled(locked);
     m_chooseContainerAction->setEnabled(locked);
     m_createVaultAction->setEnabled(locked);

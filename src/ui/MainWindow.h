@@ -3,6 +3,7 @@
 #include "core/vault/VaultManager.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,7 @@ class DeviceManager;
 namespace Keldra::UI {
 
 class DeviceListPanel;
+class InactivityLock;
 class OperationProgressDialog;
 class VaultBrowser;
 
@@ -80,6 +82,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     void buildUi();
@@ -111,6 +114,14 @@ private:
     void lockAfterContainerLoss();
     // After an unlock: offers the edits an earlier session left unsaved.
     void offerRecoveredEdits();
+    // The last container, the preferences and the lock without the user
+    // (MainWindowPreferences.cpp).
+    void setUpPreferences();
+    void rememberContainer();
+    void showPreferences();
+    bool hasCopiesOpenForEditing() const;
+    // After inactivity, or when the session locks or the computer sleeps.
+    void lockWithoutUser(bool systemLock);
     // Marks in the table the files the integrity check found damaged.
     void markDamagedFiles(const QList<Core::VaultFileEntry>& checked, const QStringList& damaged);
 
@@ -180,6 +191,10 @@ private:
     bool m_exportToVaultDriveAccepted = false;
     QTimer* m_containerWatch = nullptr;
     QSize m_startingCentralSize;
+    QString m_rememberedContainer;
+    InactivityLock* m_inactivity = nullptr;
+    // Vault paths (lower case) opened for editing since the unlock.
+    QSet<QString> m_openedForEditing;
     // Edited copies kept in the workspace when the drive was pulled.
     int m_unsavedAfterRemoval = 0;
 

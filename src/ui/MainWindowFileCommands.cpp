@@ -191,6 +191,7 @@ void MainWindow::openSelectedFile()
         return;
     }
     if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
+        m_openedForEditing.insert(vaultPath.toLower());
         setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
         return;
     }

@@ -24,8 +24,8 @@ QString MainWindow::firstFileFolder()
 
 QString MainWindow::vaultDriveRoot() const
 {
-    const QString container = m_vaultManager.containerPath().isEmpty() ? m_containerPath
-                                                                       : m_vaultManager.containerPath();
+    const QString container =
+        m_vaultManager.containerPath().isEmpty() ? m_containerPath : m_vaultManager.containerPath();
     if (container.isEmpty())
         return QString();
     const QString listed = m_devicePanel->driveRootOf(container);
@@ -33,9 +33,8 @@ QString MainWindow::vaultDriveRoot() const
         return listed;
     // Without drive detection: the drive Keldra runs from, when the container is on it.
     const QString programRoot = programDriveRoot(QCoreApplication::arguments().value(0));
-    if (!programRoot.isEmpty() &&
-        normalizeDirectoryPath(QFileInfo(container).absolutePath())
-            .startsWith(normalizeDirectoryPath(programRoot), Qt::CaseInsensitive))
+    if (!programRoot.isEmpty() && normalizeDirectoryPath(QFileInfo(container).absolutePath())
+                                      .startsWith(normalizeDirectoryPath(programRoot), Qt::CaseInsensitive))
         return programRoot;
     return QString();
 }
