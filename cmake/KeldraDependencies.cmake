@@ -1,4 +1,8 @@
 find_package(Qt6 6.2 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+# Optional: lets the window lock the vault when the session locks or the computer sleeps.
+if(NOT WIN32)
+  find_package(Qt6 6.2 QUIET COMPONENTS DBus)
+endif()
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 if(WIN32)

@@ -84,12 +84,14 @@ DeviceListPanel::DeviceListPanel(QWidget* parent) : QWidget(parent)
     m_padlockButton->setFixedSize(side, side);
     m_padlockButton->setCheckable(true);
     m_padlockButton->setAutoRaise(false);
-    m_padlockButton->setFocusPolicy(Qt::NoFocus);
+    // A Tab stop between the drive list and the vault table; a click leaves the focus where it was.
+    m_padlockButton->setFocusPolicy(Qt::TabFocus);
     m_padlockButton->setIconSize(QSize(48, 48));
     m_padlockButton->setStyleSheet(
         QStringLiteral("QToolButton { border: 1px solid #d0d0d0; border-radius: 4px; background: #f7f7f7; }"
                        "QToolButton:hover:enabled { background: #eeeeee; border-color: #b8b8b8; }"
                        "QToolButton:pressed:enabled { background: #e2e2e2; }"
+                       "QToolButton:focus { border: 2px solid palette(highlight); }"
                        "QToolButton:disabled { background: #f1f1f1; border-color: #dedede; }"));
 
     auto* row = new QHBoxLayout;
@@ -201,6 +203,20 @@ QString DeviceListPanel::currentDriveRoot() const
 {
     const QListWidgetItem* item = m_deviceList->currentItem();
     return item ? item->data(Qt::UserRole).toString() : QString();
+}
+
+QString DeviceListPanel::driveRootOf(const QString& path) const
+{
+    if (path.isEmpty())
+        return QString();
+    const QString folder = normalizeDirectoryPath(QFileInfo(path).absoluteFilePath());
+    QString found;
+    for (int row = 0; row < m_deviceList->count(); ++row) {
+        const QString root = m_deviceList->item(row)->data(Qt::UserRole).toString();
+        if (!root.isEmpty() && folder.startsWith(normalizeDirectoryPath(root), Qt::CaseSensitive))
+            found = root;
+    }
+    return found;
 }
 
 void DeviceListPanel::showPadlock(bool unlocked, bool enabled)

@@ -31,6 +31,9 @@ public:
     void highlightContainerDrive(const QString& containerFile);
     // Root of the current drive; empty when none is current or it is not mounted.
     QString currentDriveRoot() const;
+    // Root of the listed mounted drive holding `path` (a later listed match
+    // wins); empty when it is on none.
+    QString driveRootOf(const QString& path) const;
     // Checked and open when unlocked; the tooltip says what a click does.
     void showPadlock(bool unlocked, bool enabled);
 

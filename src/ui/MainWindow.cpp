@@ -6,6 +6,7 @@
 #include "ui/DesktopLauncher.h"
 #include "ui/DeviceListPanel.h"
 #include "ui/HelpDialog.h"
+#include "ui/MenuAccelerators.h"
 #include "ui/VaultAboutContent.h"
 #include "ui/VaultBrowser.h"
 #include "widgets/DialogHooks.h"
@@ -75,6 +76,7 @@ MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget
     : QMainWindow(parent), m_session(std::make_unique<VaultSession>()), m_vaultManager(m_session->vault()),
       m_deviceManager(std::move(devices))
 {
+    MenuAccelerators::installKeyNames();
     buildUi();
     buildMenus();
     m_containerWatch = new QTimer(this);
@@ -83,6 +85,8 @@ MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget
     m_containerWatch->setInterval(1000);
     connect(m_containerWatch, &QTimer::timeout, this, &MainWindow::checkContainerStillThere);
     connectSignals();
+    setUpPreferences();
+    resize(startingWindowSize());
     refreshDevices();
     updateActions();
     setStatusMessage(QStringLiteral("Pronto"), 0);
@@ -103,6 +107,19 @@ QSize MainWindow::centralAreaSize(const QSize& available)
     return QSize(int(width), int(height));
 }
 
+QSize MainWindow::startingWindowSize() const
+{
+    // The central area of centralAreaSize plus the bars, within the screen
+    // less room for a window frame. Below that the table and the drive list
+    // give up room; the window may shrink to its layout's minimum.
+    QSize size(m_startingCentralSize.width(), m_startingCentralSize.height() +
+                                                  menuBar()->sizeHint().height() +
+                                                  statusBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(8, 32));
+    return size.expandedTo(minimumSizeHint());
+}
+
 bool MainWindow::isUnlocked() const
 {
     return m_session->state() == Core::VaultState::Unlocked;
@@ -114,7 +131,7 @@ void MainWindow::buildUi()
 
     auto* central = new QWidget(this);
     const QScreen* screen = QGuiApplication::primaryScreen();
-    central->setFixedSize(screen ? centralAreaSize(screen->availableGeometry().size()) : QSize(960, 540));
+    m_startingCentralSize = screen ? centralAreaSize(screen->availableGeometry().size()) : QSize(960, 540);
     setCentralWidget(central);
 
     auto* layout = new QVBoxLayout(central);
@@ -124,8 +141,6 @@ void MainWindow::buildUi()
     layout->addWidget(m_browser);
 
     // Status bar: container, version, date and vault state, left to right.
-    // The window has a fixed size, so a resize grip would only mislead.
-    statusBar()->setSizeGripEnabled(false);
     statusBar()->setContentsMargins(0, 0, 4, 0);
     auto* containerBox = new QWidget(this);
     containerBox->setFixedWidth(140);
@@ -167,14 +182,17 @@ void MainWindow::buildUi()
     m_vaultStateLabel->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(m_vaultStateLabel);
 
-    adjustSize();
-    setFixedSize(sizeHint());
+    // Room for the table's columns and a status message beside the labels,
+    // and still inside an 800 x 600 screen with its panel and title bar.
+    setMinimumSize(640, 440);
 }
 
 void MainWindow::buildMenus()
 {
     m_exitAction = makeAction(this, QStringLiteral("Sair"), QStringLiteral("exitAction"),
                               QKeySequence(QStringLiteral("Ctrl+Q")));
+    m_preferencesAction =
+        makeAction(this, QStringLiteral("Preferências..."), QStringLiteral("preferencesAction"));
     m_refreshDevicesAction =
         makeAction(this, QStringLiteral("Atualizar lista"), QStringLiteral("refreshDevicesAction"),
                    QKeySequence(QStringLiteral("Ctrl+F5")));
@@ -203,12 +221,14 @@ void MainWindow::buildMenus()
                                 QKeySequence(QStringLiteral("Ctrl+E")));
     m_openAction =
         makeAction(this, QStringLiteral("Abrir"), QStringLiteral("openAction"), QKeySequence(Qt::Key_Return));
-    m_moveFileAction =
-        makeAction(this, QStringLiteral("Mover para pasta..."), QStringLiteral("moveFileAction"));
-    m_renameFileAction =
-        makeAction(this, QStringLiteral("Renomear arquivo..."), QStringLiteral("renameFileAction"));
-    m_renameFolderAction =
-        makeAction(this, QStringLiteral("Renomear pasta..."), QStringLiteral("renameFolderAction"));
+    m_moveFileAction = makeAction(this, QStringLiteral("Mover para pasta..."),
+                                  QStringLiteral("moveFileAction"), QKeySequence(QStringLiteral("Ctrl+M")));
+    // A file row and a folder row are never selected together, so F2 belongs
+    // to one enabled action at a time.
+    m_renameFileAction = makeAction(this, QStringLiteral("Renomear arquivo..."),
+                                    QStringLiteral("renameFileAction"), QKeySequence(Qt::Key_F2));
+    m_renameFolderAction = makeAction(this, QStringLiteral("Renomear pasta..."),
+                                      QStringLiteral("renameFolderAction"), QKeySequence(Qt::Key_F2));
     m_deleteFolderAction =
         makeAction(this, QStringLiteral("Excluir pasta vazia"), QStringLiteral("deleteFolderAction"));
     m_deleteFileAction = makeAction(this, QStringLiteral("Excluir..."), QStringLiteral("deleteFileAction"),
@@ -223,6 +243,8 @@ void MainWindow::buildMenus()
     m_aboutAction = makeAction(this, QStringLiteral("Sobre o Keldra"), QStringLiteral("aboutAction"));
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("Arquivo"));
+    fileMenu->addAction(m_preferencesAction);
+    fileMenu->addSeparator();
     fileMenu->addAction(m_exitAction);
 
     QMenu* usbMenu = menuBar()->addMenu(QStringLiteral("USB"));
@@ -246,6 +268,8 @@ void MainWindow::buildMenus()
     protectedMenu->addAction(m_importFolderAction);
     protectedMenu->addAction(m_exportAction);
     protectedMenu->addAction(m_openAction);
+    protectedMenu->addAction(m_moveFileAction);
+    protectedMenu->addAction(m_renameFileAction);
     protectedMenu->addSeparator();
     protectedMenu->addAction(m_renameFolderAction);
     protectedMenu->addAction(m_deleteFolderAction);
@@ -260,6 +284,9 @@ void MainWindow::buildMenus()
     aboutMenu->addAction(m_websiteAction);
     aboutMenu->addSeparator();
     aboutMenu->addAction(m_aboutAction);
+
+    MenuAccelerators::assign(menuBar());
+    MenuAccelerators::addMenuKey(this);
 }
 
 void MainWindow::connectSignals()
@@ -331,6 +358,9 @@ void MainWindow::updateActions()
     const bool hasFolders = unlocked && !index.directories().isEmpty();
 
     const bool locked = !isOpen && idle;
+    if (!isOpen)
+        m_openedForEditing.clear();
+    rememberContainer();
     m_refreshDevicesAction->setEnabled(locked);
     m_chooseContainerAction->setEnabled(locked);
     m_createVaultAction->setEnabled(locked);

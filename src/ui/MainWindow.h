@@ -5,6 +5,7 @@
 #include "ui/VaultSession.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,7 @@ class ImportBatch;
 namespace Keldra::UI {
 
 class DeviceListPanel;
+class InactivityLock;
 class OperationProgressDialog;
 class VaultBrowser;
 
@@ -96,10 +98,12 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
     void buildUi();
     void buildMenus();
+    QSize startingWindowSize() const;
     void connectSignals();
 
     bool isUnlocked() const;
@@ -130,6 +134,16 @@ private:
     void finishUnlock(const Core::Error& result);
     // After an unlock: offers the edits an earlier session left unsaved.
     void offerRecoveredEdits();
+    // The last container, the preferences and the lock without the user
+    // (MainWindowPreferences.cpp).
+    void setUpPreferences();
+    void rememberContainer();
+    void showPreferences();
+    bool hasCopiesOpenForEditing() const;
+    // After inactivity, or when the session locks or the computer sleeps.
+    void lockWithoutUser(bool systemLock);
+    // Marks in the table the files the integrity check found damaged.
+    void markDamagedFiles(const QList<Core::VaultFileEntry>& checked, const QStringList& damaged);
 
     // Password prompts; empty means cancelled (or refused).
     QByteArray requestPassword(const QString& title, const QString& label = QStringLiteral("Senha:")) const;
@@ -185,6 +199,15 @@ private:
     void warnOperationFailure(const Core::Error& error, const QString& title, const QString& commandText,
                               Core::Error::Reason commandReason = Core::Error::Reason::None);
 
+    // Where the file dialogs of export and import start before the user has
+    // picked a folder: the user's documents (or home), never the drive.
+    static QString firstFileFolder();
+    // The USB drive the container is on; empty when it is on none listed.
+    QString vaultDriveRoot() const;
+    // Warns, once per session, that `target` is on the vault's own drive,
+    // where the plaintext copy would travel with the vault; true = go on.
+    bool confirmExportFolder(const QString& target);
+
     // Questions of the file commands; true = go on.
     bool confirmReplaceVaultFile(const QString& vaultPath) const;
     bool confirmExportOutsideVault(const QString& vaultPath) const;
@@ -221,12 +244,18 @@ private:
     // Folders last used by the import and export dialogs in this session.
     QString m_importFolder;
     QString m_exportFolder;
+    bool m_exportToVaultDriveAccepted = false;
     QTimer* m_containerWatch = nullptr;
     // Whether the running operation reads the container the watch checks.
     bool m_watchDuringOperation = false;
     // The watch found the container gone while an operation ran.
     bool m_containerLost = false;
     QString m_operationTitle;
+    QSize m_startingCentralSize;
+    QString m_rememberedContainer;
+    InactivityLock* m_inactivity = nullptr;
+    // Vault paths (lower case) opened for editing since the unlock.
+    QSet<QString> m_openedForEditing;
     // Edited copies kept in the workspace when the drive was pulled.
     int m_unsavedAfterRemoval = 0;
 
@@ -238,6 +267,7 @@ private:
     QLabel* m_vaultStateLabel = nullptr;
 
     QAction* m_exitAction = nullptr;
+    QAction* m_preferencesAction = nullptr;
     QAction* m_refreshDevicesAction = nullptr;
     QAction* m_chooseContainerAction = nullptr;
     QAction* m_createVaultAction = nullptr;

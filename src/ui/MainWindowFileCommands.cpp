@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -148,12 +149,11 @@ void MainWindow::exportSelectedFile()
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
-    const QString proposed = m_exportFolder.isEmpty()
-                                 ? VaultPath::baseName(vaultPath)
-                                 : QDir(m_exportFolder).filePath(VaultPath::baseName(vaultPath));
+    const QString proposed = QDir(m_exportFolder.isEmpty() ? firstFileFolder() : m_exportFolder)
+                                 .filePath(VaultPath::baseName(vaultPath));
     const QString target =
         DialogHooks::getSaveFileName(this, QStringLiteral("Exportar arquivo"), proposed, QString());
-    if (target.isEmpty())
+    if (target.isEmpty() || !confirmExportFolder(target))
         return;
     m_exportFolder = QFileInfo(target).absolutePath();
     OperationView view;
@@ -234,6 +234,7 @@ void MainWindow::openSelectedFile()
 void MainWindow::openEditingCopy(const QString& vaultPath, const QString& localPath, bool freshCopy)
 {
     if (DesktopLauncher::openUrl(QUrl::fromLocalFile(localPath))) {
+        m_openedForEditing.insert(vaultPath.toLower());
         setStatusMessage(QStringLiteral("Arquivo aberto para edição."), StatusTimeout);
         return;
     }
@@ -261,12 +262,14 @@ void MainWindow::renameSelectedFile()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectPath(target);
     updateActions();
     setStatusMessage(QStringLiteral("Arquivo renomeado."), StatusTimeout);
 }
 
 void MainWindow::deleteSelectedFile()
 {
+    const int row = m_browser->table()->currentRow();
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmDeleteVaultFile(vaultPath))
         return;
@@ -284,6 +287,7 @@ void MainWindow::deleteSelectedFile()
     }
     if (m_vaultManager.deleteFile(vaultPath)) {
         refreshVaultFiles();
+        m_browser->selectRowNear(row);
         updateActions();
         setStatusMessage(QStringLiteral("Arquivo excluído do cofre."), StatusTimeout);
         return;
@@ -336,6 +340,7 @@ void MainWindow::renameSelectedDirectory()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectPath(target);
     updateActions();
     setStatusMessage(QStringLiteral("Pasta renomeada."), StatusTimeout);
 }
@@ -343,6 +348,7 @@ void MainWindow::renameSelectedDirectory()
 void MainWindow::deleteSelectedDirectory()
 {
     const QString title = QStringLiteral("Excluir pasta");
+    const int row = m_browser->table()->currentRow();
     const QString dirPath = m_browser->selectedDirectoryPath();
     if (dirPath.isEmpty() || m_browser->selectedItemIsParentDirectory())
         return;
@@ -358,6 +364,7 @@ void MainWindow::deleteSelectedDirectory()
         return;
     }
     refreshVaultFiles();
+    m_browser->selectRowNear(row);
     updateActions();
     setStatusMessage(QStringLiteral("Pasta excluída."), StatusTimeout);
 }
@@ -430,8 +437,13 @@ void MainWindow::compactVault()
     runVaultOperation(
         view,
         [preserved](Core::VaultManager& vault, const VaultSession::Progress& progress) {
+            const Core::SecureFileIndex before = vault.fileIndex();
             const auto compacting = [&](qint64 done, qint64 total, const QString& text) {
-                progress(done, total, QStringLiteral("%1...").arg(text));
+                // The vault reports a file it copies by its path, a later step by what it does.
+                const QString step = VaultPath::hasFile(before, text)
+                                         ? QStringLiteral("Copiando %1").arg(VaultPath::baseName(text))
+                                         : text;
+                progress(done, total, QStringLiteral("%1...").arg(step));
             };
             return operationOutcome(vault, vault.compactVault(compacting, preserved.get()));
         },

@@ -114,7 +114,8 @@ bool MainWindow::confirmReplaceVaultFile(const QString& vaultPath) const
 void MainWindow::importFiles()
 {
     const QStringList files = DialogHooks::getOpenFileNames(
-        this, QStringLiteral("Importar arquivos para o cofre"), m_importFolder, QString());
+        this, QStringLiteral("Importar arquivos para o cofre"),
+        m_importFolder.isEmpty() ? firstFileFolder() : m_importFolder, QString());
     if (files.isEmpty())
         return;
     m_importFolder = QFileInfo(files.first()).absolutePath();

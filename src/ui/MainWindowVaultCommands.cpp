@@ -11,6 +11,7 @@
 #include "widgets/DialogHooks.h"
 
 #include "core/crypto/SecureMemory.h"
+#include "core/format/ContainerFormat.h"
 #include "core/storage/ContainerRecovery.h"
 #include "core/vault/PasswordRules.h"
 
@@ -57,6 +58,15 @@ std::shared_ptr<QByteArray> sharedSecret(QByteArray* password)
 
 // Passwords live only as long as the command that needs them.
 using Core::wipe;
+
+// The file begins as every container does; says nothing about whether it opens.
+bool startsLikeAVault(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.read(Core::ContainerFormat::MagicSize) == QByteArray(Core::ContainerFormat::Magic);
+}
 
 } // namespace
 
@@ -234,10 +244,11 @@ void MainWindow::createVault()
     if (path.isEmpty())
         return;
     if (QFileInfo::exists(path)) {
-        DialogHooks::warning(
-            this, QStringLiteral("Keldra"),
-            QStringLiteral("Já existe um cofre neste arquivo. Escolha outro nome ou apague-o "
-                           "antes pelo gerenciador de arquivos."));
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             startsLikeAVault(path)
+                                 ? QStringLiteral("Já existe um cofre neste arquivo. Escolha outro nome ou "
+                                                  "apague-o antes pelo gerenciador de arquivos.")
+                                 : QStringLiteral("Já existe um arquivo com este nome. Escolha outro nome."));
         return;
     }
     QByteArray password = requestNewVaultPassword();
@@ -525,15 +536,25 @@ void MainWindow::backupContainer()
         QDir(QDir::homePath())
             .filePath(QStringLiteral("keldra_backup_%1.kldr")
                           .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmm"))));
-    const QString target = DialogHooks::getSaveFileName(this, QStringLiteral("Fazer backup do container"),
-                                                        proposed, kContainerFilter);
+    // The dialog's own "replace?" would come before the refusal of the
+    // container itself: the checks and the question are Keldra's.
+    const QString target =
+        DialogHooks::getSaveFileName(this, QStringLiteral("Fazer backup do container"), proposed,
+                                     kContainerFilter, QFileDialog::DontConfirmOverwrite);
     if (target.isEmpty())
         return;
-    if (QFileInfo(target).absoluteFilePath() == container.absoluteFilePath()) {
+    const QFileInfo targetInfo(target);
+    if (targetInfo.absoluteFilePath() == container.absoluteFilePath() ||
+        (targetInfo.exists() && targetInfo.canonicalFilePath() == container.canonicalFilePath())) {
         DialogHooks::warning(this, kBackupTitle,
                              QStringLiteral("Escolha um destino diferente do container original."));
         return;
     }
+    if (targetInfo.exists() &&
+        !questionYesNo(this, kBackupTitle,
+                       QStringLiteral("%1 já existe.\n\nSubstituir esse arquivo pelo backup?")
+                           .arg(QDir::toNativeSeparators(targetInfo.absoluteFilePath()))))
+        return;
 
     copyContainerTo(target);
 }

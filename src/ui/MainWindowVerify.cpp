@@ -4,6 +4,7 @@
 #include "ui/MainWindow.h"
 
 #include "texts/IntegrityText.h"
+#include "ui/VaultBrowser.h"
 #include "widgets/DialogHooks.h"
 
 #include <memory>
@@ -18,6 +19,8 @@ struct VerifyOutcome
 {
     qsizetype checked = 0;
     QStringList damaged;
+    // What was checked, for marking the damaged files in the table.
+    QList<Core::VaultFileEntry> entries;
 };
 
 } // namespace
@@ -44,6 +47,7 @@ void MainWindow::verifyVault()
             qint64 total = 0;
             for (const Core::VaultFileEntry& entry : entries)
                 total += entry.sizeBytes;
+            found->entries = entries;
             qint64 before = 0; // bytes of the files already checked
             const auto onProgress = [&](qint64 done, qint64, const QString& text) {
                 progress(before + done, total, QStringLiteral("Verificando %1...").arg(text));
@@ -63,6 +67,7 @@ void MainWindow::verifyVault()
             return Core::Error();
         },
         [this, title, failed, found](const Core::Error& result) {
+            markDamagedFiles(found->entries, found->damaged);
             if (!result.ok()) {
                 warnOperationFailure(result, title, failed);
                 setStatusMessage(QStringLiteral("Falha ao verificar o cofre."), 5000);
@@ -77,6 +82,19 @@ void MainWindow::verifyVault()
             setStatusMessage(Texts::IntegrityText::damagedCount(found->damaged.size()), 5000);
             DialogHooks::warning(this, title, Texts::IntegrityText::damagedList(found->damaged));
         });
+}
+
+void MainWindow::markDamagedFiles(const QList<Core::VaultFileEntry>& checked, const QStringList& damaged)
+{
+    QList<VaultBrowser::DamagedFile> files;
+    for (const Core::VaultFileEntry& entry : checked) {
+        if (damaged.contains(entry.vaultPath))
+            files.append({entry.id, entry.sha256});
+    }
+    m_browser->setDamagedFiles(files);
+    const QString current = m_browser->selectedVaultPath();
+    refreshVaultFiles();
+    m_browser->selectPath(current);
 }
 
 } // namespace Keldra::UI

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QPushButton>
 #include <QShortcut>
+#include <QLabel>
 
 namespace Keldra::UI {
 
@@ -26,8 +27,20 @@ OperationProgressDialog::OperationProgressDialog(const QString& title, const QSt
     setAutoReset(false);
     // The button asks; it must not hide the dialog as QProgressDialog::cancel() does.
     disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
-    // Wide enough that the window manager does not cut the title short.
-    setMinimumWidth(qMax(360, fontMetrics().horizontalAdvance(title) + 160));
+    // One width for every operation, wide enough that the window manager
+    // does not cut the title short. Fixed: a longer label wraps (or, for a
+    // name, is shortened with fittedName) instead of widening the dialog
+    // away from the centre it was placed on.
+    setFixedWidth(qMax(kWidth, fontMetrics().horizontalAdvance(title) + 160));
+    auto* text = new QLabel(label, this);
+    text->setObjectName(QStringLiteral("progressLabel"));
+    text->setWordWrap(true);
+    setLabel(text);
+}
+
+QString OperationProgressDialog::fittedName(const QString& name) const
+{
+    return fontMetrics().elidedText(name, Qt::ElideMiddle, width() - 80);
 }
 
 void OperationProgressDialog::start()

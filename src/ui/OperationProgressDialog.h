@@ -36,6 +36,11 @@ public:
 signals:
     void cancelClicked();
 
+    // A file name shortened in the middle to fit on one line of the label.
+    QString fittedName(const QString& name) const;
+
+    static constexpr int kWidth = 440;
+
 public slots:
     void reject() override;
 

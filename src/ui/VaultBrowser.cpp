@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -141,8 +142,10 @@ void VaultBrowser::buildTable()
     m_vaultTable->setMinimumHeight(220);
     m_vaultTable->setContextMenuPolicy(Qt::CustomContextMenu);
     m_vaultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Keyboard users move through the rows with the arrows.
+    // Keyboard users move through the rows with the arrows; Tab leaves the
+    // table for the next control instead of walking its cells.
     m_vaultTable->setFocusPolicy(Qt::StrongFocus);
+    m_vaultTable->setTabKeyNavigation(false);
     m_vaultTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     // Ctrl, Shift and Ctrl+A pick many rows for export, move and delete.
     m_vaultTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -184,8 +187,22 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
     m_vaultTable->clearSelection();
     m_vaultTable->setCurrentCell(-1, -1);
     showSummary(index);
-    if (!index)
+    if (!index) {
+        // A locked vault's check says nothing about the next one opened.
+        m_damaged.clear();
+        m_damagedPaths.clear();
+        m_leftDirectory.clear();
         return;
+    }
+    m_damagedPaths.clear();
+    if (!m_damaged.isEmpty()) {
+        for (const Core::VaultFileEntry& file : index->entries()) {
+            for (const DamagedFile& damaged : std::as_const(m_damaged)) {
+                if (damaged.id == file.id && damaged.sha256 == file.sha256)
+                    m_damagedPaths.insert(file.vaultPath.toLower());
+            }
+        }
+    }
     m_search.setIndex(index);
     if (isSearching()) {
         showSearchResults();
@@ -234,6 +251,11 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 
     m_vaultTable->clearSelection();
     m_vaultTable->setCurrentCell(-1, -1);
+    markDamagedRows();
+    // After going up, the folder just left stays under the cursor.
+    if (!m_leftDirectory.isEmpty())
+        selectPath(m_leftDirectory);
+    m_leftDirectory.clear();
 }
 
 void VaultBrowser::showSummary(const Core::SecureFileIndex* index)
@@ -343,6 +365,7 @@ void VaultBrowser::showSearchResults()
     m_vaultTable->setUpdatesEnabled(true);
     m_vaultTable->clearSelection();
     m_vaultTable->setCurrentCell(-1, -1);
+    markDamagedRows();
 
     if (total == 0)
         m_searchNote->setText(QStringLiteral("Nenhum arquivo ou pasta com esse nome."));
@@ -452,6 +475,7 @@ void VaultBrowser::enterSelectedDirectory()
 
 void VaultBrowser::navigateToParentDirectory()
 {
+    m_leftDirectory = m_directory;
     m_directory = VaultPath::parent(m_directory);
     emit viewChanged();
 }
@@ -481,6 +505,13 @@ bool VaultBrowser::eventFilter(QObject* watched, QEvent* event)
     if ((watched != m_vaultTable && watched != m_searchBox) || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    // Shift+F10 is the keyboard's other way to the context menu.
+    if (watched == m_vaultTable && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+        const QTableWidgetItem* current = m_vaultTable->currentItem();
+        const QRect cell = current ? m_vaultTable->visualItemRect(current) : QRect();
+        onContextMenuRequested(cell.isValid() ? cell.center() : QPoint(0, 0));
+        return true;
+    }
     if (key->modifiers() & ~Qt::KeypadModifier)
         return false;
     if (key->key() == Qt::Key_Escape && isSearching()) {
@@ -510,6 +541,12 @@ bool VaultBrowser::eventFilter(QObject* watched, QEvent* event)
         return true;
     case Qt::Key_Delete:
         emit deleteRequested();
+        return true;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        // Rows, not the cells of the current row.
+        if (m_vaultTable->rowCount() > 0)
+            m_vaultTable->setCurrentCell(key->key() == Qt::Key_Home ? 0 : m_vaultTable->rowCount() - 1, 1);
         return true;
     default:
         return false;
@@ -541,6 +578,50 @@ void VaultBrowser::onContextMenuRequested(const QPoint& position)
     if (row >= 0 && !m_vaultTable->selectionModel()->isRowSelected(row, QModelIndex()))
         m_vaultTable->selectRow(row);
     emit contextMenuRequested(m_vaultTable->viewport()->mapToGlobal(position));
+}
+
+void VaultBrowser::selectPath(const QString& path)
+{
+    for (int row = 0; row < m_vaultTable->rowCount(); ++row) {
+        const QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (nameCell &&
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) !=
+                VaultTableItemKind::ParentDirectory &&
+            nameCell->data(VaultPathRole).toString().compare(path, Qt::CaseInsensitive) == 0) {
+            m_vaultTable->setCurrentCell(row, 1);
+            return;
+        }
+    }
+}
+
+void VaultBrowser::selectRowNear(int row)
+{
+    const int rows = m_vaultTable->rowCount();
+    if (row < 0 || rows == 0)
+        return;
+    m_vaultTable->setCurrentCell(qMin(row, rows - 1), 1);
+}
+
+void VaultBrowser::markDamagedRows()
+{
+    if (m_damagedPaths.isEmpty())
+        return;
+    const QIcon icon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const QString tip = QStringLiteral("A verificação de integridade encontrou este arquivo danificado: "
+                                       "o conteúdo não confere com o que o cofre registrou.");
+    for (int row = 0; row < m_vaultTable->rowCount(); ++row) {
+        QTableWidgetItem* iconCell = m_vaultTable->item(row, 0);
+        QTableWidgetItem* nameCell = m_vaultTable->item(row, 1);
+        if (!iconCell || !nameCell ||
+            VaultTableItemKind(nameCell->data(VaultKindRole).toInt()) != VaultTableItemKind::File)
+            continue;
+        const QString path = nameCell->data(VaultPathRole).toString();
+        if (!m_damagedPaths.contains(path.toLower()))
+            continue;
+        iconCell->setIcon(icon);
+        iconCell->setToolTip(tip);
+        nameCell->setToolTip(QStringLiteral("%1\n%2").arg(path, tip));
+    }
 }
 
 } // namespace Keldra::UI

@@ -6,6 +6,7 @@
 #include "core/format/SecureFileIndex.h"
 
 #include <QPoint>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -44,6 +45,22 @@ public:
     // Both change the folder shown and emit viewChanged.
     void enterSelectedDirectory();
     void navigateToParentDirectory();
+    // Makes the row of that file or folder current; none when it is not shown.
+    void selectPath(const QString& path);
+    // Makes that row current, or the last one when fewer rows are left: the
+    // row that took the place of one just removed.
+    void selectRowNear(int row);
+
+    // Files the integrity check found damaged, by entry id and the SHA-256
+    // the index held: marked in the rows (icon and tooltip) from the next
+    // showIndex until the vault is locked (showIndex(nullptr)). A renamed
+    // file keeps its mark; a replaced one, whose content changed, loses it.
+    struct DamagedFile
+    {
+        QString id;
+        QByteArray sha256;
+    };
+    void setDamagedFiles(const QList<DamagedFile>& files) { m_damaged = files; }
 
     // The single-row getters below read the current row when it is selected,
     // else the only selected row; with several rows selected they read the
@@ -106,6 +123,7 @@ private:
     QList<int> selectedRows() const;
     VaultTableItemKind currentRowKind(bool* ok) const;
     QString currentRowPath() const;
+    void markDamagedRows();
 
     QLabel* m_summaryLabel = nullptr;
     QLineEdit* m_searchBox = nullptr;
@@ -117,6 +135,11 @@ private:
     int m_sortColumn = 1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_vaultOpen = false;
+    // The folder navigateToParentDirectory left, selected once its parent is shown.
+    QString m_leftDirectory;
+    QList<DamagedFile> m_damaged;
+    // Their paths in the index last shown, lower case.
+    QSet<QString> m_damagedPaths;
 };
 
 } // namespace Keldra::UI

@@ -1,7 +1,9 @@
 #include "KeldraVersion.h"
 #include "core/vault/AllocatorTuning.h"
+#include "ui/AppSettings.h"
 #include "ui/BundleLocation.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramDrive.h"
 
 #include <QApplication>
 #include <QFile>
@@ -34,6 +36,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(KELDRA_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Keldra"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/Keldra.ico")));
+    // Beside the program on a drive, else in the user's configuration folder.
+    Keldra::UI::AppSettings::setLocation(Keldra::UI::AppSettings::defaultFilePath(programPath),
+                                         Keldra::UI::programDriveRoot(programPath));
 
     // Every text of the window is Portuguese; Qt's own dialogs and buttons
     // (file dialogs, "OK"/"Cancel") follow when the translation is installed,

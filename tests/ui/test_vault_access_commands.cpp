@@ -188,6 +188,17 @@ private slots:
                              "gerenciador de arquivos."});
         QCOMPARE(readFile(m_containerPath), before);
         QCOMPARE(window.containerFilePath(), QString());
+
+        // Any other file of that name is not called a vault.
+        const QString notes = m_workDir.filePath(QStringLiteral("notas.kldr"));
+        QVERIFY(writeFile(notes, "texto qualquer"));
+        DialogHooks::queueFileName(notes);
+        trigger(window, "createVaultAction");
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Text), QStringList());
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList{"Já existe um arquivo com este nome. Escolha outro nome."});
+        QCOMPARE(readFile(notes), QByteArray("texto qualquer"));
     }
 
     void unlockNamesTheContainerAndSaysWhatItIsDoing()
@@ -302,13 +313,24 @@ private slots:
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{"Não foi possível criar o arquivo de backup."});
 
-        // An older file of the same name is replaced by the exact copy.
+        // An older file of the same name is replaced by the exact copy once
+        // Keldra's own question (naming it) is answered yes.
         const QString target = m_workDir.filePath(QStringLiteral("backup.kldr"));
         QFile old(target);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(original.size() + 100, 'x'));
         old.close();
+        const QByteArray older = readFile(target);
         DialogHooks::queueFileName(target);
+        DialogHooks::queueQuestionAnswer(false);
+        trigger(*window, "backupAction");
+        records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[1].kind, Kind::Question);
+        QVERIFY(records[1].text.contains(QDir::toNativeSeparators(target)));
+        QCOMPARE(readFile(target), older);
+        DialogHooks::queueFileName(target);
+        DialogHooks::queueQuestionAnswer(true);
         trigger(*window, "backupAction");
         QCOMPARE(readFile(target), original);
         records = DialogHooks::takeRecords();
@@ -322,6 +344,7 @@ private slots:
         const QString alias = m_workDir.filePath(QStringLiteral("alias.kldr"));
         QVERIFY(QFile::link(m_containerPath, alias));
         DialogHooks::queueFileName(alias);
+        DialogHooks::queueQuestionAnswer(true);
         trigger(*window, "backupAction");
         QCOMPARE(readFile(m_containerPath), original);
     }
