@@ -321,8 +321,8 @@ private slots:
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Warning);
-        QCOMPARE(shown.at(1).text, QStringLiteral("Unidade USB invalida."));
-        QCOMPARE(logLines().last(), QStringLiteral("Falha: Unidade USB invalida."));
+        QCOMPARE(shown.at(1).text, QStringLiteral("Unidade USB inválida."));
+        QCOMPARE(logLines().last(), QStringLiteral("Falha: Unidade USB inválida."));
         QVERIFY(!QFileInfo::exists(Keldra::Deployment::updateStatePath(root)));
     }
 
