@@ -75,7 +75,7 @@ void registerConfigResources()
 
 QString configWindowTitle()
 {
-    return QStringLiteral("Keldra - Gerenciador");
+    return QStringLiteral("KeldraConfig");
 }
 
 ConfigWindow::ConfigWindow(QWidget* parent) : ConfigWindow(Platform::createPlatformDeviceManager(), parent) {}
@@ -118,7 +118,7 @@ void ConfigWindow::buildMenus()
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Ajuda"));
     m_updateAction = helpMenu->addAction(QStringLiteral("Verificar atualizações"));
     helpMenu->addSeparator();
-    m_aboutAction = helpMenu->addAction(QStringLiteral("Sobre o sistema"));
+    m_aboutAction = helpMenu->addAction(QStringLiteral("Sobre o Keldra"));
 
     connect(m_quitAction, &QAction::triggered, this, [this] { close(); });
     connect(m_refreshAction, &QAction::triggered, this, [this] { refreshDevices(); });
@@ -143,7 +143,7 @@ void ConfigWindow::buildContent()
 
     auto* marketingLabel = new QLabel(
         QStringLiteral(
-            "Suas informações merecem proteção.\nO Keldra - Gerenciador prepara sua unidade USB para "
+            "Suas informações merecem proteção.\nO KeldraConfig prepara sua unidade USB para "
             "armazenar e acessar arquivos\ncom segurança, em um ambiente portátil e pronto para uso."),
         m_background);
     marketingLabel->setObjectName(QStringLiteral("marketingLabel"));

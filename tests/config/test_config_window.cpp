@@ -240,7 +240,7 @@ private slots:
 
     void prepareRefusesWithoutWhatItNeeds()
     {
-        const QString title = QStringLiteral("Keldra - Gerenciador");
+        const QString title = QStringLiteral("KeldraConfig");
         m_window->locateBundleSources(path(QStringLiteral("nothing")), path(QStringLiteral("nothing")));
         m_window->prepareSelectedDevice();
         QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
@@ -298,7 +298,7 @@ private slots:
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Information);
-        QCOMPARE(shown.at(1).title, QStringLiteral("Keldra - Gerenciador"));
+        QCOMPARE(shown.at(1).title, QStringLiteral("KeldraConfig"));
         QVERIFY(!shown.at(1).text.isEmpty());
         const QStringList lines = logLines();
         QCOMPARE(
@@ -361,7 +361,7 @@ private slots:
     void aboutListsTheLinuxComponents()
     {
         Keldra::Widgets::AboutDialog dialog(configAboutContent());
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra - Gerenciador"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra"));
         // Every component's details, in the order listed.
         QStringList details;
         for (int row = 0; row < dialog.componentList()->count(); ++row) {
@@ -386,7 +386,7 @@ private slots:
 
         // The window cannot be resized.
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Keldra - Gerenciador"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("KeldraConfig"));
     }
 
     // The picture covers the widget and is cut evenly on the overflowing side.

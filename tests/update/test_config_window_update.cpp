@@ -21,7 +21,7 @@ using namespace UpdateFixtures;
 
 namespace {
 
-const QString kTitle = QStringLiteral("Keldra - Gerenciador");
+const QString kTitle = QStringLiteral("KeldraConfig");
 
 class FixedDevices : public Platform::DeviceManager
 {
