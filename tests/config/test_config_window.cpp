@@ -294,12 +294,15 @@ private slots:
         m_window->refreshDevices();
         DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 60000);
 
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Information);
         QCOMPARE(shown.at(1).title, QStringLiteral("KeldraConfig"));
-        QVERIFY(!shown.at(1).text.isEmpty());
+        // Only the Linux bundle was there to copy: no Windows launcher, and the user is told so.
+        QVERIFY(shown.at(1).text.endsWith(QStringLiteral("\n\nPreparado para: Linux")));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra-Windows.bat")));
         const QStringList lines = logLines();
         QCOMPARE(
             lines.mid(lines.size() - 2),
@@ -318,6 +321,7 @@ private slots:
         m_window->refreshDevices();
         DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 60000);
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Warning);
