@@ -3,6 +3,7 @@
 #include "config/BackgroundWidget.h"
 #include "config/ConfigAbout.h"
 #include "config/ConfigWindow.h"
+#include "config/QtTranslation.h"
 #include "deployment/UpdateState.h"
 #include "widgets/DialogHooks.h"
 
@@ -10,7 +11,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -378,6 +381,23 @@ private slots:
         for (const char* component : {"libsodium\n", "libzip\n", "glibc", "Interfaces do Linux"})
             QVERIFY2(text.contains(QLatin1String(component)), component);
         QVERIFY(!text.contains(QStringLiteral("Microsoft")));
+    }
+
+    // Qt's own buttons speak Portuguese too, from a folder beside the program
+    // (as a bundle carries it) or from Qt's translations.
+    void qtButtonsArePortuguese()
+    {
+        const QString qm =
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_pt_BR.qm");
+        if (!QFileInfo::exists(qm))
+            QSKIP("Qt's Portuguese translation is not installed here");
+        const QString beside = path(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(beside + QStringLiteral("/translations")));
+        QVERIFY(QFile::copy(qm, beside + QStringLiteral("/translations/qtbase_pt_BR.qm")));
+        QVERIFY(installQtTranslation(beside));
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancelar"));
+        QVERIFY(installQtTranslation(path(QStringLiteral("no-translations-here"))));
     }
 
     void backgroundSizeFollowsTheScreen()
