@@ -8,14 +8,14 @@ namespace Keldra::Config {
 
 QString publisherName()
 {
-    return QStringLiteral("Oficina Keldra");
+    return QStringLiteral("Keldra Tecnologia");
 }
 
 Widgets::AboutContent configAboutContent()
 {
     Widgets::AboutContent content;
-    content.windowTitle = QStringLiteral("Sobre o Keldra - Gerenciador");
-    content.heading = QStringLiteral("Keldra - Gerenciador");
+    content.windowTitle = QStringLiteral("Sobre o Keldra");
+    content.heading = QStringLiteral("KeldraConfig");
     content.productText = QStringLiteral("Preparador e atualizador de unidades USB Keldra<br>Versão %1"
                                          "<br><br>Publicado por %2."
                                          "<br>Copyright © 2026 %2. Todos os direitos reservados."

@@ -2,10 +2,13 @@
 
 #include "config/BackgroundWidget.h"
 #include "config/ConfigAbout.h"
+#include "config/WorkGate.h"
 #include "platform/PlatformDeviceManager.h"
+#include "widgets/DialogHooks.h"
 #include "widgets/DriveLabel.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
@@ -14,12 +17,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QSpacerItem>
 #include <QStatusBar>
 #include <QTextEdit>
+#include <QThread>
 #include <QVBoxLayout>
 
 // Resources live in this static library; register them before the first lookup.
@@ -75,7 +80,7 @@ void registerConfigResources()
 
 QString configWindowTitle()
 {
-    return QStringLiteral("Keldra - Gerenciador");
+    return QStringLiteral("KeldraConfig");
 }
 
 ConfigWindow::ConfigWindow(QWidget* parent) : ConfigWindow(Platform::createPlatformDeviceManager(), parent) {}
@@ -93,7 +98,85 @@ ConfigWindow::ConfigWindow(std::unique_ptr<Platform::DeviceManager> manager, QWi
     setFixedSize(sizeHint());
 }
 
-ConfigWindow::~ConfigWindow() = default;
+ConfigWindow::~ConfigWindow()
+{
+    // Work still running uses nothing of the window's, but must not outlive the program.
+    if (m_thread) {
+        m_gate->requestCancel();
+        m_gate->abandon();
+        m_thread->wait();
+    }
+}
+
+bool ConfigWindow::isBusy() const
+{
+    return m_work != Work::None;
+}
+
+void ConfigWindow::startWork(Work kind, std::function<void()> work, std::function<void()> finished)
+{
+    m_work = kind;
+    setWorkControlsEnabled(false);
+    m_thread.reset(QThread::create(std::move(work)));
+    connect(m_thread.get(), &QThread::finished, this, [this, finished = std::move(finished)] {
+        const std::unique_ptr<QThread> thread = std::move(m_thread);
+        thread->wait();
+        // Deleted later: this may run while one of its own signals is on the stack.
+        if (m_progress) {
+            m_progress->hide();
+            m_progress.release()->deleteLater();
+        }
+        finished();
+        endWork();
+    });
+    m_thread->start();
+}
+
+void ConfigWindow::endWork()
+{
+    m_work = Work::None;
+    m_gate.reset();
+    setWorkControlsEnabled(true);
+    emit workFinished();
+    if (m_closeWhenDone) {
+        m_closeWhenDone = false;
+        close();
+    }
+}
+
+void ConfigWindow::setWorkControlsEnabled(bool enabled)
+{
+    for (QWidget* widget : {static_cast<QWidget*>(m_refreshButton), static_cast<QWidget*>(m_prepareButton),
+                            static_cast<QWidget*>(m_updateButton), static_cast<QWidget*>(m_deviceCombo)})
+        widget->setEnabled(enabled);
+    for (QAction* action : {m_refreshAction, m_prepareAction, m_updateAction})
+        action->setEnabled(enabled);
+}
+
+void ConfigWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_work == Work::None) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (m_closeWhenDone)
+        return;
+    if (m_work == Work::Preparation) {
+        if (!Widgets::DialogHooks::question(
+                this, configWindowTitle(),
+                QStringLiteral("Uma preparação está em andamento. Cancelar a preparação e fechar?\n\n"
+                               "O que ela já copiou será desfeito."),
+                QStringLiteral("Sim"), QStringLiteral("Não")))
+            return;
+        m_gate->requestCancel();
+        appendLog(QStringLiteral("Cancelando a preparação..."));
+    } else {
+        // A bundle swap must not be cut short.
+        appendLog(QStringLiteral("A janela será fechada quando a atualização terminar."));
+    }
+    m_closeWhenDone = true;
+}
 
 QSize ConfigWindow::backgroundSizeFor(const QSize& available)
 {
@@ -118,7 +201,7 @@ void ConfigWindow::buildMenus()
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Ajuda"));
     m_updateAction = helpMenu->addAction(QStringLiteral("Verificar atualizações"));
     helpMenu->addSeparator();
-    m_aboutAction = helpMenu->addAction(QStringLiteral("Sobre o sistema"));
+    m_aboutAction = helpMenu->addAction(QStringLiteral("Sobre o Keldra"));
 
     connect(m_quitAction, &QAction::triggered, this, [this] { close(); });
     connect(m_refreshAction, &QAction::triggered, this, [this] { refreshDevices(); });
@@ -143,7 +226,7 @@ void ConfigWindow::buildContent()
 
     auto* marketingLabel = new QLabel(
         QStringLiteral(
-            "Suas informações merecem proteção.\nO Keldra - Gerenciador prepara sua unidade USB para "
+            "Suas informações merecem proteção.\nO KeldraConfig prepara sua unidade USB para "
             "armazenar e acessar arquivos\ncom segurança, em um ambiente portátil e pronto para uso."),
         m_background);
     marketingLabel->setObjectName(QStringLiteral("marketingLabel"));

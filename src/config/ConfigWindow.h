@@ -9,17 +9,22 @@
 #include <QMainWindow>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QLabel;
+class QProgressDialog;
 class QPushButton;
 class QTextEdit;
+class QThread;
 
 namespace Keldra::Config {
 
 class BackgroundWidget;
+class WorkGate;
 
 // The preparation tool's only window: pick a mounted USB drive, then prepare it
 // (copy the portable bundles) or update the bundles already on it.
@@ -47,12 +52,31 @@ public:
     // Size of the painted background for a screen's available size (no screen: 960 x 540).
     static QSize backgroundSizeFor(const QSize& availableScreenSize);
 
+    // A preparation or an update runs on a thread of its own, so the window
+    // stays live; these commands return once it has started.
+    bool isBusy() const;
+
 public slots:
     void refreshDevices();
     void prepareSelectedDevice();
     void updateSelectedDevice();
 
+signals:
+    // A preparation or update has ended and its outcome has been shown.
+    void workFinished();
+
+protected:
+    // While work runs the window stays: a preparation may be cancelled first,
+    // an update is waited for; either way the window closes once it ends.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    enum class Work { None, Preparation, Update };
+
+    // Runs work on its own thread, then finished on this one.
+    void startWork(Work kind, std::function<void()> work, std::function<void()> finished);
+    void endWork();
+    void setWorkControlsEnabled(bool enabled);
     void buildMenus();
     void buildContent();
     void buildStatusBar();
@@ -81,6 +105,12 @@ private:
     QAction* m_aboutAction = nullptr;
     QLabel* m_versionStatusLabel = nullptr;
     QLabel* m_publisherStatusLabel = nullptr;
+
+    Work m_work = Work::None;
+    std::unique_ptr<QThread> m_thread;
+    std::shared_ptr<WorkGate> m_gate;
+    std::unique_ptr<QProgressDialog> m_progress;
+    bool m_closeWhenDone = false;
 };
 
 // Makes the tool's pictures and icon available; safe to call more than once.

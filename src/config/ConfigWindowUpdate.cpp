@@ -1,11 +1,12 @@
 #include "config/ConfigWindowUpdate.h"
 
 #include "config/ConfigWindow.h"
+#include "config/WorkGate.h"
 #include "deployment/BundleUpdater.h"
 #include "texts/DeploymentErrorText.h"
 #include "widgets/DialogHooks.h"
 
-#include <QCoreApplication>
+#include <QMetaObject>
 #include <QProgressDialog>
 
 #include <memory>
@@ -48,6 +49,8 @@ void setUpdateRunningProbe(std::function<bool()> probe)
 
 void ConfigWindow::updateSelectedDevice()
 {
+    if (isBusy())
+        return;
     const QString title = configWindowTitle();
     const Platform::UsbDevice* device = selectedDevice();
     if (!device) {
@@ -60,53 +63,77 @@ void ConfigWindow::updateSelectedDevice()
             QStringLiteral("Monte a unidade USB e atualize a lista antes de verificar atualizações."));
         return;
     }
-    // The procedure spins event loops; keep our own copy of the root.
+    // The device list may change while the update runs; keep our own copy of the root.
     const QString rootPath = device->rootPath;
 
-    // Opened by the first progress report, after the drive checks; closes on return.
-    std::unique_ptr<QProgressDialog> progress;
+    // The update runs on its own thread. What it reports is queued to this one;
+    // its question and its notices wait there for the user. The progress dialog
+    // opens with the first report, after the drive checks.
+    m_gate = std::make_shared<WorkGate>();
+    const std::shared_ptr<WorkGate> gate = m_gate;
     Deployment::BundleUpdater::Callbacks callbacks;
-    callbacks.log = [this](const QString& line) { appendLog(line); };
-    callbacks.inform = [this, title](const QString& text) { DialogHooks::information(this, title, text); };
-    callbacks.progress = [this, title, &progress](int value, int maximum, const QString& label) {
-        if (!progress) {
-            progress = std::make_unique<QProgressDialog>(label, QString(), 0, maximum, this);
-            progress->setWindowTitle(title);
-            progress->setWindowModality(Qt::ApplicationModal);
-            progress->setCancelButton(nullptr);
-            progress->setMinimumDuration(0);
-            progress->show();
-        }
-        progress->setMaximum(maximum);
-        progress->setLabelText(label);
-        progress->setValue(value);
-        QCoreApplication::processEvents();
+    callbacks.log = [this](const QString& line) {
+        QMetaObject::invokeMethod(
+            this, [this, line] { appendLog(line); }, Qt::QueuedConnection);
     };
-    callbacks.confirm = [this](const QString& questionTitle, const QString& text) {
-        return DialogHooks::question(this, questionTitle, text, QStringLiteral("Sim"), QStringLiteral("Não"));
+    callbacks.inform = [this, gate, title](const QString& text) {
+        (void)gate->ask(this, [this, title, text] {
+            DialogHooks::information(this, title, text);
+            return true;
+        });
+    };
+    callbacks.progress = [this, title](int value, int maximum, const QString& label) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, title, value, maximum, label] {
+                if (!m_progress) {
+                    m_progress = std::make_unique<QProgressDialog>(label, QString(), 0, maximum, this);
+                    m_progress->setWindowTitle(title);
+                    m_progress->setCancelButton(nullptr);
+                    m_progress->setMinimumDuration(0);
+                    m_progress->show();
+                }
+                m_progress->setMaximum(maximum);
+                m_progress->setLabelText(label);
+                m_progress->setValue(value);
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.confirm = [this, gate](const QString& questionTitle, const QString& text) {
+        return gate->ask(this, [this, questionTitle, text] {
+            return DialogHooks::question(this, questionTitle, text, QStringLiteral("Sim"),
+                                         QStringLiteral("Não"));
+        });
     };
 
-    Deployment::BundleUpdater updater(std::move(callbacks));
+    const auto updater = std::make_shared<Deployment::BundleUpdater>(std::move(callbacks));
     if (runningProbeSetting())
-        updater.setRunningProbe(runningProbeSetting());
-    if (updater.updateDrive(rootPath, updateManifestUrl()) != Deployment::UpdateOutcome::Failed)
-        return;
-    const Deployment::Error& error = updater.lastError();
-    const QString text = Texts::DeploymentErrorText::message(error);
-    switch (Texts::DeploymentErrorText::presentation(error)) {
-    case Texts::DeploymentErrorText::Presentation::Notice:
-        DialogHooks::information(this, title, text);
-        break;
-    case Texts::DeploymentErrorText::Presentation::LoggedWarning:
-        appendLog(text);
-        DialogHooks::warning(this, title, text);
-        break;
-    case Texts::DeploymentErrorText::Presentation::Warning:
-        DialogHooks::warning(this, title, text);
-        break;
-    case Texts::DeploymentErrorText::Presentation::Silent:
-        break;
-    }
+        updater->setRunningProbe(runningProbeSetting());
+    const auto outcome = std::make_shared<Deployment::UpdateOutcome>(Deployment::UpdateOutcome::Failed);
+    const QUrl manifestUrl = updateManifestUrl();
+    startWork(
+        Work::Update,
+        [updater, outcome, rootPath, manifestUrl] { *outcome = updater->updateDrive(rootPath, manifestUrl); },
+        [this, title, updater, outcome] {
+            if (*outcome != Deployment::UpdateOutcome::Failed)
+                return;
+            const Deployment::Error& error = updater->lastError();
+            const QString text = Texts::DeploymentErrorText::message(error);
+            switch (Texts::DeploymentErrorText::presentation(error)) {
+            case Texts::DeploymentErrorText::Presentation::Notice:
+                DialogHooks::information(this, title, text);
+                break;
+            case Texts::DeploymentErrorText::Presentation::LoggedWarning:
+                appendLog(text);
+                DialogHooks::warning(this, title, text);
+                break;
+            case Texts::DeploymentErrorText::Presentation::Warning:
+                DialogHooks::warning(this, title, text);
+                break;
+            case Texts::DeploymentErrorText::Presentation::Silent:
+                break;
+            }
+        });
 }
 
 } // namespace Keldra::Config

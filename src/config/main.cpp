@@ -1,4 +1,5 @@
 #include "config/ConfigWindow.h"
+#include "config/QtTranslation.h"
 #include "deployment/UpdateState.h"
 
 #include <QApplication>
@@ -10,6 +11,9 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("KeldraConfig"));
     QApplication::setApplicationVersion(Keldra::Deployment::configToolVersion());
     QApplication::setOrganizationName(QStringLiteral("Keldra"));
+
+    // The window's own texts are Portuguese; Qt's buttons and dialogs follow.
+    Keldra::Config::installQtTranslation(QCoreApplication::applicationDirPath());
 
     Keldra::Config::registerConfigResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/Keldra.ico")));

@@ -90,6 +90,8 @@ public:
         DependenciesUnknown,       // ldd listed nothing; argument: the program
         TlsLibrariesNotListed,     // ldconfig -p failed
         TlsLibraryMissing,         // no libssl.so in the loader cache
+        PreparationCancelled,      // stopped on request; the drive holds what it held before
+        PreparationNotUndone,      // stopped on request, but a change stayed; argument: its path
 
         // Updating a drive (BundleUpdater::updateDrive)
         DriveNotPrepared,      // no Keldra folder to update

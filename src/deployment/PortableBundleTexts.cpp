@@ -8,12 +8,33 @@ namespace Keldra::Deployment {
 
 QString PortableBundleManager::windowsLauncherText()
 {
-    return QStringLiteral("@echo off\r\n"
-                          "setlocal\r\n"
-                          "cd /d \"%~dp0%1\\%2\"\r\n"
-                          "start \"Keldra\" \"%3\"\r\n")
-        .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder),
-             QLatin1String(DriveLayout::WindowsProgram));
+    // cmd reads a batch file line by line in the console's code page, so the
+    // lines up to "chcp 65001" are plain ASCII and the rest, saved as UTF-8
+    // without a byte-order mark, is read as UTF-8 after it. The console's own
+    // code page comes back before the script ends (the last word of chcp's
+    // answer, whatever its language, with a trailing full stop dropped).
+    const QString program =
+        QStringLiteral("%1\\%2\\%3")
+            .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder),
+                 QLatin1String(DriveLayout::WindowsProgram));
+    const QStringList lines = {
+        QStringLiteral("@echo off"),
+        QStringLiteral("setlocal"),
+        QStringLiteral("set \"KELDRA_CP=\""),
+        QStringLiteral("for /f \"tokens=*\" %%a in ('chcp') do for %%b in (%%a) do set \"KELDRA_CP=%%~nb\""),
+        QStringLiteral("chcp 65001 >nul"),
+        QStringLiteral("if exist \"%~dp0%1\" goto start").arg(program),
+        QStringLiteral("echo Executável do Keldra não encontrado: \"%~dp0%1\"").arg(program),
+        QStringLiteral("if defined KELDRA_CP chcp %KELDRA_CP% >nul"),
+        QStringLiteral("pause"),
+        QStringLiteral("exit /b 1"),
+        QStringLiteral(":start"),
+        QStringLiteral("cd /d \"%~dp0%1\\%2\"")
+            .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder)),
+        QStringLiteral("start \"Keldra\" \"%1\"").arg(QLatin1String(DriveLayout::WindowsProgram)),
+        QStringLiteral("if defined KELDRA_CP chcp %KELDRA_CP% >nul"),
+    };
+    return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }
 
 QString PortableBundleManager::linuxLauncherText()
@@ -40,7 +61,11 @@ QString PortableBundleManager::linuxLauncherText()
         QStringLiteral("    if command -v zenity >/dev/null 2>&1; then"),
         QStringLiteral("        zenity --error --title=\"Keldra\" --text=\"$1\""),
         QStringLiteral("    elif command -v xmessage >/dev/null 2>&1; then"),
-        QStringLiteral("        xmessage -center \"Keldra: $1\""),
+        // xmessage draws with Latin-1 fonts; the messages are UTF-8.
+        QStringLiteral(
+            "        text=\"$(printf 'Keldra: %s' \"$1\" | iconv -f UTF-8 -t ISO-8859-1 2>/dev/null)\" ||"),
+        QStringLiteral("            text=\"Keldra: $1\""),
+        QStringLiteral("        xmessage -center \"$text\""),
         QStringLiteral("    else"),
         QStringLiteral("        printf 'Keldra: %s\\n' \"$1\" >&2"),
         QStringLiteral("    fi"),
@@ -48,7 +73,7 @@ QString PortableBundleManager::linuxLauncherText()
         QString(),
         QStringLiteral("for file in \"$APP_BIN\" \"$LOADER\"; do"),
         QStringLiteral("    if [ ! -f \"$file\" ]; then"),
-        QStringLiteral("        show_error \"Executavel Linux nao encontrado em: $file\""),
+        QStringLiteral("        show_error \"Executável Linux não encontrado em: $file\""),
         QStringLiteral("        exit 1"),
         QStringLiteral("    fi"),
         QStringLiteral("done"),
@@ -75,7 +100,7 @@ QString PortableBundleManager::linuxLauncherText()
         QStringLiteral("    rm -rf -- \"$dir\""),
         QStringLiteral("done"),
         QStringLiteral("if [ -z \"$RUN_DIR\" ]; then"),
-        QStringLiteral("    show_error \"Nenhuma pasta temporaria permite executar o Keldra.\""),
+        QStringLiteral("    show_error \"Nenhuma pasta temporária permite executar o Keldra.\""),
         QStringLiteral("    exit 1"),
         QStringLiteral("fi"),
         QString(),
@@ -88,41 +113,70 @@ QString PortableBundleManager::linuxLauncherText()
             "\"$RUN_DIR/Keldra\" --library-path \"$APP_LIB\" --argv0 \"$APP_BIN\" \"$APP_BIN\" \"$@\""),
         QStringLiteral("status=$?"),
         QStringLiteral("if [ \"$status\" -ne 0 ]; then"),
-        QStringLiteral("    show_error \"Nao foi possivel iniciar o Keldra. Codigo de saida: $status\""),
+        QStringLiteral("    show_error \"Não foi possível iniciar o Keldra. Código de saída: $status\""),
         QStringLiteral("fi"),
         QStringLiteral("exit \"$status\""),
     };
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-QString PortableBundleManager::readmeText()
+QString PortableBundleManager::readmeText(bool windows, bool linux)
 {
-    const QStringList lines = {
-        QStringLiteral("Keldra portable bundle"),
+    QStringList lines = {
+        QStringLiteral("Keldra portátil"),
         QString(),
-        QStringLiteral("Raiz do pendrive:"),
-        QStringLiteral("- keldra.kldr: container criptografado"),
-        QStringLiteral("- %1: inicializador Windows").arg(QLatin1String(DriveLayout::WindowsLauncher)),
-        QStringLiteral("- %1: inicializador Linux").arg(QLatin1String(DriveLayout::LinuxLauncher)),
-        QString(),
-        QStringLiteral("A pasta %1 contem o executavel Windows quando um bundle Windows esta disponivel.")
-            .arg(DriveLayout::platformFolder(DriveLayout::WindowsFolder)),
-        QStringLiteral("A pasta %1 contem o executavel Linux e dependencias copiadas deste ambiente.")
-            .arg(DriveLayout::platformFolder(DriveLayout::LinuxFolder)),
-        QStringLiteral(
-            "Dependencias Qt e bibliotecas runtime sao copiadas durante a preparacao quando disponiveis."),
-        QString(),
-        QStringLiteral("Como iniciar no Linux:"),
-        QStringLiteral("- Abra um terminal na pasta do pendrive e digite: sh %1")
-            .arg(QLatin1String(DriveLayout::LinuxLauncher)),
-        QStringLiteral("- Ou, no gerenciador de arquivos, clique com o botao direito em %1 e escolha")
-            .arg(QLatin1String(DriveLayout::LinuxLauncher)),
-        QStringLiteral("  \"Executar como programa\" quando essa opcao existir."),
-        QStringLiteral(
-            "O pendrive pode estar em FAT32 e nao precisa de permissao de execucao; nada e instalado"),
-        QStringLiteral("no computador."),
+        QStringLiteral("Na raiz do pendrive:"),
+        QStringLiteral("- keldra.kldr: contêiner criptografado"),
     };
+    if (windows)
+        lines.append(
+            QStringLiteral("- %1: inicializador Windows").arg(QLatin1String(DriveLayout::WindowsLauncher)));
+    if (linux)
+        lines.append(
+            QStringLiteral("- %1: inicializador Linux").arg(QLatin1String(DriveLayout::LinuxLauncher)));
+    lines.append(QString());
+    if (windows)
+        lines.append(
+            QStringLiteral("A pasta %1 contém o executável Windows e as bibliotecas de que ele precisa.")
+                .arg(DriveLayout::platformFolder(DriveLayout::WindowsFolder)));
+    if (linux)
+        lines.append(
+            QStringLiteral("A pasta %1 contém o executável Linux e as dependências copiadas deste ambiente.")
+                .arg(DriveLayout::platformFolder(DriveLayout::LinuxFolder)));
+    lines.append(QStringLiteral(
+        "As dependências do Qt e as bibliotecas de execução são copiadas durante a preparação, quando "
+        "disponíveis."));
+    if (windows) {
+        lines.append(QString());
+        lines.append(QStringLiteral("Como iniciar no Windows:"));
+        lines.append(
+            QStringLiteral("- Dê um clique duplo em %1.").arg(QLatin1String(DriveLayout::WindowsLauncher)));
+    }
+    if (linux) {
+        lines.append(QString());
+        lines.append(QStringLiteral("Como iniciar no Linux:"));
+        lines.append(QStringLiteral("- Abra um terminal na pasta do pendrive e digite: sh %1")
+                         .arg(QLatin1String(DriveLayout::LinuxLauncher)));
+        lines.append(
+            QStringLiteral("- Ou, no gerenciador de arquivos, clique com o botão direito em %1 e escolha")
+                .arg(QLatin1String(DriveLayout::LinuxLauncher)));
+        lines.append(QStringLiteral("  \"Executar como programa\", quando essa opção existir."));
+        lines.append(QStringLiteral(
+            "O pendrive pode estar em FAT32 e não precisa de permissão de execução; nada é instalado"));
+        lines.append(QStringLiteral("no computador."));
+    }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString PortableBundleManager::preparedForText(bool windows, bool linux)
+{
+    if (windows && linux)
+        return QStringLiteral("Preparado para: Linux e Windows");
+    if (linux)
+        return QStringLiteral("Preparado para: Linux");
+    if (windows)
+        return QStringLiteral("Preparado para: Windows");
+    return QString();
 }
 
 } // namespace Keldra::Deployment

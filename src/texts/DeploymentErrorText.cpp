@@ -90,51 +90,55 @@ QString pattern(Reason reason)
     case Reason::BackupNotRestored:
         return QStringLiteral("Não foi possível restaurar o backup: %1");
 
-    // The preparation's texts have always been written without accents.
     case Reason::DriveInvalid:
-        return QStringLiteral("Unidade USB invalida.");
+        return QStringLiteral("Unidade USB inválida.");
     case Reason::PreparationRecoveryFailed:
-        return QStringLiteral("Nao foi possivel recuperar a atualizacao interrompida: %1");
+        return QStringLiteral(
+            "Antes da preparação, não foi possível recuperar a atualização interrompida: %1");
     case Reason::LinkNotRemoved:
-        return QStringLiteral("Nao foi possivel remover o link simbolico: %1");
+        return QStringLiteral("Não foi possível remover o link simbólico: %1");
     case Reason::FreeSpaceUnknown:
-        return QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB.");
+        return QStringLiteral("Não foi possível verificar o espaço livre da unidade USB.");
     case Reason::NoBundleSource:
-        return QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB.");
+        return QStringLiteral("Nenhum bundle válido foi encontrado para preparar a unidade USB.");
     case Reason::NotEnoughRoom:
         return QStringLiteral(
-            "Espaco insuficiente na unidade USB.\n\nNecessario: %1 bytes\nDisponivel: %2 bytes");
+            "Espaço insuficiente na unidade USB.\n\nNecessário: %1 bytes\nDisponível: %2 bytes");
     case Reason::DriveTooSmall:
-        return QStringLiteral("A unidade USB nao e recomendada para Keldra.\n\nCapacidade: %1 bytes\n"
+        return QStringLiteral("A unidade USB não é recomendada para o Keldra.\n\nCapacidade: %1 bytes\n"
                               "Bundle estimado: %2 bytes\n\nO bundle ocuparia mais de 25% da unidade.");
     case Reason::FolderNotCreated:
-        return QStringLiteral("Nao foi possivel criar a pasta: %1");
+        return QStringLiteral("Não foi possível criar a pasta: %1");
     case Reason::FileNotCopied:
-        return QStringLiteral("Nao foi possivel copiar o arquivo: %1");
+        return QStringLiteral("Não foi possível copiar o arquivo: %1");
     case Reason::FileNotRead:
-        return QStringLiteral("Nao foi possivel ler o arquivo: %1");
+        return QStringLiteral("Não foi possível ler o arquivo: %1");
     case Reason::FileNotCreated:
-        return QStringLiteral("Nao foi possivel criar o arquivo: %1");
+        return QStringLiteral("Não foi possível criar o arquivo: %1");
     case Reason::FileNotWritten:
-        return QStringLiteral("Nao foi possivel gravar o arquivo: %1");
+        return QStringLiteral("Não foi possível gravar o arquivo: %1");
     case Reason::FileNotFinished:
-        return QStringLiteral("Nao foi possivel finalizar o arquivo: %1");
+        return QStringLiteral("Não foi possível finalizar o arquivo: %1");
     case Reason::FileNotSaved:
-        return QStringLiteral("Nao foi possivel salvar o arquivo: %1");
+        return QStringLiteral("Não foi possível salvar o arquivo: %1");
     case Reason::ExecutableNotFound:
-        return QStringLiteral("Executavel do Keldra nao encontrado: %1");
+        return QStringLiteral("Executável do Keldra não encontrado: %1");
     case Reason::ExecutableNotCopied:
-        return QStringLiteral("Nao foi possivel copiar o executavel para: %1");
+        return QStringLiteral("Não foi possível copiar o executável para: %1");
     case Reason::SourceFolderNotFound:
-        return QStringLiteral("Pasta de origem nao encontrada: %1");
+        return QStringLiteral("Pasta de origem não encontrada: %1");
     case Reason::LibraryNotCopied:
-        return QStringLiteral("Nao foi possivel copiar a biblioteca: %1");
+        return QStringLiteral("Não foi possível copiar a biblioteca: %1");
     case Reason::DependenciesUnknown:
-        return QStringLiteral("Nao foi possivel identificar dependencias Linux para: %1");
+        return QStringLiteral("Não foi possível identificar as dependências Linux de: %1");
     case Reason::TlsLibrariesNotListed:
-        return QStringLiteral("Nao foi possivel localizar bibliotecas TLS do Linux.");
+        return QStringLiteral("Não foi possível localizar as bibliotecas TLS do Linux.");
     case Reason::TlsLibraryMissing:
-        return QStringLiteral("Biblioteca libssl.so nao encontrada no ambiente Linux.");
+        return QStringLiteral("Biblioteca libssl.so não encontrada no ambiente Linux.");
+    case Reason::PreparationCancelled:
+        return QStringLiteral("Preparação cancelada. A unidade USB ficou como estava.");
+    case Reason::PreparationNotUndone:
+        return QStringLiteral("Preparação cancelada, mas não foi possível restaurar: %1");
 
     case Reason::DriveNotPrepared:
         return QStringLiteral("A unidade selecionada ainda não possui uma estrutura Keldra preparada.");
@@ -145,7 +149,7 @@ QString pattern(Reason reason)
     case Reason::ManifestUnreachable:
         return QStringLiteral("Falha ao consultar manifesto: %1");
     case Reason::ManifestInvalid:
-        return QStringLiteral("Manifesto invalido: %1");
+        return QStringLiteral("Manifesto inválido: %1");
     case Reason::ManifestUnsigned:
         return QStringLiteral("A atualização não está assinada pelo Keldra.");
     case Reason::DownloadFailed:
@@ -214,7 +218,7 @@ DeploymentErrorText::Presentation DeploymentErrorText::presentation(const Deploy
 
 QString DeploymentErrorText::drivePrepared()
 {
-    return QStringLiteral("USB preparado com estrutura portatil Keldra.");
+    return QStringLiteral("USB preparado com estrutura portátil Keldra.");
 }
 
 } // namespace Keldra::Texts

@@ -81,7 +81,7 @@ void insertPlatformComponents(QMap<QString, QString>* components)
         QStringLiteral("Bibliotecas de runtime GNU (glibc, libstdc++)"),
         QStringLiteral("Bibliotecas de runtime GNU\nA biblioteca C do GNU (glibc) e as bibliotecas de "
                        "runtime do compilador GCC (libstdc++, libgcc), do sistema Linux ou copiadas "
-                       "para a pasta lib da unidade USB pelo Keldra - Gerenciador.\nglibc: GNU LGPL "
+                       "para a pasta lib da unidade USB pelo KeldraConfig.\nglibc: GNU LGPL "
                        "versão 2.1 ou posterior. libstdc++ e libgcc: GNU GPL versão 3 com a GCC "
                        "Runtime Library Exception."));
     components->insert(

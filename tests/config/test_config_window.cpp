@@ -3,6 +3,7 @@
 #include "config/BackgroundWidget.h"
 #include "config/ConfigAbout.h"
 #include "config/ConfigWindow.h"
+#include "config/QtTranslation.h"
 #include "deployment/UpdateState.h"
 #include "widgets/DialogHooks.h"
 
@@ -10,7 +11,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -240,7 +243,7 @@ private slots:
 
     void prepareRefusesWithoutWhatItNeeds()
     {
-        const QString title = QStringLiteral("Keldra - Gerenciador");
+        const QString title = QStringLiteral("KeldraConfig");
         m_window->locateBundleSources(path(QStringLiteral("nothing")), path(QStringLiteral("nothing")));
         m_window->prepareSelectedDevice();
         QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
@@ -294,12 +297,15 @@ private slots:
         m_window->refreshDevices();
         DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 60000);
 
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Information);
-        QCOMPARE(shown.at(1).title, QStringLiteral("Keldra - Gerenciador"));
-        QVERIFY(!shown.at(1).text.isEmpty());
+        QCOMPARE(shown.at(1).title, QStringLiteral("KeldraConfig"));
+        // Only the Linux bundle was there to copy: no Windows launcher, and the user is told so.
+        QVERIFY(shown.at(1).text.endsWith(QStringLiteral("\n\nPreparado para: Linux")));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/Keldra-Windows.bat")));
         const QStringList lines = logLines();
         QCOMPARE(
             lines.mid(lines.size() - 2),
@@ -318,11 +324,12 @@ private slots:
         m_window->refreshDevices();
         DialogHooks::queueQuestionAnswer(true);
         m_window->prepareSelectedDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 60000);
         const QList<DialogHooks::Record> shown = DialogHooks::takeRecords();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(1).kind, DialogHooks::Kind::Warning);
-        QCOMPARE(shown.at(1).text, QStringLiteral("Unidade USB invalida."));
-        QCOMPARE(logLines().last(), QStringLiteral("Falha: Unidade USB invalida."));
+        QCOMPARE(shown.at(1).text, QStringLiteral("Unidade USB inválida."));
+        QCOMPARE(logLines().last(), QStringLiteral("Falha: Unidade USB inválida."));
         QVERIFY(!QFileInfo::exists(Keldra::Deployment::updateStatePath(root)));
     }
 
@@ -361,7 +368,7 @@ private slots:
     void aboutListsTheLinuxComponents()
     {
         Keldra::Widgets::AboutDialog dialog(configAboutContent());
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra - Gerenciador"));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Sobre o Keldra"));
         // Every component's details, in the order listed.
         QStringList details;
         for (int row = 0; row < dialog.componentList()->count(); ++row) {
@@ -376,6 +383,23 @@ private slots:
         QVERIFY(!text.contains(QStringLiteral("Microsoft")));
     }
 
+    // Qt's own buttons speak Portuguese too, from a folder beside the program
+    // (as a bundle carries it) or from Qt's translations.
+    void qtButtonsArePortuguese()
+    {
+        const QString qm =
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_pt_BR.qm");
+        if (!QFileInfo::exists(qm))
+            QSKIP("Qt's Portuguese translation is not installed here");
+        const QString beside = path(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(beside + QStringLiteral("/translations")));
+        QVERIFY(QFile::copy(qm, beside + QStringLiteral("/translations/qtbase_pt_BR.qm")));
+        QVERIFY(installQtTranslation(beside));
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancelar"));
+        QVERIFY(installQtTranslation(path(QStringLiteral("no-translations-here"))));
+    }
+
     void backgroundSizeFollowsTheScreen()
     {
         QCOMPARE(ConfigWindow::backgroundSizeFor(QSize(1920, 1040)), QSize(1152, 648));
@@ -386,7 +410,7 @@ private slots:
 
         // The window cannot be resized.
         QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Keldra - Gerenciador"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("KeldraConfig"));
     }
 
     // The picture covers the widget and is cut evenly on the overflowing side.

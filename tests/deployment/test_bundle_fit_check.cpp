@@ -166,7 +166,7 @@ private slots:
                                                            path(QStringLiteral("gone/Keldra")), none))
                      .ok());
         QCOMPARE(DeploymentErrorText::message(result),
-                 QStringLiteral("Nao foi possivel validar o espaco livre da unidade USB."));
+                 QStringLiteral("Não foi possível verificar o espaço livre da unidade USB."));
 
         requireDrive();
         fill(QStringLiteral("filler.bin"), kDriveCapacity - 256 * 1024);
@@ -174,7 +174,7 @@ private slots:
             !(result = m_manager.validateBundleFitsUsb(m_drive, m_drive + QStringLiteral("/Keldra"), none))
                  .ok());
         QCOMPARE(DeploymentErrorText::message(result),
-                 QStringLiteral("Nenhum bundle valido foi encontrado para preparar a unidade USB."));
+                 QStringLiteral("Nenhum bundle válido foi encontrado para preparar a unidade USB."));
 
         // Both too big for the free space and above a quarter: the space message wins.
         const PortableBundleOptions big = linuxBundleOf(2 * kQuarter);

@@ -162,6 +162,7 @@ private slots:
         QCOMPARE(distinct, m_texts);
         for (const QString& text : std::as_const(m_texts))
             QVERIFY(!text.trimmed().isEmpty());
+        QCOMPARE(m_texts.last(), QStringLiteral("Preparação concluída. Preparado para: Linux e Windows."));
     }
 
     void laysOutTheDrive()
@@ -231,11 +232,23 @@ private slots:
         QVERIFY(batch.contains("Keldra.exe"));
         QVERIFY(batch.endsWith("\r\n"));
         QCOMPARE(batch.count('\n'), batch.count("\r\n"));
+        // cmd reads each line in the console's code page: UTF-8 (no byte-order
+        // mark) only once the script has switched to it, and the message is
+        // shown with its accents.
+        QVERIFY(batch.startsWith("@echo off\r\n"));
+        const qsizetype switched = batch.indexOf("chcp 65001");
+        QVERIFY(switched > 0);
+        for (qsizetype i = 0; i < switched; ++i)
+            QVERIFY(static_cast<unsigned char>(batch.at(i)) < 0x80);
+        QVERIFY(batch.indexOf(QStringLiteral("Executável do Keldra não encontrado").toUtf8()) > switched);
 
         // Started as a program from a file manager, it needs its interpreter line.
         const QByteArray launcher = readFile(drivePath(QStringLiteral("Keldra-Linux.sh")));
         QVERIFY(launcher.startsWith("#!/bin/sh\n"));
         QVERIFY(!launcher.contains('\r'));
+        for (const char* message : {"Executável Linux não encontrado em", "Nenhuma pasta temporária permite",
+                                    "Não foi possível iniciar o Keldra. Código de saída"})
+            QVERIFY2(launcher.contains(message), message);
         QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra-Linux.sh"))));
         QVERIFY(hasAllExecuteBits(drivePath(QStringLiteral("Keldra/linux/Keldra"))));
 
@@ -243,6 +256,8 @@ private slots:
         for (const char* name : {"Keldra-Windows.bat", "Keldra-Linux.sh", "keldra.kldr"})
             QVERIFY2(m_readme.contains(name), name);
         QCOMPARE(QString::fromUtf8(m_readme).toUtf8(), m_readme);
+        QVERIFY(m_readme.startsWith(QStringLiteral("Keldra portátil\n").toUtf8()));
+        QVERIFY(m_readme.contains(QStringLiteral("contém o executável Linux").toUtf8()));
     }
 
     void recordsTheInstalledVersion()

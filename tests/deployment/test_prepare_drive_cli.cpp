@@ -80,13 +80,13 @@ private slots:
         Run run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("missing-drive")),
                           QStringLiteral("--linux"), path(QStringLiteral("linux2"))});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(QStringLiteral("Falha: Unidade USB invalida.")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("Falha: Unidade USB inválida.")), qPrintable(run.err));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("missing-drive"))));
 
         run = runCli({QStringLiteral("prepare-drive"), path(QStringLiteral("drive2")),
                       QStringLiteral("--linux"), path(QStringLiteral("no-such-build"))});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY(run.err.contains(QStringLiteral("Executavel do Keldra nao encontrado:")));
+        QVERIFY(run.err.contains(QStringLiteral("Executável do Keldra não encontrado:")));
 
         run = runCli({QStringLiteral("prepare-drive")});
         QCOMPARE(run.exitCode, 2);

@@ -59,7 +59,7 @@ private slots:
         const QString program = QStringLiteral("/media/usb %1/Keldra/linux/Keldra");
         const Error copy(Reason::ExecutableNotCopied, Error(Reason::FileNotCreated, {program}), {program});
         QCOMPARE(DeploymentErrorText::message(copy),
-                 QStringLiteral("Nao foi possivel copiar o executavel para: ") + program);
+                 QStringLiteral("Não foi possível copiar o executável para: ") + program);
         QVERIFY(copy.toString().endsWith(QStringLiteral("<- FileNotCreated [") + program + QLatin1Char(']')));
     }
 

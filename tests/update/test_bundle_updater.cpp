@@ -221,7 +221,7 @@ void BundleUpdaterTest::driveWithoutStateFileIsOfferedTheUpdate()
 void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched_data()
 {
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("warning"); // empty: "Manifesto invalido: " and the JSON parser's text
+    QTest::addColumn<QString>("warning"); // empty: "Manifesto inválido: " and the JSON parser's text
 
     const QByteArray package = "irrelevant";
     const QString url = QStringLiteral("http://127.0.0.1:1/p.zip");
@@ -240,7 +240,7 @@ void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched_data()
         object.insert(key, value);
         return toJson(UpdateTestKey::signedManifest(object));
     };
-    const QString invalid = QStringLiteral("Manifesto invalido: ");
+    const QString invalid = QStringLiteral("Manifesto inválido: ");
     const QString notOurs =
         invalid + QStringLiteral("Manifesto não pertence ao Keldra ou usa schema não suportado.");
     const QString incomplete = invalid + QStringLiteral("Manifesto sem version, packageUrl ou sha256.");
@@ -307,8 +307,8 @@ void BundleUpdaterTest::refusedManifestsLeaveDriveUntouched()
     QCOMPARE(recorder.warnings().size(), 1);
     const QString shown = recorder.warnings().first();
     if (warning.isEmpty())
-        QVERIFY2(shown.size() > QStringLiteral("Manifesto invalido: ").size() &&
-                     shown.startsWith(QStringLiteral("Manifesto invalido: ")),
+        QVERIFY2(shown.size() > QStringLiteral("Manifesto inválido: ").size() &&
+                     shown.startsWith(QStringLiteral("Manifesto inválido: ")),
                  qPrintable(shown));
     else
         QCOMPARE(shown, QString(warning).replace(QStringLiteral("MANIFEST_URL"), manifestUrl()));

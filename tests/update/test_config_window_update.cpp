@@ -21,7 +21,7 @@ using namespace UpdateFixtures;
 
 namespace {
 
-const QString kTitle = QStringLiteral("Keldra - Gerenciador");
+const QString kTitle = QStringLiteral("KeldraConfig");
 
 class FixedDevices : public Platform::DeviceManager
 {
@@ -138,8 +138,15 @@ void ConfigWindowUpdateTest::unusableSelectionsAreRefused()
 void ConfigWindowUpdateTest::updateFromTheWindow()
 {
     auto window = windowFor({drive(m_root, true)});
+    window->show();
     Widgets::DialogHooks::queueQuestionAnswer(true);
     window->updateSelectedDevice();
+    // It runs beside the window, which waits for it before it closes.
+    QVERIFY(window->isBusy());
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isBusy(), 60000);
+    QVERIFY(!window->isVisible());
 
     const auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 2);
@@ -161,6 +168,7 @@ void ConfigWindowUpdateTest::declinedUpdateChangesNothing()
     const auto before = snapshot(m_root);
     Widgets::DialogHooks::queueQuestionAnswer(false);
     window->updateSelectedDevice();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isBusy(), 60000);
 
     const auto shown = Widgets::DialogHooks::takeRecords();
     QCOMPARE(shown.size(), 1);
@@ -177,6 +185,7 @@ void ConfigWindowUpdateTest::unreachableManifestIsReported()
     Config::setUpdateManifestUrl(QUrl(missing));
     auto window = windowFor({drive(m_root, true)});
     window->updateSelectedDevice();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isBusy(), 60000);
 
     const QString expected =
         QStringLiteral("Falha ao consultar manifesto: HTTP 404 ao acessar: %1").arg(missing);

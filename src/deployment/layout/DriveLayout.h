@@ -16,6 +16,9 @@ inline constexpr char LinuxLauncher[] = "Keldra-Linux.sh";
 // An update's staging folder: the prefix and a 14-digit UTC stamp.
 inline constexpr char StagingPrefix[] = ".update-";
 
+// Where a preparation keeps the files it replaces until it ends, so a cancel can put them back.
+inline constexpr char PreparationUndoFolder[] = ".keldra-prepare-undo";
+
 // In the bundle folder.
 inline constexpr char WindowsFolder[] = "windows";
 inline constexpr char LinuxFolder[] = "linux";
