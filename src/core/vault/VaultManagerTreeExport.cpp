@@ -11,14 +11,17 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace Keldra::Core {
 
 namespace {
 
 using Reason = Error::Reason;
 
-// Longest name, in bytes, of the file systems this system writes to.
-constexpr int kMaxNameBytes = 255;
+// Longest name the file systems here hold: 255 bytes on Linux, 255 UTF-16
+// units on Windows.
+constexpr int kMaxNameLength = 255;
 
 // What an export writes where, worked out before anything is written.
 struct ExportPlan
@@ -41,9 +44,9 @@ struct ExportPlan
 bool outsideCanHold(const QString& name)
 {
 #ifdef Q_OS_WIN
-    return VaultPath::isValidName(name) && name == name.trimmed();
+    return VaultPath::isValidName(name) && name == name.trimmed() && name.size() <= kMaxNameLength;
 #else
-    return !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxNameBytes;
+    return !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxNameLength;
 #endif
 }
 
