@@ -134,6 +134,21 @@ done
 vault1g="vault$RUNS.kldr"
 cli verify "$vault1g" >/dev/null || die "the compacted vault does not verify"
 
+note "tree export: 1,000 files of 16 KiB in 10 folders against cp -r ($RUNS rounds)"
+printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" generate tree.kldr 1000 10 16384 2>/dev/null \
+  || die "generate failed"
+tree_folders=(d000 d001 d002 d003 d004 d005 d006 d007 d008 d009)
+cli export tree.kldr "${tree_folders[@]}" tree.ref >/dev/null || die "tree export failed"
+cp_r_sync() { cp -r "$1" "$2" && sync; }
+export_sync() { cli export tree.kldr "${tree_folders[@]}" "$1" && sync; }
+: >tree.t; : >cpr.t
+for _ in $(seq "$RUNS"); do
+  settle; seconds export_sync tree.out >>tree.t
+  diff -r tree.ref tree.out >/dev/null || die "exported tree differs"
+  rm -rf tree.out
+  settle; seconds cp_r_sync tree.ref tree.copy >>cpr.t; rm -rf tree.copy
+done
+
 note "bytes written per change in a vault of $SMALL_FILES files"
 printf '%s\n' "$PASSWORD" | "$build/bin/keldra-bench" generate small.kldr "$SMALL_FILES" 10 1024 2>/dev/null \
   || die "generate failed"
@@ -172,6 +187,7 @@ unlock=$(median <unlock.t)
 m_import=$(median <import.t); m_age=$(median <age.t)
 m_export=$(median <export.t); m_cp=$(median <cp.t)
 m_compact=$(median <compact.t); m_cpc=$(median <cpc.t)
+m_tree=$(median <tree.t); m_cpr=$(median <cpr.t)
 rss=$(median <rss.kib)
 drive=$(val drive_header_write_ms)
 
@@ -192,6 +208,7 @@ kib() { awk -v b="$1" 'BEGIN { printf "%.1f KiB", b / 1024 }'; }
 r_import=$(ratio "$m_import" "$m_age")
 r_export=$(ratio "$m_export" "$m_cp")
 r_compact=$(ratio "$m_compact" "$m_cpc")
+r_tree=$(ratio "$m_tree" "$m_cpr")
 b_list=$(awk -v a="$(val list_root_ms)" -v b="$(val list_folder_ms)" 'BEGIN { printf "%.1f", (a > b ? a : b) }')
 b_rename=$(beyond "$(val rename_ms)")
 b_import=$(beyond "$(val import_small_ms)")
@@ -207,6 +224,7 @@ row "measurement" "keldra" "peer (command)" "ratio or value" "target met"
 row "---" "---" "---" "---" "---"
 row "import ${BIG_MIB} MiB" "${m_import} s" "${m_age} s (age -r R -o OUT FILE && sync OUT)" "${r_import} x" "$(verdict "$r_import" 1.0) (≤ 1.0 x)"
 row "export ${BIG_MIB} MiB" "${m_export} s" "${m_cp} s (cp FILE COPY && sync COPY)" "${r_export} x" "$(verdict "$r_export" 1.2) (≤ 1.2 x)"
+row "export a tree of 1,000 files of 16 KiB" "${m_tree} s" "${m_cpr} s (cp -r TREE COPY && sync)" "${r_tree} x" "$(verdict "$r_tree" 2.0) (≤ 2.0 x)"
 row "compact a ${BIG_MIB} MiB vault" "${m_compact} s" "${m_cpc} s (cp CONTAINER COPY && sync COPY)" "${r_compact} x" "$(verdict "$r_compact" 2.5) (≤ 2.5 x)"
 row "peak memory, import ${BIG_MIB} MiB" "$((rss / 1024)) MiB" "/usr/bin/time -f %M" "$((rss / 1024)) MiB" "$(verdict "$rss" $((360 * 1024))) (≤ 360 MiB)"
 row "written to the container: rename, $SMALL_FILES files" "$(kib "$w_rename")" "header $(kib "$small_header") (strace -y, container only)" "$(kib "$w_rename")" "$(written_verdict "$w_rename")"

@@ -203,39 +203,123 @@ int runImportCommand(const QStringList& args)
     });
 }
 
+// The one line that says what a tree export did.
+QString exportSummary(const Keldra::Core::ExportBatchSummary& summary)
+{
+    const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    QString line = QStringLiteral("Exportado(s): %1 arquivo(s), %2")
+                       .arg(summary.exported)
+                       .arg(locale.formattedDataSize(summary.bytes));
+    if (summary.foldersCreated > 0)
+        line += QStringLiteral("; %1 pasta(s) criada(s)").arg(summary.foldersCreated);
+    if (!summary.skipped.isEmpty())
+        line += QStringLiteral("; %1 item(ns) não exportado(s)").arg(summary.skipped.size());
+    return line + QLatin1Char('.');
+}
+
+// Why one file of a tree export was left out, on standard error.
+void reportSkipped(const Keldra::Core::SkippedItem& item)
+{
+    using Why = Keldra::Core::SkippedItem::Why;
+    QString why;
+    switch (item.why) {
+    case Why::Existing:
+        why = QStringLiteral("já existe no destino e foi mantido");
+        break;
+    case Why::InvalidName:
+        why = QStringLiteral("o nome não é aceito por este sistema");
+        break;
+    case Why::Link:
+    case Why::Special:
+    case Why::Unreadable:
+    case Why::Failed: {
+        why = Keldra::Texts::VaultErrorText::forExportDestination(item.error);
+        if (why.isEmpty())
+            why = Keldra::Texts::VaultErrorText::forReason(item.error);
+        if (why.isEmpty() && item.error.is(Reason::AlreadyExists))
+            why = QStringLiteral("outro item de mesmo nome vai para o mesmo lugar");
+        if (why.isEmpty())
+            why = QStringLiteral("não foi possível gravá-lo no destino");
+        break;
+    }
+    }
+    printError(QStringLiteral("Não exportado: %1 (%2)").arg(shown(item.path), why));
+}
+
+// `cp -r` meaning: one vault file and a destination that is not a folder is
+// the file's new name; otherwise each path lands inside the destination
+// folder under its own name, folders with everything inside them.
 int runExportCommand(const QStringList& args)
 {
-    if (args.size() != 3)
+    if (args.size() < 3)
         return ExitUsage;
-    const QString vaultPath = args.at(1);
-    const QString destination = args.at(2);
+    const QStringList vaultPaths = args.mid(1, args.size() - 2);
+    const QString destination = args.last();
     return withUnlockedVault(args, [&](VaultManager& vault) {
         const QString exportFailed = QStringLiteral("Não foi possível exportar o arquivo.");
-        const QString normalized = Keldra::Core::VaultPath::normalized(vaultPath);
+        const QString normalized = Keldra::Core::VaultPath::normalized(vaultPaths.first());
+        const bool singleFile = vaultPaths.size() == 1 && !normalized.isEmpty() &&
+                                Keldra::Core::VaultPath::hasFile(vault.fileIndex(), normalized) &&
+                                !QFileInfo(destination).isDir();
+        if (singleFile) {
+            // Same guarantees as VaultManager::exportFile (never over the vault
+            // itself nor a device or a pipe, nothing partial is left behind),
+            // with progress on the way.
+            QString finalPath;
+            if (const Error refused =
+                    Keldra::Core::ExportDestination::resolve(destination, vault.containerPath(), &finalPath);
+                !refused.ok()) {
+                const QString text = Keldra::Texts::VaultErrorText::forExportDestination(refused);
+                return fail(text.isEmpty() ? exportFailed : text);
+            }
+            ProgressPrinter progress(QStringLiteral("Exportando"));
+            QSaveFile file(finalPath);
+            if (!file.open(QIODevice::WriteOnly))
+                return fail(exportFailed);
+            // The save file itself, not a wrapper: the vault then hands each
+            // written range to the drive while the next block is decrypted.
+            if (!vault.writeVaultFileToDevice(normalized, &file, progress.callback())) {
+                file.cancelWriting();
+                return vaultFailure(vault.lastError(), exportFailed, vaultPaths.first());
+            }
+            if (!file.commit())
+                return fail(exportFailed);
+            Keldra::Core::ExportBatchSummary summary;
+            summary.exported = 1;
+            summary.bytes = QFileInfo(finalPath).size();
+            printOut(exportSummary(summary));
+            return int(ExitDone);
+        }
 
-        // Same guarantees as VaultManager::exportFile (never over the vault
-        // itself nor a device or a pipe, nothing partial is left behind),
-        // with progress on the way.
-        QString finalPath;
-        if (const Error refused =
-                Keldra::Core::ExportDestination::resolve(destination, vault.containerPath(), &finalPath);
-            !refused.ok()) {
-            const QString text = Keldra::Texts::VaultErrorText::forExportDestination(refused);
-            return fail(text.isEmpty() ? exportFailed : text);
-        }
         ProgressPrinter progress(QStringLiteral("Exportando"));
-        QSaveFile file(finalPath);
-        if (!file.open(QIODevice::WriteOnly))
-            return fail(exportFailed);
-        // The save file itself, not a wrapper: the vault then hands each
-        // written range to the drive while the next block is decrypted.
-        if (!vault.writeVaultFileToDevice(normalized, &file, progress.callback())) {
-            file.cancelWriting();
-            return vaultFailure(vault.lastError(), exportFailed, vaultPath);
+        const auto shownProgress = [&](const Keldra::Core::BatchProgress& state) {
+            progress.update(state.bytesDone, state.bytesTotal, state.currentName);
+        };
+        Keldra::Core::ExportBatchSummary summary;
+        // As cp does, files already at the destination are replaced (each whole, never half).
+        const bool exported = vault.exportBatch(vaultPaths, destination, Keldra::Core::ExistingFiles::Replace,
+                                                shownProgress, &summary);
+        const Error error = vault.lastError();
+        bool failedItem = false;
+        for (const Keldra::Core::SkippedItem& item : std::as_const(summary.skipped)) {
+            reportSkipped(item);
+            failedItem = failedItem ||
+                         (item.error.reason() == error.reason() && item.error.detail() == error.detail());
         }
-        if (!file.commit())
-            return fail(exportFailed);
-        return int(ExitDone);
+        if (!exported && !failedItem) {
+            // Nothing was exported (a missing path, a refused destination), or
+            // the export stopped: the reason, then what was done.
+            if (summary.exported > 0)
+                printOut(exportSummary(summary));
+            const QString text = Keldra::Texts::VaultErrorText::forExportDestination(error);
+            if (!text.isEmpty())
+                return fail(text);
+            return vaultFailure(
+                error, QStringLiteral("Não foi possível exportar."),
+                error.is(Reason::FileNotFound) || error.is(Reason::InvalidPath) ? error.detail() : QString());
+        }
+        printOut(exportSummary(summary));
+        return exported ? int(ExitDone) : int(ExitFailed);
     });
 }
 
@@ -290,27 +374,44 @@ int runRenameDirectoryCommand(const QStringList& args)
 
 int runMoveFileCommand(const QStringList& args)
 {
-    if (args.size() != 3)
+    if (args.size() < 3)
         return ExitUsage;
+    const QStringList vaultPaths = args.mid(1, args.size() - 2);
+    const QString target = args.last();
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (vault.moveFile(args.at(1), args.at(2)))
+        if (vault.movePaths(vaultPaths, target)) {
+            const QString where = Keldra::Core::VaultPath::normalized(target);
+            printOut(QStringLiteral("Movido(s) para %1: %2 item(ns).")
+                         .arg(where.isEmpty() ? QStringLiteral("a raiz do cofre") : shown(where))
+                         .arg(vaultPaths.size()));
             return int(ExitDone);
-        // The folder that is missing here is the destination, not the file.
-        if (vault.lastError().is(Reason::FolderNotFound))
-            return directoryNotFound(args.at(2));
-        return vaultFailure(vault.lastError(), QStringLiteral("Não foi possível mover o arquivo."),
-                            args.at(1), args.at(2));
+        }
+        const Error& error = vault.lastError();
+        // The folder that is missing here is the destination, not the item.
+        if (error.is(Reason::FolderNotFound))
+            return directoryNotFound(target);
+        if (error.is(Reason::InvalidPath) && error.detail().contains(QStringLiteral("into itself")))
+            return fail(QStringLiteral("Uma pasta não pode ser movida para dentro dela mesma."));
+        // The detail names the missing item or the taken new path.
+        return vaultFailure(error, QStringLiteral("Não foi possível mover."), error.detail(),
+                            error.is(Reason::AlreadyExists) ? error.detail() : QString());
     });
 }
 
 int runRemoveFileCommand(const QStringList& args)
 {
-    if (args.size() != 2)
+    if (args.size() < 2)
         return ExitUsage;
+    const QStringList vaultPaths = args.mid(1);
     return withUnlockedVault(args, [&](VaultManager& vault) {
-        if (!vault.deleteFile(args.at(1)))
-            return vaultFailure(vault.lastError(),
-                                QStringLiteral("Não foi possível excluir o arquivo do cofre."), args.at(1));
+        if (!vault.deletePaths(vaultPaths)) {
+            const Error& error = vault.lastError();
+            if (error.is(Reason::FileInUse))
+                return fail(QStringLiteral("Um arquivo da seleção está aberto com alterações não salvas."));
+            // The detail names the missing or refused item.
+            return vaultFailure(error, QStringLiteral("Não foi possível excluir do cofre."), error.detail());
+        }
+        printOut(QStringLiteral("Excluído(s) do cofre: %1 item(ns).").arg(vaultPaths.size()));
         return int(ExitDone);
     });
 }

@@ -33,13 +33,18 @@ const Command Commands[] = {
      "      em / dão o caminho do arquivo; senão cada ORIGEM vai para dentro da pasta DESTINO (criada se\n"
      "      preciso) com o próprio nome, uma pasta com tudo o que contém. Links e arquivos especiais\n"
      "      não são seguidos; uma linha de resumo na saída padrão, cada item ignorado na saída de erro"},
-    {"export", runExportCommand, "CONTAINER CAMINHO DESTINO", "exporta um arquivo do cofre"},
+    {"export", runExportCommand, "CONTAINER CAMINHO... DESTINO",
+     "exporta arquivos e pastas do cofre, como cp -r: um só arquivo e um DESTINO que não é uma pasta "
+     "grava o arquivo com esse nome; senão cada caminho vai para dentro da pasta DESTINO com o próprio "
+     "nome, as pastas com todo o conteúdo"},
     {"mkdir", runMakeDirectoryCommand, "CONTAINER PASTA", "cria uma pasta"},
     {"rmdir", runRemoveDirectoryCommand, "CONTAINER PASTA", "exclui uma pasta vazia"},
     {"rename", runRenameFileCommand, "CONTAINER CAMINHO NOVO_CAMINHO", "renomeia um arquivo"},
     {"renamedir", runRenameDirectoryCommand, "CONTAINER PASTA NOVA_PASTA", "renomeia uma pasta"},
-    {"mv", runMoveFileCommand, "CONTAINER CAMINHO PASTA_DESTINO", "move um arquivo (\"\" = raiz do cofre)"},
-    {"rm", runRemoveFileCommand, "CONTAINER CAMINHO", "exclui um arquivo"},
+    {"mv", runMoveFileCommand, "CONTAINER CAMINHO... PASTA_DESTINO",
+     "move arquivos e pastas para dentro da pasta (\"\" = raiz do cofre), todos ou nenhum"},
+    {"rm", runRemoveFileCommand, "CONTAINER CAMINHO...",
+     "exclui arquivos e pastas com todo o conteúdo, todos ou nenhum"},
     {"compact", runCompactCommand, "CONTAINER", "remove do container os dados de arquivos excluídos"},
     {"passwd", runChangePasswordCommand, "CONTAINER", "altera a senha do cofre"},
     {"verify", runVerifyCommand, "CONTAINER", "confere o conteúdo de todos os arquivos"},

@@ -78,6 +78,7 @@ private slots:
     void legacyContainerIsReadable();
     void failuresSayWhy();
     void exportNeverReplacesTheVault();
+    void severalPathsAtOnce();
     void fullIndexAndFullDriveSaySo();
     void namesReachTheTerminalEscaped();
     void passwordLeavesTheRestOfTheInputUnread();
@@ -132,7 +133,9 @@ void CliVaultTest::usageErrors()
     QCOMPARE(cli({QStringLiteral("unknown"), m_container}).code, 2);
     QCOMPARE(cli({QStringLiteral("ls")}).code, 2);
     QCOMPARE(cli({QStringLiteral("import"), m_container, QStringLiteral("only-source")}).code, 2);
-    QCOMPARE(cli({QStringLiteral("rm"), m_container, QStringLiteral("a"), QStringLiteral("b")}).code, 2);
+    QCOMPARE(cli({QStringLiteral("rm"), m_container}).code, 2);
+    QCOMPARE(cli({QStringLiteral("mv"), m_container, QStringLiteral("a")}).code, 2);
+    QCOMPARE(cli({QStringLiteral("export"), m_container, QStringLiteral("a")}).code, 2);
     // Nothing was asked for: a usage error never touches the container.
     QCOMPARE(QFileInfo(m_container).size(), qint64(8388636));
 }
@@ -493,6 +496,83 @@ void CliVaultTest::exportNeverReplacesTheVault()
     const Run listed = cli({QStringLiteral("ls"), container}, Password + '\n');
     QCOMPARE(listed.code, 0);
     QVERIFY(listed.out.endsWith(" claro.txt\n"));
+}
+
+void CliVaultTest::severalPathsAtOnce()
+{
+    const QString container = path(QStringLiteral("varios.kldr"));
+    {
+        Keldra::Core::VaultManager vault;
+        QVERIFY(vault.createVault(container, Password));
+        QVERIFY(vault.unlockVault(container, Password));
+        const QList<QPair<QString, QByteArray>> files = {{QStringLiteral("Fotos/praia.jpg"), "praia"},
+                                                         {QStringLiteral("Fotos/Sub/b.txt"), "b"},
+                                                         {QStringLiteral("nota.txt"), "nota"},
+                                                         {QStringLiteral("c.txt"), "c"}};
+        for (const auto& file : files) {
+            QVERIFY(writeFile(path(QStringLiteral("fonte")), file.second));
+            QVERIFY(vault.importFile(path(QStringLiteral("fonte")), file.first));
+        }
+        QVERIFY(vault.createDirectory(QStringLiteral("Fotos/Vazia")));
+        QVERIFY(vault.lockVault());
+    }
+    const QByteArray pw = Password + '\n';
+    const auto lines = [](const QByteArray& text) { return text.trimmed().split('\n'); };
+
+    // A folder and a file into a folder that is made; one summary line.
+    const QString tree = path(QStringLiteral("arvore"));
+    const Run exported = cli(
+        {QStringLiteral("export"), container, QStringLiteral("Fotos"), QStringLiteral("nota.txt"), tree}, pw);
+    QCOMPARE(exported.code, 0);
+    QCOMPARE(lines(exported.out).size(), 1);
+    QVERIFY2(exported.out.startsWith("Exportado(s): 3 arquivo(s)"), exported.out.constData());
+    QCOMPARE(readFile(tree + QStringLiteral("/Fotos/praia.jpg")), QByteArray("praia"));
+    QCOMPARE(readFile(tree + QStringLiteral("/Fotos/Sub/b.txt")), QByteArray("b"));
+    QCOMPARE(readFile(tree + QStringLiteral("/nota.txt")), QByteArray("nota"));
+    QVERIFY(QFileInfo(tree + QStringLiteral("/Fotos/Vazia")).isDir());
+    // One file: to a new name, or into an existing folder.
+    QCOMPARE(
+        cli({QStringLiteral("export"), container, QStringLiteral("c.txt"), path(QStringLiteral("novo.txt"))},
+            pw)
+            .code,
+        0);
+    QCOMPARE(readFile(path(QStringLiteral("novo.txt"))), QByteArray("c"));
+    QCOMPARE(cli({QStringLiteral("export"), container, QStringLiteral("c.txt"), tree}, pw).code, 0);
+    QCOMPARE(readFile(tree + QStringLiteral("/c.txt")), QByteArray("c"));
+    // A missing path refuses the whole export before anything is made.
+    const Run missing = cli({QStringLiteral("export"), container, QStringLiteral("Fotos"),
+                             QStringLiteral("nada"), path(QStringLiteral("nenhum"))},
+                            pw);
+    QCOMPARE(missing.code, 1);
+    QVERIFY2(missing.err.contains("nada"), missing.err.constData());
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral("nenhum"))));
+
+    // mv and rm: all or nothing, one summary line each.
+    const QByteArray before = readFile(container);
+    const Run refused =
+        cli({QStringLiteral("rm"), container, QStringLiteral("c.txt"), QStringLiteral("nada")}, pw);
+    QCOMPARE(refused.code, 1);
+    QVERIFY2(refused.err.contains("nada"), refused.err.constData());
+    // b.txt could go to the root; nota.txt is there already.
+    const Run clash = cli({QStringLiteral("mv"), container, QStringLiteral("Fotos/Sub/b.txt"),
+                           QStringLiteral("nota.txt"), QStringLiteral("")},
+                          pw);
+    QCOMPARE(clash.code, 1);
+    QVERIFY2(clash.err.contains("nota.txt"), clash.err.constData());
+    QCOMPARE(readFile(container), before);
+    const Run moved = cli({QStringLiteral("mv"), container, QStringLiteral("nota.txt"),
+                           QStringLiteral("c.txt"), QStringLiteral("Fotos/Sub")},
+                          pw);
+    QCOMPARE(moved.code, 0);
+    QCOMPARE(lines(moved.out).size(), 1);
+    const Run removed = cli(
+        {QStringLiteral("rm"), container, QStringLiteral("Fotos/Sub"), QStringLiteral("Fotos/Vazia")}, pw);
+    QCOMPARE(removed.code, 0);
+    QCOMPARE(lines(removed.out).size(), 1);
+    const Run listed = cli({QStringLiteral("ls"), container}, pw);
+    QCOMPARE(listed.code, 0);
+    QVERIFY2(listed.out.startsWith("d Fotos\nf 5 "), listed.out.constData());
+    QCOMPARE(lines(listed.out).size(), 2);
 }
 
 void CliVaultTest::fullIndexAndFullDriveSaySo()

@@ -100,7 +100,7 @@ public:
         if (m_blocks.size() - first > 1) {
             m_free.append(QByteArray());
             m_threaded = true;
-            m_thread.reset(QThread::create([this] { run(); }));
+            m_thread = std::make_unique<ReadingThread>(this);
             m_thread->start();
         }
     }
@@ -235,7 +235,19 @@ private:
     const CryptoManager& m_crypto;
     QByteArray m_scratch;
     bool m_threaded = false;
-    std::unique_ptr<QThread> m_thread;
+    // A subclass rather than QThread::create, which not every Qt build offers.
+    class ReadingThread : public QThread
+    {
+    public:
+        explicit ReadingThread(BlockReader* reader) : m_reader(reader) {}
+
+    protected:
+        void run() override { m_reader->run(); }
+
+    private:
+        BlockReader* m_reader;
+    };
+    std::unique_ptr<ReadingThread> m_thread;
     QMutex m_mutex;
     QWaitCondition m_changed;
     QList<QByteArray> m_free;

@@ -11,14 +11,17 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace Keldra::Core {
 
 namespace {
 
 using Reason = Error::Reason;
 
-// Longest name, in bytes, of the file systems this system writes to.
-constexpr int kMaxNameBytes = 255;
+// Longest name the file systems here hold: 255 bytes on Linux, 255 UTF-16
+// units on Windows.
+constexpr int kMaxNameLength = 255;
 
 // What an export writes where, worked out before anything is written.
 struct ExportPlan
@@ -41,9 +44,9 @@ struct ExportPlan
 bool outsideCanHold(const QString& name)
 {
 #ifdef Q_OS_WIN
-    return VaultPath::isValidName(name) && name == name.trimmed();
+    return VaultPath::isValidName(name) && name == name.trimmed() && name.size() <= kMaxNameLength;
 #else
-    return !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxNameBytes;
+    return !name.contains(QChar(0)) && name.toUtf8().size() <= kMaxNameLength;
 #endif
 }
 
@@ -76,14 +79,16 @@ ExportPlan planExport(const SecureFileIndex& index, const QStringList& vaultPath
     QSet<QString> taken;
     const auto addFile = [&](const VaultFileEntry& entry, const QString& relative) {
         if (!everyNameFits(relative)) {
-            plan.skipped.append({entry.vaultPath, SkippedItem::Why::InvalidName,
-                                 Error(Reason::InvalidPath, QStringLiteral("name not held here: ") + relative)});
+            plan.skipped.append(
+                {entry.vaultPath, SkippedItem::Why::InvalidName,
+                 Error(Reason::InvalidPath, QStringLiteral("name not held here: ") + relative)});
             return;
         }
         const QString target = root.filePath(relative);
         if (taken.contains(target.toCaseFolded())) {
-            plan.skipped.append({entry.vaultPath, SkippedItem::Why::Failed,
-                                 Error(Reason::AlreadyExists, QStringLiteral("another item of this name: ") + target)});
+            plan.skipped.append(
+                {entry.vaultPath, SkippedItem::Why::Failed,
+                 Error(Reason::AlreadyExists, QStringLiteral("another item of this name: ") + target)});
             return;
         }
         taken.insert(target.toCaseFolded());
@@ -107,13 +112,15 @@ ExportPlan planExport(const SecureFileIndex& index, const QStringList& vaultPath
                 folders.append(folder);
         }
         // Parents before their children.
-        std::sort(folders.begin(), folders.end(),
-                  [](const QString& a, const QString& b) { return a.count(QLatin1Char('/')) < b.count(QLatin1Char('/')); });
+        std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
+            return a.count(QLatin1Char('/')) < b.count(QLatin1Char('/'));
+        });
         for (const QString& folder : std::as_const(folders)) {
             const QString relative = folder.mid(cut);
             if (!everyNameFits(relative)) {
-                plan.skipped.append({folder, SkippedItem::Why::InvalidName,
-                                     Error(Reason::InvalidPath, QStringLiteral("name not held here: ") + relative)});
+                plan.skipped.append(
+                    {folder, SkippedItem::Why::InvalidName,
+                     Error(Reason::InvalidPath, QStringLiteral("name not held here: ") + relative)});
                 continue;
             }
             plan.folders.append(root.filePath(relative));
@@ -135,13 +142,14 @@ bool exists(const QString& path)
 // Failures after which no later file of the batch could be written either.
 bool endsTheBatch(const Error& error)
 {
-    return error.is(Reason::Cancelled) || error.is(Reason::WrongState) || error.is(Reason::ContainerUnavailable) ||
-           error.is(Reason::VaultInUse);
+    return error.is(Reason::Cancelled) || error.is(Reason::WrongState) ||
+           error.is(Reason::ContainerUnavailable) || error.is(Reason::VaultInUse);
 }
 
 } // namespace
 
-QStringList VaultManager::existingExportTargets(const QStringList& vaultPaths, const QString& destinationFolder) const
+QStringList VaultManager::existingExportTargets(const QStringList& vaultPaths,
+                                                const QString& destinationFolder) const
 {
     m_lastError = Error();
     if (m_state != VaultState::Unlocked) {
@@ -175,7 +183,8 @@ bool VaultManager::exportBatch(const QStringList& vaultPaths, const QString& des
     if (m_state != VaultState::Unlocked)
         return finishWith(Error(Reason::WrongState, QStringLiteral("not unlocked")));
     QString destination;
-    if (const Error refused = ExportDestination::resolveFolder(destinationFolder, m_containerPath, &destination);
+    if (const Error refused =
+            ExportDestination::resolveFolder(destinationFolder, m_containerPath, &destination);
         !refused.ok())
         return finishWith(refused);
     const ExportPlan plan = planExport(m_index, vaultPaths, destination);
