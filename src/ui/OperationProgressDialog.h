@@ -30,16 +30,15 @@ public:
     // a new heading and the end: a verify reports far more often than that.
     void showProgress(const QString& heading, qint64 done, qint64 total);
 
-    // How long an operation runs before its speed and time left are shown.
-    static constexpr qint64 kRateAfterMs = 3000;
-
-signals:
-    void cancelClicked();
-
     // A file name shortened in the middle to fit on one line of the label.
     QString fittedName(const QString& name) const;
 
+    // How long an operation runs before its speed and time left are shown.
+    static constexpr qint64 kRateAfterMs = 3000;
     static constexpr int kWidth = 440;
+
+signals:
+    void cancelClicked();
 
 public slots:
     void reject() override;
