@@ -543,23 +543,6 @@ void MainWindow::deleteSelectedItem()
         deleteSelectedFile();
 }
 
-MainWindow::LongOperation::LongOperation(MainWindow& window) : m_window(window)
-{
-    m_window.m_operationRunning = true;
-    m_window.updateActions();
-}
-
-MainWindow::LongOperation::~LongOperation()
-{
-    m_window.m_operationRunning = false;
-    m_window.updateActions();
-    if (m_window.m_closeAfterOperation) {
-        m_window.m_closeAfterOperation = false;
-        // After the command has returned, not from inside it.
-        QTimer::singleShot(0, &m_window, [window = &m_window] { window->close(); });
-    }
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_operationRunning) {

@@ -23,7 +23,9 @@ class DeviceManager;
 
 namespace Keldra::Core {
 class ImportBatch;
-}
+struct ImportBatchSummary;
+struct ExportBatchSummary;
+} // namespace Keldra::Core
 
 namespace Keldra::UI {
 
@@ -149,22 +151,6 @@ private:
     QByteArray requestPassword(const QString& title, const QString& label = QStringLiteral("Senha:")) const;
     QByteArray requestNewVaultPassword() const;
 
-    // Modal progress dialog shared by the long commands; shown at once.
-    std::unique_ptr<OperationProgressDialog> createProgressDialog(const QString& title, const QString& label);
-    static void finishProgressDialog(OperationProgressDialog& dialog);
-    // While a long command runs every vault action is disabled and closing
-    // the window waits for its end.
-    class LongOperation
-    {
-    public:
-        explicit LongOperation(MainWindow& window);
-        ~LongOperation();
-        LongOperation(const LongOperation&) = delete;
-        LongOperation& operator=(const LongOperation&) = delete;
-
-    private:
-        MainWindow& m_window;
-    };
     // How a long operation shows while it runs on the session's worker.
     struct OperationView
     {
@@ -178,6 +164,9 @@ private:
         // The container watch cancels the work when the container goes away;
         // off for compaction, which replaces the container on purpose.
         bool watchContainer = false;
+        // `done` also gets a Cancelled result, for work that keeps what it
+        // stored before the cancel (a batch import's checkpoints) and says so.
+        bool doneOnCancel = false;
     };
     // The one way long commands run: the progress dialog, the vault actions
     // disabled, the work on the session's worker, then `done` with its result
@@ -229,7 +218,10 @@ private:
     // exist, one progress dialog, one summary.
     bool confirmImportFitsStorage(const Core::ImportBatch& batch) const;
     void runImportBatch(const Core::ImportBatch& batch);
+    void finishImportBatch(const Core::ImportBatch& batch, const Core::ImportBatchSummary& summary,
+                           const Core::Error& result);
     void runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder);
+    void finishExportBatch(const Core::ExportBatchSummary& summary, const Core::Error& result);
     // "Sim" = replace, "Não" = skip; false when the user cancelled.
     bool askExistingFiles(const QString& title, const QString& text, Core::ExistingFiles* answer) const;
 

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace Keldra::UI {
 
@@ -50,25 +51,25 @@ QString countText(qsizetype count, const QString& one, const QString& many)
     return count == 1 ? one : many.arg(count);
 }
 
-// "Arquivo N de M", the bytes of the whole batch and the file at work.
-void showBatchProgress(OperationProgressDialog& dialog, const QString& verb, const Core::BatchProgress& step,
-                       const QString& note)
+// "Verbo NOME...", then "Arquivo N de M"; the dialog adds the bytes of the
+// whole batch.
+QString batchStepText(const QString& verb, const Core::BatchProgress& step)
 {
-    int value = 0;
+    return QStringLiteral("%1 %2...\nArquivo %3 de %4")
+        .arg(verb, step.currentName)
+        .arg(step.fileNumber)
+        .arg(step.fileCount);
+}
+
+// Reports a batch's steps through an operation's progress: bytes of the
+// whole batch, or files when the batch has no bytes.
+void reportBatchStep(const VaultSession::Progress& progress, const QString& verb,
+                     const Core::BatchProgress& step)
+{
     if (step.bytesTotal > 0)
-        value = int(step.bytesDone * 1000 / step.bytesTotal);
-    else if (step.fileCount > 0)
-        value = int(qint64(step.fileNumber) * 1000 / step.fileCount);
-    dialog.setValue(qBound(0, value, 999));
-    QString label = QStringLiteral("%1 %2...\nArquivo %3 de %4\n%5 de %6")
-                        .arg(verb, step.currentName)
-                        .arg(step.fileNumber)
-                        .arg(step.fileCount)
-                        .arg(formatFileSize(step.bytesDone), formatFileSize(step.bytesTotal));
-    if (!note.isEmpty())
-        label += QStringLiteral("\n\n") + note;
-    dialog.setLabelText(label);
-    QApplication::processEvents();
+        progress(step.bytesDone, step.bytesTotal, batchStepText(verb, step));
+    else
+        progress(step.fileNumber, qMax(1, step.fileCount), batchStepText(verb, step));
 }
 
 void showSummary(QWidget* parent, const QString& title, const QString& done,
@@ -154,7 +155,7 @@ void MainWindow::importFolder()
 
 void MainWindow::runImportBatch(const Core::ImportBatch& batch)
 {
-    if (!isUnlocked())
+    if (!isUnlocked() || m_session->isBusy())
         return;
     if (batch.files().isEmpty() && batch.directories().isEmpty()) {
         if (batch.skipped().isEmpty())
@@ -177,35 +178,54 @@ void MainWindow::runImportBatch(const Core::ImportBatch& batch)
                           &existing))
         return;
 
-    Core::ImportBatchSummary summary;
-    bool imported = false;
-    {
-        const LongOperation operation(*this);
-        std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
-            kImportTitle, QStringLiteral("Importando arquivos para o cofre...\n\n%1").arg(kSpeedNote));
-        OperationProgressDialog* dialog = progress.get();
-        const auto onProgress = [dialog](const Core::BatchProgress& step) {
-            showBatchProgress(*dialog, QStringLiteral("Importando"), step, kSpeedNote);
-        };
-        imported = m_vaultManager.importBatch(batch, existing, onProgress, &summary);
-        finishProgressDialog(*progress);
-    }
-    refreshVaultFiles();
-    refreshDevices();
+    auto summary = std::make_shared<Core::ImportBatchSummary>();
+    OperationView view;
+    view.title = kImportTitle;
+    view.heading = QStringLiteral("Importando arquivos para o cofre...\n\n%1").arg(kSpeedNote);
+    view.cancellable = true;
+    view.watchContainer = true;
+    view.doneOnCancel = true;
+    runVaultOperation(
+        view,
+        [batch, existing, summary](Core::VaultManager& vault, const VaultSession::Progress& progress) {
+            const auto onProgress = [&](const Core::BatchProgress& step) {
+                reportBatchStep(progress, QStringLiteral("Importando"), step);
+            };
+            return operationOutcome(vault, vault.importBatch(batch, existing, onProgress, summary.get()));
+        },
+        [this, batch, summary](const Core::Error& result) { finishImportBatch(batch, *summary, result); });
+}
 
-    if (!imported) {
-        const Core::Error error = m_vaultManager.lastError();
+void MainWindow::finishImportBatch(const Core::ImportBatch& batch, const Core::ImportBatchSummary& summary,
+                                   const Core::Error& result)
+{
+    refreshDevices();
+    const int kept = summary.imported + summary.replaced;
+    if (result.is(Core::Error::Reason::Cancelled)) {
+        // The vault keeps what its last checkpoint stored, and no more.
+        const QString text =
+            kept == 0 ? QStringLiteral("Importação cancelada. O cofre ficou como estava.")
+                      : countText(kept,
+                                  QStringLiteral("Importação cancelada. 1 arquivo importado antes do "
+                                                 "cancelamento ficou no cofre."),
+                                  QStringLiteral("Importação cancelada. %1 arquivos importados antes do "
+                                                 "cancelamento ficaram no cofre."));
+        setStatusMessage(text, kStatusTimeout);
+        if (kept > 0)
+            DialogHooks::information(this, kImportTitle, text);
+        return;
+    }
+    if (!result.ok()) {
         QString text;
-        if (error.is(Core::Error::Reason::IndexFull) && summary.filesThatFit >= 0)
+        if (result.is(Core::Error::Reason::IndexFull) && summary.filesThatFit >= 0)
             text = QStringLiteral("O índice do cofre não tem lugar para os %1 arquivos desta importação: "
                                   "cabem apenas %2. Importe menos arquivos de cada vez, exclua arquivos "
                                   "do cofre ou use outro cofre.")
                        .arg(batch.files().size())
                        .arg(summary.filesThatFit);
         else
-            text = Texts::VaultErrorText::message(
-                error, QStringLiteral("Não foi possível importar os arquivos."), Core::Error::Reason::None);
-        const int kept = summary.imported + summary.replaced;
+            text =
+                VaultSession::failureText(result, QStringLiteral("Não foi possível importar os arquivos."));
         if (kept > 0)
             text += QStringLiteral("\n\n") +
                     countText(kept, QStringLiteral("1 arquivo foi importado antes da falha."),
@@ -260,8 +280,7 @@ void MainWindow::exportSelection()
 
 void MainWindow::runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder)
 {
-    if (!isUnlocked() ||
-        !catchUpWithOtherPrograms(kExportTitle, QStringLiteral("Não foi possível exportar os arquivos.")))
+    if (!isUnlocked() || m_session->isBusy())
         return;
     // Files outside the vault are never written over without asking.
     Core::ExistingFiles existing = Core::ExistingFiles::Skip;
@@ -276,29 +295,51 @@ void MainWindow::runExportBatch(const QStringList& vaultPaths, const QString& de
             &existing))
         return;
 
-    Core::ExportBatchSummary summary;
-    bool exported = false;
-    {
-        const LongOperation operation(*this);
-        std::unique_ptr<OperationProgressDialog> progress =
-            createProgressDialog(kExportTitle, QStringLiteral("Exportando arquivos do cofre..."));
-        OperationProgressDialog* dialog = progress.get();
-        const auto onProgress = [dialog](const Core::BatchProgress& step) {
-            showBatchProgress(*dialog, QStringLiteral("Exportando"), step, QString());
-        };
-        exported = m_vaultManager.exportBatch(vaultPaths, destinationFolder, existing, onProgress, &summary);
-        finishProgressDialog(*progress);
-    }
+    auto summary = std::make_shared<Core::ExportBatchSummary>();
+    OperationView view;
+    view.title = kExportTitle;
+    view.heading = QStringLiteral("Exportando arquivos do cofre...");
+    view.cancellable = true;
+    view.watchContainer = true;
+    view.doneOnCancel = true;
+    runVaultOperation(
+        view,
+        [vaultPaths, destinationFolder, existing, summary](Core::VaultManager& vault,
+                                                           const VaultSession::Progress& progress) {
+            // Another program (keldra-cli) may have saved an index, its compaction moving the blocks.
+            if (!vault.refreshIndex())
+                return vault.lastError();
+            const auto onProgress = [&](const Core::BatchProgress& step) {
+                reportBatchStep(progress, QStringLiteral("Exportando"), step);
+            };
+            return operationOutcome(
+                vault, vault.exportBatch(vaultPaths, destinationFolder, existing, onProgress, summary.get()));
+        },
+        [this, summary](const Core::Error& result) { finishExportBatch(*summary, result); });
+}
 
+void MainWindow::finishExportBatch(const Core::ExportBatchSummary& summary, const Core::Error& result)
+{
+    if (result.is(Core::Error::Reason::Cancelled)) {
+        // Every file is written whole or not at all: the ones done stay.
+        const QString text =
+            summary.exported == 0
+                ? QStringLiteral("Exportação cancelada. Nenhum arquivo foi exportado.")
+                : countText(summary.exported,
+                            QStringLiteral("Exportação cancelada. 1 arquivo já exportado ficou na pasta."),
+                            QStringLiteral("Exportação cancelada. %1 arquivos já exportados ficaram na "
+                                           "pasta."));
+        setStatusMessage(text, kStatusTimeout);
+        return;
+    }
+    const bool exported = result.ok();
     // A file that fails does not stop the others: they are listed in the
     // summary. Only a failure with nothing listed is told on its own.
     if (!exported && summary.skipped.isEmpty()) {
-        const QString refused = Texts::VaultErrorText::forExportDestination(m_vaultManager.lastError());
+        const QString refused = Texts::VaultErrorText::forExportDestination(result);
         QString text =
             refused.isEmpty()
-                ? Texts::VaultErrorText::message(m_vaultManager.lastError(),
-                                                 QStringLiteral("Não foi possível exportar os arquivos."),
-                                                 Core::Error::Reason::None)
+                ? VaultSession::failureText(result, QStringLiteral("Não foi possível exportar os arquivos."))
                 : refused;
         if (summary.exported > 0)
             text += QStringLiteral("\n\n") +

@@ -7,13 +7,11 @@
 #include "core/vault/ImportBatch.h"
 #include "core/vault/VaultPath.h"
 #include "texts/VaultErrorText.h"
-#include "ui/OperationProgressDialog.h"
 #include "ui/StorageQuery.h"
 #include "ui/VaultBrowser.h"
 #include "ui/VaultBrowserUtils.h"
 #include "widgets/DialogHooks.h"
 
-#include <QApplication>
 #include <QFileInfo>
 
 namespace Keldra::UI {
@@ -124,56 +122,58 @@ void MainWindow::importFiles()
 
 void MainWindow::importFileList(const QStringList& files)
 {
+    if (files.isEmpty() || !isUnlocked() || m_session->isBusy())
+        return;
+    // Several files are one batch: one question for those that exist, one
+    // header write, one summary.
+    if (files.size() > 1) {
+        Core::ImportBatch batch;
+        for (const QString& file : files)
+            batch.addFile(file, VaultPath::join(m_browser->currentDirectory(), QFileInfo(file).fileName()));
+        runImportBatch(batch);
+        return;
+    }
     if (!confirmImportFitsStorage(files))
         return;
+    const QString file = files.first();
+    const QString fileName = QFileInfo(file).fileName();
+    const QString vaultPath = VaultPath::join(m_browser->currentDirectory(), fileName);
+    if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath) && !confirmReplaceVaultFile(vaultPath))
+        return;
 
-    const LongOperation operation(*this);
-    std::unique_ptr<OperationProgressDialog> progress = createProgressDialog(
-        kImportTitle, QStringLiteral("Importando arquivos para o cofre...\n\n%1").arg(kSpeedNote));
-    int imported = 0;
-    for (const QString& file : files) {
-        const QString fileName = QFileInfo(file).fileName();
-        const QString vaultPath = VaultPath::join(m_browser->currentDirectory(), fileName);
-        progress->setValue(0);
-        progress->setLabelText(
-            QStringLiteral("Importando %1...\n\n%2").arg(VaultPath::baseName(vaultPath), kSpeedNote));
-        QApplication::processEvents();
-
-        if (VaultPath::hasFile(m_vaultManager.fileIndex(), vaultPath) && !confirmReplaceVaultFile(vaultPath))
-            continue;
-
-        OperationProgressDialog* dialog = progress.get();
-        const auto onProgress = [dialog](qint64 done, qint64 total, const QString& text) {
-            dialog->setValue(total > 0 ? int(done * 1000 / total) : 0);
-            dialog->setLabelText(QStringLiteral("Importando %1...\n%2 de %3\n\n%4")
-                                     .arg(text, formatFileSize(done), formatFileSize(total), kSpeedNote));
-            QApplication::processEvents();
-        };
-        if (m_vaultManager.importFile(file, vaultPath, onProgress)) {
-            ++imported;
-            continue;
-        }
-        // Each file of a batch is reported on its own, so its name stays in front of the reason.
-        QString text = QStringLiteral("Não foi possível importar %1.").arg(fileName);
-        const QString reason = VaultErrorText::forReason(m_vaultManager.lastError());
-        if (!reason.isEmpty())
-            text += QStringLiteral("\n\n") + reason;
-        DialogHooks::warning(this, QStringLiteral("Keldra"), text);
-    }
-    finishProgressDialog(*progress);
-    progress.reset();
-
-    refreshVaultFiles();
-    refreshDevices();
-    setStatusMessage(imported == 1 ? QStringLiteral("Arquivo importado com sucesso.")
-                                   : QStringLiteral("%1 arquivos importados com sucesso.").arg(imported),
-                     5000);
+    OperationView view;
+    view.title = kImportTitle;
+    view.heading = QStringLiteral("Importando %1...\n\n%2").arg(fileName, kSpeedNote);
+    // A cancelled import leaves the vault as it was: its blocks are cut off again.
+    view.cancellable = true;
+    view.watchContainer = true;
+    runVaultOperation(
+        view,
+        [file, vaultPath](Core::VaultManager& vault, const VaultSession::Progress& progress) {
+            const auto importing = [&](qint64 done, qint64 total, const QString& text) {
+                progress(done, total, QStringLiteral("Importando %1...").arg(VaultPath::baseName(text)));
+            };
+            return operationOutcome(vault, vault.importFile(file, vaultPath, importing));
+        },
+        [this, fileName](const Core::Error& result) {
+            refreshDevices();
+            if (result.ok()) {
+                setStatusMessage(QStringLiteral("Arquivo importado com sucesso."), 5000);
+                return;
+            }
+            QString text = QStringLiteral("Não foi possível importar %1.").arg(fileName);
+            const QString reason = VaultErrorText::forReason(result);
+            if (!reason.isEmpty())
+                text += QStringLiteral("\n\n") + reason;
+            DialogHooks::warning(this, QStringLiteral("Keldra"), text);
+        });
 }
 
 void MainWindow::importDroppedPaths(const QStringList& paths)
 {
-    // The vault may have been locked between the drop and this call.
-    if (!isUnlocked() || paths.isEmpty())
+    // The vault may have been locked between the drop and this call, or be
+    // at work on another command.
+    if (!isUnlocked() || m_session->isBusy() || paths.isEmpty())
         return;
     // Folders come in as trees, together with the files dropped beside them.
     for (const QString& path : paths) {

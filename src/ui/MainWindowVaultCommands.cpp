@@ -109,19 +109,6 @@ QByteArray MainWindow::requestNewVaultPassword() const
     return first;
 }
 
-std::unique_ptr<OperationProgressDialog> MainWindow::createProgressDialog(const QString& title,
-                                                                          const QString& label)
-{
-    auto dialog = std::make_unique<OperationProgressDialog>(title, label, this);
-    dialog->start();
-    return dialog;
-}
-
-void MainWindow::finishProgressDialog(OperationProgressDialog& dialog)
-{
-    dialog.finish();
-}
-
 Error MainWindow::operationOutcome(const Core::VaultManager& vault, bool succeeded)
 {
     if (succeeded)
@@ -174,7 +161,7 @@ void MainWindow::runVaultOperation(const OperationView& view, VaultSession::Work
         updateActions();
         const bool lost = m_containerLost;
         m_containerLost = false;
-        if (result.is(Reason::Cancelled) && !lost)
+        if (result.is(Reason::Cancelled) && !lost && !view.doneOnCancel)
             setStatusMessage(QStringLiteral("Operação cancelada."), 5000);
         else if (!lost || result.ok())
             done(result);

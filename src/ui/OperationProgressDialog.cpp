@@ -3,9 +3,9 @@
 #include "ui/VaultBrowserUtils.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
-#include <QLabel>
 
 namespace Keldra::UI {
 
