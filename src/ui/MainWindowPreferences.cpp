@@ -84,13 +84,24 @@ void MainWindow::lockWithoutUser(bool systemLock)
                          0);
         return;
     }
+    const QString why = systemLock ? QStringLiteral("Cofre bloqueado: a sessão foi bloqueada ou o computador "
+                                                    "entrou em suspensão.")
+                                   : QStringLiteral("Cofre bloqueado por inatividade.");
     lockVault();
-    if (!isUnlocked())
-        setStatusMessage(systemLock
-                             ? QStringLiteral("Cofre bloqueado: a sessão foi bloqueada ou o computador "
-                                              "entrou em suspensão.")
-                             : QStringLiteral("Cofre bloqueado por inatividade."),
-                         0);
+    if (!m_session->isBusy()) {
+        if (!isUnlocked())
+            setStatusMessage(why, 0);
+        return;
+    }
+    // The lock runs on the worker: the reason replaces its "Cofre bloqueado."
+    // once it has ended, and only if the vault did lock.
+    connect(
+        m_session.get(), &VaultSession::idle, this,
+        [this, why] {
+            if (!isUnlocked())
+                setStatusMessage(why, 0);
+        },
+        Qt::SingleShotConnection);
 }
 
 bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr* result)
