@@ -91,7 +91,20 @@ void OperationProgressDialog::showProgress(const QString& heading, qint64 done, 
     m_lastShown.start();
     m_lastHeading = heading;
     setValue(total > 0 ? int(qBound<qint64>(0, done, total) * 1000 / total) : 0);
-    QString text = QStringLiteral("%1\n%2 de %3").arg(heading, formatFileSize(done), formatFileSize(total));
+    // The worker names files in full; a name too wide for a line cannot wrap,
+    // so it is shortened here, where the font is known.
+    const int line = width() - 80;
+    QStringList words = heading.split(QLatin1Char(' '));
+    for (QString& word : words) {
+        QStringList parts = word.split(QLatin1Char('\n'));
+        for (QString& part : parts) {
+            if (fontMetrics().horizontalAdvance(part) > line)
+                part = fittedName(part);
+        }
+        word = parts.join(QLatin1Char('\n'));
+    }
+    QString text = QStringLiteral("%1\n%2 de %3")
+                       .arg(words.join(QLatin1Char(' ')), formatFileSize(done), formatFileSize(total));
     const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
     if (elapsed >= kRateAfterMs && done > 0) {
         const qint64 perSecond = done * 1000 / elapsed;
