@@ -1,5 +1,6 @@
 // What the window shows about the vault's long commands: the progress
 // dialogs' width and wording, and the files the integrity check found damaged.
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "ui/OperationProgressDialog.h"
 
@@ -27,8 +28,8 @@ struct ProgressSample
 };
 
 // Samples the progress dialog shown while `command` runs: its events are
-// processed between the steps of the operation.
-QList<ProgressSample> sampleProgress(const std::function<void()>& command)
+// processed while the operation works. Returns once the operation has ended.
+QList<ProgressSample> sampleProgress(MainWindow& window, const std::function<void()>& command)
 {
     QList<ProgressSample> samples;
     QTimer timer;
@@ -42,6 +43,7 @@ QList<ProgressSample> sampleProgress(const std::function<void()>& command)
     });
     timer.start();
     command();
+    SessionWait::idle(window);
     return samples;
 }
 
@@ -101,9 +103,9 @@ private slots:
         QVERIFY(window->vault().deleteFile(QStringLiteral("gone.txt")));
         window->refreshVaultFiles();
 
-        const QList<ProgressSample> verify = sampleProgress([&] { window->verifyVault(); });
+        const QList<ProgressSample> verify = sampleProgress(*window, [&] { window->verifyVault(); });
         DialogHooks::queueQuestionAnswer(true);
-        const QList<ProgressSample> compact = sampleProgress([&] { window->compactVault(); });
+        const QList<ProgressSample> compact = sampleProgress(*window, [&] { window->compactVault(); });
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Information).size(), 2);
         QVERIFY(!verify.isEmpty() && !compact.isEmpty());
 
@@ -122,7 +124,7 @@ private slots:
                      qPrintable(sample.label));
         }
         QVERIFY(named);
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void exportStartsAwayFromTheVaultDrive()
@@ -143,6 +145,7 @@ private slots:
         window.importFiles();
         DialogHooks::queueQuestionAnswer(true);
         window.exportSelectedFile();
+        SessionWait::idle(window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.size(), 3);
         QVERIFY2(records[0].text.startsWith(QDir::homePath()), qPrintable(records[0].text));
@@ -156,6 +159,7 @@ private slots:
         DialogHooks::queueFileName(onDrive);
         DialogHooks::queueQuestionAnswer(false);
         window.exportSelectedFile();
+        SessionWait::idle(window);
         records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Question).size(), 2);
         QVERIFY(texts(records, Kind::Question).last().contains(QDir::toNativeSeparators(drive)));
@@ -164,6 +168,7 @@ private slots:
         DialogHooks::queueFileName(onDrive);
         DialogHooks::queueQuestionAnswer(true);
         window.exportSelectedFile();
+        SessionWait::idle(window);
         QCOMPARE(readFile(onDrive), QByteArray("segredo"));
         DialogHooks::takeRecords();
 
@@ -174,10 +179,11 @@ private slots:
             DialogHooks::queueQuestionAnswer(true);
             DialogHooks::queueFileName(target);
             window.exportSelectedFile();
+            SessionWait::idle(window);
             QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question).size(), 1);
             QCOMPARE(readFile(target), QByteArray("segredo"));
         }
-        QVERIFY(window.close());
+        QVERIFY(SessionWait::closeWindow(window));
     }
 
     void damagedFilesStayMarkedUntilLocked()
@@ -209,6 +215,7 @@ private slots:
 
         QVERIFY(selectRow(*window, QStringLiteral("ok.txt")));
         window->verifyVault();
+        SessionWait::idle(*window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning).size(), 1);
         const auto marked = [&](const QString& name) {
             QTableWidgetItem* icon = cell(*window, name, 0);
@@ -228,11 +235,13 @@ private slots:
         QVERIFY(marked(QStringLiteral("ainda-ruim.txt")));
         window->vaultBrowser()->searchBox()->clear();
         window->lockVault();
+        SessionWait::idle(*window);
         DialogHooks::queueText(kPassword);
         window->unlockVault();
+        SessionWait::idle(*window);
         QVERIFY(cell(*window, QStringLiteral("ainda-ruim.txt"), 0));
         QVERIFY(!marked(QStringLiteral("ainda-ruim.txt")));
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 };
 

@@ -1,6 +1,7 @@
 // The window's size and keyboard use: resizing down to a small screen, menu
 // letters and key names, Tab between the parts, and which row stays selected
 // after the table's commands.
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "ui/DeviceListPanel.h"
 
@@ -213,7 +214,7 @@ private slots:
         QCOMPARE(visited.last(), table);
         QTest::keyClick(table, Qt::Key_Backtab);
         QVERIFY(QApplication::focusWidget() != table);
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void rowsStaySelectedAfterTableCommands()
@@ -268,7 +269,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         window->deleteSelectedDirectory();
         QCOMPARE(browser->selectedVaultPath(), QStringLiteral("c.txt"));
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 };
 

@@ -1,6 +1,7 @@
 // What the window keeps between runs (the settings file and the last
 // container) and locking the vault without the user: after inactivity, when
 // the session locks, never under copies open for editing.
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "ui/AppSettings.h"
 #include "ui/DesktopLauncher.h"
@@ -131,6 +132,7 @@ private slots:
         QCOMPARE(window->vault().state(), VaultState::Unlocked);
         now = 19 * kMinute + 1;
         lock->check();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Locked);
         QCOMPARE(status(*window), QStringLiteral("Cofre bloqueado por inatividade."));
 
@@ -149,22 +151,27 @@ private slots:
         QCOMPARE(AppSettings::inactivityMinutes(), 2);
         DialogHooks::queueText(kPassword);
         window->unlockVault();
+        SessionWait::idle(*window);
         now += 2 * kMinute;
         lock->check();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Locked);
         choose(0);
         QCOMPARE(AppSettings::inactivityMinutes(), 0);
         DialogHooks::queueText(kPassword);
         window->unlockVault();
+        SessionWait::idle(*window);
         now += 600 * kMinute;
         lock->check();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Unlocked);
 
         // The session locking locks the vault whatever the period.
         lock->reportSystemLock();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Locked);
         QVERIFY(status(*window).contains(QStringLiteral("suspensão")));
-        QVERIFY(window->close());
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void copiesOpenForEditingKeepTheVaultUnlocked()
@@ -178,6 +185,7 @@ private slots:
         QVERIFY(selectRow(*window, QStringLiteral("nota.txt")));
         DesktopLauncher::setLauncher([](const QUrl&) { return true; });
         window->openSelectedFile();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Unlocked);
 
         auto* lock = window->findChild<InactivityLock*>();
@@ -185,18 +193,23 @@ private slots:
         lock->setClock([&now] { return now; });
         now = 11 * kMinute;
         lock->check();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Unlocked);
         QVERIFY2(status(*window).contains(QStringLiteral("abertos para edição")),
                  qPrintable(status(*window)));
         lock->reportSystemLock();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Unlocked);
 
         // Locked by hand and opened again, the old copy no longer holds it.
         window->lockVault();
+        SessionWait::idle(*window);
         DialogHooks::queueText(kPassword);
         window->unlockVault();
+        SessionWait::idle(*window);
         now += 11 * kMinute;
         lock->check();
+        SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Locked);
     }
 };
