@@ -551,13 +551,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
             return;
         // What can stop without leaving work half done is offered to stop;
         // the rest (import, lock, key derivation...) closes once it has ended.
-        if (m_session->isCancellable()) {
-            if (questionYesNo(this, QStringLiteral("Keldra"),
-                              QStringLiteral("Uma operação está em andamento. Cancelar a operação e fechar o "
-                                             "Keldra?"))) {
-                m_closeAfterOperation = true;
-                m_session->requestCancel();
-            }
+        // Either way the close is remembered: "Não" only lets the work finish first.
+        if (m_session->isCancellable() &&
+            questionYesNo(this, QStringLiteral("Keldra"),
+                          QStringLiteral("Uma operação está em andamento. Cancelar a operação e fechar o "
+                                         "Keldra agora?\n\nCom \"Não\", o Keldra fecha quando a operação "
+                                         "terminar."))) {
+            m_closeAfterOperation = true;
+            m_session->requestCancel();
             return;
         }
         m_closeAfterOperation = true;

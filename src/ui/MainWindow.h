@@ -217,7 +217,8 @@ private:
     // Batches (MainWindowBatch.cpp): one question for the files that already
     // exist, one progress dialog, one summary.
     bool confirmImportFitsStorage(const Core::ImportBatch& batch) const;
-    void runImportBatch(const Core::ImportBatch& batch);
+    // storageChecked: the free-space and FAT checks were made for these files.
+    void runImportBatch(const Core::ImportBatch& batch, bool storageChecked = false);
     void finishImportBatch(const Core::ImportBatch& batch, const Core::ImportBatchSummary& summary,
                            const Core::Error& result);
     void runExportBatch(const QStringList& vaultPaths, const QString& destinationFolder);

@@ -153,7 +153,7 @@ void MainWindow::importFolder()
     runImportBatch(batch);
 }
 
-void MainWindow::runImportBatch(const Core::ImportBatch& batch)
+void MainWindow::runImportBatch(const Core::ImportBatch& batch, bool storageChecked)
 {
     if (!isUnlocked() || m_session->isBusy())
         return;
@@ -165,7 +165,7 @@ void MainWindow::runImportBatch(const Core::ImportBatch& batch)
                         QStringLiteral("Itens não importados: %1."));
         return;
     }
-    if (!batch.files().isEmpty() && !confirmImportFitsStorage(batch))
+    if (!storageChecked && !batch.files().isEmpty() && !confirmImportFitsStorage(batch))
         return;
 
     Core::ExistingFiles existing = Core::ExistingFiles::Replace;

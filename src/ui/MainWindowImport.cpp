@@ -124,17 +124,19 @@ void MainWindow::importFileList(const QStringList& files)
 {
     if (files.isEmpty() || !isUnlocked() || m_session->isBusy())
         return;
+    // A file that is gone, or files the drive cannot take, stop everything
+    // before the first write.
+    if (!confirmImportFitsStorage(files))
+        return;
     // Several files are one batch: one question for those that exist, one
     // header write, one summary.
     if (files.size() > 1) {
         Core::ImportBatch batch;
         for (const QString& file : files)
             batch.addFile(file, VaultPath::join(m_browser->currentDirectory(), QFileInfo(file).fileName()));
-        runImportBatch(batch);
+        runImportBatch(batch, true);
         return;
     }
-    if (!confirmImportFitsStorage(files))
-        return;
     const QString file = files.first();
     const QString fileName = QFileInfo(file).fileName();
     const QString vaultPath = VaultPath::join(m_browser->currentDirectory(), fileName);

@@ -2,9 +2,12 @@
 // imported from the menu and by dropping them, the one question about files
 // that already exist, the batch progress and the summary of what was left out.
 #include "FullIndex.h"
+#include "SessionWait.h"
 #include "VaultWindowFixture.h"
 #include "ui/BatchSummaryDialog.h"
 #include "ui/StorageQuery.h"
+#include "ui/VaultBrowserUtils.h"
+#include "ui/VaultSession.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -49,6 +52,7 @@ bool dropOnTable(MainWindow& window, const QStringList& paths)
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
     QCoreApplication::processEvents(); // the import runs after the drop
+    SessionWait::idle(window);
     return drop.isAccepted();
 }
 
@@ -211,6 +215,7 @@ private slots:
             return int(QDialog::Accepted);
         });
         action(*m_window, "moveFileAction")->trigger();
+        SessionWait::idle(*m_window);
         QVERIFY(!offered.contains(QStringLiteral("Velha")));
         QVERIFY(!offered.contains(QStringLiteral("Velha/funda")));
         QVERIFY(!offered.contains(QStringLiteral("Raiz")));
@@ -226,6 +231,7 @@ private slots:
         m_window->vaultBrowser()->enterSelectedDirectory();
         selectRows(*m_window, {"Velha", "m1.txt"});
         action(*m_window, "deleteFileAction")->trigger();
+        SessionWait::idle(*m_window);
         QStringList questions = texts(DialogHooks::takeRecords(), Kind::Question);
         QCOMPARE(questions.size(), 1);
         QVERIFY2(questions[0].contains(QStringLiteral("3 arquivos")), qPrintable(questions[0]));
@@ -233,6 +239,7 @@ private slots:
 
         DialogHooks::queueQuestionAnswer(true);
         action(*m_window, "deleteFileAction")->trigger();
+        SessionWait::idle(*m_window);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question).size(), 1);
         QCOMPARE(status(*m_window), QStringLiteral("2 itens excluídos do cofre."));
         QVERIFY(filePaths(*m_window).filter(QStringLiteral("Velha")).isEmpty());
@@ -245,6 +252,7 @@ private slots:
         selectRows(*m_window, {"Destino"});
         DialogHooks::queueQuestionAnswer(true);
         action(*m_window, "deleteFileAction")->trigger();
+        SessionWait::idle(*m_window);
         questions = texts(DialogHooks::takeRecords(), Kind::Question);
         QCOMPARE(questions.size(), 1);
         QVERIFY2(questions[0].contains(QStringLiteral("a pasta Destino")), qPrintable(questions[0]));
@@ -272,18 +280,19 @@ private slots:
         m_window->vaultBrowser()->enterSelectedDirectory();
 
         QStringList labels;
-        QTimer watcher;
-        connect(&watcher, &QTimer::timeout, this, [&] {
-            if (auto* dialog = m_window->findChild<QProgressDialog*>();
-                dialog && dialog->isVisible() && !labels.contains(dialog->labelText()))
-                labels << dialog->labelText();
-        });
-        watcher.start(0);
+        // What the operation reports to its progress dialog, every step of
+        // it: a fast batch ends before a timer could see each label.
+        const QMetaObject::Connection watcher =
+            connect(&m_window->session(), &VaultSession::progress, this,
+                    [&](qint64 done, qint64 total, const QString& text) {
+                        labels << QStringLiteral("%1\n%2 de %3")
+                                      .arg(text, formatFileSize(done), formatFileSize(total));
+                    });
         QString summary;
         QString skipped;
         readSummary(&summary, &skipped);
         QVERIFY(dropOnTable(*m_window, {m_workDir.filePath(QStringLiteral("drop/Fotos")), loose}));
-        watcher.stop();
+        disconnect(watcher);
 
         QStringList files = filePaths(*m_window).filter(QStringLiteral("Chegada/"));
         files.sort();
@@ -299,7 +308,7 @@ private slots:
         QVERIFY2(!labels.filter(QStringLiteral("Arquivo 1 de 3")).isEmpty(), qPrintable(labels.join('|')));
         QVERIFY(!labels.filter(QStringLiteral("Arquivo 3 de 3")).isEmpty());
         QVERIFY(!labels.filter(QStringLiteral("Chegada/Fotos/praia.jpg")).isEmpty());
-        QVERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
+        QTRY_VERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
 
 #ifndef Q_OS_WIN
         // Neither the link nor the pipe was followed or read (a pipe would
@@ -323,6 +332,7 @@ private slots:
         source(QStringLiteral("rep/Notas/b.txt"), "b1");
         DialogHooks::queueFileName(folder);
         m_window->importFolder();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.first().kind, Kind::Directory);
         QCOMPARE(content(QStringLiteral("Notas/a.txt")), QByteArray("a1"));
@@ -335,6 +345,7 @@ private slots:
         answerExisting(&asked, QMessageBox::Cancel);
         DialogHooks::queueFileName(folder);
         m_window->importFolder();
+        SessionWait::idle(*m_window);
         QCOMPARE(asked, QStringList{"2 arquivos já existem no cofre. Substituir todos?"});
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("Notas/c.txt")));
         QCOMPARE(content(QStringLiteral("Notas/a.txt")), QByteArray("a1"));
@@ -346,6 +357,7 @@ private slots:
         readSummary(&summary, &skipped);
         DialogHooks::queueFileName(folder);
         m_window->importFolder();
+        SessionWait::idle(*m_window);
         QCOMPARE(asked.size(), 2);
         QCOMPARE(content(QStringLiteral("Notas/c.txt")), QByteArray("c2"));
         QCOMPARE(content(QStringLiteral("Notas/a.txt")), QByteArray("a1"));
@@ -358,6 +370,7 @@ private slots:
         answerExisting(&asked, QMessageBox::Yes);
         DialogHooks::queueFileName(folder);
         m_window->importFolder();
+        SessionWait::idle(*m_window);
         QCOMPARE(asked.last(), QStringLiteral("3 arquivos já existem no cofre. Substituir todos?"));
         QCOMPARE(content(QStringLiteral("Notas/a.txt")), QByteArray("a2"));
         QCOMPARE(content(QStringLiteral("Notas/c.txt")), QByteArray("c3"));
@@ -374,6 +387,7 @@ private slots:
         });
         DialogHooks::queueFileName(folder);
         m_window->importFolder();
+        SessionWait::idle(*m_window);
         records = DialogHooks::takeRecords();
         QCOMPARE(titles(records, Kind::Warning), QStringList{"Espaço insuficiente"});
         QCOMPARE(titles(records, Kind::Dialog), QStringList());
@@ -398,6 +412,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         action(*m_window, "exportAction")->trigger();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Question).size(), 1);
         QCOMPARE(titles(records, Kind::Directory).size(), 1);
@@ -417,6 +432,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         action(*m_window, "exportAction")->trigger();
+        SessionWait::idle(*m_window);
         QCOMPARE(asked, QStringList{"2 arquivos já existem na pasta de destino. Substituir todos?"});
         QVERIFY(!QFile::exists(target + QStringLiteral("/Projeto/plano.txt")));
 
@@ -427,6 +443,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         action(*m_window, "exportAction")->trigger();
+        SessionWait::idle(*m_window);
         QCOMPARE(readFile(target + QStringLiteral("/capa.txt")), QByteArray("editada fora"));
         QCOMPARE(readFile(target + QStringLiteral("/Projeto/plano.txt")), QByteArray("plano"));
         QVERIFY2(skipped.contains(QStringLiteral("capa.txt")) &&
@@ -437,6 +454,7 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         DialogHooks::queueFileName(target);
         action(*m_window, "exportAction")->trigger();
+        SessionWait::idle(*m_window);
         QCOMPARE(asked.last(),
                  QStringLiteral("3 arquivos já existem na pasta de destino. Substituir todos?"));
         QCOMPARE(readFile(target + QStringLiteral("/capa.txt")), QByteArray("capa"));
@@ -456,6 +474,7 @@ private slots:
         const qsizetype before = filePaths(*window).size();
         DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("muitos/Lote")));
         window->importFolder();
+        SessionWait::idle(*window);
         const QStringList warnings = texts(DialogHooks::takeRecords(), Kind::Warning);
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings[0].contains(QStringLiteral("os 40 arquivos")), qPrintable(warnings[0]));

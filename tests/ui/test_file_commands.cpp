@@ -602,6 +602,7 @@ private slots:
         // Import names the file, then why.
         DialogHooks::queueFileNames({source(QStringLiteral("recusado.txt"), "r")});
         other->importFiles();
+        SessionWait::idle(*other);
         QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
                  QStringList{QStringLiteral("Não foi possível importar recusado.txt.\n\n") + full});
         QVERIFY(SessionWait::closeWindow(*other));

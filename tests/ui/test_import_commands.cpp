@@ -3,12 +3,15 @@
 // FAT checks with a stubbed drive, and real full and read-only drives.
 #include "SessionWait.h"
 #include "VaultWindowFixture.h"
+#include "ui/BatchSummaryDialog.h"
 #include "ui/StorageQuery.h"
 #include "ui/VaultBrowserUtils.h"
+#include "ui/VaultSession.h"
 
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressDialog>
@@ -67,6 +70,7 @@ bool dropOnTable(MainWindow& window, const QStringList& paths)
     QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
     QCoreApplication::processEvents(); // the import runs after the drop
+    SessionWait::idle(window);
     return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
 }
 
@@ -153,11 +157,12 @@ private slots:
         const QString b = source(QStringLiteral("b.txt"), "b1");
         DialogHooks::queueFileNames({a, b});
         m_window->importFiles();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records[0].kind, Kind::OpenFiles);
         QCOMPARE(records[0].title, QStringLiteral("Importar arquivos para o cofre"));
         QCOMPARE(records.size(), 1);
-        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados."));
         QCOMPARE(filePaths(*m_window), QStringList({"Docs/a.txt", "Docs/b.txt"}));
         QCOMPARE(m_window->vaultBrowser()->currentDirectory(), QStringLiteral("Docs"));
 
@@ -165,45 +170,56 @@ private slots:
         const QString big = m_workDir.filePath(QStringLiteral("src/grande.bin"));
         QVERIFY(writeFile(big, QByteArray(int(17 * MiB), 'x')));
         QStringList labels;
-        QTimer watcher;
-        connect(&watcher, &QTimer::timeout, this, [&] {
-            if (auto* dialog = m_window->findChild<QProgressDialog*>();
-                dialog && dialog->isVisible() && !labels.contains(dialog->labelText()))
-                labels << dialog->labelText();
-        });
-        watcher.start(0);
+        // What the operation reports to its progress dialog, every step of
+        // it: a fast batch ends before a timer could see each label.
+        const QMetaObject::Connection watcher =
+            connect(&m_window->session(), &VaultSession::progress, this,
+                    [&](qint64 done, qint64 total, const QString& text) {
+                        labels << QStringLiteral("%1\n%2 de %3")
+                                      .arg(text, formatFileSize(done), formatFileSize(total));
+                    });
 
-        // "Não" for a.txt keeps the old one; "Sim" for b.txt replaces it.
+        // Several files are one batch: one question for those that exist;
+        // "Não" keeps them and imports the rest.
         QVERIFY(writeFile(a, "a2"));
         QVERIFY(writeFile(b, "b2"));
         DialogHooks::queueFileNames({a, big, b});
-        DialogHooks::queueQuestionAnswer(false);
-        DialogHooks::queueQuestionAnswer(true);
+        QStringList asked;
+        DialogHooks::queueDialogHandler([&asked](QDialog& dialog) {
+            auto* box = qobject_cast<QMessageBox*>(&dialog);
+            asked << (box ? box->text() : QStringLiteral("<not a message box>"));
+            return int(QMessageBox::No);
+        });
+        DialogHooks::queueDialogHandler([](QDialog&) { return int(QDialog::Accepted); }); // the summary
         m_window->importFiles();
-        watcher.stop();
+        SessionWait::idle(*m_window);
+        disconnect(watcher);
         records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Question),
-                 QStringList({"Docs/a.txt já existe no cofre. Deseja substituir o arquivo protegido?",
-                              "Docs/b.txt já existe no cofre. Deseja substituir o arquivo protegido?"}));
-        QCOMPARE(distinctTitles(records, Kind::Question), QStringList{"Substituir arquivo"});
-        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(asked, QStringList{"2 arquivos já existem no cofre. Substituir todos?"});
+        QCOMPARE(status(*m_window), QStringLiteral("1 arquivo importado."));
         QCOMPARE(content(QStringLiteral("Docs/a.txt")), QByteArray("a1"));
-        QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b2"));
+        QCOMPARE(content(QStringLiteral("Docs/b.txt")), QByteArray("b1"));
         QVERIFY(rowNames(*m_window).contains(QStringLiteral("grande.bin")));
 
         QVERIFY2(!labels.filter(QStringLiteral("grande.bin"))
+                      .filter(QStringLiteral("Arquivo 1 de 1"))
                       .filter(formatFileSize(16 * MiB))
-                      .filter(formatFileSize(17 * MiB))
                       .isEmpty(),
                  qPrintable(labels.join(QLatin1Char('|'))));
-        QVERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
+        QTRY_VERIFY(m_window->findChild<QProgressDialog*>() == nullptr);
 
-        // One refused replacement alone counts zero.
+        // One file asks on its own; "Não" leaves the vault as it was.
+        const QByteArray unchanged = readFile(m_containerPath);
         DialogHooks::queueFileNames({a});
+        DialogHooks::queueQuestionAnswer(false);
         m_window->importFiles();
-        QCOMPARE(status(*m_window), QStringLiteral("0 arquivos importados com sucesso."));
+        SessionWait::idle(*m_window);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Question),
+                 QStringList{"Docs/a.txt já existe no cofre. Deseja substituir o arquivo protegido?"});
+        QCOMPARE(readFile(m_containerPath), unchanged);
         DialogHooks::queueFileNames({source(QStringLiteral("c.txt"), "c")});
         m_window->importFiles();
+        SessionWait::idle(*m_window);
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo importado com sucesso."));
     }
 
@@ -214,6 +230,7 @@ private slots:
         DialogHooks::queueFileNames(
             {source(QStringLiteral("d.txt"), "d"), m_workDir.filePath(QStringLiteral("sumiu.txt"))});
         m_window->importFiles();
+        SessionWait::idle(*m_window);
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(texts(records, Kind::Warning),
                  QStringList{"O arquivo sumiu.txt não está disponível para importação."});
@@ -225,14 +242,22 @@ private slots:
         QCOMPARE(records.first().kind, Kind::OpenFiles);
         QCOMPARE(records.first().text, m_workDir.filePath(QStringLiteral("src")));
 
-        // The container itself cannot be imported; the files around it can.
+        // The container itself cannot be imported; the files around it can,
+        // and the summary names what was left out.
         DialogHooks::queueFileNames(
             {source(QStringLiteral("e.txt"), "e"), m_containerPath, source(QStringLiteral("f.txt"), "f")});
+        QString leftOut;
+        DialogHooks::queueDialogHandler([&leftOut](QDialog& dialog) {
+            if (auto* summary = qobject_cast<BatchSummaryDialog*>(&dialog))
+                leftOut = summary->skippedText();
+            return int(QDialog::Accepted);
+        });
         m_window->importFiles();
+        SessionWait::idle(*m_window);
         records = DialogHooks::takeRecords();
-        QCOMPARE(texts(records, Kind::Warning), QStringList{"Não foi possível importar keldra.kldr."});
-        QCOMPARE(titles(records, Kind::Warning), QStringList{"Keldra"});
-        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QVERIFY(texts(records, Kind::Warning).isEmpty());
+        QVERIFY2(leftOut.contains(QStringLiteral("keldra.kldr")), qPrintable(leftOut));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados."));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("e.txt")));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("f.txt")));
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("keldra.kldr")));
@@ -255,31 +280,33 @@ private slots:
             QTest::keyClick(dialog, Qt::Key_Escape);
             dialog->close();
             dialogStayed = dialog->isVisible();
-            // ...and the window takes no command meanwhile; closing it waits.
+            // ...and the window takes no command meanwhile. Closing asks
+            // whether to cancel; "Não" lets the import end, then closes.
             m_window->findChild<QAction*>(QStringLiteral("lockAction"))->trigger();
-            SessionWait::idle(*m_window);
+            DialogHooks::queueQuestionAnswer(false);
             closeRefused = !m_window->close() && m_window->isVisible();
         });
         poke.start(0);
         DialogHooks::queueFileNames({file});
         m_window->importFiles();
+        SessionWait::idle(*m_window);
         poke.stop();
         QVERIFY(poked);
         QVERIFY(dialogStayed);
         QVERIFY(closeRefused);
-        QVERIFY(texts(DialogHooks::takeRecords(), Kind::Warning).isEmpty());
-        QCOMPARE(status(*m_window), QStringLiteral("Arquivo importado com sucesso."));
-        QVERIFY(filePaths(*m_window).contains(QStringLiteral("longo.bin")));
-        QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
-        QVERIFY(m_window->findChild<QAction*>(QStringLiteral("lockAction"))->isEnabled());
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QVERIFY(texts(records, Kind::Warning).isEmpty());
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
 
-        // The close asked for during the import happens once it is over.
+        // The close asked for during the import happens once it is over,
+        // with the vault locked and the file in it.
         QTRY_VERIFY(!m_window->isVisible());
         QCOMPARE(m_window->vault().state(), Core::VaultState::Locked);
         DialogHooks::queueText(kPassword);
         m_window->unlockVault();
         SessionWait::idle(*m_window);
         QCOMPARE(m_window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("longo.bin")));
     }
 
     void freeSpaceThresholds()
@@ -385,7 +412,7 @@ private slots:
         QVERIFY(!filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
 
         QVERIFY(dropOnTable(*m_window, {g, h}));
-        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados com sucesso."));
+        QCOMPARE(status(*m_window), QStringLiteral("2 arquivos importados."));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/g.txt")));
         QVERIFY(filePaths(*m_window).contains(QStringLiteral("Docs/h.txt")));
 
@@ -436,6 +463,7 @@ private slots:
         // The drive's own free space refuses the file before anything is written.
         DialogHooks::queueFileNames({big});
         small->importFiles();
+        SessionWait::idle(*small);
         QCOMPARE(titles(DialogHooks::takeRecords(), Kind::Warning), QStringList{"Espaço insuficiente"});
 
         // Past a check that is wrong, the drive fills up: the import fails
@@ -444,10 +472,13 @@ private slots:
         pretendDrive(64 * GiB);
         DialogHooks::queueFileNames({big, source(QStringLiteral("l.txt"), "l")});
         small->importFiles();
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"Não foi possível importar vinte.bin.\n\n" + kDriveFull});
-        QCOMPARE(status(*small), QStringLiteral("Arquivo importado com sucesso."));
-        QCOMPARE(filePaths(*small), QStringList({"k.txt", "l.txt"}));
+        SessionWait::idle(*small);
+        // Several files are one batch, refused whole before anything is written.
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning), QStringList{kDriveFull});
+        QCOMPARE(readFile(smallContainer), before);
+        QCOMPARE(filePaths(*small), QStringList({"k.txt"}));
+        QVERIFY(small->vault().importFile(source(QStringLiteral("l.txt"), "l"), QStringLiteral("l.txt")));
+        small->refreshVaultFiles();
 
         // The drive fills up while the compacted container is copied back.
         QVERIFY(small->vault().deleteFile(QStringLiteral("l.txt")));
@@ -500,6 +531,7 @@ private slots:
         const QByteArray readOnly = readFile(smallContainer);
         DialogHooks::queueFileNames({source(QStringLiteral("m.txt"), "m")});
         small->importFiles();
+        SessionWait::idle(*small);
         DialogHooks::queueQuestionAnswer(true);
         small->compactVault();
         SessionWait::idle(*small);
