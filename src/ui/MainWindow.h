@@ -247,6 +247,8 @@ private:
     QSize m_startingCentralSize;
     QString m_rememberedContainer;
     InactivityLock* m_inactivity = nullptr;
+    // A system lock came during a command: the vault locks when it ends.
+    bool m_lockWhenIdle = false;
     // Vault paths (lower case) opened for editing since the unlock.
     QSet<QString> m_openedForEditing;
     // Edited copies kept in the workspace when the drive was pulled.

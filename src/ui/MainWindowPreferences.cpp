@@ -69,9 +69,22 @@ void MainWindow::lockWithoutUser(bool systemLock)
     if (!isUnlocked())
         return;
     // A running command or an open question would go on with a locked vault
-    // under it: tried again at the next period (or the next system lock).
-    if (m_operationRunning || QApplication::activeModalWidget())
+    // under it: tried again at the next period. A computer put to sleep in
+    // the middle of an export must not wake with the vault open, though: a
+    // system lock is carried out once the running command has ended.
+    if (m_operationRunning || QApplication::activeModalWidget()) {
+        if (systemLock && m_session->isBusy() && !m_lockWhenIdle) {
+            m_lockWhenIdle = true;
+            connect(
+                m_session.get(), &VaultSession::idle, this,
+                [this] {
+                    m_lockWhenIdle = false;
+                    lockWithoutUser(true);
+                },
+                Qt::SingleShotConnection);
+        }
         return;
+    }
     // Locking would store the copies and remove them from under the
     // programs editing them: later saves there would be lost.
     if (hasCopiesOpenForEditing()) {

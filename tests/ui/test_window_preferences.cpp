@@ -171,6 +171,21 @@ private slots:
         SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), VaultState::Locked);
         QVERIFY(status(*window).contains(QStringLiteral("suspensão")));
+
+        // ...also when it comes in the middle of a command: once it has ended.
+        DialogHooks::queueText(kPassword);
+        window->unlockVault();
+        SessionWait::idle(*window);
+        const QString big = m_workDir.filePath(QStringLiteral("grande.bin"));
+        QVERIFY(writeFile(big, QByteArray(40 << 20, 'g')));
+        QVERIFY(window->vault().importFile(big, QStringLiteral("grande.bin")));
+        window->refreshVaultFiles();
+        window->verifyVault();
+        QVERIFY(window->session().isBusy());
+        lock->reportSystemLock();
+        SessionWait::idle(*window);
+        QTRY_COMPARE(window->vault().state(), VaultState::Locked);
+        DialogHooks::takeRecords();
         QVERIFY(SessionWait::closeWindow(*window));
     }
 
