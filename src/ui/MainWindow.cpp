@@ -472,9 +472,8 @@ void MainWindow::onDriveDoubleClicked(const QString& rootPath)
 
 void MainWindow::chooseContainer()
 {
-    const QString chosen =
-        DialogHooks::getOpenFileName(this, QStringLiteral("Escolher container Keldra"), QString(),
-                                     QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)"));
+    const QString chosen = DialogHooks::getOpenFileName(this, QStringLiteral("Escolher container Keldra"),
+                                                        QString(), kContainerFilter);
     if (chosen.isEmpty())
         return;
     m_containerPath = chosen;

@@ -49,6 +49,10 @@ public:
     explicit MainWindow(std::unique_ptr<Platform::DeviceManager> deviceManager, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The file types of the dialogs that pick a container.
+    static inline const QString kContainerFilter =
+        QStringLiteral("Cofre do Keldra (*.kldr);;Todos os arquivos (*)");
+
     // Central area for a screen's available size: 60 % of the width within
     // 900..1152, 16:9, never taller than the screen.
     static QSize centralAreaSize(const QSize& available);

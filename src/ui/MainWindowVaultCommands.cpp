@@ -34,7 +34,6 @@ using Widgets::questionYesNo;
 
 namespace {
 
-const QString kContainerFilter = QStringLiteral("Keldra Container (*.kldr);;Todos os arquivos (*.*)");
 const QString kBackupTitle = QStringLiteral("Fazer backup");
 const QString kDerivingKey = QStringLiteral("Derivando a chave do cofre...");
 // Cancelling throws away what was done; past this much work, ask first.

@@ -30,10 +30,11 @@ HookState& state()
     return hooks;
 }
 
-void record(DialogHooks::Kind kind, const QString& title, const QString& text, const QWidget* parent)
+void record(DialogHooks::Kind kind, const QString& title, const QString& text, const QWidget* parent,
+            const QString& filter = QString())
 {
     if (state().testMode)
-        state().records.append({kind, title, text, parent});
+        state().records.append({kind, title, text, parent, filter});
 }
 
 } // namespace
@@ -156,7 +157,7 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
 QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
                                      const QString& filter)
 {
-    record(Kind::OpenFile, caption, directory, parent);
+    record(Kind::OpenFile, caption, directory, parent, filter);
     if (!state().testMode)
         return QFileDialog::getOpenFileName(parent, caption, directory, filter);
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
@@ -165,7 +166,7 @@ QString DialogHooks::getOpenFileName(QWidget* parent, const QString& caption, co
 QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
                                           const QString& filter)
 {
-    record(Kind::OpenFiles, caption, directory, parent);
+    record(Kind::OpenFiles, caption, directory, parent, filter);
     if (!state().testMode)
         return QFileDialog::getOpenFileNames(parent, caption, directory, filter);
     return state().fileNameLists.isEmpty() ? QStringList() : state().fileNameLists.dequeue();
@@ -174,7 +175,7 @@ QStringList DialogHooks::getOpenFileNames(QWidget* parent, const QString& captio
 QString DialogHooks::getSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
                                      const QString& filter, QFileDialog::Options options)
 {
-    record(Kind::SaveFile, caption, proposed, parent);
+    record(Kind::SaveFile, caption, proposed, parent, filter);
     if (!state().testMode)
         return QFileDialog::getSaveFileName(parent, caption, proposed, filter, nullptr, options);
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();

@@ -39,6 +39,7 @@ public:
         QString title;
         QString text;                    // message text, input label or proposed file name
         const QWidget* parent = nullptr; // the window the prompt is centred on
+        QString filter;                  // a file dialog's file types
     };
 
     // --- test side -------------------------------------------------------

@@ -91,6 +91,20 @@ private slots:
 
     void init() { DialogHooks::reset(); }
 
+    void containerDialogsNameTheirFilesInPortuguese()
+    {
+        auto window = makeWindow();
+        window->chooseContainer();
+        window->createVault();
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QVERIFY(records.size() >= 2);
+        for (const DialogHooks::Record& record : records) {
+            if (record.kind == DialogHooks::Kind::OpenFile || record.kind == DialogHooks::Kind::SaveFile)
+                QVERIFY2(record.filter.startsWith(QStringLiteral("Cofre do Keldra (*.kldr);;")),
+                         qPrintable(record.filter));
+        }
+    }
+
     void compactionProgressMatchesTheOthers()
     {
         auto window = makeWindow();
