@@ -284,6 +284,53 @@ private slots:
         QVERIFY(!QFile::exists(exported));
         QVERIFY(readFile(aside) == before);
     }
+
+    void cancelOrPulledDriveLeaveAnImportUndone()
+    {
+        auto window = makeWindow();
+        window->show();
+        const QString container = path(QStringLiteral("importa.kldr"));
+        QVERIFY(createAndUnlock(*window, container));
+        QVERIFY(window->vault().importFile(m_source, QStringLiteral("antes.bin")));
+        window->refreshVaultFiles();
+        const QByteArray before = readFile(container);
+        const QMetaObject::Connection slow = slowDown(*window, 300);
+
+        // Cancelar in the progress dialog: the container as it was, byte for byte.
+        bool started = false;
+        const QMetaObject::Connection seen =
+            connect(&window->session(), &VaultSession::progress, this, [&] { started = true; });
+        DialogHooks::queueFileNames({m_smaller});
+        window->importFiles();
+        QTRY_VERIFY(started);
+        auto* dialog = window->findChild<OperationProgressDialog*>();
+        QVERIFY(dialog);
+        emit dialog->cancelClicked();
+        window->session().waitForIdle();
+        QCOMPARE(status(*window), QStringLiteral("Operação cancelada."));
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QVERIFY(!filePaths(*window).contains(QStringLiteral("menor.bin")));
+        QVERIFY(readFile(container) == before);
+
+        // The drive pulled while blocks are appended: the import ends within
+        // two seconds, the vault locks, and what was stored stays as it was.
+        started = false;
+        const QString aside = path(QStringLiteral("importa.fora"));
+        DialogHooks::queueFileNames({m_smaller});
+        window->importFiles();
+        QTRY_VERIFY(started);
+        QVERIFY(QFile::rename(container, aside));
+        QElapsedTimer clock;
+        clock.start();
+        window->session().waitForIdle();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        disconnect(slow);
+        disconnect(seen);
+        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
+                 QStringList{"A unidade do cofre foi removida. O cofre foi bloqueado."});
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QVERIFY(readFile(aside) == before);
+    }
 };
 
 QTEST_MAIN(TestLongOperations)
