@@ -51,28 +51,33 @@ const QString kBadFileName =
     QStringLiteral("Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.");
 
 // Asks for a new name of the file or folder at `path`. Returns its new vault
-// path, or an empty string when the user cancelled or kept the name, or when a
-// refusal was already shown (bad name, clash in the folder).
+// path, or an empty string when the user cancelled or kept the name. A refused
+// name (bad name, clash in the folder) is explained and asked again, with what
+// was typed still in the field.
 QString askRenameTarget(QWidget* parent, const QString& title, const QString& path,
                         const QString& badNameMessage, const Core::SecureFileIndex& index)
 {
     const QString baseName = VaultPath::baseName(path);
-    bool ok = false;
-    const QString newName =
-        DialogHooks::getText(parent, title, QStringLiteral("Novo nome:"), QLineEdit::Normal, baseName, &ok)
-            .trimmed();
-    if (!ok || newName.isEmpty() || newName == baseName)
-        return QString();
-    if (!VaultPath::isValidName(newName)) {
-        DialogHooks::warning(parent, title, badNameMessage);
-        return QString();
+    QString proposed = baseName;
+    for (;;) {
+        bool ok = false;
+        const QString typed = DialogHooks::getText(parent, title, QStringLiteral("Novo nome:"),
+                                                   QLineEdit::Normal, proposed, &ok);
+        const QString newName = typed.trimmed();
+        if (!ok || newName.isEmpty() || newName == baseName)
+            return QString();
+        proposed = typed;
+        if (!VaultPath::isValidName(newName)) {
+            DialogHooks::warning(parent, title, badNameMessage);
+            continue;
+        }
+        const QString target = VaultPath::join(VaultPath::parent(path), newName);
+        if (indexHasItem(index, target)) {
+            DialogHooks::warning(parent, title, kClashInFolder);
+            continue;
+        }
+        return target;
     }
-    const QString target = VaultPath::join(VaultPath::parent(path), newName);
-    if (indexHasItem(index, target)) {
-        DialogHooks::warning(parent, title, kClashInFolder);
-        return QString();
-    }
-    return target;
 }
 
 bool hasEditedCopy(const Core::VaultManager& vault, const QString& vaultPath)

@@ -81,31 +81,35 @@ QByteArray MainWindow::requestPassword(const QString& title, const QString& labe
 
 QByteArray MainWindow::requestNewVaultPassword() const
 {
-    QByteArray first = requestPassword(QStringLiteral("Definir senha do cofre"),
-                                       QStringLiteral("Senha (pelo menos 10 caracteres):"));
-    if (first.isEmpty())
-        return QByteArray();
-    QByteArray second = requestPassword(QStringLiteral("Confirmar senha do cofre"));
-    if (second.isEmpty()) {
-        wipe(first);
-        return QByteArray();
+    // A refused password asks again, with empty fields, instead of dropping
+    // the chosen path; only cancelling a prompt gives up.
+    for (;;) {
+        QByteArray first = requestPassword(QStringLiteral("Definir senha do cofre"),
+                                           QStringLiteral("Senha (pelo menos 10 caracteres):"));
+        if (first.isEmpty())
+            return QByteArray();
+        QByteArray second = requestPassword(QStringLiteral("Confirmar senha do cofre"));
+        if (second.isEmpty()) {
+            wipe(first);
+            return QByteArray();
+        }
+        const bool same = first == second;
+        wipe(second);
+        if (!same) {
+            wipe(first);
+            DialogHooks::warning(const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
+                                 QStringLiteral("As senhas informadas não coincidem."));
+            continue;
+        }
+        if (!Core::PasswordRules::longEnoughForNewVault(first)) {
+            wipe(first);
+            DialogHooks::warning(
+                const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
+                QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
+            continue;
+        }
+        return first;
     }
-    const bool same = first == second;
-    wipe(second);
-    if (!same) {
-        wipe(first);
-        DialogHooks::warning(const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
-                             QStringLiteral("As senhas informadas não coincidem."));
-        return QByteArray();
-    }
-    if (!Core::PasswordRules::longEnoughForNewVault(first)) {
-        wipe(first);
-        DialogHooks::warning(
-            const_cast<MainWindow*>(this), QStringLiteral("Keldra"),
-            QStringLiteral("Use uma senha com pelo menos 10 caracteres para criar o cofre."));
-        return QByteArray();
-    }
-    return first;
 }
 
 Error MainWindow::operationOutcome(const Core::VaultManager& vault, bool succeeded)

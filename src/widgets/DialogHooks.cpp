@@ -31,10 +31,10 @@ HookState& state()
 }
 
 void record(DialogHooks::Kind kind, const QString& title, const QString& text, const QWidget* parent,
-            const QString& filter = QString())
+            const QString& filter = QString(), const QString& initialText = QString())
 {
     if (state().testMode)
-        state().records.append({kind, title, text, parent, filter});
+        state().records.append({kind, title, text, parent, filter, initialText});
 }
 
 } // namespace
@@ -127,7 +127,8 @@ bool DialogHooks::question(QWidget* parent, const QString& title, const QString&
 QString DialogHooks::getText(QWidget* parent, const QString& title, const QString& label,
                              QLineEdit::EchoMode echo, const QString& initialText, bool* ok)
 {
-    record(Kind::Text, title, label, parent);
+    // A password field never opens filled, so nothing secret is kept here.
+    record(Kind::Text, title, label, parent, QString(), echo == QLineEdit::Normal ? initialText : QString());
     if (!state().testMode) {
         // Like QInputDialog::getText, but wide enough that the title is not
         // elided in the title bar.
@@ -138,8 +139,11 @@ QString DialogHooks::getText(QWidget* parent, const QString& title, const QStrin
         dialog.setTextValue(initialText);
         // The dialog sizes itself to its layout, so the field sets the width:
         // room for the title and its title-bar buttons, within reason.
-        if (auto* field = dialog.findChild<QLineEdit*>())
+        // Typing replaces the proposed text (a name asked again after a refusal).
+        if (auto* field = dialog.findChild<QLineEdit*>()) {
             field->setMinimumWidth(qBound(320, dialog.fontMetrics().horizontalAdvance(title) + 160, 720));
+            field->selectAll();
+        }
         const bool accepted = dialog.exec() == QDialog::Accepted;
         if (ok)
             *ok = accepted;

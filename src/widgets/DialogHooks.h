@@ -40,6 +40,7 @@ public:
         QString text;                    // message text, input label or proposed file name
         const QWidget* parent = nullptr; // the window the prompt is centred on
         QString filter;                  // a file dialog's file types
+        QString initialText;             // what a text prompt opens with
     };
 
     // --- test side -------------------------------------------------------

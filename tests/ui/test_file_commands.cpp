@@ -654,6 +654,59 @@ private slots:
         QCOMPARE(readFile(target), QByteArray("continua aqui"));
         QVERIFY(!selectRow(*m_window, QStringLiteral("antes.txt")));
     }
+    // A refused new name does not end the rename: the warning is shown and
+    // the prompt comes back holding what was typed, for files and folders.
+    void aRefusedNameIsAskedAgainWithWhatWasTyped()
+    {
+        QVERIFY(m_window->vault().importFile(source(QStringLiteral("velho.txt"), "v"),
+                                             QStringLiteral("velho.txt")));
+        QVERIFY(m_window->vault().createDirectory(QStringLiteral("Antiga")));
+        m_window->refreshVaultFiles();
+
+        const auto promptsOpenedWith = [](const QList<DialogHooks::Record>& records) {
+            QStringList opened;
+            for (const DialogHooks::Record& record : records) {
+                if (record.kind == Kind::Text)
+                    opened << record.initialText;
+            }
+            return opened;
+        };
+
+        QVERIFY(selectRow(*m_window, QStringLiteral("velho.txt")));
+        DialogHooks::queueText(QStringLiteral("sub/novo.txt"));
+        DialogHooks::queueText(QStringLiteral("ANTIGA"));
+        DialogHooks::queueText(QStringLiteral("novo.txt"));
+        m_window->renameSelectedFile();
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(
+            texts(records, Kind::Warning),
+            QStringList({"Use um nome de arquivo simples, sem barras, pontos isolados ou caminho relativo.",
+                         "Já existe um item com esse nome nesta pasta."}));
+        QCOMPARE(promptsOpenedWith(records), QStringList({"velho.txt", "sub/novo.txt", "ANTIGA"}));
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo renomeado."));
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("novo.txt")));
+        QVERIFY(!filePaths(*m_window).contains(QStringLiteral("velho.txt")));
+
+        QVERIFY(selectRow(*m_window, QStringLiteral("Antiga")));
+        DialogHooks::queueText(QStringLiteral(".."));
+        DialogHooks::queueText(QStringLiteral("Nova"));
+        m_window->renameSelectedDirectory();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(
+            texts(records, Kind::Warning),
+            QStringList{"Use um nome de pasta simples, sem barras, pontos isolados ou caminho relativo."});
+        QCOMPARE(promptsOpenedWith(records), QStringList({"Antiga", ".."}));
+        QCOMPARE(status(*m_window), QStringLiteral("Pasta renomeada."));
+        QVERIFY(rowNames(*m_window).contains(QStringLiteral("Nova")));
+        QVERIFY(!rowNames(*m_window).contains(QStringLiteral("Antiga")));
+
+        // Cancelling the prompt asked again still gives up without a change.
+        QVERIFY(selectRow(*m_window, QStringLiteral("novo.txt")));
+        DialogHooks::queueText(QStringLiteral("a/b"));
+        m_window->renameSelectedFile();
+        QCOMPARE(titles(DialogHooks::takeRecords(), Kind::Text).size(), 2);
+        QVERIFY(filePaths(*m_window).contains(QStringLiteral("novo.txt")));
+    }
 };
 
 QTEST_MAIN(TestFileCommands)

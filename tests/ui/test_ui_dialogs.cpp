@@ -3,12 +3,15 @@
 #include "ui/VaultAboutContent.h"
 #include "widgets/DialogHooks.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -141,6 +144,24 @@ private slots:
             ++images;
         }
         QVERIFY(images >= 3);
+        // No blank band between a picture and its caption: line spacing
+        // meant for text must not stretch the picture's line.
+        QTextDocument* document = dialog.browser()->document();
+        document->setTextWidth(740);
+        int pictures = 0;
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextImageFormat format = it.fragment().charFormat().toImageFormat();
+                if (!format.isValid())
+                    continue;
+                const QAbstractTextDocumentLayout* layout = document->documentLayout();
+                const qreal gap =
+                    layout->blockBoundingRect(block.next()).top() - layout->blockBoundingRect(block).bottom();
+                QVERIFY2(gap < 24, qPrintable(format.name()));
+                ++pictures;
+            }
+        }
+        QCOMPARE(pictures, images);
 
         // The shortcut table lists the keys of the vault table.
         const QString plain = dialog.browser()->toPlainText();

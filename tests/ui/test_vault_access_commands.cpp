@@ -459,6 +459,44 @@ private slots:
         QVERIFY(SessionWait::closeWindow(*window));
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
     }
+    // A refused password asks again instead of ending the creation: the path
+    // is chosen once and one vault is made with the password finally agreed.
+    void aRefusedNewPasswordIsAskedAgainForTheSamePath()
+    {
+        const QString path = m_workDir.filePath(QStringLiteral("de-novo.kldr"));
+        auto window = makeWindow();
+        DialogHooks::queueFileName(path);
+        DialogHooks::queueText(QStringLiteral("0123456789"));
+        DialogHooks::queueText(QStringLiteral("0123456780"));
+        DialogHooks::queueText(QStringLiteral("curta"));
+        DialogHooks::queueText(QStringLiteral("curta"));
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueText(kPassword);
+        trigger(*window, "createVaultAction");
+
+        const QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        int pathPrompts = 0;
+        QStringList prompts;
+        for (const DialogHooks::Record& record : records) {
+            if (record.kind == Kind::SaveFile)
+                ++pathPrompts;
+            if (record.kind == Kind::Text) {
+                prompts << record.title;
+                QVERIFY(record.initialText.isEmpty());
+            }
+        }
+        QCOMPARE(pathPrompts, 1);
+        QCOMPARE(prompts.size(), 6);
+        QCOMPARE(prompts.at(4), QStringLiteral("Definir senha do cofre"));
+        QCOMPARE(texts(records, Kind::Warning),
+                 QStringList({"As senhas informadas não coincidem.",
+                              "Use uma senha com pelo menos 10 caracteres para criar o cofre."}));
+        QCOMPARE(window->containerFilePath(), path);
+        QVERIFY(QFile::exists(path));
+        Core::VaultManager check;
+        QVERIFY(check.unlockVault(path, kPassword.toUtf8()));
+        QVERIFY(check.lockVault());
+    }
 };
 
 QTEST_MAIN(TestVaultAccessCommands)
