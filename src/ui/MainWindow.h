@@ -209,6 +209,8 @@ private:
     // Hands the editing copy to its application; a fresh copy no application
     // took is dropped again.
     void openEditingCopy(const QString& vaultPath, const QString& localPath, bool freshCopy);
+    // Asks where to write the decrypted copy, then exports it.
+    void exportVaultFile(const QString& vaultPath);
     void finishCompaction(const QString& title, const Core::Error& result, const QString& preservedPath);
     // Imports into the folder shown; shared by "Importar..." and dropped files.
     void importFileList(const QStringList& files);
