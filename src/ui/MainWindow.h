@@ -134,6 +134,8 @@ private:
     // drive pulled) locks the vault at once (MainWindowVaultCommands.cpp).
     void checkContainerStillThere();
     void lockAfterContainerLoss();
+    // Warns and returns true when the chosen container file is gone.
+    bool warnIfContainerMissing();
     // Locks (storing edited copies back) on the worker; close() again once locked.
     void lockThenClose();
     // The end of an unlock run on the worker.

@@ -237,6 +237,12 @@ void MainWindow::createVault()
                                  : QStringLiteral("Já existe um arquivo com este nome. Escolha outro nome."));
         return;
     }
+    // Found out before the password is typed twice, not after the key is derived.
+    if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("A pasta de destino não foi encontrada."));
+        return;
+    }
     QByteArray password = requestNewVaultPassword();
     if (password.isEmpty())
         return;
@@ -265,8 +271,22 @@ void MainWindow::createVault()
         });
 }
 
+bool MainWindow::warnIfContainerMissing()
+{
+    if (QFileInfo(m_containerPath).isFile())
+        return false;
+    DialogHooks::warning(this, QStringLiteral("Keldra"),
+                         QStringLiteral("O arquivo do container não foi encontrado."));
+    updateActions();
+    return true;
+}
+
 void MainWindow::unlockVault()
 {
+    // A pulled drive is reported before the password is asked for and the
+    // key derived for seconds.
+    if (warnIfContainerMissing())
+        return;
     QByteArray password =
         requestPassword(QStringLiteral("Senha do cofre - %1")
                             .arg(QDir::toNativeSeparators(QFileInfo(m_containerPath).absoluteFilePath())));
@@ -465,6 +485,8 @@ void MainWindow::changeVaultPassword()
                                  QStringLiteral("Bloqueie o cofre antes de alterar a senha."));
         return;
     }
+    if (warnIfContainerMissing())
+        return;
     const QString failed =
         QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente.");
     ChangePasswordDialog dialog(this);
