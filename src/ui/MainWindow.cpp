@@ -84,6 +84,18 @@ MainWindow::MainWindow(std::unique_ptr<Platform::DeviceManager> devices, QWidget
     // Checked twice within the two seconds a pulled drive may go unnoticed.
     m_containerWatch->setInterval(1000);
     connect(m_containerWatch, &QTimer::timeout, this, &MainWindow::checkContainerStillThere);
+    // While locked, the commands that need the container follow its drive
+    // being pulled and put back.
+    auto* containerPresence = new QTimer(this);
+    containerPresence->setObjectName(QStringLiteral("containerPresenceWatch"));
+    containerPresence->setInterval(2000);
+    connect(containerPresence, &QTimer::timeout, this, [this] {
+        if (isUnlocked() || m_operationRunning || m_containerPath.isEmpty())
+            return;
+        if (m_unlockAction->isEnabled() != QFileInfo(m_containerPath).isFile())
+            updateActions();
+    });
+    containerPresence->start();
     connectSignals();
     setUpPreferences();
     resize(startingWindowSize());
@@ -346,7 +358,8 @@ void MainWindow::updateActions()
     // A running operation leaves only what cannot touch the vault.
     const bool idle = !m_operationRunning;
     const bool unlocked = isOpen && idle;
-    const bool hasContainer = !m_containerPath.isEmpty();
+    // A container on a pulled drive cannot be unlocked, copied or rekeyed.
+    const bool hasContainer = !m_containerPath.isEmpty() && QFileInfo(m_containerPath).isFile();
     // Open and rename take one row; export, move and delete take them all.
     const int selectedCount = m_browser->selectedItemCount();
     const bool oneRow = selectedCount <= 1;

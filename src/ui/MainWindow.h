@@ -134,6 +134,8 @@ private:
     // drive pulled) locks the vault at once (MainWindowVaultCommands.cpp).
     void checkContainerStillThere();
     void lockAfterContainerLoss();
+    // Warns and returns true when the chosen container file is gone.
+    bool warnIfContainerMissing();
     // Locks (storing edited copies back) on the worker; close() again once locked.
     void lockThenClose();
     // The end of an unlock run on the worker.
@@ -209,6 +211,8 @@ private:
     // Hands the editing copy to its application; a fresh copy no application
     // took is dropped again.
     void openEditingCopy(const QString& vaultPath, const QString& localPath, bool freshCopy);
+    // Asks where to write the decrypted copy, then exports it.
+    void exportVaultFile(const QString& vaultPath);
     void finishCompaction(const QString& title, const Core::Error& result, const QString& preservedPath);
     // Imports into the folder shown; shared by "Importar..." and dropped files.
     void importFileList(const QStringList& files);

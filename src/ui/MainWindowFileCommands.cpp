@@ -154,6 +154,11 @@ void MainWindow::exportSelectedFile()
     const QString vaultPath = m_browser->selectedVaultPath();
     if (vaultPath.isEmpty() || !confirmExportOutsideVault(vaultPath))
         return;
+    exportVaultFile(vaultPath);
+}
+
+void MainWindow::exportVaultFile(const QString& vaultPath)
+{
     const QString proposed = QDir(m_exportFolder.isEmpty() ? firstFileFolder() : m_exportFolder)
                                  .filePath(VaultPath::baseName(vaultPath));
     const QString target =
@@ -247,9 +252,18 @@ void MainWindow::openEditingCopy(const QString& vaultPath, const QString& localP
     // copy opened again stays: its edits are still to be stored.
     if (freshCopy)
         (void)m_vaultManager.discardOpenCopy(vaultPath);
-    DialogHooks::warning(this, kTitle,
-                         QStringLiteral("Não foi possível abrir o arquivo no aplicativo padrão."));
     setStatusMessage(QStringLiteral("Falha ao abrir o arquivo."), StatusTimeout);
+    // Exporting lets the user pick an application outside the vault.
+    if (!questionYesNo(
+            this, kTitle,
+            QStringLiteral("Nenhum aplicativo está configurado para abrir este tipo de arquivo.\n\n"
+                           "Exportar %1 criará uma cópia descriptografada fora do cofre, que "
+                           "você poderá abrir com o aplicativo que escolher. Alterações feitas "
+                           "nessa cópia não voltam automaticamente para o Keldra.\n\n"
+                           "Deseja exportar o arquivo?")
+                .arg(vaultPath)))
+        return;
+    exportVaultFile(vaultPath);
 }
 
 void MainWindow::renameSelectedFile()

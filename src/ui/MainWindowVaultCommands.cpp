@@ -241,6 +241,12 @@ void MainWindow::createVault()
                                  : QStringLiteral("Já existe um arquivo com este nome. Escolha outro nome."));
         return;
     }
+    // Found out before the password is typed twice, not after the key is derived.
+    if (!QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
+        DialogHooks::warning(this, QStringLiteral("Keldra"),
+                             QStringLiteral("A pasta de destino não foi encontrada."));
+        return;
+    }
     QByteArray password = requestNewVaultPassword();
     if (password.isEmpty())
         return;
@@ -269,8 +275,22 @@ void MainWindow::createVault()
         });
 }
 
+bool MainWindow::warnIfContainerMissing()
+{
+    if (QFileInfo(m_containerPath).isFile())
+        return false;
+    DialogHooks::warning(this, QStringLiteral("Keldra"),
+                         QStringLiteral("O arquivo do container não foi encontrado."));
+    updateActions();
+    return true;
+}
+
 void MainWindow::unlockVault()
 {
+    // A pulled drive is reported before the password is asked for and the
+    // key derived for seconds.
+    if (warnIfContainerMissing())
+        return;
     QByteArray password =
         requestPassword(QStringLiteral("Senha do cofre - %1")
                             .arg(QDir::toNativeSeparators(QFileInfo(m_containerPath).absoluteFilePath())));
@@ -315,15 +335,27 @@ void MainWindow::finishUnlock(const Error& result)
 
 void MainWindow::offerRecoveredEdits()
 {
-    const qsizetype pending = m_vaultManager.recoverableCopies().size();
-    if (pending == 0)
+    const QList<Core::TrackedTempFile> pending = m_vaultManager.recoverableCopies();
+    if (pending.isEmpty())
         return;
+    constexpr qsizetype kListed = 10;
+    QStringList names;
+    for (qsizetype i = 0; i < pending.size() && i < kListed; ++i)
+        names << QStringLiteral("  %1").arg(pending[i].vaultPath);
+    if (pending.size() > kListed)
+        names << QStringLiteral("  e mais %1").arg(pending.size() - kListed);
     // "Não" keeps them: they are asked about again at the next unlock.
     if (!questionYesNo(this, QStringLiteral("Keldra"),
                        QStringLiteral("Foram encontradas alterações de uma sessão anterior que não foram "
-                                      "salvas no cofre: %1 arquivo(s). Salvar agora no cofre?")
-                           .arg(pending)))
+                                      "salvas no cofre:\n\n%1\n\nSalvar agora no cofre?")
+                           .arg(names.join(QLatin1Char('\n'))),
+                       true)) {
+        DialogHooks::information(this, QStringLiteral("Keldra"),
+                                 QStringLiteral("As alterações não salvas continuam guardadas neste "
+                                                "computador, fora do cofre, e serão oferecidas novamente "
+                                                "no próximo desbloqueio."));
         return;
+    }
     OperationView view;
     view.title = QStringLiteral("Keldra");
     view.heading = QStringLiteral("Salvando no cofre as alterações da sessão anterior...");
@@ -378,13 +410,18 @@ void MainWindow::checkContainerStillThere()
 void MainWindow::lockAfterContainerLoss()
 {
     m_containerWatch->stop();
-    m_unsavedAfterRemoval += m_vaultManager.abandonVault();
+    const int kept = m_vaultManager.abandonVault();
+    m_unsavedAfterRemoval += kept;
     m_browser->setCurrentDirectory(QString());
     refreshVaultFiles();
     updateActions();
     setStatusMessage(QStringLiteral("Cofre bloqueado."), 5000);
-    DialogHooks::warning(this, QStringLiteral("Keldra"),
-                         QStringLiteral("A unidade do cofre foi removida. O cofre foi bloqueado."));
+    QString text = QStringLiteral("A unidade do cofre foi removida. O cofre foi bloqueado.");
+    if (kept > 0)
+        text += QStringLiteral("\n\nAs cópias editadas de %1 arquivo(s) foram mantidas neste computador "
+                               "e serão oferecidas para salvar no cofre no próximo desbloqueio.")
+                    .arg(kept);
+    DialogHooks::warning(this, QStringLiteral("Keldra"), text);
 }
 
 void MainWindow::lockVault()
@@ -452,6 +489,8 @@ void MainWindow::changeVaultPassword()
                                  QStringLiteral("Bloqueie o cofre antes de alterar a senha."));
         return;
     }
+    if (warnIfContainerMissing())
+        return;
     const QString failed =
         QStringLiteral("Não foi possível alterar a senha. Verifique a senha atual e tente novamente.");
     ChangePasswordDialog dialog(this);

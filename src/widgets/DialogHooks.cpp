@@ -108,9 +108,11 @@ void DialogHooks::warning(QWidget* parent, const QString& title, const QString& 
 }
 
 bool DialogHooks::question(QWidget* parent, const QString& title, const QString& text,
-                           const QString& acceptText, const QString& rejectText)
+                           const QString& acceptText, const QString& rejectText, bool acceptByDefault)
 {
     record(Kind::Question, title, text, parent);
+    if (state().testMode)
+        state().records.last().acceptByDefault = acceptByDefault;
     if (state().testMode)
         return !state().questionAnswers.isEmpty() && state().questionAnswers.dequeue();
 
@@ -118,7 +120,7 @@ bool DialogHooks::question(QWidget* parent, const QString& title, const QString&
                     Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     QPushButton* accept = box.addButton(acceptText, QMessageBox::AcceptRole);
     QPushButton* reject = box.addButton(rejectText, QMessageBox::RejectRole);
-    box.setDefaultButton(reject);
+    box.setDefaultButton(acceptByDefault ? accept : reject);
     box.setEscapeButton(reject);
     box.exec();
     return box.clickedButton() == accept;
@@ -205,9 +207,10 @@ QString DialogHooks::getExistingDirectory(QWidget* parent, const QString& captio
     return state().fileNames.isEmpty() ? QString() : state().fileNames.dequeue();
 }
 
-bool questionYesNo(QWidget* parent, const QString& title, const QString& text)
+bool questionYesNo(QWidget* parent, const QString& title, const QString& text, bool yesByDefault)
 {
-    return DialogHooks::question(parent, title, text, QStringLiteral("&Sim"), QStringLiteral("&Não"));
+    return DialogHooks::question(parent, title, text, QStringLiteral("&Sim"), QStringLiteral("&Não"),
+                                 yesByDefault);
 }
 
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text)

@@ -41,6 +41,7 @@ public:
         const QWidget* parent = nullptr; // the window the prompt is centred on
         QString filter;                  // a file dialog's file types
         QString initialText;             // what a text prompt opens with
+        bool acceptByDefault = false;    // a question whose accepting button is the default
     };
 
     // --- test side -------------------------------------------------------
@@ -61,10 +62,10 @@ public:
     // --- window side -----------------------------------------------------
     static void information(QWidget* parent, const QString& title, const QString& text);
     static void warning(QWidget* parent, const QString& title, const QString& text);
-    // Question box with two buttons; the negative one is the default. True only
-    // when the accepting button was chosen.
+    // Question box with two buttons; the negative one is the default unless
+    // acceptByDefault. True only when the accepting button was chosen.
     static bool question(QWidget* parent, const QString& title, const QString& text,
-                         const QString& acceptText, const QString& rejectText);
+                         const QString& acceptText, const QString& rejectText, bool acceptByDefault = false);
     static QString getText(QWidget* parent, const QString& title, const QString& label,
                            QLineEdit::EchoMode echo, const QString& initialText, bool* ok);
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& directory,
@@ -78,8 +79,8 @@ public:
     static QString getExistingDirectory(QWidget* parent, const QString& caption, const QString& directory);
 };
 
-// "Sim"/"Não" question, "Não" by default; Alt+S and Alt+N answer it.
-bool questionYesNo(QWidget* parent, const QString& title, const QString& text);
+// "Sim"/"Não" question, "Não" by default unless yesByDefault; Alt+S and Alt+N answer it.
+bool questionYesNo(QWidget* parent, const QString& title, const QString& text, bool yesByDefault = false);
 // "Continuar"/"Cancelar" question, "Cancelar" by default; Alt+C and Alt+N answer it.
 bool questionContinueCancel(QWidget* parent, const QString& title, const QString& text);
 

@@ -77,8 +77,13 @@ private slots:
         const QString aside = container + QStringLiteral(".fora");
         QVERIFY(QFile::rename(container, aside));
         QTRY_COMPARE_WITH_TIMEOUT(window->vault().state(), Core::VaultState::Locked, 10000);
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"A unidade do cofre foi removida. O cofre foi bloqueado."});
+        // The message says the edited copy was kept.
+        const QStringList pulled = texts(DialogHooks::takeRecords(), Kind::Warning);
+        QCOMPARE(pulled.size(), 1);
+        QVERIFY2(pulled.first().startsWith(QStringLiteral("A unidade do cofre foi removida. O cofre foi "
+                                                          "bloqueado.\n\nAs cópias editadas de 1 arquivo(s) "
+                                                          "foram mantidas")),
+                 qPrintable(pulled.first()));
         for (const char* action :
              {"lockAction", "importAction", "openAction", "newFolderAction", "compactAction"})
             QVERIFY2(!actionEnabled(*window, action), action);
@@ -97,23 +102,82 @@ private slots:
         DialogHooks::queueQuestionAnswer(true);
         QVERIFY(SessionWait::closeWindow(*window));
 
-        // The drive is back: the next unlock offers the edit and stores it.
+        // The drive is back: the next unlock names the edited file, with
+        // "Sim" as the default; "Não" says where the edits stay.
         QVERIFY(QFile::rename(aside, container));
         DialogHooks::takeRecords();
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueQuestionAnswer(false);
+        window->unlockVault();
+        SessionWait::idle(*window);
+        QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
+        const QString offered = texts(records, Kind::Question).first();
+        QVERIFY2(offered.contains(QStringLiteral("\n  nota.txt\n")) &&
+                     !offered.contains(QStringLiteral("outra")),
+                 qPrintable(offered));
+        for (const DialogHooks::Record& record : records) {
+            if (record.kind == Kind::Question)
+                QVERIFY(record.acceptByDefault);
+        }
+        QCOMPARE(texts(records, Kind::Information).size(), 1);
+        QVERIFY2(texts(records, Kind::Information).first().contains(QStringLiteral("próximo desbloqueio")),
+                 qPrintable(texts(records, Kind::Information).first()));
+        QVERIFY(QFileInfo::exists(edited));
+        window->lockVault();
+        SessionWait::idle(*window);
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        QVERIFY(QFileInfo::exists(edited));
+
+        // Offered again at the next unlock; "Sim" stores it.
         DialogHooks::queueText(kPassword);
         DialogHooks::queueQuestionAnswer(true);
         window->unlockVault();
         SessionWait::idle(*window);
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
-        const QStringList offered = texts(DialogHooks::takeRecords(), Kind::Question);
-        QCOMPARE(offered.size(), 1);
-        QVERIFY2(offered.first().contains(QStringLiteral("1 arquivo(s)")), qPrintable(offered.first()));
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
+        QVERIFY(texts(records, Kind::Information).isEmpty());
         QCOMPARE(
             vaultContent(*window, QStringLiteral("nota.txt"), m_workDir.filePath(QStringLiteral("n.out"))),
             QByteArray("editada antes de puxar o pendrive"));
         QVERIFY(!QFileInfo::exists(edited));
         QVERIFY(SessionWait::closeWindow(*window)); // nothing left unsaved: no question
         QVERIFY(texts(DialogHooks::takeRecords(), Kind::Question).isEmpty());
+    }
+
+    void recoveryNamesTenFilesThenCountsTheRest()
+    {
+        const QString container = m_workDir.filePath(QStringLiteral("many/keldra.kldr"));
+        QVERIFY(QDir().mkpath(QFileInfo(container).absolutePath()));
+        auto window = makeWindow();
+        QVERIFY(createAndUnlock(*window, container));
+        for (int i = 0; i < 12; ++i) {
+            const QString copy =
+                openCopy(*window, QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "v1");
+            QVERIFY(writeFile(copy, "v2 editada"));
+        }
+        const QString aside = container + QStringLiteral(".fora");
+        QVERIFY(QFile::rename(container, aside));
+        QTRY_COMPARE_WITH_TIMEOUT(window->vault().state(), Core::VaultState::Locked, 10000);
+        QVERIFY(texts(DialogHooks::takeRecords(), Kind::Warning)
+                    .first()
+                    .contains(QStringLiteral("12 arquivo(s)")));
+        QVERIFY(QFile::rename(aside, container));
+
+        DialogHooks::queueText(kPassword);
+        DialogHooks::queueQuestionAnswer(true);
+        window->unlockVault();
+        SessionWait::idle(*window);
+        const QStringList offered = texts(DialogHooks::takeRecords(), Kind::Question);
+        QCOMPARE(offered.size(), 1);
+        int listed = 0;
+        for (int i = 0; i < 12; ++i)
+            listed += offered.first().contains(QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0')));
+        QCOMPARE(listed, 10);
+        QVERIFY2(offered.first().contains(QStringLiteral("\n  e mais 2\n")), qPrintable(offered.first()));
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void deletingAFileWithEditsAsksFirst()

@@ -406,21 +406,44 @@ private slots:
                                              QStringLiteral("nota.txt")));
         m_window->refreshVaultFiles();
 
+        // No application for the type: said so, and export is offered instead.
         QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
         m_window->openSelectedFile();
         SessionWait::idle(*m_window);
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"Não foi possível abrir o arquivo no aplicativo padrão."});
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Warning), QStringList());
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
+        QVERIFY2(texts(records, Kind::Question)
+                     .first()
+                     .startsWith(QStringLiteral(
+                         "Nenhum aplicativo está configurado para abrir este tipo de arquivo.")),
+                 qPrintable(texts(records, Kind::Question).first()));
         QCOMPARE(status(*m_window), QStringLiteral("Falha ao abrir o arquivo."));
         // The copy no application got is gone and forgotten: lock has nothing to store.
         QVERIFY(!QFile::exists(launched.first().toLocalFile()));
+        QVERIFY(m_window->vault().modifiedOpenFiles().isEmpty());
+
+        // "Sim" goes straight to the save dialog and exports that very file.
+        const QString exported = m_workDir.filePath(QStringLiteral("saida/nota-aberta.txt"));
+        QVERIFY(QDir().mkpath(QFileInfo(exported).absolutePath()));
+        QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
+        DialogHooks::queueQuestionAnswer(true);
+        DialogHooks::queueFileName(exported);
+        m_window->openSelectedFile();
+        SessionWait::idle(*m_window);
+        records = DialogHooks::takeRecords();
+        QCOMPARE(texts(records, Kind::Question).size(), 1);
+        QCOMPARE(texts(records, Kind::SaveFile).size(), 1);
+        QCOMPARE(readFile(exported), QByteArray("original"));
+        QCOMPARE(status(*m_window), QStringLiteral("Arquivo exportado com sucesso."));
+        QVERIFY(!QFile::exists(launched.last().toLocalFile()));
 
         launcherWorks = true;
         QVERIFY(selectRow(*m_window, QStringLiteral("nota.txt")));
         m_window->openSelectedFile();
         SessionWait::idle(*m_window);
         QCOMPARE(status(*m_window), QStringLiteral("Arquivo aberto para edição."));
-        QCOMPARE(launched.size(), 2);
+        QCOMPARE(launched.size(), 3);
         const QString copy = launched.last().toLocalFile();
         QVERIFY(copy.endsWith(QStringLiteral("/nota.txt")));
         QCOMPARE(readFile(copy), QByteArray("original"));

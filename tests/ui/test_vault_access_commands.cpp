@@ -119,12 +119,14 @@ private slots:
     void createThenUnlockShowsAnEmptyRoot()
     {
         auto window = makeWindow();
+        // A folder that is gone is reported before the new password is typed.
         DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("missing-folder/keldra.kldr")));
         DialogHooks::queueText(kPassword);
         DialogHooks::queueText(kPassword);
         trigger(*window, "createVaultAction");
-        QCOMPARE(texts(DialogHooks::takeRecords(), Kind::Warning),
-                 QStringList{"Não foi possível criar o cofre."});
+        const QList<DialogHooks::Record> refused = DialogHooks::takeRecords();
+        QCOMPARE(texts(refused, Kind::Warning), QStringList{"A pasta de destino não foi encontrada."});
+        QVERIFY(texts(refused, Kind::Text).isEmpty());
         QCOMPARE(window->containerFilePath(), QString());
 
         DialogHooks::queueFileName(m_containerPath);
@@ -282,7 +284,9 @@ private slots:
 
         DialogHooks::queueFileName(m_workDir.filePath(QStringLiteral("nao-existe.kldr")));
         trigger(*window, "chooseContainerAction");
-        trigger(*window, "backupAction");
+        // Greyed out for a container that is not there; the command still refuses it.
+        QVERIFY(!window->findChild<QAction*>(QStringLiteral("backupAction"))->isEnabled());
+        window->backupContainer();
         QList<DialogHooks::Record> records = DialogHooks::takeRecords();
         QCOMPARE(records.last().title, QStringLiteral("Fazer backup"));
         QCOMPARE(records.last().text, QStringLiteral("O arquivo do container não foi encontrado."));
@@ -402,6 +406,47 @@ private slots:
         QCOMPARE(window->vault().state(), Core::VaultState::Unlocked);
         QVERIFY(SessionWait::closeWindow(*window));
         QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+    }
+
+    void aMissingContainerIsReportedBeforeAnyPassword()
+    {
+        auto window = makeWindow();
+        DialogHooks::queueFileName(m_containerPath);
+        trigger(*window, "chooseContainerAction");
+        const auto enabled = [&window](const char* action) {
+            return window->findChild<QAction*>(QString::fromLatin1(action))->isEnabled();
+        };
+        QVERIFY(enabled("unlockAction") && enabled("backupAction") && enabled("changePasswordAction"));
+        DialogHooks::takeRecords();
+
+        // The drive is pulled: the commands say so at once, before a password is asked for.
+        const QString aside = m_containerPath + QStringLiteral(".fora");
+        QVERIFY(QFile::rename(m_containerPath, aside));
+        const QString missing = QStringLiteral("O arquivo do container não foi encontrado.");
+        window->unlockVault();
+        SessionWait::idle(*window);
+        QList<DialogHooks::Record> records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].kind, DialogHooks::Kind::Warning);
+        QCOMPARE(records[0].text, missing);
+        QCOMPARE(window->vault().state(), Core::VaultState::Locked);
+        window->changeVaultPassword();
+        records = DialogHooks::takeRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].text, missing);
+        // ...and the commands that need it are greyed out.
+        QVERIFY(!enabled("unlockAction") && !enabled("backupAction") && !enabled("changePasswordAction"));
+
+        // The drive is back; the commands follow without a click.
+        QVERIFY(QFile::rename(aside, m_containerPath));
+        QTRY_VERIFY_WITH_TIMEOUT(enabled("unlockAction"), 5000);
+        QVERIFY(enabled("backupAction") && enabled("changePasswordAction"));
+        QVERIFY(QFile::rename(m_containerPath, aside));
+        QTRY_VERIFY_WITH_TIMEOUT(!enabled("unlockAction"), 5000);
+        QVERIFY(!enabled("backupAction") && !enabled("changePasswordAction"));
+        QVERIFY(QFile::rename(aside, m_containerPath));
+
+        QVERIFY(SessionWait::closeWindow(*window));
     }
 
     void closingStaysOpenWhenTheVaultCannotBeLocked()
