@@ -27,6 +27,7 @@ class QIODevice;
 namespace Keldra::Core {
 
 class ContainerLock;
+class DeferredSync;
 class VaultChange;
 
 enum class VaultState { Locked = 0, Unlocked = 1 };
@@ -277,6 +278,13 @@ private:
     // exportFile() with progress, for a path already normalised.
     [[nodiscard]] bool exportTo(const QString& vaultPath, const QString& destinationPath,
                                 const ProgressCallback& progress) const;
+    // A tree export's file: written to a temporary name in the destination's
+    // folder, checked, then renamed into place without a sync of its own (the
+    // batch ends with `sync`). Without `replace` a file found at the
+    // destination by the rename is left as it is and *existed set (true result).
+    [[nodiscard]] bool exportForBatch(const QString& vaultPath, const QString& destinationPath, bool replace,
+                                      const ProgressCallback& progress, DeferredSync* sync,
+                                      bool* existed) const;
     // Import's blocks: the source read, hashed, encrypted and
     // appended through `change`; fills the entry's blocks, size and SHA-256.
     [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,
