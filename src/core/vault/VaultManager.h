@@ -27,6 +27,7 @@ class QIODevice;
 namespace Keldra::Core {
 
 class ContainerLock;
+class DeferredSync;
 class VaultChange;
 
 enum class VaultState { Locked = 0, Unlocked = 1 };
@@ -130,10 +131,12 @@ public:
                                               const ProgressCallback& progress) const;
     // Each vault path (file or folder) is written inside destinationFolder
     // (made when missing) under its own name, a folder recursively with its
-    // empty sub-folders; existing folders are written into. Each file goes
-    // as exportFile() writes it: checked, and nothing partial left by a
-    // failure. A file whose target exists is left as it is under
-    // ExistingFiles::Skip. Names this system cannot hold, files that fail
+    // empty sub-folders; existing folders are written into. Each file is
+    // written to a temporary name beside its target, checked and renamed
+    // into place, so a failure or a stop leaves nothing partial; what was
+    // written is synced to the drive once, when the batch ends. A file whose
+    // target exists (also one that appears while it is written) is left as
+    // it is under ExistingFiles::Skip. Names this system cannot hold, files that fail
     // and skipped ones are listed in summary->skipped, and the batch goes on
     // without them; it stops at a failure that no later file would escape
     // (the container unreadable, cancelled). False when any file was not
@@ -277,6 +280,13 @@ private:
     // exportFile() with progress, for a path already normalised.
     [[nodiscard]] bool exportTo(const QString& vaultPath, const QString& destinationPath,
                                 const ProgressCallback& progress) const;
+    // A tree export's file: written to a temporary name in the destination's
+    // folder, checked, then renamed into place without a sync of its own (the
+    // batch ends with `sync`). Without `replace` a file found at the
+    // destination by the rename is left as it is and *existed set (true result).
+    [[nodiscard]] bool exportForBatch(const QString& vaultPath, const QString& destinationPath, bool replace,
+                                      const ProgressCallback& progress, DeferredSync* sync,
+                                      bool* existed) const;
     // Import's blocks: the source read, hashed, encrypted and
     // appended through `change`; fills the entry's blocks, size and SHA-256.
     [[nodiscard]] Error appendBlocks(VaultChange& change, QFile& source, qint64 bytesTotal,

@@ -7,15 +7,20 @@
 #include "crypto/Sha256.h"
 #include "format/ContainerFormat.h"
 #include "storage/ContainerReadLock.h"
+#include "storage/DeferredSync.h"
 #include "storage/WriteBehind.h"
 #include "vault/ExportDestination.h"
 #include "vault/VaultPath.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDevice>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -293,6 +298,63 @@ bool VaultManager::exportTo(const QString& vaultPath, const QString& destination
     }
     if (!file.commit())
         return fail(Reason::DestinationUnwritable, file.errorString());
+    return true;
+}
+
+bool VaultManager::exportForBatch(const QString& vaultPath, const QString& destinationPath, bool replace,
+                                  const ProgressCallback& progress, DeferredSync* sync, bool* existed) const
+{
+    *existed = false;
+    QString finalPath;
+    if (const Error refused = ExportDestination::resolve(destinationPath, m_containerPath, &finalPath);
+        !refused.ok())
+        return fail(refused);
+    const QString folder = QFileInfo(finalPath).absolutePath();
+    // A short name of its own, so that a long final name still fits; created
+    // only where nothing is, with the permissions a new file gets.
+    QFile file;
+    for (int attempt = 0; !file.isOpen(); ++attempt) {
+        file.setFileName(QDir(folder).filePath(
+            QStringLiteral(".keldra-export-") +
+            QString::number(QRandomGenerator::global()->generate64() & 0xffffffffffffULL, 36)));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            break;
+        const QFileInfo taken(file.fileName());
+        if (attempt >= 8 || !(taken.exists() || taken.isSymLink()))
+            return fail(Reason::DestinationUnwritable, file.errorString());
+    }
+    // A failure or a stop leaves no temporary file behind.
+    bool placed = false;
+    const auto removeTemporary = qScopeGuard([&] {
+        if (placed)
+            return;
+        file.close();
+        (void)QFile::remove(file.fileName());
+    });
+    if (!writeVaultFileToDevice(vaultPath, &file, progress))
+        return false;
+    // The content's SHA-256 was checked on its way out; the size on the drive is checked here.
+    const VaultFileEntry* written = VaultPath::findFile(m_index, vaultPath);
+    if (!file.flush())
+        return fail(Reason::DestinationUnwritable, file.errorString());
+    if (!written || file.size() != written->sizeBytes)
+        return fail(Reason::DamagedFile, QStringLiteral("size differs from the index"));
+    // A file replaced keeps its permissions, as a save file would keep them.
+    const QFileInfo previous(finalPath);
+    if (replace && previous.isFile())
+        (void)file.setPermissions(previous.permissions());
+    if (const Error synced = sync->beforeRename(&file); !synced.ok())
+        return fail(synced);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return fail(Reason::DestinationUnwritable, file.errorString());
+    if (const Error moved = OutsideFile::moveIntoPlace(file.fileName(), finalPath, replace, existed);
+        !moved.ok())
+        return fail(moved);
+    if (*existed)
+        return true;
+    placed = true;
+    sync->renamedInto(folder);
     return true;
 }
 

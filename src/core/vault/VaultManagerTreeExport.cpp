@@ -3,6 +3,7 @@
 
 #include "vault/VaultManager.h"
 
+#include "storage/DeferredSync.h"
 #include "vault/ExportDestination.h"
 #include "vault/VaultPath.h"
 #include "vault/VaultSelection.h"
@@ -175,10 +176,14 @@ bool VaultManager::exportBatch(const QStringList& vaultPaths, const QString& des
 {
     m_lastError = Error();
     ExportBatchSummary done;
+    // What was written is made durable once, at the end, also when the batch
+    // stops early: the files already in place stay.
+    DeferredSync sync;
     const auto finishWith = [&](const Error& error) {
+        const Error synced = sync.finish();
         if (summary)
             *summary = done;
-        return finish(error);
+        return finish(error.ok() ? synced : error);
     };
     if (m_state != VaultState::Unlocked)
         return finishWith(Error(Reason::WrongState, QStringLiteral("not unlocked")));
@@ -214,8 +219,10 @@ bool VaultManager::exportBatch(const QStringList& vaultPaths, const QString& des
             skip({folder, SkippedItem::Why::Failed, made});
             continue;
         }
-        if (!existed)
+        if (!existed) {
             ++done.foldersCreated;
+            sync.renamedInto(QFileInfo(resolved).absolutePath());
+        }
     }
 
     BatchProgress state;
@@ -241,12 +248,17 @@ bool VaultManager::exportBatch(const QStringList& vaultPaths, const QString& des
             if (progress)
                 progress(state);
         };
-        if (!exportTo(file.vaultPath, file.target, fileProgress)) {
+        bool appeared = false;
+        if (!exportForBatch(file.vaultPath, file.target, existing == ExistingFiles::Replace, fileProgress,
+                            &sync, &appeared)) {
             const Error error = m_lastError;
             if (endsTheBatch(error))
                 return finishWith(error);
             // The reason with the outside path in front, for a log to name the file.
             skip({file.vaultPath, SkippedItem::Why::Failed, error.within(file.target)});
+        } else if (appeared) {
+            // Made by someone else while this file was written: still not written over.
+            skip({file.vaultPath, SkippedItem::Why::Existing, Error()});
         } else {
             ++done.exported;
             done.bytes += file.size;

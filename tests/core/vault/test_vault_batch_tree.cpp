@@ -7,6 +7,7 @@
 #include "VaultTestSupport.h"
 
 #include "core/storage/ContainerFaultInjector.h"
+#include "core/storage/DeferredSync.h"
 #include "core/storage/HeaderJournal.h"
 #include "core/vault/VaultManager.h"
 #include "core/vault/VaultPath.h"
@@ -38,6 +39,7 @@ private slots:
     void treeExportRoundTrip();
     void existingFilesKeptUnderSkip();
     void failedOrCancelledFileLeavesNothingPartial();
+    void treeSyncedOnceAndLateArrivalsKept();
     void refusedNamesAndDestinations();
     void deepTreeExports();
 
@@ -389,6 +391,83 @@ void VaultBatchTreeTest::failedOrCancelledFileLeavesNothingPartial()
     QVERIFY(left.at(1).startsWith(QStringLiteral("f Tree/1-first.txt ")));
     QVERIFY(left.at(2).startsWith(QStringLiteral("f Tree/3-last.txt ")));
     QVERIFY(m_vault.deletePaths({QStringLiteral("Tree/2-big.bin")}));
+}
+
+void VaultBatchTreeTest::treeSyncedOnceAndLateArrivalsKept()
+{
+    // Many files in several folders: the drive is synced once for all of
+    // them, not once a file, and nothing but the tree is left.
+    QStringList expected;
+    for (int i = 0; i < 30; ++i) {
+        const QString path = QStringLiteral("Muitos/pasta %1/arquivo %2.bin").arg(i % 3).arg(i);
+        const QByteArray bytes = patternBytes(100 + i, i);
+        QVERIFY(put(path, bytes));
+        expected.append(
+            QStringLiteral("f %1 %2 %3")
+                .arg(path)
+                .arg(bytes.size())
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(16))));
+    }
+    expected << QStringLiteral("d Muitos") << QStringLiteral("d Muitos/pasta 0")
+             << QStringLiteral("d Muitos/pasta 1") << QStringLiteral("d Muitos/pasta 2");
+    expected.sort();
+    const QString many = freshFolder();
+    const int syncsBefore = DeferredSync::syncCount();
+    ExportBatchSummary summary;
+    QVERIFY2(m_vault.exportBatch({QStringLiteral("Muitos")}, many, ExistingFiles::Skip, {}, &summary),
+             qPrintable(m_vault.lastError().toString()));
+    QCOMPARE(summary.exported, 30);
+    QCOMPARE(outsideTree(many), expected);
+#if defined(Q_OS_LINUX)
+    QCOMPARE(DeferredSync::syncCount() - syncsBefore, 1);
+#elif defined(Q_OS_WIN)
+    QCOMPARE(DeferredSync::syncCount() - syncsBefore, 30);
+#else
+    QVERIFY(DeferredSync::syncCount() - syncsBefore >= 30);
+#endif
+
+    // A file that appears at a target while the batch writes it is not
+    // written over under Skip, and its temporary file goes.
+    QVERIFY(put(QStringLiteral("Tarde/a.txt"), "vault a"));
+    QVERIFY(put(QStringLiteral("Tarde/b.txt"), "vault b"));
+    const QString late = freshFolder();
+    const QString lateTarget = late + QStringLiteral("/Tarde/b.txt");
+    // Makes `make` once, when the batch reaches the file named `name`.
+    bool made = false;
+    const auto appearAt = [&](const QString& name, const std::function<bool()>& make) {
+        made = false;
+        return [&made, name, make](const BatchProgress& p) {
+            if (!made && p.currentName.endsWith(name)) {
+                made = true;
+                QVERIFY(make());
+            }
+        };
+    };
+    QVERIFY(m_vault.exportBatch(
+        {QStringLiteral("Tarde")}, late, ExistingFiles::Skip,
+        appearAt(QStringLiteral("b.txt"), [&] { return writeFile(lateTarget, "outside"); }), &summary));
+    QCOMPARE(summary.exported, 1);
+    QCOMPARE(summary.skipped.size(), 1);
+    QCOMPARE(summary.skipped.first().path, QStringLiteral("Tarde/b.txt"));
+    QCOMPARE(summary.skipped.first().why, SkippedItem::Why::Existing);
+    QCOMPARE(readFile(lateTarget), QByteArray("outside"));
+    QCOMPARE(outsideTree(late).size(), 3);
+
+    // Under Replace a folder that takes the name while the file is written
+    // cannot be renamed over: that file fails and leaves no temporary file.
+    const QString blocked = freshFolder();
+    QVERIFY(!m_vault.exportBatch(
+        {QStringLiteral("Tarde")}, blocked, ExistingFiles::Replace,
+        appearAt(QStringLiteral("a.txt"),
+                 [&] { return QDir().mkpath(blocked + QStringLiteral("/Tarde/a.txt")); }),
+        &summary));
+    QCOMPARE(summary.exported, 1);
+    QCOMPARE(summary.skipped.size(), 1);
+    QCOMPARE(summary.skipped.first().why, SkippedItem::Why::Failed);
+    QCOMPARE(outsideTree(blocked), (QStringList{QStringLiteral("d Tarde"), QStringLiteral("d Tarde/a.txt"),
+                                                outsideTree(blocked).last()}));
+    QVERIFY(outsideTree(blocked).last().startsWith(QStringLiteral("f Tarde/b.txt 7 ")));
 }
 
 void VaultBatchTreeTest::refusedNamesAndDestinations()
