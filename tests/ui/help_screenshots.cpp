@@ -71,7 +71,8 @@ int main(int argc, char** argv)
     Core::VaultManager& vault = window.vault();
     bool ok = vault.createVault(container, kPassword.toUtf8());
     ok = ok && vault.unlockVault(container, kPassword.toUtf8());
-    ok = ok && vault.createDirectory(QStringLiteral("Financeiro")) && vault.createDirectory(QStringLiteral("Pessoal"));
+    ok = ok && vault.createDirectory(QStringLiteral("Financeiro")) &&
+         vault.createDirectory(QStringLiteral("Pessoal"));
     const QList<QPair<QString, qint64>> files = {{QStringLiteral("certificado.pem"), 3300},
                                                  {QStringLiteral("contrato.pdf"), 470800},
                                                  {QStringLiteral("foto-documento.jpg"), 1700000},

@@ -32,17 +32,21 @@ struct ProgressSample
 QList<ProgressSample> sampleProgress(MainWindow& window, const std::function<void()>& command)
 {
     QList<ProgressSample> samples;
-    QTimer timer;
-    timer.setInterval(0);
-    QObject::connect(&timer, &QTimer::timeout, [&samples] {
+    const auto sample = [&samples] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* dialog = qobject_cast<OperationProgressDialog*>(widget);
             if (dialog && dialog->isVisible())
                 samples.append({dialog->width(), dialog->x(), dialog->findChild<QLabel*>()->text()});
         }
-    });
+    };
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, sample);
     timer.start();
     command();
+    // The dialog is on screen as soon as the command returns; a fast
+    // operation may end before the timer's first tick.
+    sample();
     SessionWait::idle(window);
     return samples;
 }

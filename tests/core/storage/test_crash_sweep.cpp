@@ -635,8 +635,10 @@ private slots:
                          }())
                              .join(',')));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join('\n')));
-        // The interruptions met the vault before, at the checkpoint and after.
-        QVERIFY(kept.contains(0) && kept.contains(2) && kept.contains(4));
+        // The interruptions met the vault before, at the checkpoint and after
+        // (under sanitizers only every other point runs, and the last ones,
+        // after the final header, may all be skipped).
+        QVERIFY(kept.contains(0) && kept.contains(2) && (Sanitized || kept.contains(4)));
         m_unlocked = std::move(vault);
     }
 
