@@ -254,6 +254,9 @@ private slots:
 
     void pulledDriveEndsAnExportWithinTwoSeconds()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the pulled drive is played by renaming the open container, which Windows refuses");
+#endif
         auto window = makeWindow();
         window->show();
         const QString container = path(QStringLiteral("puxado.kldr"));
@@ -287,6 +290,9 @@ private slots:
 
     void cancelOrPulledDriveLeaveAnImportUndone()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the pulled drive is played by renaming the open container, which Windows refuses");
+#endif
         auto window = makeWindow();
         window->show();
         const QString container = path(QStringLiteral("importa.kldr"));
