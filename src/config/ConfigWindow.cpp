@@ -3,6 +3,7 @@
 #include "config/BackgroundWidget.h"
 #include "config/ConfigAbout.h"
 #include "config/WorkGate.h"
+#include "core/WorkerThread.h"
 #include "platform/PlatformDeviceManager.h"
 #include "widgets/DialogHooks.h"
 #include "widgets/DriveLabel.h"
@@ -24,7 +25,6 @@
 #include <QSpacerItem>
 #include <QStatusBar>
 #include <QTextEdit>
-#include <QThread>
 #include <QVBoxLayout>
 
 // Resources live in this static library; register them before the first lookup.
@@ -104,7 +104,7 @@ ConfigWindow::~ConfigWindow()
     if (m_thread) {
         m_gate->requestCancel();
         m_gate->abandon();
-        m_thread->wait();
+        m_thread->join();
     }
 }
 
@@ -117,10 +117,10 @@ void ConfigWindow::startWork(Work kind, std::function<void()> work, std::functio
 {
     m_work = kind;
     setWorkControlsEnabled(false);
-    m_thread.reset(QThread::create(std::move(work)));
+    m_thread = std::make_unique<Core::WorkerThread>(std::move(work));
     connect(m_thread.get(), &QThread::finished, this, [this, finished = std::move(finished)] {
-        const std::unique_ptr<QThread> thread = std::move(m_thread);
-        thread->wait();
+        const std::unique_ptr<Core::WorkerThread> thread = std::move(m_thread);
+        thread->join();
         // Deleted later: this may run while one of its own signals is on the stack.
         if (m_progress) {
             m_progress->hide();

@@ -19,7 +19,10 @@ class QLabel;
 class QProgressDialog;
 class QPushButton;
 class QTextEdit;
-class QThread;
+
+namespace Keldra::Core {
+class WorkerThread;
+}
 
 namespace Keldra::Config {
 
@@ -107,7 +110,7 @@ private:
     QLabel* m_publisherStatusLabel = nullptr;
 
     Work m_work = Work::None;
-    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<Core::WorkerThread> m_thread;
     std::shared_ptr<WorkGate> m_gate;
     std::unique_ptr<QProgressDialog> m_progress;
     bool m_closeWhenDone = false;

@@ -1,12 +1,12 @@
 #include "ui/VaultSession.h"
 
+#include "core/WorkerThread.h"
 #include "core/storage/ContainerRecovery.h"
 #include "texts/VaultErrorText.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QSaveFile>
-#include <QThread>
 
 namespace Keldra::UI {
 
@@ -29,7 +29,7 @@ VaultSession::~VaultSession()
         return;
     if (m_cancellable)
         m_cancel.store(true);
-    m_thread->wait();
+    m_thread->join();
 }
 
 Core::VaultState VaultSession::state() const
@@ -59,12 +59,12 @@ bool VaultSession::start(Work work, Done done, bool cancellable)
     m_done = std::move(done);
     m_busy = true;
     m_clock.start();
-    m_thread.reset(QThread::create([this, work = std::move(work)]() {
+    m_thread = std::make_unique<Core::WorkerThread>([this, work = std::move(work)]() {
         const Progress relay = [this](qint64 done, qint64 total, const QString& text) {
             emit progress(done, total, text);
         };
         m_result = work(m_vault, relay);
-    }));
+    });
     // Emitted on the worker thread, so it reaches finished() queued.
     connect(m_thread.get(), &QThread::finished, this, &VaultSession::finished);
     m_thread->start();
@@ -79,7 +79,7 @@ void VaultSession::requestCancel()
 
 void VaultSession::finished()
 {
-    m_thread->wait();
+    m_thread->join();
     m_thread.reset();
     const Core::Error result = m_result;
     m_result = Core::Error();

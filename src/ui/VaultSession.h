@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 
-class QThread;
+namespace Keldra::Core {
+class WorkerThread;
+}
 
 namespace Keldra::UI {
 
@@ -89,7 +91,7 @@ private:
     void finished();
 
     Core::VaultManager m_vault;
-    std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<Core::WorkerThread> m_thread;
     // Written by the worker, read once its thread has ended.
     Core::Error m_result;
     std::atomic<bool> m_cancel{false};

@@ -1,6 +1,7 @@
 // Export and verification: a vault file's blocks read, decrypted and checked
 // against its SHA-256 on their way to a device or an outside file.
 
+#include "WorkerThread.h"
 #include "vault/VaultManager.h"
 
 #include "crypto/CryptoManager.h"
@@ -21,7 +22,6 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QScopeGuard>
-#include <QThread>
 #include <QWaitCondition>
 
 #include <memory>
@@ -105,7 +105,7 @@ public:
         if (m_blocks.size() - first > 1) {
             m_free.append(QByteArray());
             m_threaded = true;
-            m_thread = std::make_unique<ReadingThread>(this);
+            m_thread = std::make_unique<WorkerThread>([this] { run(); });
             m_thread->start();
         }
     }
@@ -147,7 +147,7 @@ public:
             m_stopRequested = true;
             m_changed.wakeAll();
         }
-        m_thread->wait();
+        m_thread->join();
         m_thread.reset();
     }
     Stop stopReason() const { return m_stop; }
@@ -240,19 +240,7 @@ private:
     const CryptoManager& m_crypto;
     QByteArray m_scratch;
     bool m_threaded = false;
-    // A subclass rather than QThread::create, which not every Qt build offers.
-    class ReadingThread : public QThread
-    {
-    public:
-        explicit ReadingThread(BlockReader* reader) : m_reader(reader) {}
-
-    protected:
-        void run() override { m_reader->run(); }
-
-    private:
-        BlockReader* m_reader;
-    };
-    std::unique_ptr<ReadingThread> m_thread;
+    std::unique_ptr<WorkerThread> m_thread;
     QMutex m_mutex;
     QWaitCondition m_changed;
     QList<QByteArray> m_free;
