@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -21,11 +20,31 @@ namespace Keldra::Core {
 
 namespace {
 
-const QRegularExpression& uuidPattern()
+// Names are checked by hand, without regular expressions or QDir name
+// filters (which use them): this runs on worker threads, and a regular
+// expression matched there leaves a thread-local JIT stack whose clean-up at
+// thread exit crashes with MinGW's runtime.
+
+// A workspace folder is named after a lowercase UUID.
+bool isWorkspaceName(QStringView name)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"));
-    return pattern;
+    static constexpr qsizetype kLength = 36;
+    if (name.size() != kLength)
+        return false;
+    for (qsizetype i = 0; i < kLength; ++i) {
+        const char16_t c = name[i].unicode();
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != u'-' : !((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    }
+    return true;
+}
+
+QStringList foldersStartingWith(const QString& parent, QStringView prefix)
+{
+    QStringList names = QDir(parent).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    names.removeIf([prefix](const QString& name) { return !name.startsWith(prefix); });
+    return names;
 }
 
 #ifdef Q_OS_LINUX
@@ -158,14 +177,13 @@ QStringList workspaceFolders(const QString& tempRoot)
         const QDir folder(parent);
         const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
         for (const QString& name : names) {
-            if (uuidPattern().match(name).hasMatch())
+            if (isWorkspaceName(name))
                 folders.append(folder.filePath(name));
         }
     }
-    const QStringList names =
-        QDir(tempRoot).entryList({QStringLiteral("Keldra-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList names = foldersStartingWith(tempRoot, u"Keldra-");
     for (const QString& name : names) {
-        if (uuidPattern().match(name.mid(7)).hasMatch())
+        if (isWorkspaceName(QStringView(name).mid(7)))
             folders.append(QDir(tempRoot).filePath(name));
     }
     return folders;
@@ -177,13 +195,11 @@ QStringList compactionFolders(const QString& tempRoot)
     QStringList folders;
     const QStringList parents = PrivateTempFolder::bases(tempRoot);
     for (const QString& parent : parents) {
-        const QStringList names =
-            QDir(parent).entryList({QStringLiteral("compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList names = foldersStartingWith(parent, u"compact-");
         for (const QString& name : names)
             folders.append(QDir(parent).filePath(name));
     }
-    const QStringList names =
-        QDir(tempRoot).entryList({QStringLiteral("Keldra-compact-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList names = foldersStartingWith(tempRoot, u"Keldra-compact-");
     for (const QString& name : names)
         folders.append(QDir(tempRoot).filePath(name));
     return folders;
