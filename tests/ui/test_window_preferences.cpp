@@ -99,7 +99,11 @@ private slots:
         }
         auto second = makeWindow();
         QCOMPARE(second->containerFilePath(), container);
-        QCOMPARE(second->findChild<QLabel*>(QStringLiteral("containerLabel"))->text(),
+        // The tooltip holds the whole text: the label itself is shortened
+        // when the system's font leaves it too little room.
+        QCOMPARE(second->findChild<QLabel*>(QStringLiteral("containerLabel"))
+                     ->toolTip()
+                     .section(QLatin1Char('\n'), 0, 0),
                  QStringLiteral("Container: Keldra"));
         QVERIFY(second->findChild<QAction*>(QStringLiteral("unlockAction"))->isEnabled());
         second.reset();
