@@ -13,6 +13,7 @@ QString PortableBundleManager::windowsLauncherText()
     // without a byte-order mark, is read as UTF-8 after it. The console's own
     // code page comes back before the script ends (the last word of chcp's
     // answer, whatever its language, with a trailing full stop dropped).
+    // Wine's chcp fails, which made the launcher report a failure after starting Keldra.
     const QString program =
         QStringLiteral("%1\\%2\\%3")
             .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder),
@@ -33,6 +34,8 @@ QString PortableBundleManager::windowsLauncherText()
             .arg(QLatin1String(DriveLayout::BundleFolder), QLatin1String(DriveLayout::WindowsFolder)),
         QStringLiteral("start \"Keldra\" \"%1\"").arg(QLatin1String(DriveLayout::WindowsProgram)),
         QStringLiteral("if defined KELDRA_CP chcp %KELDRA_CP% >nul"),
+        // Keldra has started: a code page that could not be put back is no failure.
+        QStringLiteral("exit /b 0"),
     };
     return lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
 }
