@@ -8,6 +8,10 @@
 
 #ifdef KELDRA_HAVE_DBUS
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #endif
 
 #ifdef Q_OS_WIN
@@ -111,14 +115,35 @@ void InactivityLock::onScreenSaverActiveChanged(bool active)
         reportSystemLock();
 }
 
+void InactivityLock::onSessionLock()
+{
+    reportSystemLock();
+}
+
 void InactivityLock::watchSystemBus()
 {
 #ifdef KELDRA_HAVE_DBUS
     // Each connection simply fails where the service or bus is missing.
+    const QString login = QStringLiteral("org.freedesktop.login1");
     QDBusConnection::systemBus().connect(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
-        SLOT(onPrepareForSleep(bool)));
+        login, QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
+        QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool)));
+    // A lock of this session through logind ("loginctl lock-session", lock
+    // screens that use it) comes from the session's own object: ask which.
+    QDBusMessage ask = QDBusMessage::createMethodCall(login, QStringLiteral("/org/freedesktop/login1"),
+                                                      QStringLiteral("org.freedesktop.login1.Manager"),
+                                                      QStringLiteral("GetSessionByPID"));
+    ask << quint32(QCoreApplication::applicationPid());
+    auto* asked = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(ask), this);
+    connect(asked, &QDBusPendingCallWatcher::finished, this, [this, login](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> session = *call;
+        if (session.isError())
+            return;
+        QDBusConnection::systemBus().connect(login, session.value().path(),
+                                             QStringLiteral("org.freedesktop.login1.Session"),
+                                             QStringLiteral("Lock"), this, SLOT(onSessionLock()));
+    });
     QDBusConnection session = QDBusConnection::sessionBus();
     session.connect(QString(), QStringLiteral("/org/freedesktop/ScreenSaver"),
                     QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("ActiveChanged"), this,

@@ -11,10 +11,10 @@ namespace Keldra::UI {
 
 // Tells the window when the vault should be locked without being asked:
 // after a period with no keyboard or mouse use of the program, and when the
-// user's session locks or the computer is about to sleep (Linux: logind and
-// the screen saver over D-Bus when the build has Qt D-Bus; Windows: session
-// and power messages, see isSystemLockMessage). What to do about it is the
-// window's decision.
+// user's session locks or the computer is about to sleep (Linux: logind's
+// session lock and sleep, and the screen saver, over D-Bus when the build has
+// Qt D-Bus; Windows: session and power messages, see isSystemLockMessage).
+// What to do about it is the window's decision.
 class InactivityLock : public QObject
 {
     Q_OBJECT
@@ -54,6 +54,7 @@ protected:
 private slots:
     void onPrepareForSleep(bool starting);
     void onScreenSaverActiveChanged(bool active);
+    void onSessionLock();
 
 private:
     void watchSystemBus();
