@@ -232,6 +232,8 @@ row "written to the container: new folder" "$(kib "$w_mkdir")" "" "$(kib "$w_mkd
 row "written to the container: delete" "$(kib "$w_rm")" "" "$(kib "$w_rm")" "$(written_verdict "$w_rm")"
 row "read from the container at unlock" "$(kib "$r_unlock")" "header $(kib "$small_header") of an 8 MiB region" "$(kib "$r_unlock")" "$(verdict "$r_unlock" $((small_header + 65536))) (≤ header + 64 KiB)"
 row "10,000 files: list a folder (window)" "$(val list_root_ms) ms root, $(val list_folder_ms) ms folder" "" "${b_list} ms" "$(verdict "$b_list" 100) (< 100 ms)"
+row "10,000 files: open a folder, search keystroke (window)" "$(val open_folder_ms) ms open, $(val search_keystroke_ms) ms keystroke" "" "$(val search_keystroke_ms) ms" "$(verdict "$(val search_keystroke_ms)" 50) (< 50 ms)"
+row "10,000 files in one folder: list it (window)" "$(val list_flat_folder_ms) ms" "" "$(val list_flat_folder_ms) ms" "$(verdict "$(val list_flat_folder_ms)" 50) (< 50 ms)"
 row "10,000 files: rename a file" "$(val rename_ms) ms" "drive alone ${drive} ms" "${b_rename} ms beyond the drive" "$(verdict "$b_rename" 100) (< 100 ms)"
 row "10,000 files: import a small file" "$(val import_small_ms) ms" "drive alone ${drive} ms" "${b_import} ms beyond the drive" "$(verdict "$b_import" 100) (< 100 ms)"
 row "15,000 files: keldra-cli verify" "${m_verify} s" "unlock ${unlock} s" "${b_verify} s beyond the unlock" "$(verdict "$b_verify" 3) (≤ 3 s)"

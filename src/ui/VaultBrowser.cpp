@@ -22,11 +22,22 @@ using Core::VaultPath;
 
 namespace {
 
-QTableWidgetItem* makeCell(const QString& text, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
+// Left-aligned text needs no alignment of its own: that is the view's default.
+QTableWidgetItem* makeCell(const QString& text, Qt::Alignment alignment = {})
 {
     auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(alignment);
+    if (alignment)
+        item->setTextAlignment(alignment);
     return item;
+}
+
+// Whether `path` lies directly in `folder` (the root when empty), without
+// copying its parent out of it: this runs for every entry of the vault.
+bool isDirectlyIn(const QString& path, const QString& folder)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QStringView parent = slash <= 0 ? QStringView() : QStringView(path).left(slash);
+    return parent.compare(folder, Qt::CaseInsensitive) == 0;
 }
 
 // A search result's folder, as the summary line names it.
@@ -42,21 +53,16 @@ void setRow(QTableWidget* table, int row, VaultTableItemKind kind, const QString
             const QString& name, const QString& size, const QString& type, const QString& date,
             const QString& folder = QString())
 {
-
+    // The row's path and kind live on the name cell only: every extra value
+    // costs an allocation per cell, thousands of times in a large folder.
     auto* iconCell = makeCell(QString(), Qt::AlignCenter);
     iconCell->setIcon(icon);
     auto* nameCell = makeCell(name);
-    for (QTableWidgetItem* cell : {iconCell, nameCell}) {
-        cell->setData(VaultPathRole, path);
-        cell->setData(VaultKindRole, int(kind));
-    }
+    nameCell->setData(VaultPathRole, path);
+    nameCell->setData(VaultKindRole, int(kind));
     auto* sizeCell = makeCell(size, Qt::AlignRight | Qt::AlignVCenter);
     auto* typeCell = makeCell(type, Qt::AlignCenter);
     auto* dateCell = makeCell(date, Qt::AlignCenter);
-    if (kind == VaultTableItemKind::File) {
-        for (QTableWidgetItem* cell : {sizeCell, typeCell, dateCell})
-            cell->setData(VaultPathRole, path);
-    }
 
     table->setItem(row, 0, iconCell);
     table->setItem(row, 1, nameCell);
@@ -67,7 +73,6 @@ void setRow(QTableWidget* table, int row, VaultTableItemKind kind, const QString
         nameCell->setToolTip(path);
         auto* folderCell = makeCell(folder);
         folderCell->setToolTip(folder);
-        folderCell->setData(VaultPathRole, path);
         table->setItem(row, VaultBrowser::kFolderColumn, folderCell);
     }
 }
@@ -213,13 +218,13 @@ void VaultBrowser::showIndex(const Core::SecureFileIndex* index)
 
     QList<Core::VaultDirectoryEntry> folders;
     for (const Core::VaultDirectoryEntry& folder : index->directories()) {
-        if (VaultPath::parent(folder.path).compare(m_directory, Qt::CaseInsensitive) == 0)
+        if (isDirectlyIn(folder.path, m_directory))
             folders.append(folder);
     }
     sortVaultRows(folders, m_sortColumn, m_sortOrder);
     QList<Core::VaultFileEntry> files;
     for (const Core::VaultFileEntry& file : index->entries()) {
-        if (VaultPath::parent(file.vaultPath).compare(m_directory, Qt::CaseInsensitive) == 0)
+        if (isDirectlyIn(file.vaultPath, m_directory))
             files.append(file);
     }
     sortVaultRows(files, m_sortColumn, m_sortOrder);

@@ -14,6 +14,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStyle>
+#include <QTimeZone>
 
 #include <algorithm>
 
@@ -99,25 +100,11 @@ QIcon badgeIcon(const Badge& badge)
     return QIcon(pixmap);
 }
 
-int compareNames(const QString& a, const QString& b)
-{
-    return QString::compare(VaultPath::baseName(a), VaultPath::baseName(b), Qt::CaseInsensitive);
-}
-
 int compareDates(const QDateTime& a, const QDateTime& b)
 {
     if (a < b)
         return -1;
     return b < a ? 1 : 0;
-}
-
-template <typename Row, typename Compare>
-void stableSortRows(QList<Row>& rows, Qt::SortOrder order, Compare compare)
-{
-    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-        const int result = compare(a, b);
-        return order == Qt::AscendingOrder ? result < 0 : result > 0;
-    });
 }
 
 } // namespace
@@ -126,7 +113,29 @@ QString formatFileDate(const QDateTime& dateTime)
 {
     if (!dateTime.isValid())
         return QString();
-    return QLocale().toString(dateTime.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm"));
+    // A folder of thousands of files formats thousands of dates: the zone is
+    // looked up once (not again for each conversion, as toLocalTime() does),
+    // and "dd/MM/yyyy HH:mm" is written digit by digit rather than parsed as
+    // a format for every row. Together they took most of a listing's time.
+    static const QTimeZone zone = QTimeZone::systemTimeZone();
+    const QDateTime local = dateTime.toUTC().addSecs(zone.offsetFromUtc(dateTime));
+    const QDate date = local.date();
+    const QTime time = local.time();
+    if (date.year() < 1 || date.year() > 9999)
+        return QLocale().toString(dateTime.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm"));
+    QString text(16, QLatin1Char('/'));
+    const auto put = [&text](qsizetype at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + i] = QLatin1Char(char('0' + value % 10));
+    };
+    put(0, date.day(), 2);
+    put(3, date.month(), 2);
+    put(6, date.year(), 4);
+    text[10] = QLatin1Char(' ');
+    put(11, time.hour(), 2);
+    text[13] = QLatin1Char(':');
+    put(14, time.minute(), 2);
+    return text;
 }
 
 QString fileTypeLabel(const QString& path)
@@ -168,49 +177,79 @@ QIcon vaultItemIcon(VaultTableItemKind kind, const QString& path)
     return icon;
 }
 
-int compareFileRows(const Core::VaultFileEntry& a, const Core::VaultFileEntry& b, int column)
+namespace {
+
+// Sorts rows by keys worked out once per row: a folder of thousands of files
+// would otherwise cut the names out of their paths for every comparison.
+template <typename Row, typename Key, typename MakeKey, typename Compare>
+void sortByKeys(QList<Row>& rows, Qt::SortOrder order, MakeKey makeKey, Compare compare)
+{
+    std::vector<std::pair<Key, qsizetype>> keyed;
+    keyed.reserve(size_t(rows.size()));
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        keyed.emplace_back(makeKey(rows.at(i)), i);
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        const int result = compare(a.first, b.first);
+        return order == Qt::AscendingOrder ? result < 0 : result > 0;
+    });
+    QList<Row> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& entry : keyed)
+        sorted.append(std::move(rows[entry.second]));
+    rows = std::move(sorted);
+}
+
+struct RowKey
+{
+    QString name;
+    QString type;
+    qint64 size = 0;
+    QDateTime date;
+};
+
+int compareKeys(const RowKey& a, const RowKey& b, int column)
 {
     int result = 0;
     switch (column) {
     case 2:
-        result = a.sizeBytes < b.sizeBytes ? -1 : (a.sizeBytes > b.sizeBytes ? 1 : 0);
+        result = a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
         break;
     case 3:
-        result =
-            QString::compare(fileTypeLabel(a.vaultPath), fileTypeLabel(b.vaultPath), Qt::CaseInsensitive);
+        result = QString::compare(a.type, b.type, Qt::CaseInsensitive);
         break;
     case 4:
-        result = compareDates(a.lastModifiedUtc, b.lastModifiedUtc);
+        result = compareDates(a.date, b.date);
         break;
     default:
         break;
     }
-    return result != 0 ? result : compareNames(a.vaultPath, b.vaultPath);
+    return result != 0 ? result : QString::compare(a.name, b.name, Qt::CaseInsensitive);
 }
 
-int compareDirectoryRows(const Core::VaultDirectoryEntry& a, const Core::VaultDirectoryEntry& b, int column)
-{
-    if (column == 4) {
-        const int result = compareDates(a.modifiedUtc, b.modifiedUtc);
-        if (result != 0)
-            return result;
-    }
-    return compareNames(a.path, b.path);
-}
+} // namespace
 
 void sortVaultRows(QList<Core::VaultFileEntry>& rows, int column, Qt::SortOrder order)
 {
-    stableSortRows(rows, order, [column](const Core::VaultFileEntry& a, const Core::VaultFileEntry& b) {
-        return compareFileRows(a, b, column);
-    });
+    sortByKeys<Core::VaultFileEntry, RowKey>(
+        rows, order,
+        [column](const Core::VaultFileEntry& row) {
+            return RowKey{VaultPath::baseName(row.vaultPath),
+                          column == 3 ? fileTypeLabel(row.vaultPath) : QString(), row.sizeBytes,
+                          row.lastModifiedUtc};
+        },
+        [column](const RowKey& a, const RowKey& b) { return compareKeys(a, b, column); });
 }
 
 void sortVaultRows(QList<Core::VaultDirectoryEntry>& rows, int column, Qt::SortOrder order)
 {
-    stableSortRows(rows, order,
-                   [column](const Core::VaultDirectoryEntry& a, const Core::VaultDirectoryEntry& b) {
-                       return compareDirectoryRows(a, b, column);
-                   });
+    // Folders have no size or type: only the date column orders them otherwise than by name.
+    const int folderColumn = column == 4 ? 4 : 1;
+    sortByKeys<Core::VaultDirectoryEntry, RowKey>(
+        rows, order,
+        [](const Core::VaultDirectoryEntry& row) {
+            return RowKey{VaultPath::baseName(row.path), QString(), 0, row.modifiedUtc};
+        },
+        [folderColumn](const RowKey& a, const RowKey& b) { return compareKeys(a, b, folderColumn); });
 }
 
 } // namespace Keldra::UI

@@ -22,10 +22,8 @@ QString formatFileDate(const QDateTime& dateTime);
 QString fileTypeLabel(const QString& path);
 QIcon vaultItemIcon(VaultTableItemKind kind, const QString& path);
 
-// Negative, zero or positive, like QString::compare.
-int compareFileRows(const Core::VaultFileEntry& a, const Core::VaultFileEntry& b, int column);
-int compareDirectoryRows(const Core::VaultDirectoryEntry& a, const Core::VaultDirectoryEntry& b, int column);
-// Stable: equal rows keep the index order in both directions.
+// By the column's value, then by name, case-insensitively. Stable: equal rows
+// keep the index order in both directions.
 void sortVaultRows(QList<Core::VaultFileEntry>& rows, int column, Qt::SortOrder order);
 void sortVaultRows(QList<Core::VaultDirectoryEntry>& rows, int column, Qt::SortOrder order);
 

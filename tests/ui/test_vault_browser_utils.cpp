@@ -3,6 +3,7 @@
 #include "ui/VaultBrowserUtils.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QTest>
 
 using namespace Keldra::UI;
@@ -66,6 +67,32 @@ private slots:
         // The trailing slash is what keeps USB1 from matching a path on USB10.
         QVERIFY(!normalizeDirectoryPath(QStringLiteral("/media/u/USB10"))
                      .startsWith(normalizeDirectoryPath(QStringLiteral("/media/u/USB1"))));
+    }
+
+    void initTestCase()
+    {
+#ifndef Q_OS_WIN
+        // A zone with daylight saving time, before the first date is shown.
+        qputenv("TZ", "Europe/Berlin");
+#endif
+    }
+
+    void datesAreLocalAcrossDaylightSavingChanges()
+    {
+#ifndef Q_OS_WIN
+        const QDateTime spring(QDate(2024, 3, 31), QTime(1, 0), Qt::UTC);
+        QCOMPARE(formatFileDate(spring.addSecs(-60)), QStringLiteral("31/03/2024 01:59"));
+        QCOMPARE(formatFileDate(spring), QStringLiteral("31/03/2024 03:00"));
+        const QDateTime autumn(QDate(2024, 10, 27), QTime(1, 0), Qt::UTC);
+        QCOMPARE(formatFileDate(autumn.addSecs(-60)), QStringLiteral("27/10/2024 02:59"));
+        QCOMPARE(formatFileDate(autumn), QStringLiteral("27/10/2024 02:00"));
+#endif
+        // Whatever the zone, as Qt's own conversion to local time shows it.
+        for (qint64 step = 0; step < 400; ++step) {
+            const QDateTime when = QDateTime::fromSecsSinceEpoch(86400 + step * 2'000'003, Qt::UTC);
+            QCOMPARE(formatFileDate(when),
+                     QLocale().toString(when.toLocalTime(), QStringLiteral("dd/MM/yyyy HH:mm")));
+        }
     }
 
     void typesAndDates()
