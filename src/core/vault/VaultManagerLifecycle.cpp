@@ -351,8 +351,14 @@ Error VaultManager::openSettledDocument(const QString& path, const QByteArray& p
         return judgeJournal(path, journal, key, &password, restoredOpens);
     };
     Error settled = ContainerRecovery::recover(path, judge);
-    if (settled.ok())
-        settled = m_containerManager.readDocument(path, document);
+    // Only a journal rewrites the header, and none can appear while we hold
+    // the lock: without one, the header read above is the one on the drive.
+    if (settled.ok()) {
+        if (pending.state == State::None && currentRead.ok())
+            *document = current;
+        else
+            settled = m_containerManager.readDocument(path, document);
+    }
     // The header now on the drive is the one the key must open; after a
     // password change rolled back or set aside it may be the other one.
     if (settled.ok() && !sameKeyFields(document->crypto, proven.crypto))
