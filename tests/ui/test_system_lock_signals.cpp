@@ -47,7 +47,8 @@ private:
     QString m_address;
     FakeLogin m_login;
 
-    bool send(const QString& path, const QString& interface, const QString& name, const QVariantList& args = {})
+    bool send(const QString& path, const QString& interface, const QString& name,
+              const QVariantList& args = {})
     {
         QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
         signal.setArguments(args);
@@ -60,7 +61,8 @@ private slots:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             QSKIP("dbus-daemon is not installed");
-        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                             QStringLiteral("--print-address=1")});
         QVERIFY(m_bus.waitForReadyRead(10000));
         m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
         QVERIFY(!m_address.isEmpty());
@@ -99,12 +101,14 @@ private slots:
         QTRY_COMPARE(locked.size(), 1);
 
         // Waking up is not a reason; going to sleep is.
-        QVERIFY(send(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-                     QStringLiteral("PrepareForSleep"), {false}));
+        QVERIFY(send(QStringLiteral("/org/freedesktop/login1"),
+                     QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                     {false}));
         QTest::qWait(200);
         QCOMPARE(locked.size(), 1);
-        QVERIFY(send(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-                     QStringLiteral("PrepareForSleep"), {true}));
+        QVERIFY(send(QStringLiteral("/org/freedesktop/login1"),
+                     QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                     {true}));
         QTRY_COMPARE(locked.size(), 2);
     }
 };
