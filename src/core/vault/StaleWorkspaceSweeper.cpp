@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUuid>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -25,19 +26,11 @@ namespace {
 // expression matched there leaves a thread-local JIT stack whose clean-up at
 // thread exit crashes with MinGW's runtime.
 
-// A workspace folder is named after a lowercase UUID.
+// A workspace folder is named after a lowercase UUID: exactly what QUuid
+// writes back for it.
 bool isWorkspaceName(QStringView name)
 {
-    static constexpr qsizetype kLength = 36;
-    if (name.size() != kLength)
-        return false;
-    for (qsizetype i = 0; i < kLength; ++i) {
-        const char16_t c = name[i].unicode();
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != u'-' : !((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
-            return false;
-    }
-    return true;
+    return QUuid::fromString(name).toString(QUuid::WithoutBraces) == name;
 }
 
 QStringList foldersStartingWith(const QString& parent, QStringView prefix)
